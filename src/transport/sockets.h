@@ -1,0 +1,67 @@
+// The five UDP sockets of the controller and the datagram send/receive
+// primitives that answer a WTP through the interface and local address on
+// which it reached us.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "transport/types.h"
+
+struct nsm_if_address;
+
+// Socket descriptors, -1 until opened.
+extern int g_iAC_IP4SockId;    // IPv4 control
+extern int g_iAC_IP6SockId;    // IPv6 control
+extern int g_iAC_DataSockId;   // IPv4 data
+extern int g_iAC_DataSock6Id;  // IPv6 data
+extern int g_iAC_MonCoreFd;    // core-dump monitor
+
+// Send descriptor built per send.
+struct CW_SNDDESC {
+  int fd = -1;
+  CW_ADDR remote;
+  CW_ADDR local;
+};
+
+// Received IP_PKTINFO (host order copies of the three words).
+struct CW_PKTINFO {
+  uint32_t ifindex = 0;
+  uint32_t spec_dst = 0;  // host order
+  uint32_t addr = 0;      // host order
+};
+
+// 0 success, 1 failure (the IPv4 control socket is not itself a failure).
+int AC_SockInit();
+// Socket set-up; descriptor or -1 (AC_SockIP6Init: 0 / 1, stores the fd).
+int AC_SockIP4Init(uint32_t addr, uint16_t port);
+int AC_DataSockIP4Init(uint32_t addr, uint16_t port);
+int AC_SockIP6Init();
+int AC_DataSockIP6Init();
+int AC_MonitorSock_Init(uint32_t addr);
+// Closes every socket and forgets the descriptors (capwap_stop and tests).
+void AC_SockClose();
+
+// One recvmsg; bytes received or negative. from receives the source.
+ssize_t CW_SockRcv(int fd, uint8_t* buffer, size_t size, sockaddr_in* from, CW_PKTINFO* info,
+                   int descramble);
+// IPv4 send with IP_PKTINFO from desc->local; scrambles buffer in place when
+// asked. 0 sent, 1 failed.
+int CW_SockSnd(const CW_SNDDESC* desc, uint8_t* buffer, size_t length, int scramble);
+// IPv6 sendto. 0 when all bytes were sent, 1 otherwise.
+int CW_Sock6Snd(const CW_SNDDESC* desc, const uint8_t* buffer, size_t length);
+// Chooses CW_Sock6Snd for an IPv6 remote end, else CW_SockSnd.
+int CW_SockSndMsg(const CW_SNDDESC* desc, uint8_t* buffer, size_t length, int scramble);
+
+// IPv6 multicast join of "ff0e::18c" on a new interface address. 0 / 1.
+int capwap_nsm_if_v6addr_add(const nsm_if_address& address);
+
+// Conversions between sockaddr and CW_ADDR (remote ends).
+CW_ADDR CW_AddrFromSockaddr4(const sockaddr_in& sa);
+CW_ADDR CW_AddrFromSockaddr6(const sockaddr_in6& sa);
+sockaddr_in CW_AddrToSockaddr4(const CW_ADDR& addr);
+sockaddr_in6 CW_AddrToSockaddr6(const CW_ADDR& addr);
+// Dotted IPv4 or IPv6 text of an address.
+const char* CW_AddrText(const CW_ADDR& addr, char* buf, size_t size);
