@@ -1,0 +1,35 @@
+// Persistence of AP records besides the cw_ap image: the MAC -> APID table
+// (129 "cw_ap_by_mac") and the change marks (131 "cw_mark_tbl") that another
+// consumer of the database synchronises from. Also the daemon-wide admission
+// switches.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "platform/bytes.h"
+#include "registry/wtpcb.h"
+
+extern uint8_t g_bCwAutoApEnabled;            // unknown APs may join
+extern uint8_t g_bCwAutoApPersistentEnabled;  // auto APs become configured in Run
+
+// Change mark record (12 bytes): APID u32, MAC 6, mark u16.
+enum : uint16_t { CW_MARK_ADDED = 1, CW_MARK_DELETED = 2, CW_MARK_CHANGED = 4 };
+struct CW_WTPMARK {
+  uint32_t apid = 0;
+  std::array<uint8_t, 6> mac{};
+  uint16_t mark = 0;
+};
+inline constexpr size_t kWtpMarkSize = 12;
+void CW_WtpMarkEncode(const CW_WTPMARK& mark, uint8_t out[kWtpMarkSize]);
+std::optional<CW_WTPMARK> CW_WtpMarkDecode(capwap::ByteView record);
+
+void CW_WTP_Store_By_Mac(const CW_WTPCB* wtp);
+void CW_WTP_Del_By_Mac(const CW_WTPCB* wtp);
+void CW_WTP_Mark_Store(const CW_WTPCB* wtp);
+void CW_WTP_Mark_Delete(const CW_WTPCB* wtp);
+
+// Auto-AP switches (start-up sets both on).
+void CW_CMD_Set_AutoEnable(uint8_t enabled);
+void CW_CMD_Set_Autoap_PresistentEnable(uint8_t enabled);

@@ -1,0 +1,104 @@
+#include "support/lab.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+#include "daemon/debug.h"
+#include "platform/dbm.h"
+#include "platform/fail_inject.h"
+#include "platform/thread.h"
+
+namespace capwap::test {
+
+TempRoot::TempRoot() {
+  const char* old = std::getenv("CAPWAP_ROOT");
+  had_root_ = old != nullptr;
+  if (old) saved_root_ = old;
+  std::string tmpl = std::filesystem::temp_directory_path().string() + "/capwap-test-XXXXXX";
+  char* made = mkdtemp(tmpl.data());
+  if (!made) throw std::runtime_error("mkdtemp failed");
+  path_ = made;
+  setenv("CAPWAP_ROOT", path_.c_str(), 1);
+}
+
+TempRoot::~TempRoot() {
+  if (had_root_) {
+    setenv("CAPWAP_ROOT", saved_root_.c_str(), 1);
+  } else {
+    unsetenv("CAPWAP_ROOT");
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+void ResetAllGlobals() {
+  ResetFailInjection();
+  CW_DebugReset();
+}
+
+DaemonContext::DaemonContext() {
+  ResetAllGlobals();
+  ctx_ = lib_start();
+  ctx_->protocol = 27;
+  ctx_->master = thread_master_create(clock_, 1000);
+  capwapm = ctx_.get();
+  EXPECT_EQ(DBM_Connect(), 0);
+  const std::pair<int, const char*> tables[] = {
+      {39, "ap_model"},     {37, "cw_ap"},          {131, "cw_mark_tbl"},
+      {129, "cw_ap_by_mac"}, {38, "cw_apgroup"},    {68, "offline_client"},
+      {99, "vitual_ap_profile"},
+  };
+  for (const auto& [id, name] : tables) EXPECT_EQ(DBM_Open(id, name), 0);
+}
+
+DaemonContext::~DaemonContext() {
+  ResetAllGlobals();
+  DBM_Disconnect();
+  capwapm = nullptr;
+  ctx_.reset();
+}
+
+void DaemonContext::RunFor(double seconds) {
+  thread_master_run_for(master(), clock_, seconds);
+}
+
+void DaemonContext::Settle() { thread_master_settle(master()); }
+
+namespace {
+bool UdpAndTcpBindable(uint16_t port) {
+  for (int type : {SOCK_DGRAM, SOCK_STREAM}) {
+    int fd = socket(AF_INET, type, 0);
+    if (fd < 0) return false;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_ANY);
+    bool ok = bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    close(fd);
+    if (!ok) return false;
+  }
+  return true;
+}
+}  // namespace
+
+uint16_t FreePortBase() {
+  std::random_device rd;
+  std::mt19937 gen(rd());
+  std::uniform_int_distribution<int> dist(20000, 60000);
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    uint16_t base = static_cast<uint16_t>(dist(gen));
+    if (UdpAndTcpBindable(base) && UdpAndTcpBindable(base + 1) && UdpAndTcpBindable(base + 2)) {
+      return base;
+    }
+  }
+  return 0;
+}
+
+}  // namespace capwap::test
