@@ -49,8 +49,8 @@ std::optional<CW_APGROUP> CW_ApGroupDecode(capwap::ByteView record);
 extern std::array<std::unique_ptr<CW_APGROUP>, kApGroupSlots> g_pstCwApGroupList;
 
 CW_APGROUP* CW_ApGroupGet(uint32_t group_id);
-// Creates group N with its creation defaults and stores it. Null when N is
-// out of range or the store fails.
+// Creates group N with its creation defaults and stores it (a failed store
+// is not reported). Null when N is out of range.
 CW_APGROUP* CW_ApGroupCreate(uint32_t group_id);
 // Stores the group's record in table 38. 0 / 1.
 int CW_ApGroupStore(const CW_APGROUP& group);

@@ -1,0 +1,78 @@
+// Debug switches: "debug capwap ...", "no debug capwap ...", "no debug all",
+// "show debug all".
+#include <string>
+
+#include "cli/cli_init.h"
+#include "daemon/debug.h"
+#include "platform/cli.h"
+
+namespace {
+
+void PrintToVty(void* sink, const char* text) { vty_out(static_cast<vty*>(sink), "%s", text); }
+
+int DebugSet(vty* v, const CliArgs& args) {
+  std::string mac = args.Str("mac");
+  return CW_DebugSet(args.Str("level").c_str(), mac.empty() ? nullptr : mac.c_str(), PrintToVty,
+                     v)
+             ? CLI_WARNING
+             : CLI_SUCCESS;
+}
+
+int DebugClear(vty* v, const CliArgs& args) {
+  return CW_DebugClear(args.Str("level").c_str(), PrintToVty, v) ? CLI_WARNING : CLI_SUCCESS;
+}
+
+int DebugClearAll(vty*, const CliArgs&) {
+  CW_DebugClearAll();
+  return CLI_SUCCESS;
+}
+
+int ShowDebug(vty* v, const CliArgs&) {
+  if (g_ulCwDebugBitmap & CW_DBG_ALL) vty_out(v, "CAPWAP: \n");
+  if (g_ulCwDebugBitmap & CW_DBG_FSM) vty_out(v, "           fsm:      ON\n");
+  if (g_ulCwDebugBitmap & CW_DBG_EVENT) vty_out(v, "           event:    ON\n");
+  if (g_ulCwDebugBitmap & CW_DBG_ERROR) vty_out(v, "           error:    ON\n");
+  if (g_ulCwDebugBitmap & CW_DBG_PACKET) vty_out(v, "           packet:   ON\n");
+  return CLI_SUCCESS;
+}
+
+const std::vector<std::string> kLevelHelp = {
+    "All debugging",          "State machine debugging", "Error debugging",
+    "Packet debugging",       "Event debugging",
+};
+
+std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+}  // namespace
+
+void capwap_debug_cli_init(lib_globals* ctx) {
+  const CliCommand table[] = {
+      {EXEC_NODE,
+       "debug capwap (all | fsm | error | packet | event) (mac-address HHHH.HHHH.HHHH| )",
+       Concat(Concat({"Debugging functions", "CAPWAP access controller"}, kLevelHelp),
+              {"Only for one AP", "AP MAC address"}),
+       {"level", "mac"},
+       DebugSet},
+      {EXEC_NODE,
+       "no debug capwap (all | fsm | error | packet | event)",
+       Concat({"Negate a command", "Debugging functions", "CAPWAP access controller"},
+              kLevelHelp),
+       {"level"},
+       DebugClear},
+      {EXEC_NODE,
+       "no debug all",
+       {"Negate a command", "Debugging functions", "All debugging"},
+       {},
+       DebugClearAll,
+       kPrivilegeAdmin},
+      {ALL_VIEW_NODES,
+       "show debug all",
+       {"Show running system information", "Debugging functions", "All debugging"},
+       {},
+       ShowDebug},
+  };
+  cli_install_table(ctx, table);
+}

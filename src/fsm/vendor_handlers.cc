@@ -1,0 +1,77 @@
+#include "fsm/vendor_handlers.h"
+
+#include <cstdio>
+
+#include "platform/identity.h"
+#include "transport/codec.h"
+
+namespace {
+
+struct VendorHandlerRow {
+  uint16_t elem_id;
+  CwVendorElemFunc func;
+};
+
+// Registration order of the element handlers.
+constexpr VendorHandlerRow kVendorHandlers[] = {
+    {133, CW_KVENProc_ApChlRepTLVFunc},   {134, CW_KVENProc_ApNebRepTLVFunc},
+    {1056, CW_KVENProc_ApWrrmRptTLVFunc}, {1057, CW_KVENProc_ApWrrmRptTLVFunc},
+    {108, CW_KVENProc_WidsRptFunc},       {112, CW_KVENProc_WidsRptFunc},
+    {203, CW_KVENProc_MediaRptFunc},      {136, CW_KVENProc_ScanStaRptTLVFunc},
+    {129, CW_KVENProc_Ap11NRDCAPTLVFunc}, {127, CW_KVENPROC_MASTERSTATUS},
+    {126, CW_KVENPROC_BANDSTEER},         {202, CW_KVENPROC_WIRELESSCONTION},
+    {50, CW_KVENPROC_WTPRUNINFO},         {51, CW_KVENPROC_WTPIFINTERFACE},
+    {162, CW_KVENPROC_WTPINTERFACEINFOR}, {163, CW_KVENPROC_APDEVICE_DES},
+    {164, CW_KVENPROC_WTPDEVICESTATIS},   {174, CW_KVENPROC_WTP_INTERFACE},
+    {175, CW_KVENPROC_WTPRTCOLLECTINFO},  {176, CW_KVENPROC_WTP_SYNCTIMETRAP},
+    {181, CW_KVENProc_WAPIClientFunc},    {197, CW_KVENProc_DnsInfoFunc},
+    {198, CW_KVENPROC_CAPBILITIES},
+};
+
+// Reports whose consumers are not built yet are skipped over by their
+// length, so the rest of the message still decodes.
+int SkipSubElement(capwap::WireReader& cur, uint16_t len) { return cur.skip(len) ? 0 : 1; }
+
+}  // namespace
+
+int CW_RegisterVendorHandlers() {
+  int vendor_slot = CW_RegVendorId(g_uiOid);
+  if (vendor_slot < 0) {
+    printf("CW_REG_VENDORID Fail!\n");
+    return 1;
+  }
+  for (const auto& row : kVendorHandlers) {
+    if (CW_RegVendorElem(vendor_slot, row.elem_id, row.func) < 0) {
+      printf("CW_REG_VENDOR_ELEM_ID Fail!\n");
+      return 1;
+    }
+  }
+  return 0;
+}
+
+#define CW_SKIPPING_HANDLER(name)                                               \
+  int name(void*, capwap::WireReader& cur, uint16_t, uint16_t len) {            \
+    return SkipSubElement(cur, len);                                            \
+  }
+
+CW_SKIPPING_HANDLER(CW_KVENProc_ApChlRepTLVFunc)
+CW_SKIPPING_HANDLER(CW_KVENProc_ApNebRepTLVFunc)
+CW_SKIPPING_HANDLER(CW_KVENProc_ApWrrmRptTLVFunc)
+CW_SKIPPING_HANDLER(CW_KVENProc_WidsRptFunc)
+CW_SKIPPING_HANDLER(CW_KVENProc_MediaRptFunc)
+CW_SKIPPING_HANDLER(CW_KVENProc_ScanStaRptTLVFunc)
+CW_SKIPPING_HANDLER(CW_KVENProc_Ap11NRDCAPTLVFunc)
+CW_SKIPPING_HANDLER(CW_KVENPROC_MASTERSTATUS)
+CW_SKIPPING_HANDLER(CW_KVENPROC_BANDSTEER)
+CW_SKIPPING_HANDLER(CW_KVENPROC_WIRELESSCONTION)
+CW_SKIPPING_HANDLER(CW_KVENPROC_WTPRUNINFO)
+CW_SKIPPING_HANDLER(CW_KVENPROC_WTPIFINTERFACE)
+CW_SKIPPING_HANDLER(CW_KVENPROC_WTPINTERFACEINFOR)
+CW_SKIPPING_HANDLER(CW_KVENPROC_APDEVICE_DES)
+CW_SKIPPING_HANDLER(CW_KVENPROC_WTPDEVICESTATIS)
+CW_SKIPPING_HANDLER(CW_KVENPROC_WTP_INTERFACE)
+CW_SKIPPING_HANDLER(CW_KVENPROC_WTPRTCOLLECTINFO)
+CW_SKIPPING_HANDLER(CW_KVENPROC_WTP_SYNCTIMETRAP)
+CW_SKIPPING_HANDLER(CW_KVENProc_WAPIClientFunc)
+CW_SKIPPING_HANDLER(CW_KVENProc_DnsInfoFunc)
+CW_SKIPPING_HANDLER(CW_KVENPROC_CAPBILITIES)

@@ -1,0 +1,27 @@
+// The controller information record described to WTPs in Discovery and Join
+// Responses. Only the active-WTP count changes at run time.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+struct CW_AC_GLOBALINFO {
+  uint8_t family = 0;                    // 1 would mean IPv6
+  std::array<uint8_t, 16> ctl_addr{};    // never filled in: 0.0.0.0
+  uint32_t ifindex = 0;
+  uint16_t ctl_port = 0;
+  uint16_t stations = 0;
+  uint16_t limit = 0;
+  uint16_t active_wtps = 0;              // g_uiCwApCount at the last Discovery Response
+  uint16_t max_wtps = 0;
+  uint8_t security = 0;
+  uint8_t rmac = 0;
+  uint8_t reserved = 0;
+  uint8_t dtls_policy = 0;
+  std::array<char, 64> hw_version{};
+  std::array<char, 64> sw_version{};
+  std::array<char, 32> ac_name{};
+  uint32_t wtp_count = 0;
+};
+
+extern CW_AC_GLOBALINFO g_stCW_AC_GlobalInfo;

@@ -1,0 +1,329 @@
+#include "transport/sockets.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "daemon/debug.h"
+#include "export/apm.h"
+#include "platform/fail_inject.h"
+#include "platform/lib.h"
+#include "platform/nsm.h"
+#include "platform/paths.h"
+#include "transport/codec.h"
+#include "transport/keepalive.h"
+#include "transport/monitor.h"
+#include "transport/recv.h"
+
+int g_iAC_IP4SockId = -1;
+int g_iAC_IP6SockId = -1;
+int g_iAC_DataSockId = -1;
+int g_iAC_DataSock6Id = -1;
+int g_iAC_MonCoreFd = -1;
+
+namespace {
+
+constexpr const char* kCapwapMulticastGroup = "ff0e::18c";
+
+bool SetIntOpt(int fd, int level, int name, int value) {
+  return setsockopt(fd, level, name, &value, sizeof value) == 0;
+}
+
+// Prints the failing step and closes the socket.
+int FailSocket(int fd, const char* text, int result) {
+  perror(text);
+  if (fd >= 0) close(fd);
+  return result;
+}
+
+bool AddNonBlocking(int fd) {
+  int flags = fcntl(fd, F_GETFL, 0);
+  return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+bool BindIp4(int fd, uint32_t addr, uint16_t port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(addr);
+  sa.sin_port = htons(port);
+  return bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+bool BindIp6Any(int fd, uint16_t port) {
+  sockaddr_in6 sa{};
+  sa.sin6_family = AF_INET6;
+  sa.sin6_addr = in6addr_any;
+  sa.sin6_port = htons(port);
+  return bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+void RegisterReader(int fd, thread_func reader) {
+  if (fd >= 0 && capwapm && capwapm->master) {
+    thread_add_read(capwapm->master.get(), reader, capwapm, fd);
+  }
+}
+
+void CloseFd(int& fd) {
+  if (fd < 0) return;
+  if (capwapm && capwapm->master) thread_cancel_fd(capwapm->master.get(), fd);
+  close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+int AC_SockIP4Init(uint32_t addr, uint16_t port) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return FailSocket(-1, "AC_SockIP4Init::Create Socket", -1);
+  if (!SetIntOpt(fd, SOL_SOCKET, SO_SNDBUF, 1048576)) {
+    return FailSocket(fd, "AC_SockIP4Init::setsockopt:SO_SNDBUF", -1);
+  }
+  if (!SetIntOpt(fd, SOL_SOCKET, SO_RCVBUF, 1048576)) {
+    return FailSocket(fd, "AC_SockIP4Init::setsockopt:SO_RCVBUF", -1);
+  }
+  AddNonBlocking(fd);
+  if (!SetIntOpt(fd, SOL_SOCKET, SO_REUSEADDR, 1)) {
+    return FailSocket(fd, "AC_SockIP4Init::setsockopt:SO_REUSEADDR", -1);
+  }
+  if (!SetIntOpt(fd, IPPROTO_IP, IP_PKTINFO, 1)) {
+    return FailSocket(fd, "AC_SockIP4Init::setsockopt:IP_PKTINFO", -1);
+  }
+  if (!BindIp4(fd, addr, port)) return FailSocket(fd, "AC_SockIP4Init::bind", -1);
+  if (!SetIntOpt(fd, IPPROTO_IP, IP_TOS, 7)) {
+    return FailSocket(fd, "AC_SockIP4Init::setsockopt:IP_TOS", -1);
+  }
+  if (!SetIntOpt(fd, IPPROTO_IP, IP_MULTICAST_TTL, 32)) {
+    return FailSocket(fd, "AC_SockIP4Init::setsockopt:IP_MULTICAST_TTL", -1);
+  }
+  RegisterReader(fd, AC_RcvIP4Pkt);
+  return fd;
+}
+
+int AC_DataSockIP4Init(uint32_t addr, uint16_t port) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return FailSocket(-1, "AC_DataSockIP4Init::Create Socket Fail\n", -1);
+  if (!SetIntOpt(fd, SOL_SOCKET, SO_REUSEADDR, 1)) {
+    return FailSocket(fd, "AC_DataSockIP4Init::setsockopt Fail\n", -1);
+  }
+  if (!SetIntOpt(fd, IPPROTO_IP, IP_TOS, 7)) {
+    return FailSocket(fd, "AC_DataSockIP4Init::setsockopt:IP_TOS", -1);
+  }
+  if (!SetIntOpt(fd, IPPROTO_IP, IP_MULTICAST_TTL, 32)) {
+    return FailSocket(fd, "AC_DataSockIP4Init::setsockopt:IP_MULTICAST_TTL", -1);
+  }
+  if (!SetIntOpt(fd, IPPROTO_IP, IP_PKTINFO, 1)) {
+    return FailSocket(fd, "AC_DataSockIP4Init::setsockopt:IP_PKTINFO", -1);
+  }
+  if (!BindIp4(fd, addr, port)) return FailSocket(fd, "AC_DataSockIP4Init::bind Socket Fail\n", -1);
+  // The data channel is only read when the loop reports it readable; being
+  // non-blocking also keeps a spurious wake-up from stalling the loop.
+  AddNonBlocking(fd);
+  RegisterReader(fd, AC_RcvDataPkt);
+  return fd;
+}
+
+int AC_SockIP6Init() {
+  int fd = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return FailSocket(-1, "socket", 1);
+  int on = 1;
+  if (ioctl(fd, FIONBIO, &on) != 0) return FailSocket(fd, "socket", 1);
+  if (!SetIntOpt(fd, SOL_SOCKET, SO_REUSEADDR, 1)) return FailSocket(fd, "SO_REUSEADDR", 1);
+  if (!SetIntOpt(fd, IPPROTO_IPV6, IPV6_V6ONLY, 1)) return FailSocket(fd, "IPV6_V6ONLY", 1);
+  if (!BindIp6Any(fd, capwap::CapwapPort(capwap::kControlPort))) return FailSocket(fd, "bind", 1);
+  if (!SetIntOpt(fd, IPPROTO_IPV6, IPV6_RECVPKTINFO, 1)) return FailSocket(fd, "IPV6_RECVPKTINFO", 1);
+  g_iAC_IP6SockId = fd;
+  RegisterReader(fd, AC_RcvIP6Pkt);
+  return 0;
+}
+
+int AC_DataSockIP6Init() {
+  int fd = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return FailSocket(-1, "socket", -1);
+  int on = 1;
+  if (ioctl(fd, FIONBIO, &on) != 0) return FailSocket(fd, "socket", -1);
+  if (!SetIntOpt(fd, SOL_SOCKET, SO_REUSEADDR, 1)) return FailSocket(fd, "SO_REUSEADDR", -1);
+  if (!SetIntOpt(fd, IPPROTO_IPV6, IPV6_V6ONLY, 1)) return FailSocket(fd, "IPV6_V6ONLY", -1);
+  if (!BindIp6Any(fd, capwap::CapwapPort(capwap::kDataPort))) return FailSocket(fd, "bind", -1);
+  RegisterReader(fd, AC_Rcv6DataPkt);
+  return fd;
+}
+
+int AC_MonitorSock_Init(uint32_t addr) {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "Wtp_monitoring Creat socket error.\n ");
+    return 1;
+  }
+  AddNonBlocking(fd);
+  if (!SetIntOpt(fd, SOL_SOCKET, SO_REUSEADDR, 1)) {
+    return FailSocket(fd, "Wtp_monitoring::setsockopt:SO_REUSEADDR", 1);
+  }
+  if (!BindIp4(fd, addr, capwap::CapwapPort(capwap::kMonitorPort))) {
+    return FailSocket(fd, "Wtp_monitoring::bind", 1);
+  }
+  g_iAC_MonCoreFd = fd;
+  RegisterReader(fd, AC_RcvMonPkt);
+  return 0;
+}
+
+int AC_SockInit() {
+  AC_MonitorSock_Init(0);
+  AC_ApmIpcSocketInit();
+  g_iAC_IP4SockId = AC_SockIP4Init(0, capwap::CapwapPort(capwap::kControlPort));
+  g_iAC_DataSockId = AC_DataSockIP4Init(0, capwap::CapwapPort(capwap::kDataPort));
+  if (g_iAC_DataSockId < 0) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to initial IPv4 socket.\n");
+    return 1;
+  }
+  g_iAC_DataSock6Id = AC_DataSockIP6Init();
+  if (g_iAC_DataSock6Id < 0) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to initial IPv6 socket.\n");
+    return 1;
+  }
+  return AC_SockIP6Init();
+}
+
+void AC_SockClose() {
+  CloseFd(g_iAC_IP4SockId);
+  CloseFd(g_iAC_IP6SockId);
+  CloseFd(g_iAC_DataSockId);
+  CloseFd(g_iAC_DataSock6Id);
+  CloseFd(g_iAC_MonCoreFd);
+}
+
+ssize_t CW_SockRcv(int fd, uint8_t* buffer, size_t size, sockaddr_in* from, CW_PKTINFO* info,
+                   int descramble) {
+  iovec iov{buffer, size};
+  alignas(cmsghdr) uint8_t control[4096];
+  msghdr msg{};
+  msg.msg_name = from;
+  msg.msg_namelen = sizeof(sockaddr_in);
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control;
+  msg.msg_controllen = sizeof control;
+  ssize_t n = recvmsg(fd, &msg, 0);
+  if (n < 0) return n;
+  *info = CW_PKTINFO{};
+  for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+    if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+    in_pktinfo pi;
+    std::memcpy(&pi, CMSG_DATA(c), sizeof pi);
+    info->ifindex = static_cast<uint32_t>(pi.ipi_ifindex);
+    info->spec_dst = ntohl(pi.ipi_spec_dst.s_addr);
+    info->addr = ntohl(pi.ipi_addr.s_addr);
+    break;
+  }
+  if (descramble && n > 0) CW_Encrypt(buffer, static_cast<size_t>(n), kCwScrambleKey);
+  return n;
+}
+
+int CW_SockSnd(const CW_SNDDESC* desc, uint8_t* buffer, size_t length, int scramble) {
+  if (scramble) CW_Encrypt(buffer, length, kCwScrambleKey);
+  if (capwap::ShouldFail(capwap::FailFamily::kDatagramSend)) {
+    errno = EIO;
+    return 1;
+  }
+  sockaddr_in to = CW_AddrToSockaddr4(desc->remote);
+  iovec iov{buffer, length};
+  alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+  msghdr msg{};
+  msg.msg_name = &to;
+  msg.msg_namelen = sizeof to;
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control;
+  msg.msg_controllen = sizeof control;
+  cmsghdr* c = CMSG_FIRSTHDR(&msg);
+  c->cmsg_level = IPPROTO_IP;
+  c->cmsg_type = IP_PKTINFO;
+  c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+  in_pktinfo pi{};
+  pi.ipi_ifindex = static_cast<int>(desc->local.ifindex);
+  pi.ipi_spec_dst.s_addr = htonl(desc->local.local_ipv4);
+  pi.ipi_addr.s_addr = htonl(desc->local.Ipv4());
+  std::memcpy(CMSG_DATA(c), &pi, sizeof pi);
+  return sendmsg(desc->fd, &msg, 0) < 0 ? 1 : 0;
+}
+
+int CW_Sock6Snd(const CW_SNDDESC* desc, const uint8_t* buffer, size_t length) {
+  if (capwap::ShouldFail(capwap::FailFamily::kDatagramSend)) {
+    errno = EIO;
+    perror("CW_SockSndIpv6::sendto Error");
+    return 1;
+  }
+  sockaddr_in6 to = CW_AddrToSockaddr6(desc->remote);
+  ssize_t sent = sendto(desc->fd, buffer, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  if (sent < 0 || static_cast<size_t>(sent) != length) {
+    perror("CW_SockSndIpv6::sendto Error");
+    return 1;
+  }
+  return 0;
+}
+
+int CW_SockSndMsg(const CW_SNDDESC* desc, uint8_t* buffer, size_t length, int scramble) {
+  if (desc->remote.family == 1) return CW_Sock6Snd(desc, buffer, length);
+  return CW_SockSnd(desc, buffer, length, scramble);
+}
+
+int capwap_nsm_if_v6addr_add(const nsm_if_address& address) {
+  if (address.family != AF_INET6 || !address.usable) return 0;
+  if (g_iAC_IP6SockId < 0) return 1;
+  ipv6_mreq mreq{};
+  inet_pton(AF_INET6, kCapwapMulticastGroup, &mreq.ipv6mr_multiaddr);
+  mreq.ipv6mr_interface = static_cast<unsigned>(address.ifindex);
+  if (setsockopt(g_iAC_IP6SockId, IPPROTO_IPV6, IPV6_ADD_MEMBERSHIP, &mreq, sizeof mreq) != 0) {
+    // Joining again on an interface that already joined is not a failure.
+    return errno == EADDRINUSE ? 0 : 1;
+  }
+  return 0;
+}
+
+CW_ADDR CW_AddrFromSockaddr4(const sockaddr_in& sa) {
+  CW_ADDR addr;
+  addr.family = 0;
+  addr.SetIpv4(ntohl(sa.sin_addr.s_addr));
+  addr.port = ntohs(sa.sin_port);
+  return addr;
+}
+
+CW_ADDR CW_AddrFromSockaddr6(const sockaddr_in6& sa) {
+  CW_ADDR addr;
+  addr.family = 1;
+  std::memcpy(addr.addr.data(), &sa.sin6_addr, 16);
+  addr.port = ntohs(sa.sin6_port);
+  return addr;
+}
+
+sockaddr_in CW_AddrToSockaddr4(const CW_ADDR& addr) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(addr.Ipv4());
+  sa.sin_port = htons(addr.port);
+  return sa;
+}
+
+sockaddr_in6 CW_AddrToSockaddr6(const CW_ADDR& addr) {
+  sockaddr_in6 sa{};
+  sa.sin6_family = AF_INET6;
+  std::memcpy(&sa.sin6_addr, addr.addr.data(), 16);
+  sa.sin6_port = htons(addr.port);
+  return sa;
+}
+
+const char* CW_AddrText(const CW_ADDR& addr, char* buf, size_t size) {
+  if (addr.family == 1) {
+    if (!inet_ntop(AF_INET6, addr.addr.data(), buf, static_cast<socklen_t>(size))) buf[0] = '\0';
+    return buf;
+  }
+  in_addr a{htonl(addr.Ipv4())};
+  if (!inet_ntop(AF_INET, &a, buf, static_cast<socklen_t>(size))) buf[0] = '\0';
+  return buf;
+}
