@@ -1,0 +1,381 @@
+#include "transport/recv.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "daemon/debug.h"
+#include "platform/lib.h"
+#include "platform/paths.h"
+#include "platform/thread.h"
+#include "registry/tables.h"
+#include "transport/codec.h"
+#include "transport/frag.h"
+#include "transport/sendq.h"
+#include "transport/sockets.h"
+
+namespace {
+
+constexpr uint16_t kElemSessionId = 35;
+constexpr size_t kSessionIdLen = 16;
+constexpr size_t kIp6ControlLen = 1024;
+
+// --- Handler table --------------------------------------------------------
+
+// Slots 1-26 hold the base message types; the two IEEE 802.11 WLAN
+// Configuration types take the last two.
+constexpr size_t kWlanCfgReqSlot = 27;
+constexpr size_t kWlanCfgRspSlot = 28;
+std::array<CwMsgHandler, 29> g_msg_handlers{};
+
+int HandlerSlot(uint32_t msg_type) {
+  if (msg_type >= 1 && msg_type <= 26) return static_cast<int>(msg_type);
+  if (msg_type == CW_MSG_WLAN_CFG_REQ) return kWlanCfgReqSlot;
+  if (msg_type == CW_MSG_WLAN_CFG_RSP) return kWlanCfgRspSlot;
+  return -1;
+}
+
+bool IsKnownMsgType(uint32_t msg_type) { return HandlerSlot(msg_type) >= 0; }
+
+// --- Diagnostics helpers --------------------------------------------------
+
+void LogPreHandlerError(const CW_WTPCB* wtp, const CW_RCVPKT* rcv) {
+  char text[64];
+  CW_AddrText(rcv->remote, text, sizeof text);
+  if (!wtp) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+            " Receiving ctrl pkt pre handler error type %d from src ip %s port %d\n",
+            static_cast<int>(rcv->msg_type), text, rcv->remote.port);
+    return;
+  }
+  const auto& m = wtp->mac;
+  CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+          " Receiving ctrl pkt pre handler error type %d from APID %d MAC "
+          "%02x:%02x:%02x:%02x:%02x:%02x src ip %s port %d\n",
+          static_cast<int>(rcv->msg_type), wtp->apid, m[0], m[1], m[2], m[3], m[4], m[5], text,
+          rcv->remote.port);
+}
+
+void LogIllegalHeader(const CW_RCVPKT* rcv) {
+  CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Illegal CAPWAP header from %x.\n", rcv->remote.Ipv4());
+}
+
+// --- Session re-binding ---------------------------------------------------
+
+// The Session ID of an Echo Request; false when the elements are malformed
+// or carry no complete Session ID.
+bool EchoSessionId(const CW_RCVPKT* rcv, std::array<uint8_t, 16>* session_id) {
+  CwElementWalk walk(rcv->Elements());
+  bool found = false;
+  for (const CwElement& element : walk) {
+    if (element.type != kElemSessionId) continue;
+    if (element.value.size() < kSessionIdLen) return false;
+    std::memcpy(session_id->data(), element.value.data(), kSessionIdLen);
+    found = true;
+  }
+  return walk.complete() && found;
+}
+
+// The Session ID of a WTP Event Request: the last element 35 wins, and the
+// walk steps over 16 octets of it whatever its stated length.
+bool EventSessionId(const CW_RCVPKT* rcv, std::array<uint8_t, 16>* session_id) {
+  capwap::WireReader reader(rcv->Elements());
+  bool found = false;
+  while (reader.remaining() > 0) {
+    uint16_t type = 0;
+    uint16_t length = 0;
+    if (!reader.u16(type) || !reader.u16(length)) return false;
+    if (type == kElemSessionId) {
+      if (!reader.bytes(session_id->data(), kSessionIdLen)) return false;
+      found = true;
+    } else if (!reader.skip(length)) {
+      return false;
+    }
+  }
+  return found;
+}
+
+// Moves the session's WTP to the datagram's source endpoint, evicting
+// whatever WTP was indexed there.
+void RebindEndpoint(CW_WTPCB* session_wtp, CW_WTPCB* wtp_by_endpoint, const CW_ADDR& remote) {
+  CW_AC_DelWtpFromIpTable(session_wtp);
+  if (wtp_by_endpoint) CW_AC_DelWtpFromIpTable(wtp_by_endpoint);
+  CW_AC_AddWTPByIP(remote, session_wtp);
+}
+
+// --- Reading --------------------------------------------------------------
+
+// A zeroed receive record with a buffer of the datagram allocation size.
+bool PrepareRcvPkt(CW_RCVPKT* rcv) {
+  try {
+    rcv->buffer.assign(kCwRcvBufSize, 0);
+  } catch (const std::bad_alloc&) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "malloc ctrl pack error\n");
+    return false;
+  }
+  return true;
+}
+
+void Rearm(thread* t, thread_func reader) {
+  if (capwapm && capwapm->master) {
+    thread_add_read(capwapm->master.get(), reader, capwapm, THREAD_FD(t));
+  }
+}
+
+ssize_t RecvIp6(int fd, CW_RCVPKT* rcv) {
+  sockaddr_in6 from{};
+  iovec iov{rcv->buffer.data(), rcv->buffer.size()};
+  alignas(cmsghdr) uint8_t control[kIp6ControlLen];
+  msghdr msg{};
+  msg.msg_name = &from;
+  msg.msg_namelen = sizeof from;
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control;
+  msg.msg_controllen = sizeof control;
+  ssize_t n = recvmsg(fd, &msg, 0);
+  if (n < 0) return n;
+  rcv->remote = CW_AddrFromSockaddr6(from);
+  rcv->local.family = 1;
+  rcv->local.port = capwap::CapwapPort(capwap::kControlPort);
+  for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+    if (c->cmsg_level != IPPROTO_IPV6 || c->cmsg_type != IPV6_PKTINFO) continue;
+    in6_pktinfo info;
+    std::memcpy(&info, CMSG_DATA(c), sizeof info);
+    std::memcpy(rcv->local.addr.data(), &info.ipi6_addr, kSessionIdLen);
+    break;
+  }
+  return n;
+}
+
+// Undoes a reassembly whose message will not be processed.
+void DropReassembly(CW_WTPCB* frag_owner) {
+  if (frag_owner) CW_ClearFragInfo(&frag_owner->frag);
+}
+
+}  // namespace
+
+// --- Readers ----------------------------------------------------------------
+
+int AC_RcvIP4Pkt(thread* t) {
+  Rearm(t, AC_RcvIP4Pkt);
+  CW_RCVPKT rcv;
+  if (!PrepareRcvPkt(&rcv)) return 0;
+  sockaddr_in from{};
+  CW_PKTINFO info;
+  ssize_t n = CW_SockRcv(THREAD_FD(t), rcv.buffer.data(), rcv.buffer.size(), &from, &info,
+                         g_ucNeedEncrypt);
+  if (n < 0) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "recv ctrl pack error (%s)\n", strerror(errno));
+    return 0;
+  }
+  rcv.remote = CW_AddrFromSockaddr4(from);
+  rcv.local.family = 0;
+  rcv.local.ifindex = info.ifindex;
+  rcv.local.local_ipv4 = info.spec_dst;
+  rcv.local.SetIpv4(info.addr);
+  rcv.local.port = capwap::CapwapPort(capwap::kControlPort);
+  rcv.length = static_cast<uint32_t>(n);
+  AC_HandlePkt(&rcv);
+  return 0;
+}
+
+int AC_RcvIP6Pkt(thread* t) {
+  Rearm(t, AC_RcvIP6Pkt);
+  CW_RCVPKT rcv;
+  if (!PrepareRcvPkt(&rcv)) return 0;
+  ssize_t n = RecvIp6(THREAD_FD(t), &rcv);
+  if (n < 0) {
+    perror("recvmsg");
+    return 0;
+  }
+  rcv.length = static_cast<uint32_t>(n);
+  AC_HandlePkt(&rcv);
+  return 0;
+}
+
+// --- Handling ---------------------------------------------------------------
+
+int AC_HandlePkt(CW_RCVPKT* rcv) {
+  if (rcv->length > rcv->buffer.size()) rcv->length = static_cast<uint32_t>(rcv->buffer.size());
+  if (rcv->length < kCwHdrLen) {
+    LogIllegalHeader(rcv);
+    return AC_PKT_DROPPED;
+  }
+  CW_HDR hdr;
+  CW_DEC_CWHdr(&hdr, rcv->buffer.data());
+  if (CW_CheckCWHdr(&hdr) != 0) {
+    LogIllegalHeader(rcv);
+    return AC_PKT_DROPPED;
+  }
+
+  CW_WTPCB* wtp = CW_AC_GetWTPByIP(rcv->remote);
+  CW_WTPCB* frag_owner = nullptr;
+  if (hdr.F()) {
+    int result = AC_HandleFragPkt(wtp, rcv, hdr);
+    if (result == CW_FRAG_HELD) return AC_PKT_HELD;
+    if (result != CW_FRAG_COMPLETE) {
+      rcv->buffer = capwap::Bytes();
+      rcv->length = 0;
+      if (wtp) {
+        CW_ClearFragInfo(&wtp->frag);
+        wtp->frag.timer.Cancel();
+      }
+      return AC_PKT_FRAG_REJECTED;
+    }
+    // The message now lives in rcv; the held fragments are no longer needed.
+    frag_owner = wtp;
+    DropReassembly(frag_owner);
+  }
+
+  if (rcv->length < kCwHeadersLen) {
+    LogIllegalHeader(rcv);
+    return AC_PKT_DROPPED;
+  }
+  CW_CTLHDR ctl;
+  CW_DEC_CWCtlHdr(&ctl, rcv->buffer.data() + kCwHdrLen);
+  rcv->msg_type = ctl.msg_type;
+  rcv->seq = ctl.seq;
+  if (!IsKnownMsgType(rcv->msg_type)) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Recive ctrl pkt valid\n");
+    return AC_PKT_DROPPED;
+  }
+
+  if (rcv->msg_type == CW_MSG_ECHO_REQ) wtp = CW_AC_EchoSessProc(rcv, wtp);
+  if (rcv->msg_type == CW_MSG_WTP_EVENT_REQ) wtp = CW_AC_EvtReqSessProc(rcv, wtp);
+
+  if (AC_MsgPreHandler(wtp, rcv) != 0) {
+    LogPreHandlerError(wtp, rcv);
+    return AC_PKT_DROPPED;
+  }
+  int result = AC_ProcMsg(wtp, rcv);
+  if (frag_owner) {
+    rcv->buffer = capwap::Bytes();
+    rcv->length = 0;
+    return AC_PKT_REASSEMBLED;
+  }
+  return result;
+}
+
+// --- Session re-binding -----------------------------------------------------
+
+CW_WTPCB* CW_AC_EchoSessProc(CW_RCVPKT* rcv, CW_WTPCB* wtp_by_endpoint) {
+  std::array<uint8_t, 16> session_id{};
+  if (!EchoSessionId(rcv, &session_id)) return nullptr;
+  CW_WTPCB* session_wtp = CW_AC_GetWTPBySESSID(session_id);
+  if (!session_wtp) return nullptr;
+  if (!(session_wtp->remote == rcv->remote)) {
+    const auto& m = session_wtp->mac;
+    CwDebug(CW_DBG_EVENT, ZLOG_INFO,
+            "AP[%02x:%02x:%02x:%02x:%02x:%02x] Change Control Tunnel(NAT)\n", m[0], m[1], m[2],
+            m[3], m[4], m[5]);
+    RebindEndpoint(session_wtp, wtp_by_endpoint, rcv->remote);
+  }
+  return session_wtp;
+}
+
+CW_WTPCB* CW_AC_EvtReqSessProc(CW_RCVPKT* rcv, CW_WTPCB* wtp_by_endpoint) {
+  std::array<uint8_t, 16> session_id{};
+  if (!EventSessionId(rcv, &session_id)) return wtp_by_endpoint;
+  CW_WTPCB* session_wtp = CW_AC_GetWTPBySESSID(session_id);
+  if (!session_wtp) return wtp_by_endpoint;
+  if (!(session_wtp->remote == rcv->remote)) {
+    const auto& m = session_wtp->mac;
+    CwDebug(CW_DBG_EVENT, ZLOG_INFO,
+            "EvtReqSessProc: AP[%02x:%02x:%02x:%02x:%02x:%02x] Change Control Tunnel(NAT)\n",
+            m[0], m[1], m[2], m[3], m[4], m[5]);
+    RebindEndpoint(session_wtp, wtp_by_endpoint, rcv->remote);
+  }
+  return session_wtp;
+}
+
+// --- Pre-handling -----------------------------------------------------------
+
+int AC_MsgPreHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
+  switch (rcv->msg_type) {
+    case CW_MSG_DISCOVERY_REQ:
+    case CW_MSG_JOIN_REQ:
+    case CW_MSG_ECHO_REQ:
+      return 0;
+    default:
+      break;
+  }
+  if (!wtp) return 1;
+  switch (rcv->msg_type) {
+    case CW_MSG_CFG_STATUS_REQ:
+    case CW_MSG_WTP_EVENT_REQ:
+    case CW_MSG_CHG_STATE_REQ:
+    case CW_MSG_IMAGE_DATA_REQ:
+    case CW_MSG_PRIMARY_DISC_REQ:
+    case CW_MSG_DATA_TRANSFER_REQ:
+      return CW_AC_PreHdlReqMsg(wtp, rcv);
+    case CW_MSG_CFG_UPDATE_RSP:
+    case CW_MSG_IMAGE_DATA_RSP:
+    case CW_MSG_RESET_RSP:
+    case CW_MSG_DATA_TRANSFER_RSP:
+    case CW_MSG_STA_CFG_RSP:
+    case CW_MSG_WLAN_CFG_RSP:
+      return CW_AC_PreHdlRspMsg(wtp, rcv);
+    default:
+      return 1;
+  }
+}
+
+int CW_AC_PreHdlReqMsg(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
+  if (!wtp) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to find AP when pre-handling request frame.\n");
+    return 1;
+  }
+  // Distance in the 8-bit sequence space: 0-127 ahead is new (or a repeat).
+  auto distance = static_cast<int8_t>(static_cast<uint8_t>(rcv->seq - wtp->last_rcv_seq));
+  if (distance < 0) {
+    CwDebug(CW_DBG_EVENT, ZLOG_INFO, "CW_AC_PreHdlReqMsg::ucDistance(%d) >= %d\n", distance, 128);
+    return 1;
+  }
+  wtp->prev_rcv_seq = wtp->last_rcv_seq;
+  wtp->last_rcv_seq = rcv->seq;
+  return 0;
+}
+
+int CW_AC_PreHdlRspMsg(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
+  if (!wtp || wtp->sndq.count == 0) return 1;
+  const CW_PKT* head = wtp->sndq.head < kSndQueSize ? wtp->sndq.ring[wtp->sndq.head].get() : nullptr;
+  if (head && head->msg_type == rcv->msg_type - 1 && (head->seq & 0xFF) == rcv->seq) {
+    CW_AC_PktDeque(wtp);
+    return 0;
+  }
+  const auto& m = wtp->mac;
+  CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+          "AP[%02x:%02x:%02x:%02x:%02x:%02x]prev send msg type %d seqnum %d, but we recv msg "
+          "type %d seq num %d pstSndMsg %p\n",
+          m[0], m[1], m[2], m[3], m[4], m[5], head ? static_cast<int>(head->msg_type) : 0,
+          head ? static_cast<int>(head->seq) : 0, static_cast<int>(rcv->msg_type),
+          static_cast<int>(rcv->seq), static_cast<const void*>(head));
+  return 1;
+}
+
+// --- Dispatch ---------------------------------------------------------------
+
+CwMsgHandler AC_GetMsgHandler(uint32_t msg_type) {
+  int slot = HandlerSlot(msg_type);
+  return slot < 0 ? nullptr : g_msg_handlers[static_cast<size_t>(slot)];
+}
+
+void AC_SetMsgHandler(uint32_t msg_type, CwMsgHandler handler) {
+  int slot = HandlerSlot(msg_type);
+  if (slot >= 0) g_msg_handlers[static_cast<size_t>(slot)] = handler;
+}
+
+void AC_ResetMsgHandlers() { g_msg_handlers.fill(nullptr); }
+
+int AC_ProcMsg(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
+  if (!wtp && rcv->msg_type != CW_MSG_DISCOVERY_REQ && rcv->msg_type != CW_MSG_JOIN_REQ) return 1;
+  CwMsgHandler handler = AC_GetMsgHandler(rcv->msg_type);
+  if (!handler) return 1;
+  return handler(wtp, rcv);
+}
