@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "daemon/capwap.h"
+#include "daemon/debug.h"
+#include "platform/identity.h"
+#include "platform/log.h"
+#include "platform/paths.h"
+#include "registry/images.h"
+#include "support/lab.h"
+
+namespace {
+
+TEST(GetApVer, SplitsModelAndVersion) {
+  CW_APVER ver;
+  ASSERT_EQ(CW_AC_GetApVer(&ver, "a-b-c-1.0.2-r5"), 0);
+  EXPECT_STREQ(ver.model, "a-b-c");
+  EXPECT_STREQ(ver.version, "1.0.2");
+
+  ASSERT_EQ(CW_AC_GetApVer(&ver, "m-1.0"), 0);
+  EXPECT_STREQ(ver.model, "");
+  EXPECT_STREQ(ver.version, "m");
+}
+
+TEST(GetApVer, RejectsNamesWithoutVersion) {
+  capwap::test::ResetAllGlobals();
+  g_ulCwDebugBitmap = CW_DBG_ERROR;
+  capwap::LogCapture log;
+  CW_APVER ver;
+  EXPECT_EQ(CW_AC_GetApVer(&ver, ""), 1);
+  EXPECT_EQ(CW_AC_GetApVer(&ver, "---"), 1);
+  EXPECT_EQ(CW_AC_GetApVer(&ver, "single"), 1);
+  EXPECT_TRUE(log.Contains(" Failed to get AP firmware version."));
+  capwap::test::ResetAllGlobals();
+}
+
+TEST(GetApVer, LongNamesAreCutAndTokensBounded) {
+  std::string name(300, 'x');
+  name += "-1.0-r1";
+  CW_APVER ver;
+  // Cut to 127 characters the name holds no dash any more.
+  EXPECT_EQ(CW_AC_GetApVer(&ver, name.c_str()), 1);
+  std::string many;
+  for (int i = 0; i < 100; ++i) many += "t-";
+  EXPECT_EQ(CW_AC_GetApVer(&ver, many.c_str()), 0);
+  EXPECT_STREQ(ver.version, "t");
+}
+
+class ImageScan : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CW_ImgDbReset();
+    identity_reset();
+    capwap::MakeDirs(root_.Path("/usr/sbin/apimage"));
+  }
+  void TearDown() override { CW_ImgDbReset(); }
+  void Touch(const std::string& name) {
+    std::ofstream(root_.Path("/usr/sbin/apimage/" + name)) << "image";
+  }
+  capwap::test::TempRoot root_;
+};
+
+TEST_F(ImageScan, RecordsEveryImageForThePlatformVendor) {
+  Touch("ap300-2.1.5-r1");
+  Touch("ap500-3.0-build7");
+  Touch("junk");
+  capwap::MakeDirs(root_.Path("/usr/sbin/apimage/subdir-1.0-x"));
+  ASSERT_EQ(AC_ApVerDbInit(nullptr), 0);
+  CW_IMGREC* rec = CW_ImgFind(g_uiOid, "ap300");
+  ASSERT_NE(rec, nullptr);
+  EXPECT_EQ(rec->version, "2.1.5");
+  EXPECT_EQ(rec->name, "ap300-2.1.5");
+  EXPECT_EQ(rec->auto_upgrade, 0);
+  EXPECT_NE(CW_ImgFind(g_uiOid, "ap500"), nullptr);
+  EXPECT_EQ(CW_ImgFind(g_uiOid, "subdir"), nullptr);
+}
+
+TEST_F(ImageScan, FiltersByModelAndReportsMissingDirectory) {
+  Touch("ap300-2.1.5-r1");
+  Touch("ap500-3.0-build7");
+  ASSERT_EQ(AC_ApVerDbInit("ap500"), 0);
+  EXPECT_EQ(CW_ImgFind(g_uiOid, "ap300"), nullptr);
+  EXPECT_NE(CW_ImgFind(g_uiOid, "ap500"), nullptr);
+
+  capwap::test::TempRoot empty_root;
+  g_ulCwDebugBitmap = CW_DBG_ERROR;
+  capwap::LogCapture log;
+  EXPECT_EQ(AC_ApVerDbInit(nullptr), 1);
+  EXPECT_TRUE(log.Contains(" Failed to create AP database."));
+  g_ulCwDebugBitmap = 0;
+}
+
+TEST(ImageTable, ReplacesSameModelAndFillsUpToSixteen) {
+  CW_ImgDbReset();
+  ASSERT_EQ(CW_CMD_Set_ApModelVersion(7, "m", "1.0", "", 0), 0);
+  ASSERT_EQ(CW_CMD_Set_ApModelVersion(7, "m", "2.0", "up.bin", 1), 0);
+  CW_IMGREC* rec = CW_ImgFind(7, "m");
+  ASSERT_NE(rec, nullptr);
+  EXPECT_EQ(rec->version, "2.0");
+  EXPECT_EQ(rec->user_file, "up.bin");
+  EXPECT_EQ(rec->auto_upgrade, 1);
+  for (int i = 1; i < 16; ++i) {
+    ASSERT_EQ(CW_CMD_Set_ApModelVersion(7, "m" + std::to_string(i), "1", "", 0), 0);
+  }
+  EXPECT_EQ(CW_CMD_Set_ApModelVersion(7, "full", "1", "", 0), 1);
+  for (uint32_t vendor = 100; vendor < 107; ++vendor) {
+    EXPECT_EQ(CW_CMD_Set_ApModelVersion(vendor, "x", "1", "", 0), 0);
+  }
+  EXPECT_EQ(CW_CMD_Set_ApModelVersion(200, "x", "1", "", 0), 1);  // no free vendor entry
+  CW_ImgDbReset();
+}
+
+}  // namespace
