@@ -33,3 +33,5 @@ void CW_WTP_Mark_Delete(const CW_WTPCB* wtp);
 // Auto-AP switches (start-up sets both on).
 void CW_CMD_Set_AutoEnable(uint8_t enabled);
 void CW_CMD_Set_Autoap_PresistentEnable(uint8_t enabled);
+// Both switches back to 0 (tests).
+void CW_AutoApSwitchesReset();

@@ -1,0 +1,138 @@
+#include "cli/ap_persist.h"
+
+#include <cstring>
+
+#include "platform/cli.h"
+#include "platform/dbm.h"
+#include "registry/wtp_record.h"
+
+uint8_t g_bCwAutoApEnabled = 0;
+uint8_t g_bCwAutoApPersistentEnabled = 0;
+
+namespace {
+
+constexpr int kDbmTableAp = 37;
+constexpr int kDbmTableApByMac = 129;
+constexpr int kDbmTableMark = 131;
+constexpr int kDbmTableDaemon = 17;
+constexpr char kAutoApKey[] = "g_bCwAutoApEnabled";
+
+bool MacIsZero(const std::array<uint8_t, 6>& mac) {
+  for (uint8_t b : mac) {
+    if (b) return false;
+  }
+  return true;
+}
+
+// The MAC of the cw_ap image stored under the block's APID, if any.
+std::optional<std::array<uint8_t, 6>> StoredMac(uint32_t apid) {
+  uint8_t key[4];
+  capwap::HostWriter(key, sizeof key).u32(apid);
+  auto record = DBM_Fetch(kDbmTableAp, key, sizeof key);
+  if (!record) return std::nullopt;
+  return CW_WtpRecordMac(*record);
+}
+
+std::optional<CW_WTPMARK> FetchMark(const std::array<uint8_t, 6>& mac) {
+  auto record = DBM_Fetch(kDbmTableMark, mac.data(), mac.size());
+  if (!record) return std::nullopt;
+  return CW_WtpMarkDecode(*record);
+}
+
+void StoreMark(const CW_WTPMARK& mark) {
+  uint8_t record[kWtpMarkSize];
+  CW_WtpMarkEncode(mark, record);
+  DBM_Store(kDbmTableMark, mark.mac.data(), mark.mac.size(), record, sizeof record);
+}
+
+// Marks are written only once the configuration replay is over, and only
+// for blocks whose MAC is known.
+bool MarksApply(const CW_WTPCB* wtp) {
+  return wtp && lib_check_if_start_complete() && !MacIsZero(wtp->mac);
+}
+
+}  // namespace
+
+void CW_WtpMarkEncode(const CW_WTPMARK& mark, uint8_t out[kWtpMarkSize]) {
+  capwap::HostWriter w(out, kWtpMarkSize);
+  w.u32(mark.apid);                     // @0
+  w.bytes(mark.mac.data(), mark.mac.size());  // @4
+  w.u16(mark.mark);                     // @10
+}
+
+std::optional<CW_WTPMARK> CW_WtpMarkDecode(capwap::ByteView record) {
+  if (record.size() != kWtpMarkSize) return std::nullopt;
+  capwap::HostReader r(record);
+  CW_WTPMARK mark;
+  r.u32(mark.apid);
+  r.bytes(mark.mac.data(), mark.mac.size());
+  r.u16(mark.mark);
+  if (!r.done()) return std::nullopt;
+  return mark;
+}
+
+void CW_WTP_Store_By_Mac(const CW_WTPCB* wtp) {
+  if (!wtp) return;
+  if (auto old_mac = StoredMac(wtp->apid); old_mac && *old_mac != wtp->mac && !MacIsZero(*old_mac)) {
+    DBM_Delete(kDbmTableApByMac, old_mac->data(), old_mac->size());
+  }
+  if (MacIsZero(wtp->mac)) return;
+  uint8_t value[4];
+  capwap::HostWriter(value, sizeof value).u32(wtp->apid);
+  DBM_Store(kDbmTableApByMac, wtp->mac.data(), wtp->mac.size(), value, sizeof value);
+}
+
+void CW_WTP_Del_By_Mac(const CW_WTPCB* wtp) {
+  if (!wtp) return;
+  DBM_Delete(kDbmTableApByMac, wtp->mac.data(), wtp->mac.size());
+}
+
+void CW_WTP_Mark_Store(const CW_WTPCB* wtp) {
+  if (!MarksApply(wtp)) return;
+  if (auto mark = FetchMark(wtp->mac)) {
+    if (mark->mark == CW_MARK_DELETED) {
+      mark->mark = CW_MARK_CHANGED;
+      StoreMark(*mark);
+    }
+    return;
+  }
+  CW_WTPMARK mark;
+  mark.apid = wtp->apid;
+  mark.mac = wtp->mac;
+  auto stored_mac = StoredMac(wtp->apid);
+  mark.mark = stored_mac && !MacIsZero(*stored_mac) ? CW_MARK_CHANGED : CW_MARK_ADDED;
+  StoreMark(mark);
+}
+
+void CW_WTP_Mark_Delete(const CW_WTPCB* wtp) {
+  if (!MarksApply(wtp)) return;
+  auto mark = FetchMark(wtp->mac);
+  if (mark && mark->mark == CW_MARK_ADDED) {
+    // Added and never synchronised: nothing for the other side to learn.
+    DBM_Delete(kDbmTableMark, wtp->mac.data(), wtp->mac.size());
+    return;
+  }
+  if (!mark) {
+    mark = CW_WTPMARK{};
+    mark->apid = wtp->apid;
+    mark->mac = wtp->mac;
+  }
+  mark->mark = CW_MARK_DELETED;
+  StoreMark(*mark);
+}
+
+void CW_CMD_Set_AutoEnable(uint8_t enabled) {
+  g_bCwAutoApEnabled = enabled ? 1 : 0;
+  uint8_t value[4];
+  capwap::HostWriter(value, sizeof value).u32(g_bCwAutoApEnabled);
+  DBM_Store(kDbmTableDaemon, kAutoApKey, std::strlen(kAutoApKey), value, sizeof value);
+}
+
+void CW_CMD_Set_Autoap_PresistentEnable(uint8_t enabled) {
+  g_bCwAutoApPersistentEnabled = enabled ? 1 : 0;
+}
+
+void CW_AutoApSwitchesReset() {
+  g_bCwAutoApEnabled = 0;
+  g_bCwAutoApPersistentEnabled = 0;
+}

@@ -1,0 +1,152 @@
+#include "registry/session.h"
+
+#include "daemon/capwap.h"
+#include "daemon/debug.h"
+#include "export/cloud.h"
+#include "platform/lib.h"
+#include "platform/paths.h"
+#include "registry/tables.h"
+#include "relay/wmac.h"
+#include "transport/sendq.h"
+
+namespace {
+
+CW_WTPCB* WtpOf(thread* t) { return static_cast<CW_WTPCB*>(THREAD_ARG(t)); }
+
+// Step 3 of the teardown: WMAC learns that the tunnel of a running AP is
+// down, or forgets an automatically created AP that never reached Run.
+void NotifyWmacOfTeardown(CW_WTPCB* wtp) {
+  if (wtp->state == CW_STATE_RUN) {
+    CW_TUNNEL_RECORD record;
+    record.state = 0;
+    record.apid = wtp->apid;
+    record.family = wtp->data_end.family;
+    record.ac_addr = wtp->local.addr;
+    record.wtp_data_addr = wtp->data_end.addr;
+    record.ac_data_port = capwap::CapwapPort(capwap::kDataPort);
+    record.wtp_data_port = wtp->data_end.port;
+    record.virtual_ap = wtp->master_status == 0 ? 1 : 0;
+    record.scrambled = 0;
+    wtp->tunnel = record;
+    WMAC_AC_IPC_NotifyTunnelState(record);
+    if (wtp->master_status && g_uiCwApCount > 0) --g_uiCwApCount;
+  } else if (wtp->auto_created == 1) {
+    WMAC_AC_IPC_DeleteAP(wtp->apid);
+  }
+}
+
+// Step 10: what the exchanges of this session left behind.
+void ClearSessionAreas(CW_WTPCB* wtp) {
+  wtp->image_id.fill(0);
+  wtp->image_file.reset();
+  wtp->image_downloading = 0;
+  wtp->image_size = 0;
+  wtp->image_sent = 0;
+  wtp->image_path.clear();
+  wtp->crash_data.clear();
+  wtp->descriptor = CW_WTP_DESCRIPTOR{};
+  wtp->rdbind = CW_RDBIND{};
+}
+
+bool ArmNbrDead(CW_WTPCB* wtp, long seconds) {
+  thread_master* master = CW_Master();
+  if (!master || !wtp->nbr_dead_timer.Start(master, seconds, CW_AC_NbrDeadTimerHandler, wtp)) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to start neighbour-dead timer of AP %s.\n",
+            wtp->name.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+thread_master* CW_Master() { return capwapm ? capwapm->master.get() : nullptr; }
+
+int __CW_AC_HandleTunnelDown(CW_WTPCB* wtp, const char* /*func*/, int /*line*/) {
+  if (!wtp) return 0;
+  wtp->image_file.reset();
+  if (wtp->concurrency_flag) {
+    wtp->concurrency_flag = 0;
+    if (g_uiCwConcurrentWTPS > 0) --g_uiCwConcurrentWTPS;
+  }
+  NotifyWmacOfTeardown(wtp);
+  CW_AC_DelWtpFromSessTable(wtp);
+  CW_AC_DelWtpFromIpTable(wtp);
+
+  wtp->state = CW_STATE_IDLE;
+  const auto& m = wtp->mac;
+  CwDebug(CW_DBG_EVENT, ZLOG_INFO,
+          " FSM switched to Idle state with AP %s MAC [%02x:%02x:%02x:%02x:%02x:%02x].\n",
+          wtp->name.c_str(), m[0], m[1], m[2], m[3], m[4], m[5]);
+  CW_AC_StoreWTP(wtp);
+  Report_ApStatus("offline", wtp, ul_CW_AC_Time - wtp->online_tick);
+  mirta_logger(m.data(), 31, "CAPWAP offline");
+
+  wtp->req_seq = 0;
+  wtp->last_rcv_seq = 0;
+  wtp->prev_rcv_seq = 0;
+  wtp->wait_rdbind = 0;
+  wtp->wait_wrrm = 0;
+  wtp->wait_wids = 0;
+  wtp->session_flag = 0;
+
+  CW_FreeSndQue(&wtp->sndq);
+  CW_AC_DelWtpTimers(wtp);
+  ClearSessionAreas(wtp);
+  return 0;
+}
+
+int CW_AC_DelWtpTimers(CW_WTPCB* wtp) {
+  if (!wtp) return 0;
+  if (wtp->retrans_timer.Running()) {
+    wtp->retrans_timer.Cancel();
+    wtp->sndq = CW_SNDQUE{};
+  }
+  wtp->join_timer.Cancel();
+  wtp->cfg_ipc_timer.Cancel();
+  wtp->chg_state_timer.Cancel();
+  wtp->data_check_timer.Cancel();
+  wtp->nbr_dead_timer.Cancel();
+  return 0;
+}
+
+void CW_AC_RefreshLiveness(CW_WTPCB* wtp) {
+  if (!wtp || wtp->state != CW_STATE_RUN) return;
+  wtp->nbr_dead_timer.Cancel();
+  if (wtp->echo_interval != 0) ArmNbrDead(wtp, 4L * wtp->echo_interval);
+}
+
+void CW_AC_RestartNbrDeadTimer(CW_WTPCB* wtp, long seconds) {
+  if (!wtp) return;
+  wtp->nbr_dead_timer.Cancel();
+  if (seconds > 0) ArmNbrDead(wtp, seconds);
+}
+
+int CW_AC_ImgCfgTimerHandler(thread* t) {
+  CW_WTPCB* wtp = WtpOf(t);
+  wtp->join_timer.Cancel();
+  return __CW_AC_HandleTunnelDown(wtp, __func__, __LINE__);
+}
+
+int CW_AC_ChgStateTimerHandler(thread* t) {
+  CW_WTPCB* wtp = WtpOf(t);
+  wtp->chg_state_timer.Cancel();
+  return __CW_AC_HandleTunnelDown(wtp, __func__, __LINE__);
+}
+
+int CW_AC_IPCTimerHandler(thread* t) {
+  CW_WTPCB* wtp = WtpOf(t);
+  CwDebug(CW_DBG_ERROR, ZLOG_NOTICE, " IPC timer expired, so turn CAPWAP tunnel down.\n");
+  wtp->data_check_timer.Cancel();
+  wtp->cfg_ipc_timer.Cancel();
+  wtp->wait_rdbind = 0;
+  wtp->wait_wrrm = 0;
+  wtp->wait_wids = 0;
+  return __CW_AC_HandleTunnelDown(wtp, __func__, __LINE__);
+}
+
+int CW_AC_NbrDeadTimerHandler(thread* t) {
+  CW_WTPCB* wtp = WtpOf(t);
+  wtp->nbr_dead_timer.Cancel();
+  return __CW_AC_HandleTunnelDown(wtp, __func__, __LINE__);
+}
