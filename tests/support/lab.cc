@@ -10,10 +10,13 @@
 #include <filesystem>
 #include <random>
 
+#include "cli/ap_persist.h"
 #include "daemon/debug.h"
 #include "platform/dbm.h"
 #include "platform/fail_inject.h"
 #include "platform/thread.h"
+#include "registry/hash.h"
+#include "registry/tables.h"
 
 namespace capwap::test {
 
@@ -41,6 +44,9 @@ TempRoot::~TempRoot() {
 void ResetAllGlobals() {
   ResetFailInjection();
   CW_DebugReset();
+  CW_AC_WtpTableReset();  // before the pool: it releases the serial table
+  HashPoolReset();
+  CW_AutoApSwitchesReset();
 }
 
 DaemonContext::DaemonContext() {
