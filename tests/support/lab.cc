@@ -14,9 +14,12 @@
 #include "daemon/debug.h"
 #include "platform/dbm.h"
 #include "platform/fail_inject.h"
+#include "platform/identity.h"
 #include "platform/thread.h"
 #include "registry/hash.h"
 #include "registry/tables.h"
+#include "relay/wmac.h"
+#include "transport/codec.h"
 
 namespace capwap::test {
 
@@ -44,9 +47,14 @@ TempRoot::~TempRoot() {
 void ResetAllGlobals() {
   ResetFailInjection();
   CW_DebugReset();
+  identity_reset();
   CW_AC_WtpTableReset();  // before the pool: it releases the serial table
   HashPoolReset();
   CW_AutoApSwitchesReset();
+  CW_VendorRegistryReset();
+  g_ucNeedEncrypt = 0;
+  WMAC_AC_IPC_Reset();
+  AC_ResetIpcHandlers();
 }
 
 DaemonContext::DaemonContext() {

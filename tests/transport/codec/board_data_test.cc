@@ -1,0 +1,206 @@
+// WTP Board Data and WTP Descriptor decoding: required sub-elements, case
+// folding, clipping to the record's fields, unknown sub-elements, illegal
+// vendors, and every truncation.
+#include <gtest/gtest.h>
+
+#include "daemon/debug.h"
+#include "platform/identity.h"
+#include "support/lab.h"
+#include "support/truncation.h"
+#include "transport/codec.h"
+
+namespace {
+
+using namespace capwap::test;
+
+class BoardData : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetAllGlobals();
+    identity_reset();
+    g_ulCwDebugBitmap = CW_DBG_ALL;
+  }
+  void TearDown() override {
+    ResetAllGlobals();
+    identity_reset();
+  }
+};
+
+bool DecodeBoard(capwap::ByteView in) {
+  CW_WTP_BOARD_DATA bd;
+  return CW_DEC_IE_WtpBD(&bd, in.data(), in.size()) == 0;
+}
+
+bool DecodeDesc(capwap::ByteView in) {
+  CW_WTP_DESCRIPTOR desc;
+  return CW_DEC_IE_WtpDesc(&desc, in.data(), in.size()) == 0;
+}
+
+CW_WTP_BOARD_DATA Board(const capwap::Bytes& in, int expected_rc = 0) {
+  CW_WTP_BOARD_DATA bd;
+  EXPECT_EQ(CW_DEC_IE_WtpBD(&bd, in.data(), in.size()), expected_rc);
+  return bd;
+}
+
+TruncTable SubElement(uint16_t type, const capwap::Bytes& value, const std::string& name,
+                      Outcome after = Outcome::kFail) {
+  return {{U16(type), name + ": type"},
+          {U16(static_cast<uint16_t>(value.size())), name + ": length"},
+          {value, name + ": value", after}};
+}
+
+// Every field present, then an unknown sub-element the decoder skips.
+const TruncTable kBoardTable = Concat({
+    {{U32(41414), "vendor id"}},
+    SubElement(0, Str("WAP-330AX"), "model"),
+    SubElement(1, Str("SN0042"), "serial"),
+    SubElement(2, Str("B7"), "board id"),
+    SubElement(3, Str("rev C"), "board revision"),
+    SubElement(4, Hex("00 1a 2b 3c 4d 5e"), "base mac", Outcome::kPass),
+    SubElement(9, Hex("de ad"), "unknown"),
+});
+
+TEST_F(BoardData, DecodesEveryField) {
+  const CW_WTP_BOARD_DATA bd = Board(Flatten(kBoardTable));
+  EXPECT_EQ(bd.vendor_id, 41414u);
+  EXPECT_EQ(FieldText(bd.model), "wap-330ax");
+  EXPECT_EQ(FieldText(bd.serial), "SN0042");
+  EXPECT_EQ(FieldText(bd.board_id), "B7");
+  EXPECT_EQ(FieldText(bd.board_rev), "rev C");
+  EXPECT_EQ(bd.base_mac, (std::array<uint8_t, 6>{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}));
+}
+
+TEST_F(BoardData, TruncationTableAndLengthMutations) {
+  EXPECT_TRUE(CheckTruncations(kBoardTable, DecodeBoard));
+  for (const char* field : {"model: length", "serial: length", "board id: length",
+                            "board revision: length", "base mac: length"}) {
+    EXPECT_TRUE(CheckLengthMutations(kBoardTable, field, DecodeBoard)) << field;
+  }
+  // The last sub-element's length: 0 leaves two octets that are no header.
+  EXPECT_TRUE(CheckLengthMutations(kBoardTable, "unknown: length", DecodeBoard));
+  WriteFuzzSeed(kBoardTable, "board_data", "board_data_full");
+}
+
+TEST_F(BoardData, ModelWithoutBaseMacFails) {
+  const capwap::Bytes in = Cat({U32(41414), U16(0), U16(4), Str("WA10"), U16(1), U16(2), Str("s1")});
+  const CW_WTP_BOARD_DATA bd = Board(in, 1);
+  EXPECT_EQ(FieldText(bd.model), "wa10");
+  // Base MAC without model fails as well.
+  Board(Cat({U32(41414), U16(4), U16(6), Fill(1, 6)}), 1);
+  // Vendor identifier alone.
+  Board(U32(41414), 1);
+}
+
+TEST_F(BoardData, OversizeValuesAreClippedToTheirField) {
+  const std::string long_model = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789xyz";  // 39
+  const std::string long_serial(40, 's');
+  const capwap::Bytes in = Cat({U32(41414), U16(0), U16(39), Str(long_model), U16(1), U16(40),
+                                Str(long_serial), U16(4), U16(8), Hex("01 02 03 04 05 06 07 08")});
+  const CW_WTP_BOARD_DATA bd = Board(in);
+  EXPECT_EQ(FieldText(bd.model), "abcdefghijklmnopqrstuvwxyz012345");  // 32, lower-cased
+  EXPECT_EQ(FieldText(bd.serial), std::string(32, 's'));
+  EXPECT_EQ(bd.base_mac, (std::array<uint8_t, 6>{1, 2, 3, 4, 5, 6}));
+  // The sub-element after the clipped ones was still read: nothing spilled.
+  EXPECT_EQ(FieldText(bd.board_id), "");
+}
+
+TEST_F(BoardData, RepeatedSubElementKeepsTheLastWhole) {
+  const capwap::Bytes in = Cat({U32(41414), U16(0), U16(8), Str("LONGNAME"), U16(0), U16(2),
+                                Str("AB"), U16(4), U16(6), Fill(7, 6)});
+  EXPECT_EQ(FieldText(Board(in).model), "ab");
+}
+
+TEST_F(BoardData, IllegalVendorIsRefusedWithItsIdentifier) {
+  capwap::LogCapture log;
+  const capwap::Bytes in = Cat({U32(0x1234ABCD), U16(0), U16(2), Str("m1"), U16(4), U16(6), Fill(1, 6)});
+  const CW_WTP_BOARD_DATA bd = Board(in, 1);
+  EXPECT_TRUE(log.Contains(" Reported vendor ID 1234abcd is illegal.\n")) << log.text();
+  EXPECT_EQ(FieldText(bd.model), "");
+
+  // The line belongs to the error category: silent without it.
+  g_ulCwDebugBitmap = CW_DBG_PACKET;
+  log.Clear();
+  Board(in, 1);
+  EXPECT_EQ(log.text(), "");
+}
+
+TEST_F(BoardData, ShortOrAbsentValue) {
+  CW_WTP_BOARD_DATA bd;
+  EXPECT_EQ(CW_DEC_IE_WtpBD(&bd, nullptr, 0), 1);
+  const capwap::Bytes three = Hex("00 00 a1");
+  EXPECT_EQ(CW_DEC_IE_WtpBD(&bd, three.data(), three.size()), 1);
+}
+
+// --- WTP Descriptor -----------------------------------------------------
+
+TruncTable DescSub(uint16_t type, const capwap::Bytes& value, const std::string& name) {
+  return {{U32(41414), name + ": vendor"},
+          {U16(type), name + ": type"},
+          {U16(static_cast<uint16_t>(value.size())), name + ": length"},
+          {value, name + ": value", Outcome::kPass}};
+}
+
+const TruncTable kDescTable = Concat({
+    {{U8(2), "max radios"},
+     {U8(2), "radios in use"},
+     {U8(1), "encryption sub-elements"},
+     {U8(1), "encryption WBID"},
+     {U16(0x000c), "encryption capabilities", Outcome::kPass}},
+    DescSub(0, Str("B1.2"), "hardware"),
+    DescSub(1, Str("5.0.1-r77"), "software"),
+    DescSub(7, Str("xx"), "unknown 7"),
+    DescSub(2, Str("boot 2.0"), "boot"),
+    DescSub(3, Str("other"), "other"),
+});
+
+TEST_F(BoardData, DescriptorDecodesEveryFieldAndSkipsTypeSeven) {
+  const capwap::Bytes in = Flatten(kDescTable);
+  CW_WTP_DESCRIPTOR desc;
+  ASSERT_EQ(CW_DEC_IE_WtpDesc(&desc, in.data(), in.size()), 0);
+  EXPECT_EQ(desc.max_radios, 2);
+  EXPECT_EQ(desc.radios_in_use, 2);
+  EXPECT_EQ(desc.num_encrypt, 1);
+  EXPECT_EQ(desc.encrypt_wbid, 1);
+  EXPECT_EQ(desc.encrypt_caps, 0x000c);
+  EXPECT_EQ(FieldText(desc.hw_version), "B1.2");
+  EXPECT_EQ(FieldText(desc.sw_version), "5.0.1-r77");
+  EXPECT_EQ(FieldText(desc.boot_version), "boot 2.0");
+  EXPECT_EQ(FieldText(desc.other_version), "other");
+}
+
+TEST_F(BoardData, DescriptorTruncationTableAndLengthMutations) {
+  EXPECT_TRUE(CheckTruncations(kDescTable, DecodeDesc));
+  for (const char* field : {"hardware: length", "software: length", "unknown 7: length",
+                            "boot: length", "other: length"}) {
+    EXPECT_TRUE(CheckLengthMutations(kDescTable, field, DecodeDesc)) << field;
+  }
+  WriteFuzzSeed(kDescTable, "board_data", "descriptor_full");
+}
+
+TEST_F(BoardData, DescriptorClipsVersionsToSixtyFourOctets) {
+  const std::string long_hw(100, 'H');
+  const capwap::Bytes in = Cat({Hex("01 01 01 01 00 00"), U32(0), U16(0), U16(100), Str(long_hw),
+                                U32(0), U16(1), U16(3), Str("1.0")});
+  CW_WTP_DESCRIPTOR desc;
+  ASSERT_EQ(CW_DEC_IE_WtpDesc(&desc, in.data(), in.size()), 0);
+  EXPECT_EQ(FieldText(desc.hw_version), std::string(64, 'H'));
+  EXPECT_EQ(FieldText(desc.sw_version), "1.0");
+}
+
+TEST_F(BoardData, DescriptorTruncatedHeaders) {
+  CW_WTP_DESCRIPTOR desc;
+  // Fixed part only: no versions, accepted.
+  const capwap::Bytes fixed = Hex("01 01 01 01 00 0c");
+  EXPECT_EQ(CW_DEC_IE_WtpDesc(&desc, fixed.data(), fixed.size()), 0);
+  // Five octets of fixed part.
+  EXPECT_EQ(CW_DEC_IE_WtpDesc(&desc, fixed.data(), 5), 1);
+  // A sub-element header of 7 octets (vendor, type, one length octet).
+  const capwap::Bytes short_hdr = Cat({fixed, U32(41414), U16(0), U8(0)});
+  EXPECT_EQ(CW_DEC_IE_WtpDesc(&desc, short_hdr.data(), short_hdr.size()), 1);
+  // Vendor identifier only.
+  const capwap::Bytes vendor_only = Cat({fixed, U32(41414)});
+  EXPECT_EQ(CW_DEC_IE_WtpDesc(&desc, vendor_only.data(), vendor_only.size()), 1);
+  EXPECT_EQ(CW_DEC_IE_WtpDesc(&desc, nullptr, 0), 1);
+}
+
+}  // namespace
