@@ -224,6 +224,14 @@ struct CW_WTPCB {
   std::array<CW_LAN_PORT_ADMIN, 4> lan_port_admin{};  // @39392
   std::array<CW_LAN_PORT_VLAN, 4> lan_port_vlan{};    // @39400
   uint32_t board_vendor_id = 0;   // @39460
+  // The group's controlled-AC settings, copied in when WMAC puts the AP in
+  // a group (type 34) and cleared when it takes it out (type 35). Runtime.
+  struct {
+    uint8_t v4 = 0;   // IPv4 address present
+    uint8_t v6 = 0;   // IPv6 address present
+    uint32_t ipv4 = 0;
+    std::array<uint8_t, 16> ipv6{};
+  } group_ac;
 };
 
 // The state's short name ("I", "J", "ID", "C", "DC", "Running", "R", "").

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "platform/bytes.h"
@@ -92,6 +93,19 @@ bool TunnelRecordDecode(capwap::ByteView bytes, CW_TUNNEL_RECORD* rec);
 
 // Profile record (types 64, 65) and radio record (type 66), 204 bytes each.
 inline constexpr size_t kWmacProfileRecordSize = 204;
+// Builds the profile record from an APM profile payload (128 bytes) and the
+// AP ID found by its MAC; the radio record from an APM radio payload (76
+// bytes). False (out untouched) when the payload is too short.
+bool WmacProfileRecordFromApm(capwap::ByteView apm_payload, uint32_t apid,
+                              uint8_t out[kWmacProfileRecordSize]);
+bool WmacRadioRecordFromApm(capwap::ByteView apm_payload, uint32_t apid,
+                            uint8_t out[kWmacProfileRecordSize]);
+
+// Radio-binding TLV list of notification 3 (types and lengths big-endian,
+// values the sub-records as held). Returns the bytes written, or 0 when the
+// record has nothing to send or `out` is too small.
+inline constexpr size_t kWmacRdBindBufSize = 16384;
+size_t WmacRdBindTlvEncode(const CW_RDBIND& rdbind, std::span<uint8_t> out);
 
 // --- Channel -------------------------------------------------------------
 // Stores the event master (the framework context) used for sending.
@@ -110,9 +124,25 @@ using WmacIpcHandler = int (*)(const IpcHead& head, const uint8_t* payload);
 void AC_SetIpcHandler(uint32_t msg_type, WmacIpcHandler handler);
 void AC_ResetIpcHandlers();
 
+// Handlers owned by the channel (WMAC types 1, 28, 32-35, 43, 76); each
+// returns 0, or 1 when the message is dropped.
+int AC_IPC_CleanWTP(const IpcHead& head, const uint8_t* payload);
+int AC_IPC_Send_ManagePkt(const IpcHead& head, const uint8_t* payload);
+int AC_IPC_ProcAddApGroup(const IpcHead& head, const uint8_t* payload);
+int AC_IPC_ProcDelApGroup(const IpcHead& head, const uint8_t* payload);
+int AC_IPC_ProcAddApToGroup(const IpcHead& head, const uint8_t* payload);
+int AC_IPC_ProcRemApToGroup(const IpcHead& head, const uint8_t* payload);
+int AC_IPC_ProcGetACcap(const IpcHead& head, const uint8_t* payload);
+int AC_IPC_ProcApStatusReq(const IpcHead& head, const uint8_t* payload);
+// Installs the handlers above in the dispatch table (start-up).
+void WMAC_RegisterChannelHandlers();
+// Closes the discovered-AP window (type 76) at once and cancels its timer.
+void AC_AutoApWindowClose();
+
 // Builds and sends one message to "/tmp/wmac_ac_addr".
 int WMAC_AC_IPC_Send(uint32_t wtp_id, uint32_t msg_type, const void* payload, size_t length);
-// Closes the cached WMAC connection and forgets the event master (tests).
+// Closes the cached WMAC connection, forgets the event master and cancels
+// the discovered-AP window timer (tests).
 void WMAC_AC_IPC_Reset();
 
 // --- Outgoing notifications --------------------------------------------

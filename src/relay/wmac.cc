@@ -1,0 +1,422 @@
+// The WMAC channel: listener, framing of incoming messages, the dispatch
+// table of incoming types, and the sender of outgoing notifications.
+#include "relay/wmac.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <new>
+#include <optional>
+
+#include "daemon/debug.h"
+#include "platform/ipc.h"
+#include "platform/lib.h"
+#include "registry/tables.h"
+
+using capwap::ByteView;
+using capwap::Bytes;
+using capwap::HostReader;
+using capwap::HostWriter;
+
+namespace {
+
+constexpr const char* kWmacListenPath = "/tmp/cw_ac_addr";
+constexpr const char* kWmacPeerPath = "/tmp/wmac_ac_addr";
+
+// Types from kTypeReadLimit on are refused before their payload is read;
+// types from kDispatchLimit on are read whole and ignored.
+constexpr uint32_t kTypeReadLimit = 116;
+constexpr uint32_t kDispatchLimit = 115;
+constexpr size_t kDrainSize = 128;
+// No WMAC message comes near this (the largest, a radio binding list, is
+// 16 KiB); a longer length is a corrupt header and its allocation is
+// refused like any failed allocation.
+constexpr uint32_t kPayloadAllocLimit = 16u << 20;
+
+enum class RowLog : uint8_t { kNone, kText, kWapiLen, kTrafficWord };
+
+// One incoming type: whether it has a row, its receiving line, and whether
+// its handler runs only for an existing WTP.
+struct IpcTypeRow {
+  bool known = false;
+  bool needs_wtp = false;
+  RowLog log = RowLog::kNone;
+  const char* text = nullptr;
+};
+using IpcTypeTable = std::array<IpcTypeRow, kDispatchLimit>;
+
+consteval IpcTypeTable BuildTypeTable() {
+  IpcTypeTable t{};
+  auto text = [&t](uint32_t type, const char* line) {
+    t[type] = IpcTypeRow{true, false, RowLog::kText, line};
+  };
+  text(1, " [IPC] Receiving DEL-WTP from WMAC. ");
+  text(2, " [IPC] Receiving SET-RDBIND from WMAC. ");
+  text(3, " [IPC] Receiving GET-RDBIND from WMAC. ");
+  text(4, " [IPC] Receiving ADD-WLAN from WMAC. ");
+  text(5, " [IPC] Receiving DEL-WLAN from WMAC. ");
+  text(6, " [IPC] Receiving UPDATE-WLAN from WMAC. ");
+  text(7, " [IPC] Receiving ADD-STA from WMAC. ");
+  text(8, " [IPC] Receiving DEL-STA from WMAC. ");
+  text(14, " [IPC] Receiving CFG-UPDATE-REQ from WMAC. ");
+  text(84, " [IPC] Receiving IP-based vlan from WMAC. ");
+  t[72] = IpcTypeRow{true, false, RowLog::kWapiLen,
+                     "%s::AC capwap recv ASU wapi data len :%d"};
+  t[96] = IpcTypeRow{true, false, RowLog::kTrafficWord,
+                     " [IPC] Receiving AC_IPC_SEND_TRAFFIC_STA from WMAC. %d"};
+  for (uint32_t type : {15, 16, 20, 21, 25, 26, 27, 28, 32, 33, 34, 35, 36, 40, 43, 44, 45,
+                        52, 53, 54, 61, 62, 67, 68, 69, 75, 76, 78, 79, 80, 86, 87, 92, 97,
+                        111, 113, 114}) {
+    t[type] = IpcTypeRow{true, false, RowLog::kNone, nullptr};
+  }
+  for (uint32_t type : {88, 89, 109, 110}) {
+    t[type] = IpcTypeRow{true, true, RowLog::kNone, nullptr};
+  }
+  return t;
+}
+constexpr IpcTypeTable kTypeTable = BuildTypeTable();
+
+// The channel's state: the event master for sending, the cached connection
+// to WMAC and the handlers installed by the relay modules.
+struct WmacChannel {
+  lib_globals* zg = nullptr;
+  int wmac_fd = -1;
+  std::array<WmacIpcHandler, kDispatchLimit> handlers{};
+};
+
+WmacChannel& Channel() {
+  static WmacChannel channel;
+  return channel;
+}
+
+ByteView PayloadView(const IpcHead& head, const uint8_t* payload) {
+  return payload ? ByteView(payload, head.payload_len) : ByteView{};
+}
+
+void LogReceipt(const IpcTypeRow& row, const IpcHead& head, const uint8_t* payload) {
+  switch (row.log) {
+    case RowLog::kNone:
+      return;
+    case RowLog::kText:
+      CwDebug(CW_DBG_PACKET, ZLOG_INFO, "%s", row.text);
+      return;
+    case RowLog::kWapiLen:
+      CwDebug(CW_DBG_EVENT, ZLOG_INFO, "%s::AC capwap recv ASU wapi data len :%d",
+              "AC_ProcIPCPkt", static_cast<int>(head.payload_len));
+      return;
+    case RowLog::kTrafficWord: {
+      HostReader r(PayloadView(head, payload));
+      uint32_t word5 = 0;
+      if (!r.skip(20) || !r.u32(word5)) word5 = 0;
+      CwDebug(CW_DBG_PACKET, ZLOG_INFO,
+              " [IPC] Receiving AC_IPC_SEND_TRAFFIC_STA from WMAC. %d",
+              static_cast<int>(word5));
+      return;
+    }
+  }
+}
+
+std::optional<Bytes> AllocPayload(uint32_t length) {
+  if (length > kPayloadAllocLimit) return std::nullopt;
+  try {
+    return Bytes(length, 0);
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+}
+
+enum class ReadResult { kKeep, kPeerClosed };
+
+// After a short header read: drops up to 128 pending bytes, and reports a
+// peer that has closed. Uses poll with a zero time-out (any descriptor
+// number is safe, unlike select).
+ReadResult DrainShortHeader(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  if (poll(&p, 1, 0) <= 0 || p.revents == 0) return ReadResult::kKeep;
+  uint8_t scratch[kDrainSize];
+  errno = 0;
+  ssize_t n = recv(fd, scratch, sizeof scratch, MSG_DONTWAIT);
+  if (n == 0 && errno != EINTR) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "client close to server");
+    return ReadResult::kPeerClosed;
+  }
+  return ReadResult::kKeep;
+}
+
+// Reads one message from the connection and dispatches it.
+ReadResult ReadOneMessage(int fd) {
+  uint8_t raw[kIpcHeadSize];
+  ssize_t got = readn(fd, raw, sizeof raw);
+  if (got != static_cast<ssize_t>(kIpcHeadSize)) return DrainShortHeader(fd);
+  IpcHead head;
+  IpcHeadDecode(ByteView(raw, sizeof raw), &head);
+  if (head.msg_type >= kTypeReadLimit) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "too big msg type");
+    return ReadResult::kKeep;
+  }
+  if (head.payload_len == 0) {
+    AC_ProcIPCPkt(head, nullptr);
+    return ReadResult::kKeep;
+  }
+  std::optional<Bytes> payload = AllocPayload(head.payload_len);
+  if (!payload) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "molloc error type %d len%d",
+            static_cast<int>(head.msg_type), static_cast<int>(head.payload_len));
+    return ReadResult::kKeep;
+  }
+  ssize_t n = readn(fd, payload->data(), payload->size());
+  if (n != static_cast<ssize_t>(payload->size())) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "recv msg iLen %d", static_cast<int>(n));
+    return ReadResult::kKeep;
+  }
+  AC_ProcIPCPkt(head, payload->data());
+  return ReadResult::kKeep;
+}
+
+}  // namespace
+
+void WMAC_AC_IPC_SetZg(lib_globals* ctx) { Channel().zg = ctx; }
+
+int AC_IPCInit() { return IPC_TcpSocketInit(capwapm, kWmacListenPath, AC_RcvIPCPkt); }
+
+int AC_RcvIPCPkt(thread* t) {
+  auto* ctx = static_cast<lib_globals*>(THREAD_ARG(t));
+  int fd = THREAD_FD(t);
+  // Re-armed before reading, so no early return can deafen the connection.
+  bool armed = ctx && ctx->master &&
+               thread_add_read(ctx->master.get(), AC_RcvIPCPkt, ctx, fd) != nullptr;
+  ReadResult result = ReadOneMessage(fd);
+  if (result == ReadResult::kPeerClosed || !armed) {
+    if (!armed) {
+      CwDebug(CW_DBG_ERROR, ZLOG_ERR, " WMAC connection %d cannot be re-armed, closed.", fd);
+    }
+    if (ctx) {
+      IPC_CloseConnection(ctx, fd);
+    } else {
+      close(fd);
+    }
+  }
+  return 0;
+}
+
+int AC_ProcIPCPkt(const IpcHead& head, const uint8_t* payload) {
+  CW_WTPCB* wtp = CW_AC_GetWTPByID(head.wtp_id);
+  if (head.msg_type >= kDispatchLimit) return 0;
+  const IpcTypeRow& row = kTypeTable[head.msg_type];
+  if (!row.known) return 0;
+  LogReceipt(row, head, payload);
+  if (row.needs_wtp && !wtp) return 0;
+  if (WmacIpcHandler handler = Channel().handlers[head.msg_type]) handler(head, payload);
+  return 0;
+}
+
+void AC_SetIpcHandler(uint32_t msg_type, WmacIpcHandler handler) {
+  if (msg_type >= kDispatchLimit || !kTypeTable[msg_type].known) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No WMAC message type %u to install a handler for.",
+            msg_type);
+    return;
+  }
+  Channel().handlers[msg_type] = handler;
+}
+
+void AC_ResetIpcHandlers() { Channel().handlers.fill(nullptr); }
+
+int WMAC_AC_IPC_Send(uint32_t wtp_id, uint32_t msg_type, const void* payload, size_t length) {
+  WmacChannel& channel = Channel();
+  if (!channel.zg) {
+    printf("not set ipc zg\n");
+    fflush(stdout);
+    return 1;
+  }
+  if (length > UINT32_MAX - kIpcHeadSize || (length && !payload)) return 1;
+  Bytes message;
+  try {
+    message.assign(kIpcHeadSize + length, 0);
+  } catch (const std::bad_alloc&) {
+    return 1;
+  }
+  IpcHead head;
+  head.kind = 1;
+  head.msg_type = msg_type;
+  head.wtp_id = wtp_id;
+  head.payload_len = static_cast<uint32_t>(length);
+  IpcHeadEncode(head, message.data());
+  HostWriter body(message.data() + kIpcHeadSize, length);
+  body.bytes(payload, length);
+  if (IPC_TcpSocketSend(channel.zg, &channel.wmac_fd, kWmacPeerPath, message.data(),
+                        message.size()) < 0) {
+    perror("WMAC_AC_IPC_CwMessProc:");
+  }
+  return 0;
+}
+
+void WMAC_AC_IPC_Reset() {
+  WmacChannel& channel = Channel();
+  if (channel.wmac_fd >= 0) close(channel.wmac_fd);
+  channel.wmac_fd = -1;
+  channel.zg = nullptr;
+  AC_AutoApWindowClose();
+}
+
+// --- Outgoing notifications --------------------------------------------
+
+namespace {
+
+// Sends a record of a fixed size: the given bytes, cut or zero-padded.
+int SendFixed(uint32_t wtp_id, uint32_t msg_type, const uint8_t* data, size_t have,
+              size_t fixed) {
+  std::array<uint8_t, 256> record{};
+  size_t used = std::min(have, fixed);
+  HostWriter w(record.data(), fixed);
+  if (data && used) w.bytes(data, used);
+  return WMAC_AC_IPC_Send(wtp_id, msg_type, record.data(), fixed);
+}
+
+int SendText(uint32_t wtp_id, uint32_t msg_type, const std::string& text, size_t field,
+             size_t max_chars) {
+  std::array<uint8_t, 64> record{};
+  HostWriter w(record.data(), field);
+  w.fixed_str(std::string_view(text).substr(0, max_chars), field);
+  return WMAC_AC_IPC_Send(wtp_id, msg_type, record.data(), field);
+}
+
+}  // namespace
+
+int WMAC_AC_IPC_CreateAP(uint32_t apid, const WmacCreateApRecord& rec) {
+  uint8_t record[kWmacCreateApSize];
+  WmacCreateApEncode(rec, record);
+  return WMAC_AC_IPC_Send(apid, WMAC_MSG_CREATE_AP, record, sizeof record);
+}
+
+int WMAC_AC_IPC_DeleteAP(uint32_t apid) {
+  return WMAC_AC_IPC_Send(apid, WMAC_MSG_DELETE_AP, nullptr, 0);
+}
+
+int WMAC_AC_IPC_NotifyRdBind(uint32_t apid, const CW_RDBIND& rdbind, int /*flags*/) {
+  Bytes buffer;
+  try {
+    buffer.assign(kWmacRdBindBufSize, 0);
+  } catch (const std::bad_alloc&) {
+    return 1;
+  }
+  size_t used = WmacRdBindTlvEncode(rdbind, buffer);
+  return WMAC_AC_IPC_Send(apid, WMAC_MSG_RDBIND, buffer.data(), used);
+}
+
+int WMAC_AC_IPC_NotifyDelSta(uint32_t apid, const uint8_t record[7]) {
+  return SendFixed(apid, WMAC_MSG_DEL_STA, record, 7, 7);
+}
+
+int WMAC_AC_IPC_NotifyRadioState(uint32_t apid, const std::array<uint8_t, 12>& states) {
+  return SendFixed(apid, WMAC_MSG_RADIO_STATE, states.data(), states.size(), 12);
+}
+
+int WMAC_AC_IPC_NotifyTunnelState(const CW_TUNNEL_RECORD& rec) {
+  uint8_t record[kTunnelRecordSize];
+  TunnelRecordEncode(rec, record);
+  return WMAC_AC_IPC_Send(rec.apid, WMAC_MSG_TUNNEL_STATE, record, sizeof record);
+}
+
+int WMAC_AC_IPC_NotifyBandSteer(const uint8_t* record, size_t length, uint32_t apid) {
+  return SendFixed(apid, WMAC_MSG_BAND_STEER, record, length, 40);
+}
+
+int WMAC_AC_IPC_NotifySatIp(uint32_t apid, const uint8_t record[24]) {
+  return SendFixed(apid, WMAC_MSG_STA_IP, record, 24, 24);
+}
+
+int WMAC_AC_IPC_NotifySetBssid(const uint8_t record[8], uint32_t apid) {
+  return SendFixed(apid, WMAC_MSG_SET_BSSID, record, 8, 8);
+}
+
+int WMAC_AC_IPC_NotifyApName(uint32_t apid, const std::string& name) {
+  return SendText(apid, WMAC_MSG_AP_NAME, name, 33, 32);
+}
+
+int WMAC_AC_IPC_NotifyStaScanRpt(const uint8_t* data, size_t length, uint32_t apid) {
+  return WMAC_AC_IPC_Send(apid, WMAC_MSG_STA_SCAN_RPT, data, length);
+}
+
+int WMAC_AC_IPC_GetACcap() {
+  uint8_t cap[4];
+  HostWriter w(cap, sizeof cap);
+  w.u32(31);
+  return WMAC_AC_IPC_Send(0, WMAC_MSG_AC_CAP, cap, sizeof cap);
+}
+
+int WMAC_AC_IPC_NotifyMediaRpt(const uint8_t* data, size_t length, uint32_t apid) {
+  return WMAC_AC_IPC_Send(apid, WMAC_MSG_MEDIA_RPT, data, length);
+}
+
+int WMAC_AC_IPC_WirelessCON(const uint8_t* data, size_t length, uint32_t apid) {
+  return WMAC_AC_IPC_Send(apid, WMAC_MSG_WIRELESS_CON, data, length);
+}
+
+int WMAC_AC_IPC_NotifyApInfo(const WmacApInfoRecord& rec) {
+  uint8_t record[kWmacApInfoSize];
+  WmacApInfoEncode(rec, record);
+  return WMAC_AC_IPC_Send(rec.apid, WMAC_MSG_AP_INFO, record, sizeof record);
+}
+
+namespace {
+
+uint32_t RecordWord0(const uint8_t record[kWmacProfileRecordSize]) {
+  HostReader r(record, kWmacProfileRecordSize);
+  uint32_t word = 0;
+  r.u32(word);
+  return word;
+}
+
+}  // namespace
+
+int WMAC_AC_IPC_NotifyApmApInfo(const uint8_t record[kWmacProfileRecordSize]) {
+  return WMAC_AC_IPC_Send(RecordWord0(record), WMAC_MSG_APM_AP_INFO, record,
+                          kWmacProfileRecordSize);
+}
+
+int WMAC_AC_IPC_UpdateApmApInfo(const uint8_t record[kWmacProfileRecordSize]) {
+  return WMAC_AC_IPC_Send(RecordWord0(record), WMAC_MSG_APM_AP_INFO_UPDATE, record,
+                          kWmacProfileRecordSize);
+}
+
+int WMAC_AC_IPC_SetApRadioInfo(const uint8_t record[kWmacProfileRecordSize]) {
+  return WMAC_AC_IPC_Send(RecordWord0(record), WMAC_MSG_AP_RADIO_INFO, record,
+                          kWmacProfileRecordSize);
+}
+
+int WMAC_AC_IPC_NotifySendWapiMsg(const uint8_t* data, size_t length) {
+  return WMAC_AC_IPC_Send(0, WMAC_MSG_WAPI, data, length);
+}
+
+int WMAC_AC_IPC_NotifyWapiClientInfo(const uint8_t* record, size_t length, uint32_t apid) {
+  return SendFixed(apid, WMAC_MSG_WAPI_CLIENT, record, length, 12);
+}
+
+int WMAC_AC_IPC_NotifyStaSync(const uint8_t* data, size_t length, uint32_t apid) {
+  return WMAC_AC_IPC_Send(apid, WMAC_MSG_STA_SYNC, data, length);
+}
+
+int WMAC_AC_IPC_NotifyDelSpecSta(uint32_t apid, const uint8_t record[24]) {
+  return SendFixed(apid, WMAC_MSG_DEL_SPEC_STA, record, 24, 24);
+}
+
+int WMAC_AC_IPC_ReportAutoChl(uint32_t apid, const uint8_t record[8]) {
+  return SendFixed(apid, WMAC_MSG_AUTO_CHL, record, 8, 8);
+}
+
+int WMAC_AC_IPC_NotifyDnsInfo(const uint8_t* data, size_t length, uint32_t apid) {
+  return WMAC_AC_IPC_Send(apid, WMAC_MSG_DNS_INFO, data, length);
+}
+
+int WMAC_AC_IPC_NotifyMeshInfo(uint32_t apid, const uint8_t mesh[3]) {
+  return SendFixed(apid, WMAC_MSG_MESH_INFO, mesh, 3, 3);
+}
+
+int WMAC_AC_IPC_NotifyApSn(uint32_t apid, const std::string& serial) {
+  return SendText(apid, WMAC_MSG_AP_SN, serial, 32, 32);
+}
