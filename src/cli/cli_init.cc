@@ -1,5 +1,6 @@
 #include "cli/cli_init.h"
 
+#include "cli/model.h"
 #include "platform/cli.h"
 
 void capwap_cli_init(lib_globals* ctx) {
@@ -11,4 +12,5 @@ void capwap_cli_init(lib_globals* ctx) {
     cli_install_default(ctx, node);
   }
   capwap_debug_cli_init(ctx);
+  capwap_model_cli_init(ctx);
 }

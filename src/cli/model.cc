@@ -1,18 +1,301 @@
-// Stand-in catalogue until the vendor profiles are built: every non-empty
-// model name is accepted and nothing is stored.
+// The AP model catalogue: the CW_APMODEL record codec, the in-memory built-in
+// table, the look-ups used by Discovery, Join and the AP commands, and the
+// command strings that list the active profile's model names.
 #include "cli/model.h"
 
-void CW_ApModelEncode(const CW_APMODEL&, uint8_t out[kApModelRecordSize]) {
-  for (size_t i = 0; i < kApModelRecordSize; ++i) out[i] = 0;
+#include <cctype>
+
+#include "daemon/debug.h"
+#include "platform/dbm.h"
+#include "platform/identity.h"
+
+std::array<CW_APMODEL, kApModelSlots> g_astCWApdbList;
+int g_ApModeNum = 0;
+
+namespace {
+
+constexpr int kApModelTable = 39;
+constexpr size_t kNameField = 32;
+constexpr size_t kRadiosAt = 36;
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
 }
-std::optional<CW_APMODEL> CW_ApModelDecode(capwap::ByteView) { return std::nullopt; }
-void CW_ApModel_Init() {}
-const CW_APMODEL* CW_GetApModelInfo_ByModel(std::string_view) { return nullptr; }
-bool CW_isSupportAntTypeSW(std::string_view) { return false; }
-bool CW_IsValidModel(std::string_view name, uint8_t) { return !name.empty(); }
-int CW_AC_IsValidWTPModel(std::string_view name) { return name.empty() ? 0 : 1; }
-int CW_AC_CheckAPMac(const std::array<uint8_t, 6>* mac, std::string_view) { return mac ? 1 : 0; }
-int CW_AC_CheckAPVersion(const char*, std::string_view) { return 1; }
+
+bool EqualsNoCase(const char* a, std::string_view b) { return a && EqualsNoCase(std::string_view(a), b); }
+
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// A slot as the catalogue leaves unused slots: every byte zero.
+CW_APMODEL ZeroModel() {
+  CW_APMODEL model;
+  model.lan_ports = 0;
+  return model;
+}
+
+void EncodeRadio(capwap::HostWriter& w, const CW_APMODEL_RADIO& radio) {
+  w.u8(radio.modes);       // +0
+  w.zeros(6);              // +1
+  w.u8(radio.max_power);   // +7
+  w.zeros(281);            // +8
+  w.u8(radio.attr_byte);   // +289
+  w.u16(radio.attr_word);  // +290
+}
+
+void DecodeRadio(capwap::HostReader& r, CW_APMODEL_RADIO& radio) {
+  r.u8(radio.modes);
+  r.skip(6);
+  r.u8(radio.max_power);
+  r.skip(281);
+  r.u8(radio.attr_byte);
+  r.u16(radio.attr_word);
+}
+
+}  // namespace
+
+void CW_ApModelEncode(const CW_APMODEL& model, uint8_t out[kApModelRecordSize]) {
+  capwap::HostWriter w(out, kApModelRecordSize);
+  // The name keeps at least one NUL so the key reads back as a string.
+  w.fixed_str(std::string_view(model.name).substr(0, kNameField - 1), kNameField);  // @0
+  w.u8(model.radio_count);                                                          // @32
+  w.zeros(3);                                                                       // @33
+  for (const CW_APMODEL_RADIO& radio : model.radios) EncodeRadio(w, radio);         // @36
+  w.zeros(8);                                                                       // @1204
+  w.u32(model.vendor_id);                                                           // @1212
+  w.u8(model.in_use);                                                               // @1216
+  w.u8(model.capability);                                                           // @1217
+  w.u8(model.lan_ports);                                                            // @1218
+  w.u8(0);                                                                          // @1219
+}
+
+std::optional<CW_APMODEL> CW_ApModelDecode(capwap::ByteView record) {
+  if (record.size() != kApModelRecordSize) return std::nullopt;
+  capwap::HostReader r(record);
+  char name[kNameField];
+  CW_APMODEL model;
+  r.bytes(name, sizeof name);
+  r.u8(model.radio_count);
+  r.skip(3);
+  for (CW_APMODEL_RADIO& radio : model.radios) DecodeRadio(r, radio);
+  r.skip(8);
+  r.u32(model.vendor_id);
+  r.u8(model.in_use);
+  r.u8(model.capability);
+  r.u8(model.lan_ports);
+  r.skip(1);
+  if (!r.done()) return std::nullopt;
+  size_t len = 0;
+  while (len < sizeof name && name[len]) ++len;
+  if (len == sizeof name || model.radio_count > model.radios.size()) return std::nullopt;
+  model.name.assign(name, len);
+  return model;
+}
+
+std::optional<std::array<uint8_t, 32>> CW_ApModelKey(std::string_view name) {
+  if (name.empty() || name.size() >= kNameField) return std::nullopt;
+  std::array<uint8_t, 32> key{};
+  std::string lower = Lower(name);
+  capwap::HostWriter w(key.data(), key.size());
+  w.fixed_str(lower, key.size());
+  return key;
+}
+
+std::optional<CW_APMODEL> CW_ApModelFetch(std::string_view name) {
+  auto key = CW_ApModelKey(name);
+  if (!key) return std::nullopt;
+  auto value = DBM_Fetch(kApModelTable, key->data(), key->size());
+  if (!value) return std::nullopt;
+  auto model = CW_ApModelDecode(*value);
+  if (!model) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Stored AP model %.*s is damaged (%zu bytes), ignored.\n",
+            static_cast<int>(name.size()), name.data(), value->size());
+  }
+  return model;
+}
+
+int CW_ApModelStore(const CW_APMODEL& model) {
+  auto key = CW_ApModelKey(model.name);
+  if (!key) return 1;
+  uint8_t record[kApModelRecordSize];
+  CW_ApModelEncode(model, record);
+  if (DBM_Store(kApModelTable, key->data(), key->size(), record, sizeof record) != 0) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to store AP model %s.\n", model.name.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+int CW_ApModelDelete(std::string_view name) {
+  auto key = CW_ApModelKey(name);
+  if (!key) return 1;
+  return DBM_Delete(kApModelTable, key->data(), key->size()) == 0 ? 0 : 1;
+}
+
+void CW_ApModelReset() {
+  g_astCWApdbList.fill(ZeroModel());
+  g_ApModeNum = 0;
+}
+
+void CW_ApModelLoadCompact(std::span<const CW_MODEL_COMPACT> table) {
+  CW_ApModelReset();
+  for (size_t i = 0; i < table.size() && i < g_astCWApdbList.size(); ++i) {
+    const CW_MODEL_COMPACT& entry = table[i];
+    CW_APMODEL& slot = g_astCWApdbList[i];
+    slot.name = entry.name;
+    slot.radio_count = entry.radio_count;
+    slot.capability = entry.capability;
+    slot.lan_ports = entry.lan_ports >= 2 ? entry.lan_ports : 1;
+    for (size_t r = 0; r < entry.radio_count && r < slot.radios.size(); ++r) {
+      slot.radios[r] = {entry.radios[r].modes, entry.radios[r].max_power,
+                        entry.radios[r].attr_byte, entry.radios[r].attr_word};
+    }
+    CW_ApModelStore(slot);
+    g_ApModeNum = static_cast<int>(i) + 1;
+  }
+}
+
+void CW_ApModel_Init() { CW_ActiveVendorProfile().init(); }
+
+void CW_ApModel_SelectVendor(std::string_view vendor_name) {
+  company_info.vendor_name = std::string(vendor_name);
+  CW_ApModel_Init();
+}
+
+const CW_VENDOR_PROFILE& CW_SelectVendorProfile(std::string_view vendor_name) {
+  for (const CW_VENDOR_PROFILE& profile : CW_NamedVendorProfiles()) {
+    if (EqualsNoCase(profile.name, vendor_name)) return profile;
+  }
+  return CW_DefaultVendorProfile();
+}
+
+const CW_VENDOR_PROFILE& CW_ActiveVendorProfile() {
+  return CW_SelectVendorProfile(company_info.vendor_name);
+}
+
+const CW_APMODEL* CW_GetApModelInfo_ByModel(std::string_view name) {
+  // An empty name would otherwise match the first unused slot.
+  if (name.empty()) return nullptr;
+  for (const CW_APMODEL& slot : g_astCWApdbList) {
+    if (EqualsNoCase(slot.name, name)) return &slot;
+  }
+  return nullptr;
+}
+
+bool CW_isSupportAntTypeSW(std::string_view name) {
+  const CW_APMODEL* model = CW_GetApModelInfo_ByModel(name);
+  return model && (model->capability & CW_MODEL_CAP_ANTENNA);
+}
+
+bool CW_IsValidModel(std::string_view name, uint8_t in_use) {
+  auto model = CW_ApModelFetch(name);
+  if (!model || model->radio_count == 0) return false;
+  for (size_t r = 0; r < model->radio_count; ++r) {
+    if (model->radios[r].modes == 0) return false;
+  }
+  model->in_use = in_use;
+  CW_ApModelStore(*model);
+  return true;
+}
+
+int CW_AC_IsValidWTPModel(std::string_view name) {
+  auto key = CW_ApModelKey(name);
+  return key && DBM_Fetch(kApModelTable, key->data(), key->size()) ? 1 : 0;
+}
+
+int CW_AC_CheckAPMac(const std::array<uint8_t, 6>* mac, std::string_view model) {
+  if (!mac) return 0;
+  const CW_VENDOR_PROFILE& profile = CW_ActiveVendorProfile();
+  for (const char* exempt : profile.rules.mac_exempt) {
+    if (EqualsNoCase(exempt, model)) return 1;
+  }
+  const CW_AP_ADMISSION* row = nullptr;
+  for (const CW_AP_ADMISSION& candidate : profile.admission) {
+    if (EqualsNoCase(candidate.vendor, company_info.vendor_name)) {
+      row = &candidate;
+      break;
+    }
+  }
+  if (!row) return 1;
+  const std::array<uint8_t, 6>& m = *mac;
+  if (m[0] != row->oui[0] || m[1] != row->oui[1] || m[2] != row->oui[2]) return 0;
+  uint32_t low24 = (uint32_t{m[3]} << 16) | (uint32_t{m[4]} << 8) | m[5];
+  for (uint32_t i = 0; i < row->range_count && i < row->ranges.size(); ++i) {
+    if (low24 >= row->ranges[i][0] && low24 <= row->ranges[i][1]) return 1;
+  }
+  return 0;
+}
+
+int CW_AC_CheckAPVersion(const char* hw_version, std::string_view model) {
+  if (!EqualsNoCase(CW_ActiveVendorProfile().rules.version_rule, model)) return 1;
+  if (!hw_version) return 0;
+  switch (hw_version[0]) {
+    case 'A': case 'B': case 'C': case 'D': case 'T':
+      return 1;
+    default:
+      return 0;
+  }
+}
+
 bool CW_ModelsCompatible(std::string_view configured, std::string_view reported) {
-  return configured == reported;
+  if (configured == reported) return true;
+  const CW_MODEL_RULES& rules = CW_ActiveVendorProfile().rules;
+  if (rules.interchange_configured && rules.interchange_reported &&
+      configured == rules.interchange_configured && reported == rules.interchange_reported) {
+    return true;
+  }
+  return rules.wildcard && configured == rules.wildcard;
+}
+
+const CW_MODEL_RULES& CW_ActiveModelRules() { return CW_ActiveVendorProfile().rules; }
+
+std::string CW_ModelNameAlternatives() {
+  std::string text;
+  for (const CW_MODEL_COMPACT& entry : CW_ActiveVendorProfile().models) {
+    if (!text.empty()) text += " | ";
+    text += entry.name;
+  }
+  return text;
+}
+
+std::vector<std::string> CW_ModelNameHelp() {
+  std::vector<std::string> help;
+  for (const CW_MODEL_COMPACT& entry : CW_ActiveVendorProfile().models) {
+    std::string text = "Built-in model, " + std::to_string(entry.radio_count) +
+                       (entry.radio_count == 1 ? " radio" : " radios");
+    if (entry.capability & CW_MODEL_CAP_LAN) text += ", LAN ports";
+    if (entry.capability & CW_MODEL_CAP_5G) text += ", cellular 5G uplink";
+    if (entry.capability & CW_MODEL_CAP_ANTENNA) text += ", antenna switching";
+    help.push_back(std::move(text));
+  }
+  return help;
+}
+
+std::string CW_ModelCommandString(CwModelCmd which) {
+  const std::string models = "(WORD | " + CW_ModelNameAlternatives() + ")";
+  switch (which) {
+    case CwModelCmd::kCreate:
+      return "wlan ap WORD model " + models + " (apid <1-32>|)";
+    case CwModelCmd::kUpgrade:
+      return "wlan upgrade ap (name WORD|model " + models + ") (url|)";
+    case CwModelCmd::kImage:
+      return "wlan ap-image model " + models + " WORD (auto|manual)";
+    case CwModelCmd::kImageRemove:
+      return "no wlan ap-image model " + models;
+    case CwModelCmd::kUrlImage:
+      return "wlan ap-image model " + models + " url WORD md5 WORD";
+    case CwModelCmd::kUrlImageRemove:
+      return "no wlan ap-image model " + models + " url";
+  }
+  return {};
 }

@@ -5,8 +5,10 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/bytes.h"
 
@@ -53,3 +55,113 @@ int CW_AC_CheckAPVersion(const char* hw_version, std::string_view model);
 // a record configured with `configured` (equal, the interchangeable pair, or
 // the wildcard model).
 bool CW_ModelsCompatible(std::string_view configured, std::string_view reported);
+
+// --- Storage in ap_model ---------------------------------------------------
+
+// The DBM key of a name: lower-cased, NUL padded to 32 bytes; none for an
+// empty name or one of 32 or more characters (no record can hold it).
+std::optional<std::array<uint8_t, 32>> CW_ApModelKey(std::string_view name);
+// The stored record (looked up case-insensitively), or none when absent or
+// undecodable.
+std::optional<CW_APMODEL> CW_ApModelFetch(std::string_view name);
+// Stores the whole record under its name. 0 / 1.
+int CW_ApModelStore(const CW_APMODEL& model);
+// Deletes the record; 0 also when it did not exist.
+int CW_ApModelDelete(std::string_view name);
+
+// --- Catalogue state ------------------------------------------------------
+
+// Built-in models of the active profile; slots from g_ApModeNum on are zero.
+extern std::array<CW_APMODEL, kApModelSlots> g_astCWApdbList;
+extern int g_ApModeNum;
+// Clears the in-memory catalogue (tests; DBM is left alone).
+void CW_ApModelReset();
+
+// --- Vendor profiles ------------------------------------------------------
+
+// One compact built-in entry. lan_ports 0 or 1 mean one port; radios beyond
+// radio_count are ignored.
+struct CW_MODEL_COMPACT {
+  const char* name;  // lower case, fewer than 32 characters, keyword syntax
+  uint8_t radio_count;
+  uint8_t capability;
+  struct Radio {
+    uint8_t modes;
+    uint8_t max_power;
+    uint8_t attr_byte;
+    uint16_t attr_word;
+  } radios[4];
+  uint8_t lan_ports;
+};
+
+// One MAC admission row: APs of `vendor` must carry `oui` and lower 24 bits
+// of their MAC within one of the first `range_count` ranges (bounds included).
+struct CW_AP_ADMISSION {
+  const char* vendor;
+  std::array<uint8_t, 3> oui;
+  uint32_t range_count;
+  std::array<std::array<uint32_t, 2>, 3> ranges;  // {low, high}
+};
+
+// Model names a profile gives special treatment; null when the profile has
+// no such row.
+struct CW_MODEL_RULES {
+  const char* interchange_configured = nullptr;  // a record configured with this model
+  const char* interchange_reported = nullptr;    // ... admits an AP reporting this one
+  const char* wildcard = nullptr;        // a record configured with it admits any model
+  const char* version_rule = nullptr;    // hardware version must begin A, B, C, D or T
+  std::array<const char*, 2> mac_exempt{};  // never subject to the MAC admission check
+};
+
+struct CW_VENDOR_PROFILE {
+  const char* name;  // compared case-insensitively with company_info.vendor_name
+  void (*init)();    // the profile's initialiser
+  std::span<const CW_MODEL_COMPACT> models;
+  std::span<const CW_AP_ADMISSION> admission;
+  CW_MODEL_RULES rules;
+};
+
+// The named profiles in selection order, and the default.
+std::span<const CW_VENDOR_PROFILE> CW_NamedVendorProfiles();
+const CW_VENDOR_PROFILE& CW_DefaultVendorProfile();
+// The profile a vendor name selects (first case-insensitive match, else the
+// default), and the one selected by company_info.vendor_name.
+const CW_VENDOR_PROFILE& CW_SelectVendorProfile(std::string_view vendor_name);
+const CW_VENDOR_PROFILE& CW_ActiveVendorProfile();
+// Special rows of the active profile.
+const CW_MODEL_RULES& CW_ActiveModelRules();
+// Test hook: makes `vendor_name` the platform vendor name and rebuilds the
+// catalogue from the profile it selects.
+void CW_ApModel_SelectVendor(std::string_view vendor_name);
+
+void CW_ApModel_Default_Init();
+// Fills g_astCWApdbList from a compact table and stores every entry in
+// ap_model with in-use 0 (the body of every profile initialiser).
+void CW_ApModelLoadCompact(std::span<const CW_MODEL_COMPACT> table);
+
+// --- Command objects ------------------------------------------------------
+
+// "m1 | m2 | ..." over the active profile's built-in models, and one help
+// text per name in the same order.
+std::string CW_ModelNameAlternatives();
+std::vector<std::string> CW_ModelNameHelp();
+
+// The six commands whose syntax lists the active profile's model names.
+enum class CwModelCmd {
+  kCreate,          // "wlan ap WORD model (WORD | ...) (apid <1-32>|)"
+  kUpgrade,         // "wlan upgrade ap (name WORD|model (WORD | ...)) (url|)"
+  kImage,           // "wlan ap-image model (WORD | ...) WORD (auto|manual)"
+  kImageRemove,     // "no wlan ap-image model (WORD | ...)"
+  kUrlImage,        // "wlan ap-image model (WORD | ...) url WORD md5 WORD"
+  kUrlImageRemove,  // "no wlan ap-image model (WORD | ...) url"
+};
+std::string CW_ModelCommandString(CwModelCmd which);
+
+// --- CLI ------------------------------------------------------------------
+
+struct lib_globals;
+struct vty;
+// Installs the ap-model commands and the node-110 writer.
+void capwap_model_cli_init(lib_globals* ctx);
+// Writes the custom models as commands; returns 0.
+int capwap_model_write(vty* v);

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "cli/ap_persist.h"
+#include "cli/model.h"
 #include "daemon/debug.h"
 #include "platform/dbm.h"
 #include "platform/fail_inject.h"
@@ -55,6 +56,7 @@ void ResetAllGlobals() {
   g_ucNeedEncrypt = 0;
   WMAC_AC_IPC_Reset();
   AC_ResetIpcHandlers();
+  CW_ApModelReset();
 }
 
 DaemonContext::DaemonContext() {
