@@ -1,0 +1,526 @@
+// The simulated WTP's sockets, sending, timers and progress from one
+// exchange to the next. Receiving and the checks of what arrives are in
+// wtp_sim_rx.cc.
+#include "wtp-sim/wtp_sim.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+
+#include "platform/thread.h"
+
+namespace capwap::sim {
+
+namespace {
+
+constexpr size_t kRxBufferSize = 4096;
+
+SimWtp* Self(thread* t) { return static_cast<SimWtp*>(THREAD_ARG(t)); }
+
+std::string SessionText(const SessionId& id) {
+  char buf[9];
+  snprintf(buf, sizeof buf, "%02x%02x%02x%02x", id[0], id[1], id[2], id[3]);
+  return buf;
+}
+
+}  // namespace
+
+const char* WtpStateName(WtpState state) {
+  switch (state) {
+    case WtpState::kIdle: return "Idle";
+    case WtpState::kDiscovery: return "Discovery";
+    case WtpState::kJoin: return "Join";
+    case WtpState::kImage: return "Image";
+    case WtpState::kConfigure: return "Configure";
+    case WtpState::kDataCheck: return "DataCheck";
+    case WtpState::kRun: return "Run";
+    case WtpState::kDown: return "Down";
+  }
+  return "Unknown";
+}
+
+WtpCounters& WtpCounters::operator+=(const WtpCounters& o) {
+  datagrams_sent += o.datagrams_sent;
+  datagrams_received += o.datagrams_received;
+  requests_sent += o.requests_sent;
+  retransmissions += o.retransmissions;
+  responses_matched += o.responses_matched;
+  discovery_requests += o.discovery_requests;
+  discovery_responses += o.discovery_responses;
+  joins += o.joins;
+  join_refusals += o.join_refusals;
+  configurations += o.configurations;
+  state_changes += o.state_changes;
+  run_entries += o.run_entries;
+  downs += o.downs;
+  restarts += o.restarts;
+  echo_sent += o.echo_sent;
+  echo_answered += o.echo_answered;
+  echo_seq_other += o.echo_seq_other;
+  keepalives_sent += o.keepalives_sent;
+  keepalives_answered += o.keepalives_answered;
+  events_sent += o.events_sent;
+  events_answered += o.events_answered;
+  ac_requests += o.ac_requests;
+  ac_requests_repeated += o.ac_requests_repeated;
+  ac_requests_ignored += o.ac_requests_ignored;
+  image_blocks += o.image_blocks;
+  images_installed += o.images_installed;
+  image_failures += o.image_failures;
+  fragments_sent += o.fragments_sent;
+  fragments_received += o.fragments_received;
+  reassembled += o.reassembled;
+  protocol_errors += o.protocol_errors;
+  return *this;
+}
+
+std::string WtpCounters::Text() const {
+  const std::pair<const char*, uint64_t> fields[] = {
+      {"sent", datagrams_sent},
+      {"received", datagrams_received},
+      {"requests", requests_sent},
+      {"retransmissions", retransmissions},
+      {"matched", responses_matched},
+      {"discovery", discovery_requests},
+      {"discovered", discovery_responses},
+      {"joins", joins},
+      {"join_refusals", join_refusals},
+      {"configured", configurations},
+      {"state_changes", state_changes},
+      {"run", run_entries},
+      {"down", downs},
+      {"restarts", restarts},
+      {"echo", echo_sent},
+      {"echo_answered", echo_answered},
+      {"echo_seq_other", echo_seq_other},
+      {"keepalive", keepalives_sent},
+      {"keepalive_answered", keepalives_answered},
+      {"events", events_sent},
+      {"events_answered", events_answered},
+      {"ac_requests", ac_requests},
+      {"ac_repeated", ac_requests_repeated},
+      {"ac_ignored", ac_requests_ignored},
+      {"image_blocks", image_blocks},
+      {"images", images_installed},
+      {"image_failures", image_failures},
+      {"fragments_sent", fragments_sent},
+      {"fragments_received", fragments_received},
+      {"reassembled", reassembled},
+      {"errors", protocol_errors},
+  };
+  std::string text;
+  for (const auto& [name, value] : fields) {
+    if (!text.empty()) text += ' ';
+    text += name;
+    text += '=';
+    text += std::to_string(value);
+  }
+  return text;
+}
+
+SimWtp::SimWtp(thread_master* master, WtpIdentity identity, AcEndpoint ac, WtpTiming timing,
+               WtpKnobs knobs, LineSink sink, uint64_t seed)
+    : master_(master),
+      id_(std::move(identity)),
+      ac_(std::move(ac)),
+      timing_(timing),
+      knobs_(std::move(knobs)),
+      sink_(std::move(sink)),
+      rng_(seed),
+      rx_buffer_(kRxBufferSize),
+      echo_interval_(timing.echo_interval) {
+  next_seq_ = static_cast<uint8_t>(rng_());
+}
+
+SimWtp::~SimWtp() { Stop(); }
+
+int SimWtp::Start() {
+  Stop();
+  if (!ResolveAc()) {
+    SetState(WtpState::kDown, "bad AC address " + ac_.address);
+    return 1;
+  }
+  if (!OpenSocket(&control_, OnControlReadable) || !OpenSocket(&data_, OnDataReadable)) {
+    SetState(WtpState::kDown, std::string("socket: ") + strerror(errno));
+    CloseSocket(&control_);
+    CloseSocket(&data_);
+    return 1;
+  }
+  holding_ = false;
+  echo_interval_ = timing_.echo_interval;
+  EnterDiscovery();
+  return 0;
+}
+
+void SimWtp::Stop() {
+  CancelSession();
+  state_timer_.Cancel();
+  CloseSocket(&control_);
+  CloseSocket(&data_);
+  holding_ = false;
+  state_ = WtpState::kIdle;
+  detail_.clear();
+}
+
+void SimWtp::SetRunUntil(WtpStep step) {
+  run_until_ = step;
+  if (holding_ && step > held_at_) {
+    holding_ = false;
+    Continue(held_at_);
+  }
+}
+
+bool SimWtp::SendEvent() {
+  if (state_ != WtpState::kRun || outstanding_) return false;
+  SendRequest(BuildEventRequest(id_, TakeSeq(), knobs_.event_padding));
+  ++counters_.events_sent;
+  return true;
+}
+
+const Bytes* SimWtp::LastReceived(uint32_t msg_type) const {
+  auto it = last_received_.find(msg_type);
+  return it == last_received_.end() ? nullptr : &it->second;
+}
+
+// --- Sockets and sending -----------------------------------------------------
+
+bool SimWtp::ResolveAc() {
+  ac_control_ = {};
+  ac_data_ = {};
+  if (ac_.ipv6) {
+    sockaddr_in6 sa{};
+    sa.sin6_family = AF_INET6;
+    if (inet_pton(AF_INET6, ac_.address.c_str(), &sa.sin6_addr) != 1) return false;
+    sa.sin6_port = htons(ac_.control_port);
+    std::memcpy(&ac_control_, &sa, sizeof sa);
+    sa.sin6_port = htons(ac_.data_port);
+    std::memcpy(&ac_data_, &sa, sizeof sa);
+    ac_len_ = sizeof sa;
+    return true;
+  }
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  if (inet_pton(AF_INET, ac_.address.c_str(), &sa.sin_addr) != 1) return false;
+  sa.sin_port = htons(ac_.control_port);
+  std::memcpy(&ac_control_, &sa, sizeof sa);
+  sa.sin_port = htons(ac_.data_port);
+  std::memcpy(&ac_data_, &sa, sizeof sa);
+  ac_len_ = sizeof sa;
+  return true;
+}
+
+bool SimWtp::OpenSocket(Socket* s, int (*reader)(thread*)) {
+  const int family = ac_.ipv6 ? AF_INET6 : AF_INET;
+  s->fd = socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (s->fd < 0) return false;
+  sockaddr_storage local{};
+  local.ss_family = static_cast<sa_family_t>(family);
+  if (bind(s->fd, reinterpret_cast<sockaddr*>(&local), ac_len_) != 0) return false;
+  sockaddr_storage bound{};
+  socklen_t len = sizeof bound;
+  getsockname(s->fd, reinterpret_cast<sockaddr*>(&bound), &len);
+  s->port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                     : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+  return thread_add_read(master_, reader, this, s->fd, &s->read) != nullptr;
+}
+
+void SimWtp::CloseSocket(Socket* s) {
+  if (s->read) thread_cancel(s->read);
+  s->read = nullptr;
+  if (s->fd >= 0) close(s->fd);
+  s->fd = -1;
+  s->port = 0;
+}
+
+void SimWtp::SendToAc(int fd, const sockaddr_storage& to, const Bytes& datagram) {
+  if (fd < 0) return;
+  Bytes wire = datagram;
+  if (ac_.scramble && !ac_.ipv6) CW_Encrypt(wire.data(), wire.size(), kCwScrambleKey);
+  if (sendto(fd, wire.data(), wire.size(), 0, reinterpret_cast<const sockaddr*>(&to), ac_len_) <
+      0) {
+    Trace("send failed: %s", strerror(errno));
+    return;
+  }
+  ++counters_.datagrams_sent;
+}
+
+void SimWtp::Transmit(const Bytes& datagram) {
+  if (datagram.size() >= kSimFragThreshold) {
+    for (const Bytes& fragment : FragmentDatagram(datagram, next_frag_id_++)) {
+      SendToAc(control_.fd, ac_control_, fragment);
+      ++counters_.fragments_sent;
+    }
+    return;
+  }
+  SendToAc(control_.fd, ac_control_, datagram);
+}
+
+void SimWtp::SendData(const Bytes& datagram) { SendToAc(data_.fd, ac_data_, datagram); }
+
+void SimWtp::SendRequest(Bytes datagram) {
+  CW_CTLHDR ctl;
+  CW_DEC_CWCtlHdr(&ctl, datagram.data() + kCwHdrLen);
+  Outstanding out;
+  out.msg_type = ctl.msg_type;
+  out.seq = ctl.seq;
+  out.datagram = std::move(datagram);
+  out.transmissions = 1;
+  if (ctl.msg_type != CW_MSG_ECHO_REQ) last_other_seq_ = ctl.seq;
+  Trace("> %s seq %u (%zu octets)", CW_MsgTypeName(ctl.msg_type), ctl.seq, out.datagram.size());
+  Transmit(out.datagram);
+  ++counters_.requests_sent;
+  const uint32_t wait = ctl.msg_type == CW_MSG_DISCOVERY_REQ ? timing_.discovery_interval
+                                                              : timing_.retransmit_interval;
+  outstanding_ = std::move(out);
+  retransmit_timer_.Start(master_, wait, OnRetransmit, this);
+}
+
+void SimWtp::Respond(uint32_t request_type, uint8_t seq, ByteView extra) {
+  auto code = knobs_.result_codes.find(request_type);
+  const uint32_t result = code == knobs_.result_codes.end() ? 0 : code->second;
+  Answer answer;
+  answer.request_type = request_type;
+  answer.seq = seq;
+  answer.datagram = BuildResponse(request_type + 1, seq, result, extra);
+  Trace("> %s seq %u result %u", CW_MsgTypeName(request_type + 1), seq, result);
+  Transmit(answer.datagram);
+  last_answer_ = std::move(answer);
+}
+
+// --- Progress ----------------------------------------------------------------
+
+void SimWtp::SetState(WtpState state, std::string detail) {
+  if (state == state_ && detail == detail_) return;
+  state_ = state;
+  detail_ = std::move(detail);
+  if (!sink_) return;
+  std::string line = id_.name + " " + MacText(id_.mac) + " " + WtpStateName(state_);
+  if (!detail_.empty()) line += " " + detail_;
+  sink_(line);
+}
+
+void SimWtp::Hold(WtpStep step, std::string detail) {
+  holding_ = true;
+  held_at_ = step;
+  SetState(state_, std::move(detail));
+}
+
+void SimWtp::Continue(WtpStep after) {
+  switch (after) {
+    case WtpStep::kDiscover: EnterJoin(); break;
+    case WtpStep::kJoin: EnterConfigure(); break;
+    case WtpStep::kConfigure: EnterChangeState(); break;
+    case WtpStep::kChangeState: EnterDataCheck(); break;
+    case WtpStep::kRun: break;
+  }
+}
+
+void SimWtp::NewSessionId() {
+  for (size_t i = 0; i < id_.session_id.size(); i += 8) {
+    const uint64_t r = rng_();
+    for (size_t k = 0; k < 8; ++k) id_.session_id[i + k] = static_cast<uint8_t>(r >> (8 * k));
+  }
+}
+
+void SimWtp::CancelSession() {
+  retransmit_timer_.Cancel();
+  echo_timer_.Cancel();
+  keepalive_timer_.Cancel();
+  event_timer_.Cancel();
+  reassembly_timer_.Cancel();
+  outstanding_.reset();
+  last_answer_.reset();
+  reassembler_.Clear();
+  image_ = ImageDownload{};
+  keepalive_tries_ = 0;
+}
+
+void SimWtp::EnterDiscovery() {
+  CancelSession();
+  NewSessionId();
+  SetState(WtpState::kDiscovery,
+           "ac " + ac_.address + " port " + std::to_string(ac_.control_port));
+  SendRequest(BuildDiscoveryRequest(id_, TakeSeq()));
+  ++counters_.discovery_requests;
+}
+
+void SimWtp::EnterJoin() {
+  SetState(WtpState::kJoin, "session " + SessionText(id_.session_id));
+  SendRequest(BuildJoinRequest(id_, TakeSeq()));
+}
+
+void SimWtp::EnterImage(const JoinResponseInfo& info) {
+  image_ = ImageDownload{};
+  image_.active = true;
+  image_.identifier = info.image_identifier;
+  image_.version = info.image_version;
+  SetState(WtpState::kImage, "requesting " + info.image_version);
+  SendRequest(BuildImageDataRequest(TakeSeq(), image_.identifier));
+}
+
+void SimWtp::EnterConfigure() {
+  SetState(WtpState::kConfigure, "configuration status");
+  SendRequest(BuildConfigStatusRequest(id_, TakeSeq()));
+}
+
+void SimWtp::EnterChangeState() {
+  SetState(WtpState::kConfigure, "change state");
+  SendRequest(BuildChangeStateRequest(id_, TakeSeq()));
+}
+
+void SimWtp::EnterDataCheck() {
+  SetState(WtpState::kDataCheck, "keepalive to port " + std::to_string(ac_.data_port));
+  keepalive_tries_ = 1;
+  SendData(BuildKeepalive(id_.session_id));
+  ++counters_.keepalives_sent;
+  keepalive_timer_.Start(master_, timing_.retransmit_interval, OnKeepaliveTimer, this);
+}
+
+void SimWtp::EnterRun() {
+  keepalive_timer_.Cancel();
+  ++counters_.run_entries;
+  SetState(WtpState::kRun, "echo " + std::to_string(echo_interval_) + " s");
+  ArmRunTimers();
+}
+
+void SimWtp::ArmRunTimers() {
+  echo_timer_.Cancel();
+  if (echo_interval_ > 0 && !knobs_.silent_echo) {
+    echo_timer_.Start(master_, echo_interval_, OnEchoTimer, this);
+  }
+  if (timing_.keepalive_interval > 0 && !knobs_.silent_keepalive) {
+    keepalive_timer_.StartIfIdle(master_, timing_.keepalive_interval, OnKeepaliveTimer, this);
+  }
+  if (knobs_.event_interval > 0) {
+    event_timer_.StartIfIdle(master_, knobs_.event_interval, OnEventTimer, this);
+  }
+}
+
+void SimWtp::GoDown(std::string reason) {
+  CancelSession();
+  holding_ = false;
+  ++counters_.downs;
+  SetState(WtpState::kDown, std::move(reason));
+  if (!timing_.stay_down) state_timer_.Start(master_, timing_.restart_delay, OnStateTimer, this);
+}
+
+// --- Timers ------------------------------------------------------------------
+
+int SimWtp::OnRetransmit(thread* t) {
+  Self(t)->RetransmitDue();
+  return 0;
+}
+
+void SimWtp::RetransmitDue() {
+  if (!outstanding_) return;
+  if (outstanding_->msg_type == CW_MSG_DISCOVERY_REQ) {
+    // Each Discovery Request is new; the AC may be down or busy for a while.
+    outstanding_.reset();
+    SendRequest(BuildDiscoveryRequest(id_, TakeSeq()));
+    ++counters_.discovery_requests;
+    return;
+  }
+  if (outstanding_->transmissions >= timing_.max_retransmit) {
+    GoDown(std::string("no ") + CW_MsgTypeName(outstanding_->msg_type + 1));
+    return;
+  }
+  ++outstanding_->transmissions;
+  ++counters_.retransmissions;
+  Trace("> %s seq %u again", CW_MsgTypeName(outstanding_->msg_type), outstanding_->seq);
+  Transmit(outstanding_->datagram);
+  retransmit_timer_.Start(master_, timing_.retransmit_interval, OnRetransmit, this);
+}
+
+int SimWtp::OnStateTimer(thread* t) {
+  SimWtp* self = Self(t);
+  if (self->state_ == WtpState::kDown) {
+    ++self->counters_.restarts;
+    self->EnterDiscovery();
+  } else if (self->state_ == WtpState::kImage) {
+    ++self->counters_.image_failures;
+    self->GoDown("image download stalled");
+  }
+  return 0;
+}
+
+int SimWtp::OnEchoTimer(thread* t) {
+  Self(t)->EchoDue();
+  return 0;
+}
+
+void SimWtp::EchoDue() {
+  if (state_ != WtpState::kRun || knobs_.silent_echo || echo_interval_ == 0) return;
+  if (!outstanding_) {
+    SendRequest(BuildEchoRequest(id_, TakeSeq()));
+    ++counters_.echo_sent;
+  }
+  echo_timer_.Start(master_, echo_interval_, OnEchoTimer, this);
+}
+
+int SimWtp::OnKeepaliveTimer(thread* t) {
+  Self(t)->KeepaliveDue();
+  return 0;
+}
+
+void SimWtp::KeepaliveDue() {
+  if (state_ == WtpState::kDataCheck) {
+    if (keepalive_tries_ >= timing_.max_retransmit) {
+      GoDown("no keepalive answer");
+      return;
+    }
+    ++keepalive_tries_;
+    SendData(BuildKeepalive(id_.session_id));
+    ++counters_.keepalives_sent;
+    keepalive_timer_.Start(master_, timing_.retransmit_interval, OnKeepaliveTimer, this);
+    return;
+  }
+  if (state_ != WtpState::kRun || knobs_.silent_keepalive) return;
+  SendData(BuildKeepalive(id_.session_id));
+  ++counters_.keepalives_sent;
+  keepalive_timer_.Start(master_, timing_.keepalive_interval, OnKeepaliveTimer, this);
+}
+
+int SimWtp::OnEventTimer(thread* t) {
+  SimWtp* self = Self(t);
+  if (self->state_ != WtpState::kRun || self->knobs_.event_interval == 0) return 0;
+  self->SendEvent();
+  self->event_timer_.Start(self->master_, self->knobs_.event_interval, OnEventTimer, self);
+  return 0;
+}
+
+int SimWtp::OnReassemblyTimer(thread* t) {
+  SimWtp* self = Self(t);
+  if (self->reassembler_.InProgress()) {
+    self->reassembler_.Clear();
+    self->ProtocolError("fragmented message incomplete after %u s",
+                        self->timing_.reassembly_timeout);
+  }
+  return 0;
+}
+
+void SimWtp::ProtocolError(const char* fmt, ...) {
+  char buf[256];
+  va_list args;
+  va_start(args, fmt);
+  vsnprintf(buf, sizeof buf, fmt, args);
+  va_end(args);
+  ++counters_.protocol_errors;
+  last_error_ = buf;
+  if (verbose_ && sink_) sink_(id_.name + " error: " + last_error_);
+}
+
+void SimWtp::Trace(const char* fmt, ...) {
+  if (!verbose_ || !sink_) return;
+  char buf[256];
+  va_list args;
+  va_start(args, fmt);
+  vsnprintf(buf, sizeof buf, fmt, args);
+  va_end(args);
+  sink_(id_.name + " " + buf);
+}
+
+}  // namespace capwap::sim

@@ -1,0 +1,409 @@
+// What the simulated WTP does with each datagram from the AC: checks,
+// reassembly, matching responses to the outstanding request, and answers to
+// the AC's requests.
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/thread.h"
+#include "wtp-sim/wtp_sim.h"
+
+namespace capwap::sim {
+
+namespace {
+
+// A hostile AC must not make the AP hold unbounded data.
+constexpr size_t kMaxImageSize = 64u << 20;
+
+SimWtp* Self(thread* t) { return static_cast<SimWtp*>(THREAD_ARG(t)); }
+
+bool SameEndpoint(const sockaddr_storage& a, const sockaddr_storage& b) {
+  if (a.ss_family != b.ss_family) return false;
+  if (a.ss_family == AF_INET6) {
+    const auto& x = reinterpret_cast<const sockaddr_in6&>(a);
+    const auto& y = reinterpret_cast<const sockaddr_in6&>(b);
+    return x.sin6_port == y.sin6_port &&
+           std::memcmp(&x.sin6_addr, &y.sin6_addr, sizeof x.sin6_addr) == 0;
+  }
+  const auto& x = reinterpret_cast<const sockaddr_in&>(a);
+  const auto& y = reinterpret_cast<const sockaddr_in&>(b);
+  return x.sin_port == y.sin_port && x.sin_addr.s_addr == y.sin_addr.s_addr;
+}
+
+}  // namespace
+
+int SimWtp::OnControlReadable(thread* t) {
+  SimWtp* self = Self(t);
+  // Re-arm before anything else: no bad datagram may deafen the socket.
+  thread_add_read(self->master_, OnControlReadable, self, self->control_.fd,
+                  &self->control_.read);
+  Bytes datagram;
+  if (self->Receive(&self->control_, self->ac_control_, &datagram) >= 0) {
+    self->HandleControl(std::move(datagram));
+  }
+  return 0;
+}
+
+int SimWtp::OnDataReadable(thread* t) {
+  SimWtp* self = Self(t);
+  thread_add_read(self->master_, OnDataReadable, self, self->data_.fd, &self->data_.read);
+  Bytes datagram;
+  if (self->Receive(&self->data_, self->ac_data_, &datagram) >= 0) {
+    self->HandleKeepalive(datagram);
+  }
+  return 0;
+}
+
+ssize_t SimWtp::Receive(Socket* s, const sockaddr_storage& expected, Bytes* out) {
+  sockaddr_storage from{};
+  socklen_t len = sizeof from;
+  const ssize_t n = recvfrom(s->fd, rx_buffer_.data(), rx_buffer_.size(), MSG_TRUNC,
+                             reinterpret_cast<sockaddr*>(&from), &len);
+  if (n < 0) {
+    if (errno != EAGAIN && errno != EWOULDBLOCK) Trace("receive failed: %s", strerror(errno));
+    return -1;
+  }
+  ++counters_.datagrams_received;
+  if (static_cast<size_t>(n) > rx_buffer_.size()) {
+    ProtocolError("datagram of %zd octets exceeds %zu", n, rx_buffer_.size());
+    return -1;
+  }
+  if (!SameEndpoint(from, expected)) {
+    ProtocolError("datagram of %zd octets from an unknown endpoint", n);
+    return -1;
+  }
+  out->assign(rx_buffer_.begin(), rx_buffer_.begin() + n);
+  if (ac_.scramble && !ac_.ipv6) CW_Encrypt(out->data(), out->size(), kCwScrambleKey);
+  return n;
+}
+
+void SimWtp::HandleControl(Bytes datagram) {
+  if (datagram.size() < kCwHdrLen) {
+    ProtocolError("short datagram of %zu octets", datagram.size());
+    return;
+  }
+  CW_HDR hdr;
+  CW_DEC_CWHdr(&hdr, datagram.data());
+  if (CW_CheckCWHdr(&hdr) != 0) {
+    ProtocolError("illegal CAPWAP header %08x", hdr.word0);
+    return;
+  }
+  if (!hdr.F()) {
+    HandleMessage(datagram);
+    return;
+  }
+  ++counters_.fragments_received;
+  Bytes message;
+  std::string why;
+  switch (reassembler_.Add(hdr, datagram, &message, &why)) {
+    case Reassembler::Result::kHeld:
+      reassembly_timer_.Start(master_, timing_.reassembly_timeout, OnReassemblyTimer, this);
+      return;
+    case Reassembler::Result::kRejected:
+      reassembly_timer_.Cancel();
+      ProtocolError("fragment dropped: %s", why.c_str());
+      return;
+    case Reassembler::Result::kComplete:
+      reassembly_timer_.Cancel();
+      ++counters_.reassembled;
+      HandleMessage(message);
+      return;
+  }
+}
+
+void SimWtp::HandleMessage(const Bytes& datagram) {
+  ControlMessage msg;
+  std::string why;
+  if (!ParseControl(datagram, &msg, &why)) {
+    ProtocolError("%s", why.c_str());
+    return;
+  }
+  last_received_[msg.ctl.msg_type] = datagram;
+  Trace("< %s seq %u (%zu octets)", CW_MsgTypeName(msg.ctl.msg_type), msg.ctl.seq,
+        datagram.size());
+  if (CW_IsRequest(msg.ctl.msg_type)) {
+    HandleAcRequest(msg);
+  } else {
+    HandleResponse(msg);
+  }
+}
+
+// --- Responses to our requests ----------------------------------------------
+
+bool SimWtp::MatchResponse(const ControlMessage& msg) {
+  const uint32_t type = msg.ctl.msg_type;
+  if (!outstanding_) {
+    ProtocolError("%s seq %u with no request outstanding", CW_MsgTypeName(type), msg.ctl.seq);
+    return false;
+  }
+  if (type != outstanding_->msg_type + 1) {
+    ProtocolError("%s while a %s is outstanding", CW_MsgTypeName(type),
+                  CW_MsgTypeName(outstanding_->msg_type));
+    return false;
+  }
+  if (msg.ctl.seq == outstanding_->seq) return true;
+  if (type == CW_MSG_ECHO_RSP && msg.ctl.seq == last_other_seq_) {
+    ++counters_.echo_seq_other;
+    if (!knobs_.strict_echo_seq) return true;
+  }
+  ProtocolError("%s seq %u, expected %u", CW_MsgTypeName(type), msg.ctl.seq, outstanding_->seq);
+  return false;
+}
+
+void SimWtp::CompleteOutstanding() {
+  retransmit_timer_.Cancel();
+  outstanding_.reset();
+  ++counters_.responses_matched;
+}
+
+void SimWtp::HandleResponse(const ControlMessage& msg) {
+  if (!MatchResponse(msg)) return;
+  switch (msg.ctl.msg_type) {
+    case CW_MSG_DISCOVERY_RSP:
+      OnDiscoveryResponse(msg);
+      return;
+    case CW_MSG_JOIN_RSP:
+      OnJoinResponse(msg);
+      return;
+    case CW_MSG_CFG_STATUS_RSP:
+      OnConfigStatusResponse(msg);
+      return;
+    case CW_MSG_IMAGE_DATA_RSP:
+      OnImageDataResponse(msg);
+      return;
+    case CW_MSG_CHG_STATE_RSP:
+      CompleteOutstanding();
+      ++counters_.state_changes;
+      if (run_until_ == WtpStep::kChangeState) {
+        Hold(WtpStep::kChangeState, "radios enabled");
+      } else {
+        EnterDataCheck();
+      }
+      return;
+    case CW_MSG_ECHO_RSP:
+      CompleteOutstanding();
+      ++counters_.echo_answered;
+      if (!msg.Find(kElemAcTimestamp)) ProtocolError("Echo Response without AC Timestamp");
+      return;
+    case CW_MSG_WTP_EVENT_RSP:
+      CompleteOutstanding();
+      ++counters_.events_answered;
+      return;
+    default:
+      CompleteOutstanding();
+      return;
+  }
+}
+
+void SimWtp::OnDiscoveryResponse(const ControlMessage& msg) {
+  DiscoveryResponseInfo info;
+  std::string why;
+  if (!DecodeDiscoveryResponse(msg, &info, &why)) {
+    ProtocolError("Discovery Response: %s", why.c_str());
+    return;
+  }
+  CompleteOutstanding();
+  ++counters_.discovery_responses;
+  ac_priority_ = info.priority;
+  if (run_until_ == WtpStep::kDiscover) {
+    Hold(WtpStep::kDiscover, "answered, priority " + std::to_string(info.priority));
+    return;
+  }
+  EnterJoin();
+}
+
+void SimWtp::OnJoinResponse(const ControlMessage& msg) {
+  JoinResponseInfo info;
+  std::string why;
+  if (!DecodeJoinResponse(msg, &info, &why)) {
+    ProtocolError("Join Response: %s", why.c_str());
+    return;
+  }
+  CompleteOutstanding();
+  if (info.result_code != 0) {
+    ++counters_.join_refusals;
+    GoDown("join refused, result " + std::to_string(info.result_code));
+    return;
+  }
+  ++counters_.joins;
+  if (info.has_image) {
+    EnterImage(info);
+  } else if (knobs_.skip_config_status) {
+    SetState(WtpState::kJoin, "configuration status withheld");
+  } else if (run_until_ == WtpStep::kJoin) {
+    Hold(WtpStep::kJoin, "joined");
+  } else {
+    EnterConfigure();
+  }
+}
+
+void SimWtp::OnConfigStatusResponse(const ControlMessage& msg) {
+  CompleteOutstanding();
+  ++counters_.configurations;
+  config_elements_.clear();
+  for (const CwElement& e : msg.list) config_elements_.push_back(e.type);
+  if (auto timers = FindCapwapTimers(msg)) echo_interval_ = timers->echo;
+  if (knobs_.skip_change_state) {
+    SetState(WtpState::kConfigure, "change state withheld");
+  } else if (run_until_ == WtpStep::kConfigure) {
+    Hold(WtpStep::kConfigure, "configured");
+  } else {
+    EnterChangeState();
+  }
+}
+
+void SimWtp::OnImageDataResponse(const ControlMessage& msg) {
+  const std::optional<uint32_t> result = FindResultCode(msg);
+  if (!result) {
+    ProtocolError("Image Data Response without Result Code");
+    return;
+  }
+  CompleteOutstanding();
+  if (*result != 0) {
+    ++counters_.image_failures;
+    GoDown("image refused, result " + std::to_string(*result));
+    return;
+  }
+  SetState(WtpState::kImage, "downloading " + image_.version);
+  state_timer_.Start(master_, timing_.image_idle_timeout, OnStateTimer, this);
+}
+
+// --- Requests of the AC -------------------------------------------------------
+
+bool SimWtp::AcceptsAcRequests() const {
+  switch (state_) {
+    case WtpState::kJoin:
+    case WtpState::kImage:
+    case WtpState::kConfigure:
+    case WtpState::kDataCheck:
+    case WtpState::kRun:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void SimWtp::HandleAcRequest(const ControlMessage& msg) {
+  const uint32_t type = msg.ctl.msg_type;
+  const uint8_t seq = msg.ctl.seq;
+  if (last_answer_ && last_answer_->request_type == type && last_answer_->seq == seq) {
+    // The AC did not get our answer: the same answer again, nothing redone.
+    ++counters_.ac_requests_repeated;
+    Transmit(last_answer_->datagram);
+    return;
+  }
+  if (!AcceptsAcRequests()) {
+    ++counters_.ac_requests_ignored;
+    Trace("%s ignored in %s", CW_MsgTypeName(type), WtpStateName(state_));
+    return;
+  }
+  switch (type) {
+    case CW_MSG_CFG_UPDATE_REQ:
+      OnConfigUpdate(msg);
+      return;
+    case CW_MSG_STA_CFG_REQ:
+      ++counters_.ac_requests;
+      Respond(type, seq);
+      return;
+    case CW_MSG_WLAN_CFG_REQ:
+      ++counters_.ac_requests;
+      Respond(type, seq, AssignedBssidElements(id_, msg.elements));
+      return;
+    case CW_MSG_RESET_REQ:
+      ++counters_.ac_requests;
+      Respond(type, seq);
+      GoDown("reset by AC");
+      return;
+    case CW_MSG_IMAGE_DATA_REQ:
+      OnImageBlock(msg);
+      return;
+    default:
+      ProtocolError("unexpected %s (type %u) from the AC", CW_MsgTypeName(type), type);
+      return;
+  }
+}
+
+void SimWtp::OnConfigUpdate(const ControlMessage& msg) {
+  if (knobs_.ignore_config_update) {
+    ++counters_.ac_requests_ignored;
+    return;
+  }
+  ++counters_.ac_requests;
+  if (auto timers = FindCapwapTimers(msg)) {
+    echo_interval_ = timers->echo;
+    if (state_ == WtpState::kRun) ArmRunTimers();
+  }
+  Respond(msg.ctl.msg_type, msg.ctl.seq);
+}
+
+void SimWtp::OnImageBlock(const ControlMessage& msg) {
+  ImageBlock block;
+  std::string why;
+  if (!DecodeImageBlock(msg, &block, &why)) {
+    ProtocolError("Image Data Request: %s", why.c_str());
+    return;
+  }
+  if (state_ != WtpState::kImage && state_ != WtpState::kRun) {
+    ++counters_.ac_requests_ignored;
+    return;
+  }
+  if (!image_.active) {
+    // An upgrade pushed while running: the version is not known in advance.
+    image_ = ImageDownload{};
+    image_.active = true;
+  }
+  if (block.data.size() > kMaxImageSize - image_.data.size()) {
+    ++counters_.image_failures;
+    ProtocolError("image larger than %zu octets", kMaxImageSize);
+    GoDown("image too large");
+    return;
+  }
+  image_.data.insert(image_.data.end(), block.data.begin(), block.data.end());
+  ++counters_.image_blocks;
+  ++counters_.ac_requests;
+  Respond(msg.ctl.msg_type, msg.ctl.seq);
+  if (block.data_type == kImageDataEof) {
+    FinishImage(block);
+  } else if (state_ == WtpState::kImage) {
+    state_timer_.Start(master_, timing_.image_idle_timeout, OnStateTimer, this);
+  }
+}
+
+void SimWtp::FinishImage(const ImageBlock& block) {
+  if (block.size != image_.data.size() || Md5Of(image_.data) != block.md5) {
+    ++counters_.image_failures;
+    ProtocolError("image of %zu octets does not match Image Information (size %u)",
+                  image_.data.size(), block.size);
+    GoDown("image digest mismatch");
+    return;
+  }
+  ++counters_.images_installed;
+  if (!image_.version.empty()) id_.sw_version = image_.version;
+  GoDown("image " + id_.sw_version + " installed");
+}
+
+// --- Data channel ---------------------------------------------------------------
+
+void SimWtp::HandleKeepalive(ByteView datagram) {
+  SessionId session_id{};
+  std::string why;
+  if (!DecodeKeepalive(datagram, &session_id, &why)) {
+    ProtocolError("%s", why.c_str());
+    return;
+  }
+  if (session_id != id_.session_id) {
+    ProtocolError("keepalive for another session");
+    return;
+  }
+  if (state_ == WtpState::kDataCheck) {
+    ++counters_.keepalives_answered;
+    EnterRun();
+  } else if (state_ == WtpState::kRun) {
+    ++counters_.keepalives_answered;
+  } else {
+    Trace("keepalive answer ignored in %s", WtpStateName(state_));
+  }
+}
+
+}  // namespace capwap::sim
