@@ -13,6 +13,7 @@
 #include "cli/ap_persist.h"
 #include "cli/model.h"
 #include "daemon/debug.h"
+#include "platform/cli.h"
 #include "platform/dbm.h"
 #include "platform/fail_inject.h"
 #include "platform/identity.h"
@@ -57,6 +58,7 @@ void ResetAllGlobals() {
   WMAC_AC_IPC_Reset();
   AC_ResetIpcHandlers();
   CW_ApModelReset();
+  lib_set_start_complete(false);
 }
 
 DaemonContext::DaemonContext() {
