@@ -1,0 +1,356 @@
+// The control send queue: one outstanding request per WTP, retransmission
+// back-off and its budget, response matching, scrambling of retransmissions
+// and release of everything at teardown. Datagrams travel over loopback UDP;
+// time moves on the manual clock only.
+#include <gtest/gtest.h>
+
+#include "transport_fixture.h"
+
+namespace transport_test {
+namespace {
+
+TEST(RetransWait, FollowsTheBackOffRule) {
+  struct Case {
+    uint16_t interval;
+    std::vector<long> waits;  // after transmissions 1, 2, 3, ...
+  };
+  const Case cases[] = {
+      {5, {2, 2, 2, 5, 5, 5, 5, 5}},      // cap 2, then the interval
+      {0, {4, 8, 16, 32, 32, 32, 32}},    // below 3: doubling up to 32 for ever
+      {2, {4, 8, 16, 32, 32}},
+      {32, {4, 8, 16, 32, 32, 32}},       // cap 16 only limits the first three
+      {3, {1, 1, 1, 3, 3}},               // cap 1
+      {63, {4, 8, 16, 63}},
+      {64, {4, 8, 16, 64, 64}},           // cap back to 32
+      {200, {4, 8, 16, 200}},
+  };
+  for (const Case& c : cases) {
+    for (size_t i = 0; i < c.waits.size(); ++i) {
+      EXPECT_EQ(CW_RetransWaitSeconds(c.interval, static_cast<uint32_t>(i + 1)), c.waits[i])
+          << "interval " << c.interval << " after transmission " << i + 1;
+    }
+  }
+  EXPECT_EQ(CW_RetransWaitSeconds(0, 0), 2);
+  EXPECT_EQ(CW_RetransWaitSeconds(0, 255), 32);
+  EXPECT_EQ(CW_RetransWaitSeconds(1, 4000000000u), 32);
+}
+
+class SendQueueTest : public TransportLab {
+ protected:
+  void SetUp() override {
+    TransportLab::SetUp();
+    wtp_ = RunningWtp(endpoint_, 1);
+    ASSERT_NE(wtp_, nullptr);
+  }
+
+  // Seconds (from now) at which datagrams reach the WTP during `seconds`,
+  // and the second at which the session was torn down (-1 if it was not).
+  struct Schedule {
+    std::vector<int> sent;
+    int teardown = -1;
+  };
+  Schedule Observe(int seconds) {
+    Schedule s;
+    for (size_t i = 0; i < endpoint_.Drain().size(); ++i) s.sent.push_back(0);
+    for (int t = 1; t <= seconds; ++t) {
+      lab_.RunFor(1);
+      for (size_t i = 0; i < endpoint_.Drain().size(); ++i) s.sent.push_back(t);
+      if (s.teardown < 0 && wtp_->state == CW_STATE_IDLE) s.teardown = t;
+    }
+    return s;
+  }
+
+  Bytes Response(uint32_t msg_type, uint8_t seq) { return ControlDatagram(msg_type, seq); }
+
+  WtpEndpoint endpoint_;
+  CW_WTPCB* wtp_ = nullptr;
+};
+
+struct BackOffCase {
+  uint16_t interval;
+  uint8_t max_retrans;
+  std::vector<int> sent;
+  int teardown;
+};
+
+class BackOffSchedule : public SendQueueTest,
+                        public ::testing::WithParamInterface<BackOffCase> {};
+
+TEST_P(BackOffSchedule, RetransmitsThenTearsDownOneWaitAfterTheLast) {
+  const BackOffCase& c = GetParam();
+  wtp_->retrans_interval = c.interval;
+  wtp_->max_retrans = c.max_retrans;
+  capwap::LogCapture log;
+  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ), wtp_), 0);
+
+  Schedule s = Observe(c.teardown + 5);
+  EXPECT_EQ(s.sent, c.sent);
+  EXPECT_EQ(s.teardown, c.teardown);
+  EXPECT_TRUE(log.Contains(" AP ID 1 MAC 00:11:22:33:44:01 Retransmission failed, so turn "
+                           "CAPWAP tunnel down.\n"));
+  EXPECT_EQ(wtp_->sndq.count, 0u);
+  EXPECT_FALSE(wtp_->retrans_timer.Running());
+  EXPECT_EQ(CW_AC_GetWTPByIP(endpoint_.Addr()), nullptr);
+  if (c.max_retrans == 0) {
+    EXPECT_EQ(wtp_->max_retrans, 9);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Transport, BackOffSchedule,
+    ::testing::Values(
+        // Creation defaults: interval 5, maximum 0 meaning 9.
+        BackOffCase{5, 0, {0, 2, 4, 6, 11, 16, 21, 26, 31}, 36},
+        BackOffCase{5, 9, {0, 2, 4, 6, 11, 16, 21, 26, 31}, 36},
+        BackOffCase{5, 1, {0}, 2},
+        BackOffCase{0, 9, {0, 4, 12, 28, 60, 92, 124, 156, 188}, 220},
+        BackOffCase{0, 1, {0}, 4},
+        BackOffCase{32, 9, {0, 4, 12, 28, 60, 92, 124, 156, 188}, 220},
+        BackOffCase{32, 3, {0, 4, 12}, 28}),
+    [](const ::testing::TestParamInfo<BackOffCase>& info) {
+      return "interval" + std::to_string(info.param.interval) + "_max" +
+             std::to_string(info.param.max_retrans);
+    });
+
+TEST_F(SendQueueTest, ResponsesGoOutAtOnceAndAreNotQueued) {
+  wtp_->last_rcv_seq = 42;
+  CwPktPtr rsp = CW_AC_PktMalloc();
+  CW_FinishCtlMsg(*rsp, CW_MSG_ECHO_RSP, CW_AC_GetSeqNum(wtp_, CW_MSG_ECHO_RSP));
+  EXPECT_EQ(CW_AC_SendCtlMsg(std::move(rsp), wtp_), 0);
+  auto got = endpoint_.Drain();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(MsgTypeOf(got[0]), CW_MSG_ECHO_RSP);
+  EXPECT_EQ(SeqOf(got[0]), 42);
+  EXPECT_EQ(got[0].size(), kCwHeadersLen);
+  EXPECT_EQ(wtp_->sndq.count, 0u);
+  EXPECT_FALSE(wtp_->retrans_timer.Running());
+  EXPECT_TRUE(Observe(10).sent.empty());
+
+  // Without a WTP there is nowhere to send; the packet is still released.
+  CwPktPtr orphan = CW_AC_PktMalloc();
+  CW_FinishCtlMsg(*orphan, CW_MSG_ECHO_RSP, 0);
+  EXPECT_EQ(CW_AC_SendCtlMsg(std::move(orphan), nullptr), 1);
+  EXPECT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_RESET_REQ), nullptr), 1);
+  EXPECT_EQ(CW_AC_SendCtlMsg(nullptr, wtp_), 1);
+}
+
+TEST_F(SendQueueTest, SecondRequestWaitsForTheFirstResponse) {
+  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ), wtp_), 0);
+  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_STA_CFG_REQ), wtp_), 0);
+  EXPECT_EQ(wtp_->sndq.count, 2u);
+
+  auto first = endpoint_.Drain();
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(MsgTypeOf(first[0]), CW_MSG_CFG_UPDATE_REQ);
+  const uint8_t first_seq = SeqOf(first[0]);
+
+  // Retransmissions repeat only the head.
+  lab_.RunFor(2);
+  auto again = endpoint_.Drain();
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(again[0], first[0]);
+
+  Deliver(endpoint_, Response(CW_MSG_CFG_UPDATE_RSP, first_seq));
+  ASSERT_EQ(DispatchLog().size(), 1u);
+  EXPECT_EQ(DispatchLog()[0].msg_type, CW_MSG_CFG_UPDATE_RSP);
+  EXPECT_EQ(DispatchLog()[0].wtp, wtp_);
+
+  auto second = endpoint_.Drain();
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_EQ(MsgTypeOf(second[0]), CW_MSG_STA_CFG_REQ);
+  EXPECT_EQ(SeqOf(second[0]), static_cast<uint8_t>(first_seq + 1));
+  EXPECT_EQ(wtp_->sndq.count, 1u);
+  EXPECT_EQ(wtp_->sndq.tx_count, 1u);
+
+  // The new head runs its own back-off from the start.
+  lab_.RunFor(1.9);
+  EXPECT_TRUE(endpoint_.Drain().empty());
+  lab_.RunFor(0.1);
+  auto retrans = endpoint_.Drain();
+  ASSERT_EQ(retrans.size(), 1u);
+  EXPECT_EQ(MsgTypeOf(retrans[0]), CW_MSG_STA_CFG_REQ);
+
+  Deliver(endpoint_, Response(CW_MSG_STA_CFG_RSP, SeqOf(second[0])));
+  EXPECT_EQ(wtp_->sndq.count, 0u);
+  EXPECT_EQ(wtp_->sndq.head, 0u);
+  EXPECT_EQ(wtp_->sndq.tail, 0u);
+  EXPECT_FALSE(wtp_->retrans_timer.Running());
+  EXPECT_TRUE(Observe(60).sent.empty());
+  EXPECT_EQ(wtp_->state, CW_STATE_RUN);
+}
+
+TEST_F(SendQueueTest, MismatchedResponsesAreDroppedAndRetransmissionGoesOn) {
+  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ), wtp_), 0);
+  auto sent = endpoint_.Drain();
+  ASSERT_EQ(sent.size(), 1u);
+  const uint8_t seq = SeqOf(sent[0]);
+  capwap::LogCapture log;
+
+  // A Reset Response does not answer a Configuration Update Request.
+  Deliver(endpoint_, Response(CW_MSG_RESET_RSP, seq));
+  EXPECT_TRUE(log.Contains("AP[00:11:22:33:44:01]prev send msg type 7 seqnum " +
+                           std::to_string(seq) + ", but we recv msg type 18 seq num " +
+                           std::to_string(seq) + " pstSndMsg "));
+  EXPECT_TRUE(log.Contains(" Receiving ctrl pkt pre handler error type 18 from APID 1 MAC "
+                           "00:11:22:33:44:01 src ip 127.0.0.1 port " +
+                           std::to_string(endpoint_.port()) + "\n"));
+  // Nor does the right type with another sequence number.
+  Deliver(endpoint_, Response(CW_MSG_CFG_UPDATE_RSP, static_cast<uint8_t>(seq + 1)));
+  EXPECT_TRUE(DispatchLog().empty());
+  EXPECT_EQ(wtp_->sndq.count, 1u);
+
+  lab_.RunFor(2);
+  auto retrans = endpoint_.Drain();
+  ASSERT_EQ(retrans.size(), 1u);
+  EXPECT_EQ(retrans[0], sent[0]);
+
+  Deliver(endpoint_, Response(CW_MSG_CFG_UPDATE_RSP, seq));
+  EXPECT_EQ(DispatchLog().size(), 1u);
+  EXPECT_EQ(wtp_->sndq.count, 0u);
+
+  // A response with nothing outstanding is dropped.
+  Deliver(endpoint_, Response(CW_MSG_CFG_UPDATE_RSP, seq));
+  EXPECT_EQ(DispatchLog().size(), 1u);
+}
+
+TEST_F(SendQueueTest, ScrambledRequestIsRetransmittedWithTheSameOctets) {
+  g_ucNeedEncrypt = 1;
+  CwPktPtr pkt = RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ);
+  Bytes plain(pkt->buffer.begin(), pkt->buffer.begin() + pkt->length);
+  ASSERT_EQ(CW_AC_SendCtlMsg(std::move(pkt), wtp_), 0);
+
+  auto first = endpoint_.Drain();
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_NE(first[0], plain);
+  Bytes descrambled = first[0];
+  CW_Encrypt(descrambled.data(), descrambled.size(), kCwScrambleKey);
+  EXPECT_EQ(descrambled, plain);
+
+  lab_.RunFor(2);
+  lab_.RunFor(2);
+  auto later = endpoint_.Drain();
+  ASSERT_EQ(later.size(), 2u);
+  EXPECT_EQ(later[0], first[0]);
+  EXPECT_EQ(later[1], first[0]);
+
+  // The scrambled response from the WTP is descrambled on the way in.
+  Bytes rsp = Response(CW_MSG_CFG_UPDATE_RSP, SeqOf(plain));
+  CW_Encrypt(rsp.data(), rsp.size(), kCwScrambleKey);
+  Deliver(endpoint_, rsp);
+  EXPECT_EQ(wtp_->sndq.count, 0u);
+}
+
+TEST_F(SendQueueTest, SendErrorIsLoggedAndTreatedAsLoss) {
+  capwap::LogCapture log;
+  capwap::FailNext(capwap::FailFamily::kDatagramSend, 1);
+  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ), wtp_), 0);
+  EXPECT_TRUE(endpoint_.Drain().empty());
+  EXPECT_TRUE(log.Contains("Send ctrl pkt 7 to ap ap1 0x7f000001:" +
+                           std::to_string(endpoint_.port()) + " error "));
+  EXPECT_EQ(wtp_->sndq.tx_count, 1u);
+  lab_.RunFor(2);
+  EXPECT_EQ(endpoint_.Drain().size(), 1u);
+  EXPECT_EQ(wtp_->sndq.tx_count, 2u);
+}
+
+TEST_F(SendQueueTest, RetransmitTimerFailureLeavesTheRequestQueued) {
+  capwap::FailNext(capwap::FailFamily::kTimerCreate, 1);
+  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ), wtp_), 0);
+  EXPECT_EQ(endpoint_.Drain().size(), 1u);
+  EXPECT_FALSE(wtp_->retrans_timer.Running());
+  EXPECT_EQ(wtp_->sndq.count, 1u);
+  EXPECT_EQ(CW_SetAcRetransTimer(wtp_), 0);
+  EXPECT_TRUE(wtp_->retrans_timer.Running());
+  capwap::FailNext(capwap::FailFamily::kTimerCreate, 1);
+  EXPECT_EQ(CW_SetAcRetransTimer(wtp_), 1);
+}
+
+TEST_F(SendQueueTest, LargeRequestsAreFragmentedWithTheirOwnId) {
+  // 1408 octets go out whole.
+  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ, 1388), wtp_), 0);
+  auto whole = endpoint_.Drain();
+  ASSERT_EQ(whole.size(), 1u);
+  EXPECT_EQ(whole[0].size(), 1408u);
+  EXPECT_EQ(whole[0][3] & 0xC0, 0);  // neither F nor L
+  Deliver(endpoint_, Response(CW_MSG_CFG_UPDATE_RSP, SeqOf(whole[0])));
+
+  // 1409 octets: 1400 + 1 payload octets; the fragment ID is the next
+  // request sequence number, which it uses up.
+  CwPktPtr pkt = RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ, 1389);
+  Bytes original(pkt->buffer.begin(), pkt->buffer.begin() + pkt->length);
+  const uint8_t req_seq = static_cast<uint8_t>(pkt->seq);
+  ASSERT_EQ(original.size(), 1409u);
+  ASSERT_EQ(CW_AC_SendCtlMsg(std::move(pkt), wtp_), 0);
+  auto frags = endpoint_.Drain();
+  ASSERT_EQ(frags.size(), 2u);
+  EXPECT_EQ(wtp_->req_seq, static_cast<uint8_t>(req_seq + 1));
+  const Bytes expect_first_hdr = {0x00, 0x10, 0x00, 0x80, 0x00,
+                                  static_cast<uint8_t>(req_seq + 1), 0x00, 0x00};
+  const Bytes expect_last_hdr = {0x00, 0x10, 0x00, 0xC0, 0x00,
+                                 static_cast<uint8_t>(req_seq + 1), 0x00, 0xAF};
+  EXPECT_EQ(Bytes(frags[0].begin(), frags[0].begin() + 8), expect_first_hdr);
+  EXPECT_EQ(Bytes(frags[1].begin(), frags[1].begin() + 8), expect_last_hdr);
+  EXPECT_EQ(frags[0].size(), 1408u);
+  EXPECT_EQ(frags[1].size(), 9u);
+  Bytes joined(frags[0].begin() + 8, frags[0].end());
+  joined.insert(joined.end(), frags[1].begin() + 8, frags[1].end());
+  EXPECT_EQ(joined, Bytes(original.begin() + 8, original.end()));
+
+  // A retransmission takes a fresh fragment ID.
+  lab_.RunFor(2);
+  auto again = endpoint_.Drain();
+  ASSERT_EQ(again.size(), 2u);
+  EXPECT_EQ(again[0][5], static_cast<uint8_t>(req_seq + 2));
+  EXPECT_EQ(Bytes(again[1].begin() + 8, again[1].end()), Bytes(frags[1].begin() + 8, frags[1].end()));
+}
+
+TEST_F(SendQueueTest, FullQueueRefusesAndTeardownReleasesEverything) {
+  for (size_t i = 0; i < kSndQueSize; ++i) {
+    ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ), wtp_), 0);
+  }
+  EXPECT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ), wtp_), 1);
+  EXPECT_EQ(wtp_->sndq.count, kSndQueSize);
+  EXPECT_EQ(wtp_->sndq.tail, 0u);  // wrapped
+  EXPECT_EQ(endpoint_.Drain().size(), 1u);
+
+  // Half a fragmented message is held as well.
+  Bytes message = ControlDatagram(CW_MSG_WTP_EVENT_REQ, 1, Element(37, Bytes(3000, 0x5A)));
+  auto frags = Fragment(message, 77, 1400);
+  ASSERT_EQ(frags.size(), 3u);
+  EXPECT_EQ(Handle(endpoint_.Addr(), frags[0]), AC_PKT_HELD);
+  EXPECT_EQ(Handle(endpoint_.Addr(), frags[1]), AC_PKT_HELD);
+  EXPECT_TRUE(wtp_->frag.timer.Running());
+
+  __CW_AC_HandleTunnelDown(wtp_, "test", 1);
+  EXPECT_EQ(wtp_->state, CW_STATE_IDLE);
+  EXPECT_EQ(wtp_->sndq.count, 0u);
+  EXPECT_EQ(wtp_->sndq.head, 0u);
+  EXPECT_EQ(wtp_->sndq.tail, 0u);
+  for (const CwPktPtr& slot : wtp_->sndq.ring) ASSERT_EQ(slot, nullptr);
+  EXPECT_FALSE(wtp_->retrans_timer.Running());
+  EXPECT_TRUE(Observe(40).sent.empty());
+  // The reassembly ran out on its own timer.
+  EXPECT_TRUE(wtp_->frag.fragments.empty());
+  EXPECT_FALSE(wtp_->frag.timer.Running());
+}
+
+TEST_F(SendQueueTest, FreeSndQueReleasesAWrappedRing) {
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ), wtp_), 0);
+  }
+  // Move the window across the end of the ring by hand.
+  CW_SNDQUE& q = wtp_->sndq;
+  for (uint32_t i = 0; i < 5; ++i) std::swap(q.ring[i], q.ring[(kSndQueSize - 2 + i) % kSndQueSize]);
+  q.head = kSndQueSize - 2;
+  q.tail = 3;
+  CW_FreeSndQue(&q);
+  for (const CwPktPtr& slot : q.ring) ASSERT_EQ(slot, nullptr);
+  EXPECT_EQ(q.count, 0u);
+  EXPECT_EQ(q.tx_count, 0u);
+  EXPECT_EQ(CW_AC_PktDeque(wtp_), 0);
+  EXPECT_EQ(CW_AC_PktDeque(nullptr), 1);
+  EXPECT_EQ(CW_AC_RetransMsg(wtp_), 0);
+}
+
+}  // namespace
+}  // namespace transport_test

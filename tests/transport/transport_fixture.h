@@ -1,0 +1,282 @@
+// A controller on loopback for transport tests: the daemon context on a
+// manual clock, the IPv4 control socket bound to 127.0.0.1, and simulated
+// WTP endpoints that send hand-built datagrams and collect what the
+// controller sends them.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/model.h"
+#include "daemon/debug.h"
+#include "platform/bytes.h"
+#include "platform/dbm.h"
+#include "platform/fail_inject.h"
+#include "platform/log.h"
+#include "platform/thread.h"
+#include "registry/session.h"
+#include "registry/tables.h"
+#include "support/lab.h"
+#include "transport/codec.h"
+#include "transport/frag.h"
+#include "transport/recv.h"
+#include "transport/sendq.h"
+#include "transport/sockets.h"
+
+namespace transport_test {
+
+using capwap::Bytes;
+
+inline constexpr const char* kTestModel = "lab-model";
+inline constexpr uint32_t kHdrWord0 = 2u << 19;  // version 0, type 0, HLEN 2
+
+// A CAPWAP control datagram as a WTP would send it.
+inline Bytes ControlDatagram(uint32_t msg_type, uint8_t seq, const Bytes& elements = {}) {
+  Bytes out(kCwHeadersLen + elements.size());
+  capwap::WireWriter w(out.data(), out.size());
+  w.u32(kHdrWord0);
+  w.u16(0);  // fragment ID
+  w.u16(0);  // offset
+  w.u32(msg_type);
+  w.u8(seq);
+  w.u16(static_cast<uint16_t>(elements.size()));
+  w.u8(0);
+  w.bytes(elements.data(), elements.size());
+  EXPECT_TRUE(w.ok());
+  return out;
+}
+
+inline Bytes Element(uint16_t type, const Bytes& value) {
+  Bytes out(4 + value.size());
+  capwap::WireWriter w(out.data(), out.size());
+  w.u16(type);
+  w.u16(static_cast<uint16_t>(value.size()));
+  w.bytes(value.data(), value.size());
+  return out;
+}
+
+inline Bytes SessionIdElement(const std::array<uint8_t, 16>& id) {
+  return Element(35, Bytes(id.begin(), id.end()));
+}
+
+// One fragment datagram: its own transport header, then the payload slice.
+inline Bytes FragmentDatagram(uint16_t frag_id, uint16_t offset_units, bool last,
+                              const Bytes& payload) {
+  Bytes out(kCwHdrLen + payload.size());
+  capwap::WireWriter w(out.data(), out.size());
+  w.u32(kHdrWord0 | (1u << 7) | (last ? (1u << 6) : 0u));
+  w.u16(frag_id);
+  w.u16(offset_units & 0x1FFF);
+  w.bytes(payload.data(), payload.size());
+  return out;
+}
+
+// Splits a whole datagram's payload (after its 8-octet header) into slices
+// of `chunk` octets as fragment datagrams.
+inline std::vector<Bytes> Fragment(const Bytes& datagram, uint16_t frag_id, size_t chunk) {
+  std::vector<Bytes> out;
+  Bytes payload(datagram.begin() + kCwHdrLen, datagram.end());
+  for (size_t start = 0; start < payload.size(); start += chunk) {
+    size_t end = std::min(payload.size(), start + chunk);
+    Bytes slice(payload.begin() + static_cast<long>(start), payload.begin() + static_cast<long>(end));
+    out.push_back(FragmentDatagram(frag_id, static_cast<uint16_t>(start / 8), end == payload.size(),
+                                   slice));
+  }
+  return out;
+}
+
+// A request packet as the controller's senders build it.
+inline CwPktPtr RequestPacket(CW_WTPCB* wtp, uint32_t msg_type, size_t element_octets = 8) {
+  CwPktPtr pkt = CW_AC_PktMalloc();
+  EXPECT_TRUE(pkt);
+  if (!pkt) return pkt;
+  Bytes value(element_octets, 0);
+  for (size_t i = 0; i < value.size(); ++i) value[i] = static_cast<uint8_t>(i * 7 + msg_type);
+  EXPECT_EQ(CW_PktAppendRaw(*pkt, Element(37, value)), 0);
+  CW_FinishCtlMsg(*pkt, msg_type, CW_AC_GetSeqNum(wtp, msg_type));
+  return pkt;
+}
+
+// A UDP endpoint on 127.0.0.1 standing for a WTP (or the NAT in front of it).
+class WtpEndpoint {
+ public:
+  WtpEndpoint() {
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    socklen_t len = sizeof sa;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
+    port_ = ntohs(sa.sin_port);
+  }
+  ~WtpEndpoint() { close(fd_); }
+  WtpEndpoint(const WtpEndpoint&) = delete;
+  WtpEndpoint& operator=(const WtpEndpoint&) = delete;
+
+  uint16_t port() const { return port_; }
+  // The endpoint as the controller records a datagram's source.
+  CW_ADDR Addr() const {
+    CW_ADDR a;
+    a.family = 0;
+    a.SetIpv4(INADDR_LOOPBACK);
+    a.port = port_;
+    return a;
+  }
+  void SendTo(uint16_t ac_port, const Bytes& datagram) const {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(ac_port);
+    ssize_t n = sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                       sizeof to);
+    EXPECT_EQ(n, static_cast<ssize_t>(datagram.size()));
+  }
+  // Every datagram waiting on the endpoint.
+  std::vector<Bytes> Drain() const {
+    std::vector<Bytes> out;
+    for (;;) {
+      Bytes buf(65536);
+      ssize_t n = recv(fd_, buf.data(), buf.size(), MSG_DONTWAIT);
+      if (n < 0) break;
+      buf.resize(static_cast<size_t>(n));
+      out.push_back(std::move(buf));
+    }
+    return out;
+  }
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
+};
+
+// Message type and sequence number of a plain control datagram.
+inline uint32_t MsgTypeOf(const Bytes& d) {
+  capwap::WireReader r(d.data(), d.size());
+  uint32_t type = 0;
+  r.skip(8);
+  r.u32(type);
+  return type;
+}
+inline uint8_t SeqOf(const Bytes& d) { return d.size() > 12 ? d[12] : 0; }
+
+// Records what the dispatch table hands to the handlers.
+struct Dispatched {
+  uint32_t msg_type;
+  CW_WTPCB* wtp;
+  Bytes message;
+  CW_ADDR remote;
+  CW_ADDR local;
+};
+inline std::vector<Dispatched>& DispatchLog() {
+  static std::vector<Dispatched> log;
+  return log;
+}
+inline int RecordingHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
+  DispatchLog().push_back(Dispatched{rcv->msg_type, wtp,
+                                    Bytes(rcv->buffer.begin(), rcv->buffer.begin() + rcv->length),
+                                    rcv->remote, rcv->local});
+  return 0;
+}
+// Answers a Discovery Request with an empty Discovery Response.
+inline int AnsweringDiscoveryHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
+  RecordingHandler(wtp, rcv);
+  Bytes reply = ControlDatagram(CW_MSG_DISCOVERY_RSP, rcv->seq);
+  CW_SNDDESC desc;
+  desc.fd = rcv->remote.family == 1 ? g_iAC_IP6SockId : g_iAC_IP4SockId;
+  desc.remote = rcv->remote;
+  desc.local = rcv->local;
+  return CW_SockSndMsg(&desc, reply.data(), reply.size(), g_ucNeedEncrypt);
+}
+
+class TransportLab : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_ulCwDebugBitmap = CW_DBG_ALL;
+    ASSERT_EQ(CW_AC_WtpTableInit(), 0);
+    StoreTestModel();
+    AC_ResetMsgHandlers();
+    DispatchLog().clear();
+    for (uint32_t type : {1u, 3u, 5u, 8u, 9u, 11u, 13u, 15u, 16u, 18u, 21u, 22u, 26u, 3398914u}) {
+      AC_SetMsgHandler(type, RecordingHandler);
+    }
+    ac_port_ = capwap::test::FreePortBase();
+    ASSERT_NE(ac_port_, 0);
+    g_iAC_IP4SockId = AC_SockIP4Init(INADDR_LOOPBACK, ac_port_);
+    ASSERT_GE(g_iAC_IP4SockId, 0);
+  }
+  void TearDown() override {
+    AC_SockClose();
+    AC_ResetMsgHandlers();
+    DispatchLog().clear();
+    CW_AC_WtpTableReset();
+    g_ucNeedEncrypt = 0;
+    g_ulCwDebugBitmap = 0;
+  }
+
+  static void StoreTestModel() {
+    CW_APMODEL model;
+    model.name = kTestModel;
+    model.radio_count = 1;
+    model.radios[0].modes = 13;
+    model.radios[0].max_power = 20;
+    uint8_t record[kApModelRecordSize];
+    CW_ApModelEncode(model, record);
+    ASSERT_EQ(DBM_Store(39, record, 32, record, sizeof record), 0);
+  }
+
+  // A WTP in Run whose session is bound to `endpoint`.
+  CW_WTPCB* RunningWtp(const WtpEndpoint& endpoint, uint8_t id_seed) {
+    CW_WTPCB* wtp = CW_AC_CreateWTP(kTestModel, 0xFFFFFFFF, "", 0);
+    EXPECT_NE(wtp, nullptr);
+    if (!wtp) return nullptr;
+    wtp->mac = {0x00, 0x11, 0x22, 0x33, 0x44, id_seed};
+    wtp->state = CW_STATE_RUN;
+    wtp->local.family = 0;
+    wtp->local.ifindex = if_nametoindex("lo");
+    wtp->local.local_ipv4 = INADDR_LOOPBACK;
+    wtp->local.SetIpv4(INADDR_LOOPBACK);
+    wtp->local.port = ac_port_;
+    std::array<uint8_t, 16> session{};
+    session.fill(id_seed);
+    CW_AC_AddWTPByIP(endpoint.Addr(), wtp);
+    CW_AC_AddWTPBySESSID(session, wtp);
+    return wtp;
+  }
+  static std::array<uint8_t, 16> SessionOf(uint8_t id_seed) {
+    std::array<uint8_t, 16> s{};
+    s.fill(id_seed);
+    return s;
+  }
+
+  // Sends from the endpoint and lets the controller's reader run.
+  void Deliver(const WtpEndpoint& from, const Bytes& datagram) {
+    from.SendTo(ac_port_, datagram);
+    lab_.Settle();
+  }
+
+  // Feeds a datagram straight to AC_HandlePkt as if read from `from`.
+  int Handle(const CW_ADDR& from, const Bytes& datagram) {
+    CW_RCVPKT rcv;
+    rcv.remote = from;
+    rcv.buffer = datagram;
+    rcv.buffer.resize(std::max<size_t>(datagram.size(), kCwRcvBufSize));
+    rcv.length = static_cast<uint32_t>(datagram.size());
+    return AC_HandlePkt(&rcv);
+  }
+
+  capwap::test::DaemonContext lab_;
+  uint16_t ac_port_ = 0;
+};
+
+}  // namespace transport_test
