@@ -10,6 +10,7 @@
 #include <memory>
 
 struct lib_globals;
+struct nsm_client;
 
 struct nsm_if_address {
   int ifindex = 0;

@@ -1,0 +1,322 @@
+#include "platform/nsm.h"
+
+#include <ifaddrs.h>
+#include <libmnl/libmnl.h>
+#include <linux/if_addr.h>
+#include <linux/rtnetlink.h>
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/lib.h"
+#include "platform/log.h"
+
+namespace {
+
+// Large enough for one datagram of an address dump.
+constexpr size_t kNetlinkBufferSize = 32768;
+constexpr int kDumpTimeoutSeconds = 1;
+
+struct MnlCloser {
+  void operator()(mnl_socket* nl) const { mnl_socket_close(nl); }
+};
+using MnlPtr = std::unique_ptr<mnl_socket, MnlCloser>;
+
+}  // namespace
+
+struct nsm_client {
+  lib_globals* ctx = nullptr;
+  int version = 0;
+  int protocol = 0;
+  std::vector<int> services;
+  std::vector<nsm_addr_hook> add_hooks;
+  std::map<int, std::function<int()>> parsers;
+  MnlPtr events;             // subscribed to the address groups
+  thread* read_event = nullptr;
+};
+
+namespace {
+
+// Interface name without an alias label ("eth0:1" -> "eth0").
+std::string BaseName(const char* name) {
+  std::string base(name ? name : "");
+  size_t colon = base.find(':');
+  if (colon != std::string::npos) base.resize(colon);
+  return base;
+}
+
+// Up and not loopback; an interface that cannot be asked is not usable.
+bool InterfaceUsable(int ifindex) {
+  char name[IF_NAMESIZE] = {};
+  if (!if_indextoname(static_cast<unsigned>(ifindex), name)) return false;
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  ifreq req{};
+  std::strncpy(req.ifr_name, name, IF_NAMESIZE - 1);
+  bool asked = ioctl(fd, SIOCGIFFLAGS, &req) == 0;
+  close(fd);
+  if (!asked) return false;
+  unsigned flags = static_cast<unsigned short>(req.ifr_flags);
+  return (flags & IFF_UP) && !(flags & IFF_LOOPBACK);
+}
+
+struct AddrAttrs {
+  const nlattr* address = nullptr;
+  const nlattr* local = nullptr;
+};
+
+int CollectAddrAttr(const nlattr* attr, void* data) {
+  auto* attrs = static_cast<AddrAttrs*>(data);
+  if (mnl_attr_type_valid(attr, IFA_MAX) < 0) return MNL_CB_OK;  // newer kernel attribute
+  switch (mnl_attr_get_type(attr)) {
+    case IFA_ADDRESS:
+      attrs->address = attr;
+      break;
+    case IFA_LOCAL:
+      attrs->local = attr;
+      break;
+    default:
+      break;
+  }
+  return MNL_CB_OK;
+}
+
+// Fills the address from an attribute of the expected size; false otherwise.
+bool CopyAddress(const nlattr* attr, nsm_if_address& out) {
+  if (!attr) return false;
+  size_t len = mnl_attr_get_payload_len(attr);
+  const void* payload = mnl_attr_get_payload(attr);
+  if (out.family == AF_INET && len == sizeof out.v4) {
+    std::memcpy(&out.v4, payload, sizeof out.v4);
+    return true;
+  }
+  if (out.family == AF_INET6 && len == sizeof out.v6) {
+    std::memcpy(&out.v6, payload, sizeof out.v6);
+    return true;
+  }
+  return false;
+}
+
+void Deliver(nsm_client& nc, const nsm_if_address& address) {
+  for (nsm_addr_hook hook : nc.add_hooks) hook(address);
+}
+
+int OnAddressMessage(const nlmsghdr* nlh, void* data) {
+  auto* nc = static_cast<nsm_client*>(data);
+  if (nlh->nlmsg_type != RTM_NEWADDR) return MNL_CB_OK;
+  if (nlh->nlmsg_len < mnl_nlmsg_size(sizeof(ifaddrmsg))) {
+    zlog_warn(nc->ctx, "NSM: dropped a short address message (%u bytes)", nlh->nlmsg_len);
+    return MNL_CB_OK;
+  }
+  const auto* ifa = static_cast<const ifaddrmsg*>(mnl_nlmsg_get_payload(nlh));
+  if (ifa->ifa_family != AF_INET && ifa->ifa_family != AF_INET6) return MNL_CB_OK;
+  AddrAttrs attrs;
+  if (mnl_attr_parse(nlh, sizeof(ifaddrmsg), CollectAddrAttr, &attrs) < 0) {
+    zlog_warn(nc->ctx, "NSM: dropped an address message with broken attributes");
+    return MNL_CB_OK;
+  }
+  nsm_if_address address;
+  address.ifindex = static_cast<int>(ifa->ifa_index);
+  address.family = ifa->ifa_family;
+  address.prefixlen = ifa->ifa_prefixlen;
+  // On point-to-point links IFA_ADDRESS is the peer; IFA_LOCAL is ours.
+  const nlattr* own = attrs.local ? attrs.local : attrs.address;
+  if (!CopyAddress(own, address)) {
+    zlog_warn(nc->ctx, "NSM: dropped an address message without a valid address");
+    return MNL_CB_OK;
+  }
+  address.usable = InterfaceUsable(address.ifindex);
+  Deliver(*nc, address);
+  return MNL_CB_OK;
+}
+
+// Receives one datagram from the kernel; -1 on error, 0 when none is queued.
+ssize_t ReceiveFromKernel(mnl_socket* nl, std::vector<char>& buf, int flags) {
+  sockaddr_nl from{};
+  socklen_t from_len = sizeof from;
+  ssize_t n = recvfrom(mnl_socket_get_fd(nl), buf.data(), buf.size(), flags | MSG_TRUNC,
+                       reinterpret_cast<sockaddr*>(&from), &from_len);
+  if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+  if (static_cast<size_t>(n) > buf.size()) {
+    errno = ENOSPC;
+    return -1;
+  }
+  if (from_len != sizeof from || from.nl_pid != 0) {
+    errno = EPERM;  // only the kernel speaks on this socket
+    return -1;
+  }
+  return n;
+}
+
+// Asks the kernel for every address and hands each to the hooks. 0 / 1.
+int DumpAddresses(nsm_client& nc) {
+  MnlPtr nl(mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC));
+  if (!nl || mnl_socket_bind(nl.get(), 0, MNL_SOCKET_AUTOPID) < 0) {
+    zlog_warn(nc.ctx, "NSM: cannot open a netlink socket for the address dump: %s",
+              strerror(errno));
+    return 1;
+  }
+  timeval timeout{kDumpTimeoutSeconds, 0};
+  setsockopt(mnl_socket_get_fd(nl.get()), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  std::vector<char> buf(kNetlinkBufferSize);
+  nlmsghdr* nlh = mnl_nlmsg_put_header(buf.data());
+  nlh->nlmsg_type = RTM_GETADDR;
+  nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+  nlh->nlmsg_seq = static_cast<uint32_t>(time(nullptr));
+  auto* ifa = static_cast<ifaddrmsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(ifaddrmsg)));
+  ifa->ifa_family = AF_UNSPEC;
+  uint32_t seq = nlh->nlmsg_seq;
+  uint32_t portid = mnl_socket_get_portid(nl.get());
+  if (mnl_socket_sendto(nl.get(), nlh, nlh->nlmsg_len) < 0) {
+    zlog_warn(nc.ctx, "NSM: address dump request failed: %s", strerror(errno));
+    return 1;
+  }
+  for (;;) {
+    ssize_t n = ReceiveFromKernel(nl.get(), buf, 0);
+    if (n <= 0) {
+      zlog_warn(nc.ctx, "NSM: address dump ended early: %s", strerror(errno));
+      return 1;
+    }
+    int rc = mnl_cb_run(buf.data(), static_cast<size_t>(n), seq, portid, OnAddressMessage, &nc);
+    if (rc == MNL_CB_STOP) return 0;
+    if (rc < 0) {
+      zlog_warn(nc.ctx, "NSM: address dump failed: %s", strerror(errno));
+      return 1;
+    }
+  }
+}
+
+int ReadEvents(thread* t) {
+  auto* nc = static_cast<nsm_client*>(THREAD_ARG(t));
+  int fd = mnl_socket_get_fd(nc->events.get());
+  if (!thread_add_read(nc->ctx->master.get(), ReadEvents, nc, fd, &nc->read_event)) {
+    zlog_err(nc->ctx, "NSM: cannot re-arm the netlink reader");
+  }
+  std::vector<char> buf(kNetlinkBufferSize);
+  for (;;) {
+    ssize_t n = ReceiveFromKernel(nc->events.get(), buf, MSG_DONTWAIT);
+    if (n == 0) return 0;
+    if (n < 0) {
+      if (errno == ENOBUFS) {
+        // Events were lost: read the whole table again.
+        zlog_warn(nc->ctx, "NSM: netlink overrun, reading the addresses again");
+        DumpAddresses(*nc);
+        continue;
+      }
+      zlog_warn(nc->ctx, "NSM: netlink receive: %s", strerror(errno));
+      return 0;
+    }
+    if (mnl_cb_run(buf.data(), static_cast<size_t>(n), 0, 0, OnAddressMessage, nc) < 0) {
+      zlog_warn(nc->ctx, "NSM: dropped a malformed netlink datagram: %s", strerror(errno));
+    }
+  }
+}
+
+// The subscribed event socket, or nullptr.
+MnlPtr OpenEventSocket(lib_globals* ctx) {
+  MnlPtr nl(mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC | SOCK_NONBLOCK));
+  if (!nl) {
+    zlog_warn(ctx, "NSM: netlink unavailable: %s", strerror(errno));
+    return nullptr;
+  }
+  if (mnl_socket_bind(nl.get(), RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR, MNL_SOCKET_AUTOPID) <
+      0) {
+    zlog_warn(ctx, "NSM: cannot subscribe to address events: %s", strerror(errno));
+    return nullptr;
+  }
+  return nl;
+}
+
+// Walks getifaddrs for IPv4 entries; stops when `visit` returns true.
+template <typename Visit>
+void ForEachIpv4(Visit visit) {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return;
+  for (ifaddrs* it = list; it; it = it->ifa_next) {
+    if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET) continue;
+    const auto* sin = reinterpret_cast<const sockaddr_in*>(it->ifa_addr);
+    if (visit(BaseName(it->ifa_name), sin->sin_addr.s_addr)) break;
+  }
+  freeifaddrs(list);
+}
+
+}  // namespace
+
+void NsmClientDeleter::operator()(nsm_client* nc) const {
+  if (!nc) return;
+  thread_cancel(nc->read_event);
+  std::default_delete<nsm_client>()(nc);
+}
+
+nsm_client* nsm_client_create(lib_globals* ctx, int /*flags*/) {
+  if (!ctx) return nullptr;
+  ctx->nc.reset(std::make_unique<nsm_client>().release());
+  ctx->nc->ctx = ctx;
+  return ctx->nc.get();
+}
+
+void nsm_client_set_version(nsm_client* nc, int version) {
+  if (nc) nc->version = version;
+}
+
+void nsm_client_set_protocol(nsm_client* nc, int protocol) {
+  if (nc) nc->protocol = protocol;
+}
+
+void nsm_client_set_service(nsm_client* nc, int service) {
+  if (nc) nc->services.push_back(service);
+}
+
+void ifc_add_hook(nsm_client* nc, nsm_hook_type type, nsm_addr_hook hook) {
+  if (nc && hook && type == NSM_IF_ADDR_ADD) nc->add_hooks.push_back(hook);
+}
+
+void nsm_client_set_parser(nsm_client* nc, int service, std::function<int()> parser) {
+  if (nc) nc->parsers[service] = std::move(parser);
+}
+
+int nsm_client_start(nsm_client* nc) {
+  if (!nc) return 1;
+  // Subscribe before the dump, so an address added in between arrives as an
+  // event rather than being missed.
+  nc->events = OpenEventSocket(nc->ctx);
+  int dumped = DumpAddresses(*nc);
+  if (!nc->events) return 1;
+  thread_master* master = nc->ctx->master.get();
+  int fd = mnl_socket_get_fd(nc->events.get());
+  if (!master || !thread_add_read(master, ReadEvents, nc, fd, &nc->read_event)) {
+    zlog_warn(nc->ctx, "NSM: no event loop to follow address changes on");
+    return 1;
+  }
+  return dumped;
+}
+
+int if_lookup_by_ipv4_address(lib_globals* /*ctx*/, in_addr_t address) {
+  int ifindex = 0;
+  ForEachIpv4([&](const std::string& name, in_addr_t found) {
+    if (found != address) return false;
+    ifindex = static_cast<int>(if_nametoindex(name.c_str()));
+    return ifindex != 0;
+  });
+  return ifindex;
+}
+
+in_addr_t if_getifaddress_byifindex(lib_globals* /*ctx*/, int ifindex) {
+  char name[IF_NAMESIZE] = {};
+  if (ifindex <= 0 || !if_indextoname(static_cast<unsigned>(ifindex), name)) return 0;
+  in_addr_t address = 0;
+  ForEachIpv4([&](const std::string& found_name, in_addr_t found) {
+    if (found_name != name) return false;
+    address = found;
+    return true;
+  });
+  return address;
+}
