@@ -22,6 +22,7 @@
 #include "registry/tables.h"
 #include "relay/wmac.h"
 #include "transport/codec.h"
+#include "transport/recv.h"
 
 namespace capwap::test {
 
@@ -57,6 +58,7 @@ void ResetAllGlobals() {
   g_ucNeedEncrypt = 0;
   WMAC_AC_IPC_Reset();
   AC_ResetIpcHandlers();
+  AC_ResetMsgHandlers();
   CW_ApModelReset();
   lib_set_start_complete(false);
 }
