@@ -147,15 +147,29 @@ ssize_t RecvIp6(int fd, CW_RCVPKT* rcv) {
     if (c->cmsg_level != IPPROTO_IPV6 || c->cmsg_type != IPV6_PKTINFO) continue;
     in6_pktinfo info;
     std::memcpy(&info, CMSG_DATA(c), sizeof info);
-    std::memcpy(rcv->local.addr.data(), &info.ipi6_addr, kSessionIdLen);
+    std::memcpy(rcv->local.addr.data(), &info.ipi6_addr, sizeof info.ipi6_addr);
     break;
   }
   return n;
 }
 
-// Undoes a reassembly whose message will not be processed.
-void DropReassembly(CW_WTPCB* frag_owner) {
-  if (frag_owner) CW_ClearFragInfo(&frag_owner->frag);
+// Runs a fragment through the WTP's reassembly. 0 when rcv now holds the
+// whole message, otherwise the AC_HandlePkt code to return.
+int ReassembleFragment(CW_RCVPKT* rcv, const CW_HDR& hdr, CW_WTPCB* wtp) {
+  int result = AC_HandleFragPkt(wtp, rcv, hdr);
+  if (result == CW_FRAG_HELD) return AC_PKT_HELD;
+  if (result == CW_FRAG_COMPLETE) {
+    // The message lives in rcv now; the held fragments are no longer needed.
+    CW_ClearFragInfo(&wtp->frag);
+    return 0;
+  }
+  rcv->buffer = capwap::Bytes();
+  rcv->length = 0;
+  if (wtp) {
+    CW_ClearFragInfo(&wtp->frag);
+    wtp->frag.timer.Cancel();
+  }
+  return AC_PKT_FRAG_REJECTED;
 }
 
 }  // namespace
@@ -215,22 +229,10 @@ int AC_HandlePkt(CW_RCVPKT* rcv) {
   }
 
   CW_WTPCB* wtp = CW_AC_GetWTPByIP(rcv->remote);
-  CW_WTPCB* frag_owner = nullptr;
+  bool reassembled = false;
   if (hdr.F()) {
-    int result = AC_HandleFragPkt(wtp, rcv, hdr);
-    if (result == CW_FRAG_HELD) return AC_PKT_HELD;
-    if (result != CW_FRAG_COMPLETE) {
-      rcv->buffer = capwap::Bytes();
-      rcv->length = 0;
-      if (wtp) {
-        CW_ClearFragInfo(&wtp->frag);
-        wtp->frag.timer.Cancel();
-      }
-      return AC_PKT_FRAG_REJECTED;
-    }
-    // The message now lives in rcv; the held fragments are no longer needed.
-    frag_owner = wtp;
-    DropReassembly(frag_owner);
+    if (int code = ReassembleFragment(rcv, hdr, wtp); code != 0) return code;
+    reassembled = true;
   }
 
   if (rcv->length < kCwHeadersLen) {
@@ -254,7 +256,7 @@ int AC_HandlePkt(CW_RCVPKT* rcv) {
     return AC_PKT_DROPPED;
   }
   int result = AC_ProcMsg(wtp, rcv);
-  if (frag_owner) {
+  if (reassembled) {
     rcv->buffer = capwap::Bytes();
     rcv->length = 0;
     return AC_PKT_REASSEMBLED;
