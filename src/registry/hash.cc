@@ -208,7 +208,7 @@ uint32_t hash_foreach(const wlan_hash* table, const hash_visitor& visitor) {
 }
 
 const char* hash_report(const wlan_hash* table) {
-  static char buffer[80];
+  static char buffer[64];
   std::string text;
   if (!table) {
     text = "No table.";
@@ -295,7 +295,7 @@ std::string HashReportText(uint32_t entries, uint32_t buckets, uint32_t min_chai
   if (buckets == 0) return "Invalid hash table.";
   uint32_t percent = entries < 42949672 ? entries * 100 / buckets
                                         : entries / (buckets / 100 + 1);
-  char text[80];
+  char text[64];
   int n = std::snprintf(text, sizeof text, "Contents/Size (%%): %u/%u (%u%%). Min/max: %u/%u",
                         entries, buckets, percent, min_chain, max_chain);
   if (n < 0 || static_cast<size_t>(n) >= sizeof text) return "Report out of range for display.";
