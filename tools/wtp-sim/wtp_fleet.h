@@ -18,7 +18,7 @@ struct SimConfig {
   AcEndpoint ac;
   uint32_t count = 1;
   std::string name_prefix = "simap-";
-  std::string model = "sim-ap";
+  std::string model = "ia-210";
   uint32_t vendor_id = kSimVendorId;
   Mac mac_base{0x02, 0x00, 0x00, 0x00, 0x01, 0x01};
   int radios = 2;

@@ -86,7 +86,7 @@ struct SimRadio {
 struct WtpIdentity {
   std::string name = "simap-1";
   Mac mac{0x02, 0x00, 0x00, 0x00, 0x01, 0x01};
-  std::string model = "sim-ap";
+  std::string model = "ia-210";
   std::string serial = "SIM000001";
   std::string board_id = "sim";
   uint32_t vendor_id = kSimVendorId;

@@ -189,7 +189,7 @@ std::string SimUsage(const char* program) {
          "  --port-base P              AC control port P, data port P+1 (default\n"
          "                             CAPWAP_PORT_BASE, else 5246)\n"
          "  --ipv6                     talk IPv6 (implied by an IPv6 address)\n"
-         "  --model M                  reported model (default sim-ap)\n"
+         "  --model M                  reported model (default ia-210)\n"
          "  --vendor-id V              board-data vendor identifier (default 41414)\n"
          "  --mac-base MAC             MAC of the first AP; the others count up\n"
          "                             (default 02:00:00:00:01:01)\n"
