@@ -53,9 +53,34 @@ LIST* BucketOf(HASH_TABLE* table, uint32_t bucket) {
   return table ? &table->buckets[bucket % table->size()] : nullptr;
 }
 
-void Unlink(LIST* bucket, LIST_NODE* node) {
-  if (bucket) LIST_Del(bucket, node);
+// The bucket of `table` whose ring holds the node: walking the ring from the
+// node reaches the bucket's head, the one node without an owner.
+LIST* ListHolding(HASH_TABLE* table, LIST_NODE* node) {
+  if (!table || !node->Linked()) return nullptr;
+  LIST_NODE* head = node->next;
+  while (head && head->owner) head = head->next;
+  for (LIST& bucket : table->buckets) {
+    if (&bucket.head == head) return &bucket;
+  }
+  return nullptr;
+}
+
+// Unlinks the node from wherever it is linked in `table` (also when its key
+// field changed since it was entered) and resets it.
+void Unlink(HASH_TABLE* table, LIST_NODE* node) {
+  if (node->Linked()) {
+    LIST unknown;  // stands in for a holder that cannot be found
+    LIST* holder = ListHolding(table, node);
+    LIST_Del(holder ? holder : &unknown, node);
+  }
   LIST_NODE_Init(node);
+}
+
+// Enters a node at the end of a bucket; a node already linked somewhere in
+// the table leaves its old place first, so it is never linked twice.
+void Enter(HASH_TABLE* table, LIST* bucket, LIST_NODE* node) {
+  Unlink(table, node);
+  LIST_Append(bucket, node);
 }
 
 template <typename Match>
@@ -207,7 +232,7 @@ CW_WTPCB* CW_AC_GetWTPByMac(const std::array<uint8_t, 6>& mac) {
 int CW_AC_AddWTPByMac(const std::array<uint8_t, 6>& mac, CW_WTPCB* wtp) {
   LIST* bucket = BucketOf(g_pstAC_WTPDBTableByMac.get(), CW_MacBucket(mac));
   if (!bucket || !wtp) return 1;
-  LIST_Append(bucket, &wtp->mac_link);
+  Enter(g_pstAC_WTPDBTableByMac.get(), bucket, &wtp->mac_link);
   CW_WTP_Mark_Store(wtp);
   CW_AC_StoreWTP(wtp);
   if (!MacIsZero(wtp->mac)) CW_WTP_Store_By_Mac(wtp);
@@ -216,7 +241,7 @@ int CW_AC_AddWTPByMac(const std::array<uint8_t, 6>& mac, CW_WTPCB* wtp) {
 
 int CW_AC_DelWtpFromMacTable(CW_WTPCB* wtp) {
   if (!wtp) return 1;
-  Unlink(BucketOf(g_pstAC_WTPDBTableByMac.get(), CW_MacBucket(wtp->mac)), &wtp->mac_link);
+  Unlink(g_pstAC_WTPDBTableByMac.get(), &wtp->mac_link);
   CW_WTP_Mark_Delete(wtp);
   wtp->mac.fill(0);
   CW_AC_StoreWTP(wtp);
@@ -233,13 +258,13 @@ CW_WTPCB* CW_AC_GetWTPByNAME(std::string_view name) {
 int CW_AC_AddWTPByNAME(std::string_view name, CW_WTPCB* wtp) {
   LIST* bucket = BucketOf(g_pstAC_WTPDBTableByName.get(), CW_NameBucket(name));
   if (!bucket || !wtp) return 1;
-  LIST_Append(bucket, &wtp->name_link);
+  Enter(g_pstAC_WTPDBTableByName.get(), bucket, &wtp->name_link);
   return 0;
 }
 
 int CW_AC_DelWtpFromName(CW_WTPCB* wtp) {
   if (!wtp) return 1;
-  Unlink(BucketOf(g_pstAC_WTPDBTableByName.get(), CW_NameBucket(wtp->name)), &wtp->name_link);
+  Unlink(g_pstAC_WTPDBTableByName.get(), &wtp->name_link);
   wtp->name.clear();
   return 0;
 }
@@ -257,7 +282,7 @@ int CW_AC_AddWTPByIP(const CW_ADDR& remote, CW_WTPCB* wtp) {
   if (!bucket || !wtp) return 1;
   if (!wtp->remote.AddrIsZero() && CW_AC_GetWTPByIP(wtp->remote)) CW_AC_DelWtpFromIpTable(wtp);
   wtp->remote = remote;
-  LIST_Append(bucket, &wtp->ip_link);
+  Enter(g_pstAC_WTPDBTableByIp.get(), bucket, &wtp->ip_link);
   return 0;
 }
 
@@ -265,7 +290,7 @@ int CW_AC_DelWtpFromIpTable(CW_WTPCB* wtp) {
   if (!wtp || wtp->remote.AddrIsZero()) return 1;
   LIST* bucket = BucketOf(g_pstAC_WTPDBTableByIp.get(), CW_IpBucket(wtp->remote));
   if (!bucket || bucket->Empty()) return 1;
-  Unlink(bucket, &wtp->ip_link);
+  Unlink(g_pstAC_WTPDBTableByIp.get(), &wtp->ip_link);
   wtp->remote = CW_ADDR{};
   return 0;
 }
@@ -282,14 +307,13 @@ int CW_AC_AddWTPBySESSID(const std::array<uint8_t, 16>& session_id, CW_WTPCB* wt
   if (!bucket || !wtp) return 1;
   if (CW_AC_GetWTPBySESSID(wtp->session_id)) CW_AC_DelWtpFromSessTable(wtp);
   wtp->session_id = session_id;
-  LIST_Append(bucket, &wtp->sess_link);
+  Enter(g_pstAC_WTPDBTableBySessionId.get(), bucket, &wtp->sess_link);
   return 0;
 }
 
 int CW_AC_DelWtpFromSessTable(CW_WTPCB* wtp) {
   if (!wtp) return 1;
-  Unlink(BucketOf(g_pstAC_WTPDBTableBySessionId.get(), CW_SessIdBucket(wtp->session_id)),
-         &wtp->sess_link);
+  Unlink(g_pstAC_WTPDBTableBySessionId.get(), &wtp->sess_link);
   wtp->session_id.fill(0);
   return 0;
 }
@@ -410,8 +434,8 @@ void CW_AC_FreeWTP(CW_WTPCB* wtp) {
   CW_AC_DelWtpFromSn(wtp);
   // MAC and name stay in the block until it is gone: the delete mark, the
   // MAC record and WMAC's delete line below still need them.
-  Unlink(BucketOf(g_pstAC_WTPDBTableByMac.get(), CW_MacBucket(wtp->mac)), &wtp->mac_link);
-  Unlink(BucketOf(g_pstAC_WTPDBTableByName.get(), CW_NameBucket(wtp->name)), &wtp->name_link);
+  Unlink(g_pstAC_WTPDBTableByMac.get(), &wtp->mac_link);
+  Unlink(g_pstAC_WTPDBTableByName.get(), &wtp->name_link);
   CW_AC_FreeAPID(wtp->apid);
 
   uint8_t key[4];

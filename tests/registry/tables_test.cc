@@ -350,6 +350,33 @@ TEST_F(RegistryTables, MarksOfASynchronisedAp) {
   EXPECT_EQ(MarkOf(fresh).value().mark, CW_MARK_DELETED) << "a delete without a mark is recorded";
 }
 
+TEST_F(RegistryTables, EnteringTwiceOrAfterAKeyChangeKeepsTheBucketsSound) {
+  CW_WTPCB* wtp = Make("twice");
+  CW_WTPCB* neighbour = Make("neighbour");
+  wtp->mac = {0x0A, 0, 0, 0, 0, 3};
+  neighbour->mac = {0x0B, 0, 0, 0, 0, 3};  // same bucket
+  CW_AC_AddWTPByMac(wtp->mac, wtp);
+  CW_AC_AddWTPByMac(neighbour->mac, neighbour);
+  CW_AC_AddWTPByMac(wtp->mac, wtp);  // the same MAC bound again
+  LIST& bucket = g_pstAC_WTPDBTableByMac->buckets[CW_MacBucket(wtp->mac)];
+  EXPECT_EQ(bucket.count, 2u);
+  EXPECT_EQ(CW_AC_GetWTPByMac(wtp->mac), wtp);
+  EXPECT_EQ(CW_AC_GetWTPByMac(neighbour->mac), neighbour);
+
+  // The name field rewritten behind the index's back: removal still finds
+  // the bucket the block sits in.
+  uint32_t old_bucket = CW_NameBucket("twice");
+  wtp->name = "xyz";
+  ASSERT_NE(CW_NameBucket("xyz"), old_bucket);
+  CW_AC_DelWtpFromName(wtp);
+  EXPECT_EQ(g_pstAC_WTPDBTableByName->buckets[old_bucket].count, 0u);
+  EXPECT_EQ(CW_AC_GetWTPByNAME("neighbour"), neighbour);
+  CW_AC_FreeWTP(wtp);
+  CW_AC_FreeWTP(neighbour);
+  EXPECT_EQ(bucket.count, 0u);
+  EXPECT_TRUE(bucket.Empty());
+}
+
 TEST_F(RegistryTables, MacRecordFollowsTheStoredImage) {
   CW_WTPCB* wtp = Make("mover");
   wtp->mac = {0x0A, 0, 0, 0, 0, 1};
