@@ -178,7 +178,7 @@ MatchStatus HelpLine(const std::vector<const InstalledCommand*>& commands,
   items->insert(items->end(), keywords.begin(), keywords.end());
   items->insert(items->end(), placeholders.begin(), placeholders.end());
   if (complete && partial.empty()) items->push_back(HelpItem{"<cr>", ""});
-  if (items->empty()) return cands.empty() ? MatchStatus::kNoMatch : MatchStatus::kIncomplete;
+  if (items->empty()) return MatchStatus::kNoMatch;
   return MatchStatus::kMatched;
 }
 

@@ -1,0 +1,215 @@
+// capwap-cli: command shell of the capwap daemon over its vty port.
+//
+//   capwap-cli [-H host] [-P port] [-c command]...
+//
+// Without -c it is interactive (line editing and history when built with
+// libedit and standard input is a terminal). With -c it runs "enable" and
+// then each command, prints only the commands' output and exits 0, or 1 when
+// a command printed a line starting with '%'; 2 when the daemon cannot be
+// reached or stops answering.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "vty_client.h"
+
+#ifdef CAPWAP_HAVE_LIBEDIT
+#include <editline/readline.h>
+#endif
+
+namespace {
+
+constexpr int kReplyTimeoutMs = 30000;
+constexpr const char* kDefaultPort = "2627";
+constexpr const char* kHistoryFile = ".capwap_cli_history";
+
+struct Options {
+  std::string host = "127.0.0.1";
+  std::string port = kDefaultPort;
+  std::vector<std::string> commands;
+};
+
+void Usage(const char* program, FILE* out) {
+  fprintf(out,
+          "Usage: %s [-H host] [-P port] [-c command]...\n"
+          "  -H host     vty address (default 127.0.0.1)\n"
+          "  -P port     vty port (default 2627, or CAPWAP_VTY_PORT)\n"
+          "  -c command  run the command after \"enable\" and exit; repeatable\n",
+          program);
+}
+
+bool ValidPort(const char* text) {
+  char* end = nullptr;
+  long value = strtol(text, &end, 10);
+  return *text && !*end && value > 0 && value <= 65535;
+}
+
+// -1 to go on, otherwise the exit status.
+int ParseOptions(int argc, char** argv, Options* opts) {
+  if (const char* env = getenv("CAPWAP_VTY_PORT"); env && *env) {
+    if (!ValidPort(env)) {
+      fprintf(stderr, "capwap-cli: CAPWAP_VTY_PORT is not a port number: %s\n", env);
+      return 2;
+    }
+    opts->port = env;
+  }
+  int c;
+  while ((c = getopt(argc, argv, "H:P:c:h")) != -1) {
+    switch (c) {
+      case 'H':
+        opts->host = optarg;
+        break;
+      case 'P':
+        if (!ValidPort(optarg)) {
+          fprintf(stderr, "capwap-cli: not a port number: %s\n", optarg);
+          return 2;
+        }
+        opts->port = optarg;
+        break;
+      case 'c':
+        opts->commands.emplace_back(optarg);
+        break;
+      case 'h':
+        Usage(argv[0], stdout);
+        return 0;
+      default:
+        Usage(argv[0], stderr);
+        return 2;
+    }
+  }
+  if (optind < argc) {
+    Usage(argv[0], stderr);
+    return 2;
+  }
+  return -1;
+}
+
+bool HasErrorLine(const std::string& output) {
+  size_t pos = 0;
+  while (pos < output.size()) {
+    if (output[pos] == '%') return true;
+    size_t nl = output.find('\n', pos);
+    if (nl == std::string::npos) break;
+    pos = nl + 1;
+  }
+  return false;
+}
+
+int Fail(const char* what) {
+  fprintf(stderr, "capwap-cli: %s\n", what);
+  return 2;
+}
+
+int RunOneShot(capwap_cli::VtyClient& client, const std::vector<std::string>& commands) {
+  using Result = capwap_cli::VtyClient::Result;
+  std::string output, prompt;
+  if (client.ReadResponse(&output, &prompt, kReplyTimeoutMs) != Result::kPrompt) {
+    return Fail("the daemon did not answer");
+  }
+  if (!client.SendLine("enable") ||
+      client.ReadResponse(&output, &prompt, kReplyTimeoutMs) != Result::kPrompt) {
+    return Fail("the daemon did not answer \"enable\"");
+  }
+  bool failed = false;
+  for (const auto& command : commands) {
+    if (!client.SendLine(command)) return Fail("connection lost");
+    Result r = client.ReadResponse(&output, &prompt, kReplyTimeoutMs);
+    fwrite(output.data(), 1, output.size(), stdout);
+    failed = failed || HasErrorLine(output);
+    if (r == Result::kClosed) break;
+    if (r != Result::kPrompt) {
+      fflush(stdout);
+      return Fail("the daemon did not answer");
+    }
+  }
+  fflush(stdout);
+  return failed ? 1 : 0;
+}
+
+#ifdef CAPWAP_HAVE_LIBEDIT
+std::string g_prefill;  // text put back on the line after "?" help
+
+int PrefillHook() {
+  if (!g_prefill.empty()) {
+    rl_insert_text(g_prefill.c_str());
+    g_prefill.clear();
+  }
+  return 0;
+}
+
+std::string HistoryPath() {
+  const char* home = getenv("HOME");
+  return home && *home ? std::string(home) + "/" + kHistoryFile : std::string();
+}
+#endif
+
+// Reads one line; false at end of input.
+bool ReadLine(const std::string& prompt, bool editing, std::string* line) {
+#ifdef CAPWAP_HAVE_LIBEDIT
+  if (editing) {
+    char* text = readline(prompt.c_str());
+    if (!text) return false;
+    *line = text;
+    free(text);
+    if (line->find_first_not_of(" \t") != std::string::npos) add_history(line->c_str());
+    if (!line->empty() && line->back() == '?') g_prefill = line->substr(0, line->size() - 1);
+    return true;
+  }
+#else
+  (void)editing;
+#endif
+  if (isatty(STDIN_FILENO)) {
+    fputs(prompt.c_str(), stdout);
+    fflush(stdout);
+  }
+  return static_cast<bool>(std::getline(std::cin, *line));
+}
+
+int RunInteractive(capwap_cli::VtyClient& client) {
+  using Result = capwap_cli::VtyClient::Result;
+  bool editing = isatty(STDIN_FILENO) != 0;
+#ifdef CAPWAP_HAVE_LIBEDIT
+  std::string history = HistoryPath();
+  if (editing) {
+    rl_pre_input_hook = PrefillHook;
+    stifle_history(1000);
+    if (!history.empty()) read_history(history.c_str());
+  }
+#endif
+  std::string output, prompt, line;
+  Result r = client.ReadResponse(&output, &prompt, kReplyTimeoutMs);
+  fwrite(output.data(), 1, output.size(), stdout);
+  while (r == Result::kPrompt && ReadLine(prompt, editing, &line)) {
+    if (!client.SendLine(line)) break;
+    r = client.ReadResponse(&output, &prompt, kReplyTimeoutMs);
+    fwrite(output.data(), 1, output.size(), stdout);
+    fflush(stdout);
+  }
+#ifdef CAPWAP_HAVE_LIBEDIT
+  if (editing && !history.empty()) write_history(history.c_str());
+#endif
+  if (r == Result::kTimeout || r == Result::kError) return Fail("the daemon did not answer");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opts;
+  int status = ParseOptions(argc, argv, &opts);
+  if (status >= 0) return status;
+  capwap_cli::VtyClient client;
+  std::string error;
+  if (!client.Connect(opts.host, opts.port, &error)) {
+    fprintf(stderr, "capwap-cli: cannot connect to %s port %s: %s\n", opts.host.c_str(),
+            opts.port.c_str(), error.c_str());
+    return 2;
+  }
+  if (!opts.commands.empty()) return RunOneShot(client, opts.commands);
+  return RunInteractive(client);
+}
