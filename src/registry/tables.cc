@@ -173,6 +173,8 @@ int CW_AC_WtpTableInit() {
 }
 
 void CW_AC_WtpTableReset() {
+  // Serial entries go back to the node pool (freeing the table would not).
+  for (OwnedWtp& entry : Owned()) CW_AC_DelWtpFromSn(entry.block.get());
   g_ppAC_WTPDB_TableById.fill(nullptr);
   INIT_List(&g_pstAC_WTPDBTableById);
   ReleaseTables();
