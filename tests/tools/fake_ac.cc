@@ -25,30 +25,6 @@ void PutFixed(WireWriter& w, uint16_t type, const std::string& text) {
 
 }  // namespace
 
-const CwElement* Decoded::Find(uint16_t type) const {
-  for (const CwElement& e : elements) {
-    if (e.type == type) return &e;
-  }
-  return nullptr;
-}
-
-size_t Decoded::Count(uint16_t type) const {
-  return static_cast<size_t>(std::count_if(elements.begin(), elements.end(),
-                                           [type](const CwElement& e) { return e.type == type; }));
-}
-
-Decoded Decode(const Bytes& datagram) {
-  Decoded d;
-  d.storage = datagram;
-  if (d.storage.size() < kCwHeadersLen) return d;
-  CW_DEC_CWHdr(&d.hdr, d.storage.data());
-  CW_DEC_CWCtlHdr(&d.ctl, d.storage.data() + kCwHdrLen);
-  CwElementWalk walk(ByteView(d.storage).subspan(kCwHeadersLen));
-  for (const CwElement& e : walk) d.elements.push_back(e);
-  d.complete = walk.complete();
-  return d;
-}
-
 Bytes AcMessage(uint32_t msg_type, uint8_t seq, const std::function<void(CW_PKT&)>& body) {
   CW_PKT pkt;
   pkt.buffer.assign(kCwPktBufSize, 0);

@@ -14,6 +14,7 @@
 
 #include "platform/bytes.h"
 #include "platform/thread.h"
+#include "support/scenario.h"
 #include "transport/codec.h"
 
 namespace capwap::simtest {
@@ -26,16 +27,8 @@ struct Datagram {
 };
 
 // A control datagram taken apart by the project's decoders.
-struct Decoded {
-  CW_HDR hdr;
-  CW_CTLHDR ctl;
-  std::vector<CwElement> elements;  // views into `storage`
-  bool complete = false;            // element walk consumed everything
-  Bytes storage;
-  const CwElement* Find(uint16_t type) const;
-  size_t Count(uint16_t type) const;
-};
-Decoded Decode(const Bytes& datagram);
+using Decoded = test::DecodedMessage;
+inline Decoded Decode(const Bytes& datagram) { return test::DecodeMessage(datagram); }
 
 // AC messages, built like the daemon builds them.
 Bytes AcMessage(uint32_t msg_type, uint8_t seq, const std::function<void(CW_PKT&)>& body = {});
