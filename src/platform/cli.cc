@@ -260,6 +260,39 @@ int ShowHelp(cli_host* host, vty* v, std::string_view before_mark) {
   return CLI_SUCCESS;
 }
 
+constexpr int kMaxNodeDepth = 16;  // bounds the walk should parents form a loop
+
+int ParentOf(cli_host* host, int node) {
+  auto it = host->nodes.find(node);
+  return it == host->nodes.end() ? CONFIG_NODE : it->second.parent;
+}
+
+// Matches in the vty's node and, when nothing there takes the line, in the
+// parent nodes up to CONFIG_NODE, leaving v->node where the match was found.
+// On failure the node is unchanged and the status is the most telling one.
+capwap::cli::MatchResult MatchWithFallback(cli_host* host, vty* v,
+                                           const std::vector<std::string>& tokens) {
+  const int start_node = v->node;
+  capwap::cli::MatchResult result = capwap::cli::MatchLine(VisibleCommands(host, v, true), tokens);
+  MatchStatus reported = result.status;
+  for (int depth = 0; depth < kMaxNodeDepth &&
+                      (result.status == MatchStatus::kNoMatch ||
+                       result.status == MatchStatus::kIncomplete) &&
+                      capwap::cli::IsDaemonNode(v->node);
+       ++depth) {
+    int parent = ParentOf(host, v->node);
+    if (!capwap::cli::IsConfigNode(parent) || parent == v->node) break;
+    v->node = parent;
+    result = capwap::cli::MatchLine(VisibleCommands(host, v, true), tokens);
+    if (reported == MatchStatus::kNoMatch) reported = result.status;
+  }
+  if (result.status != MatchStatus::kMatched) {
+    v->node = start_node;
+    result.status = reported;
+  }
+  return result;
+}
+
 }  // namespace
 
 void host_vty_init(lib_globals* ctx) {
@@ -358,9 +391,19 @@ int cli_execute(lib_globals* ctx, vty* v, std::string_view line) {
   }
   std::vector<std::string> tokens = capwap::cli::SplitTokens(clean);
   if (tokens.empty()) return CLI_SUCCESS;
-  capwap::cli::MatchResult result = capwap::cli::MatchLine(VisibleCommands(host, v, true), tokens);
+  const int start_node = v->node;
+  const std::any start_index = capwap::cli::IsDaemonNode(start_node) ? v->index : std::any();
+  capwap::cli::MatchResult result = MatchWithFallback(host, v, tokens);
   if (result.status != MatchStatus::kMatched) return ReportStatus(v, result.status);
-  return result.command->cmd.handler(v, result.args);
+  const bool in_parent = v->node != start_node;
+  if (in_parent) v->index.reset();
+  int rc = result.command->cmd.handler(v, result.args);
+  if (rc != CLI_SUCCESS && in_parent) {
+    // A refused command of a parent node leaves the operator where they were.
+    v->node = start_node;
+    v->index = start_index;
+  }
+  return rc;
 }
 
 std::string cli_running_config(lib_globals* ctx) {

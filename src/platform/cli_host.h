@@ -38,5 +38,7 @@ namespace capwap::cli {
 cli_host* HostOf(lib_globals* ctx);
 // True for CONFIG_NODE and every daemon node.
 inline bool IsConfigNode(int node) { return node != VIEW_NODE && node != EXEC_NODE; }
+// True for the nodes the daemon declares (below CONFIG_NODE).
+inline bool IsDaemonNode(int node) { return IsConfigNode(node) && node != CONFIG_NODE; }
 
 }  // namespace capwap::cli

@@ -18,14 +18,6 @@ bool start_complete = false;
 
 constexpr size_t kLoggedLineMax = 200;
 
-bool IsMatchFailure(int rc) {
-  return rc == CLI_ERR_NO_MATCH || rc == CLI_ERR_AMBIGUOUS || rc == CLI_ERR_INCOMPLETE ||
-         rc == CLI_ERR_TOO_LONG;
-}
-
-// Ranks match failures so that the most telling one is reported.
-int FailureRank(int rc) { return rc == CLI_ERR_NO_MATCH ? 0 : 1; }
-
 std::string FirstLine(const std::string& text) {
   size_t start = text.find_first_not_of("\r\n");
   if (start == std::string::npos) return "";
@@ -33,34 +25,12 @@ std::string FirstLine(const std::string& text) {
   return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-// Runs one line in the vty's node and, when nothing there matches, in the
-// parent nodes up to CONFIG_NODE. On failure the node and its context are
-// as before and *error holds the message.
+// Runs one line (cli_execute falls back to the parent nodes itself). On
+// failure *error holds the first line the command printed.
 int ReplayLine(lib_globals* ctx, vty* v, const std::string& line, std::string* error) {
-  const int start_node = v->node;
-  const std::any start_index = v->index;
   v->out.clear();
   int rc = cli_execute(ctx, v, line);
-  int best_rc = rc;
-  std::string best_text = FirstLine(v->out);
-  while (IsMatchFailure(rc) && rc != CLI_ERR_TOO_LONG && capwap::cli::IsConfigNode(v->node) &&
-         v->node != CONFIG_NODE) {
-    auto it = ctx->host->nodes.find(v->node);
-    v->node = it == ctx->host->nodes.end() ? CONFIG_NODE : it->second.parent;
-    if (!capwap::cli::IsConfigNode(v->node)) break;
-    if (v->node == CONFIG_NODE) v->index.reset();
-    v->out.clear();
-    rc = cli_execute(ctx, v, line);
-    if (IsMatchFailure(rc) && FailureRank(rc) > FailureRank(best_rc)) {
-      best_rc = rc;
-      best_text = FirstLine(v->out);
-    }
-  }
-  if (IsMatchFailure(rc)) {
-    v->node = start_node;
-    v->index = start_index;
-    *error = best_text;
-  } else if (rc != CLI_SUCCESS) {
+  if (rc != CLI_SUCCESS) {
     *error = FirstLine(v->out);
     if (error->empty()) *error = "command failed";
   }

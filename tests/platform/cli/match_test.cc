@@ -347,6 +347,42 @@ TEST_F(CliMatch, NodeNavigationAndPrompts) {
   Unknown(v.get(), "priority 3");
 }
 
+int RefuseWlan(vty* v, const CliArgs&) {
+  vty_out(v, "nope\n");
+  return CLI_WARNING;
+}
+
+TEST_F(CliMatch, LinesOfTheParentNodeWorkInsideADaemonNode) {
+  cli_install_node(ctx(), kApNode, "config-ap", CONFIG_NODE);
+  cli_install_default(ctx(), kApNode);
+  Install(CONFIG_NODE, "wlan ap WORD", {"name"}, EnterAp);
+  Install(CONFIG_NODE, "wlan refuse", {}, RefuseWlan);
+  Install(CONFIG_NODE, "wlan note", {}, Record<2>);
+  Install(kApNode, "priority <1-7>", {"value"}, Record<1>);
+  auto v = vty_new_internal(ctx(), CONFIG_NODE);
+  Run(v.get(), "wlan ap lobby");
+  // Another AP straight from the AP node.
+  Run(v.get(), "wlan ap hall");
+  EXPECT_EQ(v->node, kApNode);
+  EXPECT_EQ(std::any_cast<std::string>(v->index), "hall");
+  // A parent command that does not enter a node leaves the vty in CONFIG_NODE.
+  Expect(v.get(), "wlan note", 2);
+  EXPECT_EQ(LastCall().node, CONFIG_NODE);
+  EXPECT_EQ(v->node, CONFIG_NODE);
+  EXPECT_FALSE(v->index.has_value());
+  // A refused parent command or a line no node takes changes nothing.
+  Run(v.get(), "wlan ap hall");
+  EXPECT_EQ(Run(v.get(), "wlan refuse"), "nope\n");
+  EXPECT_EQ(v->node, kApNode);
+  EXPECT_EQ(std::any_cast<std::string>(v->index), "hall");
+  Unknown(v.get(), "bogus");
+  Incomplete(v.get(), "wlan");
+  Incomplete(v.get(), "priority");
+  EXPECT_EQ(v->node, kApNode);
+  EXPECT_EQ(std::any_cast<std::string>(v->index), "hall");
+  Expect(v.get(), "priority 2", 1);
+}
+
 TEST_F(CliMatch, HostileLinesNeverCrash) {
   Install(CONFIG_NODE, "wlan ap WORD model (WORD | m1 | m2) (apid <1-32>|)",
           {"name", "model", "apid"}, Record<1>);
