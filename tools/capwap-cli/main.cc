@@ -132,16 +132,6 @@ int RunOneShot(capwap_cli::VtyClient& client, const std::vector<std::string>& co
 }
 
 #ifdef CAPWAP_HAVE_LIBEDIT
-std::string g_prefill;  // text put back on the line after "?" help
-
-int PrefillHook() {
-  if (!g_prefill.empty()) {
-    rl_insert_text(g_prefill.c_str());
-    g_prefill.clear();
-  }
-  return 0;
-}
-
 std::string HistoryPath() {
   const char* home = getenv("HOME");
   return home && *home ? std::string(home) + "/" + kHistoryFile : std::string();
@@ -157,7 +147,6 @@ bool ReadLine(const std::string& prompt, bool editing, std::string* line) {
     *line = text;
     free(text);
     if (line->find_first_not_of(" \t") != std::string::npos) add_history(line->c_str());
-    if (!line->empty() && line->back() == '?') g_prefill = line->substr(0, line->size() - 1);
     return true;
   }
 #else
@@ -176,7 +165,6 @@ int RunInteractive(capwap_cli::VtyClient& client) {
 #ifdef CAPWAP_HAVE_LIBEDIT
   std::string history = HistoryPath();
   if (editing) {
-    rl_pre_input_hook = PrefillHook;
     stifle_history(1000);
     if (!history.empty()) read_history(history.c_str());
   }
