@@ -113,7 +113,8 @@ Bytes ImageIdentifierValue(const std::string& model, const std::string& version,
 
 // --- Sockets ---------------------------------------------------------------
 
-FakeAc::FakeAc(thread_master* master, bool ipv6) : master_(master) {
+FakeAc::FakeAc(thread_master* master, bool ipv6, uint16_t control_port, uint16_t data_port)
+    : master_(master), control_port_(control_port), data_port_(data_port) {
   wtp_len_ = ipv6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
   control_fd_ = Open(ipv6, &control_port_);
   data_fd_ = Open(ipv6, &data_port_);
@@ -138,10 +139,12 @@ int FakeAc::Open(bool ipv6, uint16_t* port) {
     auto& sa = reinterpret_cast<sockaddr_in6&>(local);
     sa.sin6_family = AF_INET6;
     sa.sin6_addr = in6addr_loopback;
+    sa.sin6_port = htons(*port);
   } else {
     auto& sa = reinterpret_cast<sockaddr_in&>(local);
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = htons(*port);
   }
   socklen_t len = wtp_len_;
   if (bind(fd, reinterpret_cast<sockaddr*>(&local), len) != 0 ||
@@ -249,7 +252,10 @@ void FakeAc::Answer(const Datagram& d) {
   if (m.hdr.F()) return;  // fragments are the test's business
   const uint8_t seq = m.ctl.seq;
   const uint32_t type = m.ctl.msg_type;
-  if (CW_IsRequest(type) && type != CW_MSG_ECHO_REQ) last_request_seq_ = seq;
+  const uint16_t port = d.from.ss_family == AF_INET6
+                            ? ntohs(reinterpret_cast<const sockaddr_in6&>(d.from).sin6_port)
+                            : ntohs(reinterpret_cast<const sockaddr_in&>(d.from).sin_port);
+  if (CW_IsRequest(type) && type != CW_MSG_ECHO_REQ) last_request_seq_[port] = seq;
   switch (type) {
     case CW_MSG_DISCOVERY_REQ:
       if (script.discovery) SendControl(DiscoveryResponse(seq, script.priority));
@@ -275,7 +281,7 @@ void FakeAc::Answer(const Datagram& d) {
       return;
     case CW_MSG_ECHO_REQ:
       // Numbered like the daemon does: after the WTP's last other request.
-      if (script.echo) SendControl(EchoResponse(last_request_seq_));
+      if (script.echo) SendControl(EchoResponse(last_request_seq_[port]));
       return;
     case CW_MSG_WTP_EVENT_REQ:
       if (!script.event) return;

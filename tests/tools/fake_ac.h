@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,7 +61,9 @@ struct FakeAcScript {
 
 class FakeAc {
  public:
-  FakeAc(thread_master* master, bool ipv6 = false);
+  // Ports 0 take ephemeral ports.
+  FakeAc(thread_master* master, bool ipv6 = false, uint16_t control_port = 0,
+         uint16_t data_port = 0);
   ~FakeAc();
   FakeAc(const FakeAc&) = delete;
   FakeAc& operator=(const FakeAc&) = delete;
@@ -93,7 +96,7 @@ class FakeAc {
  private:
   static int OnControl(thread* t);
   static int OnData(thread* t);
-  int Open(bool ipv6, uint16_t* port);
+  int Open(bool ipv6, uint16_t* port);  // binds *port (0: any), stores the bound one
   bool Read(int fd, Datagram* out);
   void SendTo(int fd, const sockaddr_storage& to, socklen_t len, Bytes bytes);
   void SendNextImageBlock();
@@ -108,7 +111,8 @@ class FakeAc {
   sockaddr_storage wtp_control_{};
   sockaddr_storage wtp_data_{};
   socklen_t wtp_len_ = 0;
-  uint8_t last_request_seq_ = 0;  // the WTP's last request other than Echo
+  // Each WTP's last request other than Echo, by its source port.
+  std::map<uint16_t, uint8_t> last_request_seq_;
   uint8_t next_ac_seq_ = 100;
   size_t image_sent_ = 0;
 };
