@@ -13,6 +13,7 @@
 
 #include "cli_fixture.h"
 #include "platform/cli_host.h"
+#include "platform/fail_inject.h"
 #include "platform/log.h"
 
 extern char** environ;
@@ -262,6 +263,20 @@ TEST_F(VtyTcp, SessionsBeyondTheLimitAreTurnedAway) {
   EXPECT_TRUE(peers.front()->WaitClosed());
   VtyPeer admitted(lab_, port_);
   EXPECT_EQ(admitted.ReadUntilPrompt(), "capwap access controller\ncapwap> ");
+}
+
+TEST_F(VtyTcp, SessionThatCannotBeRearmedIsClosedOthersGoOn) {
+  VtyPeer unlucky(lab_, port_);
+  unlucky.ReadUntilPrompt();
+  VtyPeer other(lab_, port_);
+  other.ReadUntilPrompt();
+  LogCapture log;
+  FailNext(FailFamily::kTimerCreate, 1);
+  unlucky.Send("enable\r\n");
+  EXPECT_TRUE(unlucky.WaitClosed());
+  EXPECT_TRUE(log.Contains("cannot re-arm session")) << log.text();
+  EXPECT_EQ(Sessions(), 1u);
+  EXPECT_EQ(other.Command("enable"), "capwap# ");
 }
 
 // --- capwap-cli ------------------------------------------------------------
