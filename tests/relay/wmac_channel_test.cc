@@ -119,6 +119,50 @@ TEST_F(WmacChannelTest, Type43IsAnsweredWithTheAcCapability) {
   ASSERT_NE(cap, nullptr);
   EXPECT_EQ(cap->wtp_id, 0u);
   EXPECT_EQ(cap->payload, U32Bytes(31));
+  ASSERT_EQ(cap->header.size(), kIpcHeadSize);
+  EXPECT_EQ(U32At(cap->header, 0), 0u) << "reserved";
+  EXPECT_EQ(U32At(cap->header, 4), 1u) << "kind";
+  EXPECT_EQ(U32At(cap->header, 8), 43u);
+  EXPECT_EQ(U32At(cap->header, 12), 0u);
+  EXPECT_EQ(U32At(cap->header, 16), 0u) << "parameter";
+  EXPECT_EQ(U32At(cap->header, 20), 4u);
+  EXPECT_EQ(U32At(cap->header, 24), 0u) << "frame parameter";
+}
+
+TEST_F(WmacChannelTest, NotificationsNeedAnEventMasterAndSurviveAnAbsentPeer) {
+  WMAC_AC_IPC_Reset();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(WMAC_AC_IPC_DeleteAP(3), 1);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("not set ipc zg"), std::string::npos);
+
+  WMAC_AC_IPC_SetZg(lab_.ctx());
+  sim_->Stop();  // nobody listens on /tmp/wmac_ac_addr any more
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(WMAC_AC_IPC_DeleteAP(3), 0) << "handed over, even though the send failed";
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("WMAC_AC_IPC_CwMessProc:"),
+            std::string::npos);
+}
+
+TEST_F(WmacChannelTest, FixedSizeNotificationsArePaddedOrCut) {
+  const uint8_t steer[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  ASSERT_EQ(WMAC_AC_IPC_NotifyBandSteer(steer, sizeof steer, 2), 0);
+  ASSERT_EQ(WMAC_AC_IPC_NotifyApName(2, std::string(40, 'n')), 0);
+  ASSERT_EQ(WMAC_AC_IPC_NotifyApSn(2, "SN1"), 0);
+  lab_.Settle();
+  const sim::PeerMessage* band = sim_->LastReceived(sim::Peer::kWmac, WMAC_MSG_BAND_STEER);
+  ASSERT_NE(band, nullptr);
+  Bytes expected(steer, steer + 10);
+  expected.resize(40, 0);
+  EXPECT_EQ(band->payload, expected);
+  const sim::PeerMessage* name = sim_->LastReceived(sim::Peer::kWmac, WMAC_MSG_AP_NAME);
+  ASSERT_NE(name, nullptr);
+  ASSERT_EQ(name->payload.size(), 33u);
+  EXPECT_EQ(name->payload[31], 'n');
+  EXPECT_EQ(name->payload[32], 0) << "NUL-terminated";
+  const sim::PeerMessage* sn = sim_->LastReceived(sim::Peer::kWmac, WMAC_MSG_AP_SN);
+  ASSERT_NE(sn, nullptr);
+  EXPECT_EQ(sn->payload.size(), 32u);
+  EXPECT_EQ(sn->payload[0], 'S');
 }
 
 TEST_F(WmacChannelTest, ReceivingLinesPrecedeTheHandlerAndNeedNoHandler) {

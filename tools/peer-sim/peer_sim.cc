@@ -297,19 +297,21 @@ void PeerSim::ParseWmacStream(int fd) {
     if (pending.size() - used < whole) break;
     ByteView payload = ByteView(pending).subspan(used + kIpcHeadSize, head.payload_len);
     // The handler may answer and touch the map; copy first.
+    Bytes header(pending.begin() + static_cast<long>(used),
+                 pending.begin() + static_cast<long>(used + kIpcHeadSize));
     Bytes copy(payload.begin(), payload.end());
     used += whole;
-    HandleNotification(head, copy);
+    HandleNotification(head, std::move(header), copy);
     if (!wmac_connections_.count(fd)) return;
   }
   Bytes& rest = wmac_connections_[fd].pending;
   rest.erase(rest.begin(), rest.begin() + static_cast<long>(used));
 }
 
-void PeerSim::HandleNotification(const IpcHead& head, ByteView payload) {
+void PeerSim::HandleNotification(const IpcHead& head, Bytes header, ByteView payload) {
   Log("WMAC  <- %s (type %u) wtp %u len %u", NotificationName(head.msg_type), head.msg_type,
       head.wtp_id, head.payload_len);
-  received_.push_back(PeerMessage{Peer::kWmac, head.msg_type, head.wtp_id, 0,
+  received_.push_back(PeerMessage{Peer::kWmac, head.msg_type, head.wtp_id, 0, std::move(header),
                                   Bytes(payload.begin(), payload.end())});
   if (head.msg_type != WMAC_MSG_RDBIND) return;
   if (!options_.silent_wmac) {
@@ -342,8 +344,9 @@ void PeerSim::HandleWrrm(ByteView datagram) {
   const char* name = head.type == WRRM_MSG_AP_REPORT ? "AP-REPORT" : "UNKNOWN";
   Log("WRRM  <- %s (type %u) wtp %u radio %u len %u", name, head.type, head.apid,
       head.radio_id, head.data_len);
-  received_.push_back(
-      PeerMessage{Peer::kWrrm, head.type, head.apid, head.radio_id, Bytes(data.begin(), data.end())});
+  received_.push_back(PeerMessage{Peer::kWrrm, head.type, head.apid, head.radio_id,
+                                  Bytes(datagram.begin(), datagram.begin() + kWrrmHeadSize),
+                                  Bytes(data.begin(), data.end())});
 }
 
 int PeerSim::OnWidsRead(thread* t) {
@@ -366,8 +369,9 @@ void PeerSim::HandleWids(ByteView datagram) {
                      : head.type == WIDS_MSG_REPORT ? "WIDS-REPORT"
                                                     : "UNKNOWN";
   Log("WIDS  <- %s (type %u) wtp %u len %u", name, head.type, head.apid, head.data_len);
-  received_.push_back(
-      PeerMessage{Peer::kWids, head.type, head.apid, 0, Bytes(data.begin(), data.end())});
+  received_.push_back(PeerMessage{Peer::kWids, head.type, head.apid, 0,
+                                  Bytes(datagram.begin(), datagram.begin() + kWidsHeadSize),
+                                  Bytes(data.begin(), data.end())});
   if (head.type == WIDS_MSG_GET_CFG && !options_.silent_wids) {
     Answer(PeerAnswer{Peer::kWids, kWidsConfig, head.apid, options_.wids_config_elements});
   }

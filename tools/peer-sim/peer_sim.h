@@ -68,6 +68,7 @@ struct PeerMessage {
   uint32_t type = 0;
   uint32_t wtp_id = 0;
   uint32_t radio_id = 0;  // WRRM reports
+  Bytes header;           // the header as received
   Bytes payload;
 };
 
@@ -129,7 +130,7 @@ class PeerSim {
   void ArmWmac(int fd);
   void CloseWmacConnection(int fd);
   void ParseWmacStream(int fd);
-  void HandleNotification(const IpcHead& head, ByteView payload);
+  void HandleNotification(const IpcHead& head, Bytes header, ByteView payload);
   void HandleWrrm(ByteView datagram);
   void HandleWids(ByteView datagram);
   void Answer(PeerAnswer answer);
