@@ -430,6 +430,48 @@ TEST_F(WtpSimTest, AnswersTheAcsRequestsInRun) {
   EXPECT_EQ(wtp.counters().run_entries, 2u);
 }
 
+TEST_F(WtpSimTest, ImagePushedWhileRunningIsInstalledAndTheApRestarts) {
+  SimWtp& wtp = ToRun();
+  const Bytes image = Pattern(1500);
+  auto block = [&](size_t at, size_t n, bool last) {
+    return ac_->SendRequest(CW_MSG_IMAGE_DATA_REQ, [&](CW_PKT& pkt) {
+      {
+        CwElementWriter e(pkt, 24);
+        e.w().u8(last ? 2 : 1);
+        e.w().bytes(image.data() + at, n);
+      }
+      if (!last) return;
+      const auto digest = sim::Md5Of(image);
+      CwElementWriter e(pkt, 26);
+      e.w().u32(static_cast<uint32_t>(image.size()));
+      e.w().bytes(digest.data(), digest.size());
+    });
+  };
+  block(0, 1024, false);
+  Settle();
+  EXPECT_EQ(wtp.state(), WtpState::kRun);  // a running AP keeps running while it downloads
+  block(1024, 476, true);
+  Settle();
+  EXPECT_EQ(ac_->CountReceived(CW_MSG_IMAGE_DATA_RSP), 2u);
+  EXPECT_EQ(wtp.counters().images_installed, 1u);
+  EXPECT_EQ(wtp.state(), WtpState::kDown);
+  EXPECT_EQ(wtp.detail(), "image 1.0.0 installed");
+  RunFor(5);
+  EXPECT_EQ(wtp.state(), WtpState::kRun);
+}
+
+TEST_F(WtpSimTest, PeriodicEventsInRun) {
+  WtpKnobs knobs;
+  knobs.event_interval = 4;
+  SimWtp& wtp = ToRun(knobs);
+  RunFor(9);  // events at 4 and 8 s; the echo at 10 s is not yet due
+  std::vector<Decoded> events = ac_->Received(CW_MSG_WTP_EVENT_REQ);
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_NE(events[0].ctl.seq, events[1].ctl.seq);
+  EXPECT_EQ(wtp.counters().events_answered, 2u);
+  EXPECT_EQ(wtp.counters().protocol_errors, 0u) << wtp.last_error();
+}
+
 TEST_F(WtpSimTest, SilentAfterRunSendsNeitherEchoNorKeepalive) {
   WtpKnobs knobs;
   knobs.silent_echo = true;
