@@ -148,9 +148,9 @@ const TruncTable kDescTable = Concat({
      {U16(0x000c), "encryption capabilities", Outcome::kPass}},
     DescSub(0, Str("B1.2"), "hardware"),
     DescSub(1, Str("5.0.1-r77"), "software"),
-    DescSub(7, Str("xx"), "unknown 7"),
     DescSub(2, Str("boot 2.0"), "boot"),
     DescSub(3, Str("other"), "other"),
+    DescSub(7, Str("xx"), "unknown 7"),
 });
 
 TEST_F(BoardData, DescriptorDecodesEveryFieldAndSkipsTypeSeven) {
@@ -166,6 +166,14 @@ TEST_F(BoardData, DescriptorDecodesEveryFieldAndSkipsTypeSeven) {
   EXPECT_EQ(FieldText(desc.sw_version), "5.0.1-r77");
   EXPECT_EQ(FieldText(desc.boot_version), "boot 2.0");
   EXPECT_EQ(FieldText(desc.other_version), "other");
+
+  // Type 7 alone touches no field.
+  const capwap::Bytes only7 = Cat({Hex("01 01 01 01 00 00"), U32(0), U16(7), U16(3), Str("7.7")});
+  ASSERT_EQ(CW_DEC_IE_WtpDesc(&desc, only7.data(), only7.size()), 0);
+  for (const auto* field : {&desc.hw_version, &desc.sw_version, &desc.boot_version,
+                            &desc.other_version}) {
+    EXPECT_EQ(FieldText(*field), "");
+  }
 }
 
 TEST_F(BoardData, DescriptorTruncationTableAndLengthMutations) {

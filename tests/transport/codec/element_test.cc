@@ -136,6 +136,7 @@ TEST_F(PacketBuild, BuiltMessageMatchesByteForByte) {
       {Hex("00 25 00 01 09"), "raw vendor element"},
   };
   EXPECT_TRUE(BytesMatch(pkt->buffer, expected));
+  WriteFuzzSeed(expected, "control_header", "join_response");
   EXPECT_EQ(pkt->length, 45u);
   EXPECT_EQ(pkt->cursor, 45u);
   EXPECT_EQ(pkt->buffer.size(), 45u);

@@ -177,6 +177,16 @@ TEST_F(VendorRegistry, PayloadTruncationTableAndLengthMutations) {
   EXPECT_TRUE(CheckLengthMutations(kPayload, "unknown: length", decode));
   // The last element: 0 is its own value, 0xFFFF runs off the end.
   EXPECT_TRUE(CheckLengthMutations(kPayload, "wrrm report: length", decode));
+  WriteFuzzSeed(kPayload, "control_header", "vendor_payload");
+  const auto payload_len = static_cast<uint16_t>(Flatten(kPayload).size());
+  const TruncTable in_datagram = Concat({
+      {{Hex("00 10 00 00 00 00 00 00"), "transport header"},
+       {Cat({U32(CW_MSG_WTP_EVENT_REQ), U8(1), U16(4 + payload_len), U8(0)}), "control header"},
+       {U16(37), "vendor specific: type"},
+       {U16(payload_len), "vendor specific: length"}},
+      kPayload,
+  });
+  WriteFuzzSeed(in_datagram, "control_header", "event_with_vendor_payload");
 }
 
 TEST_F(VendorRegistry, HandlerNeverReadsPastItsSubElement) {
