@@ -208,6 +208,14 @@ TEST(WtpSimChecks, DiscoveryResponse) {
   EXPECT_TRUE(CheckLengthMutations(table, "vendor payload: length", DiscoveryOk));
   EXPECT_TRUE(CheckLengthMutations(table, "element length", DiscoveryOk, {.offset = 0}));
   for (uint8_t bad : {0, 8, 255}) EXPECT_FALSE(DiscoveryOk(Flatten(DiscoveryResponseTable(bad))));
+  // Element 11 in place of element 10 is refused, even towards IPv6.
+  const Bytes v6 = AcMessage(CW_MSG_DISCOVERY_RSP, 3, [](CW_PKT& pkt) {
+    { CwElementWriter e(pkt, 1); e.w().zeros(156); }
+    { CwElementWriter e(pkt, 4); e.w().zeros(32); }
+    { CwElementWriter e(pkt, 11); e.w().zeros(18); }
+    { CwElementWriter e(pkt, 37); e.w().u32(41414); e.w().u16(128); e.w().u16(1); e.w().u8(4); }
+  });
+  EXPECT_FALSE(DiscoveryOk(v6));
   sim::ControlMessage msg;
   sim::DiscoveryResponseInfo info;
   std::string why;

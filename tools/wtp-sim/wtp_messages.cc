@@ -454,12 +454,8 @@ bool DecodeDiscoveryResponse(const ControlMessage& msg, DiscoveryResponseInfo* o
   if (l.size() != 4) return Fail(why, Format("Discovery Response with %zu elements", l.size()));
   if (!Expect(l[0], kElemAcDescriptor, 156, "AC Descriptor", why)) return false;
   if (!Expect(l[1], kElemAcName, 32, "AC Name", why)) return false;
-  const bool v4 = l[2].type == kElemCtlIpv4Address && l[2].value.size() == 6;
-  const bool v6 = l[2].type == kElemCtlIpv6Address && l[2].value.size() == 18;
-  if (!v4 && !v6) {
-    return Fail(why, Format("control address element %u of length %zu", l[2].type,
-                            l[2].value.size()));
-  }
+  // The AC describes its control address as IPv4 also to IPv6 APs.
+  if (!Expect(l[2], kElemCtlIpv4Address, 6, "control IPv4 address", why)) return false;
   if (!Expect(l[3], kElemVendorPayload, 9, "vendor payload", why)) return false;
   WireReader r(l[3].value);
   uint16_t elem_id = 0;

@@ -148,8 +148,8 @@ struct DiscoveryResponseInfo {
   uint8_t priority = 0;
   uint32_t vendor_id = 0;
 };
-// Exactly AC Descriptor 156, AC Name 32, control address 6 (or 18 for
-// IPv6), vendor payload 9 with element 128 and a priority byte 1-7.
+// Exactly AC Descriptor 156, AC Name 32, control IPv4 address 6, vendor
+// payload 9 with element 128 and a priority byte 1-7.
 bool DecodeDiscoveryResponse(const ControlMessage& msg, DiscoveryResponseInfo* out,
                              std::string* why);
 
