@@ -16,3 +16,5 @@ enum : int {
 void capwap_cli_init(lib_globals* ctx);
 // The debug commands ("debug capwap ...", "show debug all").
 void capwap_debug_cli_init(lib_globals* ctx);
+// The operational views ("show wlan ap ...", "show wtp").
+void capwap_show_cli_init(lib_globals* ctx);

@@ -1,0 +1,203 @@
+#include "e2e/daemon_process.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/paths.h"
+
+namespace capwap::test {
+namespace {
+
+std::string BinaryPath() { return std::string(CAPWAP_BINARY_DIR) + "/capwap"; }
+
+uint16_t FreeTcpPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  socklen_t len = sizeof sa;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  close(fd);
+  return ntohs(sa.sin_port);
+}
+
+int ConnectVty(uint16_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sa.sin_port = htons(port);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Reads until `pattern` appears at the end of what was read, or the wait ends.
+std::string ReadUntilPrompt(int fd, int timeout_ms) {
+  std::string got;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 50) <= 0) {
+      if (got.size() >= 2 && (got.ends_with("# ") || got.ends_with("> "))) break;
+      continue;
+    }
+    char buf[4096];
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    got.append(buf, static_cast<size_t>(n));
+  }
+  return got;
+}
+
+}  // namespace
+
+DaemonProcess::DaemonProcess(Options options) {
+  port_base_ = FreePortBase();
+  vty_port_ = FreeTcpPort();
+  log_path_ = root_.path() + "/daemon.log";
+  if (!options.config_text.empty()) {
+    std::string conf = root_.Path("/etc/config/vela/capwap.conf");
+    MakeParentDirs(conf);
+    std::ofstream(conf) << options.config_text;
+  }
+  pid_ = fork();
+  if (pid_ == 0) {
+    int log = open(log_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(log, STDOUT_FILENO);
+    dup2(log, STDERR_FILENO);
+    setenv("CAPWAP_PORT_BASE", std::to_string(port_base_).c_str(), 1);
+    setenv("CAPWAP_SECOND_MS", std::to_string(options.second_ms).c_str(), 1);
+    std::vector<std::string> args = {BinaryPath(), "-P", std::to_string(vty_port_)};
+    args.insert(args.end(), options.extra_args.begin(), options.extra_args.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+}
+
+DaemonProcess::~DaemonProcess() {
+  if (pid_ > 0) StopWith(SIGKILL);
+}
+
+bool DaemonProcess::WaitReady() {
+  for (int i = 0; i < 300; ++i) {
+    int status;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return false;
+    }
+    int fd = ConnectVty(vty_port_);
+    if (fd >= 0) {
+      close(fd);
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+int DaemonProcess::StopWith(int signo) {
+  if (pid_ <= 0) return -1;
+  kill(pid_, signo);
+  for (int i = 0; i < 400; ++i) {
+    int status;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      if (WIFEXITED(status)) return WEXITSTATUS(status);
+      return 128 + WTERMSIG(status);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+  return -1;
+}
+
+std::string DaemonProcess::Vty(const std::string& line) {
+  int fd = ConnectVty(vty_port_);
+  if (fd < 0) return {};
+  ReadUntilPrompt(fd, 2000);
+  std::string enable = "enable\r\n";
+  (void)write(fd, enable.data(), enable.size());
+  ReadUntilPrompt(fd, 2000);
+  std::string cmd = line + "\r\n";
+  (void)write(fd, cmd.data(), cmd.size());
+  std::string out = ReadUntilPrompt(fd, 3000);
+  close(fd);
+  return out;
+}
+
+std::string DaemonProcess::output() const {
+  std::ifstream in(log_path_);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+int RunCapwap(const std::vector<std::string>& args, std::string* out, std::string* err) {
+  TempRoot scratch;
+  std::string out_path = scratch.path() + "/out";
+  std::string err_path = scratch.path() + "/err";
+  pid_t pid = fork();
+  if (pid == 0) {
+    int o = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(o, STDOUT_FILENO);
+    dup2(e, STDERR_FILENO);
+    std::vector<std::string> all = {BinaryPath()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  auto slurp = [](const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  };
+  if (out) *out = slurp(out_path);
+  if (err) *err = slurp(err_path);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool UdpPortBound(uint16_t port, bool ipv6) {
+  std::ifstream in(ipv6 ? "/proc/net/udp6" : "/proc/net/udp");
+  std::string line;
+  std::getline(in, line);  // header
+  char wanted[8];
+  snprintf(wanted, sizeof wanted, ":%04X", port);
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string slot, local;
+    fields >> slot >> local;
+    if (local.size() >= 5 && local.compare(local.size() - 5, 5, wanted) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace capwap::test
