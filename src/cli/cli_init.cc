@@ -12,5 +12,6 @@ void capwap_cli_init(lib_globals* ctx) {
     cli_install_default(ctx, node);
   }
   capwap_debug_cli_init(ctx);
+  capwap_show_cli_init(ctx);
   capwap_model_cli_init(ctx);
 }
