@@ -1,22 +1,236 @@
-// Data-channel reader. Keepalive handling is not built yet: datagrams are
-// read and dropped so the socket never stays readable.
 #include "transport/keepalive.h"
 
-#include <sys/socket.h>
+#include <cerrno>
+#include <cstring>
+#include <new>
 
+#include "daemon/debug.h"
+#include "fsm/change_state.h"
 #include "platform/lib.h"
+#include "platform/paths.h"
 #include "platform/thread.h"
+#include "registry/tables.h"
+#include "relay/policy.h"
+#include "relay/wmac.h"
+#include "transport/codec.h"
+
+sockaddr_in g_WapiApAddr{};
 
 namespace {
-int DrainAndRearm(thread* t, thread_func self) {
-  int fd = THREAD_FD(t);
-  auto* ctx = static_cast<lib_globals*>(THREAD_ARG(t));
-  thread_add_read(ctx->master.get(), self, ctx, fd);
-  uint8_t buffer[4096];
-  (void)recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+
+constexpr uint16_t kElemSessionId = 35;
+constexpr size_t kSessionIdLen = 16;
+// A WAPI frame carries the value 1 in the header's three reserved bits.
+constexpr uint8_t kWapiReservedBits = 1;
+
+using SessionId = std::array<uint8_t, 16>;
+
+void Rearm(thread* t, thread_func reader) {
+  if (capwapm && capwapm->master) {
+    thread_add_read(capwapm->master.get(), reader, capwapm, THREAD_FD(t));
+  }
+}
+
+// A zeroed receive buffer; empty when memory is short.
+capwap::Bytes ReceiveBuffer() {
+  try {
+    return capwap::Bytes(kCwRcvBufSize, 0);
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+}
+
+CW_ADDR SourceEndpoint(int is_ipv6, const sockaddr* source) {
+  if (is_ipv6) {
+    sockaddr_in6 sa6;
+    std::memcpy(&sa6, source, sizeof sa6);
+    return CW_AddrFromSockaddr6(sa6);
+  }
+  sockaddr_in sa4;
+  std::memcpy(&sa4, source, sizeof sa4);
+  return CW_AddrFromSockaddr4(sa4);
+}
+
+int RelayWapiFrame(capwap::ByteView datagram, const sockaddr* source) {
+  // Both socket address kinds are at least this long; an IPv6 sender keeps
+  // only the leading part of its address, as WMAC's answers expect.
+  std::memcpy(&g_WapiApAddr, source, sizeof g_WapiApAddr);
+  capwap::ByteView payload = datagram.subspan(kCwHdrLen);
+  WMAC_AC_IPC_NotifySendWapiMsg(payload.data(), payload.size());
+  CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, " AC capwap send wapi data to AC Wmac len :%d\n",
+          static_cast<int>(payload.size()));
   return 0;
 }
+
+// Answers the first keepalive of a session through the data socket of the
+// family it came on, from the local address it reached.
+void AnswerKeepAlive(const CW_WTPCB* wtp, const SessionId& session_id, int is_ipv6,
+                     const CW_PKTINFO* pktinfo) {
+  std::array<uint8_t, kKeepaliveLen> reply = CW_AC_BuildKeepAlive(session_id);
+  CW_SNDDESC desc;
+  desc.remote = wtp->data_end;
+  if (is_ipv6) {
+    desc.fd = g_iAC_DataSock6Id;
+    CW_Sock6Snd(&desc, reply.data(), reply.size());
+    return;
+  }
+  desc.fd = g_iAC_DataSockId;
+  if (pktinfo) {
+    desc.local.ifindex = pktinfo->ifindex;
+    desc.local.local_ipv4 = pktinfo->spec_dst;
+    desc.local.SetIpv4(pktinfo->addr);
+  }
+  if (CW_SockSnd(&desc, reply.data(), reply.size(), g_ucNeedEncrypt) != 0) {
+    int saved = errno;
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "Send keepalive msg to 0x%x:%d error %s\n",
+            desc.remote.Ipv4(), desc.remote.port, strerror(saved));
+  }
+}
+
+// Data Check: the data channel is open, the session enters Run.
+int OpenDataChannel(CW_WTPCB* wtp, const SessionId& session_id, int is_ipv6,
+                    const CW_PKTINFO* pktinfo) {
+  AnswerKeepAlive(wtp, session_id, is_ipv6, pktinfo);
+  wtp->data_check_timer.Cancel();
+  CW_AC_RunStateInit(wtp);
+  AC_SndWiredLanVlan(wtp);
+  AC_SndWiredLanVlan2(wtp);
+  return 0;
+}
+
+// Any other state: WMAC follows the data endpoint when it moves.
+void TrackDataEndpoint(CW_WTPCB* wtp) {
+  if (wtp->data_end.addr == wtp->tunnel.wtp_data_addr &&
+      wtp->data_end.port == wtp->tunnel.wtp_data_port) {
+    return;
+  }
+  char text[64];
+  CW_AddrText(wtp->data_end, text, sizeof text);
+  const auto& m = wtp->mac;
+  CwDebug(CW_DBG_EVENT, ZLOG_NOTICE,
+          " Notifing WMAC to update tunnel with MAC address %02x:%02x:%02x:%02x:%02x:%02x | IP "
+          "%s | Port %d.\n",
+          m[0], m[1], m[2], m[3], m[4], m[5], text, wtp->data_end.port);
+  wtp->tunnel = CW_AC_TunnelRecordOf(*wtp, CW_TUNNEL_MOVED);
+  WMAC_AC_IPC_NotifyTunnelState(wtp->tunnel);
+}
+
+void LogUnknownSession(const SessionId& session_id) {
+  capwap::WireReader r(session_id.data(), session_id.size());
+  uint32_t w[4] = {};
+  for (uint32_t& word : w) r.u32(word);
+  CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Failed to find AP by session ID(%x%x%x%x).\n", w[0], w[1],
+          w[2], w[3]);
+}
+
 }  // namespace
 
-int AC_RcvDataPkt(thread* t) { return DrainAndRearm(t, AC_RcvDataPkt); }
-int AC_Rcv6DataPkt(thread* t) { return DrainAndRearm(t, AC_Rcv6DataPkt); }
+void AC_KeepAliveReset() { g_WapiApAddr = sockaddr_in{}; }
+
+std::array<uint8_t, kKeepaliveLen> CW_AC_BuildKeepAlive(const SessionId& session_id) {
+  std::array<uint8_t, kKeepaliveLen> out{};
+  CW_HDR hdr;
+  hdr.SetBit(kHdrBitK, true);
+  CW_EncCwHdr(&hdr, out.data());
+  capwap::WireWriter w(out.data() + kCwHdrLen, out.size() - kCwHdrLen);
+  w.u16(kKeepaliveElemLen);                          // @8
+  w.u16(kElemSessionId);                             // @10
+  w.u16(static_cast<uint16_t>(session_id.size()));   // @12
+  w.bytes(session_id.data(), session_id.size());     // @14
+  return out;
+}
+
+int CW_AC_DecKeepAlive(capwap::ByteView datagram, SessionId* session_id) {
+  capwap::ByteView body = datagram.size() > kCwHdrLen ? datagram.subspan(kCwHdrLen)
+                                                      : capwap::ByteView{};
+  capwap::WireReader r(body);
+  uint16_t elem_len = 0;
+  const bool have_length = r.u16(elem_len);
+  if (!have_length || elem_len != kKeepaliveElemLen || r.remaining() < elem_len) {
+    // A frame cut short is shown with the element octets it has.
+    const int shown = have_length && elem_len != kKeepaliveElemLen
+                          ? elem_len
+                          : static_cast<int>(r.remaining());
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Illegal Keepalive frame with length %d received.\n", shown);
+    return 1;
+  }
+  uint16_t type = 0;
+  uint16_t length = 0;
+  r.u16(type);
+  r.u16(length);
+  if (type != kElemSessionId || length != kSessionIdLen) {
+    CwDebug(CW_DBG_EVENT, ZLOG_ERR,
+            " Illegal Keepalive frame with message type %d and message length received.\n", type);
+    return 1;
+  }
+  return r.bytes(session_id->data(), kSessionIdLen) ? 0 : 1;
+}
+
+int AC_ProcKeepAlive(capwap::ByteView datagram, int is_ipv6, const sockaddr* source,
+                     const CW_PKTINFO* pktinfo) {
+  CW_HDR hdr;
+  if (datagram.size() >= kCwHdrLen) CW_DEC_CWHdr(&hdr, datagram.data());
+  if (datagram.size() < kCwHdrLen || !hdr.K() || !source) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Illegal Keepalive frame received.\n");
+    return 1;
+  }
+  if (hdr.reserved3 == kWapiReservedBits) return RelayWapiFrame(datagram, source);
+
+  SessionId session_id{};
+  if (CW_AC_DecKeepAlive(datagram, &session_id) != 0) return 1;
+  CW_WTPCB* wtp = CW_AC_GetWTPBySESSID(session_id);
+  if (!wtp) {
+    LogUnknownSession(session_id);
+    return 1;
+  }
+  wtp->data_end = SourceEndpoint(is_ipv6, source);
+  if (wtp->state == CW_STATE_DATA_CHECK) {
+    return OpenDataChannel(wtp, session_id, is_ipv6, pktinfo);
+  }
+  TrackDataEndpoint(wtp);
+  return 0;
+}
+
+CW_TUNNEL_RECORD CW_AC_TunnelRecordOf(const CW_WTPCB& wtp, uint32_t state) {
+  CW_TUNNEL_RECORD rec;
+  rec.state = state;
+  rec.apid = wtp.apid;
+  rec.family = wtp.data_end.family;
+  rec.ac_addr = wtp.local.addr;
+  rec.wtp_data_addr = wtp.data_end.addr;
+  rec.ac_data_port = capwap::CapwapPort(capwap::kDataPort);
+  rec.wtp_data_port = wtp.data_end.port;
+  rec.virtual_ap = wtp.master_status == 0 ? 1 : 0;
+  rec.scrambled = g_ucNeedEncrypt;
+  return rec;
+}
+
+// --- Readers ----------------------------------------------------------------
+
+int AC_RcvDataPkt(thread* t) {
+  Rearm(t, AC_RcvDataPkt);
+  capwap::Bytes buffer = ReceiveBuffer();
+  if (buffer.empty()) return 0;
+  sockaddr_in from{};
+  CW_PKTINFO info;
+  ssize_t n = CW_SockRcv(THREAD_FD(t), buffer.data(), buffer.size(), &from, &info,
+                         g_ucNeedEncrypt);
+  if (n < 0) return 0;
+  AC_ProcKeepAlive(capwap::ByteView(buffer.data(), static_cast<size_t>(n)), 0,
+                   reinterpret_cast<const sockaddr*>(&from), &info);
+  return 0;
+}
+
+int AC_Rcv6DataPkt(thread* t) {
+  Rearm(t, AC_Rcv6DataPkt);
+  capwap::Bytes buffer = ReceiveBuffer();
+  if (buffer.empty()) return 0;
+  sockaddr_in6 from{};
+  socklen_t from_len = sizeof from;
+  ssize_t n = recvfrom(THREAD_FD(t), buffer.data(), buffer.size(), 0,
+                       reinterpret_cast<sockaddr*>(&from), &from_len);
+  if (n < 0) return 0;
+  AC_ProcKeepAlive(capwap::ByteView(buffer.data(), static_cast<size_t>(n)), 1,
+                   reinterpret_cast<const sockaddr*>(&from), nullptr);
+  return 0;
+}
