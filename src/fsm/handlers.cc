@@ -1,7 +1,16 @@
 #include "fsm/handlers.h"
 
+#include "fsm/change_state.h"
+#include "fsm/echo.h"
+#include "transport/codec.h"
 #include "transport/recv.h"
 
 void CW_FsmRegisterHandlers() {
   AC_ResetMsgHandlers();
+  AC_SetMsgHandler(CW_MSG_CFG_UPDATE_RSP, CW_AC_CfgUpdRespHandler);
+  AC_SetMsgHandler(CW_MSG_CHG_STATE_REQ, CW_AC_ChgStateReqHandler);
+  AC_SetMsgHandler(CW_MSG_ECHO_REQ, CW_AC_EchoReqHandler);
+  AC_SetMsgHandler(CW_MSG_RESET_RSP, CW_AC_ResetRespHandler);
+  AC_SetMsgHandler(CW_MSG_STA_CFG_RSP, CW_AC_StaCfgRespHandler);
+  AC_SetMsgHandler(CW_MSG_WLAN_CFG_RSP, CW_AC_WlanCfgRespHandler);
 }

@@ -22,6 +22,7 @@
 #include "registry/tables.h"
 #include "relay/wmac.h"
 #include "transport/codec.h"
+#include "transport/keepalive.h"
 #include "transport/recv.h"
 
 namespace capwap::test {
@@ -56,6 +57,7 @@ void ResetAllGlobals() {
   CW_AutoApSwitchesReset();
   CW_VendorRegistryReset();
   g_ucNeedEncrypt = 0;
+  AC_KeepAliveReset();
   WMAC_AC_IPC_Reset();
   AC_ResetIpcHandlers();
   AC_ResetMsgHandlers();
