@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "fsm/join.h"
 #include "platform/identity.h"
 #include "transport/codec.h"
 
@@ -61,7 +62,6 @@ CW_SKIPPING_HANDLER(CW_KVENProc_WidsRptFunc)
 CW_SKIPPING_HANDLER(CW_KVENProc_MediaRptFunc)
 CW_SKIPPING_HANDLER(CW_KVENProc_ScanStaRptTLVFunc)
 CW_SKIPPING_HANDLER(CW_KVENProc_Ap11NRDCAPTLVFunc)
-CW_SKIPPING_HANDLER(CW_KVENPROC_MASTERSTATUS)
 CW_SKIPPING_HANDLER(CW_KVENPROC_BANDSTEER)
 CW_SKIPPING_HANDLER(CW_KVENPROC_WIRELESSCONTION)
 CW_SKIPPING_HANDLER(CW_KVENPROC_WTPRUNINFO)
@@ -74,4 +74,21 @@ CW_SKIPPING_HANDLER(CW_KVENPROC_WTPRTCOLLECTINFO)
 CW_SKIPPING_HANDLER(CW_KVENPROC_WTP_SYNCTIMETRAP)
 CW_SKIPPING_HANDLER(CW_KVENProc_WAPIClientFunc)
 CW_SKIPPING_HANDLER(CW_KVENProc_DnsInfoFunc)
-CW_SKIPPING_HANDLER(CW_KVENPROC_CAPBILITIES)
+
+// Master status (u32) and capability bits (u16) describe the AP at Join;
+// other messages' records have no place for them, so there the values are
+// consumed and dropped. A sub-element too short for its value leaves the
+// cursor failed, which fails the payload.
+int CW_KVENPROC_MASTERSTATUS(void* ctx, capwap::WireReader& cur, uint16_t, uint16_t) {
+  uint32_t master_status = 0;
+  if (!cur.u32(master_status)) return 0;
+  if (CW_JOIN_REQ_INFO* join = CW_JoinVendorContext(ctx)) join->master_status = master_status;
+  return 0;
+}
+
+int CW_KVENPROC_CAPBILITIES(void* ctx, capwap::WireReader& cur, uint16_t, uint16_t) {
+  uint16_t capability = 0;
+  if (!cur.u16(capability)) return 0;
+  if (CW_JOIN_REQ_INFO* join = CW_JoinVendorContext(ctx)) join->capability = capability;
+  return 0;
+}

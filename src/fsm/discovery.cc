@@ -1,0 +1,333 @@
+#include "fsm/discovery.h"
+
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "cli/ap_persist.h"
+#include "cli/model.h"
+#include "daemon/debug.h"
+#include "export/cloud.h"
+#include "platform/identity.h"
+#include "platform/nsm.h"
+#include "registry/tables.h"
+#include "transport/codec.h"
+#include "transport/sockets.h"
+
+namespace {
+
+enum : uint16_t {
+  kElemAcDescriptor = 1,
+  kElemAcName = 4,
+  kElemCtlIpv4Address = 10,
+  kElemCtlIpv6Address = 11,
+  kElemDiscoveryType = 20,
+  kElemVendorPayload = 37,
+  kElemWtpBoardData = 38,
+  kElemWtpDescriptor = 39,
+  kElemFrameTunnelMode = 41,
+  kElemWtpMacType = 44,
+  kElemWorkMode = 198,
+  kElemRadioInfo = 1048,
+};
+constexpr uint16_t kVendorSubData63 = 63;
+constexpr uint16_t kVendorSubPriority = 128;
+constexpr uint16_t kAcInfoHardware = 4;
+constexpr uint16_t kAcInfoSoftware = 5;
+constexpr uint8_t kDefaultPriority = 4;
+// The local address of a datagram that was sent to the broadcast address.
+constexpr uint32_t kBroadcastAddress = 0xFFFFFFFF;
+
+std::string AddrText(const CW_ADDR& addr) {
+  char buf[INET6_ADDRSTRLEN] = {};
+  return CW_AddrText(addr, buf, sizeof buf);
+}
+
+// --- Decoding ---------------------------------------------------------------
+
+void DecodeBoardData(CW_DISC_REQ_INFO* info, capwap::ByteView value) {
+  CW_WTP_BOARD_DATA board;
+  if (CW_DEC_IE_WtpBD(&board, value.data(), value.size()) != 0) return;
+  info->board = board;
+  info->have_board = true;
+}
+
+void DecodeDescriptor(CW_DISC_REQ_INFO* info, capwap::ByteView value) {
+  CW_WTP_DESCRIPTOR descriptor;
+  if (CW_DEC_IE_WtpDesc(&descriptor, value.data(), value.size()) != 0) return;
+  info->descriptor = descriptor;
+  info->have_descriptor = true;
+}
+
+void TakeFirstByte(capwap::ByteView value, uint8_t& out) {
+  capwap::WireReader(value).u8(out);
+}
+
+// 1 when the element makes the whole request undecodable.
+int DecodeElement(CW_DISC_REQ_INFO* info, const CwElement& e) {
+  switch (e.type) {
+    case kElemDiscoveryType:
+      TakeFirstByte(e.value, info->discovery_type);
+      break;
+    case kElemVendorPayload:
+      CW_AC_DecDiscVendorElem(info, e.value.data(), e.value.size());
+      break;
+    case kElemWtpBoardData:
+      DecodeBoardData(info, e.value);
+      break;
+    case kElemWtpDescriptor:
+      DecodeDescriptor(info, e.value);
+      break;
+    case kElemFrameTunnelMode:
+      TakeFirstByte(e.value, info->frame_tunnel_mode);
+      break;
+    case kElemWtpMacType:
+      TakeFirstByte(e.value, info->mac_type);
+      break;
+    case kElemWorkMode:
+      capwap::WireReader(e.value).u16(info->workmode);
+      break;
+    case kElemRadioInfo:
+      return CW_Dec11IERdInfo(info->radios, e.value);
+    default:
+      break;
+  }
+  return 0;
+}
+
+// --- Validation -------------------------------------------------------------
+
+// Refusal of an AP that has a record; 0 when it may be answered.
+int CheckConfiguredAp(CW_WTPCB* wtp, const CW_DISC_REQ_INFO& info, const std::string& model) {
+  if (wtp->state != CW_STATE_IDLE) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Receiving Discovery request under wrong state.\n");
+    return 1;
+  }
+  if (wtp->discovered == 0) wtp->discovered = 1;
+  if (!CW_ModelsCompatible(wtp->model, model)) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+            " WTP model doesn't match. Configed model is %s, but real model is %s.\n",
+            wtp->model.c_str(), model.c_str());
+    return 1;
+  }
+  wtp->board_vendor_id = info.board.vendor_id;
+  return 0;
+}
+
+// --- Response elements --------------------------------------------------------
+
+bool PutAcDescriptor(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, uint32_t vendor_id) {
+  CwElementWriter e(pkt, kElemAcDescriptor);
+  capwap::WireWriter& w = e.w();
+  w.u16(ac.stations);
+  w.u16(ac.limit);
+  w.u16(ac.active_wtps);
+  w.u16(ac.max_wtps);
+  w.u8(ac.security);
+  w.u8(ac.rmac);
+  w.u8(ac.reserved);
+  w.u8(ac.dtls_policy);
+  for (const auto& [type, text] : {std::pair{kAcInfoHardware, &ac.hw_version},
+                                   std::pair{kAcInfoSoftware, &ac.sw_version}}) {
+    w.u32(vendor_id);
+    w.u16(type);
+    w.u16(static_cast<uint16_t>(text->size()));
+    w.bytes(text->data(), text->size());
+  }
+  return e.ok();
+}
+
+bool PutAcName(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac) {
+  CwElementWriter e(pkt, kElemAcName);
+  e.w().bytes(ac.ac_name.data(), ac.ac_name.size());
+  return e.ok();
+}
+
+// The controller's control address: IPv4 (four bytes, most significant
+// first) unless the record says IPv6; then the WTP count.
+bool PutControlAddress(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac) {
+  const bool ipv6 = ac.family == 1;
+  CwElementWriter e(pkt, ipv6 ? kElemCtlIpv6Address : kElemCtlIpv4Address);
+  capwap::WireWriter& w = e.w();
+  capwap::HostReader words(ac.ctl_addr.data(), ac.ctl_addr.size());
+  for (int i = 0; i < (ipv6 ? 4 : 1); ++i) {
+    uint32_t word = 0;
+    words.u32(word);
+    w.u32(word);
+  }
+  w.u16(static_cast<uint16_t>(ac.wtp_count));
+  return e.ok();
+}
+
+bool PutPriority(CW_PKT& pkt, uint32_t vendor_id, uint8_t priority) {
+  CwElementWriter e(pkt, kElemVendorPayload);
+  capwap::WireWriter& w = e.w();
+  w.u32(vendor_id);
+  w.u16(kVendorSubPriority);
+  w.u16(1);
+  w.u8(priority);
+  return e.ok();
+}
+
+}  // namespace
+
+// --- Decoding ---------------------------------------------------------------
+
+int CW_Dec11IERdInfo(std::array<CW_DISC_RADIO_INFO, kDiscRadioSlots>& slots,
+                     capwap::ByteView value) {
+  capwap::WireReader r(value);
+  CW_DISC_RADIO_INFO radio;
+  if (!r.u8(radio.radio_id) || !r.bytes(radio.radio_type.data(), radio.radio_type.size())) {
+    return 1;
+  }
+  if (radio.radio_id == 0 || radio.radio_id > kDiscRadioSlots) return 1;
+  slots[radio.radio_id - 1] = radio;
+  return 0;
+}
+
+int CW_AC_DecDiscVendorElem(CW_DISC_REQ_INFO* info, const uint8_t* value, size_t length) {
+  capwap::WireReader r(value, value ? length : 0);
+  if (!r.skip(4)) return 1;  // vendor identifier
+  while (r.remaining() > 0) {
+    uint16_t type = 0;
+    uint16_t sub_length = 0;
+    capwap::ByteView sub;
+    if (!r.u16(type) || !r.u16(sub_length) || !r.view(sub_length, sub)) return 1;
+    if (type != kVendorSubData63) continue;
+    info->vendor_data63.fill(0);
+    capwap::WireReader(sub).bytes_clipped(info->vendor_data63.data(), info->vendor_data63.size(),
+                                          sub.size());
+  }
+  return 0;
+}
+
+int CW_AC_DecDiscReq(CW_DISC_REQ_INFO* info, const CW_RCVPKT* rcv) {
+  *info = CW_DISC_REQ_INFO{};
+  if (rcv->length > rcv->buffer.size()) return 1;
+  CwElementWalk walk(rcv->Elements());
+  for (const CwElement& e : walk) {
+    if (DecodeElement(info, e) != 0) return 1;
+  }
+  if (!walk.complete()) return 1;
+  return info->have_board && info->have_descriptor ? 0 : 1;
+}
+
+// --- Handling ---------------------------------------------------------------
+
+void CW_AC_FillBroadcastLocal(CW_ADDR& local) {
+  const in_addr_t address = if_getifaddress_byifindex(capwapm, static_cast<int>(local.ifindex));
+  if (address == 0) return;
+  local.local_ipv4 = ntohl(address);
+  local.SetIpv4(ntohl(address));
+}
+
+int CW_AC_DiscReqHandler(CW_WTPCB* /*wtp*/, CW_RCVPKT* rcv) {
+  if (!rcv) return 1;
+  if (CwDebugOn(CW_DBG_PACKET)) {
+    CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Receiving Discovery Request from AP %s.\n",
+            AddrText(rcv->remote).c_str());
+  }
+  CW_DISC_REQ_INFO info;
+  if (CW_AC_DecDiscReq(&info, rcv) != 0) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode Discovery Request frame.\n");
+    return 1;
+  }
+  // Published before admission: refused APs are of interest too.
+  if (g_bCwAutoAptoCloud == 1) PubAutoAptoCloud(info.board, *rcv, info.workmode);
+  if (g_uiCwConcurrentWTPS >= g_uiCwMaxConcurrentWTPS) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+            " [Discovery state] The current concurrency AP number %d has reached the maximum %d, "
+            "Discovery request temporarily rejected.\n",
+            static_cast<int>(g_uiCwConcurrentWTPS), static_cast<int>(g_uiCwMaxConcurrentWTPS));
+    return 0;
+  }
+  const uint32_t max_online = get_max_apcnt();
+  if (g_uiCwApCount >= max_online) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+            " [Discovery state] The current online AP number %d has reached the maximum %d, so no "
+            "more APs can be connected to this AC.\n",
+            static_cast<int>(g_uiCwApCount), static_cast<int>(max_online));
+    return 0;
+  }
+  if (rcv->local.family == 0 && rcv->local.Ipv4() == kBroadcastAddress) {
+    CW_AC_FillBroadcastLocal(rcv->local);
+  }
+  CW_AC_ProcDiscReq(&info, rcv);
+  return 0;
+}
+
+int CW_AC_ProcDiscReq(const CW_DISC_REQ_INFO* info, const CW_RCVPKT* rcv) {
+  CW_DISC_RESP resp;
+  resp.remote = rcv->remote;
+  resp.local = rcv->local;
+  resp.seq = rcv->seq;
+  resp.priority = kDefaultPriority;
+
+  const std::string model = FieldText(info->board.model);
+  const auto& mac = info->board.base_mac;
+  CW_WTPCB* wtp = CW_AC_GetWTPByMac(mac);
+  if (!wtp) {
+    if (!g_bCwAutoApEnabled) {
+      CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+              " Reject Discovery Request since can't find AP config with MAC addr "
+              "%02x:%02x:%02x:%02x:%02x:%02x .\n",
+              mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+      return 0;
+    }
+    if (!CW_AC_IsValidWTPModel(model)) {
+      CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Invalid AP model %s from Discovery Request.\n",
+              model.c_str());
+      return 1;
+    }
+  } else {
+    if (CheckConfiguredAp(wtp, *info, model) != 0) return 1;
+    resp.priority = wtp->priority;
+  }
+  if (!CW_AC_CheckAPVersion(info->descriptor.hw_version.data(), model)) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Firmware version doesn't match.\n");
+    return 1;
+  }
+  if (!CW_AC_CheckAPMac(&mac, model)) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " AP MAC [%x:%x:%x:%x:%x:%x] software not compatible.\n",
+            mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    return 1;
+  }
+  CW_AC_SndDiscResp(wtp, resp, info->board.vendor_id);
+  return 0;
+}
+
+// --- Response -----------------------------------------------------------------
+
+int CW_AC_FillDiscResp(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, uint32_t vendor_id,
+                       uint8_t priority, uint8_t seq) {
+  const bool ok = PutAcDescriptor(pkt, ac, vendor_id) && PutAcName(pkt, ac) &&
+                  PutControlAddress(pkt, ac) && PutPriority(pkt, vendor_id, priority);
+  if (!ok) return 1;
+  CW_FinishCtlMsg(pkt, CW_MSG_DISCOVERY_RSP, seq);
+  return 0;
+}
+
+int CW_AC_SndDiscResp(CW_WTPCB* /*wtp*/, const CW_DISC_RESP& resp, uint32_t vendor_id) {
+  CwPktPtr pkt = CW_AC_PktMalloc();
+  if (!pkt) return 1;
+  g_stCW_AC_GlobalInfo.active_wtps = static_cast<uint16_t>(g_uiCwApCount);
+  if (CW_AC_FillDiscResp(*pkt, g_stCW_AC_GlobalInfo, vendor_id, resp.priority, resp.seq) != 0) {
+    return 0;
+  }
+  CW_SNDDESC desc;
+  desc.fd = resp.remote.family != 0 ? g_iAC_IP6SockId : g_iAC_IP4SockId;
+  desc.remote = resp.remote;
+  desc.local = resp.local;
+  if (CwDebugOn(CW_DBG_PACKET)) {
+    CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Send Discovery Response to AP %s.\n",
+            AddrText(resp.remote).c_str());
+  }
+  if (CW_SockSndMsg(&desc, pkt->buffer.data(), pkt->length, g_ucNeedEncrypt) == 1) {
+    const int saved = errno;
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "Send discover response pkt to 0x%x:%d error %s\n",
+            resp.remote.Ipv4(), resp.remote.port, strerror(saved));
+  }
+  return 0;
+}

@@ -1,0 +1,426 @@
+#include "fsm/join.h"
+
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "cli/ap_persist.h"
+#include "daemon/debug.h"
+#include "platform/identity.h"
+#include "registry/session.h"
+#include "registry/tables.h"
+#include "transport/codec.h"
+#include "transport/sockets.h"
+
+namespace {
+
+enum : uint16_t {
+  kElemAcDescriptor = 1,
+  kElemAcName = 4,
+  kElemCtlIpv4Address = 10,
+  kElemCtlIpv6Address = 11,
+  kElemImageIdentifier = 25,
+  kElemLocationData = 28,
+  kElemResultCode = 33,
+  kElemSessionId = 35,
+  kElemVendorPayload = 37,
+  kElemWtpBoardData = 38,
+  kElemWtpDescriptor = 39,
+  kElemFrameTunnelMode = 41,
+  kElemWtpMacType = 44,
+  kElemWtpName = 45,
+  kElemTransportProtocol = 51,
+  kElemCapabilities = 198,
+  kElemRadioInfo = 1048,
+};
+constexpr uint16_t kAcInfoHardware = 4;
+constexpr uint16_t kAcInfoSoftware = 5;
+constexpr uint8_t kTransportUdp = 2;
+constexpr uint16_t kImageFieldSize = 32;
+constexpr uint32_t kAnyApid = 0xFFFFFFFF;
+
+std::string AddrText(const CW_ADDR& addr) {
+  char buf[INET6_ADDRSTRLEN] = {};
+  return CW_AddrText(addr, buf, sizeof buf);
+}
+
+// --- Vendor payload context -------------------------------------------------
+
+// The Join record a Vendor Specific Payload is being walked into; null
+// outside that walk.
+CW_JOIN_REQ_INFO*& VendorTarget() {
+  static CW_JOIN_REQ_INFO* target = nullptr;
+  return target;
+}
+
+class VendorTargetScope {
+ public:
+  explicit VendorTargetScope(CW_JOIN_REQ_INFO* info) : saved_(VendorTarget()) {
+    VendorTarget() = info;
+  }
+  ~VendorTargetScope() { VendorTarget() = saved_; }
+  VendorTargetScope(const VendorTargetScope&) = delete;
+  VendorTargetScope& operator=(const VendorTargetScope&) = delete;
+
+ private:
+  CW_JOIN_REQ_INFO* saved_;
+};
+
+// --- Decoding ---------------------------------------------------------------
+
+template <size_t N, typename T>
+void CopyClipped(std::array<T, N>& field, capwap::ByteView value, size_t cap = N) {
+  field.fill(0);
+  capwap::WireReader(value).bytes_clipped(field.data(), cap, value.size());
+}
+
+// Radio IDs outside the record's four slots are ignored, not refused.
+void DecodeRadioInfo(CW_JOIN_REQ_INFO* info, capwap::ByteView value) {
+  capwap::WireReader r(value);
+  CW_JOIN_RADIO_INFO radio;
+  if (!r.u8(radio.radio_id) || !r.bytes(radio.radio_type.data(), radio.radio_type.size()) ||
+      radio.radio_id == 0 || radio.radio_id > kJoinRadioSlots) {
+    CwDebug(CW_DBG_ERROR, ZLOG_INFO, " Radio Information of radio %d ignored in Join Request.\n",
+            value.empty() ? 0 : value[0]);
+    return;
+  }
+  info->radios[radio.radio_id - 1] = radio;
+}
+
+int DecodeVendorPayload(CW_JOIN_REQ_INFO* info, capwap::ByteView value) {
+  VendorTargetScope scope(info);
+  return CW_AC_DecVendorElem(info, value);
+}
+
+// 1 when the element makes the whole request undecodable.
+int DecodeElement(CW_JOIN_REQ_INFO* info, const CwElement& e) {
+  switch (e.type) {
+    case kElemLocationData:
+      CopyClipped(info->location, e.value);
+      break;
+    case kElemSessionId:
+      CopyClipped(info->session_id, e.value);
+      break;
+    case kElemVendorPayload:
+      return DecodeVendorPayload(info, e.value);
+    case kElemWtpBoardData:
+      return CW_DEC_IE_WtpBD(&info->board, e.value.data(), e.value.size());
+    case kElemWtpDescriptor:
+      return CW_DEC_IE_WtpDesc(&info->descriptor, e.value.data(), e.value.size());
+    case kElemFrameTunnelMode:
+      capwap::WireReader(e.value).u8(info->frame_tunnel_mode);
+      break;
+    case kElemWtpMacType:
+      capwap::WireReader(e.value).u8(info->mac_type);
+      break;
+    case kElemWtpName:
+      CopyClipped(info->wtp_name, e.value, info->wtp_name.size() - 1);
+      break;
+    case kElemCapabilities:
+      capwap::WireReader(e.value).u16(info->capability);
+      break;
+    case kElemRadioInfo:
+      DecodeRadioInfo(info, e.value);
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+// --- Admission ----------------------------------------------------------------
+
+// The record of the reporting AP: found by its base MAC or made by automatic
+// admission. Null when there is none; *result is then the handler's result.
+CW_WTPCB* BindRecord(const CW_JOIN_REQ_INFO& info, int* result) {
+  const auto& mac = info.board.base_mac;
+  if (CW_WTPCB* wtp = CW_AC_GetWTPByMac(mac)) return wtp;
+  if (!g_bCwAutoApEnabled) {
+    CwDebug(CW_DBG_ERROR, ZLOG_INFO,
+            " Can't match the AP config, and auto ap feature is disabled.\n");
+    *result = 0;
+    return nullptr;
+  }
+  CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Creating AP with MAC address %02x-%02x-%02x-%02x-%02x-%02x.\n",
+          mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+  CW_WTPCB* wtp = CW_AC_CreateWTP(FieldText(info.board.model), kAnyApid, "", 1);
+  if (!wtp) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+            " Failed to create AP with MAC address %02x-%02x-%02x-%02x-%02x-%02x.\n", mac[0],
+            mac[1], mac[2], mac[3], mac[4], mac[5]);
+    *result = 1;
+    return nullptr;
+  }
+  wtp->board_vendor_id = info.board.vendor_id;
+  wtp->mac = mac;
+  CW_AC_AddWTPByMac(mac, wtp);
+  return wtp;
+}
+
+// No command sets an AP's serial number, so the record follows what the AP
+// reports; the serial index is re-entered with the session.
+void UpdateSerial(CW_WTPCB* wtp, const CW_WTP_BOARD_DATA& board) {
+  std::string reported = FieldText(board.serial);
+  if (wtp->serial == reported) return;
+  CW_AC_DelWtpFromSn(wtp);
+  wtp->serial = std::move(reported);
+}
+
+void EnterSession(CW_WTPCB* wtp, const CW_JOIN_REQ_INFO& info, const CW_RCVPKT& rcv) {
+  wtp->local = rcv.local;
+  wtp->descriptor = info.descriptor;
+  wtp->location = info.location;
+  CW_AC_AddWTPBySESSID(info.session_id, wtp);
+  CW_AC_AddWTPByIP(rcv.remote, wtp);
+  CW_AC_AddWtpFromSn(wtp);
+  wtp->master_status = info.master_status;
+  wtp->capability = info.capability;
+}
+
+// After a successful response: counted, Join, stored, supervised.
+int EnterJoinState(CW_WTPCB* wtp, int sent) {
+  if (wtp->concurrency_flag == 0) {
+    ++g_uiCwConcurrentWTPS;
+    wtp->concurrency_flag = 1;
+  }
+  wtp->state = CW_STATE_JOIN;
+  CW_AC_StoreWTP(wtp);
+  CwDebug(CW_DBG_FSM, ZLOG_INFO, " FSM switched to Join State. \n");
+  thread_master* master = CW_Master();
+  if (!master ||
+      !wtp->join_timer.Start(master, kJoinWaitSeconds, CW_AC_ImgCfgTimerHandler, wtp)) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to start join-wait timer of AP %s.\n",
+            wtp->name.c_str());
+    return 1;
+  }
+  return sent;
+}
+
+// --- Response elements --------------------------------------------------------
+
+bool PutResultCode(CW_PKT& pkt, uint32_t result) {
+  CwElementWriter e(pkt, kElemResultCode);
+  e.w().u32(result);
+  return e.ok();
+}
+
+bool PutAcDescriptor(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, uint32_t vendor_id) {
+  CwElementWriter e(pkt, kElemAcDescriptor);
+  capwap::WireWriter& w = e.w();
+  w.u16(ac.stations);
+  w.u16(ac.limit);
+  w.u16(ac.active_wtps);
+  w.u16(ac.max_wtps);
+  w.u8(ac.security);
+  w.u8(ac.rmac);
+  w.u8(ac.reserved);
+  w.u8(ac.dtls_policy);
+  for (const auto& [type, text] : {std::pair{kAcInfoHardware, &ac.hw_version},
+                                   std::pair{kAcInfoSoftware, &ac.sw_version}}) {
+    w.u32(vendor_id);
+    w.u16(type);
+    w.u16(static_cast<uint16_t>(text->size()));
+    w.bytes(text->data(), text->size());
+  }
+  return e.ok();
+}
+
+bool PutAcName(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac) {
+  CwElementWriter e(pkt, kElemAcName);
+  e.w().bytes(ac.ac_name.data(), ac.ac_name.size());
+  return e.ok();
+}
+
+// The controller's control address in the family the AP reached us over.
+bool PutControlAddress(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, bool ipv6) {
+  CwElementWriter e(pkt, ipv6 ? kElemCtlIpv6Address : kElemCtlIpv4Address);
+  capwap::WireWriter& w = e.w();
+  capwap::HostReader words(ac.ctl_addr.data(), ac.ctl_addr.size());
+  for (int i = 0; i < (ipv6 ? 4 : 1); ++i) {
+    uint32_t word = 0;
+    words.u32(word);
+    w.u32(word);
+  }
+  w.u16(static_cast<uint16_t>(ac.wtp_count));
+  return e.ok();
+}
+
+bool PutTransportProtocol(CW_PKT& pkt) {
+  CwElementWriter e(pkt, kElemTransportProtocol);
+  e.w().u8(kTransportUdp);
+  return e.ok();
+}
+
+bool PutImageIdentifier(CW_PKT& pkt, const CW_WTPCB& wtp) {
+  const CW_IMGREC* image = CW_AC_NeedUpdateImage(wtp.descriptor, wtp.model, wtp.board_vendor_id);
+  if (!image) return true;
+  CwDebug(CW_DBG_EVENT, ZLOG_INFO, "CW_AC_FillJoinResp::NeedUpdateImage\n");
+  std::array<uint8_t, kImageIdentifierSize> value{};
+  CW_AC_GetImageId(*image, value, wtp.model, wtp.board_vendor_id);
+  CwElementWriter e(pkt, kElemImageIdentifier);
+  e.w().bytes(value.data(), value.size());
+  return e.ok();
+}
+
+const CW_IMGREC* FindImage(std::string_view model, uint32_t vendor_id) {
+  for (const CW_IMGVENDOR& entry : g_aucImgDb) {
+    if (entry.vendor_id == 0 || entry.vendor_id != vendor_id) continue;
+    for (const CW_IMGREC& record : entry.records) {
+      if (!record.model.empty() && record.model == model) return &record;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+// --- Decoding ---------------------------------------------------------------
+
+CW_JOIN_REQ_INFO* CW_JoinVendorContext(void* ctx) {
+  CW_JOIN_REQ_INFO* target = VendorTarget();
+  return ctx != nullptr && ctx == target ? target : nullptr;
+}
+
+int CW_AC_DecJoinReq(CW_JOIN_REQ_INFO* info, const CW_RCVPKT* rcv) {
+  *info = CW_JOIN_REQ_INFO{};
+  if (rcv->length > rcv->buffer.size()) return 1;
+  CwElementWalk walk(rcv->Elements());
+  for (const CwElement& e : walk) {
+    if (DecodeElement(info, e) != 0) return 1;
+  }
+  return walk.complete() ? 0 : 1;
+}
+
+// --- Handling ---------------------------------------------------------------
+
+int CW_AC_JoinReqHandler(CW_WTPCB* bound, CW_RCVPKT* rcv) {
+  if (!rcv) return 1;
+  if (CwDebugOn(CW_DBG_PACKET)) {
+    CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Receiving Join Request from AP %s.\n",
+            AddrText(rcv->remote).c_str());
+  }
+  if (g_uiCwConcurrentWTPS >= g_uiCwMaxConcurrentWTPS) {
+    CwDebug(CW_DBG_EVENT, ZLOG_INFO,
+            " [Join state] The current concurrency AP number %d has reached the maximum %d, Join "
+            "request temporarily rejected.\n",
+            static_cast<int>(g_uiCwConcurrentWTPS), static_cast<int>(g_uiCwMaxConcurrentWTPS));
+    return 0;
+  }
+  const uint32_t max_online = get_max_apcnt();
+  if (g_uiCwApCount >= max_online) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+            " [Discovery state] The current online AP number %d has reached the maximum %d, so no "
+            "more APs can be connected to this AC.\n",
+            static_cast<int>(g_uiCwApCount), static_cast<int>(max_online));
+    return 0;
+  }
+  if (bound && bound->state != CW_STATE_IDLE) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Receiving Join Request under wrong state,%d.\n",
+            static_cast<int>(bound->state));
+    return 1;
+  }
+  CW_JOIN_REQ_INFO info;
+  if (CW_AC_DecJoinReq(&info, rcv) != 0) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode Join Request frame.\n");
+    return 1;
+  }
+
+  CW_JOIN_RESP resp;
+  resp.dest = rcv->remote;
+  resp.seq = rcv->seq;
+  if (CW_WTPCB* holder = CW_AC_GetWTPBySESSID(info.session_id)) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Session ID is in use, so Join Request rejected.\n");
+    resp.result = CW_JOIN_RESULT_SESSION_IN_USE;
+    resp.priority = holder->priority;
+    return CW_AC_SndJoinResp(holder, resp);
+  }
+
+  int refusal = 0;
+  CW_WTPCB* wtp = BindRecord(info, &refusal);
+  if (!wtp) return refusal;
+  UpdateSerial(wtp, info.board);
+  if (wtp->state != CW_STATE_IDLE) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Receiving Join Request under wrong state .\n");
+    return 1;
+  }
+  EnterSession(wtp, info, *rcv);
+  resp.priority = wtp->priority;
+  wtp->last_rcv_seq = rcv->seq;
+  return EnterJoinState(wtp, CW_AC_SndJoinResp(wtp, resp));
+}
+
+// --- Response -----------------------------------------------------------------
+
+// The sequence number comes from the response context: the request's, which
+// a successful Join also stores as the record's last received one. A refusal
+// answered through another AP's record leaves that record untouched.
+int CW_AC_FillJoinResp(CW_PKT& pkt, const CW_WTPCB& wtp, const CW_JOIN_RESP& resp) {
+  bool ok = PutResultCode(pkt, resp.result);
+  if (ok && resp.result == CW_JOIN_RESULT_SUCCESS) {
+    const CW_AC_GLOBALINFO& ac = g_stCW_AC_GlobalInfo;
+    ok = PutAcDescriptor(pkt, ac, wtp.board_vendor_id) && PutAcName(pkt, ac) &&
+         PutControlAddress(pkt, ac, wtp.local.family != 0) && PutTransportProtocol(pkt) &&
+         PutImageIdentifier(pkt, wtp);
+  }
+  if (!ok) return 1;
+  CW_FinishCtlMsg(pkt, CW_MSG_JOIN_RSP, resp.seq);
+  return 0;
+}
+
+int CW_AC_SndJoinResp(CW_WTPCB* wtp, const CW_JOIN_RESP& resp) {
+  if (!wtp) return 1;
+  CwPktPtr pkt = CW_AC_PktMalloc();
+  if (!pkt) return 1;
+  if (CW_AC_FillJoinResp(*pkt, *wtp, resp) != 0) return 1;
+  CW_SNDDESC desc;
+  desc.fd = resp.dest.family != 0 ? g_iAC_IP6SockId : g_iAC_IP4SockId;
+  desc.remote = resp.dest;
+  desc.local = wtp->local;
+  const auto& m = wtp->mac;
+  CwDebug(CW_DBG_PACKET, ZLOG_INFO,
+          " Sending Join Response to AP %02x:%02x:%02x:%02x:%02x:%02x.\n", m[0], m[1], m[2], m[3],
+          m[4], m[5]);
+  const int sent = CW_SockSndMsg(&desc, pkt->buffer.data(), pkt->length, g_ucNeedEncrypt);
+  if (sent != 0) {
+    const int saved = errno;
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+            "Send Join Response to AP %02x:%02x:%02x:%02x:%02x:%02x 0x%x:%d error %s\n", m[0], m[1],
+            m[2], m[3], m[4], m[5], resp.dest.Ipv4(), resp.dest.port, strerror(saved));
+  }
+  return sent;
+}
+
+// --- Images -------------------------------------------------------------------
+
+void CW_AC_Is_NeedSameApimageUpdate(std::string_view model, std::array<char, 32>& out) {
+  SetFieldText(out, model);
+}
+
+const CW_IMGREC* CW_AC_NeedUpdateImage(const CW_WTP_DESCRIPTOR& descriptor,
+                                       std::string_view model, uint32_t vendor_id) {
+  std::array<char, 32> key{};
+  CW_AC_Is_NeedSameApimageUpdate(model, key);
+  const CW_IMGREC* image = FindImage(FieldText(key), vendor_id);
+  if (!image) return nullptr;
+  const std::string reported = FieldText(descriptor.sw_version);
+  if (image->version.compare(0, reported.size(), reported) == 0) return nullptr;
+  if (image->auto_upgrade != 1) return nullptr;
+  return image;
+}
+
+int CW_AC_GetImageId(const CW_IMGREC& record, std::array<uint8_t, kImageIdentifierSize>& out,
+                     std::string_view model, uint32_t vendor_id) {
+  capwap::WireWriter w(out.data(), out.size());
+  w.u32(vendor_id);
+  const std::pair<uint16_t, std::string_view> fields[] = {
+      {0, model}, {1, record.version}, {2, record.name}};
+  for (const auto& [type, text] : fields) {
+    w.u16(type);
+    w.u16(kImageFieldSize);
+    w.fixed_str(text, kImageFieldSize);
+  }
+  return w.ok() ? 0 : 1;
+}
