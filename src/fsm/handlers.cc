@@ -1,6 +1,7 @@
 #include "fsm/handlers.h"
 
 #include "fsm/change_state.h"
+#include "fsm/config_status.h"
 #include "fsm/discovery.h"
 #include "fsm/echo.h"
 #include "fsm/join.h"
@@ -11,6 +12,7 @@ void CW_FsmRegisterHandlers() {
   AC_ResetMsgHandlers();
   AC_SetMsgHandler(CW_MSG_DISCOVERY_REQ, CW_AC_DiscReqHandler);
   AC_SetMsgHandler(CW_MSG_JOIN_REQ, CW_AC_JoinReqHandler);
+  CW_CfgStatusRegister();  // type 5 and the Configuration Status Response sender
   AC_SetMsgHandler(CW_MSG_CFG_UPDATE_RSP, CW_AC_CfgUpdRespHandler);
   AC_SetMsgHandler(CW_MSG_CHG_STATE_REQ, CW_AC_ChgStateReqHandler);
   AC_SetMsgHandler(CW_MSG_ECHO_REQ, CW_AC_EchoReqHandler);

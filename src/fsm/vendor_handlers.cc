@@ -2,8 +2,10 @@
 
 #include <cstdio>
 
+#include "fsm/config_status.h"
 #include "fsm/join.h"
 #include "platform/identity.h"
+#include "relay/radio_binding.h"
 #include "transport/codec.h"
 
 namespace {
@@ -61,7 +63,6 @@ CW_SKIPPING_HANDLER(CW_KVENProc_ApWrrmRptTLVFunc)
 CW_SKIPPING_HANDLER(CW_KVENProc_WidsRptFunc)
 CW_SKIPPING_HANDLER(CW_KVENProc_MediaRptFunc)
 CW_SKIPPING_HANDLER(CW_KVENProc_ScanStaRptTLVFunc)
-CW_SKIPPING_HANDLER(CW_KVENProc_Ap11NRDCAPTLVFunc)
 CW_SKIPPING_HANDLER(CW_KVENPROC_BANDSTEER)
 CW_SKIPPING_HANDLER(CW_KVENPROC_WIRELESSCONTION)
 CW_SKIPPING_HANDLER(CW_KVENPROC_WTPRUNINFO)
@@ -91,4 +92,18 @@ int CW_KVENPROC_CAPBILITIES(void* ctx, capwap::WireReader& cur, uint16_t, uint16
   if (!cur.u16(capability)) return 0;
   if (CW_JOIN_REQ_INFO* join = CW_JoinVendorContext(ctx)) join->capability = capability;
   return 0;
+}
+
+// Radio capability record of one radio (76 bytes: 12 bytes and four 16-byte
+// fields), hung in the radio's slot of the Configuration Status Request's
+// radio binding, which sends it back to the AP as it came. In any other
+// message, and for a radio ID outside 1-4, it is consumed and dropped.
+int CW_KVENProc_Ap11NRDCAPTLVFunc(void* ctx, capwap::WireReader& cur, uint16_t, uint16_t) {
+  constexpr size_t kRadioCapSize = 76;
+  capwap::ByteView record;
+  if (!cur.view(kRadioCapSize, record)) return 0;
+  CW_RDBIND* rdbind = CW_CfgReqRdBindOf(ctx);
+  const uint8_t radio_id = record[0];
+  if (!rdbind || radio_id < 1 || radio_id > 4) return 0;
+  return CW_RdBindSetSub(*rdbind, radio_id, 15, record);
 }

@@ -17,6 +17,7 @@
 #include "platform/ipc.h"
 #include "platform/lib.h"
 #include "registry/tables.h"
+#include "relay/radio_binding.h"
 
 using capwap::ByteView;
 using capwap::Bytes;
@@ -304,7 +305,7 @@ int WMAC_AC_IPC_NotifyRdBind(uint32_t apid, const CW_RDBIND& rdbind, int /*flags
   } catch (const std::bad_alloc&) {
     return 1;
   }
-  size_t used = WmacRdBindTlvEncode(rdbind, buffer);
+  size_t used = CW_EncRdBindTlv(rdbind, buffer);
   return WMAC_AC_IPC_Send(apid, WMAC_MSG_RDBIND, buffer.data(), used);
 }
 

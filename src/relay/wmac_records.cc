@@ -3,6 +3,7 @@
 // host-order writer at its offset; the comments give offset and width.
 #include <algorithm>
 
+#include "relay/radio_binding.h"
 #include "relay/wmac.h"
 
 using capwap::ByteView;
@@ -165,38 +166,7 @@ bool WmacRadioRecordFromApm(ByteView apm_payload, uint32_t apid,
   return w.ok() && w.size() == kWmacProfileRecordSize;
 }
 
-namespace {
-
-struct RdBindTlv {
-  uint16_t type;
-  uint16_t length;  // fixed size of the sub-record
-  uint8_t slot;     // slot word of the radio
-};
-
-// Order in which the sub-records of one radio go to WMAC (sub-record 4 and
-// the idle timeout stay with the AC).
-constexpr RdBindTlv kRdBindToWmac[] = {
-    {1, 10, 1},   {2, 8, 2},    {3, 16, 3},   {5, 8, 5},    {6, 9, 6},    {7, 9, 7},
-    {8, 4, 8},    {9, 10, 9},   {10, 2, 10},  {11, 5, 11},  {12, 16, 12}, {13, 98, 13},
-    {15, 76, 15}, {14, 10, 14}, {16, 4, 16},  {18, 2, 17},  {19, 8, 18},  {21, 8, 19},
-    {22, 8, 20},  {23, 2, 21},  {24, 2, 22},  {25, 3, 23},  {26, 4, 24},  {27, 7, 25},
-};
-
-}  // namespace
-
+// The radio binding module owns the one TLV encoder.
 size_t WmacRdBindTlvEncode(const CW_RDBIND& rdbind, std::span<uint8_t> out) {
-  capwap::WireWriter w(out);
-  for (const CW_RDBIND_RADIO& radio : rdbind.radios) {
-    for (const RdBindTlv& tlv : kRdBindToWmac) {
-      const auto& sub = radio.sub[tlv.slot];
-      if (!sub) continue;
-      w.u16(tlv.type);
-      w.u16(tlv.length);
-      // Values are the sub-records byte for byte, always at the fixed size.
-      size_t have = std::min<size_t>(sub->size(), tlv.length);
-      w.bytes(sub->data(), have);
-      w.zeros(tlv.length - have);
-    }
-  }
-  return w.ok() ? w.size() : 0;
+  return CW_EncRdBindTlv(rdbind, out);
 }

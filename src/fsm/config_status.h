@@ -1,0 +1,66 @@
+// The Configuration Status exchange: decode of the radio description an AP
+// reports after Join (or after a firmware download), the request handler
+// that hands it to WMAC, asks WIDS for its part and waits in Config, and
+// the builder of the response that carries the AP's whole start-up
+// configuration.
+//
+// The response goes out only when the radio binding (WMAC), the scan
+// settings (WRRM) and the WIDS configuration have all arrived; that rule is
+// run by the answer handlers of relay/radio_binding.h, which reach
+// CW_AC_SndCfgResp through the sender this module installs at start-up.
+//
+// Return convention: 0 success, 1 failure.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "platform/bytes.h"
+#include "registry/wtpcb.h"
+#include "transport/types.h"
+
+struct CW_APGROUP;
+
+// A decoded Configuration Status Request. The radio binding owns its
+// sub-records and releases them with the record.
+struct CW_CFG_STATUS_REQ_INFO {
+  uint32_t reserved = 0;  // leading word, unused
+  CW_RDBIND rdbind;       // the radios as reported, radio ID r in radios[r - 1]
+  std::string ac_name;    // AC Name (4), as received
+};
+
+// Entry from the receive path (type 5). 0 when the session reached Config;
+// 1 for no AP, the wrong state (no answer), an undecodable request (the
+// session is torn down) or an IPC wait timer that could not be created.
+int CW_AC_CfgReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv);
+// Pure decode of the message elements into a zeroed *info. 1 for fewer than
+// 4 octets of elements, an element that runs past the end or past its own
+// value, a malformed vendor payload, or memory exhaustion.
+int CW_AC_DecCfgReq(CW_CFG_STATUS_REQ_INFO* info, capwap::ByteView elements);
+
+// Builds and sends the response; releases the AP's radio binding. 1 when no
+// packet could be taken (nothing is sent), otherwise CW_AC_SendCtlMsg's result.
+int CW_AC_SndCfgResp(CW_WTPCB* wtp);
+// Writes the response elements for the AP at the packet's cursor (nothing
+// when the AP's group record is missing). 0, or 1 when the packet overflowed.
+int CW_AC_FillCfgResp(CW_PKT& pkt, const CW_WTPCB& wtp);
+
+// What the response reads from outside the control block.
+struct CwCfgRespSources {
+  const CW_APGROUP* group = nullptr;    // null: the response carries no element
+  std::array<uint8_t, 130> cloud{};     // as agent_cloud_server_get fills it
+  bool antenna_switch = false;          // the AP's model switches antenna type
+  uint32_t oid = 0;                     // the controller's vendor identifier
+};
+CwCfgRespSources CW_AC_CfgRespSourcesOf(const CW_WTPCB& wtp);
+// The pure builder behind CW_AC_FillCfgResp. 0, or 1 when the packet overflowed.
+int CW_AC_BuildCfgResp(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources& sources);
+
+// The radio binding that vendor sub-element 129 fills: the record's while a
+// Configuration Status Request is being decoded into `context`, otherwise
+// null (the same vendor dispatcher serves other messages' records too).
+CW_RDBIND* CW_CfgReqRdBindOf(void* context);
+
+// Installs the request handler (type 5) and the response sender.
+void CW_CfgStatusRegister();

@@ -1,0 +1,512 @@
+// The radio binding: TLV parse and encodings, the WMAC answers of the
+// Config state and their completion rule.
+#include "relay/radio_binding.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <new>
+
+#include "daemon/debug.h"
+#include "registry/session.h"
+#include "registry/tables.h"
+#include "relay/wmac.h"
+#include "transport/codec.h"
+#include "transport/sendq.h"
+
+using capwap::ByteView;
+using capwap::Bytes;
+using capwap::HostReader;
+using capwap::WireReader;
+using capwap::WireWriter;
+
+namespace {
+
+// Every TLV that is held in a radio slot, by type.
+constexpr CW_RDBIND_TLV kRdBindTlvs[] = {
+    {1, 10, 1},  {2, 8, 2},   {3, 16, 3},   {4, 8, 4},    {5, 8, 5},   {6, 9, 6},   {7, 9, 7},
+    {8, 4, 8},   {9, 10, 9},  {10, 2, 10},  {11, 5, 11},  {12, 16, 12}, {13, 98, 13},
+    {14, 10, 14}, {15, 76, 15}, {16, 4, 16}, {18, 2, 17}, {19, 8, 18}, {21, 8, 19},
+    {22, 8, 20}, {23, 2, 21}, {24, 2, 22},  {25, 3, 23},  {26, 4, 24}, {27, 7, 25},
+};
+
+// The order of one radio's sub-records towards WMAC and towards the AP.
+constexpr uint16_t kWmacOrder[] = {1,  2,  3,  5,  6,  7,  8,  9,  10, 11, 12, 13,
+                                   15, 14, 16, 18, 19, 21, 22, 23, 24, 25, 26, 27};
+constexpr uint16_t kApOrder[] = {1,  2,  3,  4,  6,  7,  8,  9,  10, 11, 12, 13,
+                                 16, 14, 15, 18, 19, 21, 22, 23, 24, 25, 26, 27};
+
+constexpr size_t kLargestSubRecord = 98;
+constexpr uint16_t kIdleTimeoutElem = 23;
+constexpr int kRadioSlots = 4;
+
+// The response sender installed by the session state machine.
+CwCfgRespSender& RespSender() {
+  static CwCfgRespSender sender = nullptr;
+  return sender;
+}
+
+bool ValidRadio(uint32_t radio_id) { return radio_id >= 1 && radio_id <= kRadioSlots; }
+
+// A sub-record at its type's fixed size, whatever size it was stored with,
+// so the element writers below never read past it.
+class FixedSub {
+ public:
+  FixedSub(const Bytes& sub, uint16_t size) : size_(size) {
+    std::copy_n(sub.begin(), std::min<size_t>(sub.size(), size), bytes_.begin());
+  }
+  uint8_t b(size_t off) const { return off < size_ ? bytes_[off] : 0; }
+  ByteView span(size_t off, size_t n) const { return ByteView(bytes_).subspan(off, n); }
+  uint16_t h16(size_t off) const {
+    HostReader r(span(off, 2));
+    uint16_t v = 0;
+    r.u16(v);
+    return v;
+  }
+  uint32_t h32(size_t off) const {
+    HostReader r(span(off, 4));
+    uint32_t v = 0;
+    r.u32(v);
+    return v;
+  }
+
+ private:
+  std::array<uint8_t, kLargestSubRecord> bytes_{};
+  uint16_t size_;
+};
+
+void PutVendorHeader(WireWriter& w, uint32_t vendor_id, uint16_t elem_id, uint16_t length) {
+  w.u32(vendor_id);
+  w.u16(elem_id);
+  w.u16(length);
+}
+
+// One 10-byte group of the QoS element from a 12-byte table entry.
+void PutQosGroup(WireWriter& w, const FixedSub& s, size_t entry) {
+  w.u8(static_cast<uint8_t>(s.h16(entry)));
+  w.u16(s.h16(entry + 2));
+  w.u16(s.h16(entry + 4));
+  w.u8(static_cast<uint8_t>(s.h16(entry + 6)));
+  w.u16(s.h16(entry + 8));
+  w.u16(s.h16(entry + 10));
+}
+
+// The antenna and power-level records hold at most this many list bytes.
+constexpr uint8_t kMaxAntennas = 6;
+constexpr uint8_t kMaxPowerLevels = 8;
+
+// Element type written for a TLV type (37 for the vendor elements).
+uint16_t ElementOf(uint16_t tlv) {
+  switch (tlv) {
+    case 1: return 1025;
+    case 2: return 1028;
+    case 3: return 1030;
+    case 4: return 1032;
+    case 6: return 1034;
+    case 7: return 1040;
+    case 8: return 1041;
+    case 9: return 1042;
+    case 10: return 31;
+    case 11: return 1048;
+    case 12: return 1046;
+    case 13: return 1045;
+    case 16: return 16;
+    case 14:
+    case 15:
+    case 18: return 37;
+    case 19: return 1049;
+    case 21: return 1050;
+    case 22: return 1051;
+    case 23: return 1053;
+    case 24: return 1058;
+    case 25: return 1060;
+    case 26: return 1063;
+    case 27: return 1072;
+    default: return 0;
+  }
+}
+
+// The value of the element of TLV `tlv` (host-order fields to big-endian).
+void PutRadioValue(WireWriter& w, uint16_t tlv, const FixedSub& s, uint32_t vendor_id) {
+  switch (tlv) {
+    case 1: {  // radio, diversity, count at 3, antennas from 4 (no combiner)
+      const uint8_t n = std::min(s.b(3), kMaxAntennas);
+      w.u8(s.b(0));
+      w.u8(s.b(1));
+      w.u8(n);
+      w.bytes(s.span(4, n));
+      return;
+    }
+    case 2:  // radio, reserved, channel, CCA, energy detect threshold
+      w.bytes(s.span(0, 4));
+      w.u32(s.h32(4));
+      return;
+    case 3:  // radio, reserved, RTS, short and long retry, fragmentation, lifetimes
+      w.u8(s.b(0));
+      w.u8(s.b(1));
+      w.u16(s.h16(2));
+      w.u8(s.b(4));
+      w.u8(s.b(5));
+      w.u16(s.h16(6));
+      w.u32(s.h32(8));
+      w.u32(s.h32(12));
+      return;
+    case 4:  // radio, reserved, first channel, channels, maximum power
+      w.u8(s.b(0));
+      w.u8(s.b(1));
+      w.u16(s.h16(2));
+      w.u16(s.h16(4));
+      w.u16(s.h16(6));
+      return;
+    case 6:
+    case 7:  // radio, 8 rates
+      w.bytes(s.span(0, 9));
+      return;
+    case 8:  // radio, reserved, current power
+    case 26:  // radio, byte, u16
+      w.u8(s.b(0));
+      w.u8(s.b(1));
+      w.u16(s.h16(2));
+      return;
+    case 9: {  // radio, count, levels
+      const uint8_t n = std::min(s.b(1), kMaxPowerLevels);
+      w.u8(s.b(0));
+      w.u8(n);
+      w.bytes(s.span(2, n));
+      return;
+    }
+    case 10:
+    case 18:
+    case 23:
+    case 24:
+      if (tlv == 18) PutVendorHeader(w, vendor_id, 100, 2);
+      w.bytes(s.span(0, 2));
+      return;
+    case 11:  // radio, radio type bytes
+      w.bytes(s.span(0, 5));
+      return;
+    case 12:  // radio, preamble, BSSIDs, DTIM, BSSID, beacon period, country
+      w.bytes(s.span(0, 10));
+      w.u16(s.h16(10));
+      w.bytes(s.span(12, 4));
+      return;
+    case 13:  // radio, tagging policy, per queue both parameter sets
+      w.u8(s.b(0));
+      w.u8(s.b(1));
+      for (size_t q = 0; q < 4; ++q) {
+        PutQosGroup(w, s, 2 + 12 * q);
+        PutQosGroup(w, s, 50 + 12 * q);
+      }
+      return;
+    case 14:
+      PutVendorHeader(w, vendor_id, 147, 16);
+      w.bytes(s.span(0, 10));
+      w.zeros(6);
+      return;
+    case 15:
+      PutVendorHeader(w, vendor_id, 129, 76);
+      w.bytes(s.span(0, 76));
+      return;
+    case 16:  // radio, report period
+      w.u8(s.b(0));
+      w.u16(s.h16(2));
+      return;
+    case 19:
+    case 21:
+    case 22:  // radio, u32 at 4
+      w.u8(s.b(0));
+      w.u32(s.h32(4));
+      return;
+    case 25:
+      w.bytes(s.span(0, 3));
+      return;
+    case 27:
+      w.bytes(s.span(0, 7));
+      return;
+    default:
+      return;
+  }
+}
+
+void OutOfBound(int which) {
+  printf(" CW_GetRdBind CW_IsMsgOutBound%d\n", which);
+  fflush(stdout);
+}
+
+// The sub-record copy; false when memory runs out.
+bool StoreSub(CW_RDBIND_RADIO& radio, const CW_RDBIND_TLV& tlv, ByteView value) {
+  try {
+    Bytes copy(tlv.size, 0);
+    std::copy_n(value.begin(), std::min(value.size(), copy.size()), copy.begin());
+    radio.sub[tlv.slot] = std::move(copy);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+// The WTP a Config-state answer is for, or null after its debug line.
+CW_WTPCB* AnswerWtp(uint32_t wtp_id, const char* missing_line) {
+  CW_WTPCB* wtp = CW_AC_GetWTPByID(wtp_id);
+  if (!wtp) CwDebug(CW_DBG_ERROR, ZLOG_ERR, "%s", missing_line);
+  return wtp;
+}
+
+// Keeps a WRRM or WIDS answer for the Configuration Status Response.
+// False (nothing stored) when it cannot fit the block.
+bool StoreAnswerBlock(Bytes& block, const uint8_t* payload, size_t length, const char* peer,
+                      uint32_t apid) {
+  if (length > kCfgAnswerBlockMax || (length && !payload)) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+            " %s configuration of %zu bytes for AP %u exceeds its %zu-byte block, dropped.", peer,
+            length, apid, kCfgAnswerBlockMax);
+    return false;
+  }
+  block.assign(payload, payload + length);
+  return true;
+}
+
+size_t PayloadLen(const IpcHead& head, const uint8_t* payload) {
+  return payload ? head.payload_len : 0;
+}
+int OnSetRdBind(const IpcHead& head, const uint8_t* payload) {
+  return AC_IPC_ProcSetRdBind(head.wtp_id, payload, PayloadLen(head, payload));
+}
+int OnGetRdBind(const IpcHead& head, const uint8_t* payload) {
+  return AC_IPC_ProcGetRdBind(head.wtp_id, payload, PayloadLen(head, payload));
+}
+int OnWrrmScan(const IpcHead& head, const uint8_t* payload) {
+  return AC_IPC_ProcWrrmScan(head.wtp_id, payload, PayloadLen(head, payload));
+}
+int OnWidsCfg(const IpcHead& head, const uint8_t* payload) {
+  return AC_IPC_ProcWIDSCfg(head.wtp_id, payload, PayloadLen(head, payload));
+}
+
+}  // namespace
+
+const CW_RDBIND_TLV* CW_RdBindTlvByType(uint16_t type) {
+  for (const CW_RDBIND_TLV& tlv : kRdBindTlvs) {
+    if (tlv.type == type) return &tlv;
+  }
+  return nullptr;
+}
+
+int CW_GetRdBind(CW_RDBIND* record, const uint8_t* data, size_t length) {
+  if (!record) return 1;
+  if (length && (!data || reinterpret_cast<uintptr_t>(data) > UINTPTR_MAX - length)) {
+    OutOfBound(1);
+    return 1;
+  }
+  WireReader r(data, length);
+  bool invalid_radio = false;
+  while (r.remaining() > 0) {
+    uint16_t type = 0;
+    uint16_t declared = 0;
+    if (!r.u16(type) || !r.u16(declared) || declared > r.remaining()) {
+      OutOfBound(2);
+      return 1;
+    }
+    const CW_RDBIND_TLV* tlv = CW_RdBindTlvByType(type);
+    if (!tlv && type != kRdBindIdleTimeoutTlv) {
+      r.skip(declared);
+      continue;
+    }
+    // Known types advance by their fixed size, whatever the length field says.
+    ByteView value;
+    if (!r.view(tlv ? tlv->size : kRdBindIdleTimeoutSize, value)) {
+      OutOfBound(2);
+      return 1;
+    }
+    if (!tlv) {
+      HostReader(value).u32(record->idle_timeout);
+      continue;
+    }
+    const uint8_t radio_id = value[0];
+    if (!ValidRadio(radio_id)) {
+      invalid_radio = true;
+      continue;
+    }
+    CW_RDBIND_RADIO& radio = record->radios[radio_id - 1];
+    radio.radio_id = radio_id;
+    if (!StoreSub(radio, *tlv, value)) return 1;
+  }
+  if (invalid_radio) {
+    printf(" Radio num is invalid.\n");
+    fflush(stdout);
+    record->radio_count = 0;
+    return 0;
+  }
+  record->radio_count = CW_RdBindRadioCount(*record);
+  return 0;
+}
+
+int CW_FreeRdBind(CW_RDBIND* record) {
+  if (!record) return 0;
+  for (CW_RDBIND_RADIO& radio : record->radios) {
+    for (auto& sub : radio.sub) sub.reset();
+  }
+  return 0;
+}
+
+void CW_ClearRdBind(CW_RDBIND* record) {
+  if (!record) return;
+  CW_FreeRdBind(record);
+  record->idle_timeout = 0;
+  record->radio_count = 0;
+  for (CW_RDBIND_RADIO& radio : record->radios) radio.radio_id = 0;
+}
+
+int CW_RdBindSetSub(CW_RDBIND& record, uint8_t radio_id, uint16_t type, ByteView value) {
+  const CW_RDBIND_TLV* tlv = CW_RdBindTlvByType(type);
+  if (!tlv || !ValidRadio(radio_id)) return 1;
+  CW_RDBIND_RADIO& radio = record.radios[radio_id - 1];
+  radio.radio_id = radio_id;
+  return StoreSub(radio, *tlv, value) ? 0 : 1;
+}
+
+uint32_t CW_RdBindRadioCount(const CW_RDBIND& record) {
+  uint32_t count = 0;
+  for (const CW_RDBIND_RADIO& radio : record.radios) {
+    for (const CW_RDBIND_TLV& tlv : kRdBindTlvs) {
+      if (tlv.type != 15 && radio.sub[tlv.slot]) {
+        ++count;
+        break;
+      }
+    }
+  }
+  return count;
+}
+
+size_t CW_EncRdBindTlv(const CW_RDBIND& record, std::span<uint8_t> out) {
+  WireWriter w(out);
+  for (const CW_RDBIND_RADIO& radio : record.radios) {
+    for (uint16_t type : kWmacOrder) {
+      const CW_RDBIND_TLV& tlv = *CW_RdBindTlvByType(type);
+      const auto& sub = radio.sub[tlv.slot];
+      if (!sub) continue;
+      w.u16(tlv.type);
+      w.u16(tlv.size);
+      // Values are the sub-records byte for byte, always at the fixed size.
+      const size_t have = std::min<size_t>(sub->size(), tlv.size);
+      w.bytes(sub->data(), have);
+      w.zeros(tlv.size - have);
+    }
+  }
+  return w.ok() ? w.size() : 0;
+}
+
+int CW_AC_EncRdBindElems(CW_PKT& pkt, const CW_RDBIND& record, uint32_t vendor_id) {
+  bool ok = true;
+  for (const CW_RDBIND_RADIO& radio : record.radios) {
+    for (uint16_t type : kApOrder) {
+      const CW_RDBIND_TLV& tlv = *CW_RdBindTlvByType(type);
+      const auto& sub = radio.sub[tlv.slot];
+      if (!sub) continue;
+      CwElementWriter e(pkt, ElementOf(type));
+      PutRadioValue(e.w(), type, FixedSub(*sub, tlv.size), vendor_id);
+      ok = ok && e.ok();
+    }
+  }
+  return ok ? 0 : 1;
+}
+
+int CW_AC_CfgUpdRdBinding(CW_WTPCB* wtp, const CW_RDBIND& record) {
+  if (!wtp) return 1;
+  CwPktPtr pkt = CW_AC_PktMalloc();
+  if (!pkt) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to allocate packet for radio binding of AP %s.\n",
+            wtp->name.c_str());
+    return 1;
+  }
+  if (record.idle_timeout != 0) {
+    CwElementWriter e(*pkt, kIdleTimeoutElem);
+    e.w().u32(record.idle_timeout);
+  }
+  CW_AC_EncRdBindElems(*pkt, record, wtp->board_vendor_id);
+  CW_FinishCtlMsg(*pkt, CW_MSG_CFG_UPDATE_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_CFG_UPDATE_REQ));
+  CW_AC_SendCtlMsg(std::move(pkt), wtp);
+  return 0;
+}
+
+int AC_IPC_ProcSetRdBind(uint32_t wtp_id, const uint8_t* payload, size_t length) {
+  CW_WTPCB* wtp = AnswerWtp(
+      wtp_id, " Failed to find AP entry when processing Radio Binding message.");
+  if (!wtp) return 1;
+  CW_ClearRdBind(&wtp->rdbind);
+  if (CW_GetRdBind(&wtp->rdbind, payload, length) != 0) {
+    CW_ClearRdBind(&wtp->rdbind);
+    return 1;
+  }
+  CW_AC_CfgUpdRdBinding(wtp, wtp->rdbind);
+  CW_ClearRdBind(&wtp->rdbind);
+  return 0;
+}
+
+int AC_IPC_ProcGetRdBind(uint32_t wtp_id, const uint8_t* payload, size_t length) {
+  CW_WTPCB* wtp = AnswerWtp(
+      wtp_id, " Failed to find AP entry when processing getting radio binding.");
+  if (!wtp) return 1;
+  CW_ClearRdBind(&wtp->rdbind);
+  if (CW_GetRdBind(&wtp->rdbind, payload, length) != 0) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " GET RADIO BIND FOR AP %d ERROR.",
+            static_cast<int>(wtp->apid));
+    CW_ClearRdBind(&wtp->rdbind);
+    return 1;
+  }
+  wtp->wait_rdbind = 0;
+  CW_AC_CfgAnswersRendezvous(wtp);
+  return 0;
+}
+
+int AC_IPC_ProcWrrmScan(uint32_t wtp_id, const uint8_t* payload, size_t length) {
+  CW_WTPCB* wtp = AnswerWtp(
+      wtp_id, " Failed to find AP entry when processing rrm scanning message.");
+  if (!wtp) return 1;
+  if (!StoreAnswerBlock(wtp->wrrm_block, payload, length, "WRRM", wtp->apid)) return 1;
+  wtp->wait_wrrm = 0;
+  CW_AC_CfgAnswersRendezvous(wtp);
+  return 0;
+}
+
+int AC_IPC_ProcWIDSCfg(uint32_t wtp_id, const uint8_t* payload, size_t length) {
+  CW_WTPCB* wtp = AnswerWtp(
+      wtp_id, " Failed to find AP entry when processing WIDS config message.");
+  if (!wtp) return 1;
+  if (!StoreAnswerBlock(wtp->wids_block, payload, length, "WIDS", wtp->apid)) return 1;
+  wtp->wait_wids = 0;
+  CW_AC_CfgAnswersRendezvous(wtp);
+  return 0;
+}
+
+void AC_RegisterRdBindHandlers() {
+  AC_SetIpcHandler(2, OnSetRdBind);
+  AC_SetIpcHandler(3, OnGetRdBind);
+  AC_SetIpcHandler(16, OnWrrmScan);
+  AC_SetIpcHandler(25, OnWidsCfg);
+}
+
+void CW_SetCfgRespSender(CwCfgRespSender sender) { RespSender() = sender; }
+
+int CW_AC_CfgAnswersRendezvous(CW_WTPCB* wtp) {
+  if (!wtp || wtp->state != CW_STATE_CONFIG) return 0;
+  if (wtp->wait_rdbind || wtp->wait_wrrm || wtp->wait_wids) return 0;
+  if (wtp->chg_state_timer.Running()) return 0;
+  if (CwCfgRespSender send = RespSender()) {
+    send(wtp);
+  } else {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No Config Status Response sender for AP %s.\n",
+            wtp->name.c_str());
+  }
+  CW_FreeRdBind(&wtp->rdbind);
+  wtp->cfg_ipc_timer.Cancel();
+  thread_master* master = CW_Master();
+  if (!master ||
+      !wtp->chg_state_timer.StartIfIdle(master, 10, CW_AC_ChgStateTimerHandler, wtp)) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to start change state timer of AP %s.\n",
+            wtp->name.c_str());
+  }
+  return 1;
+}
+
+void CW_RdBindReset() { RespSender() = nullptr; }

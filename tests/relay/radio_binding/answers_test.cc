@@ -1,0 +1,223 @@
+// The WMAC answers of the Config state (radio binding 3, scan settings 16,
+// WIDS configuration 25), their completion rule, and SET-RDBIND (2), all
+// through the WMAC dispatcher on a manual clock.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <string>
+
+#include "cli/model.h"
+#include "daemon/debug.h"
+#include "platform/fail_inject.h"
+#include "platform/log.h"
+#include "registry/session.h"
+#include "registry/tables.h"
+#include "relay/radio_binding.h"
+#include "relay/wmac.h"
+#include "support/lab.h"
+#include "support/scenario.h"
+#include "support/truncation.h"
+#include "transport/sendq.h"
+
+namespace capwap::test {
+namespace {
+
+using testing::internal::CaptureStdout;
+
+enum : uint32_t { kSetRdBind = 2, kGetRdBind = 3, kWrrmScan = 16, kWidsCfg = 25 };
+
+// What the response sender saw each time it was called.
+struct SenderLog {
+  int calls = 0;
+  bool binding_present = false;
+};
+SenderLog& Sends() {
+  static SenderLog log;
+  return log;
+}
+int RecordingSender(CW_WTPCB* wtp) {
+  ++Sends().calls;
+  Sends().binding_present = wtp->rdbind.radios[0].sub[10].has_value();
+  return 0;
+}
+
+const Bytes kBinding = Cat({U16(10), U16(2), Hex("01 01"), U16(17), U16(4), HostU32(300)});
+const Bytes kScan = Hex("00 25 00 02 aa bb");
+const Bytes kWids = Hex("00 25 00 01 cc");
+
+class RdBindAnswers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(CW_AC_WtpTableInit(), 0);
+    CW_APMODEL model;
+    model.name = "model-x";
+    model.radio_count = 1;
+    model.radios[0].modes = 1;
+    ASSERT_EQ(CW_ApModelStore(model), 0);
+    wtp_ = CW_AC_CreateWTP("model-x", 1, "ap1", 0);
+    ASSERT_NE(wtp_, nullptr);
+    AC_RegisterRdBindHandlers();
+    CW_SetCfgRespSender(RecordingSender);
+    Sends() = SenderLog{};
+    g_ulCwDebugBitmap = CW_DBG_ALL;
+  }
+
+  // The state a decoded Configuration Status Request leaves.
+  void EnterConfig() {
+    wtp_->state = CW_STATE_CONFIG;
+    wtp_->wait_rdbind = wtp_->wait_wrrm = wtp_->wait_wids = 1;
+    ASSERT_TRUE(wtp_->cfg_ipc_timer.Start(lab_.master(), 10, CW_AC_IPCTimerHandler, wtp_));
+  }
+  void Deliver(uint32_t type, const Bytes& payload, uint32_t wtp_id = 1) {
+    IpcHead head;
+    head.msg_type = type;
+    head.wtp_id = wtp_id;
+    head.payload_len = static_cast<uint32_t>(payload.size());
+    AC_ProcIPCPkt(head, payload.empty() ? nullptr : payload.data());
+  }
+  void DropQueue() {
+    CW_FreeSndQue(&wtp_->sndq);
+    wtp_->retrans_timer.Cancel();
+  }
+  const Bytes& AnswerOf(uint32_t type) const {
+    return type == kGetRdBind ? kBinding : type == kWrrmScan ? kScan : kWids;
+  }
+
+  DaemonContext lab_;
+  LogCapture log_;
+  CW_WTPCB* wtp_ = nullptr;
+};
+
+TEST_F(RdBindAnswers, EveryOrderCompletesOnTheLastAnswerAndSendsOnce) {
+  std::array<uint32_t, 3> order{kGetRdBind, kWrrmScan, kWidsCfg};
+  std::sort(order.begin(), order.end());
+  do {
+    const std::string name = std::to_string(order[0]) + "," + std::to_string(order[1]) + "," +
+                             std::to_string(order[2]);
+    __CW_AC_HandleTunnelDown(wtp_, "test", __LINE__);
+    Sends() = SenderLog{};
+    EnterConfig();
+    Deliver(order[0], AnswerOf(order[0]));
+    Deliver(order[1], AnswerOf(order[1]));
+    EXPECT_EQ(Sends().calls, 0) << name;
+    EXPECT_TRUE(wtp_->cfg_ipc_timer.Running()) << name;
+    Deliver(order[2], AnswerOf(order[2]));
+    EXPECT_EQ(Sends().calls, 1) << name;
+    EXPECT_TRUE(Sends().binding_present) << name << ": the response carries the binding";
+    EXPECT_FALSE(wtp_->rdbind.radios[0].sub[10]) << name << ": released after the response";
+    EXPECT_FALSE(wtp_->cfg_ipc_timer.Running()) << name;
+    EXPECT_TRUE(wtp_->chg_state_timer.Running()) << name;
+    EXPECT_EQ(wtp_->wrrm_block, kScan) << name;
+    EXPECT_EQ(wtp_->wids_block, kWids) << name;
+    // A repeated answer while the change-state wait runs sends nothing more.
+    Deliver(order[1], AnswerOf(order[1]));
+    EXPECT_EQ(Sends().calls, 1) << name;
+  } while (std::next_permutation(order.begin(), order.end()));
+}
+
+TEST_F(RdBindAnswers, WidsBeforeWmacOnlyClearsItsFlag) {
+  EnterConfig();
+  Deliver(kWidsCfg, kWids);
+  EXPECT_EQ(wtp_->wait_wids, 0);
+  EXPECT_EQ(wtp_->wait_rdbind, 1);
+  EXPECT_EQ(wtp_->wait_wrrm, 1);
+  EXPECT_EQ(Sends().calls, 0);
+  // An empty scan answer counts as an answer.
+  Deliver(kWrrmScan, {});
+  EXPECT_EQ(wtp_->wait_wrrm, 0);
+  EXPECT_TRUE(wtp_->wrrm_block.empty());
+  EXPECT_EQ(Sends().calls, 0);
+  Deliver(kGetRdBind, kBinding);
+  EXPECT_EQ(Sends().calls, 1);
+  EXPECT_EQ(wtp_->rdbind.idle_timeout, 300u) << "the idle timeout stays for the response";
+}
+
+TEST_F(RdBindAnswers, AnswersOutsideConfigAreKeptAndSendNothing) {
+  wtp_->state = CW_STATE_JOIN;
+  Deliver(kGetRdBind, kBinding);
+  Deliver(kWrrmScan, kScan);
+  Deliver(kWidsCfg, kWids);
+  EXPECT_EQ(Sends().calls, 0);
+  EXPECT_TRUE(wtp_->rdbind.radios[0].sub[10]) << "parsed and kept";
+  EXPECT_EQ(wtp_->wrrm_block, kScan);
+  EXPECT_EQ(wtp_->wids_block, kWids);
+  EXPECT_FALSE(wtp_->chg_state_timer.Running());
+}
+
+TEST_F(RdBindAnswers, ResponseThenTenSecondsWithoutChangeStateEndsTheSession) {
+  EnterConfig();
+  for (uint32_t type : {kGetRdBind, kWrrmScan, kWidsCfg}) Deliver(type, AnswerOf(type));
+  ASSERT_EQ(Sends().calls, 1);
+  lab_.RunFor(9);
+  EXPECT_EQ(wtp_->state, CW_STATE_CONFIG);
+  lab_.RunFor(1);
+  EXPECT_EQ(wtp_->state, CW_STATE_IDLE);
+  EXPECT_FALSE(log_.Contains(" IPC timer expired")) << "the IPC wait was cancelled";
+}
+
+TEST_F(RdBindAnswers, DroppedAnswersKeepTheirFlags) {
+  EnterConfig();
+  CaptureStdout();
+  Deliver(kGetRdBind, Hex("00 0a 00 05 01 01"));
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), " CW_GetRdBind CW_IsMsgOutBound2\n");
+  EXPECT_TRUE(log_.Contains(" GET RADIO BIND FOR AP 1 ERROR."));
+  EXPECT_EQ(wtp_->wait_rdbind, 1);
+  EXPECT_FALSE(wtp_->rdbind.radios[0].sub[10]);
+
+  Deliver(kWrrmScan, Bytes(kCfgAnswerBlockMax + 1, 0x37));
+  EXPECT_EQ(wtp_->wait_wrrm, 1);
+  EXPECT_TRUE(wtp_->wrrm_block.empty());
+  Deliver(kWidsCfg, Bytes(kCfgAnswerBlockMax, 0x25));
+  EXPECT_EQ(wtp_->wait_wids, 0) << "a block of the largest size is kept";
+  EXPECT_EQ(Sends().calls, 0);
+
+  // Answers for an AP that does not exist.
+  log_.Clear();
+  Deliver(kSetRdBind, kBinding, 9);
+  Deliver(kGetRdBind, kBinding, 9);
+  Deliver(kWrrmScan, kScan, 9);
+  Deliver(kWidsCfg, kWids, 9);
+  for (const char* line : {" Failed to find AP entry when processing Radio Binding message.",
+                           " Failed to find AP entry when processing getting radio binding.",
+                           " Failed to find AP entry when processing rrm scanning message.",
+                           " Failed to find AP entry when processing WIDS config message."}) {
+    EXPECT_TRUE(log_.Contains(line)) << line;
+  }
+}
+
+TEST_F(RdBindAnswers, SetRdBindSendsOneConfigurationUpdateInAnyState) {
+  wtp_->board_vendor_id = 0x0000A1B2;
+  Deliver(kSetRdBind, kBinding);
+  ASSERT_EQ(wtp_->sndq.count, 1u);
+  const CW_PKT& request = *wtp_->sndq.ring[wtp_->sndq.head];
+  const DecodedMessage msg = DecodeMessage(ByteView(request.buffer).first(request.length));
+  EXPECT_EQ(msg.ctl.msg_type, static_cast<uint32_t>(CW_MSG_CFG_UPDATE_REQ));
+  ASSERT_TRUE(msg.complete);
+  ASSERT_EQ(msg.elements.size(), 2u);
+  EXPECT_EQ(msg.elements[0].type, 23) << "Idle Timeout first";
+  EXPECT_EQ(Bytes(msg.elements[0].value.begin(), msg.elements[0].value.end()), U32(300));
+  EXPECT_EQ(msg.elements[1].type, 31);
+  EXPECT_FALSE(wtp_->rdbind.radios[0].sub[10]) << "released once sent";
+  EXPECT_EQ(wtp_->rdbind.idle_timeout, 0u);
+
+  // An idle timeout of 0 gives no Idle Timeout element; a bad list, no request.
+  DropQueue();
+  Deliver(kSetRdBind, Cat({U16(17), U16(4), HostU32(0), U16(10), U16(2), Hex("02 01")}));
+  ASSERT_EQ(wtp_->sndq.count, 1u);
+  const CW_PKT& second = *wtp_->sndq.ring[wtp_->sndq.head];
+  const DecodedMessage plain = DecodeMessage(ByteView(second.buffer).first(second.length));
+  ASSERT_EQ(plain.elements.size(), 1u);
+  EXPECT_EQ(plain.elements[0].type, 31);
+  DropQueue();
+  CaptureStdout();
+  Deliver(kSetRdBind, Hex("00 0a"));
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(wtp_->sndq.count, 0u);
+
+  FailNext(FailFamily::kPacketAlloc, 1);
+  EXPECT_EQ(CW_AC_CfgUpdRdBinding(wtp_, CW_RDBIND{}), 1);
+}
+
+}  // namespace
+}  // namespace capwap::test
