@@ -12,6 +12,7 @@
 #include "platform/lib.h"
 #include "platform/timer.h"
 #include "registry/tables.h"
+#include "relay/cfg_update.h"
 #include "relay/wmac.h"
 #include "transport/codec.h"
 #include "transport/sockets.h"
@@ -88,9 +89,10 @@ int AC_IPC_ProcAddApToGroup(const IpcHead& head, const uint8_t* payload) {
   wtp->group_ac.ipv4 = group.controlled_ac_ipv4;
   wtp->group_ac.ipv6 = group.controlled_ac_ipv6;
   if (wtp->state == CW_STATE_RUN && !group.ac_hostname.empty()) {
-    // TODO: push the group's AC host name as item 37 (AC_Enc_AcHostNameElem)
-    // with CW_AC_SndCfgUpdReqItem(wtp, 37, ...) once the Configuration
-    // Update item sender exists.
+    std::array<uint8_t, kAcHostNameElemSize> host_name{};
+    CwRefItem item;
+    AC_Enc_AcHostNameElem(group, item, host_name);
+    CW_AC_SndCfgUpdReqItem(wtp, CW_ITEM_VENDOR_PAYLOAD, item.Item());
   }
   CW_WTP_Mark_Store(wtp);
   CW_AC_StoreWTP(wtp);

@@ -20,6 +20,7 @@
 #include "platform/thread.h"
 #include "registry/hash.h"
 #include "registry/tables.h"
+#include "relay/cfg_update.h"
 #include "relay/radio_binding.h"
 #include "relay/wmac.h"
 #include "transport/codec.h"
@@ -61,6 +62,7 @@ void ResetAllGlobals() {
   AC_KeepAliveReset();
   WMAC_AC_IPC_Reset();
   AC_ResetIpcHandlers();
+  CW_CfgUpdateReset();
   CW_RdBindReset();
   AC_ResetMsgHandlers();
   CW_ApModelReset();

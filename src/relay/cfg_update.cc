@@ -1,0 +1,452 @@
+// The Configuration Update item encoder and sender, the AC host-name vendor
+// payload, and WMAC's generic item request (type 14).
+#include "relay/cfg_update.h"
+
+#include <cstring>
+
+#include "cli/apgroup.h"
+#include "daemon/debug.h"
+#include "platform/identity.h"
+#include "registry/tables.h"
+#include "relay/vap_enc.h"
+#include "relay/wmac.h"
+#include "transport/codec.h"
+#include "transport/sendq.h"
+
+using capwap::ByteView;
+using capwap::HostWriter;
+using capwap::WireWriter;
+
+namespace {
+
+constexpr size_t kRefRecordSize = 4;  // u16 length or u8 count, then the reference
+constexpr size_t kMacAclEntrySize = 7;
+constexpr size_t kImageDescriptorSize = 108;
+constexpr size_t kQosRecordSize = 98;
+
+// What an item's encoder reads and where its element goes.
+struct ItemInput {
+  CwHostRecord& record;
+  ByteView referenced;
+  uint32_t vendor_id;
+};
+using ItemEncoder = void (*)(ItemInput& in, WireWriter& w);
+// The record size of an item whose size depends on a count in the record.
+using ItemSizer = size_t (*)(ByteView record);
+
+struct ItemRow {
+  uint32_t item;
+  size_t record_size;  // fixed size; ignored when sizer is set
+  ItemSizer sizer;
+  ItemEncoder encode;
+};
+
+uint8_t Low8(uint16_t v) { return static_cast<uint8_t>(v & 0xFF); }
+
+// The byte at `offset`, or `fallback` when the record is shorter.
+size_t CountAt(ByteView record, size_t offset, size_t fallback) {
+  CwHostRecord r(record);
+  uint8_t n = r.U8(offset);
+  return r.ok() ? n : fallback;
+}
+
+// One group of a WTP Quality of Service table entry (12 bytes in, 10 out).
+void WriteQosGroup(CwHostRecord& r, size_t entry, WireWriter& w) {
+  w.u8(Low8(r.U16(entry)));
+  w.u16(r.U16(entry + 2));
+  w.u16(r.U16(entry + 4));
+  w.u8(Low8(r.U16(entry + 6)));
+  w.u16(r.U16(entry + 8));
+  w.u16(r.U16(entry + 10));
+}
+
+void WriteQos(ItemInput& in, WireWriter& w) {
+  constexpr size_t kFirstTable = 2, kSecondTable = 50, kEntrySize = 12;
+  CwHostRecord& r = in.record;
+  w.u8(r.U8(0));  // radio ID
+  w.u8(r.U8(1));  // tagging policy
+  for (size_t q = 0; q < 4; ++q) {
+    WriteQosGroup(r, kFirstTable + q * kEntrySize, w);
+    WriteQosGroup(r, kSecondTable + q * kEntrySize, w);
+  }
+}
+
+void WriteMacAcl(ItemInput& in, WireWriter& w) {
+  uint8_t count = in.record.U8(0);
+  w.u8(count);
+  w.bytes(in.referenced.first(count * kMacAclEntrySize));
+}
+
+// The encoders of the item table. Offsets are record offsets.
+constexpr ItemRow kItems[] = {
+    {CW_ITEM_AC_NAME_PRIORITY, 33, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       w.u8(in.record.U8(0));
+       w.bytes(in.record.View(1, 32));
+     }},
+    {CW_ITEM_AC_TIMESTAMP, 4, nullptr,
+     [](ItemInput& in, WireWriter& w) { w.u32(in.record.U32(0)); }},
+    {CW_ITEM_ADD_MAC_ACL, 1, nullptr, WriteMacAcl},
+    {CW_ITEM_CAPWAP_TIMERS, 2, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       w.u8(in.record.U8(0));  // discovery interval
+       w.u8(in.record.U8(1));  // echo interval
+     }},
+    {CW_ITEM_DEL_MAC_ACL, 1, nullptr, WriteMacAcl},
+    {CW_ITEM_IDLE_TIMEOUT, 4, nullptr,
+     [](ItemInput& in, WireWriter& w) { w.u32(in.record.U32(0)); }},
+    {CW_ITEM_IMAGE_ID, 4 + kImageDescriptorSize, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       w.u32(in.vendor_id);
+       w.bytes(in.record.View(4, kImageDescriptorSize));
+     }},
+    {CW_ITEM_LOCATION, 32, nullptr,
+     [](ItemInput& in, WireWriter& w) { w.bytes(in.record.View(0, 32)); }},
+    {CW_ITEM_RADIO_ADMIN_STATE, 2, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       w.u8(in.record.U8(0));
+       w.u8(in.record.U8(1));
+     }},
+    {CW_ITEM_STATS_TIMER, 2, nullptr,
+     [](ItemInput& in, WireWriter& w) { w.u16(in.record.U16(0)); }},
+    {CW_ITEM_VENDOR_PAYLOAD, 2, nullptr,
+     [](ItemInput& in, WireWriter& w) { w.bytes(in.referenced.first(in.record.U16(0))); }},
+    {CW_ITEM_WTP_FALLBACK, 1, nullptr,
+     [](ItemInput& in, WireWriter& w) { w.u8(in.record.U8(0)); }},
+    {CW_ITEM_WTP_NAME, 32, nullptr,
+     [](ItemInput& in, WireWriter& w) { w.bytes(in.record.View(0, 32)); }},
+    {CW_ITEM_STATIC_IP, 13, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       w.u32(in.record.U32(0));  // address
+       w.u32(in.record.U32(4));  // netmask
+       w.u32(in.record.U32(8));  // gateway
+       w.u8(in.record.U8(12));   // static flag
+     }},
+    {CW_ITEM_LAN_IP, 8, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       w.u32(in.record.U32(0));
+       w.u32(in.record.U32(4));
+     }},
+    {CW_ITEM_LAN_DHCP, 12, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       for (size_t off = 0; off < 12; off += 4) w.u32(in.record.U32(off));
+     }},
+    {CW_ITEM_DNS_SERVERS, 16, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       for (size_t off = 0; off < 16; off += 4) w.u32(in.record.U32(off));
+     }},
+    {CW_ITEM_N2N_SERVER, 6, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       w.u32(in.record.U32(0));
+       w.u16(in.record.U16(4));
+     }},
+    {CW_ITEM_ELEM57, 130, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       w.bytes(in.record.View(0, 128));
+       w.u16(in.record.U16(128));
+     }},
+    {CW_ITEM_LED_MODE, 1, nullptr,
+     [](ItemInput& in, WireWriter& w) { w.u8(in.record.U8(0)); }},
+    {CW_ITEM_ANTENNA_FLAGS, 1, nullptr,
+     [](ItemInput& in, WireWriter& w) { w.u8(in.record.U8(0)); }},
+    {CW_ITEM_MESH, 3, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       w.u8(in.record.U8(0));  // role
+       w.u8(in.record.U8(1));  // mesh ID
+       w.u8(in.record.U8(2));  // data path
+     }},
+    {CW_ITEM_RETRANS_INTERVAL, 2, nullptr,
+     [](ItemInput& in, WireWriter& w) { w.u8(Low8(in.record.U16(0))); }},
+    {CW_ITEM_LAN_PORT_ADMIN, 2, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       w.u8(in.record.U8(0));  // port
+       w.u8(in.record.U8(1));  // enabled
+     }},
+    {CW_ITEM_MAX_RETRANS, 2, nullptr,
+     [](ItemInput& in, WireWriter& w) { w.u8(Low8(in.record.U16(0))); }},
+    {CW_ITEM_80211_ANTENNA, 0,
+     [](ByteView record) { return 4 + CountAt(record, 3, 0); },
+     [](ItemInput& in, WireWriter& w) {
+       uint8_t count = in.record.U8(3);
+       w.u8(in.record.U8(0));  // radio ID
+       w.u8(in.record.U8(1));  // diversity
+       w.u8(count);            // no combiner byte goes out
+       w.bytes(in.record.View(4, count));
+     }},
+    {CW_ITEM_80211_DSSS, 8, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       for (size_t off = 0; off < 4; ++off) w.u8(in.record.U8(off));
+       w.u32(in.record.U32(4));
+     }},
+    {CW_ITEM_80211_MAC_OPERATION, 16, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       w.u8(in.record.U8(0));
+       w.u8(in.record.U8(1));
+       w.u16(in.record.U16(2));
+       w.u8(in.record.U8(4));
+       w.u8(in.record.U8(5));
+       w.u16(in.record.U16(6));
+       w.u32(in.record.U32(8));
+       w.u32(in.record.U32(12));
+     }},
+    {CW_ITEM_80211_MULTI_DOMAIN, 8, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       w.u8(in.record.U8(0));
+       w.u8(in.record.U8(1));
+       for (size_t off = 2; off < 8; off += 2) w.u16(in.record.U16(off));
+     }},
+    // The AP reads a 12-octet value: the 8 record octets, then 4 zero octets.
+    {CW_ITEM_80211_OFDM, 8, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       for (size_t off = 0; off < 4; ++off) w.u8(in.record.U8(off));
+       w.u32(in.record.U32(4));
+       w.zeros(4);
+     }},
+    {CW_ITEM_80211_RATE_SET, 9, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       w.u8(in.record.U8(0));
+       w.bytes(in.record.View(1, 8));
+     }},
+    {CW_ITEM_80211_SUPPORTED_RATES, 9, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       w.u8(in.record.U8(0));
+       w.bytes(in.record.View(1, 8));
+     }},
+    {CW_ITEM_80211_TX_POWER, 4, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       w.u8(in.record.U8(0));
+       w.u8(in.record.U8(1));
+       w.u16(in.record.U16(2));
+     }},
+    {CW_ITEM_80211_TX_POWER_LEVEL, 0,
+     [](ByteView record) { return 2 + CountAt(record, 1, 0); },
+     [](ItemInput& in, WireWriter& w) {
+       uint8_t count = in.record.U8(1);
+       w.u8(in.record.U8(0));
+       w.u8(count);
+       w.bytes(in.record.View(2, count));
+     }},
+    {CW_ITEM_80211_WTP_QOS, kQosRecordSize, nullptr, WriteQos},
+    {CW_ITEM_80211_RADIO_CONFIG, 16, nullptr,
+     [](ItemInput& in, WireWriter& w) {
+       for (size_t off = 0; off < 4; ++off) w.u8(in.record.U8(off));
+       w.bytes(in.record.View(4, 6));   // BSSID
+       w.u16(in.record.U16(10));        // beacon period
+       w.bytes(in.record.View(12, 4));  // country string
+     }},
+};
+
+const ItemRow* FindItem(uint32_t item) {
+  for (const ItemRow& row : kItems) {
+    if (row.item == item) return &row;
+  }
+  return nullptr;
+}
+
+size_t RowRecordSize(const ItemRow& row, ByteView record) {
+  return row.sizer ? row.sizer(record) : row.record_size;
+}
+
+// The referenced bytes an item needs, read from its record (which the
+// caller has checked holds the count or length).
+size_t ReferencedSize(uint32_t item, ByteView record) {
+  CwHostRecord r(record);
+  if (item == CW_ITEM_ADD_MAC_ACL || item == CW_ITEM_DEL_MAC_ACL) {
+    return r.U8(0) * kMacAclEntrySize;
+  }
+  if (item == CW_ITEM_VENDOR_PAYLOAD || CW_ItemIsCallerBuilt(item)) return r.U16(0);
+  return 0;
+}
+
+// True when the data holds everything the item reads; a debug line when not.
+bool ItemDataFits(uint32_t item, const CwCfgItem& data) {
+  size_t need = CW_ItemRecordSize(item, data.record);
+  if (data.record.size() < need) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+            " Configuration Update item %u needs %zu record bytes, %zu given; dropped.", item,
+            need, data.record.size());
+    return false;
+  }
+  size_t referenced = ReferencedSize(item, data.record);
+  if (data.referenced.size() < referenced) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+            " Configuration Update item %u refers to %zu bytes, %zu given; dropped.", item,
+            referenced, data.referenced.size());
+    return false;
+  }
+  return true;
+}
+
+// Appends the item's element; false when nothing could be appended for a
+// reason other than the item having no element.
+bool AppendItem(CW_PKT& pkt, uint32_t item, const CwCfgItem& data, uint32_t vendor_id) {
+  if (!ItemDataFits(item, data)) return false;
+  if (CW_ItemIsCallerBuilt(item)) {
+    CwHostRecord r(data.record);
+    return CW_PktAppendRaw(pkt, data.referenced.first(r.U16(0))) == 0;
+  }
+  if (item == CW_ITEM_VIRTUAL_AP) {
+    if (data.record.empty()) return true;
+    return CAPWAP_ENC_VapMsgIE(pkt, data.record.data(), vendor_id) == 0;
+  }
+  const ItemRow* row = FindItem(item);
+  if (!row) return true;  // items 2, 3, 16 and unknown items: no element
+  CwHostRecord record(data.record);
+  ItemInput in{record, data.referenced, vendor_id};
+  CwElementWriter element(pkt, static_cast<uint16_t>(item));
+  row->encode(in, element.w());
+  return record.ok() && element.ok();
+}
+
+int SendRequest(CW_WTPCB* wtp, CwPktPtr pkt) {
+  CW_FinishCtlMsg(*pkt, CW_MSG_CFG_UPDATE_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_CFG_UPDATE_REQ));
+  return CW_AC_SendCtlMsg(std::move(pkt), wtp);
+}
+
+}  // namespace
+
+// --- Records --------------------------------------------------------------
+
+CwRefItem CwRefItem::Length(uint16_t length, ByteView bytes) {
+  CwRefItem item;
+  HostWriter(item.record.data(), item.record.size()).u16(length);
+  item.referenced = bytes;
+  return item;
+}
+
+CwRefItem CwRefItem::Count(uint8_t count, ByteView entries) {
+  CwRefItem item;
+  item.record[0] = count;
+  item.referenced = entries;
+  return item;
+}
+
+std::array<uint8_t, 1> CW_ItemU8(uint8_t value) { return {value}; }
+
+std::array<uint8_t, 2> CW_ItemU16(uint16_t value) {
+  std::array<uint8_t, 2> out{};
+  HostWriter(out.data(), out.size()).u16(value);
+  return out;
+}
+
+std::array<uint8_t, 4> CW_ItemU32(uint32_t value) {
+  std::array<uint8_t, 4> out{};
+  HostWriter(out.data(), out.size()).u32(value);
+  return out;
+}
+
+std::array<uint8_t, 13> CwItemStaticIp::Record() const {
+  std::array<uint8_t, 13> out{};
+  HostWriter w(out.data(), out.size());
+  w.u32(addr);     // @0
+  w.u32(netmask);  // @4
+  w.u32(gateway);  // @8
+  w.u8(is_static);  // @12
+  return out;
+}
+
+std::array<uint8_t, 8> CwItemLanIp::Record() const {
+  std::array<uint8_t, 8> out{};
+  HostWriter w(out.data(), out.size());
+  w.u32(addr);       // @0
+  w.u32(prefixlen);  // @4
+  return out;
+}
+
+std::array<uint8_t, 12> CwItemDhcpRange::Record() const {
+  std::array<uint8_t, 12> out{};
+  HostWriter w(out.data(), out.size());
+  w.u32(low);    // @0
+  w.u32(high);   // @4
+  w.u32(lease);  // @8
+  return out;
+}
+
+std::array<uint8_t, 16> CwItemDnsServers::Record() const {
+  std::array<uint8_t, 16> out{};
+  HostWriter w(out.data(), out.size());
+  for (uint32_t server : servers) w.u32(server);  // @0, 4, 8, 12
+  return out;
+}
+
+std::array<uint8_t, 6> CwItemN2nServer::Record() const {
+  std::array<uint8_t, 6> out{};
+  HostWriter w(out.data(), out.size());
+  w.u32(addr);  // @0
+  w.u16(port);  // @4
+  return out;
+}
+
+// --- Encoder and sender ---------------------------------------------------
+
+size_t CW_ItemRecordSize(uint32_t item, ByteView record) {
+  if (item == CW_ITEM_ADD_MAC_ACL || item == CW_ITEM_DEL_MAC_ACL) return 1;
+  if (item == CW_ITEM_VENDOR_PAYLOAD || CW_ItemIsCallerBuilt(item)) return 2;
+  const ItemRow* row = FindItem(item);
+  return row ? RowRecordSize(*row, record) : 0;
+}
+
+int CW_AC_FillSCfgUpdReqItem(CW_PKT& pkt, uint32_t item, const CwCfgItem& data,
+                             uint32_t vendor_id) {
+  AppendItem(pkt, item, data, vendor_id);
+  return 0;
+}
+
+int CW_AC_SndCfgUpdReqItem(CW_WTPCB* wtp, uint32_t item, const CwCfgItem& data) {
+  if (!wtp) return 1;
+  CwPktPtr pkt = CW_AC_PktMalloc();
+  if (!pkt) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+            " No packet for the Configuration Update Request of item %u to AP %u.", item,
+            wtp->apid);
+    return 1;
+  }
+  if (!AppendItem(*pkt, item, data, wtp->board_vendor_id)) return 1;
+  return SendRequest(wtp, std::move(pkt));
+}
+
+int AC_Enc_AcHostNameElem(const CW_APGROUP& group, CwRefItem& item,
+                          std::array<uint8_t, kAcHostNameElemSize>& buffer) {
+  constexpr uint16_t kHostNameElemId = 2;
+  constexpr uint16_t kHostNameLen = 32;
+  WireWriter w(buffer.data(), buffer.size());
+  w.u32(g_uiOid);
+  w.u16(kHostNameElemId);
+  w.u16(kHostNameLen);
+  w.fixed_str(group.ac_hostname, kHostNameLen);
+  item = CwRefItem::Length(kAcHostNameElemSize, buffer);
+  return 0;
+}
+
+// --- WMAC type 14 ---------------------------------------------------------
+
+namespace {
+
+// A WMAC payload as item data: by-reference items carry their bytes inline
+// from offset 4, where an in-process record would hold the pointer.
+CwCfgItem ItemFromPayload(uint32_t item, ByteView payload) {
+  bool by_reference = item == CW_ITEM_ADD_MAC_ACL || item == CW_ITEM_DEL_MAC_ACL ||
+                      item == CW_ITEM_VENDOR_PAYLOAD || CW_ItemIsCallerBuilt(item);
+  if (!by_reference) return CwCfgItem(payload);
+  if (payload.size() <= kRefRecordSize) return CwCfgItem(payload);
+  return CwCfgItem(payload.first(kRefRecordSize), payload.subspan(kRefRecordSize));
+}
+
+}  // namespace
+
+int AC_IPC_ProcCfgUpdReq(const IpcHead& head, const uint8_t* payload) {
+  CW_WTPCB* wtp = CW_AC_GetWTPByID(head.wtp_id);
+  if (!wtp) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+            " Failed to find AP entry when processing Config Update Request.");
+    return 1;
+  }
+  if (head.param == CW_ITEM_VIRTUAL_AP) {
+    // The virtual AP encoder reads a profile object, which no payload is.
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Configuration Update item %u is not taken from WMAC.",
+            head.param);
+    return 1;
+  }
+  ByteView bytes = payload ? ByteView(payload, head.payload_len) : ByteView{};
+  return CW_AC_SndCfgUpdReqItem(wtp, head.param, ItemFromPayload(head.param, bytes));
+}

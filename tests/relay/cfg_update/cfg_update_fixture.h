@@ -1,0 +1,176 @@
+// Fixture of the Configuration Update tests: the relay fixture (daemon on a
+// manual clock, WMAC listener, peer simulator playing WMAC) plus the IPv4
+// control socket on loopback and WTPs whose control endpoint is a loopback
+// UDP socket, so each request is caught as the WTP receives it and decoded
+// with the project's codec.
+#pragma once
+
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <optional>
+#include <vector>
+
+#include "relay/cfg_update.h"
+#include "relay/relay_fixture.h"
+#include "support/scenario.h"
+#include "support/truncation.h"
+#include "transport/codec.h"
+#include "transport/recv.h"
+#include "transport/sockets.h"
+
+namespace capwap::test {
+
+inline constexpr uint32_t kWtpVendor = 0x00A1B2C3;
+
+// A UDP socket on 127.0.0.1 standing for a WTP's control (or data) end.
+class UdpEndpoint {
+ public:
+  UdpEndpoint() {
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    socklen_t len = sizeof sa;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
+    port_ = ntohs(sa.sin_port);
+  }
+  ~UdpEndpoint() { close(fd_); }
+  UdpEndpoint(const UdpEndpoint&) = delete;
+  UdpEndpoint& operator=(const UdpEndpoint&) = delete;
+
+  int fd() const { return fd_; }
+  uint16_t port() const { return port_; }
+  CW_ADDR Addr() const {
+    CW_ADDR a;
+    a.SetIpv4(INADDR_LOOPBACK);
+    a.port = port_;
+    return a;
+  }
+  sockaddr_in Sockaddr() const {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = htons(port_);
+    return sa;
+  }
+  std::vector<Bytes> Drain() const {
+    std::vector<Bytes> out;
+    for (;;) {
+      Bytes buf(65536);
+      ssize_t n = recv(fd_, buf.data(), buf.size(), MSG_DONTWAIT);
+      if (n < 0) break;
+      buf.resize(static_cast<size_t>(n));
+      out.push_back(std::move(buf));
+    }
+    return out;
+  }
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
+};
+
+// The bytes of one element: type, length, value.
+inline Bytes ElementBytes(const CwElement& e) {
+  Bytes out(4 + e.value.size());
+  WireWriter w(out.data(), out.size());
+  w.u16(e.type);
+  w.u16(static_cast<uint16_t>(e.value.size()));
+  w.bytes(e.value);
+  return out;
+}
+
+class CfgUpdateLab : public RelayTest {
+ protected:
+  void SetUp() override {
+    RelayTest::SetUp();
+    AC_RegisterCfgUpdateHandlers();
+    ac_port_ = FreePortBase();
+    ASSERT_NE(ac_port_, 0);
+    g_iAC_IP4SockId = AC_SockIP4Init(INADDR_LOOPBACK, ac_port_);
+    ASSERT_GE(g_iAC_IP4SockId, 0);
+  }
+  void TearDown() override {
+    AC_SockClose();
+    RelayTest::TearDown();
+  }
+
+  // A WTP in `state` whose control endpoint is `endpoint`.
+  CW_WTPCB* WtpAt(const UdpEndpoint& endpoint, uint32_t apid, uint32_t state = CW_STATE_RUN) {
+    CW_WTPCB* wtp = MakeWtp("ap-" + std::to_string(apid), apid);
+    if (!wtp) return nullptr;
+    wtp->state = state;
+    wtp->board_vendor_id = kWtpVendor;
+    wtp->mac = {0x00, 0x1c, 0x2d, 0x3e, 0x4f, static_cast<uint8_t>(apid)};
+    wtp->local.ifindex = if_nametoindex("lo");
+    wtp->local.local_ipv4 = INADDR_LOOPBACK;
+    wtp->local.SetIpv4(INADDR_LOOPBACK);
+    wtp->local.port = ac_port_;
+    EXPECT_EQ(CW_AC_AddWTPByIP(endpoint.Addr(), wtp), 0);
+    return wtp;
+  }
+
+  // Plays WMAC with a header parameter (type 14).
+  void FromWmacWithParam(uint32_t type, uint32_t wtp_id, uint32_t param, ByteView payload) {
+    IpcHead head;
+    head.kind = 1;
+    head.msg_type = type;
+    head.wtp_id = wtp_id;
+    head.param = param;
+    ASSERT_TRUE(sim_->SendToAc(sim::Peer::kWmac, head, payload));
+    lab_.Settle();
+  }
+
+  // The one datagram the WTP has received since the last call, decoded, or
+  // none when it received nothing (more than one fails the test).
+  std::optional<DecodedMessage> Received(const UdpEndpoint& endpoint) {
+    std::vector<Bytes> got = endpoint.Drain();
+    EXPECT_LE(got.size(), 1u) << "one request at a time";
+    if (got.empty()) return std::nullopt;
+    return DecodeMessage(got.back());
+  }
+
+  // The WTP answers the outstanding request through the receive path, which
+  // releases it and lets the next queued one go.
+  void Answer(const UdpEndpoint& endpoint, uint8_t seq) {
+    Bytes datagram(kCwHeadersLen);
+    WireWriter w(datagram.data(), datagram.size());
+    w.u32(2u << 19);  // HLEN 2
+    w.u32(0);
+    w.u32(CW_MSG_CFG_UPDATE_RSP);
+    w.u8(seq);
+    w.u16(0);
+    w.u8(0);
+    CW_RCVPKT rcv;
+    rcv.remote = endpoint.Addr();
+    rcv.buffer = datagram;
+    rcv.buffer.resize(kCwRcvBufSize);
+    rcv.length = static_cast<uint32_t>(datagram.size());
+    AC_HandlePkt(&rcv);
+  }
+
+  // The single element of a decoded request, checked to be a well-formed
+  // Configuration Update Request with exactly one element.
+  static ::testing::AssertionResult OneElement(const std::optional<DecodedMessage>& msg,
+                                               CwElement* out) {
+    if (!msg) return ::testing::AssertionFailure() << "nothing received";
+    if (msg->ctl.msg_type != CW_MSG_CFG_UPDATE_REQ) {
+      return ::testing::AssertionFailure() << "message type " << msg->ctl.msg_type;
+    }
+    if (!msg->complete) return ::testing::AssertionFailure() << "element walk incomplete";
+    if (msg->elements.size() != 1) {
+      return ::testing::AssertionFailure() << msg->elements.size() << " elements";
+    }
+    *out = msg->elements[0];
+    return ::testing::AssertionSuccess();
+  }
+
+  uint16_t ac_port_ = 0;
+};
+
+}  // namespace capwap::test
