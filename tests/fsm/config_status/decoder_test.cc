@@ -13,6 +13,7 @@
 #include "support/scenario.h"
 #include "support/truncation.h"
 #include "transport/codec.h"
+#include "wtp-sim/wtp_messages.h"
 
 namespace capwap::test {
 namespace {
@@ -54,6 +55,12 @@ TEST_F(CfgReqDecode, EveryPrefixAndLengthOfTheRequest) {
   EXPECT_TRUE(CheckLengthMutations(request, "dsss r1: length", Decodes));
   EXPECT_TRUE(CheckLengthMutations(request, "vendor 129 r1: length", Decodes));
   WriteFuzzSeed(request, "cfg_status_req", "radios");
+  sim::WtpIdentity ap;
+  ap.radios = sim::DefaultRadios(ap.mac, 2);
+  const Bytes whole = sim::BuildConfigStatusRequest(ap, 1);
+  const Bytes sim_elements(whole.begin() + kCwHeadersLen, whole.end());
+  EXPECT_TRUE(Decodes(sim_elements));
+  WriteFuzzSeed({{sim_elements, "simulated AP, two radios"}}, "cfg_status_req", "sim_two_radios");
 
   CW_CFG_STATUS_REQ_INFO info;
   ASSERT_EQ(CW_AC_DecCfgReq(&info, Flatten(request)), 0);

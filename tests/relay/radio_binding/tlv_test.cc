@@ -100,6 +100,8 @@ TEST(RdBindParse, RadioFiveIsNotStoredAndTheListStillParses) {
   const int result =
       Parse(rd, Concat({Tlv("admin r5", 10, Hex("05 01")), Tlv("admin r2", 10, Hex("02 01"))}));
   EXPECT_EQ(GetCapturedStdout(), " Radio num is invalid.\n");
+  WriteFuzzSeed(Concat({Tlv("admin r5", 10, Hex("05 01")), Tlv("admin r2", 10, Hex("02 01"))}),
+                "ipc_rdbind", "radio_five");
   EXPECT_EQ(result, 0);
   EXPECT_EQ(rd.radio_count, 0u);
   EXPECT_EQ(rd.radios[1].sub[10], Hex("02 01"));
@@ -279,6 +281,10 @@ TEST(RdBindEncode, ApElementsOfEverySubRecordInTheirOrder) {
   ASSERT_TRUE(pkt);
   ASSERT_EQ(CW_AC_EncRdBindElems(*pkt, rd, kVendor), 0);
   EXPECT_TRUE(BytesMatch(Elements(*pkt), expected));
+
+  Bytes list(kWmacRdBindBufSize);
+  list.resize(CW_EncRdBindTlv(rd, list));
+  WriteFuzzSeed({{list, "every sub-record of radio 2"}}, "ipc_rdbind", "all_subrecords");
   EXPECT_EQ(qos_value.size(), 82u);
 }
 
