@@ -56,6 +56,11 @@ class DiscoveryDecode : public ::testing::Test {
 TEST_F(DiscoveryDecode, FullRequestFillsEveryFieldAndEveryPrefixFails) {
   const TruncTable table = FullDiscoveryRequest();
   WriteFuzzSeed(table, "discovery_req", "full_request");
+  ApSpec stranger;
+  stranger.mac = {0x02, 0xc4, 0x5a, 0x10, 0, 1};
+  stranger.model = "oa-560";
+  stranger.hw_version = "E1";
+  WriteFuzzSeed(FullDiscoveryRequest(stranger), "discovery_req", "unknown_ap");
   EXPECT_TRUE(CheckTruncations(table, Decodes));
 
   CW_DISC_REQ_INFO info;
@@ -123,6 +128,8 @@ TEST_F(DiscoveryDecode, RadioIdsOutsideOneToFourFailTheWholeRequest) {
     EXPECT_TRUE(Decodes(Cat({base, Flatten(RadioInfo(radio, "r", Outcome::kPass))})))
         << int{radio};
   }
+  WriteFuzzSeed({{Cat({base, Flatten(RadioInfo(5, "r", Outcome::kPass))}), "radio 5"}},
+                "discovery_req", "radio_5");
   for (uint8_t radio : {0, 5, 255}) {
     EXPECT_FALSE(Decodes(Cat({base, Flatten(RadioInfo(radio, "r", Outcome::kPass))})))
         << int{radio};
@@ -136,6 +143,7 @@ TEST_F(DiscoveryDecode, AVendorPayloadBeforeTheBoardDataDoesNotHideIt) {
   const Bytes elements = Cat({Flatten(VendorPayload63(Outcome::kPass)),
                               Flatten(Elem(38, "board", BoardDataBody(ap))),
                               Flatten(Elem(39, "desc", DescriptorBody(ap)))});
+  WriteFuzzSeed({{elements, "vendor payload first"}}, "discovery_req", "vendor_first");
   CW_DISC_REQ_INFO info;
   ASSERT_EQ(Decode(elements, &info), 0);
   EXPECT_EQ(info.board.base_mac, ap.mac);

@@ -38,6 +38,11 @@ TEST_F(JoinDecode, FullRequestFillsEveryFieldAndEveryPrefixIsJudged) {
   ap.capability = 0x0506;
   const TruncTable table = JoinTable(ap);
   WriteFuzzSeed(table, "join_req", "full_request");
+  ApSpec virtual_ap;
+  virtual_ap.master_status = 0;
+  virtual_ap.capability = 2;
+  WriteFuzzSeed(Concat({JoinTable(virtual_ap), Elem(198, "caps", {{U16(1), "caps: value"}})}),
+                "join_req", "virtual_ap");
   EXPECT_TRUE(CheckTruncations(table, Decodes));
 
   CW_JOIN_REQ_INFO info;
@@ -84,6 +89,7 @@ TEST_F(JoinDecode, LongValuesAreCutToTheirFields) {
   const std::string long_text(40, 'x');
   const Bytes elements = Cat({ElementBytes(28, Str(long_text)), ElementBytes(45, Str(long_text)),
                               ElementBytes(35, Hex("01 02 03"))});
+  WriteFuzzSeed({{elements, "long values"}}, "join_req", "long_values");
   CW_JOIN_REQ_INFO info;
   ASSERT_EQ(Decode(elements, &info), 0);
   for (uint8_t b : info.location) EXPECT_EQ(b, 'x');
@@ -132,6 +138,7 @@ TEST_F(JoinDecode, VendorPayloadsOfOtherVendorsAreSkipped) {
   // A longer sub-element than the handler reads is consumed by its length.
   const Bytes longer = ElementBytes(37, Cat({U32(kVendor), U16(127), U16(6), U32(9), U16(0xFFFF),
                                              U16(198), U16(2), U16(2)}));
+  WriteFuzzSeed({{longer, "longer vendor sub-element"}}, "join_req", "longer_vendor_sub");
   ASSERT_EQ(Decode(longer, &info), 0);
   EXPECT_EQ(info.master_status, 9u);
   EXPECT_EQ(info.capability, 2);
