@@ -25,10 +25,13 @@ namespace {
 
 // Every TLV that is held in a radio slot, by type.
 constexpr CW_RDBIND_TLV kRdBindTlvs[] = {
-    {1, 10, 1},  {2, 8, 2},   {3, 16, 3},   {4, 8, 4},    {5, 8, 5},   {6, 9, 6},   {7, 9, 7},
-    {8, 4, 8},   {9, 10, 9},  {10, 2, 10},  {11, 5, 11},  {12, 16, 12}, {13, 98, 13},
-    {14, 10, 14}, {15, 76, 15}, {16, 4, 16}, {18, 2, 17}, {19, 8, 18}, {21, 8, 19},
-    {22, 8, 20}, {23, 2, 21}, {24, 2, 22},  {25, 3, 23},  {26, 4, 24}, {27, 7, 25},
+    {1, 10, 1, 1025},   {2, 8, 2, 1028},    {3, 16, 3, 1030},   {4, 8, 4, 1032},
+    {5, 8, 5, 0},       {6, 9, 6, 1034},    {7, 9, 7, 1040},    {8, 4, 8, 1041},
+    {9, 10, 9, 1042},   {10, 2, 10, 31},    {11, 5, 11, 1048},  {12, 16, 12, 1046},
+    {13, 98, 13, 1045}, {14, 10, 14, 37},   {15, 76, 15, 37},   {16, 4, 16, 16},
+    {18, 2, 17, 37},    {19, 8, 18, 1049},  {21, 8, 19, 1050},  {22, 8, 20, 1051},
+    {23, 2, 21, 1053},  {24, 2, 22, 1058},  {25, 3, 23, 1060},  {26, 4, 24, 1063},
+    {27, 7, 25, 1072},
 };
 
 // The order of one radio's sub-records towards WMAC and towards the AP.
@@ -96,37 +99,6 @@ void PutQosGroup(WireWriter& w, const FixedSub& s, size_t entry) {
 constexpr uint8_t kMaxAntennas = 6;
 constexpr uint8_t kMaxPowerLevels = 8;
 
-// Element type written for a TLV type (37 for the vendor elements).
-uint16_t ElementOf(uint16_t tlv) {
-  switch (tlv) {
-    case 1: return 1025;
-    case 2: return 1028;
-    case 3: return 1030;
-    case 4: return 1032;
-    case 6: return 1034;
-    case 7: return 1040;
-    case 8: return 1041;
-    case 9: return 1042;
-    case 10: return 31;
-    case 11: return 1048;
-    case 12: return 1046;
-    case 13: return 1045;
-    case 16: return 16;
-    case 14:
-    case 15:
-    case 18: return 37;
-    case 19: return 1049;
-    case 21: return 1050;
-    case 22: return 1051;
-    case 23: return 1053;
-    case 24: return 1058;
-    case 25: return 1060;
-    case 26: return 1063;
-    case 27: return 1072;
-    default: return 0;
-  }
-}
-
 // The value of the element of TLV `tlv` (host-order fields to big-endian).
 void PutRadioValue(WireWriter& w, uint16_t tlv, const FixedSub& s, uint32_t vendor_id) {
   switch (tlv) {
@@ -177,10 +149,12 @@ void PutRadioValue(WireWriter& w, uint16_t tlv, const FixedSub& s, uint32_t vend
       return;
     }
     case 10:
-    case 18:
     case 23:
-    case 24:
-      if (tlv == 18) PutVendorHeader(w, vendor_id, 100, 2);
+    case 24:  // radio, one byte
+      w.bytes(s.span(0, 2));
+      return;
+    case 18:
+      PutVendorHeader(w, vendor_id, 100, 2);
       w.bytes(s.span(0, 2));
       return;
     case 11:  // radio, radio type bytes
@@ -403,7 +377,7 @@ int CW_AC_EncRdBindElems(CW_PKT& pkt, const CW_RDBIND& record, uint32_t vendor_i
       const CW_RDBIND_TLV& tlv = *CW_RdBindTlvByType(type);
       const auto& sub = radio.sub[tlv.slot];
       if (!sub) continue;
-      CwElementWriter e(pkt, ElementOf(type));
+      CwElementWriter e(pkt, tlv.element);
       PutRadioValue(e.w(), type, FixedSub(*sub, tlv.size), vendor_id);
       ok = ok && e.ok();
     }

@@ -21,12 +21,14 @@
 #include "registry/wtpcb.h"
 #include "transport/types.h"
 
-// One TLV type of the binding: the fixed size of its sub-record and the
-// slot word (1-25) of the radio block that holds it.
+// One TLV type of the binding: the fixed size of its sub-record, the slot
+// word (1-25) of the radio block that holds it, and the message element it
+// becomes for the AP (37 for the vendor elements; 0: not sent to the AP).
 struct CW_RDBIND_TLV {
   uint16_t type;
   uint16_t size;
   uint8_t slot;
+  uint16_t element;
 };
 // TLV 17 is the idle timeout, held in the record itself, not in a radio slot.
 inline constexpr uint16_t kRdBindIdleTimeoutTlv = 17;
