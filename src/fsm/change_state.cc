@@ -10,6 +10,7 @@
 #include "export/cloud.h"
 #include "registry/session.h"
 #include "registry/tables.h"
+#include "relay/cfg_update.h"
 #include "relay/policy.h"
 #include "relay/wmac.h"
 #include "transport/codec.h"
@@ -18,7 +19,6 @@
 
 namespace {
 
-constexpr uint16_t kElemAcTimestamp = 6;
 constexpr uint16_t kElemRadioOperState = 32;
 constexpr uint16_t kElemResultCode = 33;
 constexpr uint16_t kElemReturnedElement = 34;
@@ -53,7 +53,7 @@ bool ArmDataCheckWait(CW_WTPCB* wtp) {
                                                           CW_AC_IPCTimerHandler, wtp);
 }
 
-// Steps 6 to 9 of the entry to Run: what WMAC learns of the AP.
+// What WMAC learns of an AP entering Run.
 void NotifyWmacOfRun(CW_WTPCB* wtp) {
   CwDebug(CW_DBG_FSM, ZLOG_INFO, " FSM switched to Running State.\n");
   wtp->tunnel = CW_AC_TunnelRecordOf(*wtp, CW_TUNNEL_UP);
@@ -65,20 +65,13 @@ void NotifyWmacOfRun(CW_WTPCB* wtp) {
   WMAC_AC_IPC_NotifyTunnelState(wtp->tunnel);
 }
 
-// Step 12: the controller's clock as Configuration Update item 6 (the AC
-// Timestamp element, seconds since 1970).
-// TODO: send it through CW_AC_SndCfgUpdReqItem once the item encoder is in.
+// The controller's clock (seconds since 1970) as Configuration
+// Update item 6, the AC Timestamp.
 void PushControllerTime(CW_WTPCB* wtp) {
   timeval now{};
   gettimeofday(&now, nullptr);
-  CwPktPtr pkt = CW_AC_PktMalloc();
-  if (!pkt) return;
-  {
-    CwElementWriter e(*pkt, kElemAcTimestamp);
-    e.w().u32(static_cast<uint32_t>(now.tv_sec));
-  }
-  CW_FinishCtlMsg(*pkt, CW_MSG_CFG_UPDATE_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_CFG_UPDATE_REQ));
-  CW_AC_SendCtlMsg(std::move(pkt), wtp);
+  const auto record = CW_ItemU32(static_cast<uint32_t>(now.tv_sec));
+  CW_AC_SndCfgUpdReqItem(wtp, CW_ITEM_AC_TIMESTAMP, CwCfgItem(record));
 }
 
 }  // namespace
