@@ -220,8 +220,12 @@ std::string TokenKey(const GrammarToken& tok) {
     case TokenKind::kPrefix: return "A.B.C.D/M";
     case TokenKind::kIpv6: return "X:X::X:X";
     case TokenKind::kMac: return "MAC";
-    case TokenKind::kRange:
-      return "<" + std::to_string(tok.lo) + "-" + std::to_string(tok.hi) + ">";
+    case TokenKind::kRange: {
+      // Built by appending: gcc 12 misreads "<" + std::string as overlapping.
+      std::string key("<");
+      key.append(std::to_string(tok.lo)).append("-").append(std::to_string(tok.hi)).append(">");
+      return key;
+    }
   }
   return tok.text;
 }

@@ -60,7 +60,7 @@ bool InterfaceUsable(int ifindex) {
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   ifreq req{};
-  std::strncpy(req.ifr_name, name, IF_NAMESIZE - 1);
+  std::memcpy(req.ifr_name, name, sizeof req.ifr_name);  // both IF_NAMESIZE, NUL-padded
   bool asked = ioctl(fd, SIOCGIFFLAGS, &req) == 0;
   close(fd);
   if (!asked) return false;
