@@ -59,19 +59,31 @@ struct Controller {
     DBM_Store(39, record, 32, record, sizeof record);
   }
 
+  // The WTPs are made once (making one stores it); each input starts them
+  // with empty queues and their first states.
   void StartSessions() {
-    CW_AC_WtpTableReset();
-    CW_AC_WtpTableInit();
+    if (!wtps[0]) MakeWtps();
     AC_ResetIpcHandlers();
     AC_RegisterCfgUpdateHandlers();
     CW_CfgUpdateReset();
     g_WapiApAddr = sockaddr_in{};
     const uint32_t states[] = {CW_STATE_RUN, CW_STATE_IDLE, CW_STATE_CONFIG};
     for (uint32_t i = 0; i < 3; ++i) {
+      CW_WTPCB* wtp = wtps[i];
+      CW_FreeSndQue(&wtp->sndq);
+      wtp->retrans_timer.Cancel();
+      wtp->state = states[i];
+      wtp->req_seq = 0;
+      wtp->normal_collect = 0;
+      wtp->rt_collect = 1;
+    }
+  }
+
+  void MakeWtps() {
+    FUZZ_CHECK(CW_AC_WtpTableInit() == 0);
+    for (uint32_t i = 0; i < 3; ++i) {
       CW_WTPCB* wtp = CW_AC_CreateWTP(kModel, i + 1, "", 0);
       FUZZ_CHECK(wtp != nullptr);
-      wtp->state = states[i];
-      wtp->rt_collect = 1;
       wtp->board_vendor_id = 41414;
       wtps[i] = wtp;
     }
