@@ -391,7 +391,7 @@ constexpr size_t kImageFieldLen = 32;
 
 const CW_IMGURL* FindUrlImage(std::string_view model) {
   for (const CW_IMGVENDOR& entry : g_aucImgDb) {
-    if (entry.vendor_id == 0 || entry.vendor_id != g_uiOid) continue;
+    if (g_uiOid == 0 || entry.vendor_id != g_uiOid) continue;
     for (const CW_IMGURL& url : entry.urls) {
       if (!url.model.empty() && url.model == model) return &url;
     }
