@@ -53,7 +53,6 @@ void SendDatagram(const CW_SNDDESC& desc, const CW_PKT* pkt, CW_WTPCB* wtp, uint
             static_cast<int>(pkt->msg_type), wtp->name.c_str(), wtp->remote.Ipv4(),
             wtp->remote.port, strerror(saved));
   }
-  usleep(kFragmentPacingUs);
 }
 
 }  // namespace
@@ -91,9 +90,13 @@ int CW_AC_DirectSnd(CW_PKT* pkt, CW_WTPCB* wtp) {
     return 0;
   }
   // Fragments are fresh copies of the held message on every transmission,
-  // so each of them is scrambled whenever scrambling is on.
-  for (CW_PKT& fragment : fragments) {
-    SendDatagram(desc, pkt, wtp, fragment.buffer.data(), fragment.length, g_ucNeedEncrypt);
+  // so each of them is scrambled whenever scrambling is on. They are paced
+  // 1 ms apart so that a WTP's small receive queue is not overrun; a single
+  // datagram needs no pacing, and pausing after it would cap the controller
+  // at a thousand messages a second.
+  for (size_t i = 0; i < fragments.size(); ++i) {
+    if (i > 0) usleep(kFragmentPacingUs);
+    SendDatagram(desc, pkt, wtp, fragments[i].buffer.data(), fragments[i].length, g_ucNeedEncrypt);
   }
   return 0;
 }

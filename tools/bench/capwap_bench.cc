@@ -1,0 +1,322 @@
+// capwap-bench: brings 32 simulated APs from Discovery to Run against the
+// real daemon, then floods Echo Requests, and measures the same flood against
+// a raw UDP echo server on the same machine as the ceiling.
+//
+// Reported: time for all APs to reach Run, Echo round trips per second with
+// p50/p99 latency, the daemon's CPU time and peak RSS, and the ratio to the
+// raw echo server.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <getopt.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/thread.h"
+#include "transport/codec.h"
+#include "wtp-sim/wtp_fleet.h"
+#include "wtp-sim/wtp_messages.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace sim = capwap::sim;
+
+struct BenchOptions {
+  std::string capwap_path;
+  std::string peer_sim_path;
+  int aps = 32;
+  double flood_seconds = 5.0;
+  int window = 1;  // outstanding Echo Requests per AP
+};
+
+struct FloodResult {
+  uint64_t round_trips = 0;
+  double seconds = 0;
+  double p50_us = 0;
+  double p99_us = 0;
+  uint64_t lost = 0;
+};
+
+std::string SiblingPath(const char* argv0, const std::string& relative) {
+  std::filesystem::path self = std::filesystem::absolute(argv0).parent_path();
+  return (self / relative).lexically_normal().string();
+}
+
+uint16_t FreePortBase() {
+  std::mt19937 gen(std::random_device{}());
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    uint16_t base = static_cast<uint16_t>(std::uniform_int_distribution<int>(20000, 60000)(gen));
+    bool ok = true;
+    for (int i = 0; i < 3 && ok; ++i) {
+      int fd = socket(AF_INET, SOCK_DGRAM, 0);
+      sockaddr_in sa{};
+      sa.sin_family = AF_INET;
+      sa.sin_port = htons(static_cast<uint16_t>(base + i));
+      ok = bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+      close(fd);
+    }
+    if (ok) return base;
+  }
+  return 0;
+}
+
+pid_t Spawn(const std::vector<std::string>& args, const std::string& log) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, STDOUT_FILENO);
+    dup2(fd, STDERR_FILENO);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+void Stop(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+}
+
+// utime + stime of a process, in seconds.
+double CpuSeconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  size_t close_paren = text.rfind(')');
+  if (close_paren == std::string::npos) return 0;
+  std::istringstream fields(text.substr(close_paren + 2));
+  std::string field;
+  unsigned long utime = 0, stime = 0;
+  for (int i = 3; fields >> field; ++i) {
+    if (i == 14) utime = std::stoul(field);
+    if (i == 15) {
+      stime = std::stoul(field);
+      break;
+    }
+  }
+  return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+long PeakRssKb(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return 0;
+}
+
+int UdpSocket() {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  return fd;
+}
+
+sockaddr_in Loopback(uint16_t port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sa.sin_port = htons(port);
+  return sa;
+}
+
+// Sends each socket's request, waits for any answer, sends the next, for the
+// given time; one outstanding request per socket and window slot.
+FloodResult Flood(const std::vector<int>& fds, const std::vector<capwap::Bytes>& requests,
+                  const sockaddr_in& to, double seconds, int window) {
+  FloodResult result;
+  std::vector<std::vector<Clock::time_point>> sent(fds.size());
+  std::vector<double> latencies;
+  latencies.reserve(1 << 20);
+  auto send_one = [&](size_t i) {
+    sendto(fds[i], requests[i].data(), requests[i].size(), 0,
+           reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    sent[i].push_back(Clock::now());
+  };
+  auto start = Clock::now();
+  auto deadline = start + std::chrono::duration<double>(seconds);
+  for (size_t i = 0; i < fds.size(); ++i) {
+    for (int w = 0; w < window; ++w) send_one(i);
+  }
+  std::vector<pollfd> pfds;
+  for (int fd : fds) pfds.push_back(pollfd{fd, POLLIN, 0});
+  uint8_t buf[4096];
+  while (Clock::now() < deadline) {
+    if (poll(pfds.data(), pfds.size(), 100) <= 0) {
+      // A lost datagram would stall its slot: resend after 100 ms of quiet.
+      for (size_t i = 0; i < fds.size(); ++i) {
+        if (!sent[i].empty()) {
+          sent[i].erase(sent[i].begin());
+          ++result.lost;
+          send_one(i);
+        }
+      }
+      continue;
+    }
+    for (size_t i = 0; i < pfds.size(); ++i) {
+      if (!(pfds[i].revents & POLLIN)) continue;
+      while (recv(fds[i], buf, sizeof buf, 0) > 0) {
+        if (sent[i].empty()) continue;
+        auto now = Clock::now();
+        latencies.push_back(std::chrono::duration<double, std::micro>(now - sent[i].front()).count());
+        sent[i].erase(sent[i].begin());
+        ++result.round_trips;
+        if (now < deadline) send_one(i);
+      }
+    }
+  }
+  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  std::sort(latencies.begin(), latencies.end());
+  if (!latencies.empty()) {
+    result.p50_us = latencies[latencies.size() / 2];
+    result.p99_us = latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)];
+  }
+  return result;
+}
+
+// The ceiling: a process that echoes every datagram straight back.
+pid_t StartRawEchoServer(uint16_t port) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in sa = Loopback(port);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) _exit(1);
+    uint8_t buf[4096];
+    for (;;) {
+      sockaddr_in from{};
+      socklen_t len = sizeof from;
+      ssize_t n = recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+      if (n > 0) sendto(fd, buf, static_cast<size_t>(n), 0, reinterpret_cast<sockaddr*>(&from), len);
+    }
+  }
+  return pid;
+}
+
+void Usage() {
+  printf(
+      "Usage: capwap-bench [--aps N] [--seconds S] [--window W] [--capwap PATH] [--peer-sim PATH]\n"
+      "Drives N simulated APs (default 32) from Discovery to Run against the capwap\n"
+      "binary, floods Echo Requests for S seconds (default 5) with W outstanding per AP\n"
+      "(default 1), and compares with a raw UDP echo server on the same machine.\n");
+}
+
+bool ParseArgs(int argc, char** argv, BenchOptions* o) {
+  o->capwap_path = SiblingPath(argv[0], "../../capwap");
+  o->peer_sim_path = SiblingPath(argv[0], "../peer-sim/peer-sim");
+  static const option kLong[] = {{"aps", required_argument, nullptr, 'n'},
+                                 {"seconds", required_argument, nullptr, 's'},
+                                 {"window", required_argument, nullptr, 'w'},
+                                 {"capwap", required_argument, nullptr, 'c'},
+                                 {"peer-sim", required_argument, nullptr, 'p'},
+                                 {"help", no_argument, nullptr, 'h'},
+                                 {nullptr, 0, nullptr, 0}};
+  int c;
+  while ((c = getopt_long(argc, argv, "n:s:w:c:p:h", kLong, nullptr)) != -1) {
+    switch (c) {
+      case 'n': o->aps = std::max(1, std::min(32, atoi(optarg))); break;
+      case 's': o->flood_seconds = atof(optarg); break;
+      case 'w': o->window = std::max(1, atoi(optarg)); break;
+      case 'c': o->capwap_path = optarg; break;
+      case 'p': o->peer_sim_path = optarg; break;
+      default: Usage(); return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  BenchOptions options;
+  if (!ParseArgs(argc, argv, &options)) return 1;
+  signal(SIGPIPE, SIG_IGN);
+
+  std::string root = std::filesystem::temp_directory_path() / "capwap-bench-XXXXXX";
+  if (!mkdtemp(root.data())) return 1;
+  uint16_t base = FreePortBase();
+  setenv("CAPWAP_ROOT", root.c_str(), 1);
+  setenv("CAPWAP_PORT_BASE", std::to_string(base).c_str(), 1);
+
+  pid_t peers = Spawn({options.peer_sim_path}, root + "/peer-sim.log");
+  pid_t daemon = Spawn({options.capwap_path, "-P", "0"}, root + "/capwap.log");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+  ThreadMasterPtr master = thread_master_create();
+  sim::SimConfig config;
+  config.ac.control_port = base;
+  config.ac.data_port = static_cast<uint16_t>(base + 1);
+  config.count = static_cast<uint32_t>(options.aps);
+  config.knobs.silent_echo = true;  // the flood sends the Echo Requests
+  sim::WtpSimulator fleet(master.get(), config, [](std::string_view) {});
+  auto start = Clock::now();
+  fleet.Start();
+  while (fleet.CountInState(sim::WtpState::kRun) < static_cast<size_t>(options.aps) &&
+         Clock::now() - start < std::chrono::seconds(60)) {
+    thread_master_poll(master.get(), 10);
+  }
+  double to_run = std::chrono::duration<double>(Clock::now() - start).count();
+  size_t running = fleet.CountInState(sim::WtpState::kRun);
+  printf("APs in Run: %zu/%d after %.3f s\n", running, options.aps, to_run);
+
+  // One socket per AP sending that AP's Echo Requests (the daemon follows
+  // the session ID to the new endpoint).
+  std::vector<int> fds;
+  std::vector<capwap::Bytes> echoes;
+  for (size_t i = 0; i < running; ++i) {
+    fds.push_back(UdpSocket());
+    echoes.push_back(sim::BuildEchoRequest(fleet.ap(i).identity(), 1));
+  }
+  double cpu_before = CpuSeconds(daemon);
+  FloodResult capwap = Flood(fds, echoes, Loopback(base), options.flood_seconds, options.window);
+  double cpu_spent = CpuSeconds(daemon) - cpu_before;
+  long rss_kb = PeakRssKb(daemon);
+  for (int fd : fds) close(fd);
+
+  uint16_t raw_port = FreePortBase();
+  pid_t raw = StartRawEchoServer(raw_port);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::vector<int> raw_fds;
+  for (size_t i = 0; i < running; ++i) raw_fds.push_back(UdpSocket());
+  FloodResult ceiling =
+      Flood(raw_fds, echoes, Loopback(raw_port), options.flood_seconds, options.window);
+  for (int fd : raw_fds) close(fd);
+
+  double capwap_rate = capwap.seconds > 0 ? capwap.round_trips / capwap.seconds : 0;
+  double raw_rate = ceiling.seconds > 0 ? ceiling.round_trips / ceiling.seconds : 0;
+  printf("capwap Echo:   %10.0f round trips/s  p50 %7.1f us  p99 %7.1f us  (%llu lost)\n",
+         capwap_rate, capwap.p50_us, capwap.p99_us, static_cast<unsigned long long>(capwap.lost));
+  printf("raw UDP echo:  %10.0f round trips/s  p50 %7.1f us  p99 %7.1f us\n", raw_rate,
+         ceiling.p50_us, ceiling.p99_us);
+  printf("ratio capwap/raw: %.2f\n", raw_rate > 0 ? capwap_rate / raw_rate : 0.0);
+  printf("daemon CPU during flood: %.2f s of %.2f s (%.0f%%), peak RSS %ld KiB\n", cpu_spent,
+         capwap.seconds, capwap.seconds > 0 ? 100.0 * cpu_spent / capwap.seconds : 0.0, rss_kb);
+
+  fleet.Stop();
+  Stop(raw);
+  Stop(daemon);
+  Stop(peers);
+  std::filesystem::remove_all(root);
+  return running == static_cast<size_t>(options.aps) ? 0 : 2;
+}
