@@ -144,6 +144,8 @@ std::string DaemonProcess::Vty(const std::string& line) {
   (void)write(fd, cmd.data(), cmd.size());
   std::string out = ReadUntilPrompt(fd, 3000);
   close(fd);
+  // Sessions end lines with CR LF, as telnet expects.
+  std::erase(out, '\r');
   return out;
 }
 
