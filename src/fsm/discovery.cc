@@ -99,6 +99,26 @@ int DecodeElement(CW_DISC_REQ_INFO* info, const CwElement& e) {
 
 // --- Validation -------------------------------------------------------------
 
+// The admission limits: APs between Join and Run, and APs online.
+bool CapacityLeft() {
+  if (g_uiCwConcurrentWTPS >= g_uiCwMaxConcurrentWTPS) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+            " [Discovery state] The current concurrency AP number %d has reached the maximum %d, "
+            "Discovery request temporarily rejected.\n",
+            static_cast<int>(g_uiCwConcurrentWTPS), static_cast<int>(g_uiCwMaxConcurrentWTPS));
+    return false;
+  }
+  const uint32_t max_online = get_max_apcnt();
+  if (g_uiCwApCount >= max_online) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+            " [Discovery state] The current online AP number %d has reached the maximum %d, so no "
+            "more APs can be connected to this AC.\n",
+            static_cast<int>(g_uiCwApCount), static_cast<int>(max_online));
+    return false;
+  }
+  return true;
+}
+
 // Refusal of an AP that has a record; 0 when it may be answered.
 int CheckConfiguredAp(CW_WTPCB* wtp, const CW_DISC_REQ_INFO& info, const std::string& model) {
   if (wtp->state != CW_STATE_IDLE) {
@@ -236,21 +256,7 @@ int CW_AC_DiscReqHandler(CW_WTPCB* /*wtp*/, CW_RCVPKT* rcv) {
   }
   // Published before admission: refused APs are of interest too.
   if (g_bCwAutoAptoCloud == 1) PubAutoAptoCloud(info.board, *rcv, info.workmode);
-  if (g_uiCwConcurrentWTPS >= g_uiCwMaxConcurrentWTPS) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
-            " [Discovery state] The current concurrency AP number %d has reached the maximum %d, "
-            "Discovery request temporarily rejected.\n",
-            static_cast<int>(g_uiCwConcurrentWTPS), static_cast<int>(g_uiCwMaxConcurrentWTPS));
-    return 0;
-  }
-  const uint32_t max_online = get_max_apcnt();
-  if (g_uiCwApCount >= max_online) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
-            " [Discovery state] The current online AP number %d has reached the maximum %d, so no "
-            "more APs can be connected to this AC.\n",
-            static_cast<int>(g_uiCwApCount), static_cast<int>(max_online));
-    return 0;
-  }
+  if (!CapacityLeft()) return 0;
   if (rcv->local.family == 0 && rcv->local.Ipv4() == kBroadcastAddress) {
     CW_AC_FillBroadcastLocal(rcv->local);
   }

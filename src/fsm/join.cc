@@ -133,6 +133,26 @@ int DecodeElement(CW_JOIN_REQ_INFO* info, const CwElement& e) {
 
 // --- Admission ----------------------------------------------------------------
 
+// The admission limits: APs between Join and Run, and APs online.
+bool CapacityLeft() {
+  if (g_uiCwConcurrentWTPS >= g_uiCwMaxConcurrentWTPS) {
+    CwDebug(CW_DBG_EVENT, ZLOG_INFO,
+            " [Join state] The current concurrency AP number %d has reached the maximum %d, Join "
+            "request temporarily rejected.\n",
+            static_cast<int>(g_uiCwConcurrentWTPS), static_cast<int>(g_uiCwMaxConcurrentWTPS));
+    return false;
+  }
+  const uint32_t max_online = get_max_apcnt();
+  if (g_uiCwApCount >= max_online) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+            " [Discovery state] The current online AP number %d has reached the maximum %d, so no "
+            "more APs can be connected to this AC.\n",
+            static_cast<int>(g_uiCwApCount), static_cast<int>(max_online));
+    return false;
+  }
+  return true;
+}
+
 // The record of the reporting AP: found by its base MAC or made by automatic
 // admission. Null when there is none; *result is then the handler's result.
 CW_WTPCB* BindRecord(const CW_JOIN_REQ_INFO& info, int* result) {
@@ -302,21 +322,7 @@ int CW_AC_JoinReqHandler(CW_WTPCB* bound, CW_RCVPKT* rcv) {
     CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Receiving Join Request from AP %s.\n",
             AddrText(rcv->remote).c_str());
   }
-  if (g_uiCwConcurrentWTPS >= g_uiCwMaxConcurrentWTPS) {
-    CwDebug(CW_DBG_EVENT, ZLOG_INFO,
-            " [Join state] The current concurrency AP number %d has reached the maximum %d, Join "
-            "request temporarily rejected.\n",
-            static_cast<int>(g_uiCwConcurrentWTPS), static_cast<int>(g_uiCwMaxConcurrentWTPS));
-    return 0;
-  }
-  const uint32_t max_online = get_max_apcnt();
-  if (g_uiCwApCount >= max_online) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
-            " [Discovery state] The current online AP number %d has reached the maximum %d, so no "
-            "more APs can be connected to this AC.\n",
-            static_cast<int>(g_uiCwApCount), static_cast<int>(max_online));
-    return 0;
-  }
+  if (!CapacityLeft()) return 0;
   if (bound && bound->state != CW_STATE_IDLE) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Receiving Join Request under wrong state,%d.\n",
             static_cast<int>(bound->state));
