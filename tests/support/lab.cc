@@ -18,6 +18,7 @@
 #include "platform/fail_inject.h"
 #include "platform/identity.h"
 #include "platform/thread.h"
+#include "registry/acinfo.h"
 #include "registry/hash.h"
 #include "registry/tables.h"
 #include "relay/cfg_update.h"
@@ -66,6 +67,7 @@ void ResetAllGlobals() {
   CW_RdBindReset();
   AC_ResetMsgHandlers();
   CW_ApModelReset();
+  g_stCW_AC_GlobalInfo = CW_AC_GLOBALINFO{};  // Discovery keeps its active-WTP count there
   lib_set_start_complete(false);
 }
 

@@ -153,6 +153,9 @@ TEST(DiscoveryJoinScenario, AnIpv6ApGetsTheIpv6AddressElementAtJoin) {
 }
 
 TEST(DiscoveryJoinScenario, AnImageIsOfferedWhenTheTableSaysSo) {
+  struct ImageTableCleared {
+    ~ImageTableCleared() { CW_ImgDbReset(); }
+  } cleared;
   ScenarioLab lab;
   ASSERT_TRUE(lab.booted());
   // The simulated AP runs 1.0.0; the table holds 2.0.0 with automatic upgrade.
