@@ -12,6 +12,7 @@
 #include "export/cloud.h"
 #include "platform/identity.h"
 #include "platform/nsm.h"
+#include "registry/acinfo.h"
 #include "registry/tables.h"
 #include "transport/codec.h"
 #include "transport/sockets.h"
@@ -19,10 +20,6 @@
 namespace {
 
 enum : uint16_t {
-  kElemAcDescriptor = 1,
-  kElemAcName = 4,
-  kElemCtlIpv4Address = 10,
-  kElemCtlIpv6Address = 11,
   kElemDiscoveryType = 20,
   kElemVendorPayload = 37,
   kElemWtpBoardData = 38,
@@ -34,8 +31,6 @@ enum : uint16_t {
 };
 constexpr uint16_t kVendorSubData63 = 63;
 constexpr uint16_t kVendorSubPriority = 128;
-constexpr uint16_t kAcInfoHardware = 4;
-constexpr uint16_t kAcInfoSoftware = 5;
 constexpr uint8_t kDefaultPriority = 4;
 // The local address of a datagram that was sent to the broadcast address.
 constexpr uint32_t kBroadcastAddress = 0xFFFFFFFF;
@@ -137,50 +132,6 @@ int CheckConfiguredAp(CW_WTPCB* wtp, const CW_DISC_REQ_INFO& info, const std::st
 }
 
 // --- Response elements --------------------------------------------------------
-
-bool PutAcDescriptor(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, uint32_t vendor_id) {
-  CwElementWriter e(pkt, kElemAcDescriptor);
-  capwap::WireWriter& w = e.w();
-  w.u16(ac.stations);
-  w.u16(ac.limit);
-  w.u16(ac.active_wtps);
-  w.u16(ac.max_wtps);
-  w.u8(ac.security);
-  w.u8(ac.rmac);
-  w.u8(ac.reserved);
-  w.u8(ac.dtls_policy);
-  for (const auto& [type, text] : {std::pair{kAcInfoHardware, &ac.hw_version},
-                                   std::pair{kAcInfoSoftware, &ac.sw_version}}) {
-    w.u32(vendor_id);
-    w.u16(type);
-    w.u16(static_cast<uint16_t>(text->size()));
-    w.bytes(text->data(), text->size());
-  }
-  return e.ok();
-}
-
-bool PutAcName(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac) {
-  CwElementWriter e(pkt, kElemAcName);
-  e.w().bytes(ac.ac_name.data(), ac.ac_name.size());
-  return e.ok();
-}
-
-// The controller's control address: IPv4 (four bytes, most significant
-// first) unless the record says IPv6; then the WTP count.
-bool PutControlAddress(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac) {
-  const bool ipv6 = ac.family == 1;
-  CwElementWriter e(pkt, ipv6 ? kElemCtlIpv6Address : kElemCtlIpv4Address);
-  capwap::WireWriter& w = e.w();
-  capwap::HostReader words(ac.ctl_addr.data(), ac.ctl_addr.size());
-  for (int i = 0; i < (ipv6 ? 4 : 1); ++i) {
-    uint32_t word = 0;
-    words.u32(word);
-    w.u32(word);
-  }
-  w.u16(static_cast<uint16_t>(ac.wtp_count));
-  return e.ok();
-}
-
 bool PutPriority(CW_PKT& pkt, uint32_t vendor_id, uint8_t priority) {
   CwElementWriter e(pkt, kElemVendorPayload);
   capwap::WireWriter& w = e.w();
@@ -308,8 +259,8 @@ int CW_AC_ProcDiscReq(const CW_DISC_REQ_INFO* info, const CW_RCVPKT* rcv) {
 
 int CW_AC_FillDiscResp(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, uint32_t vendor_id,
                        uint8_t priority, uint8_t seq) {
-  const bool ok = PutAcDescriptor(pkt, ac, vendor_id) && PutAcName(pkt, ac) &&
-                  PutControlAddress(pkt, ac) && PutPriority(pkt, vendor_id, priority);
+  const bool ok = CW_PutAcDescriptor(pkt, ac, vendor_id) && CW_PutAcName(pkt, ac) &&
+                  CW_PutAcControlAddress(pkt, ac, ac.family == 1) && PutPriority(pkt, vendor_id, priority);
   if (!ok) return 1;
   CW_FinishCtlMsg(pkt, CW_MSG_DISCOVERY_RSP, seq);
   return 0;

@@ -11,6 +11,7 @@
 #include "daemon/debug.h"
 #include "platform/identity.h"
 #include "registry/session.h"
+#include "registry/acinfo.h"
 #include "registry/tables.h"
 #include "transport/codec.h"
 #include "transport/sockets.h"
@@ -18,10 +19,6 @@
 namespace {
 
 enum : uint16_t {
-  kElemAcDescriptor = 1,
-  kElemAcName = 4,
-  kElemCtlIpv4Address = 10,
-  kElemCtlIpv6Address = 11,
   kElemImageIdentifier = 25,
   kElemLocationData = 28,
   kElemResultCode = 33,
@@ -36,8 +33,6 @@ enum : uint16_t {
   kElemCapabilities = 198,
   kElemRadioInfo = 1048,
 };
-constexpr uint16_t kAcInfoHardware = 4;
-constexpr uint16_t kAcInfoSoftware = 5;
 constexpr uint8_t kTransportUdp = 2;
 constexpr uint16_t kImageFieldSize = 32;
 constexpr uint32_t kAnyApid = 0xFFFFFFFF;
@@ -226,48 +221,6 @@ bool PutResultCode(CW_PKT& pkt, uint32_t result) {
   e.w().u32(result);
   return e.ok();
 }
-
-bool PutAcDescriptor(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, uint32_t vendor_id) {
-  CwElementWriter e(pkt, kElemAcDescriptor);
-  capwap::WireWriter& w = e.w();
-  w.u16(ac.stations);
-  w.u16(ac.limit);
-  w.u16(ac.active_wtps);
-  w.u16(ac.max_wtps);
-  w.u8(ac.security);
-  w.u8(ac.rmac);
-  w.u8(ac.reserved);
-  w.u8(ac.dtls_policy);
-  for (const auto& [type, text] : {std::pair{kAcInfoHardware, &ac.hw_version},
-                                   std::pair{kAcInfoSoftware, &ac.sw_version}}) {
-    w.u32(vendor_id);
-    w.u16(type);
-    w.u16(static_cast<uint16_t>(text->size()));
-    w.bytes(text->data(), text->size());
-  }
-  return e.ok();
-}
-
-bool PutAcName(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac) {
-  CwElementWriter e(pkt, kElemAcName);
-  e.w().bytes(ac.ac_name.data(), ac.ac_name.size());
-  return e.ok();
-}
-
-// The controller's control address in the family the AP reached us over.
-bool PutControlAddress(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, bool ipv6) {
-  CwElementWriter e(pkt, ipv6 ? kElemCtlIpv6Address : kElemCtlIpv4Address);
-  capwap::WireWriter& w = e.w();
-  capwap::HostReader words(ac.ctl_addr.data(), ac.ctl_addr.size());
-  for (int i = 0; i < (ipv6 ? 4 : 1); ++i) {
-    uint32_t word = 0;
-    words.u32(word);
-    w.u32(word);
-  }
-  w.u16(static_cast<uint16_t>(ac.wtp_count));
-  return e.ok();
-}
-
 bool PutTransportProtocol(CW_PKT& pkt) {
   CwElementWriter e(pkt, kElemTransportProtocol);
   e.w().u8(kTransportUdp);
@@ -367,8 +320,8 @@ int CW_AC_FillJoinResp(CW_PKT& pkt, const CW_WTPCB& wtp, const CW_JOIN_RESP& res
   bool ok = PutResultCode(pkt, resp.result);
   if (ok && resp.result == CW_JOIN_RESULT_SUCCESS) {
     const CW_AC_GLOBALINFO& ac = g_stCW_AC_GlobalInfo;
-    ok = PutAcDescriptor(pkt, ac, wtp.board_vendor_id) && PutAcName(pkt, ac) &&
-         PutControlAddress(pkt, ac, wtp.local.family != 0) && PutTransportProtocol(pkt) &&
+    ok = CW_PutAcDescriptor(pkt, ac, wtp.board_vendor_id) && CW_PutAcName(pkt, ac) &&
+         CW_PutAcControlAddress(pkt, ac, wtp.local.family != 0) && PutTransportProtocol(pkt) &&
          PutImageIdentifier(pkt, wtp);
   }
   if (!ok) return 1;

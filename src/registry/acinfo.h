@@ -25,3 +25,12 @@ struct CW_AC_GLOBALINFO {
 };
 
 extern CW_AC_GLOBALINFO g_stCW_AC_GlobalInfo;
+
+// The controller's description in Discovery and Join Responses: the AC
+// Descriptor (1) with hardware and software versions under the given vendor
+// identifier, the AC Name (4), and the control address (10 IPv4, 11 IPv6)
+// with the WTP count. False when the packet is full.
+struct CW_PKT;
+bool CW_PutAcDescriptor(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, uint32_t vendor_id);
+bool CW_PutAcName(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac);
+bool CW_PutAcControlAddress(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, bool ipv6);
