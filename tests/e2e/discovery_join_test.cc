@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "e2e/daemon_process.h"
+#include "e2e/tshark_capture.h"
 #include "fsm/discovery/discjoin_lab.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
@@ -33,97 +34,14 @@
 namespace discjoin_test {
 namespace {
 
+using capwap::test::Capture;
 using capwap::test::DaemonProcess;
+using capwap::test::LoopbackCapture;
 using capwap::test::DecodedMessage;
 using capwap::test::DecodeMessage;
 using namespace std::chrono_literals;
 
 constexpr uint32_t kSecondMs = 500;  // the daemon's join wait is 3 s of real time
-
-bool HaveProgram(const char* name) {
-  const std::string cmd = std::string("command -v ") + name + " >/dev/null 2>&1";
-  return std::system(cmd.c_str()) == 0;
-}
-
-// Runs a command, returns its standard output (empty on failure).
-std::string Capture(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
-// tshark capturing the daemon's ports on the loopback interface.
-class LoopbackCapture {
- public:
-  LoopbackCapture(const std::string& file, uint16_t base) : file_(file) {
-    if (!HaveProgram("tshark")) {
-      why_ = "tshark is not installed";
-      return;
-    }
-    const std::string log = file + ".log";
-    const std::string filter =
-        "udp portrange " + std::to_string(base) + "-" + std::to_string(base + 2);
-    pid_ = fork();
-    if (pid_ == 0) {
-      FILE* out = freopen(log.c_str(), "w", stdout);
-      FILE* err = freopen(log.c_str(), "a", stderr);
-      (void)out;
-      (void)err;
-      execlp("tshark", "tshark", "-i", "lo", "-f", filter.c_str(), "-w", file_.c_str(), "-q",
-             static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    // Started once the file exists and the log says so.
-    for (int i = 0; i < 100; ++i) {
-      std::ifstream in(log);
-      std::stringstream text;
-      text << in.rdbuf();
-      if (text.str().find("Capturing on") != std::string::npos) {
-        capturing_ = true;
-        std::this_thread::sleep_for(300ms);  // the filter is attached after the line
-        return;
-      }
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        why_ = "tshark cannot capture on lo: " + text.str();
-        return;
-      }
-      std::this_thread::sleep_for(50ms);
-    }
-    why_ = "tshark did not start capturing";
-  }
-  ~LoopbackCapture() { Stop(); }
-
-  // Stops the capture and waits for the file to be complete.
-  void Stop() {
-    if (pid_ <= 0) return;
-    std::this_thread::sleep_for(300ms);  // let the last datagrams reach the file
-    kill(pid_, SIGINT);
-    for (int i = 0; i < 100; ++i) {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-        pid_ = -1;
-        return;
-      }
-      std::this_thread::sleep_for(50ms);
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-  bool capturing() const { return capturing_; }
-  const std::string& why() const { return why_; }
-
- private:
-  std::string file_;
-  pid_t pid_ = -1;
-  bool capturing_ = false;
-  std::string why_;
-};
 
 class DiscoveryJoinBinary : public ::testing::Test {
  protected:
