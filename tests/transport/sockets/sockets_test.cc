@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/nsm.h"
 #include "platform/paths.h"
 #include "platform/thread.h"
 #include "support/lab.h"
@@ -186,6 +187,32 @@ TEST(SocketAddr, ConversionsKeepHostOrderWords) {
   EXPECT_EQ(back.sin_addr.s_addr, sa.sin_addr.s_addr);
   char text[64];
   EXPECT_STREQ(CW_AddrText(addr, text, sizeof text), "10.0.1.2");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SocketsTest, MulticastJoinFollowsInterfaceAddresses) {
+  nsm_if_address v4;
+  v4.family = AF_INET;
+  v4.ifindex = 1;
+  EXPECT_EQ(capwap_nsm_if_v6addr_add(v4), 0);  // IPv4 addresses are not for us
+
+  nsm_if_address down;
+  down.family = AF_INET6;
+  down.ifindex = 1;
+  down.usable = false;
+  EXPECT_EQ(capwap_nsm_if_v6addr_add(down), 0);  // skipped, not a failure
+
+  nsm_if_address up = down;
+  up.usable = true;
+  EXPECT_EQ(capwap_nsm_if_v6addr_add(up), 1);  // no IPv6 control socket yet
+
+  ASSERT_EQ(AC_SockIP6Init(), 0);
+  nsm_if_address nowhere = up;
+  nowhere.ifindex = 0x7FFFFFF0;  // no such interface: the join fails
+  EXPECT_EQ(capwap_nsm_if_v6addr_add(nowhere), 1);
 }
 
 }  // namespace
