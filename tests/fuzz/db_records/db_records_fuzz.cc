@@ -1,0 +1,88 @@
+// Arbitrary blobs as the database records the daemon reads back: the
+// control-block image, the AP model, the AP group, the change mark and the
+// tunnel record. The first byte picks the record; the rest is the blob.
+// Oracle: a decode either fails or yields a record that encodes back to the
+// same bytes (no half-filled records).
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "cli/ap_persist.h"
+#include "cli/apgroup.h"
+#include "cli/model.h"
+#include "fuzz/fuzz_support.h"
+#include "platform/bytes.h"
+#include "registry/wtp_record.h"
+#include "relay/wmac.h"
+
+namespace {
+
+// Pads or cuts the input to the record size most of the time, so decoding
+// gets past the size check; otherwise leaves it as it is.
+capwap::Bytes Shaped(const uint8_t* data, size_t size, size_t record_size, bool exact) {
+  capwap::Bytes blob(data, data + size);
+  if (exact) blob.resize(record_size, 0);
+  return blob;
+}
+
+void CheckWtpRecord(const capwap::Bytes& blob) {
+  CW_WTPCB wtp;
+  if (!CW_DecodeWtpRecord(blob, &wtp)) return;
+  std::vector<uint8_t> again(kWtpRecordSize);
+  CW_EncodeWtpRecord(wtp, again.data());
+  FUZZ_CHECK(again == blob);
+}
+
+void CheckModel(const capwap::Bytes& blob) {
+  std::optional<CW_APMODEL> model = CW_ApModelDecode(blob);
+  if (!model) return;
+  uint8_t again[kApModelRecordSize];
+  CW_ApModelEncode(*model, again);
+  FUZZ_CHECK(CW_ApModelDecode(capwap::ByteView(again, sizeof again)).has_value());
+}
+
+void CheckGroup(const capwap::Bytes& blob) {
+  std::optional<CW_APGROUP> group = CW_ApGroupDecode(blob);
+  if (!group) return;
+  uint8_t again[kApGroupRecordSize];
+  CW_ApGroupEncode(*group, again);
+  std::optional<CW_APGROUP> twice = CW_ApGroupDecode(capwap::ByteView(again, sizeof again));
+  FUZZ_CHECK(twice.has_value() && twice->group_id == group->group_id);
+}
+
+void CheckMark(const capwap::Bytes& blob) {
+  std::optional<CW_WTPMARK> mark = CW_WtpMarkDecode(blob);
+  if (!mark) return;
+  uint8_t again[kWtpMarkSize];
+  CW_WtpMarkEncode(*mark, again);
+  FUZZ_CHECK(capwap::Bytes(again, again + sizeof again) == blob);
+}
+
+void CheckTunnel(const capwap::Bytes& blob) {
+  CW_TUNNEL_RECORD rec;
+  if (!TunnelRecordDecode(blob, &rec)) return;
+  uint8_t again[kTunnelRecordSize];
+  TunnelRecordEncode(rec, again);
+  CW_TUNNEL_RECORD twice;
+  FUZZ_CHECK(TunnelRecordDecode(capwap::ByteView(again, sizeof again), &twice));
+  FUZZ_CHECK(twice.state == rec.state && twice.apid == rec.apid);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static capwap::fuzz::QuietDebugLog quiet;
+  if (size < 1) return 0;
+  const uint8_t pick = data[0];
+  const bool exact = (pick & 0x80) == 0;
+  ++data;
+  --size;
+  switch (pick % 5) {
+    case 0: CheckWtpRecord(Shaped(data, size, kWtpRecordSize, exact)); break;
+    case 1: CheckModel(Shaped(data, size, kApModelRecordSize, exact)); break;
+    case 2: CheckGroup(Shaped(data, size, kApGroupRecordSize, exact)); break;
+    case 3: CheckMark(Shaped(data, size, kWtpMarkSize, exact)); break;
+    case 4: CheckTunnel(Shaped(data, size, kTunnelRecordSize, exact)); break;
+  }
+  return 0;
+}
