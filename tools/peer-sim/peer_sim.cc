@@ -99,7 +99,7 @@ const char* NotificationName(uint32_t type) {
     case 71: return "WAPI-DATA";
     case 73: return "WAPI-CLIENT";
     case 89: return "STA-SYNC";
-    case 93: return "DELETE-SPEC-STA";
+    case 93: return "DELETE-SPECIFIC-STA";
     case 94: return "AUTO-CHANNEL";
     case 97: return "DNS-INFO";
     case 112: return "MESH-INFO";
