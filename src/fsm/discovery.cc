@@ -10,7 +10,6 @@
 #include "cli/model.h"
 #include "daemon/debug.h"
 #include "export/cloud.h"
-#include "platform/identity.h"
 #include "platform/nsm.h"
 #include "registry/acinfo.h"
 #include "registry/tables.h"
@@ -103,15 +102,7 @@ bool CapacityLeft() {
             static_cast<int>(g_uiCwConcurrentWTPS), static_cast<int>(g_uiCwMaxConcurrentWTPS));
     return false;
   }
-  const uint32_t max_online = get_max_apcnt();
-  if (g_uiCwApCount >= max_online) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
-            " [Discovery state] The current online AP number %d has reached the maximum %d, so no "
-            "more APs can be connected to this AC.\n",
-            static_cast<int>(g_uiCwApCount), static_cast<int>(max_online));
-    return false;
-  }
-  return true;
+  return !CW_AC_OnlineLimitReached();
 }
 
 // Refusal of an AP that has a record; 0 when it may be answered.

@@ -9,7 +9,6 @@
 
 #include "cli/ap_persist.h"
 #include "daemon/debug.h"
-#include "platform/identity.h"
 #include "registry/session.h"
 #include "registry/acinfo.h"
 #include "registry/tables.h"
@@ -137,15 +136,7 @@ bool CapacityLeft() {
             static_cast<int>(g_uiCwConcurrentWTPS), static_cast<int>(g_uiCwMaxConcurrentWTPS));
     return false;
   }
-  const uint32_t max_online = get_max_apcnt();
-  if (g_uiCwApCount >= max_online) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
-            " [Discovery state] The current online AP number %d has reached the maximum %d, so no "
-            "more APs can be connected to this AC.\n",
-            static_cast<int>(g_uiCwApCount), static_cast<int>(max_online));
-    return false;
-  }
-  return true;
+  return !CW_AC_OnlineLimitReached();
 }
 
 // The record of the reporting AP: found by its base MAC or made by automatic

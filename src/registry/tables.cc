@@ -9,6 +9,7 @@
 #include "daemon/capwap.h"
 #include "daemon/debug.h"
 #include "platform/dbm.h"
+#include "platform/identity.h"
 #include "registry/hash.h"
 #include "registry/wtp_record.h"
 #include "relay/wmac.h"
@@ -471,4 +472,14 @@ int CW_AC_StoreWTP(const CW_WTPCB* wtp) {
 uint8_t CW_AC_GetSeqNum(CW_WTPCB* wtp, uint32_t msg_type) {
   if (msg_type & 1) return ++wtp->req_seq;
   return wtp->last_rcv_seq;
+}
+
+bool CW_AC_OnlineLimitReached() {
+  const uint32_t max_online = get_max_apcnt();
+  if (g_uiCwApCount < max_online) return false;
+  CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+          " [Discovery state] The current online AP number %d has reached the maximum %d, so no "
+          "more APs can be connected to this AC.\n",
+          static_cast<int>(g_uiCwApCount), static_cast<int>(max_online));
+  return true;
 }

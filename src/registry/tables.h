@@ -30,6 +30,10 @@ extern uint32_t g_uiCwApCount;
 extern uint32_t g_uiCwConcurrentWTPS;
 inline constexpr uint32_t g_uiCwMaxConcurrentWTPS = 20;
 
+// True, after its debug line, when the online APs have reached the
+// platform's maximum (get_max_apcnt): Discovery and Join admit no more.
+bool CW_AC_OnlineLimitReached();
+
 // Bucket functions (exposed for tests).
 uint32_t CW_MacBucket(const std::array<uint8_t, 6>& mac);
 uint32_t CW_NameBucket(std::string_view name);

@@ -101,11 +101,9 @@ bool WmacProfileRecordFromApm(capwap::ByteView apm_payload, uint32_t apid,
 bool WmacRadioRecordFromApm(capwap::ByteView apm_payload, uint32_t apid,
                             uint8_t out[kWmacProfileRecordSize]);
 
-// Radio-binding TLV list of notification 3 (types and lengths big-endian,
-// values the sub-records as held). Returns the bytes written, or 0 when the
-// record has nothing to send or `out` is too small.
+// Buffer size of notification 3, the radio-binding TLV list (encoded by
+// CW_EncRdBindTlv of relay/radio_binding.h).
 inline constexpr size_t kWmacRdBindBufSize = 16384;
-size_t WmacRdBindTlvEncode(const CW_RDBIND& rdbind, std::span<uint8_t> out);
 
 // --- Channel -------------------------------------------------------------
 // Stores the event master (the framework context) used for sending.

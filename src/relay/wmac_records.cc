@@ -3,7 +3,6 @@
 // host-order writer at its offset; the comments give offset and width.
 #include <algorithm>
 
-#include "relay/radio_binding.h"
 #include "relay/wmac.h"
 
 using capwap::ByteView;
@@ -164,9 +163,4 @@ bool WmacRadioRecordFromApm(ByteView apm_payload, uint32_t apid,
     w.bytes(apm_payload.subspan(20 + 16 * r, 8));  // @148 + 16r, 8
   }
   return w.ok() && w.size() == kWmacProfileRecordSize;
-}
-
-// The radio binding module owns the one TLV encoder.
-size_t WmacRdBindTlvEncode(const CW_RDBIND& rdbind, std::span<uint8_t> out) {
-  return CW_EncRdBindTlv(rdbind, out);
 }

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/thread.h"
+#include "relay/radio_binding.h"
 #include "relay/relay_fixture.h"
 #include "relay/side_channels.h"
 
@@ -33,7 +34,7 @@ CW_RDBIND ReportedBinding() {
 
 Bytes TlvOf(const CW_RDBIND& rd) {
   Bytes out(kWmacRdBindBufSize);
-  out.resize(WmacRdBindTlvEncode(rd, out));
+  out.resize(CW_EncRdBindTlv(rd, out));
   return out;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/bytes.h"
+#include "relay/radio_binding.h"
 #include "relay/wmac.h"
 
 namespace capwap {
@@ -235,7 +236,7 @@ TEST(WmacRecordTest, RadioBindingTlvOrderAndFixedLengths) {
   rd.radios[2].sub[25] = Sub(3, 3, 0x27);   // shorter than TLV 27's 7: padded
 
   Bytes out(kWmacRdBindBufSize);
-  size_t used = WmacRdBindTlvEncode(rd, out);
+  size_t used = CW_EncRdBindTlv(rd, out);
   WireReader r(ByteView(out).first(used));
   struct Seen {
     uint16_t type, len;
@@ -260,9 +261,9 @@ TEST(WmacRecordTest, RadioBindingTlvOrderAndFixedLengths) {
   padded.resize(7, 0);
   EXPECT_EQ(seen[5].value, padded);
 
-  EXPECT_EQ(WmacRdBindTlvEncode(CW_RDBIND{}, out), 0u);
+  EXPECT_EQ(CW_EncRdBindTlv(CW_RDBIND{}, out), 0u);
   Bytes tiny(20);
-  EXPECT_EQ(WmacRdBindTlvEncode(rd, tiny), 0u) << "too small a buffer is refused whole";
+  EXPECT_EQ(CW_EncRdBindTlv(rd, tiny), 0u) << "too small a buffer is refused whole";
 }
 
 }  // namespace

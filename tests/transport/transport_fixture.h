@@ -27,6 +27,7 @@
 #include "registry/session.h"
 #include "registry/tables.h"
 #include "support/lab.h"
+#include "support/udp_endpoint.h"
 #include "transport/codec.h"
 #include "transport/frag.h"
 #include "transport/recv.h"
@@ -108,57 +109,7 @@ inline CwPktPtr RequestPacket(CW_WTPCB* wtp, uint32_t msg_type, size_t element_o
 }
 
 // A UDP endpoint on 127.0.0.1 standing for a WTP (or the NAT in front of it).
-class WtpEndpoint {
- public:
-  WtpEndpoint() {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    socklen_t len = sizeof sa;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
-    port_ = ntohs(sa.sin_port);
-  }
-  ~WtpEndpoint() { close(fd_); }
-  WtpEndpoint(const WtpEndpoint&) = delete;
-  WtpEndpoint& operator=(const WtpEndpoint&) = delete;
-
-  uint16_t port() const { return port_; }
-  // The endpoint as the controller records a datagram's source.
-  CW_ADDR Addr() const {
-    CW_ADDR a;
-    a.family = 0;
-    a.SetIpv4(INADDR_LOOPBACK);
-    a.port = port_;
-    return a;
-  }
-  void SendTo(uint16_t ac_port, const Bytes& datagram) const {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(ac_port);
-    ssize_t n = sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                       sizeof to);
-    EXPECT_EQ(n, static_cast<ssize_t>(datagram.size()));
-  }
-  // Every datagram waiting on the endpoint.
-  std::vector<Bytes> Drain() const {
-    std::vector<Bytes> out;
-    for (;;) {
-      Bytes buf(65536);
-      ssize_t n = recv(fd_, buf.data(), buf.size(), MSG_DONTWAIT);
-      if (n < 0) break;
-      buf.resize(static_cast<size_t>(n));
-      out.push_back(std::move(buf));
-    }
-    return out;
-  }
-
- private:
-  int fd_ = -1;
-  uint16_t port_ = 0;
-};
+using WtpEndpoint = capwap::test::UdpEndpoint;
 
 // Message type and sequence number of a plain control datagram.
 inline uint32_t MsgTypeOf(const Bytes& d) {

@@ -32,6 +32,7 @@
 #include "registry/tables.h"
 #include "relay/wmac.h"
 #include "support/lab.h"
+#include "support/udp_endpoint.h"
 #include "support/truncation.h"
 #include "transport/codec.h"
 #include "transport/keepalive.h"
@@ -83,46 +84,8 @@ inline Bytes Keepalive(const SessionId& session, bool k_bit = true, uint16_t ele
 }
 
 // A UDP endpoint on ::1.
-class Wtp6Endpoint {
- public:
-  Wtp6Endpoint() {
-    fd_ = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in6 sa{};
-    sa.sin6_family = AF_INET6;
-    sa.sin6_addr = in6addr_loopback;
-    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    socklen_t len = sizeof sa;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
-    port_ = ntohs(sa.sin6_port);
-  }
-  ~Wtp6Endpoint() { close(fd_); }
-  Wtp6Endpoint(const Wtp6Endpoint&) = delete;
-  Wtp6Endpoint& operator=(const Wtp6Endpoint&) = delete;
-  uint16_t port() const { return port_; }
-  void SendTo(uint16_t port, const Bytes& datagram) const {
-    sockaddr_in6 to{};
-    to.sin6_family = AF_INET6;
-    to.sin6_addr = in6addr_loopback;
-    to.sin6_port = htons(port);
-    EXPECT_EQ(sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                     sizeof to),
-              static_cast<ssize_t>(datagram.size()));
-  }
-  std::vector<Bytes> Drain() const {
-    std::vector<Bytes> out;
-    for (;;) {
-      Bytes buf(65536);
-      ssize_t n = recv(fd_, buf.data(), buf.size(), MSG_DONTWAIT);
-      if (n < 0) break;
-      buf.resize(static_cast<size_t>(n));
-      out.push_back(std::move(buf));
-    }
-    return out;
-  }
-
- private:
-  int fd_ = -1;
-  uint16_t port_ = 0;
+struct Wtp6Endpoint : capwap::test::UdpEndpoint {
+  Wtp6Endpoint() : UdpEndpoint(true) {}
 };
 
 // The datagrams of one message type among those drained.

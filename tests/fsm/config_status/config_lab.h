@@ -19,6 +19,7 @@
 #include "platform/paths.h"
 #include "registry/tables.h"
 #include "support/scenario.h"
+#include "support/udp_endpoint.h"
 #include "wtp-sim/wtp_messages.h"
 
 namespace capwap::test {
@@ -30,7 +31,6 @@ class ConfigLab {
     g_ulCwDebugBitmap = CW_DBG_ALL;  // the boot starts with every category off
     peers_ = std::make_unique<sim::PeerSim>(lab_.master(), std::move(peer_options));
     EXPECT_EQ(peers_->Start(), 0);
-    OpenEndpoint();
     CW_APMODEL model;
     model.name = "cfg-model";
     model.radio_count = 2;
@@ -45,12 +45,11 @@ class ConfigLab {
   ~ConfigLab() {
     if (peers_) peers_->Stop();
     peers_.reset();
-    if (fd_ >= 0) close(fd_);
   }
   ConfigLab(const ConfigLab&) = delete;
   ConfigLab& operator=(const ConfigLab&) = delete;
 
-  bool ready() const { return lab_.booted() && peers_ && wtp_ && fd_ >= 0; }
+  bool ready() const { return lab_.booted() && peers_ && wtp_ && endpoint_.fd() >= 0; }
   ScenarioLab& lab() { return lab_; }
   sim::PeerSim& peers() { return *peers_; }
   CW_WTPCB* wtp() { return wtp_; }
@@ -67,22 +66,11 @@ class ConfigLab {
     wtp_->state = CW_STATE_JOIN;
   }
   // The endpoint as the daemon records a datagram's source.
-  CW_ADDR Endpoint() const {
-    CW_ADDR a;
-    a.SetIpv4(INADDR_LOOPBACK);
-    a.port = port_;
-    return a;
-  }
+  CW_ADDR Endpoint() const { return endpoint_.Addr(); }
 
   // Sends a datagram to the daemon's control port and runs the loop until quiet.
   void Send(const Bytes& datagram) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(CapwapPort(kControlPort));
-    EXPECT_EQ(sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                     sizeof to),
-              static_cast<ssize_t>(datagram.size()));
+    endpoint_.SendTo(CapwapPort(kControlPort), datagram);
     lab_.Settle();
   }
   // A Configuration Status Request of the AP's radios with the next sequence number.
@@ -93,13 +81,7 @@ class ConfigLab {
   }
   // Every control message the AP has received of that type, oldest first.
   std::vector<DecodedMessage> Received(uint32_t msg_type) {
-    for (;;) {
-      Bytes buf(65536);
-      ssize_t n = recv(fd_, buf.data(), buf.size(), MSG_DONTWAIT);
-      if (n < 0) break;
-      buf.resize(static_cast<size_t>(n));
-      received_.push_back(DecodeMessage(buf));
-    }
+    for (const Bytes& datagram : endpoint_.Drain()) received_.push_back(DecodeMessage(datagram));
     std::vector<DecodedMessage> out;
     for (const DecodedMessage& m : received_) {
       if (m.ctl.msg_type == msg_type) out.push_back(m);
@@ -114,21 +96,10 @@ class ConfigLab {
     options.peers = false;
     return options;
   }
-  void OpenEndpoint() {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    socklen_t len = sizeof sa;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
-    port_ = ntohs(sa.sin_port);
-  }
 
   ScenarioLab lab_;
   std::unique_ptr<sim::PeerSim> peers_;
-  int fd_ = -1;
-  uint16_t port_ = 0;
+  UdpEndpoint endpoint_;
   CW_WTPCB* wtp_ = nullptr;
   sim::WtpIdentity identity_;
   uint8_t next_seq_ = 1;

@@ -36,6 +36,7 @@
 #include "registry/tables.h"
 #include "relay/wmac.h"
 #include "support/lab.h"
+#include "support/udp_endpoint.h"
 #include "support/truncation.h"
 #include "transport/codec.h"
 #include "transport/sockets.h"
@@ -243,82 +244,7 @@ inline std::optional<ReceivedMessage> Parse(const Bytes& datagram) {
 // --- Endpoints --------------------------------------------------------------
 
 // A UDP endpoint standing for a WTP, on 127.0.0.1 or ::1.
-class WtpEndpoint {
- public:
-  explicit WtpEndpoint(bool ipv6 = false) : ipv6_(ipv6) {
-    fd_ = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_storage ss{};
-    socklen_t len = 0;
-    if (ipv6) {
-      auto* sa = reinterpret_cast<sockaddr_in6*>(&ss);
-      sa->sin6_family = AF_INET6;
-      sa->sin6_addr = in6addr_loopback;
-      len = sizeof *sa;
-    } else {
-      auto* sa = reinterpret_cast<sockaddr_in*>(&ss);
-      sa->sin_family = AF_INET;
-      sa->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      len = sizeof *sa;
-    }
-    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&ss), len), 0);
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&ss), &len);
-    port_ = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port
-                       : reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
-  }
-  ~WtpEndpoint() { close(fd_); }
-  WtpEndpoint(const WtpEndpoint&) = delete;
-  WtpEndpoint& operator=(const WtpEndpoint&) = delete;
-
-  uint16_t port() const { return port_; }
-  // The endpoint as the controller records a datagram's source.
-  CW_ADDR Addr() const {
-    CW_ADDR a;
-    if (ipv6_) {
-      a.family = 1;
-      std::memcpy(a.addr.data(), &in6addr_loopback, 16);
-    } else {
-      a.SetIpv4(INADDR_LOOPBACK);
-    }
-    a.port = port_;
-    return a;
-  }
-  void SendTo(uint16_t ac_port, const Bytes& datagram) const {
-    sockaddr_storage ss{};
-    socklen_t len = 0;
-    if (ipv6_) {
-      auto* sa = reinterpret_cast<sockaddr_in6*>(&ss);
-      sa->sin6_family = AF_INET6;
-      sa->sin6_addr = in6addr_loopback;
-      sa->sin6_port = htons(ac_port);
-      len = sizeof *sa;
-    } else {
-      auto* sa = reinterpret_cast<sockaddr_in*>(&ss);
-      sa->sin_family = AF_INET;
-      sa->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      sa->sin_port = htons(ac_port);
-      len = sizeof *sa;
-    }
-    ssize_t n = sendto(fd_, datagram.data(), datagram.size(), 0,
-                       reinterpret_cast<sockaddr*>(&ss), len);
-    EXPECT_EQ(n, static_cast<ssize_t>(datagram.size()));
-  }
-  std::vector<Bytes> Drain() const {
-    std::vector<Bytes> out;
-    for (;;) {
-      Bytes buf(65536);
-      ssize_t n = recv(fd_, buf.data(), buf.size(), MSG_DONTWAIT);
-      if (n < 0) break;
-      buf.resize(static_cast<size_t>(n));
-      out.push_back(std::move(buf));
-    }
-    return out;
-  }
-
- private:
-  bool ipv6_;
-  int fd_ = -1;
-  uint16_t port_ = 0;
-};
+using WtpEndpoint = capwap::test::UdpEndpoint;
 
 // WMAC's end of "/tmp/wmac_ac_addr" under the test root.
 class WmacListener {

@@ -17,6 +17,7 @@
 #include "relay/cfg_update.h"
 #include "relay/relay_fixture.h"
 #include "support/scenario.h"
+#include "support/udp_endpoint.h"
 #include "support/truncation.h"
 #include "transport/codec.h"
 #include "transport/recv.h"
@@ -26,54 +27,6 @@ namespace capwap::test {
 
 inline constexpr uint32_t kWtpVendor = 0x00A1B2C3;
 
-// A UDP socket on 127.0.0.1 standing for a WTP's control (or data) end.
-class UdpEndpoint {
- public:
-  UdpEndpoint() {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    socklen_t len = sizeof sa;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
-    port_ = ntohs(sa.sin_port);
-  }
-  ~UdpEndpoint() { close(fd_); }
-  UdpEndpoint(const UdpEndpoint&) = delete;
-  UdpEndpoint& operator=(const UdpEndpoint&) = delete;
-
-  int fd() const { return fd_; }
-  uint16_t port() const { return port_; }
-  CW_ADDR Addr() const {
-    CW_ADDR a;
-    a.SetIpv4(INADDR_LOOPBACK);
-    a.port = port_;
-    return a;
-  }
-  sockaddr_in Sockaddr() const {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sa.sin_port = htons(port_);
-    return sa;
-  }
-  std::vector<Bytes> Drain() const {
-    std::vector<Bytes> out;
-    for (;;) {
-      Bytes buf(65536);
-      ssize_t n = recv(fd_, buf.data(), buf.size(), MSG_DONTWAIT);
-      if (n < 0) break;
-      buf.resize(static_cast<size_t>(n));
-      out.push_back(std::move(buf));
-    }
-    return out;
-  }
-
- private:
-  int fd_ = -1;
-  uint16_t port_ = 0;
-};
 
 // The bytes of one element: type, length, value.
 inline Bytes ElementBytes(const CwElement& e) {
