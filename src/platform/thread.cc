@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <deque>
 #include <map>
 #include <utility>
 
@@ -17,9 +18,12 @@ struct thread_master {
   uint32_t second_ms = 1000;
   uint64_t next_seq = 0;
   bool stopped = false;
-  // Read events in registration order; re-armed readers go to the back, so
-  // ready descriptors are served round-robin.
+  // Read and write events in registration order; re-armed readers go to the
+  // back, so ready descriptors are served round-robin.
   std::vector<std::unique_ptr<thread>> reads;
+  // Events the last poll found ready, delivered in order before polling again,
+  // so one poll serves every descriptor that was ready at that instant.
+  std::deque<std::unique_ptr<thread>> ready;
   // Timers by (due time, scheduling order).
   std::map<std::pair<uint64_t, uint64_t>, std::unique_ptr<thread>> timers;
 };
@@ -78,23 +82,47 @@ thread* TakeDueTimer(thread_master* m, thread* fetch) {
   return Deliver(std::move(t), fetch);
 }
 
-// Polls the registered descriptors; returns the first ready read event.
+// Returns the next ready descriptor event, polling (up to timeout_ms) only
+// when none is left from the previous poll. With no descriptor registered it
+// sleeps for the timeout instead of spinning.
 thread* TakeReadyRead(thread_master* m, thread* fetch, int timeout_ms) {
-  if (m->reads.empty()) {
-    return nullptr;
+  if (m->ready.empty()) {
+    if (m->reads.empty()) {
+      if (timeout_ms != 0) poll(nullptr, 0, timeout_ms);
+      return nullptr;
+    }
+    std::vector<pollfd> fds;
+    fds.reserve(m->reads.size());
+    for (const auto& r : m->reads) {
+      short events = r->type == ThreadType::kWrite ? POLLOUT : POLLIN;
+      fds.push_back(pollfd{r->fd, events, 0});
+    }
+    if (poll(fds.data(), fds.size(), timeout_ms) <= 0) return nullptr;
+    std::vector<std::unique_ptr<thread>> waiting;
+    waiting.reserve(m->reads.size());
+    for (size_t i = 0; i < fds.size(); ++i) {
+      (fds[i].revents != 0 ? m->ready.emplace_back(std::move(m->reads[i]))
+                           : waiting.emplace_back(std::move(m->reads[i])));
+    }
+    m->reads = std::move(waiting);
   }
-  std::vector<pollfd> fds;
-  fds.reserve(m->reads.size());
-  for (const auto& r : m->reads) fds.push_back(pollfd{r->fd, POLLIN, 0});
-  int n = poll(fds.data(), fds.size(), timeout_ms);
-  if (n <= 0) return nullptr;
-  for (size_t i = 0; i < fds.size(); ++i) {
-    if (fds[i].revents == 0) continue;
-    std::unique_ptr<thread> t = std::move(m->reads[i]);
-    m->reads.erase(m->reads.begin() + static_cast<long>(i));
-    return Deliver(std::move(t), fetch);
+  if (m->ready.empty()) return nullptr;
+  std::unique_ptr<thread> t = std::move(m->ready.front());
+  m->ready.pop_front();
+  return Deliver(std::move(t), fetch);
+}
+
+// Removes the events matching `match` from a queue, clearing their refs.
+template <typename Queue, typename Match>
+void EraseEvents(Queue& queue, Match match) {
+  for (auto it = queue.begin(); it != queue.end();) {
+    if (match(it->get())) {
+      ClearRef(it->get());
+      it = queue.erase(it);
+    } else {
+      ++it;
+    }
   }
-  return nullptr;
 }
 
 int MsUntilFirstTimer(const thread_master* m) {
@@ -111,6 +139,7 @@ int MsUntilFirstTimer(const thread_master* m) {
 void ThreadMasterDeleter::operator()(thread_master* m) const {
   if (!m) return;
   for (auto& r : m->reads) ClearRef(r.get());
+  for (auto& r : m->ready) ClearRef(r.get());
   for (auto& [key, t] : m->timers) ClearRef(t.get());
   delete m;
 }
@@ -130,14 +159,28 @@ ThreadMasterPtr thread_master_create(capwap::Clock& clock, uint32_t second_ms) {
   return m;
 }
 
-thread* thread_add_read(thread_master* m, thread_func func, void* arg, int fd, thread** ref,
-                        std::source_location where) {
+namespace {
+
+thread* AddIo(thread_master* m, ThreadType type, thread_func func, void* arg, int fd,
+              thread** ref, std::source_location where) {
   if (!m || fd < 0 || capwap::ShouldFail(capwap::FailFamily::kTimerCreate)) {
     if (ref) *ref = nullptr;
     return nullptr;
   }
-  m->reads.push_back(NewEvent(m, ThreadType::kRead, func, arg, fd, ref, where));
+  m->reads.push_back(NewEvent(m, type, func, arg, fd, ref, where));
   return m->reads.back().get();
+}
+
+}  // namespace
+
+thread* thread_add_read(thread_master* m, thread_func func, void* arg, int fd, thread** ref,
+                        std::source_location where) {
+  return AddIo(m, ThreadType::kRead, func, arg, fd, ref, where);
+}
+
+thread* thread_add_write(thread_master* m, thread_func func, void* arg, int fd, thread** ref,
+                         std::source_location where) {
+  return AddIo(m, ThreadType::kWrite, func, arg, fd, ref, where);
 }
 
 thread* thread_add_timer(thread_master* m, thread_func func, void* arg, long seconds,
@@ -160,28 +203,20 @@ void thread_cancel(thread* t) {
     m->timers.erase(std::make_pair(t->due_ms, t->seq));
     return;
   }
-  for (auto it = m->reads.begin(); it != m->reads.end(); ++it) {
-    if (it->get() == t) {
-      m->reads.erase(it);
-      return;
-    }
-  }
+  auto is_t = [t](const thread* e) { return e == t; };
+  EraseEvents(m->reads, is_t);
+  EraseEvents(m->ready, is_t);
 }
 
 void thread_cancel_fd(thread_master* m, int fd) {
   if (!m) return;
-  for (auto it = m->reads.begin(); it != m->reads.end();) {
-    if ((*it)->fd == fd) {
-      ClearRef(it->get());
-      it = m->reads.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  auto on_fd = [fd](const thread* e) { return e->fd == fd; };
+  EraseEvents(m->reads, on_fd);
+  EraseEvents(m->ready, on_fd);
 }
 
 thread* thread_fetch(thread_master* m, thread* fetch) {
-  while (!m->stopped && (!m->reads.empty() || !m->timers.empty())) {
+  while (!m->stopped && (!m->reads.empty() || !m->ready.empty() || !m->timers.empty())) {
     if (thread* t = TakeDueTimer(m, fetch)) return t;
     int timeout = MsUntilFirstTimer(m);
     if (thread* t = TakeReadyRead(m, fetch, timeout)) return t;
@@ -257,7 +292,9 @@ std::vector<PendingTimer> thread_master_pending_timers(const thread_master* m) {
   return out;
 }
 
-size_t thread_master_read_count(const thread_master* m) { return m->reads.size(); }
+size_t thread_master_read_count(const thread_master* m) {
+  return m->reads.size() + m->ready.size();
+}
 size_t thread_master_timer_count(const thread_master* m) { return m->timers.size(); }
 uint32_t thread_master_second_ms(const thread_master* m) { return m->second_ms; }
 const capwap::Clock& thread_master_clock(const thread_master* m) { return *m->clock; }

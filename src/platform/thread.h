@@ -1,5 +1,5 @@
-// The cooperative event loop: one-shot read events on descriptors and one-shot
-// timers in whole seconds. Every callback runs to completion.
+// The cooperative event loop: one-shot read and write events on descriptors and
+// one-shot timers in whole seconds. Every callback runs to completion.
 //
 // Ownership: the master owns every scheduled event. thread_add_* returns a
 // handle that stays valid until the event fires or is cancelled; pass `ref`
@@ -21,14 +21,14 @@ struct thread;
 
 using thread_func = int (*)(thread*);
 
-enum class ThreadType : uint8_t { kRead, kTimer };
+enum class ThreadType : uint8_t { kRead, kWrite, kTimer };
 
 struct thread {
   ThreadType type;
   thread_master* master;
   thread_func func;
   void* arg;
-  int fd;               // read events: the descriptor; timers: -1
+  int fd;               // read and write events: the descriptor; timers: -1
   uint64_t due_ms;      // timers: absolute due time on the master's clock
   uint64_t seq;         // scheduling order, breaks ties between equal due times
   thread** ref;         // cleared when the event fires or is cancelled
@@ -53,6 +53,11 @@ ThreadMasterPtr thread_master_create(capwap::Clock& clock, uint32_t second_ms);
 thread* thread_add_read(thread_master* m, thread_func func, void* arg, int fd,
                         thread** ref = nullptr,
                         std::source_location where = std::source_location::current());
+// One-shot write readiness of fd (a peer socket that can take more bytes).
+// Returns nullptr only when event creation fails.
+thread* thread_add_write(thread_master* m, thread_func func, void* arg, int fd,
+                         thread** ref = nullptr,
+                         std::source_location where = std::source_location::current());
 // One-shot timer after `seconds` timer seconds. Returns nullptr on failure.
 thread* thread_add_timer(thread_master* m, thread_func func, void* arg, long seconds,
                          thread** ref = nullptr,
@@ -64,7 +69,7 @@ thread* thread_add_timer_msec(thread_master* m, thread_func func, void* arg, lon
                               std::source_location where = std::source_location::current());
 // Cancels a pending event; nullptr is accepted and ignored.
 void thread_cancel(thread* t);
-// Cancels every read event registered for fd (used before closing it).
+// Cancels every read and write event registered for fd (used before closing it).
 void thread_cancel_fd(thread_master* m, int fd);
 
 // Waits for the next ready event and moves it into *fetch. Returns fetch, or
@@ -94,6 +99,7 @@ struct PendingTimer {
   double remaining_seconds;
 };
 std::vector<PendingTimer> thread_master_pending_timers(const thread_master* m);
+// Read and write events pending (descriptor events).
 size_t thread_master_read_count(const thread_master* m);
 size_t thread_master_timer_count(const thread_master* m);
 uint32_t thread_master_second_ms(const thread_master* m);

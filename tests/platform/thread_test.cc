@@ -137,6 +137,46 @@ TEST_F(LoopTest, ReadEventsAreOneShot) {
   close(sv[1]);
 }
 
+// Two descriptors ready at one poll: the first callback cancels the second
+// event (as closing a connection does), which then must not run; a write
+// event fires once the socket can take bytes.
+struct CancelOther {
+  thread* other = nullptr;
+  int calls = 0;
+};
+
+int CancelTheOther(thread* t) {
+  auto* c = static_cast<CancelOther*>(THREAD_ARG(t));
+  ++c->calls;
+  thread_cancel(c->other);
+  return 0;
+}
+
+TEST_F(LoopTest, CancelledReadyEventDoesNotRunAndWriteEventsFire) {
+  int a[2], b[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM, 0, a), 0);
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM, 0, b), 0);
+  CancelOther first, second;
+  thread* ta = thread_add_read(master.get(), CancelTheOther, &first, a[0]);
+  thread* tb = thread_add_read(master.get(), CancelTheOther, &second, b[0]);
+  first.other = tb;
+  second.other = ta;
+  ASSERT_EQ(write(a[1], "a", 1), 1);
+  ASSERT_EQ(write(b[1], "b", 1), 1);
+  thread_master_settle(master.get());
+  EXPECT_EQ(first.calls + second.calls, 1);
+  EXPECT_EQ(thread_master_read_count(master.get()), 0u);
+
+  ReadCount w;
+  thread_add_write(master.get(), [](thread* t) {
+    ++static_cast<ReadCount*>(THREAD_ARG(t))->calls;
+    return 0;
+  }, &w, a[0]);
+  thread_master_settle(master.get());
+  EXPECT_EQ(w.calls, 1);
+  for (int fd : {a[0], a[1], b[0], b[1]}) close(fd);
+}
+
 TEST_F(LoopTest, PendingTimersReportRemainingSeconds) {
   Named a{&rec, "a"};
   thread_add_timer(master.get(), RecordTimer, &a, 40);
