@@ -278,7 +278,7 @@ capwap::cli::MatchResult MatchWithFallback(cli_host* host, vty* v,
   for (int depth = 0; depth < kMaxNodeDepth &&
                       (result.status == MatchStatus::kNoMatch ||
                        result.status == MatchStatus::kIncomplete) &&
-                      capwap::cli::IsDaemonNode(v->node);
+                      capwap::cli::IsConfigSubNode(v->node);
        ++depth) {
     int parent = ParentOf(host, v->node);
     if (!capwap::cli::IsConfigNode(parent) || parent == v->node) break;
@@ -392,7 +392,7 @@ int cli_execute(lib_globals* ctx, vty* v, std::string_view line) {
   std::vector<std::string> tokens = capwap::cli::SplitTokens(clean);
   if (tokens.empty()) return CLI_SUCCESS;
   const int start_node = v->node;
-  const std::any start_index = capwap::cli::IsDaemonNode(start_node) ? v->index : std::any();
+  const std::any start_index = capwap::cli::IsConfigSubNode(start_node) ? v->index : std::any();
   capwap::cli::MatchResult result = MatchWithFallback(host, v, tokens);
   if (result.status != MatchStatus::kMatched) return ReportStatus(v, result.status);
   const bool in_parent = v->node != start_node;

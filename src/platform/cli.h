@@ -51,6 +51,7 @@ enum : int {
   VIEW_NODE = 3,        // after login
   EXEC_NODE = 4,        // privileged exec (after "enable")
   CONFIG_NODE = 5,      // "configure terminal"
+  VTY_NODE = 6,         // "line vty": settings of the vty sessions
   ALL_VIEW_NODES = 137  // commands installed here exist in VIEW_NODE and EXEC_NODE
 };
 

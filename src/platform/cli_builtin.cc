@@ -1,10 +1,12 @@
 // Built-in commands of the framework nodes: privilege, node navigation,
-// "show running-config" and "write".
+// "show running-config", "write", and the vty sessions' idle timeout
+// ("line vty" / "exec-timeout") with its writer.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "platform/cli.h"
 #include "platform/cli_host.h"
@@ -112,6 +114,43 @@ int WriteMemory(vty* v, const CliArgs&) {
   return CLI_SUCCESS;
 }
 
+int LineVty(vty* v, const CliArgs&) {
+  v->node = VTY_NODE;
+  return CLI_SUCCESS;
+}
+
+// The timeout of new sessions, and of the session that typed it (from now).
+void ApplyExecTimeout(vty* v, ExecTimeout timeout) {
+  cli_host* host = HostOf(v->ctx);
+  if (!host) return;
+  host->exec_timeout = timeout;
+  if (v->fd >= 0 && host->server) host->server->SetIdleTimeout(v->fd, timeout);
+}
+
+int SetExecTimeout(vty* v, const CliArgs& args) {
+  std::optional<uint32_t> minutes = args.U32("minutes");
+  std::optional<uint32_t> seconds = args.Present("seconds") ? args.U32("seconds") : 0u;
+  if (!minutes || !seconds) {
+    vty_out(v, "%% Invalid timeout\n");
+    return CLI_WARNING;
+  }
+  ApplyExecTimeout(v, ExecTimeout{*minutes, *seconds});
+  return CLI_SUCCESS;
+}
+
+int ResetExecTimeout(vty* v, const CliArgs&) {
+  ApplyExecTimeout(v, ExecTimeout{});
+  return CLI_SUCCESS;
+}
+
+int WriteLineVty(vty* v) {
+  cli_host* host = HostOf(v->ctx);
+  if (!host || host->exec_timeout == ExecTimeout{}) return 0;
+  vty_out(v, "line vty\n exec-timeout %u %u\n!\n", host->exec_timeout.minutes,
+          host->exec_timeout.seconds);
+  return 0;
+}
+
 const char* const kExitHelp = "Exit current mode and down to previous mode";
 
 CliCommand Builtin(int node, std::string grammar, std::vector<std::string> help,
@@ -128,6 +167,7 @@ CliCommand Builtin(int node, std::string grammar, std::vector<std::string> help,
 }  // namespace
 
 void InstallBuiltins(lib_globals* ctx) {
+  cli_install_node(ctx, VTY_NODE, "config-line", CONFIG_NODE);
   const CliCommand table[] = {
       Builtin(VIEW_NODE, "enable", {"Turn on privileged mode command"}, Enable),
       Builtin(EXEC_NODE, "enable", {"Turn on privileged mode command"}, Enable),
@@ -142,9 +182,19 @@ void InstallBuiltins(lib_globals* ctx) {
       Builtin(EXEC_NODE, "write (memory|)",
               {"Write running configuration to memory", "Write configuration to the file"},
               WriteMemory, {"target"}),
+      Builtin(CONFIG_NODE, "line vty", {"Configure a terminal line", "Virtual terminal"},
+              LineVty),
+      Builtin(VTY_NODE, "exec-timeout <0-35791> (<0-2147483>|)",
+              {"Close sessions idle for this long (0 0: never)", "Minutes", "Seconds"},
+              SetExecTimeout, {"minutes", "seconds"}),
+      Builtin(VTY_NODE, "no exec-timeout",
+              {"Negate a command or set its defaults", "Idle timeout back to 10 minutes"},
+              ResetExecTimeout),
   };
   cli_install_table(ctx, table);
   cli_install_default(ctx, CONFIG_NODE);
+  cli_install_default(ctx, VTY_NODE);
+  cli_install_config(ctx, VTY_NODE, WriteLineVty);
 }
 
 }  // namespace capwap::cli

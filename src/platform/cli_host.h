@@ -29,6 +29,8 @@ struct cli_host {
   lib_globals* ctx = nullptr;
   std::map<int, capwap::cli::NodeInfo> nodes;
   std::string config_file;
+  // Idle timeout of new sessions ("line vty" / "exec-timeout").
+  capwap::cli::ExecTimeout exec_timeout;
   std::unique_ptr<capwap::cli::VtyServer> server;
 };
 
@@ -38,7 +40,7 @@ namespace capwap::cli {
 cli_host* HostOf(lib_globals* ctx);
 // True for CONFIG_NODE and every daemon node.
 inline bool IsConfigNode(int node) { return node != VIEW_NODE && node != EXEC_NODE; }
-// True for the nodes the daemon declares (below CONFIG_NODE).
-inline bool IsDaemonNode(int node) { return IsConfigNode(node) && node != CONFIG_NODE; }
+// True for the configuration sub-nodes ("line vty" and the daemon's nodes).
+inline bool IsConfigSubNode(int node) { return IsConfigNode(node) && node != CONFIG_NODE; }
 
 }  // namespace capwap::cli

@@ -2,15 +2,16 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "platform/cli_host.h"
 #include "platform/lib.h"
 #include "platform/log.h"
+#include "platform/timer.h"
 
 namespace capwap::cli {
 
@@ -22,7 +23,10 @@ constexpr unsigned char kSe = 240;
 constexpr unsigned char kWill = 251;
 constexpr unsigned char kDont = 254;
 constexpr size_t kReadBudget = 64 * 1024;  // per callback, so one peer cannot starve the loop
+constexpr size_t kRefusalDrainReads = 16;  // bounds the input read away before a refusal close
 constexpr const char* kBanner = "capwap access controller\n";
+constexpr const char kRefusal[] = "% Too many vty sessions\r\n";
+constexpr const char* kIdleNotice = "% Idle timeout, session closed\n";
 
 enum class Telnet : uint8_t { kData, kIac, kOption, kSub, kSubIac };
 
@@ -45,8 +49,10 @@ struct VtyServer::Session {
   bool line_overflow = false;
   std::string pending;  // output the socket has not taken yet
   bool closing = false;
-  bool drain_watched = false;
+  ExecTimeout idle;
+  capwap::Timer idle_timer;
   thread* read_event = nullptr;
+  thread* write_event = nullptr;  // armed while output is pending
 };
 
 VtyServer::VtyServer(lib_globals* ctx) : ctx_(ctx) {}
@@ -54,9 +60,7 @@ VtyServer::VtyServer(lib_globals* ctx) : ctx_(ctx) {}
 VtyServer::~VtyServer() {
   while (!sessions_.empty()) Destroy(sessions_.begin()->first);
   thread_cancel(accept_event_);
-  thread_cancel(drain_event_);
   if (listen_fd_ >= 0) close(listen_fd_);
-  if (epoll_fd_ >= 0) close(epoll_fd_);
 }
 
 int VtyServer::Start(uint16_t port) {
@@ -66,9 +70,8 @@ int VtyServer::Start(uint16_t port) {
     return 1;
   }
   listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
-  if (listen_fd_ < 0 || epoll_fd_ < 0) {
-    zlog_err(ctx_, "vty: cannot create sockets: %s", strerror(errno));
+  if (listen_fd_ < 0) {
+    zlog_err(ctx_, "vty: cannot create the listening socket: %s", strerror(errno));
     return 1;
   }
   int one = 1;
@@ -85,8 +88,7 @@ int VtyServer::Start(uint16_t port) {
     return 1;
   }
   port_ = ntohs(sa.sin_port);
-  if (!thread_add_read(m, OnAccept, this, listen_fd_, &accept_event_) ||
-      !thread_add_read(m, OnDrain, this, epoll_fd_, &drain_event_)) {
+  if (!thread_add_read(m, OnAccept, this, listen_fd_, &accept_event_)) {
     zlog_err(ctx_, "vty: cannot register the listener with the event loop");
     return 1;
   }
@@ -97,6 +99,13 @@ int VtyServer::Start(uint16_t port) {
 void VtyServer::RequestClose(int fd) {
   auto it = sessions_.find(fd);
   if (it != sessions_.end()) it->second->closing = true;
+}
+
+void VtyServer::SetIdleTimeout(int fd, ExecTimeout timeout) {
+  auto it = sessions_.find(fd);
+  if (it == sessions_.end()) return;
+  it->second->idle = timeout;
+  ArmIdle(it->second.get());
 }
 
 // --- Event callbacks -----------------------------------------------------
@@ -117,21 +126,17 @@ int VtyServer::OnSessionRead(thread* t) {
   return 0;
 }
 
-int VtyServer::OnDrain(thread* t) {
-  auto* server = static_cast<VtyServer*>(THREAD_ARG(t));
-  if (!thread_add_read(server->ctx_->master.get(), OnDrain, server, server->epoll_fd_,
-                       &server->drain_event_)) {
-    zlog_err(server->ctx_, "vty: cannot re-arm the output watcher");
-  }
-  epoll_event events[16];
-  int n = epoll_wait(server->epoll_fd_, events, 16, 0);
-  for (int i = 0; i < n; ++i) {
-    auto it = server->sessions_.find(events[i].data.fd);
-    if (it == server->sessions_.end()) continue;
-    Session* s = it->second.get();
-    server->Flush(s);
-    if (s->closing) server->Destroy(s->fd);
-  }
+int VtyServer::OnSessionWritable(thread* t) {
+  auto* s = static_cast<Session*>(THREAD_ARG(t));
+  VtyServer* server = s->server;
+  server->Flush(s);
+  if (s->closing) server->Destroy(s->fd);
+  return 0;
+}
+
+int VtyServer::OnSessionIdle(thread* t) {
+  auto* s = static_cast<Session*>(THREAD_ARG(t));
+  s->server->ExpireIdle(s);
   return 0;
 }
 
@@ -154,13 +159,23 @@ void VtyServer::AcceptAll() {
   }
 }
 
+// Closing a socket with unread input resets the connection, and a reset can
+// discard the refusal before the client reads it: input already there is
+// read away first (bounded, the socket is non-blocking).
+void VtyServer::Refuse(int fd, const std::string& peer) {
+  zlog_warn(ctx_, "vty: refusing session from %s: %zu sessions open", peer.c_str(),
+            sessions_.size());
+  [[maybe_unused]] ssize_t sent = send(fd, kRefusal, sizeof kRefusal - 1, MSG_NOSIGNAL);
+  shutdown(fd, SHUT_WR);
+  char sink[1024];
+  for (size_t i = 0; i < kRefusalDrainReads && recv(fd, sink, sizeof sink, 0) > 0; ++i) {
+  }
+  close(fd);
+}
+
 void VtyServer::Admit(int fd, const std::string& peer) {
   if (sessions_.size() >= kMaxSessions) {
-    zlog_warn(ctx_, "vty: refusing session from %s: %zu sessions open", peer.c_str(),
-              sessions_.size());
-    static const char kRefusal[] = "% Too many vty sessions\r\n";
-    [[maybe_unused]] ssize_t n = send(fd, kRefusal, sizeof kRefusal - 1, MSG_NOSIGNAL);
-    close(fd);
+    Refuse(fd, peer);
     return;
   }
   auto owned = std::make_unique<Session>();
@@ -171,6 +186,7 @@ void VtyServer::Admit(int fd, const std::string& peer) {
   s->v = vty_new_internal(ctx_, VIEW_NODE);
   s->v->fd = fd;
   s->v->privilege = kPrivilegeUser;
+  if (cli_host* host = HostOf(ctx_)) s->idle = host->exec_timeout;
   sessions_[fd] = std::move(owned);
   if (!thread_add_read(ctx_->master.get(), OnSessionRead, s, fd, &s->read_event)) {
     zlog_err(ctx_, "vty: cannot serve session from %s: no read event", peer.c_str());
@@ -178,6 +194,7 @@ void VtyServer::Admit(int fd, const std::string& peer) {
     return;
   }
   zlog_info(ctx_, "vty: session from %s", peer.c_str());
+  ArmIdle(s);
   Send(s, kBanner);
   Send(s, cli_prompt(ctx_, s->v.get()));
   Flush(s);
@@ -195,6 +212,7 @@ void VtyServer::ReadSession(Session* s) {
   while (budget > 0 && !s->closing) {
     ssize_t n = read(fd, buf, sizeof buf);
     if (n > 0) {
+      if (budget == kReadBudget) ArmIdle(s);  // input, so the idle time starts again
       FeedBytes(s, buf, static_cast<size_t>(n));
       budget -= std::min(budget, static_cast<size_t>(n));
     } else if (n == 0) {
@@ -256,6 +274,29 @@ void VtyServer::FeedBytes(Session* s, const char* data, size_t len) {
   }
 }
 
+void VtyServer::ArmIdle(Session* s) {
+  const long seconds = s->idle.TotalSeconds();
+  if (seconds == 0) {
+    s->idle_timer.Cancel();
+    return;
+  }
+  if (!s->idle_timer.Start(ctx_->master.get(), seconds, OnSessionIdle, s)) {
+    zlog_err(ctx_, "vty: cannot time session from %s; closing it", s->peer.c_str());
+    s->closing = true;
+  }
+}
+
+void VtyServer::ExpireIdle(Session* s) {
+  zlog_info(ctx_, "vty: closing session from %s: idle for %ld seconds", s->peer.c_str(),
+            s->idle.TotalSeconds());
+  // On a line of its own: the peer's cursor stands after the prompt.
+  Send(s, "\n");
+  Send(s, kIdleNotice);
+  s->closing = true;
+  Flush(s);
+  Destroy(s->fd);
+}
+
 void VtyServer::EndOfLine(Session* s) {
   std::string line = std::move(s->line);
   s->line.clear();
@@ -301,18 +342,13 @@ void VtyServer::Flush(Session* s) {
               s->peer.c_str(), s->pending.size());
     s->closing = true;
   }
-  WatchDrain(s, !s->pending.empty() && !s->closing);
-}
-
-void VtyServer::WatchDrain(Session* s, bool on) {
-  if (on == s->drain_watched || epoll_fd_ < 0) return;
-  epoll_event ev{};
-  ev.events = EPOLLOUT;
-  ev.data.fd = s->fd;
-  if (epoll_ctl(epoll_fd_, on ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, s->fd, &ev) == 0) {
-    s->drain_watched = on;
-  } else {
-    zlog_err(ctx_, "vty: cannot watch output of %s: %s", s->peer.c_str(), strerror(errno));
+  if (s->pending.empty() || s->closing) {
+    thread_cancel(s->write_event);
+  } else if (!s->write_event &&
+             !thread_add_write(ctx_->master.get(), OnSessionWritable, s, s->fd,
+                               &s->write_event)) {
+    zlog_err(ctx_, "vty: cannot wait for output room of %s; closing it", s->peer.c_str());
+    s->closing = true;
   }
 }
 
@@ -321,7 +357,7 @@ void VtyServer::Destroy(int fd) {
   if (it == sessions_.end()) return;
   Session* s = it->second.get();
   thread_cancel(s->read_event);
-  WatchDrain(s, false);
+  thread_cancel(s->write_event);
   zlog_info(ctx_, "vty: session from %s closed", s->peer.c_str());
   close(fd);
   sessions_.erase(it);

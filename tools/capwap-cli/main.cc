@@ -6,13 +6,15 @@
 // libedit and standard input is a terminal). With -c it runs "enable" and
 // then each command, prints only the commands' output and exits 0, or 1 when
 // a command printed a line starting with '%'; 2 when the daemon cannot be
-// reached or stops answering.
+// reached, stops answering, or closes the connection before the commands are
+// done (a final "exit" or "quit" may close it).
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -100,32 +102,56 @@ bool HasErrorLine(const std::string& output) {
   return false;
 }
 
-int Fail(const char* what) {
-  fprintf(stderr, "capwap-cli: %s\n", what);
+int Fail(const std::string& what) {
+  fprintf(stderr, "capwap-cli: %s\n", what.c_str());
   return 2;
+}
+
+// The error message for a connection the daemon closed, with its last '%'
+// line when that is how the output ends (a refusal or an idle notice).
+std::string ClosedBy(const std::string& output) {
+  std::string last;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty()) last = line;
+  }
+  return last.starts_with('%') ? "the daemon closed the connection: " + last
+                               : "the daemon closed the connection";
+}
+
+// True for "exit" or "quit" (or a prefix), which end the session at the top.
+bool EndsSession(const std::string& line) {
+  std::istringstream words(line);
+  std::string word, more;
+  words >> word;
+  if (word.empty() || (words >> more)) return false;
+  return std::string_view("exit").starts_with(word) || std::string_view("quit").starts_with(word);
 }
 
 int RunOneShot(capwap_cli::VtyClient& client, const std::vector<std::string>& commands) {
   using Result = capwap_cli::VtyClient::Result;
   std::string output, prompt;
-  if (client.ReadResponse(&output, &prompt, kReplyTimeoutMs) != Result::kPrompt) {
-    return Fail("the daemon did not answer");
-  }
+  Result greeting = client.ReadResponse(&output, &prompt, kReplyTimeoutMs);
+  if (greeting == Result::kClosed) return Fail(ClosedBy(output));
+  if (greeting != Result::kPrompt) return Fail("the daemon did not answer");
   if (!client.SendLine("enable") ||
       client.ReadResponse(&output, &prompt, kReplyTimeoutMs) != Result::kPrompt) {
     return Fail("the daemon did not answer \"enable\"");
   }
   bool failed = false;
-  for (const auto& command : commands) {
-    if (!client.SendLine(command)) return Fail("connection lost");
+  for (size_t i = 0; i < commands.size(); ++i) {
+    const std::string& command = commands[i];
+    if (!client.SendLine(command)) return Fail("connection lost before \"" + command + "\"");
     Result r = client.ReadResponse(&output, &prompt, kReplyTimeoutMs);
     fwrite(output.data(), 1, output.size(), stdout);
+    fflush(stdout);
     failed = failed || HasErrorLine(output);
-    if (r == Result::kClosed) break;
-    if (r != Result::kPrompt) {
-      fflush(stdout);
-      return Fail("the daemon did not answer");
+    if (r == Result::kClosed && i + 1 == commands.size() && EndsSession(command)) break;
+    if (r == Result::kClosed) {
+      return Fail(ClosedBy(output) + " (during \"" + command + "\", " +
+                  std::to_string(commands.size() - i - 1) + " command(s) not run)");
     }
+    if (r != Result::kPrompt) return Fail("the daemon did not answer \"" + command + "\"");
   }
   fflush(stdout);
   return failed ? 1 : 0;
@@ -172,9 +198,11 @@ int RunInteractive(capwap_cli::VtyClient& client) {
   std::string output, prompt, line;
   Result r = client.ReadResponse(&output, &prompt, kReplyTimeoutMs);
   fwrite(output.data(), 1, output.size(), stdout);
+  fflush(stdout);
   while (r == Result::kPrompt && ReadLine(prompt, editing, &line)) {
-    if (!client.SendLine(line)) break;
-    r = client.ReadResponse(&output, &prompt, kReplyTimeoutMs);
+    output.clear();
+    r = client.SendLine(line) ? client.ReadResponse(&output, &prompt, kReplyTimeoutMs)
+                              : Result::kClosed;
     fwrite(output.data(), 1, output.size(), stdout);
     fflush(stdout);
   }
@@ -182,6 +210,7 @@ int RunInteractive(capwap_cli::VtyClient& client) {
   if (editing && !history.empty()) write_history(history.c_str());
 #endif
   if (r == Result::kTimeout || r == Result::kError) return Fail("the daemon did not answer");
+  if (r == Result::kClosed && !EndsSession(line)) return Fail(ClosedBy(output));
   return 0;
 }
 

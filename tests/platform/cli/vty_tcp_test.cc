@@ -1,6 +1,6 @@
 // The vty over real TCP sessions on loopback, driven by the event loop:
-// telnet-style input, hostile lines, slow readers, session limits, and the
-// capwap-cli client run as a separate process.
+// telnet-style input, hostile lines, slow readers, session limits and idle
+// timeouts, and the capwap-cli client run as a separate process.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -34,6 +34,12 @@ size_t& BulkSize() {
 
 int SetNote(vty*, const CliArgs& args) {
   Note() = args.Str("text");
+  return CLI_SUCCESS;
+}
+
+int DropSession(vty* v, const CliArgs&) {
+  vty_out(v, "partial\n");
+  v->ctx->host->server->RequestClose(v->fd);
   return CLI_SUCCESS;
 }
 
@@ -249,22 +255,6 @@ TEST_F(VtyTcp, PeerThatStopsReadingIsClosedPastOneMebibyte) {
   EXPECT_EQ(next.ReadUntilPrompt(), "capwap access controller\ncapwap> ");
 }
 
-TEST_F(VtyTcp, SessionsBeyondTheLimitAreTurnedAway) {
-  std::vector<std::unique_ptr<VtyPeer>> peers;
-  for (size_t i = 0; i < cli::kMaxSessions; ++i) {
-    peers.push_back(std::make_unique<VtyPeer>(lab_, port_));
-    peers.back()->ReadUntilPrompt();
-  }
-  EXPECT_EQ(Sessions(), cli::kMaxSessions);
-  VtyPeer extra(lab_, port_);
-  EXPECT_TRUE(extra.WaitClosed());
-  EXPECT_EQ(extra.raw(), "% Too many vty sessions\r\n");
-  peers.front()->Send("exit\n");
-  EXPECT_TRUE(peers.front()->WaitClosed());
-  VtyPeer admitted(lab_, port_);
-  EXPECT_EQ(admitted.ReadUntilPrompt(), "capwap access controller\ncapwap> ");
-}
-
 TEST_F(VtyTcp, SessionThatCannotBeRearmedIsClosedOthersGoOn) {
   VtyPeer unlucky(lab_, port_);
   unlucky.ReadUntilPrompt();
@@ -377,6 +367,61 @@ TEST_F(CapwapCli, InteractiveFromAPipe) {
   close(in[0]);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "capwap access controller\nnote piped\n!\n");
+}
+
+TEST_F(CapwapCli, IdleSessionsGiveUpTheirSlotsAfterTheExecTimeout) {
+  std::vector<std::unique_ptr<VtyPeer>> idle;
+  for (size_t i = 0; i < cli::kMaxSessions; ++i) {
+    idle.push_back(std::make_unique<VtyPeer>(lab_, port_));
+    idle.back()->ReadUntilPrompt();
+  }
+  VtyPeer extra(lab_, port_);
+  EXPECT_TRUE(extra.WaitClosed());
+  EXPECT_EQ(extra.raw(), "% Too many vty sessions\r\n");
+  EXPECT_EQ(RunClient({"-P", Port(), "-c", "show running-config"}).status, 2);
+  // Ten minutes by default, counted from the last input.
+  VtyPeer& op = *idle.front();
+  lab_.RunFor(300);
+  EXPECT_EQ(op.Command("enable"), "capwap# ");
+  lab_.RunFor(300);
+  EXPECT_EQ(Sessions(), 1u);
+  EXPECT_TRUE(idle.back()->WaitClosed());
+  EXPECT_EQ(idle.back()->raw(), "\r\n% Idle timeout, session closed\r\n");
+  EXPECT_EQ(RunClient({"-P", Port(), "-c", "show running-config"}).status, 0);
+  // Set in a session: applies to it at once and is written back.
+  op.Command("configure terminal");
+  EXPECT_EQ(op.Command("line vty"), "capwap(config-line)# ");
+  EXPECT_EQ(op.Command("exec-timeout 1 30"), "capwap(config-line)# ");
+  EXPECT_EQ(op.Command("end"), "capwap# ");
+  EXPECT_EQ(op.Command("write"), "[OK]\ncapwap# ");
+  lab_.RunFor(89);
+  EXPECT_EQ(Sessions(), 1u);
+  lab_.RunFor(1);
+  EXPECT_TRUE(op.WaitClosed());
+  // A restart replays it for new sessions; 0 0 is never.
+  host_vty_init(ctx());
+  ASSERT_EQ(host_config_start(ctx(), nullptr, 0), 0);
+  EXPECT_EQ(cli_running_config(ctx()), "line vty\n exec-timeout 1 30\n!\n");
+  VtyPeer after(lab_, host_vty_port(ctx())), forever(lab_, host_vty_port(ctx()));
+  after.ReadUntilPrompt();
+  forever.ReadUntilPrompt();
+  for (const char* line : {"enable", "configure terminal", "line vty", "exec-timeout 0 0"}) {
+    forever.Command(line);
+  }
+  lab_.RunFor(90);
+  EXPECT_TRUE(after.WaitClosed());
+  lab_.RunFor(100000);
+  EXPECT_EQ(Sessions(), 1u);
+}
+
+TEST_F(CapwapCli, ConnectionClosedBeforeTheCommandsAreDoneIsAnError) {
+  Install(EXEC_NODE, "drop", {}, DropSession);
+  CliRun run = RunClient({"-P", Port(), "-c", "show running-config", "-c", "drop", "-c",
+                          "show running-config"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "!\npartial\n");
+  EXPECT_EQ(RunClient({"-P", Port(), "-c", "exit", "-c", "show running-config"}).status, 2);
+  EXPECT_EQ(RunClient({"-P", Port(), "-c", "show running-config", "-c", "exit"}).status, 0);
 }
 
 }  // namespace
