@@ -7,6 +7,7 @@
 #include "fsm/discovery/discjoin_lab.h"
 #include "fsm/join.h"
 #include "platform/dbm.h"
+#include "platform/fail_inject.h"
 #include "registry/wtp_record.h"
 
 namespace discjoin_test {
@@ -221,19 +222,23 @@ TEST_F(JoinHandler, AutomaticAdmissionOffRefusesUnknownAps) {
   EXPECT_EQ(CW_AC_JoinReqHandler(nullptr, &rcv), 0);
 }
 
-TEST_F(JoinHandler, CreationFailsForAnUnknownModelAndWhenNoApIdIsFree) {
+TEST_F(JoinHandler, CreationFailsForAnUnknownModelShortMemoryAndWhenNoApIdIsFree) {
   ApSpec ap;
   ap.model = "zz-1";
-  ExpectSilent(wtp_, JoinRequest(ap), CW_DBG_ERROR,
-               " Failed to create AP with MAC address 02-00-00-00-01-01.\n");
+  const std::string line = " Failed to create AP with MAC address 02-00-00-00-01-01.\n";
+  ExpectSilent(wtp_, JoinRequest(ap), CW_DBG_ERROR, line);
   CW_RCVPKT rcv = RcvOf(JoinRequest(ap), wtp_.Addr());
   EXPECT_EQ(CW_AC_JoinReqHandler(nullptr, &rcv), 1);
+
+  capwap::FailNext(capwap::FailFamily::kWtpAlloc, 1);
+  ExpectSilent(wtp_, JoinRequest(ApSpec{}), CW_DBG_ERROR, line);
+  EXPECT_EQ(CW_AC_WtpCount(), 0u);
+  EXPECT_TRUE(wmac_.Drain().empty()) << "WMAC hears of no AP";
 
   for (uint8_t i = 1; i <= 32; ++i) {
     ASSERT_NE(ConfiguredAp("ia-210", {0x02, 0x10, 0, 0, 0, i}), nullptr);
   }
-  ExpectSilent(wtp_, JoinRequest(ApSpec{}), CW_DBG_ERROR,
-               " Failed to create AP with MAC address 02-00-00-00-01-01.\n");
+  ExpectSilent(wtp_, JoinRequest(ApSpec{}), CW_DBG_ERROR, line);
   EXPECT_EQ(CW_AC_WtpCount(), 32u);
   EXPECT_EQ(g_uiCwConcurrentWTPS, 0u);
 }
