@@ -12,6 +12,7 @@
 
 inline constexpr size_t kApGroupRecordSize = 176;
 inline constexpr uint32_t kApGroupSlots = 513;
+inline constexpr uint32_t kDefaultApGroup = 1;  // made at start-up; every AP's at creation
 
 struct CW_APGROUP {
   uint32_t group_id = 0;             // @0

@@ -239,15 +239,22 @@ const RadioElement* RadioElementOf(uint16_t elem) {
   return nullptr;
 }
 
-enum class ElemResult { kOk, kIllegal, kNoMemory };
+enum class ElemResult { kOk, kNoMemory };
 
+// A value too short for the fields of its record is skipped: only the cases
+// listed for this exchange (no elements, an element past the end, memory)
+// make the request undecodable.
 ElemResult DecodeRadioElement(CW_CFG_STATUS_REQ_INFO* info, const RadioElement& row,
                               ByteView value) {
   const CW_RDBIND_TLV* tlv = CW_RdBindTlvByType(row.tlv);
   std::array<uint8_t, 98> record{};
   WireReader r(value);
   HostWriter w(record.data(), tlv->size);
-  if (!row.fn(r, w)) return ElemResult::kIllegal;
+  if (!row.fn(r, w)) {
+    CwDebug(CW_DBG_ERROR, ZLOG_INFO, " Config Request element %u of %zu bytes skipped.\n",
+            static_cast<unsigned>(row.elem), value.size());
+    return ElemResult::kOk;
+  }
   const uint8_t radio_id = record[0];
   if (radio_id < 1 || radio_id > 4) {
     CwDebug(CW_DBG_ERROR, ZLOG_INFO, " Config Request element %u of radio %u ignored.\n",
@@ -260,13 +267,21 @@ ElemResult DecodeRadioElement(CW_CFG_STATUS_REQ_INFO* info, const RadioElement& 
   return ElemResult::kOk;
 }
 
+// A payload whose sub-elements cannot be walked keeps what its handlers
+// took before the fault; the rest of that payload is skipped.
+ElemResult DecodeVendorPayload(CW_CFG_STATUS_REQ_INFO* info, ByteView value) {
+  if (CW_AC_DecVendorElem(info, value) == 0) return ElemResult::kOk;
+  if (info->no_memory) return ElemResult::kNoMemory;
+  CwDebug(CW_DBG_ERROR, ZLOG_INFO,
+          " Malformed Vendor Specific Payload in Config Request skipped.\n");
+  return ElemResult::kOk;
+}
+
 ElemResult DecodeElement(CW_CFG_STATUS_REQ_INFO* info, const CwElement& e) {
   if (const RadioElement* row = RadioElementOf(e.type)) {
     return DecodeRadioElement(info, *row, e.value);
   }
-  if (e.type == kElemVendor) {
-    return CW_AC_DecVendorElem(info, e.value) == 0 ? ElemResult::kOk : ElemResult::kIllegal;
-  }
+  if (e.type == kElemVendor) return DecodeVendorPayload(info, e.value);
   if (e.type == kElemAcName) {
     info->ac_name.assign(e.value.begin(), e.value.end());
   }
@@ -453,15 +468,9 @@ int CW_AC_DecCfgReq(CW_CFG_STATUS_REQ_INFO* info, ByteView elements) {
   ActiveDecodeScope scope(info);
   CwElementWalk walk(elements);
   for (const CwElement& e : walk) {
-    switch (DecodeElement(info, e)) {
-      case ElemResult::kOk:
-        continue;
-      case ElemResult::kIllegal:
-        CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Illegal Config Request frame received .\n");
-        return 1;
-      case ElemResult::kNoMemory:
-        CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No memory to decode Config Request frame.\n");
-        return 1;
+    if (DecodeElement(info, e) == ElemResult::kNoMemory) {
+      CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No memory to decode Config Request frame.\n");
+      return 1;
     }
   }
   if (!walk.complete()) {
@@ -535,9 +544,9 @@ int CW_AC_SndCfgResp(CW_WTPCB* wtp) {
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }
 
-CW_RDBIND* CW_CfgReqRdBindOf(void* context) {
+CW_CFG_STATUS_REQ_INFO* CW_CfgReqOf(void* context) {
   CW_CFG_STATUS_REQ_INFO* active = ActiveDecode();
-  return active && context == active ? &active->rdbind : nullptr;
+  return active && context == active ? active : nullptr;
 }
 
 void CW_CfgStatusRegister() {

@@ -28,6 +28,7 @@ struct CW_CFG_STATUS_REQ_INFO {
   uint32_t reserved = 0;  // leading word, unused
   CW_RDBIND rdbind;       // the radios as reported, radio ID r in radios[r - 1]
   std::string ac_name;    // AC Name (4), as received
+  bool no_memory = false; // a sub-record copy could not be allocated
 };
 
 // Entry from the receive path (type 5). 0 when the session reached Config;
@@ -35,8 +36,9 @@ struct CW_CFG_STATUS_REQ_INFO {
 // session is torn down) or an IPC wait timer that could not be created.
 int CW_AC_CfgReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv);
 // Pure decode of the message elements into a zeroed *info. 1 for fewer than
-// 4 octets of elements, an element that runs past the end or past its own
-// value, a malformed vendor payload, or memory exhaustion.
+// 4 octets of elements, an element that runs past the end, or memory
+// exhaustion. A value too short for its fields and a malformed vendor
+// payload are skipped with a debug line.
 int CW_AC_DecCfgReq(CW_CFG_STATUS_REQ_INFO* info, capwap::ByteView elements);
 
 // Builds and sends the response; releases the AP's radio binding. 1 when no
@@ -57,10 +59,10 @@ CwCfgRespSources CW_AC_CfgRespSourcesOf(const CW_WTPCB& wtp);
 // The pure builder behind CW_AC_FillCfgResp. 0, or 1 when the packet overflowed.
 int CW_AC_BuildCfgResp(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources& sources);
 
-// The radio binding that vendor sub-element 129 fills: the record's while a
-// Configuration Status Request is being decoded into `context`, otherwise
-// null (the same vendor dispatcher serves other messages' records too).
-CW_RDBIND* CW_CfgReqRdBindOf(void* context);
+// The request record that vendor sub-element 129 fills: `context` while a
+// Configuration Status Request is being decoded into it, otherwise null (the
+// same vendor dispatcher serves other messages' records too).
+CW_CFG_STATUS_REQ_INFO* CW_CfgReqOf(void* context);
 
 // Installs the request handler (type 5) and the response sender.
 void CW_CfgStatusRegister();

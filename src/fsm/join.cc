@@ -84,9 +84,24 @@ void DecodeRadioInfo(CW_JOIN_REQ_INFO* info, capwap::ByteView value) {
   info->radios[radio.radio_id - 1] = radio;
 }
 
-int DecodeVendorPayload(CW_JOIN_REQ_INFO* info, capwap::ByteView value) {
+// Join refuses only elements that run past the datagram and bad board data
+// or descriptors. A vendor payload whose sub-elements cannot be walked keeps
+// what its handlers took before the fault, and the rest of it is skipped.
+void DecodeVendorPayload(CW_JOIN_REQ_INFO* info, capwap::ByteView value) {
   VendorTargetScope scope(info);
-  return CW_AC_DecVendorElem(info, value);
+  if (CW_AC_DecVendorElem(info, value) != 0) {
+    CwDebug(CW_DBG_ERROR, ZLOG_INFO,
+            " Malformed Vendor Specific Payload in Join Request skipped.\n");
+  }
+}
+
+// False, after a debug line, for a value shorter than the field it fills:
+// the element is then skipped.
+bool FixedValueFits(const CwElement& e, size_t size) {
+  if (e.value.size() >= size) return true;
+  CwDebug(CW_DBG_ERROR, ZLOG_INFO, " Join Request element %u of %zu bytes skipped.\n",
+          static_cast<unsigned>(e.type), e.value.size());
+  return false;
 }
 
 // 1 when the element makes the whole request undecodable.
@@ -99,22 +114,23 @@ int DecodeElement(CW_JOIN_REQ_INFO* info, const CwElement& e) {
       CopyClipped(info->session_id, e.value);
       break;
     case kElemVendorPayload:
-      return DecodeVendorPayload(info, e.value);
+      DecodeVendorPayload(info, e.value);
+      break;
     case kElemWtpBoardData:
       return CW_DEC_IE_WtpBD(&info->board, e.value.data(), e.value.size());
     case kElemWtpDescriptor:
       return CW_DEC_IE_WtpDesc(&info->descriptor, e.value.data(), e.value.size());
     case kElemFrameTunnelMode:
-      capwap::WireReader(e.value).u8(info->frame_tunnel_mode);
+      if (FixedValueFits(e, 1)) capwap::WireReader(e.value).u8(info->frame_tunnel_mode);
       break;
     case kElemWtpMacType:
-      capwap::WireReader(e.value).u8(info->mac_type);
+      if (FixedValueFits(e, 1)) capwap::WireReader(e.value).u8(info->mac_type);
       break;
     case kElemWtpName:
       CopyClipped(info->wtp_name, e.value, info->wtp_name.size() - 1);
       break;
     case kElemCapabilities:
-      capwap::WireReader(e.value).u16(info->capability);
+      if (FixedValueFits(e, 2)) capwap::WireReader(e.value).u16(info->capability);
       break;
     case kElemRadioInfo:
       DecodeRadioInfo(info, e.value);

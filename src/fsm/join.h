@@ -53,8 +53,9 @@ inline constexpr uint32_t kJoinWaitSeconds = 6;
 int CW_AC_JoinReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv);
 
 // Pure decode into a zeroed *info. 1 when an element header or value runs
-// past the datagram, a Vendor Specific Payload is malformed, or the WTP Board
-// Data or WTP Descriptor decoder fails.
+// past the datagram, or the WTP Board Data or WTP Descriptor decoder fails.
+// Malformed vendor sub-elements and values too short for their field are
+// skipped with a debug line.
 int CW_AC_DecJoinReq(CW_JOIN_REQ_INFO* info, const CW_RCVPKT* rcv);
 
 // Builds and sends the Join Response directly to resp.dest, from the

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "daemon/debug.h"
 #include "fsm/config_status.h"
 #include "fsm/join.h"
 #include "platform/identity.h"
@@ -76,34 +77,56 @@ CW_SKIPPING_HANDLER(CW_KVENPROC_WTP_SYNCTIMETRAP)
 CW_SKIPPING_HANDLER(CW_KVENProc_WAPIClientFunc)
 CW_SKIPPING_HANDLER(CW_KVENProc_DnsInfoFunc)
 
+namespace {
+
+// A fixed-size value announced shorter than its size is not read: the
+// sub-element is skipped (the walk moves on by the announced length) and
+// the rest of the message still decodes.
+bool HoldsFixed(uint16_t id, uint16_t len, uint16_t size, const char* message) {
+  if (len >= size) return true;
+  CwDebug(CW_DBG_ERROR, ZLOG_INFO,
+          " Vendor element %u of %u bytes in %s skipped, %u bytes needed.\n",
+          static_cast<unsigned>(id), static_cast<unsigned>(len), message,
+          static_cast<unsigned>(size));
+  return false;
+}
+
+}  // namespace
+
 // Master status (u32) and capability bits (u16) describe the AP at Join;
-// other messages' records have no place for them, so there the values are
-// consumed and dropped. A sub-element too short for its value leaves the
-// cursor failed, which fails the payload.
-int CW_KVENPROC_MASTERSTATUS(void* ctx, capwap::WireReader& cur, uint16_t, uint16_t) {
-  uint32_t master_status = 0;
-  if (!cur.u32(master_status)) return 0;
-  if (CW_JOIN_REQ_INFO* join = CW_JoinVendorContext(ctx)) join->master_status = master_status;
+// other messages' records have no place for them, so there the sub-element
+// is skipped by its length.
+int CW_KVENPROC_MASTERSTATUS(void* ctx, capwap::WireReader& cur, uint16_t id, uint16_t len) {
+  CW_JOIN_REQ_INFO* join = CW_JoinVendorContext(ctx);
+  if (!join || !HoldsFixed(id, len, 4, "Join Request")) return 0;
+  cur.u32(join->master_status);
   return 0;
 }
 
-int CW_KVENPROC_CAPBILITIES(void* ctx, capwap::WireReader& cur, uint16_t, uint16_t) {
-  uint16_t capability = 0;
-  if (!cur.u16(capability)) return 0;
-  if (CW_JOIN_REQ_INFO* join = CW_JoinVendorContext(ctx)) join->capability = capability;
+int CW_KVENPROC_CAPBILITIES(void* ctx, capwap::WireReader& cur, uint16_t id, uint16_t len) {
+  CW_JOIN_REQ_INFO* join = CW_JoinVendorContext(ctx);
+  if (!join || !HoldsFixed(id, len, 2, "Join Request")) return 0;
+  cur.u16(join->capability);
   return 0;
 }
 
 // Radio capability record of one radio (76 bytes: 12 bytes and four 16-byte
 // fields), hung in the radio's slot of the Configuration Status Request's
 // radio binding, which sends it back to the AP as it came. In any other
-// message, and for a radio ID outside 1-4, it is consumed and dropped.
-int CW_KVENProc_Ap11NRDCAPTLVFunc(void* ctx, capwap::WireReader& cur, uint16_t, uint16_t) {
-  constexpr size_t kRadioCapSize = 76;
+// message, and for a radio ID outside 1-4, it is skipped. 1 only when the
+// copy could not be allocated (the request is then undecodable).
+int CW_KVENProc_Ap11NRDCAPTLVFunc(void* ctx, capwap::WireReader& cur, uint16_t id,
+                                  uint16_t len) {
+  constexpr uint16_t kRadioCapSize = 76;
+  CW_CFG_STATUS_REQ_INFO* req = CW_CfgReqOf(ctx);
+  if (!req || !HoldsFixed(id, len, kRadioCapSize, "Config Request")) return 0;
   capwap::ByteView record;
   if (!cur.view(kRadioCapSize, record)) return 0;
-  CW_RDBIND* rdbind = CW_CfgReqRdBindOf(ctx);
   const uint8_t radio_id = record[0];
-  if (!rdbind || radio_id < 1 || radio_id > 4) return 0;
-  return CW_RdBindSetSub(*rdbind, radio_id, 15, record);
+  if (radio_id < 1 || radio_id > 4) return 0;
+  if (CW_RdBindSetSub(req->rdbind, radio_id, 15, record) != 0) {
+    req->no_memory = true;
+    return 1;
+  }
+  return 0;
 }

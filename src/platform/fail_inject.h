@@ -14,6 +14,7 @@ enum class FailFamily : uint8_t {
   kIpcSend,       // IPC_TcpSocketSend / IPC_SocketSend fail
   kJsonAlloc,     // cJSON object creation fails
   kPacketAlloc,   // CW_AC_PktMalloc returns none
+  kWtpAlloc,      // a WTP control block or its database image cannot be allocated
   kCount
 };
 

@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <list>
+#include <new>
 #include <string>
 
 #include "cli/ap_persist.h"
@@ -9,6 +10,7 @@
 #include "daemon/capwap.h"
 #include "daemon/debug.h"
 #include "platform/dbm.h"
+#include "platform/fail_inject.h"
 #include "platform/identity.h"
 #include "registry/hash.h"
 #include "registry/wtp_record.h"
@@ -388,6 +390,24 @@ int PickApid(uint32_t apid) {
   return static_cast<int>(apid);
 }
 
+// Steps 3 and 4 of creation: the zeroed block with its APID, model and name,
+// in the registry's ownership but in no index yet. Null when memory ran out.
+CW_WTPCB* NewBlock(int apid, std::string_view model, std::string_view name) {
+  if (capwap::ShouldFail(capwap::FailFamily::kWtpAlloc)) return nullptr;
+  try {
+    auto block = std::make_unique<CW_WTPCB>();
+    CW_InitWTPCB(block.get());
+    block->apid = static_cast<uint32_t>(apid);
+    block->model = std::string(model.substr(0, 32));
+    block->name = name.empty() ? "ap" + std::to_string(apid)
+                               : std::string(name.substr(0, kWtpNameMax));
+    Owned().push_back(OwnedWtp{std::move(block), {}});
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  return Owned().back().block.get();
+}
+
 void NotifyCreated(const CW_WTPCB& wtp) {
   WmacCreateApRecord record;
   record.model = wtp.model;
@@ -397,41 +417,25 @@ void NotifyCreated(const CW_WTPCB& wtp) {
   WMAC_AC_IPC_CreateAP(wtp.apid, record);
 }
 
-}  // namespace
-
-CW_WTPCB* CW_AC_CreateWTP(std::string_view model, uint32_t apid, std::string_view name,
-                          uint8_t auto_created) {
-  if (!g_pstAC_WTPDBTableByName || !CW_IsValidModel(model, 1)) return nullptr;
-  int chosen = PickApid(apid);
-  if (chosen < 0) return nullptr;
-
-  auto block = std::make_unique<CW_WTPCB>();
-  CW_WTPCB* wtp = block.get();
-  CW_InitWTPCB(wtp);
-  wtp->apid = static_cast<uint32_t>(chosen);
-  wtp->model = std::string(model.substr(0, 32));
-  wtp->name = name.empty() ? "ap" + std::to_string(chosen)
-                           : std::string(name.substr(0, kWtpNameMax));
-  Owned().push_back(OwnedWtp{std::move(block), {}});
-
-  CW_AC_SetWTPByID(wtp->apid, wtp);
-  CW_AC_AddWTPByNAME(wtp->name, wtp);
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO, " AP created with model %s, ID %d and name %s\n",
-          wtp->model.c_str(), chosen, wtp->name.c_str());
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Notifing WMAC to ADD-WTP (name %s).\n", wtp->name.c_str());
-
-  wtp->auto_created = auto_created;
-  NotifyCreated(*wtp);
-  wtp->creation_time = static_cast<uint32_t>(time(nullptr));
-  wtp->online_tick = ul_CW_AC_Time;
-  CW_WTP_Mark_Store(wtp);
+// Steps 7 to 9 once the block is indexed: WMAC is told, the change mark and
+// the record are stored. Memory running out here loses the notification or
+// the mark as a failed send or store would; the AP exists all the same.
+void AnnounceCreated(CW_WTPCB* wtp) {
+  try {
+    NotifyCreated(*wtp);
+    CW_WTP_Mark_Store(wtp);
+  } catch (const std::bad_alloc&) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No memory to announce AP %u.\n", wtp->apid);
+  }
   CW_AC_StoreWTP(wtp);
-  return wtp;
 }
 
-void CW_AC_FreeWTP(CW_WTPCB* wtp) {
-  OwnedWtp* owner = OwnerOf(wtp);
-  if (!owner) return;
+// Deleting an AP: every index, the APID, the database records, and the
+// block. Destroying the block cancels every timer it owns (session,
+// retransmit, reassembly, core-dump stall) and releases its send queue,
+// whatever its state, so nothing queued or armed outlives it.
+void FreeBlock(CW_WTPCB* wtp, bool tell_wmac) {
+  if (!OwnerOf(wtp)) return;
   CW_AC_DelWtpFromSessTable(wtp);
   CW_AC_DelWtpFromIpTable(wtp);
   CW_AC_DelWtpFromSn(wtp);
@@ -446,9 +450,39 @@ void CW_AC_FreeWTP(CW_WTPCB* wtp) {
   DBM_Delete(kDbmTableAp, key, sizeof key);
   CW_WTP_Mark_Delete(wtp);
   CW_WTP_Del_By_Mac(wtp);
-  CW_AC_DeleteWTP(wtp);
+  if (tell_wmac) CW_AC_DeleteWTP(wtp);
   Owned().remove_if([wtp](const OwnedWtp& entry) { return entry.block.get() == wtp; });
 }
+
+}  // namespace
+
+CW_WTPCB* CW_AC_CreateWTP(std::string_view model, uint32_t apid, std::string_view name,
+                          uint8_t auto_created) {
+  if (!g_pstAC_WTPDBTableByName || !CW_IsValidModel(model, 1)) return nullptr;
+  int chosen = PickApid(apid);
+  if (chosen < 0) return nullptr;
+  CW_WTPCB* wtp = NewBlock(chosen, model, name);
+  if (!wtp) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No memory to create AP with ID %d.\n", chosen);
+    return nullptr;
+  }
+
+  CW_AC_SetWTPByID(wtp->apid, wtp);
+  CW_AC_AddWTPByNAME(wtp->name, wtp);
+  CwDebug(CW_DBG_EVENT, ZLOG_INFO, " AP created with model %s, ID %d and name %s\n",
+          wtp->model.c_str(), chosen, wtp->name.c_str());
+  CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Notifing WMAC to ADD-WTP (name %s).\n", wtp->name.c_str());
+
+  wtp->auto_created = auto_created;
+  wtp->creation_time = static_cast<uint32_t>(time(nullptr));
+  wtp->online_tick = ul_CW_AC_Time;
+  AnnounceCreated(wtp);
+  return wtp;
+}
+
+void CW_AC_FreeWTP(CW_WTPCB* wtp) { FreeBlock(wtp, true); }
+
+void CW_AC_FreeWTPAtWmacRequest(CW_WTPCB* wtp) { FreeBlock(wtp, false); }
 
 void CW_AC_DeleteWTP(CW_WTPCB* wtp) {
   if (!wtp) return;
@@ -458,7 +492,17 @@ void CW_AC_DeleteWTP(CW_WTPCB* wtp) {
 
 int CW_AC_StoreWTP(const CW_WTPCB* wtp) {
   if (!wtp) return 1;
-  auto record = std::make_unique<uint8_t[]>(kWtpRecordSize);
+  std::unique_ptr<uint8_t[]> record;
+  if (!capwap::ShouldFail(capwap::FailFamily::kWtpAlloc)) {
+    try {
+      record = std::make_unique<uint8_t[]>(kWtpRecordSize);
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  if (!record) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No memory to store AP %u in the database.\n", wtp->apid);
+    return 1;
+  }
   CW_EncodeWtpRecord(*wtp, record.get());
   uint8_t key[4];
   capwap::HostWriter(key, sizeof key).u32(wtp->apid);

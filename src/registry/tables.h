@@ -73,15 +73,20 @@ int CW_AC_DelWtpFromSn(CW_WTPCB* wtp);
 // Resets a zeroed block to its creation defaults. 0.
 int CW_InitWTPCB(CW_WTPCB* wtp);
 // Creates a WTP: model must be valid, apid 1-32 and free, or -1 (0xFFFFFFFF)
-// for the lowest free one; name empty gives "ap<APID>". Null on failure.
+// for the lowest free one; name empty gives "ap<APID>". Null on failure
+// (also when memory runs out).
 CW_WTPCB* CW_AC_CreateWTP(std::string_view model, uint32_t apid, std::string_view name,
                           uint8_t auto_created);
-// Deletes the AP for good (indexes, APID, DBM records, WMAC told). The
-// session must have been ended first.
+// Deletes the AP for good (indexes, APID, DBM records, WMAC told). Its
+// timers and queued requests go with the block, whatever its state; a live
+// session must have been torn down first so that its peers hear of it.
 void CW_AC_FreeWTP(CW_WTPCB* wtp);
+// The same for a deletion WMAC asked for (DEL-WTP): WMAC is not told back.
+void CW_AC_FreeWTPAtWmacRequest(CW_WTPCB* wtp);
 // Tells WMAC the AP is deleted.
 void CW_AC_DeleteWTP(CW_WTPCB* wtp);
-// Stores the whole block in DBM table 37 under its APID. 0 / 1.
+// Stores the whole block in DBM table 37 under its APID. 0; 1 when the
+// store fails or the record image cannot be allocated.
 int CW_AC_StoreWTP(const CW_WTPCB* wtp);
 
 // Next sequence number for a message of this type: requests advance the

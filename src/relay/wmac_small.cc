@@ -55,8 +55,8 @@ int AC_IPC_CleanWTP(const IpcHead& head, const uint8_t* /*payload*/) {
     return 1;
   }
   // Leaves every index, deletes the cw_ap, mark and by-MAC records, releases
-  // the APID and the block.
-  CW_AC_FreeWTP(wtp);
+  // the APID and the block. WMAC asked for it, so it is not told back.
+  CW_AC_FreeWTPAtWmacRequest(wtp);
   return 0;
 }
 
@@ -67,9 +67,15 @@ int AC_IPC_ProcAddApGroup(const IpcHead& head, const uint8_t* payload) {
   return CW_ApGroupCreate(*group) ? 0 : 1;
 }
 
+// Group 1 is every AP's group from creation on, and the one whose settings
+// the Configuration Status Response carries: it is never deleted.
 int AC_IPC_ProcDelApGroup(const IpcHead& head, const uint8_t* payload) {
   std::optional<uint32_t> group = GroupNumberOf(head, payload);
   if (!GroupInRange(group)) return 1;
+  if (*group == kDefaultApGroup) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " AP group %u cannot be deleted.", *group);
+    return 1;
+  }
   CW_ApGroupDelete(*group);
   return 0;
 }

@@ -397,11 +397,13 @@ TEST_F(RegistryTables, MacRecordFollowsTheStoredImage) {
 TEST_F(RegistryTables, StoreFailureLeavesThePreviousRecord) {
   CW_WTPCB* wtp = Make("durable");
   wtp->description = "changed";
-  FailNext(FailFamily::kDbmStore, 1);
-  EXPECT_EQ(CW_AC_StoreWTP(wtp), 1);
-  auto stored = DBM_Fetch(37, ApKey(wtp->apid).data(), 4);
-  ASSERT_TRUE(stored);
-  EXPECT_EQ(TextAt(*stored, 143, 64), "");
+  for (FailFamily family : {FailFamily::kDbmStore, FailFamily::kWtpAlloc}) {
+    FailNext(family, 1);
+    EXPECT_EQ(CW_AC_StoreWTP(wtp), 1);
+    auto stored = DBM_Fetch(37, ApKey(wtp->apid).data(), 4);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(TextAt(*stored, 143, 64), "");
+  }
   EXPECT_EQ(CW_AC_StoreWTP(wtp), 0);
   EXPECT_EQ(TextAt(DBM_Fetch(37, ApKey(wtp->apid).data(), 4).value(), 143, 64), "changed");
 }

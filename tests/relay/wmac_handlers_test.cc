@@ -13,6 +13,8 @@
 #include "registry/wtp_record.h"
 #include "relay/relay_fixture.h"
 #include "transport/codec.h"
+#include "transport/frag.h"
+#include "transport/sendq.h"
 #include "transport/sockets.h"
 
 namespace capwap::test {
@@ -65,6 +67,13 @@ TEST_F(WmacHandlersTest, DeleteGroupRemovesRecordAndMemory) {
   // Absent and out-of-range groups are harmless.
   FromWmac(33, 0, U32Bytes(9));
   EXPECT_EQ(AC_IPC_ProcDelApGroup(IpcHead{0, 1, 33, 0, 0, 4, 0}, U32Bytes(513).data()), 1);
+  // Group 1, every AP's group from creation on, stays.
+  ASSERT_NE(CW_ApGroupCreate(1), nullptr);
+  LogCapture log;
+  FromWmac(33, 0, U32Bytes(1));
+  EXPECT_TRUE(log.Contains(" AP group 1 cannot be deleted."));
+  EXPECT_NE(CW_ApGroupGet(1), nullptr);
+  EXPECT_TRUE(DBM_Fetch(kGroupTable, Key(1).data(), 4).has_value());
 }
 
 TEST_F(WmacHandlersTest, AddApToGroupCopiesTheGroupSettingsAndStores) {
@@ -109,7 +118,7 @@ TEST_F(WmacHandlersTest, AddApToGroupEdgeCases) {
   EXPECT_EQ(AC_IPC_ProcRemApToGroup(IpcHead{0, 1, 35, 4, 0, 4, 0}, U32Bytes(600).data()), 1);
 }
 
-TEST_F(WmacHandlersTest, DelWtpRemovesAnIdleAp) {
+TEST_F(WmacHandlersTest, DelWtpRemovesAnIdleApAndWhatItHolds) {
   CW_WTPCB* wtp = MakeWtp("porch", 6);
   ASSERT_NE(wtp, nullptr);
   std::array<uint8_t, 6> mac = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
@@ -117,6 +126,14 @@ TEST_F(WmacHandlersTest, DelWtpRemovesAnIdleAp) {
   ASSERT_EQ(CW_AC_AddWTPByMac(mac, wtp), 0);
   ASSERT_TRUE(DBM_Fetch(kByMacTable, mac.data(), 6).has_value());
   ASSERT_TRUE(DBM_Fetch(kApTable, Key(6).data(), 4).has_value());
+  // An Idle AP may still hold a queued request and armed timers.
+  CwPktPtr request = CW_AC_PktMalloc();
+  ASSERT_TRUE(request);
+  CW_FinishCtlMsg(*request, CW_MSG_CFG_UPDATE_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_CFG_UPDATE_REQ));
+  ASSERT_EQ(CW_AC_SendCtlMsg(std::move(request), wtp), 0);
+  ASSERT_TRUE(wtp->retrans_timer.Running());
+  ASSERT_TRUE(wtp->frag.timer.Start(lab_.master(), 30, CW_AC_FragTimerHandler, wtp));
+  sim_->ClearHistory();
 
   FromWmac(1, 6);
   EXPECT_EQ(CW_AC_GetWTPByID(6), nullptr);
@@ -124,6 +141,9 @@ TEST_F(WmacHandlersTest, DelWtpRemovesAnIdleAp) {
   EXPECT_EQ(CW_AC_GetWTPByMac(mac), nullptr);
   EXPECT_FALSE(DBM_Fetch(kApTable, Key(6).data(), 4).has_value());
   EXPECT_FALSE(DBM_Fetch(kByMacTable, mac.data(), 6).has_value());
+  EXPECT_EQ(sim_->CountReceived(sim::Peer::kWmac, WMAC_MSG_DELETE_AP), 0u)
+      << "WMAC asked for the deletion; it is not told back";
+  lab_.RunFor(120);  // nothing the block armed fires on it afterwards
   EXPECT_NE(MakeWtp("porch", 6), nullptr) << "the APID and the name can be used again";
 }
 

@@ -140,27 +140,39 @@ TEST_F(CfgReqDecode, ForeignRadiosAndContextsAreIgnored) {
   // The same vendor payload in another message's record is consumed only.
   int other_record = 0;
   EXPECT_EQ(CW_AC_DecVendorElem(&other_record, Radio129(1)), 0);
-  EXPECT_EQ(CW_CfgReqRdBindOf(&other_record), nullptr);
+  EXPECT_EQ(CW_CfgReqOf(&other_record), nullptr);
 }
 
-TEST_F(CfgReqDecode, MalformedRequestsTakeTheirLines) {
+TEST_F(CfgReqDecode, ShortValuesAndBrokenVendorPayloadsAreSkipped) {
+  const TruncTable request = Concat({
+      Elem("tx power short", 1041, Hex("01 00 11")),
+      Elem("levels past the value", 1042, Hex("01 04 0a 0b 0c")),
+      Elem("vendor 129 short", 37, Cat({U32(g_uiOid), U16(129), U16(5), Fill(1, 5)})),
+      Elem("vendor 129 cut", 37, Cat({U32(g_uiOid), U16(129), U16(80), Fill(1, 76)})),
+      Elem("dsss r1", 1028, Hex("01 00 06 01 00 00 00 2a")),
+  });
+  WriteFuzzSeed(request, "cfg_status_req", "short_values");
   CW_CFG_STATUS_REQ_INFO info;
+  ASSERT_EQ(CW_AC_DecCfgReq(&info, Flatten(request)), 0) << log_.text();
+  const CW_RDBIND_RADIO& radio = info.rdbind.radios[0];
+  EXPECT_EQ(radio.sub[2], Cat({Hex("01 00 06 01"), HostU32(0x2a)})) << "the walk went on";
+  EXPECT_FALSE(radio.sub[15]) << "no radio capability record";
+  EXPECT_EQ(info.rdbind.radio_count, 1u);
+  for (const char* line : {" Config Request element 1041 of 3 bytes skipped.\n",
+                           " Config Request element 1042 of 5 bytes skipped.\n",
+                           " Vendor element 129 of 5 bytes in Config Request skipped, 76 bytes "
+                           "needed.\n",
+                           " Malformed Vendor Specific Payload in Config Request skipped.\n"}) {
+    EXPECT_TRUE(log_.Contains(line)) << line;
+  }
+
+  // Only no elements and an element past the end fail the decode.
   EXPECT_EQ(CW_AC_DecCfgReq(&info, Hex("00 04 00")), 1);
   EXPECT_TRUE(log_.Contains(" Illegal Config Request frame received.\n"));
   EXPECT_EQ(CW_AC_DecCfgReq(&info, {}), 1);
-
-  const Bytes short_values[] = {
-      Flatten(Elem("dsss short", 1028, Hex("01 00 06 01 00 00 00"))),
-      Flatten(Elem("levels past the value", 1042, Hex("01 04 0a 0b 0c"))),
-      Flatten(Elem("vendor 129 short", 37, Cat({U32(g_uiOid), U16(129), U16(5), Fill(1, 5)}))),
-      Hex("00 04 00 05 61"),
-  };
-  for (const Bytes& request : short_values) {
-    log_.Clear();
-    CW_CFG_STATUS_REQ_INFO partial;
-    EXPECT_EQ(CW_AC_DecCfgReq(&partial, request), 1);
-    EXPECT_TRUE(log_.Contains(" Illegal Config Request frame received .\n")) << log_.text();
-  }
+  CW_CFG_STATUS_REQ_INFO partial;
+  EXPECT_EQ(CW_AC_DecCfgReq(&partial, Hex("00 04 00 05 61")), 1);
+  EXPECT_TRUE(log_.Contains(" Illegal Config Request frame received .\n"));
 }
 
 }  // namespace

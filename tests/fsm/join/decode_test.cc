@@ -66,9 +66,14 @@ TEST_F(JoinDecode, FullRequestFillsEveryFieldAndEveryPrefixIsJudged) {
 
 TEST_F(JoinDecode, LengthMutations) {
   const TruncTable table = JoinTable(ApSpec{});
-  for (const char* label : {"board: length", "desc: length", "session: length", "vendor: length",
-                            "master status: length", "capability: length", "board mac: length"}) {
+  for (const char* label :
+       {"board: length", "desc: length", "session: length", "vendor: length", "board mac: length"}) {
     EXPECT_TRUE(CheckLengthMutations(table, label, Decodes)) << label;
+  }
+  // A vendor sub-element that is short or cannot be walked is skipped.
+  const LengthExpect skipped{Outcome::kPass, Outcome::kPass, Outcome::kPass, Outcome::kPass};
+  for (const char* label : {"master status: length", "capability: length"}) {
+    EXPECT_TRUE(CheckLengthMutations(table, label, Decodes, skipped)) << label;
   }
 }
 
@@ -144,17 +149,15 @@ TEST_F(JoinDecode, VendorPayloadsOfOtherVendorsAreSkipped) {
   EXPECT_EQ(info.capability, 2);
 }
 
-TEST_F(JoinDecode, HandlersConsumeButNeverWriteARecordThatIsNotJoins) {
+TEST_F(JoinDecode, HandlersNeverWriteARecordThatIsNotJoins) {
   // Another message's record, and the bytes a Join field would occupy.
   std::array<uint8_t, 64> other{};
   const Bytes master = U32(0xAABBCCDD);
   capwap::WireReader cursor(master);
   EXPECT_EQ(CW_KVENPROC_MASTERSTATUS(other.data(), cursor, 127, 4), 0);
-  EXPECT_TRUE(cursor.done());
   const Bytes caps = U16(0x1234);
   capwap::WireReader cursor2(caps);
   EXPECT_EQ(CW_KVENPROC_CAPBILITIES(other.data(), cursor2, 198, 2), 0);
-  EXPECT_TRUE(cursor2.done());
   for (uint8_t b : other) EXPECT_EQ(b, 0);
 
   // A Join record outside its own decode is not written either.
@@ -164,12 +167,6 @@ TEST_F(JoinDecode, HandlersConsumeButNeverWriteARecordThatIsNotJoins) {
   EXPECT_EQ(info.master_status, 0u);
   EXPECT_EQ(CW_JoinVendorContext(&info), nullptr);
   EXPECT_EQ(CW_JoinVendorContext(nullptr), nullptr);
-
-  // Too short a sub-element leaves the cursor failed.
-  const Bytes two = U16(1);
-  capwap::WireReader short_cursor(two);
-  EXPECT_EQ(CW_KVENPROC_MASTERSTATUS(&info, short_cursor, 127, 2), 0);
-  EXPECT_FALSE(short_cursor.ok());
 }
 
 }  // namespace

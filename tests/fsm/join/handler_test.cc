@@ -7,6 +7,7 @@
 #include "fsm/discovery/discjoin_lab.h"
 #include "fsm/join.h"
 #include "platform/dbm.h"
+#include "platform/fail_inject.h"
 #include "registry/wtp_record.h"
 
 namespace discjoin_test {
@@ -221,19 +222,23 @@ TEST_F(JoinHandler, AutomaticAdmissionOffRefusesUnknownAps) {
   EXPECT_EQ(CW_AC_JoinReqHandler(nullptr, &rcv), 0);
 }
 
-TEST_F(JoinHandler, CreationFailsForAnUnknownModelAndWhenNoApIdIsFree) {
+TEST_F(JoinHandler, CreationFailsForAnUnknownModelShortMemoryAndWhenNoApIdIsFree) {
   ApSpec ap;
   ap.model = "zz-1";
-  ExpectSilent(wtp_, JoinRequest(ap), CW_DBG_ERROR,
-               " Failed to create AP with MAC address 02-00-00-00-01-01.\n");
+  const std::string line = " Failed to create AP with MAC address 02-00-00-00-01-01.\n";
+  ExpectSilent(wtp_, JoinRequest(ap), CW_DBG_ERROR, line);
   CW_RCVPKT rcv = RcvOf(JoinRequest(ap), wtp_.Addr());
   EXPECT_EQ(CW_AC_JoinReqHandler(nullptr, &rcv), 1);
+
+  capwap::FailNext(capwap::FailFamily::kWtpAlloc, 1);
+  ExpectSilent(wtp_, JoinRequest(ApSpec{}), CW_DBG_ERROR, line);
+  EXPECT_EQ(CW_AC_WtpCount(), 0u);
+  EXPECT_TRUE(wmac_.Drain().empty()) << "WMAC hears of no AP";
 
   for (uint8_t i = 1; i <= 32; ++i) {
     ASSERT_NE(ConfiguredAp("ia-210", {0x02, 0x10, 0, 0, 0, i}), nullptr);
   }
-  ExpectSilent(wtp_, JoinRequest(ApSpec{}), CW_DBG_ERROR,
-               " Failed to create AP with MAC address 02-00-00-00-01-01.\n");
+  ExpectSilent(wtp_, JoinRequest(ApSpec{}), CW_DBG_ERROR, line);
   EXPECT_EQ(CW_AC_WtpCount(), 32u);
   EXPECT_EQ(g_uiCwConcurrentWTPS, 0u);
 }
@@ -260,26 +265,43 @@ TEST_F(JoinHandler, UndecodableRequestsAreDroppedAndTheNextGoodOneAnswered) {
   const ApSpec ap;
   const std::string line = " Failed to decode Join Request frame.\n";
   const Bytes board = Flatten(Elem(38, "board", BoardDataBody(ap)));
-  const Bytes short_master =
-      ElementBytes(37, Cat({U32(kVendor), U16(127), U16(2), U16(1), U16(198), U16(2), U16(2)}));
-  const Bytes cut_vendor = ElementBytes(37, Cat({U32(kVendor), U16(127), U16(8), U32(1)}));
+  const Bytes overrun = Hex("00 23 00 10 01");
   ApSpec stranger;
   stranger.vendor = 0xBEEF;
-  ExpectSilent(wtp_, Datagram(3, 1, Cat({board, short_master})), CW_DBG_ERROR, line);
-  EXPECT_TRUE(Logged(" Vendor element 127 is shorter than its content.\n"));
-  ExpectSilent(wtp_, Datagram(3, 2, Cat({board, cut_vendor})), CW_DBG_ERROR, line);
   ExpectSilent(wtp_, Datagram(3, 3, Flatten(Elem(38, "board", BoardDataBody(stranger)))),
                CW_DBG_ERROR, line);
   EXPECT_TRUE(Logged(" Reported vendor ID beef is illegal.\n", ZLOG_INFO));
   ExpectSilent(wtp_, Datagram(3, 4, ElementBytes(38, Cat({U32(kVendor), U16(4), U16(6)}))),
                CW_DBG_ERROR, line);
-  ExpectSilent(wtp_, Datagram(3, 5, Cat({board, Hex("00 23 00 10 01")})), CW_DBG_ERROR, line);
+  ExpectSilent(wtp_, Datagram(3, 5, Cat({board, overrun})), CW_DBG_ERROR, line);
   EXPECT_EQ(CW_AC_WtpCount(), 0u);
 
-  CW_RCVPKT rcv = RcvOf(Datagram(3, 6, Cat({board, cut_vendor})), wtp_.Addr());
+  CW_RCVPKT rcv = RcvOf(Datagram(3, 6, Cat({board, overrun})), wtp_.Addr());
   EXPECT_EQ(CW_AC_JoinReqHandler(nullptr, &rcv), 1);
   EXPECT_EQ(CW_AC_JoinReqHandler(nullptr, nullptr), 1);
   ASSERT_TRUE(Join(wtp_, ap));
+}
+
+TEST_F(JoinHandler, MalformedVendorSubElementsAndShortValuesAreSkipped) {
+  const ApSpec ap;  // master status 1, capability bits 0
+  const Bytes short_master =
+      ElementBytes(37, Cat({U32(kVendor), U16(127), U16(2), U16(7), U16(198), U16(2), U16(2)}));
+  const Bytes cut_sub = ElementBytes(37, Cat({U32(kVendor), U16(127), U16(8), U32(0)}));
+  const Bytes elements =
+      Cat({Flatten(JoinTable(ap)), short_master, cut_sub, ElementBytes(41, {})});
+  WriteFuzzSeed({{elements, "malformed vendor sub-elements"}}, "join_req", "malformed_vendor");
+  Deliver(wtp_, Datagram(3, 7, elements));
+  std::optional<ReceivedMessage> answer = OnlyAnswer(wtp_);
+  ASSERT_TRUE(answer) << LogText();
+  EXPECT_EQ(ResultOf(*answer), 0u);
+  CW_WTPCB* wtp = CW_AC_GetWTPByMac(ap.mac);
+  ASSERT_NE(wtp, nullptr);
+  EXPECT_EQ(wtp->master_status, 1u) << "the short value is not read";
+  EXPECT_EQ(wtp->capability, 2) << "the walk goes on after it";
+  EXPECT_TRUE(Logged(" Vendor element 127 of 2 bytes in Join Request skipped, 4 bytes needed.\n",
+                     ZLOG_INFO));
+  EXPECT_TRUE(Logged(" Malformed Vendor Specific Payload in Join Request skipped.\n", ZLOG_INFO));
+  EXPECT_TRUE(Logged(" Join Request element 41 of 0 bytes skipped.\n", ZLOG_INFO));
 }
 
 TEST_F(JoinHandler, TheRecordFollowsTheReportedSerialNumber) {
