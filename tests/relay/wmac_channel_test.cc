@@ -1,11 +1,14 @@
 // The WMAC listener's framing and dispatch, through real Unix stream
 // connections to "/tmp/cw_ac_addr".
+#include <map>
+#include <memory>
 #include <random>
 
 #include "platform/fail_inject.h"
 #include "platform/log.h"
 #include "platform/thread.h"
 #include "relay/relay_fixture.h"
+#include "support/scenario.h"
 
 namespace capwap::test {
 namespace {
@@ -62,29 +65,69 @@ TEST_F(WmacChannelTest, Type116IsRejectedBeforeItsPayload) {
   EXPECT_EQ(Recorded()[0].head.wtp_id, 99u);
 }
 
-TEST_F(WmacChannelTest, HugeLengthIsRefusedAndTheStreamGoesOn) {
+TEST_F(WmacChannelTest, AbsurdLengthClosesTheConnection) {
   LogCapture log;
+  size_t reads_before = thread_master_read_count(lab_.master());
   RawClient client;
   client.Send(IpcMessage(kProbeType, 1, {}, 0xFFFFFFF0u));
   client.Send(IpcMessage(kProbeType, 2));
   lab_.Settle();
 
-  EXPECT_TRUE(log.Contains("molloc error type 15 len-16"));
+  EXPECT_TRUE(log.Contains(" WMAC message type 15 announces 4294967280 payload bytes"))
+      << log.text();
+  EXPECT_TRUE(Recorded().empty()) << "nothing after a corrupt header is trusted";
+  EXPECT_EQ(thread_master_read_count(lab_.master()), reads_before);
+  RawClient again;
+  again.Send(IpcMessage(kProbeType, 3));
+  lab_.Settle();
   ASSERT_EQ(Recorded().size(), 1u);
-  EXPECT_EQ(Recorded()[0].head.wtp_id, 2u);
+  EXPECT_EQ(Recorded()[0].head.wtp_id, 3u);
 }
 
-TEST_F(WmacChannelTest, PartialHeaderIsDroppedWithoutResynchronising) {
-  RawClient client;
-  Bytes whole = IpcMessage(kProbeType, 5);
-  client.Send(ByteView(whole).first(10));
+// Ten clients write their messages a byte at a time, 50 ms apart on the
+// loop's clock, interleaved; meanwhile whole messages from another client
+// are served at once. Each message is dispatched once and intact.
+TEST_F(WmacChannelTest, MessagesArriveInAnyPiecesFromManyClientsAtOnce) {
+  constexpr size_t kClients = 10;
+  std::vector<std::unique_ptr<RawClient>> clients;
+  std::vector<Bytes> messages;
+  for (size_t i = 0; i < kClients; ++i) {
+    clients.push_back(std::make_unique<RawClient>());
+    messages.push_back(IpcMessage(kProbeType, static_cast<uint32_t>(100 + i),
+                                  Bytes(12 + i, static_cast<uint8_t>(i))));
+  }
+  RawClient busy;
+  for (size_t at = 0; at < messages.back().size(); ++at) {
+    for (size_t i = 0; i < kClients; ++i) {
+      if (at < messages[i].size()) clients[i]->Send(ByteView(messages[i]).subspan(at, 1));
+    }
+    lab_.RunFor(0.05);
+    size_t before = Recorded().size();
+    busy.Send(IpcMessage(kProbeType, 7));
+    lab_.Settle();
+    ASSERT_EQ(Recorded().size(), before + 1) << "a whole message is served at once";
+  }
+  // Two halves far apart, the second with a whole message behind it.
+  Bytes halves = IpcMessage(kProbeType, 200, Bytes(40, 0xCD));
+  Bytes second(halves.begin() + 20, halves.end());
+  Bytes next = IpcMessage(kProbeType, 201);
+  second.insert(second.end(), next.begin(), next.end());
+  clients[0]->Send(ByteView(halves).first(20));
+  lab_.RunFor(0.3);
+  clients[0]->Send(second);
   lab_.Settle();
-  EXPECT_TRUE(Recorded().empty());
 
-  client.Send(IpcMessage(kProbeType, 6));
-  lab_.Settle();
-  ASSERT_EQ(Recorded().size(), 1u);
-  EXPECT_EQ(Recorded()[0].head.wtp_id, 6u);
+  std::map<uint32_t, std::vector<Bytes>> by_wtp;
+  for (const Dispatched& d : Recorded()) {
+    if (d.head.wtp_id != 7) by_wtp[d.head.wtp_id].push_back(d.payload);
+  }
+  ASSERT_EQ(by_wtp.size(), kClients + 2);
+  for (size_t i = 0; i < kClients; ++i) {
+    EXPECT_EQ(by_wtp[static_cast<uint32_t>(100 + i)],
+              std::vector<Bytes>{Bytes(12 + i, static_cast<uint8_t>(i))});
+  }
+  EXPECT_EQ(by_wtp[200], std::vector<Bytes>{Bytes(40, 0xCD)});
+  EXPECT_EQ(by_wtp[201].size(), 1u);
 }
 
 TEST_F(WmacChannelTest, PeerClosingMidMessageEndsOnlyThatConnection) {
@@ -94,14 +137,18 @@ TEST_F(WmacChannelTest, PeerClosingMidMessageEndsOnlyThatConnection) {
     RawClient client;
     lab_.Settle();
     EXPECT_EQ(thread_master_read_count(lab_.master()), reads_before + 1);
+    Bytes stream = IpcMessage(kProbeType, 2);
     Bytes partial = IpcMessage(kProbeType, 3, Bytes(20, 0xAB), 100);
-    client.Send(partial);
+    stream.insert(stream.end(), partial.begin(), partial.end());
+    client.Send(stream);
     client.Close();
     lab_.Settle();
   }
   EXPECT_TRUE(log.Contains("recv msg iLen 20"));
   EXPECT_TRUE(log.Contains("client close to server"));
-  EXPECT_TRUE(Recorded().empty());
+  ASSERT_EQ(Recorded().size(), 1u) << "the whole message before the close is served";
+  EXPECT_EQ(Recorded()[0].head.wtp_id, 2u);
+  Recorded().clear();
   EXPECT_EQ(thread_master_read_count(lab_.master()), reads_before)
       << "the closed connection is no longer watched";
 
@@ -245,6 +292,44 @@ TEST_F(WmacChannelTest, GarbageNeverStopsTheListener) {
   client.Send(IpcMessage(43, 0));
   lab_.Settle();
   EXPECT_EQ(sim_->CountReceived(sim::Peer::kWmac, 43), answers + 1);
+}
+
+// WMAC stops reading while an AP runs. The AC's notifications pile up in its
+// queue until it gives that connection up; the AP's Echo Requests are
+// answered all along; once WMAC reads again, new notifications reach it.
+TEST(WmacStallScenario, AStuckWmacHoldsUpNeitherSendsNorEchoes) {
+  ScenarioLab lab;
+  ASSERT_TRUE(lab.booted());
+  if (!lab.peers()) GTEST_SKIP() << "the peer simulator is not built";
+  const size_t ap = lab.AddAp();
+  ASSERT_TRUE(lab.Discover(ap));
+  ASSERT_TRUE(lab.Join(ap));
+  ASSERT_TRUE(lab.Configure(ap));
+  ASSERT_TRUE(lab.Run(ap)) << lab.ap(ap).last_error();
+  CW_WTPCB* wtp = lab.Wtpcb(ap);
+  ASSERT_NE(wtp, nullptr);
+  const uint16_t interval = wtp->echo_interval;
+  const uint64_t answered = lab.ap(ap).counters().echo_answered;
+
+  lab.peers()->StallWmac(true);
+  LogCapture log;
+  const Bytes report(16 * 1024, 0x5A);
+  for (int i = 0; i < 64; ++i) {
+    ASSERT_EQ(WMAC_AC_IPC_NotifyStaScanRpt(report.data(), report.size(), wtp->apid), 0);
+    lab.RunFor(interval / 16.0);
+  }
+  EXPECT_TRUE(log.Contains("/tmp/wmac_ac_addr is not reading")) << log.text();
+  EXPECT_TRUE(log.Contains("unsent messages")) << log.text();
+  EXPECT_EQ(wtp->state, CW_STATE_RUN);
+  EXPECT_GE(lab.ap(ap).counters().echo_answered, answered + 3);
+
+  lab.peers()->StallWmac(false);
+  lab.Settle();
+  ASSERT_EQ(WMAC_AC_IPC_NotifyApSn(wtp->apid, "AFTER-STALL"), 0);
+  lab.Settle();
+  const sim::PeerMessage* sn = lab.peers()->LastReceived(sim::Peer::kWmac, WMAC_MSG_AP_SN);
+  ASSERT_NE(sn, nullptr) << "a new connection carries the next notification";
+  EXPECT_EQ(std::string(sn->payload.begin(), sn->payload.begin() + 11), "AFTER-STALL");
 }
 
 }  // namespace
