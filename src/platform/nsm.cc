@@ -25,6 +25,7 @@ namespace {
 constexpr size_t kNetlinkBufferSize = 32768;
 // The start-up dump runs before the event loop does, so it may wait.
 constexpr int kStartDumpTimeoutSeconds = 1;
+constexpr int kDatagramsPerWake = 64;
 
 struct MnlCloser {
   void operator()(mnl_socket* nl) const { mnl_socket_close(nl); }
@@ -255,7 +256,9 @@ int ReadEvents(thread* t) {
     zlog_err(nc->ctx, "NSM: cannot re-arm the netlink reader");
   }
   std::vector<char> buf(kNetlinkBufferSize);
-  for (;;) {
+  // The rest of a long burst (a dump of many addresses) waits for the next
+  // turn, so other descriptors are served in between.
+  for (int taken = 0; taken < kDatagramsPerWake; ++taken) {
     ssize_t n = ReceiveFromKernel(nc->events.get(), buf, MSG_DONTWAIT);
     if (n == 0) return 0;
     if (n > 0) {
@@ -270,6 +273,7 @@ int ReadEvents(thread* t) {
     zlog_warn(nc->ctx, "NSM: netlink overrun, reading the addresses again");
     RequestDump(*nc);
   }
+  return 0;
 }
 
 // The subscribed event socket, or nullptr.

@@ -311,25 +311,6 @@ TEST_F(IpcTest, InjectedSendFailureDropsTheCachedConnection) {
   IPC_TcpSocketClose(lab.ctx(), &cached);
 }
 
-TEST_F(IpcTest, DatagramSend) {
-  capwap::LogCapture log;
-  EXPECT_EQ(IPC_SocketSend(lab.ctx(), "/tmp/wids_ac_addr", "x", 1), -1);
-  EXPECT_TRUE(log.Contains("datagram to")) << log.text();
-
-  int peer = BindRaw(lab.root().Path("/tmp/wids_ac_addr"), SOCK_DGRAM);
-  ASSERT_GE(peer, 0);
-  const uint8_t payload[20] = {2, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0};
-  EXPECT_EQ(IPC_SocketSend(lab.ctx(), "/tmp/wids_ac_addr", payload, sizeof payload), 20);
-  capwap::FailNext(capwap::FailFamily::kIpcSend, 1);
-  EXPECT_EQ(IPC_SocketSend(lab.ctx(), "/tmp/wids_ac_addr", "y", 1), -1);
-
-  uint8_t got[64];
-  EXPECT_EQ(recv(peer, got, sizeof got, MSG_DONTWAIT), 20);
-  EXPECT_EQ(std::memcmp(got, payload, 20), 0);
-  EXPECT_EQ(recv(peer, got, sizeof got, MSG_DONTWAIT), -1) << "the injected failure sent nothing";
-  close(peer);
-}
-
 TEST(IpcLifecycleTest, ContextTeardownClosesEverythingAndDropsUnsentMessages) {
   capwap::test::TempRoot root;
   capwap::ManualClock clock;
