@@ -2,7 +2,6 @@
 // connections to "/tmp/cw_ac_addr".
 #include <map>
 #include <memory>
-#include <random>
 
 #include "platform/fail_inject.h"
 #include "platform/log.h"
@@ -238,35 +237,6 @@ TEST_F(WmacChannelTest, ReArmFailureClosesTheConnectionInsteadOfGoingDeaf) {
   lab_.Settle();
   EXPECT_EQ(Recorded().size(), 1u) << "the message read is still dispatched";
   EXPECT_EQ(thread_master_read_count(lab_.master()), reads_before);
-}
-
-TEST_F(WmacChannelTest, GarbageNeverStopsTheListener) {
-  std::mt19937 gen(12345);
-  auto pick = [&gen](uint32_t lo, uint32_t hi) {
-    return std::uniform_int_distribution<uint32_t>(lo, hi)(gen);
-  };
-  for (int round = 0; round < 6; ++round) {
-    RawClient client;
-    Bytes stream;
-    for (int i = 0; i < 12; ++i) {
-      // Mostly plausible headers (any type, small or absurd lengths, payloads
-      // that do not match), with raw noise in between.
-      Bytes payload(pick(0, 40));
-      for (auto& b : payload) b = static_cast<uint8_t>(pick(0, 255));
-      uint32_t declared = pick(0, 3) == 0 ? pick(0, 0xFFFFFFFFu)
-                                          : static_cast<uint32_t>(payload.size());
-      Bytes msg = IpcMessage(pick(0, 120), pick(0, 40), payload, declared);
-      stream.insert(stream.end(), msg.begin(), msg.end());
-      for (uint32_t n = pick(0, 3); n > 0; --n) stream.push_back(static_cast<uint8_t>(pick(0, 255)));
-    }
-    client.Send(stream);
-    lab_.Settle();
-  }
-  size_t answers = sim_->CountReceived(sim::Peer::kWmac, 43);
-  RawClient client;
-  client.Send(IpcMessage(43, 0));
-  lab_.Settle();
-  EXPECT_EQ(sim_->CountReceived(sim::Peer::kWmac, 43), answers + 1);
 }
 
 // WMAC stops reading while an AP runs. The AC's notifications pile up in its
