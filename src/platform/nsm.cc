@@ -23,7 +23,9 @@ namespace {
 
 // Large enough for one datagram of an address dump.
 constexpr size_t kNetlinkBufferSize = 32768;
-constexpr int kDumpTimeoutSeconds = 1;
+// The start-up dump runs before the event loop does, so it may wait.
+constexpr int kStartDumpTimeoutSeconds = 1;
+constexpr int kDatagramsPerWake = 64;
 
 struct MnlCloser {
   void operator()(mnl_socket* nl) const { mnl_socket_close(nl); }
@@ -41,6 +43,11 @@ struct nsm_client {
   std::map<int, std::function<int()>> parsers;
   MnlPtr events;             // subscribed to the address groups
   thread* read_event = nullptr;
+  // A dump asked on the event socket after lost events: its replies arrive
+  // among the events and end with a message carrying dump_seq.
+  bool dump_running = false;
+  bool dump_again = false;   // events were lost again while it ran
+  uint32_t dump_seq = 0;
 };
 
 namespace {
@@ -156,7 +163,20 @@ ssize_t ReceiveFromKernel(mnl_socket* nl, std::vector<char>& buf, int flags) {
   return n;
 }
 
-// Asks the kernel for every address and hands each to the hooks. 0 / 1.
+// Fills the request for every address of every family.
+nlmsghdr* PutDumpRequest(std::vector<char>& buf, uint32_t seq) {
+  nlmsghdr* nlh = mnl_nlmsg_put_header(buf.data());
+  nlh->nlmsg_type = RTM_GETADDR;
+  nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+  nlh->nlmsg_seq = seq;
+  auto* ifa = static_cast<ifaddrmsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(ifaddrmsg)));
+  ifa->ifa_family = AF_UNSPEC;
+  return nlh;
+}
+
+// Asks the kernel for every address and hands each to the hooks, waiting for
+// the answer on a socket of its own: start-up only, before the loop runs.
+// 0 / 1.
 int DumpAddresses(nsm_client& nc) {
   MnlPtr nl(mnl_socket_open2(NETLINK_ROUTE, SOCK_CLOEXEC));
   if (!nl || mnl_socket_bind(nl.get(), 0, MNL_SOCKET_AUTOPID) < 0) {
@@ -164,16 +184,11 @@ int DumpAddresses(nsm_client& nc) {
               strerror(errno));
     return 1;
   }
-  timeval timeout{kDumpTimeoutSeconds, 0};
+  timeval timeout{kStartDumpTimeoutSeconds, 0};
   setsockopt(mnl_socket_get_fd(nl.get()), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   std::vector<char> buf(kNetlinkBufferSize);
-  nlmsghdr* nlh = mnl_nlmsg_put_header(buf.data());
-  nlh->nlmsg_type = RTM_GETADDR;
-  nlh->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-  nlh->nlmsg_seq = static_cast<uint32_t>(time(nullptr));
-  auto* ifa = static_cast<ifaddrmsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(ifaddrmsg)));
-  ifa->ifa_family = AF_UNSPEC;
-  uint32_t seq = nlh->nlmsg_seq;
+  uint32_t seq = static_cast<uint32_t>(time(nullptr));
+  nlmsghdr* nlh = PutDumpRequest(buf, seq);
   uint32_t portid = mnl_socket_get_portid(nl.get());
   if (mnl_socket_sendto(nl.get(), nlh, nlh->nlmsg_len) < 0) {
     zlog_warn(nc.ctx, "NSM: address dump request failed: %s", strerror(errno));
@@ -194,6 +209,46 @@ int DumpAddresses(nsm_client& nc) {
   }
 }
 
+// Asks for every address again on the event socket, without waiting: the
+// replies are read by ReadEvents like any event. One dump at a time; a
+// request while one runs is remembered and made when it ends.
+void RequestDump(nsm_client& nc) {
+  if (nc.dump_running) {
+    nc.dump_again = true;
+    return;
+  }
+  std::vector<char> buf(MNL_SOCKET_BUFFER_SIZE);
+  nlmsghdr* nlh = PutDumpRequest(buf, ++nc.dump_seq);
+  if (mnl_socket_sendto(nc.events.get(), nlh, nlh->nlmsg_len) < 0) {
+    zlog_warn(nc.ctx, "NSM: address dump request failed: %s", strerror(errno));
+    return;
+  }
+  nc.dump_running = true;
+}
+
+// True when the datagram holds the end (or the failure) of the running dump.
+bool EndsDump(const nsm_client& nc, const char* buf, size_t len) {
+  int left = static_cast<int>(len);
+  for (auto* nlh = reinterpret_cast<const nlmsghdr*>(buf); mnl_nlmsg_ok(nlh, left);
+       nlh = mnl_nlmsg_next(nlh, &left)) {
+    bool last = nlh->nlmsg_type == NLMSG_DONE || nlh->nlmsg_type == NLMSG_ERROR;
+    if (last && nlh->nlmsg_seq == nc.dump_seq) return true;
+  }
+  return false;
+}
+
+void ConsumeDatagram(nsm_client& nc, const char* buf, size_t len) {
+  if (mnl_cb_run(buf, len, 0, 0, OnAddressMessage, &nc) < 0) {
+    zlog_warn(nc.ctx, "NSM: dropped a malformed netlink datagram: %s", strerror(errno));
+  }
+  if (!nc.dump_running || !EndsDump(nc, buf, len)) return;
+  nc.dump_running = false;
+  if (nc.dump_again) {
+    nc.dump_again = false;
+    RequestDump(nc);
+  }
+}
+
 int ReadEvents(thread* t) {
   auto* nc = static_cast<nsm_client*>(THREAD_ARG(t));
   int fd = mnl_socket_get_fd(nc->events.get());
@@ -201,23 +256,24 @@ int ReadEvents(thread* t) {
     zlog_err(nc->ctx, "NSM: cannot re-arm the netlink reader");
   }
   std::vector<char> buf(kNetlinkBufferSize);
-  for (;;) {
+  // The rest of a long burst (a dump of many addresses) waits for the next
+  // turn, so other descriptors are served in between.
+  for (int taken = 0; taken < kDatagramsPerWake; ++taken) {
     ssize_t n = ReceiveFromKernel(nc->events.get(), buf, MSG_DONTWAIT);
     if (n == 0) return 0;
-    if (n < 0) {
-      if (errno == ENOBUFS) {
-        // Events were lost: read the whole table again.
-        zlog_warn(nc->ctx, "NSM: netlink overrun, reading the addresses again");
-        DumpAddresses(*nc);
-        continue;
-      }
+    if (n > 0) {
+      ConsumeDatagram(*nc, buf.data(), static_cast<size_t>(n));
+      continue;
+    }
+    if (errno != ENOBUFS) {
       zlog_warn(nc->ctx, "NSM: netlink receive: %s", strerror(errno));
       return 0;
     }
-    if (mnl_cb_run(buf.data(), static_cast<size_t>(n), 0, 0, OnAddressMessage, nc) < 0) {
-      zlog_warn(nc->ctx, "NSM: dropped a malformed netlink datagram: %s", strerror(errno));
-    }
+    // Events were lost: read the whole table again, as later events.
+    zlog_warn(nc->ctx, "NSM: netlink overrun, reading the addresses again");
+    RequestDump(*nc);
   }
+  return 0;
 }
 
 // The subscribed event socket, or nullptr.

@@ -1,6 +1,9 @@
 // NSM client: interface addresses from rtnetlink (libmnl). The daemon
 // installs a hook for address additions; the client replays the addresses
 // that exist at start and then follows RTM_NEWADDR events on the event loop.
+// When the kernel drops events (the socket overran), every address is asked
+// for again and the answer is read on the loop like the events: nothing
+// waits for the kernel once the loop runs.
 #pragma once
 
 #include <netinet/in.h>
@@ -33,7 +36,8 @@ void nsm_client_set_service(nsm_client* nc, int service);
 void ifc_add_hook(nsm_client* nc, nsm_hook_type type, nsm_addr_hook hook);
 // Installs a parser for a service's error reports (accepted, kept, unused here).
 void nsm_client_set_parser(nsm_client* nc, int service, std::function<int()> parser);
-// Opens the netlink socket, replays existing addresses, registers the reader.
+// Opens the netlink socket, replays existing addresses (waiting up to a
+// second for them: call it before the loop runs), registers the reader.
 int nsm_client_start(nsm_client* nc);
 
 // Interface index owning the IPv4 address (network order), or 0.

@@ -2,8 +2,6 @@
 // table of incoming types, and the sender of outgoing notifications.
 #include "relay/wmac.h"
 
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,7 +9,6 @@
 #include <climits>
 #include <cstdio>
 #include <new>
-#include <optional>
 
 #include "daemon/debug.h"
 #include "platform/ipc.h"
@@ -33,11 +30,12 @@ constexpr const char* kWmacPeerPath = "/tmp/wmac_ac_addr";
 // types from kDispatchLimit on are read whole and ignored.
 constexpr uint32_t kTypeReadLimit = 116;
 constexpr uint32_t kDispatchLimit = 115;
-constexpr size_t kDrainSize = 128;
-// No WMAC message comes near this (the largest, a radio binding list, is
-// 16 KiB); a longer length is a corrupt header and its allocation is
-// refused like any failed allocation.
-constexpr uint32_t kPayloadAllocLimit = 16u << 20;
+// The longest payload a WMAC message may announce. The largest records are
+// an Add-WLAN (about 5.6 KiB plus its address list) and a radio binding list
+// (16 KiB); a longer length is a corrupt header.
+constexpr uint32_t kMaxPayload = 64 * 1024;
+static_assert(kIpcHeadSize + kMaxPayload <= kIpcReceiveLimit,
+              "a whole message must fit in a connection's receive buffer");
 
 enum class RowLog : uint8_t { kNone, kText, kWapiLen, kTrafficWord };
 
@@ -122,61 +120,45 @@ void LogReceipt(const IpcTypeRow& row, const IpcHead& head, const uint8_t* paylo
   }
 }
 
-std::optional<Bytes> AllocPayload(uint32_t length) {
-  if (length > kPayloadAllocLimit) return std::nullopt;
-  try {
-    return Bytes(length, 0);
-  } catch (const std::bad_alloc&) {
-    return std::nullopt;
+// Dispatches every whole message waiting on the connection; an unfinished
+// one stays buffered for the next wake-up. False when the stream announces a
+// payload no WMAC message has: it is corrupt, and the connection must go.
+bool TakeMessages(lib_globals* ctx, int fd) {
+  for (;;) {
+    ByteView pending = IPC_Received(ctx, fd);
+    IpcHead head;
+    if (!IpcHeadDecode(pending, &head)) return true;
+    if (head.msg_type >= kTypeReadLimit) {
+      CwDebug(CW_DBG_ERROR, ZLOG_ERR, "too big msg type");
+      IPC_Consume(ctx, fd, kIpcHeadSize);
+      continue;
+    }
+    if (head.payload_len > kMaxPayload) {
+      CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+              " WMAC message type %u announces %u payload bytes (at most %u): connection %d "
+              "closed.",
+              head.msg_type, head.payload_len, kMaxPayload, fd);
+      return false;
+    }
+    size_t whole = kIpcHeadSize + head.payload_len;
+    if (pending.size() < whole) return true;
+    // A copy: the handler may send, and the buffer is the layer's.
+    Bytes payload(pending.begin() + kIpcHeadSize, pending.begin() + static_cast<long>(whole));
+    IPC_Consume(ctx, fd, whole);
+    AC_ProcIPCPkt(head, payload.empty() ? nullptr : payload.data());
   }
 }
 
-enum class ReadResult { kKeep, kPeerClosed };
-
-// After a short header read: drops up to 128 pending bytes, and reports a
-// peer that has closed. Uses poll with a zero time-out (any descriptor
-// number is safe, unlike select).
-ReadResult DrainShortHeader(int fd) {
-  pollfd p{fd, POLLIN, 0};
-  if (poll(&p, 1, 0) <= 0 || p.revents == 0) return ReadResult::kKeep;
-  uint8_t scratch[kDrainSize];
-  errno = 0;
-  ssize_t n = recv(fd, scratch, sizeof scratch, MSG_DONTWAIT);
-  if (n == 0 && errno != EINTR) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "client close to server");
-    return ReadResult::kPeerClosed;
+// The end of a connection: what it left unfinished is dropped, with a line.
+void LogUnfinished(lib_globals* ctx, int fd) {
+  ByteView rest = IPC_Received(ctx, fd);
+  if (rest.size() >= kIpcHeadSize) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "recv msg iLen %d",
+            static_cast<int>(rest.size() - kIpcHeadSize));
+  } else if (!rest.empty()) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " WMAC connection %d ended inside a header (%zu bytes).",
+            fd, rest.size());
   }
-  return ReadResult::kKeep;
-}
-
-// Reads one message from the connection and dispatches it.
-ReadResult ReadOneMessage(int fd) {
-  uint8_t raw[kIpcHeadSize];
-  ssize_t got = readn(fd, raw, sizeof raw);
-  if (got != static_cast<ssize_t>(kIpcHeadSize)) return DrainShortHeader(fd);
-  IpcHead head;
-  IpcHeadDecode(ByteView(raw, sizeof raw), &head);
-  if (head.msg_type >= kTypeReadLimit) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "too big msg type");
-    return ReadResult::kKeep;
-  }
-  if (head.payload_len == 0) {
-    AC_ProcIPCPkt(head, nullptr);
-    return ReadResult::kKeep;
-  }
-  std::optional<Bytes> payload = AllocPayload(head.payload_len);
-  if (!payload) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "molloc error type %d len%d",
-            static_cast<int>(head.msg_type), static_cast<int>(head.payload_len));
-    return ReadResult::kKeep;
-  }
-  ssize_t n = readn(fd, payload->data(), payload->size());
-  if (n != static_cast<ssize_t>(payload->size())) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "recv msg iLen %d", static_cast<int>(n));
-    return ReadResult::kKeep;
-  }
-  AC_ProcIPCPkt(head, payload->data());
-  return ReadResult::kKeep;
 }
 
 }  // namespace
@@ -188,20 +170,23 @@ int AC_IPCInit() { return IPC_TcpSocketInit(capwapm, kWmacListenPath, AC_RcvIPCP
 int AC_RcvIPCPkt(thread* t) {
   auto* ctx = static_cast<lib_globals*>(THREAD_ARG(t));
   int fd = THREAD_FD(t);
-  // Re-armed before reading, so no early return can deafen the connection.
-  bool armed = ctx && ctx->master &&
-               thread_add_read(ctx->master.get(), AC_RcvIPCPkt, ctx, fd) != nullptr;
-  ReadResult result = ReadOneMessage(fd);
-  if (result == ReadResult::kPeerClosed || !armed) {
-    if (!armed) {
-      CwDebug(CW_DBG_ERROR, ZLOG_ERR, " WMAC connection %d cannot be re-armed, closed.", fd);
-    }
-    if (ctx) {
-      IPC_CloseConnection(ctx, fd);
-    } else {
-      close(fd);
-    }
+  if (!ctx) {
+    close(fd);
+    return 0;
   }
+  // Re-armed before reading, so no early return can deafen the connection.
+  bool armed = ctx->master && thread_add_read(ctx->master.get(), AC_RcvIPCPkt, ctx, fd);
+  IpcReceive received = IPC_Receive(ctx, fd);
+  // Messages that arrived whole are served even when the peer then closed.
+  bool sane = received != IpcReceive::kOverflow && TakeMessages(ctx, fd);
+  if (received == IpcReceive::kOpen && sane && armed) return 0;
+  if (received == IpcReceive::kClosed) {
+    LogUnfinished(ctx, fd);
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "client close to server");
+  } else if (!armed) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " WMAC connection %d cannot be re-armed, closed.", fd);
+  }
+  IPC_CloseConnection(ctx, fd);
   return 0;
 }
 
@@ -258,7 +243,8 @@ int WMAC_AC_IPC_Send(uint32_t wtp_id, uint32_t msg_type, const void* payload, si
 
 void WMAC_AC_IPC_Reset() {
   WmacChannel& channel = Channel();
-  if (channel.wmac_fd >= 0) close(channel.wmac_fd);
+  // Only forgotten: the connection belongs to the IPC layer of the context
+  // it was made on, which closes it when it stops (and may be gone already).
   channel.wmac_fd = -1;
   channel.zg = nullptr;
   AC_AutoApWindowClose();

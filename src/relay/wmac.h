@@ -2,8 +2,8 @@
 // IpcHead messages, the dispatcher of incoming messages, and the sender of
 // every outgoing notification with its record layout.
 //
-// Return convention: 0 handed to the framework (even if the send then
-// failed), 1 when no event master is set or memory ran out.
+// Return convention: 0 handed to the framework (sent, queued, or failed and
+// logged), 1 when no event master is set or memory ran out.
 #pragma once
 
 #include <array>
@@ -139,8 +139,8 @@ void AC_AutoApWindowClose();
 
 // Builds and sends one message to "/tmp/wmac_ac_addr".
 int WMAC_AC_IPC_Send(uint32_t wtp_id, uint32_t msg_type, const void* payload, size_t length);
-// Closes the cached WMAC connection, forgets the event master and cancels
-// the discovered-AP window timer (tests).
+// Forgets the cached WMAC connection (its context closes it) and the event
+// master, and cancels the discovered-AP window timer (tests).
 void WMAC_AC_IPC_Reset();
 
 // --- Outgoing notifications --------------------------------------------

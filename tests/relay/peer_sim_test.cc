@@ -177,19 +177,28 @@ TEST_F(PeerSimSilentTest, SilentPeersReceiveButNeverAnswer) {
   EXPECT_NE(Answer(16), nullptr) << "WRRM still answers";
 }
 
+// Answers wait on the loop's clock, then arrive in two halves 300 ms apart,
+// which the AC puts together.
 class PeerSimDelayTest : public PeerSimTest {
  protected:
-  void Customize(sim::PeerSimOptions& options) override { options.delay_ms = 500; }
+  void Customize(sim::PeerSimOptions& options) override {
+    options.delay_ms = 500;
+    options.split_ms = 300;
+  }
 };
 
-TEST_F(PeerSimDelayTest, AnswersWaitOnTheLoopClock) {
+TEST_F(PeerSimDelayTest, AnswersWaitOnTheLoopClockAndComeInTwoHalves) {
   ASSERT_EQ(WMAC_AC_IPC_NotifyRdBind(4, ReportedBinding(), 0), 0);
   lab_.Settle();
   EXPECT_TRUE(Recorded().empty());
   lab_.RunFor(0.4);
   EXPECT_TRUE(Recorded().empty());
   lab_.RunFor(0.1);
-  EXPECT_NE(Answer(3), nullptr);
+  EXPECT_TRUE(Recorded().empty()) << "only the first halves are there";
+  lab_.RunFor(0.3);
+  ASSERT_EQ(Recorded().size(), 2u);
+  ASSERT_NE(Answer(3), nullptr);
+  EXPECT_EQ(Answer(3)->payload, TlvOf(ReportedBinding())) << "intact";
   EXPECT_NE(Answer(16), nullptr);
 }
 

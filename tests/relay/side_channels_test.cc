@@ -157,10 +157,15 @@ TEST_F(SideChannelTest, WidsReportCarriesItsData) {
   EXPECT_FALSE(WidsHeadDecode(ByteView(*got).first(19), &head));
 }
 
-TEST_F(SideChannelTest, WidsWithoutListenerFailsQuietly) {
+TEST_F(SideChannelTest, WidsFailuresArePrintedAndForgotten) {
   testing::internal::CaptureStderr();
+  EXPECT_EQ(WIDS_Ac_Ipc_GetCfg(lab_.ctx(), 3), 1) << "nobody listens";
+  DatagramPeer wids("/tmp/wids_ac_addr");
+  FailNext(FailFamily::kIpcSend, 1);
   EXPECT_EQ(WIDS_Ac_Ipc_GetCfg(lab_.ctx(), 3), 1);
-  testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(wids.Next().has_value()) << "the failed send put nothing on the socket";
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("WIDS_Ac_Ipc_Send::send error!"),
+            std::string::npos);
 }
 
 }  // namespace

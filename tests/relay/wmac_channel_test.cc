@@ -1,11 +1,13 @@
 // The WMAC listener's framing and dispatch, through real Unix stream
 // connections to "/tmp/cw_ac_addr".
-#include <random>
+#include <map>
+#include <memory>
 
 #include "platform/fail_inject.h"
 #include "platform/log.h"
 #include "platform/thread.h"
 #include "relay/relay_fixture.h"
+#include "support/scenario.h"
 
 namespace capwap::test {
 namespace {
@@ -22,69 +24,84 @@ class WmacChannelTest : public RelayTest {
   }
 };
 
-TEST_F(WmacChannelTest, PayloadIsDeliveredAndZeroLengthDispatchesWithoutPayload) {
-  RawClient client;
-  const uint8_t data[5] = {1, 2, 3, 4, 5};
-  client.Send(IpcMessage(kProbeType, 9, ByteView(data, 5)));
-  client.Send(IpcMessage(kProbeType, 10));
-  lab_.Settle();
-
-  ASSERT_EQ(Recorded().size(), 2u);
-  EXPECT_EQ(Recorded()[0].head.wtp_id, 9u);
-  EXPECT_TRUE(Recorded()[0].had_payload);
-  EXPECT_EQ(Recorded()[0].payload, Bytes(data, data + 5));
-  EXPECT_EQ(Recorded()[1].head.wtp_id, 10u);
-  EXPECT_FALSE(Recorded()[1].had_payload) << "length 0 is dispatched with no payload";
-}
-
-TEST_F(WmacChannelTest, Type115IsReadWholeThenIgnored) {
-  RawClient client;
-  // The payload looks like a probe header: read as a header it would be
-  // dispatched as WTP 99.
-  Bytes inner = IpcMessage(kProbeType, 99);
-  client.Send(IpcMessage(115, 1, inner));
-  client.Send(IpcMessage(kProbeType, 7));
-  lab_.Settle();
-
-  ASSERT_EQ(Recorded().size(), 1u);
-  EXPECT_EQ(Recorded()[0].head.wtp_id, 7u);
-}
-
-TEST_F(WmacChannelTest, Type116IsRejectedBeforeItsPayload) {
+TEST_F(WmacChannelTest, Type115IsReadWholeAndIgnoredType116RejectedBeforeItsPayload) {
   LogCapture log;
   RawClient client;
-  Bytes inner = IpcMessage(kProbeType, 99);
-  client.Send(IpcMessage(116, 1, inner));
+  // Payloads that look like probe headers: read as a header, each would be
+  // dispatched as WTP 98 or 99.
+  client.Send(IpcMessage(115, 1, IpcMessage(kProbeType, 98)));
+  client.Send(IpcMessage(116, 1, IpcMessage(kProbeType, 99)));
   lab_.Settle();
 
   EXPECT_TRUE(log.Contains("too big msg type"));
-  ASSERT_EQ(Recorded().size(), 1u) << "the unread payload is taken as the next header";
+  ASSERT_EQ(Recorded().size(), 1u) << "only the payload left unread is taken as a header";
   EXPECT_EQ(Recorded()[0].head.wtp_id, 99u);
 }
 
-TEST_F(WmacChannelTest, HugeLengthIsRefusedAndTheStreamGoesOn) {
+TEST_F(WmacChannelTest, AbsurdLengthClosesTheConnection) {
   LogCapture log;
+  size_t reads_before = thread_master_read_count(lab_.master());
   RawClient client;
   client.Send(IpcMessage(kProbeType, 1, {}, 0xFFFFFFF0u));
   client.Send(IpcMessage(kProbeType, 2));
   lab_.Settle();
 
-  EXPECT_TRUE(log.Contains("molloc error type 15 len-16"));
+  EXPECT_TRUE(log.Contains(" WMAC message type 15 announces 4294967280 payload bytes"))
+      << log.text();
+  EXPECT_TRUE(Recorded().empty()) << "nothing after a corrupt header is trusted";
+  EXPECT_EQ(thread_master_read_count(lab_.master()), reads_before);
+  RawClient again;
+  again.Send(IpcMessage(kProbeType, 3));
+  lab_.Settle();
   ASSERT_EQ(Recorded().size(), 1u);
-  EXPECT_EQ(Recorded()[0].head.wtp_id, 2u);
+  EXPECT_EQ(Recorded()[0].head.wtp_id, 3u);
 }
 
-TEST_F(WmacChannelTest, PartialHeaderIsDroppedWithoutResynchronising) {
-  RawClient client;
-  Bytes whole = IpcMessage(kProbeType, 5);
-  client.Send(ByteView(whole).first(10));
+// Ten clients write their messages a byte at a time, 50 ms apart on the
+// loop's clock, interleaved; meanwhile whole messages from another client
+// are served at once. Each message is dispatched once and intact.
+TEST_F(WmacChannelTest, MessagesArriveInAnyPiecesFromManyClientsAtOnce) {
+  constexpr size_t kClients = 10;
+  std::vector<std::unique_ptr<RawClient>> clients;
+  std::vector<Bytes> messages;
+  for (size_t i = 0; i < kClients; ++i) {
+    clients.push_back(std::make_unique<RawClient>());
+    messages.push_back(IpcMessage(kProbeType, static_cast<uint32_t>(100 + i),
+                                  Bytes(12 + i, static_cast<uint8_t>(i))));
+  }
+  RawClient busy;
+  for (size_t at = 0; at < messages.back().size(); ++at) {
+    for (size_t i = 0; i < kClients; ++i) {
+      if (at < messages[i].size()) clients[i]->Send(ByteView(messages[i]).subspan(at, 1));
+    }
+    lab_.RunFor(0.05);
+    size_t before = Recorded().size();
+    busy.Send(IpcMessage(kProbeType, 7));
+    lab_.Settle();
+    ASSERT_EQ(Recorded().size(), before + 1) << "a whole message is served at once";
+  }
+  // Two halves far apart, the second with a whole message behind it.
+  Bytes halves = IpcMessage(kProbeType, 200, Bytes(40, 0xCD));
+  Bytes second(halves.begin() + 20, halves.end());
+  Bytes next = IpcMessage(kProbeType, 201);
+  second.insert(second.end(), next.begin(), next.end());
+  clients[0]->Send(ByteView(halves).first(20));
+  lab_.RunFor(0.3);
+  clients[0]->Send(second);
   lab_.Settle();
-  EXPECT_TRUE(Recorded().empty());
 
-  client.Send(IpcMessage(kProbeType, 6));
-  lab_.Settle();
-  ASSERT_EQ(Recorded().size(), 1u);
-  EXPECT_EQ(Recorded()[0].head.wtp_id, 6u);
+  std::map<uint32_t, std::vector<Bytes>> by_wtp;
+  for (const Dispatched& d : Recorded()) {
+    if (d.head.wtp_id != 7) by_wtp[d.head.wtp_id].push_back(d.payload);
+  }
+  ASSERT_EQ(by_wtp.size(), kClients + 2);
+  for (size_t i = 0; i < kClients; ++i) {
+    EXPECT_EQ(by_wtp[static_cast<uint32_t>(100 + i)],
+              std::vector<Bytes>{Bytes(12 + i, static_cast<uint8_t>(i))});
+  }
+  EXPECT_EQ(by_wtp[200], std::vector<Bytes>{Bytes(40, 0xCD)});
+  EXPECT_EQ(by_wtp[201].size(), 1u);
+  EXPECT_FALSE(Recorded().back().had_payload) << "length 0 is dispatched with no payload";
 }
 
 TEST_F(WmacChannelTest, PeerClosingMidMessageEndsOnlyThatConnection) {
@@ -94,14 +111,18 @@ TEST_F(WmacChannelTest, PeerClosingMidMessageEndsOnlyThatConnection) {
     RawClient client;
     lab_.Settle();
     EXPECT_EQ(thread_master_read_count(lab_.master()), reads_before + 1);
+    Bytes stream = IpcMessage(kProbeType, 2);
     Bytes partial = IpcMessage(kProbeType, 3, Bytes(20, 0xAB), 100);
-    client.Send(partial);
+    stream.insert(stream.end(), partial.begin(), partial.end());
+    client.Send(stream);
     client.Close();
     lab_.Settle();
   }
   EXPECT_TRUE(log.Contains("recv msg iLen 20"));
   EXPECT_TRUE(log.Contains("client close to server"));
-  EXPECT_TRUE(Recorded().empty());
+  ASSERT_EQ(Recorded().size(), 1u) << "the whole message before the close is served";
+  EXPECT_EQ(Recorded()[0].head.wtp_id, 2u);
+  Recorded().clear();
   EXPECT_EQ(thread_master_read_count(lab_.master()), reads_before)
       << "the closed connection is no longer watched";
 
@@ -218,33 +239,42 @@ TEST_F(WmacChannelTest, ReArmFailureClosesTheConnectionInsteadOfGoingDeaf) {
   EXPECT_EQ(thread_master_read_count(lab_.master()), reads_before);
 }
 
-TEST_F(WmacChannelTest, GarbageNeverStopsTheListener) {
-  std::mt19937 gen(12345);
-  auto pick = [&gen](uint32_t lo, uint32_t hi) {
-    return std::uniform_int_distribution<uint32_t>(lo, hi)(gen);
-  };
-  for (int round = 0; round < 6; ++round) {
-    RawClient client;
-    Bytes stream;
-    for (int i = 0; i < 12; ++i) {
-      // Mostly plausible headers (any type, small or absurd lengths, payloads
-      // that do not match), with raw noise in between.
-      Bytes payload(pick(0, 40));
-      for (auto& b : payload) b = static_cast<uint8_t>(pick(0, 255));
-      uint32_t declared = pick(0, 3) == 0 ? pick(0, 0xFFFFFFFFu)
-                                          : static_cast<uint32_t>(payload.size());
-      Bytes msg = IpcMessage(pick(0, 120), pick(0, 40), payload, declared);
-      stream.insert(stream.end(), msg.begin(), msg.end());
-      for (uint32_t n = pick(0, 3); n > 0; --n) stream.push_back(static_cast<uint8_t>(pick(0, 255)));
-    }
-    client.Send(stream);
-    lab_.Settle();
+// WMAC stops reading while an AP runs. The AC's notifications pile up in its
+// queue until it gives that connection up; the AP's Echo Requests are
+// answered all along; once WMAC reads again, new notifications reach it.
+TEST(WmacStallScenario, AStuckWmacHoldsUpNeitherSendsNorEchoes) {
+  ScenarioLab lab;
+  ASSERT_TRUE(lab.booted());
+  if (!lab.peers()) GTEST_SKIP() << "the peer simulator is not built";
+  const size_t ap = lab.AddAp();
+  ASSERT_TRUE(lab.Discover(ap));
+  ASSERT_TRUE(lab.Join(ap));
+  ASSERT_TRUE(lab.Configure(ap));
+  ASSERT_TRUE(lab.Run(ap)) << lab.ap(ap).last_error();
+  CW_WTPCB* wtp = lab.Wtpcb(ap);
+  ASSERT_NE(wtp, nullptr);
+  const uint16_t interval = wtp->echo_interval;
+  const uint64_t answered = lab.ap(ap).counters().echo_answered;
+
+  lab.peers()->StallWmac(true);
+  LogCapture log;
+  const Bytes report(16 * 1024, 0x5A);
+  for (int i = 0; i < 64; ++i) {
+    ASSERT_EQ(WMAC_AC_IPC_NotifyStaScanRpt(report.data(), report.size(), wtp->apid), 0);
+    lab.RunFor(interval / 16.0);
   }
-  size_t answers = sim_->CountReceived(sim::Peer::kWmac, 43);
-  RawClient client;
-  client.Send(IpcMessage(43, 0));
-  lab_.Settle();
-  EXPECT_EQ(sim_->CountReceived(sim::Peer::kWmac, 43), answers + 1);
+  EXPECT_TRUE(log.Contains("/tmp/wmac_ac_addr is not reading")) << log.text();
+  EXPECT_TRUE(log.Contains("unsent messages")) << log.text();
+  EXPECT_EQ(wtp->state, CW_STATE_RUN);
+  EXPECT_GE(lab.ap(ap).counters().echo_answered, answered + 3);
+
+  lab.peers()->StallWmac(false);
+  lab.Settle();
+  ASSERT_EQ(WMAC_AC_IPC_NotifyApSn(wtp->apid, "AFTER-STALL"), 0);
+  lab.Settle();
+  const sim::PeerMessage* sn = lab.peers()->LastReceived(sim::Peer::kWmac, WMAC_MSG_AP_SN);
+  ASSERT_NE(sn, nullptr) << "a new connection carries the next notification";
+  EXPECT_EQ(std::string(sn->payload.begin(), sn->payload.begin() + 11), "AFTER-STALL");
 }
 
 }  // namespace

@@ -43,6 +43,10 @@ void PrintUsage(const char* program) {
       "  --silent-wrrm          never answer as WRRM\n"
       "  --silent-wids          never answer as WIDS\n"
       "  --delay-ms N           wait N milliseconds before every answer\n"
+      "  --split-ms N           write every message to the controller in two halves,\n"
+      "                         N milliseconds apart\n"
+      "  --stall-wmac-after N   stop reading the controller's notifications after N\n"
+      "                         of them (0: never read), keeping the connection open\n"
       "  --rdbind-hex HEX       GET-RDBIND payload instead of echoing the AP's binding\n"
       "  --wrrm-hex HEX         scan-settings elements (type 16 payload)\n"
       "  --wids-hex HEX         WIDS configuration elements (type 25 payload)\n"
@@ -90,12 +94,14 @@ struct Settings {
 // Returns -1 to go on, else the exit status.
 int ParseArgs(int argc, char** argv, Settings* s) {
   enum { kSilentWmac = 256, kSilentWrrm, kSilentWids, kDelay, kRdbind, kWrrm, kWids, kVendor,
-         kLogFile };
+         kLogFile, kSplit, kStall };
   static const option kOptions[] = {
       {"silent-wmac", no_argument, nullptr, kSilentWmac},
       {"silent-wrrm", no_argument, nullptr, kSilentWrrm},
       {"silent-wids", no_argument, nullptr, kSilentWids},
       {"delay-ms", required_argument, nullptr, kDelay},
+      {"split-ms", required_argument, nullptr, kSplit},
+      {"stall-wmac-after", required_argument, nullptr, kStall},
       {"rdbind-hex", required_argument, nullptr, kRdbind},
       {"wrrm-hex", required_argument, nullptr, kWrrm},
       {"wids-hex", required_argument, nullptr, kWids},
@@ -118,6 +124,20 @@ int ParseArgs(int argc, char** argv, Settings* s) {
           return 2;
         }
         s->sim.delay_ms = static_cast<uint32_t>(number);
+        break;
+      case kSplit:
+        if (!ParseUnsigned(optarg, 3'600'000, &number)) {
+          fprintf(stderr, "%s: bad --split-ms value '%s'\n", argv[0], optarg);
+          return 2;
+        }
+        s->sim.split_ms = static_cast<uint32_t>(number);
+        break;
+      case kStall:
+        if (!ParseUnsigned(optarg, UINT32_MAX, &number)) {
+          fprintf(stderr, "%s: bad --stall-wmac-after value '%s'\n", argv[0], optarg);
+          return 2;
+        }
+        s->sim.stall_wmac_after = static_cast<uint32_t>(number);
         break;
       case kVendor:
         if (!ParseUnsigned(optarg, UINT32_MAX, &number)) {

@@ -154,6 +154,7 @@ void PeerSim::Log(const char* fmt, ...) {
 }
 
 int PeerSim::Start() {
+  wmac_stalled_ = options_.stall_wmac_after == 0u;
   if (OpenListener() != 0) return 1;
   if (OpenDatagram(kWrrmPath, &wrrm_fd_, &wrrm_event_, OnWrrmRead) != 0) return 1;
   if (OpenDatagram(kWidsPath, &wids_fd_, &wids_event_, OnWidsRead) != 0) return 1;
@@ -203,6 +204,10 @@ void PeerSim::Stop() {
   thread_cancel(wids_event_);
   thread_cancel(delay_event_);
   delayed_.clear();
+  for (Tail& tail : tails_) {
+    thread_cancel(tail.event);
+    tail.bytes.clear();
+  }
   while (!wmac_connections_.empty()) CloseWmacConnection(wmac_connections_.begin()->first);
   for (int* fd : {&listen_fd_, &wrrm_fd_, &wids_fd_}) {
     if (*fd >= 0) close(*fd);
@@ -254,7 +259,19 @@ int PeerSim::OnAccept(thread* t) {
 
 void PeerSim::ArmWmac(int fd) {
   Connection& conn = wmac_connections_[fd];
-  thread_add_read(master_, OnWmacRead, this, fd, &conn.event);
+  if (!wmac_stalled_ && !conn.event) thread_add_read(master_, OnWmacRead, this, fd, &conn.event);
+}
+
+void PeerSim::StallWmac(bool stalled) {
+  if (stalled != wmac_stalled_) Log("WMAC  %s reading", stalled ? "stops" : "resumes");
+  wmac_stalled_ = stalled;
+  for (auto& [fd, conn] : wmac_connections_) {
+    if (stalled) {
+      thread_cancel(conn.event);
+    } else {
+      ArmWmac(fd);
+    }
+  }
 }
 
 void PeerSim::CloseWmacConnection(int fd) {
@@ -313,6 +330,10 @@ void PeerSim::HandleNotification(const IpcHead& head, Bytes header, ByteView pay
       head.wtp_id, head.payload_len);
   received_.push_back(PeerMessage{Peer::kWmac, head.msg_type, head.wtp_id, 0, std::move(header),
                                   Bytes(payload.begin(), payload.end())});
+  ++wmac_notifications_;
+  if (options_.stall_wmac_after && wmac_notifications_ >= *options_.stall_wmac_after) {
+    StallWmac(true);
+  }
   if (head.msg_type != WMAC_MSG_RDBIND) return;
   if (!options_.silent_wmac) {
     Bytes binding = options_.rdbind_override.value_or(Bytes(payload.begin(), payload.end()));
@@ -432,13 +453,40 @@ bool PeerSim::SendToAc(Peer peer, const IpcHead& head_in, ByteView payload) {
   IpcHeadEncode(head, message.data());
   HostWriter w(message.data() + kIpcHeadSize, payload.size());
   w.bytes(payload);
-  bool ok = WriteToAc(peer, message);
+  bool ok = Transmit(peer, message);
   Log("%-5s -> %s (type %u) wtp %u len %zu%s", PeerName(peer), AnswerName(head.msg_type),
       head.msg_type, head.wtp_id, payload.size(), ok ? "" : " failed: AC not reachable");
   return ok;
 }
 
-bool PeerSim::SendRawToAc(Peer peer, ByteView bytes) { return WriteToAc(peer, bytes); }
+bool PeerSim::SendRawToAc(Peer peer, ByteView bytes) { return Transmit(peer, bytes); }
+
+bool PeerSim::Transmit(Peer peer, ByteView bytes) {
+  if (options_.split_ms == 0) return WriteToAc(peer, bytes);
+  Tail& tail = tails_[static_cast<size_t>(peer)];
+  if (tail.event) {
+    tail.bytes.insert(tail.bytes.end(), bytes.begin(), bytes.end());
+    return true;
+  }
+  size_t half = bytes.size() / 2;
+  if (!WriteToAc(peer, bytes.first(half))) return false;
+  tail.self = this;
+  tail.peer = peer;
+  tail.bytes.assign(bytes.begin() + static_cast<long>(half), bytes.end());
+  thread_add_timer_msec(master_, OnTailDue, &tail, options_.split_ms, &tail.event);
+  return true;
+}
+
+int PeerSim::OnTailDue(thread* t) {
+  auto* tail = static_cast<Tail*>(THREAD_ARG(t));
+  Bytes bytes = std::move(tail->bytes);
+  tail->bytes.clear();
+  if (!tail->self->WriteToAc(tail->peer, bytes)) {
+    tail->self->Log("%-5s -> second half of %zu bytes failed: AC not reachable",
+                    PeerName(tail->peer), bytes.size());
+  }
+  return 0;
+}
 
 void PeerSim::DisconnectFromAc(Peer peer) {
   int& fd = ac_fd_[static_cast<size_t>(peer)];

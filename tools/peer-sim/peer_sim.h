@@ -55,6 +55,11 @@ struct PeerSimOptions {
   bool silent_wrrm = false;
   bool silent_wids = false;
   uint32_t delay_ms = 0;     // every answer waits this long on the loop
+  // Every message to the AC is written in two halves this far apart (the
+  // second half carries along whatever is sent meanwhile); 0 writes it whole.
+  uint32_t split_ms = 0;
+  // WMAC stops reading the AC's notifications after this many (see StallWmac).
+  std::optional<uint32_t> stall_wmac_after;
   std::optional<Bytes> rdbind_override;  // GET-RDBIND payload instead of the echo
   Bytes wrrm_scan_elements = DefaultWrrmScanElements(kDefaultVendorId);
   Bytes wids_config_elements = DefaultWidsConfigElements(kDefaultVendorId);
@@ -108,6 +113,9 @@ class PeerSim {
   bool SendRawToAc(Peer peer, ByteView bytes);
   // Closes the peer's connection to the AC (it reconnects on the next send).
   void DisconnectFromAc(Peer peer);
+  // WMAC stops (true) or resumes (false) reading the AC's notifications: its
+  // connections stay open while the AC's bytes pile up in them.
+  void StallWmac(bool stalled);
 
  private:
   struct Connection {
@@ -118,12 +126,20 @@ class PeerSim {
     uint64_t due_ms;
     PeerAnswer answer;
   };
+  // The second half of a split message, and what was sent behind it.
+  struct Tail {
+    PeerSim* self = nullptr;
+    Peer peer = Peer::kWmac;
+    Bytes bytes;
+    thread* event = nullptr;
+  };
 
   static int OnAccept(thread* t);
   static int OnWmacRead(thread* t);
   static int OnWrrmRead(thread* t);
   static int OnWidsRead(thread* t);
   static int OnDelayExpired(thread* t);
+  static int OnTailDue(thread* t);
 
   int OpenListener();
   int OpenDatagram(const char* abs_path, int* fd, thread** event, int (*reader)(thread*));
@@ -136,6 +152,7 @@ class PeerSim {
   void Answer(PeerAnswer answer);
   void ArmDelayTimer();
   void Deliver(const PeerAnswer& answer);
+  bool Transmit(Peer peer, ByteView bytes);
   bool WriteToAc(Peer peer, ByteView bytes);
   void Log(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 
@@ -151,6 +168,9 @@ class PeerSim {
   std::array<int, 3> ac_fd_{-1, -1, -1};
   std::deque<Delayed> delayed_;
   thread* delay_event_ = nullptr;
+  std::array<Tail, 3> tails_;
+  bool wmac_stalled_ = false;
+  uint64_t wmac_notifications_ = 0;
   std::vector<std::string> bound_paths_;
   std::vector<PeerMessage> received_;
   std::vector<PeerAnswer> answered_;

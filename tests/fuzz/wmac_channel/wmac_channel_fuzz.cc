@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "fuzz/fuzz_support.h"
+#include "platform/ipc.h"
 #include "platform/lib.h"
 #include "platform/thread.h"
 #include "registry/tables.h"
@@ -44,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   close(pair[1]);
   thread_master* master = daemon.lib.master();
-  thread_add_read(master, AC_RcvIPCPkt, daemon.lib.ctx(), pair[0]);
+  if (IPC_TcpSocketAdopt(daemon.lib.ctx(), pair[0], AC_RcvIPCPkt) != 0) return 0;
   for (int round = 0; round < 1000 && thread_master_read_count(master) > 0; ++round) {
     thread_master_poll(master, 0);
   }
