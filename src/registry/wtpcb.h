@@ -49,9 +49,9 @@ struct CW_FRAGNODE {
 struct CW_FRAGINFO {
   uint8_t in_progress = 0;
   uint16_t cur_frag_id = 0;
-  uint16_t last_done_frag_id = 0;
-  uint16_t received = 0;
-  uint16_t expected = 0;
+  // Octet counts reach 51 fragments of 4088 octets, so they take 32 bits.
+  uint32_t received = 0;  // payload octets held; held fragments never overlap
+  uint32_t expected = 0;  // end of the fragment with the L bit; 0 until it is held
   uint16_t inserted = 0;
   uint32_t rejected_frag_id = 0xFFFFFFFF;
   capwap::Timer timer;                 // 30-second reassembly timer

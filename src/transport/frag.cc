@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <iterator>
+#include <new>
 
 #include "daemon/debug.h"
+#include "platform/fail_inject.h"
 #include "platform/thread.h"
 #include "registry/session.h"
 #include "transport/codec.h"
@@ -12,7 +14,7 @@ namespace {
 
 constexpr long kReassemblySeconds = 30;
 // Fragment offsets count 8-octet units.
-constexpr uint16_t kOffsetUnit = 8;
+constexpr uint32_t kOffsetUnit = 8;
 
 CW_PKT MakeFragment(const CW_PKT& pkt, size_t index, size_t count, uint16_t frag_id) {
   const size_t payload_total = pkt.length - kCwHdrLen;
@@ -44,22 +46,62 @@ std::vector<CW_PKT> CW_FragPkt(const CW_PKT& pkt, uint16_t frag_id) {
   if (pkt.length <= kCwHdrLen || pkt.length > pkt.buffer.size()) return fragments;
   const size_t payload_total = pkt.length - kCwHdrLen;
   const size_t count = (payload_total + kFragPayload - 1) / kFragPayload;
-  fragments.reserve(count);
-  for (size_t k = 0; k < count; ++k) fragments.push_back(MakeFragment(pkt, k, count, frag_id));
+  try {
+    fragments.reserve(count);
+    for (size_t k = 0; k < count; ++k) {
+      if (capwap::ShouldFail(capwap::FailFamily::kPacketAlloc)) return {};
+      fragments.push_back(MakeFragment(pkt, k, count, frag_id));
+    }
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
   return fragments;
 }
 
-int CW_VerifyFragPkt(CW_FRAGINFO* info, const CW_RCVPKT* /*rcv*/, const CW_HDR& hdr) {
-  if (!info->in_progress) return 0;
-  if (hdr.frag_id == info->last_done_frag_id) return 1;
-  if (hdr.frag_id == info->rejected_frag_id) return 1;
-  if (hdr.frag_id == info->cur_frag_id) {
-    if (info->fragments.size() < kMaxHeldFragments) return 0;
-    info->rejected_frag_id = hdr.frag_id;
-    return 1;
+namespace {
+
+uint32_t StartOf(const CW_FRAGNODE& node) { return uint32_t{node.offset} * kOffsetUnit; }
+uint32_t EndOf(const CW_FRAGNODE& node) { return StartOf(node) + node.payload_len; }
+
+bool SameFragment(const CW_FRAGNODE& held, const CW_RCVPKT* rcv, const CW_HDR& hdr) {
+  const size_t payload = rcv->length - kCwHdrLen;
+  return held.payload_len == payload && held.last == (hdr.L() ? 1 : 0) &&
+         std::equal(held.datagram.begin() + kCwHdrLen, held.datagram.end(),
+                    rcv->buffer.begin() + kCwHdrLen);
+}
+
+}  // namespace
+
+// A fragment's ID only tells it apart from other messages: the caller has
+// already dropped an incomplete message of another ID. The ID of a message
+// just completed is not refused either: a WTP whose request went unanswered
+// retransmits it, possibly under the same ID, and the receive path answers
+// a repeated request.
+int CW_VerifyFragPkt(CW_FRAGINFO* info, const CW_RCVPKT* rcv, const CW_HDR& hdr) {
+  if (hdr.frag_id == info->rejected_frag_id) return CW_FRAG_IGNORE;
+  const uint32_t payload = rcv->length - kCwHdrLen;
+  const uint32_t start = uint32_t{hdr.frag_offset} * kOffsetUnit;
+  const uint32_t end = start + payload;
+  // Offsets count 8-octet units, so only the last fragment may end between two.
+  if (payload == 0 || (!hdr.L() && payload % kOffsetUnit != 0)) return CW_FRAG_REFUSE;
+
+  auto& held = info->fragments;
+  auto next = std::find_if(held.begin(), held.end(),
+                           [start](const CW_FRAGNODE& n) { return StartOf(n) >= start; });
+  if (next != held.end() && StartOf(*next) == start) {
+    return SameFragment(*next, rcv, hdr) ? CW_FRAG_IGNORE : CW_FRAG_REFUSE;
   }
-  // A fragment of another message while one is incomplete.
-  return 1;
+  if (next != held.end() && StartOf(*next) < end) return CW_FRAG_REFUSE;
+  if (next != held.begin() && EndOf(*std::prev(next)) > start) return CW_FRAG_REFUSE;
+  // One end only, and nothing beyond it.
+  if (hdr.L() && (next != held.end() || info->expected != 0)) return CW_FRAG_REFUSE;
+  if (info->expected != 0 && end > info->expected) return CW_FRAG_REFUSE;
+
+  if (held.size() >= kMaxHeldFragments) {
+    info->rejected_frag_id = hdr.frag_id;
+    return CW_FRAG_REFUSE;
+  }
+  return CW_FRAG_ACCEPT;
 }
 
 void CW_InsertFragNode(CW_FRAGINFO* info, CW_FRAGNODE node) {
@@ -75,10 +117,8 @@ void CW_InsertFragNode(CW_FRAGINFO* info, CW_FRAGNODE node) {
     info->cur_frag_id = node.frag_id;
     info->in_progress = 1;
   }
-  info->received = static_cast<uint16_t>(info->received + node.payload_len);
-  if (node.last) {
-    info->expected = static_cast<uint16_t>(node.offset * kOffsetUnit + node.payload_len);
-  }
+  info->received += node.payload_len;
+  if (node.last) info->expected = EndOf(node);
   info->fragments.insert(pos, std::move(node));
 }
 
@@ -87,7 +127,11 @@ int CW_AssembleFrag(CW_FRAGINFO* info, CW_RCVPKT* rcv) {
   for (const CW_FRAGNODE& node : info->fragments) total += node.datagram.size() - kCwHdrLen;
 
   capwap::Bytes message;
-  message.reserve(total);
+  try {
+    message.reserve(total);
+  } catch (const std::bad_alloc&) {
+    return CW_FRAG_REJECTED;
+  }
   message.resize(kCwHdrLen, 0);
   CW_HDR hdr;
   CW_EncCwHdr(&hdr, message.data());
@@ -103,7 +147,6 @@ void CW_ClearFragInfo(CW_FRAGINFO* info) {
   info->fragments.clear();
   info->in_progress = 0;
   info->cur_frag_id = 0;
-  info->last_done_frag_id = 0;
   info->received = 0;
   info->expected = 0;
   info->inserted = 0;
@@ -117,14 +160,9 @@ int CW_AC_FragTimerHandler(thread* t) {
 
 namespace {
 
-// Arms the reassembly timer when the second fragment of a message arrives.
+// Armed by the second fragment a message holds.
 bool StartReassemblyTimer(CW_WTPCB* wtp) {
-  CW_FRAGINFO& info = wtp->frag;
-  if (info.timer.Running()) {
-    CW_ClearFragInfo(&info);
-    info.timer.Cancel();
-  }
-  return info.timer.Start(CW_Master(), kReassemblySeconds, CW_AC_FragTimerHandler, wtp);
+  return wtp->frag.timer.Start(CW_Master(), kReassemblySeconds, CW_AC_FragTimerHandler, wtp);
 }
 
 CW_FRAGNODE MakeFragNode(CW_RCVPKT* rcv, const CW_HDR& hdr) {
@@ -140,8 +178,19 @@ CW_FRAGNODE MakeFragNode(CW_RCVPKT* rcv, const CW_HDR& hdr) {
   return node;
 }
 
+// A WTP that gave up on a message (a lost fragment) sends it again, or the
+// next one, under a new ID; waiting for the old one would block both.
+void DropStaleMessage(CW_WTPCB* wtp, uint16_t new_frag_id) {
+  CW_FRAGINFO& info = wtp->frag;
+  CwDebug(CW_DBG_PACKET, ZLOG_DEBUG,
+          " AP %s incomplete fragmented message %u dropped for fragment ID %u.\n",
+          wtp->name.c_str(), static_cast<unsigned>(info.cur_frag_id),
+          static_cast<unsigned>(new_frag_id));
+  CW_ClearFragInfo(&info);
+  info.timer.Cancel();
+}
+
 void CompleteReassembly(CW_FRAGINFO* info) {
-  info->last_done_frag_id = info->cur_frag_id;
   info->expected = 0;
   info->received = 0;
   info->in_progress = 0;
@@ -159,11 +208,34 @@ int AC_HandleFragPkt(CW_WTPCB* wtp, CW_RCVPKT* rcv, const CW_HDR& hdr) {
   }
   if (rcv->length < kCwHdrLen || rcv->length > rcv->buffer.size()) return CW_FRAG_REJECTED;
   CW_FRAGINFO& info = wtp->frag;
-  if (CW_VerifyFragPkt(&info, rcv, hdr) != 0) return CW_FRAG_REJECTED;
-  if (info.inserted == 1 && !StartReassemblyTimer(wtp)) return CW_FRAG_REJECTED;
-
+  if (info.in_progress && hdr.frag_id != info.cur_frag_id && hdr.frag_id != info.rejected_frag_id) {
+    DropStaleMessage(wtp, hdr.frag_id);
+  }
+  switch (CW_VerifyFragPkt(&info, rcv, hdr)) {
+    case CW_FRAG_IGNORE:
+      CwDebug(CW_DBG_PACKET, ZLOG_DEBUG, " AP %s fragment ID %u offset %u ignored (repeat).\n",
+              wtp->name.c_str(), static_cast<unsigned>(hdr.frag_id),
+              static_cast<unsigned>(hdr.frag_offset));
+      rcv->buffer = capwap::Bytes();
+      rcv->length = 0;
+      return CW_FRAG_HELD;
+    case CW_FRAG_REFUSE:
+      CwDebug(CW_DBG_ERROR, ZLOG_INFO,
+              " AP %s fragment ID %u offset %u (%u octets) refused, message dropped.\n",
+              wtp->name.c_str(), static_cast<unsigned>(hdr.frag_id),
+              static_cast<unsigned>(hdr.frag_offset),
+              static_cast<unsigned>(rcv->length - kCwHdrLen));
+      return CW_FRAG_REJECTED;
+    default:
+      break;
+  }
+  if (!info.fragments.empty() && !info.timer.Running() && !StartReassemblyTimer(wtp)) {
+    return CW_FRAG_REJECTED;
+  }
   CW_InsertFragNode(&info, MakeFragNode(rcv, hdr));
-  if (info.received != info.expected) return CW_FRAG_HELD;
+  // Held fragments never overlap and none reaches past the end, so the
+  // octet count equals the end only when every octet is there.
+  if (info.expected == 0 || info.received != info.expected) return CW_FRAG_HELD;
 
   if (CW_AssembleFrag(&info, rcv) != CW_FRAG_COMPLETE) return CW_FRAG_REJECTED;
   CompleteReassembly(&info);

@@ -1,5 +1,11 @@
 // Fragmentation of outgoing control messages (1409 octets or more become
 // 1400-octet pieces) and per-WTP reassembly of incoming fragments.
+//
+// Reassembly places each fragment by its offset, one message at a time: a
+// fragment of another ID replaces an incomplete message, a repeat of a held
+// fragment is ignored, and fragments that overlap or contradict the held
+// ones drop the message. A message is complete when its octets from offset 0
+// to the end of the fragment with the L bit are all held.
 #pragma once
 
 #include <cstdint>
@@ -14,17 +20,28 @@ inline constexpr size_t kFragPayload = 1400;
 inline constexpr size_t kFragThreshold = 1409;
 inline constexpr uint16_t kMaxHeldFragments = 51;
 
-// Splits pkt (a whole datagram) into fragment datagrams; empty on failure.
+// Splits pkt (a whole datagram) into fragment datagrams; empty on failure
+// (memory short, or the kPacketAlloc failure injected).
 std::vector<CW_PKT> CW_FragPkt(const CW_PKT& pkt, uint16_t frag_id);
 
 // Reassembly result codes.
 enum : int { CW_FRAG_REJECTED = 1, CW_FRAG_HELD = 2, CW_FRAG_COMPLETE = 3 };
-// Takes the fragment in rcv (its buffer moves into the reassembly state when
-// held). On CW_FRAG_COMPLETE rcv holds the reassembled message.
+// Takes the fragment in rcv: on CW_FRAG_HELD its buffer has moved into the
+// reassembly state, or was released when the fragment is dropped on its own
+// (a repeat). On CW_FRAG_REJECTED the caller clears the state. On
+// CW_FRAG_COMPLETE rcv holds the reassembled message.
 int AC_HandleFragPkt(CW_WTPCB* wtp, CW_RCVPKT* rcv, const CW_HDR& hdr);
-// 0 accept / 1 reject.
+
+// CW_VerifyFragPkt verdicts on a fragment of the message being collected.
+enum : int {
+  CW_FRAG_ACCEPT = 0,  // insert it
+  CW_FRAG_REFUSE = 1,  // malformed, overlapping, inconsistent or over the limit: drop the message
+  CW_FRAG_IGNORE = 2,  // a repeat of a held fragment, or of a refused message: drop it alone
+};
+// rcv->length must lie within rcv->buffer and be at least the header.
 int CW_VerifyFragPkt(CW_FRAGINFO* info, const CW_RCVPKT* rcv, const CW_HDR& hdr);
 void CW_InsertFragNode(CW_FRAGINFO* info, CW_FRAGNODE node);
+// CW_FRAG_COMPLETE, or CW_FRAG_REJECTED when memory is short.
 int CW_AssembleFrag(CW_FRAGINFO* info, CW_RCVPKT* rcv);
 // Releases the held fragments and resets the counters (not the rejected ID
 // and not the timer).

@@ -1,7 +1,6 @@
 #include "transport/sendq.h"
 
 #include <arpa/inet.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,7 +20,6 @@
 namespace {
 
 constexpr uint32_t kDefaultMaxRetrans = 9;
-constexpr useconds_t kFragmentPacingUs = 1000;
 
 CW_PKT* QueueHead(CW_WTPCB* wtp) { return wtp->sndq.ring[wtp->sndq.head].get(); }
 
@@ -75,7 +73,11 @@ int CW_AC_DirectSnd(CW_PKT* pkt, CW_WTPCB* wtp) {
   if (pkt->length >= kFragThreshold) {
     uint16_t frag_id = CW_AC_GetSeqNum(wtp, pkt->msg_type);
     fragments = CW_FragPkt(*pkt, frag_id);
-    if (fragments.empty()) return 1;
+    if (fragments.empty()) {
+      CwDebug(CW_DBG_ERROR, ZLOG_ERR, "Fragment ctrl pkt %d (%u octets) to ap %s failed\n",
+              static_cast<int>(pkt->msg_type), pkt->length, wtp->name.c_str());
+      return 1;
+    }
   }
   ResolveLocalInterface(wtp);
 
@@ -90,13 +92,12 @@ int CW_AC_DirectSnd(CW_PKT* pkt, CW_WTPCB* wtp) {
     return 0;
   }
   // Fragments are fresh copies of the held message on every transmission,
-  // so each of them is scrambled whenever scrambling is on. They are paced
-  // 1 ms apart so that a WTP's small receive queue is not overrun; a single
-  // datagram needs no pacing, and pausing after it would cap the controller
-  // at a thousand messages a second.
-  for (size_t i = 0; i < fragments.size(); ++i) {
-    if (i > 0) usleep(kFragmentPacingUs);
-    SendDatagram(desc, pkt, wtp, fragments[i].buffer.data(), fragments[i].length, g_ucNeedEncrypt);
+  // so each of them is scrambled whenever scrambling is on. They go out back
+  // to back: the loop must not stall, and the at most 24 fragments of a
+  // message fit the socket's send buffer. A fragment the network or the
+  // WTP drops is recovered like any loss, by retransmission.
+  for (CW_PKT& fragment : fragments) {
+    SendDatagram(desc, pkt, wtp, fragment.buffer.data(), fragment.length, g_ucNeedEncrypt);
   }
   return 0;
 }
@@ -129,8 +130,12 @@ int CW_AC_RetransMsg(CW_WTPCB* wtp) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Invalid sending queue position when retransmition.\n");
     return 1;
   }
+  // A transmission that failed before reaching the socket (the message
+  // could not be fragmented) still spends one of the budget: otherwise a
+  // request that can never go out would be retried for ever instead of
+  // ending the session when the budget is spent.
   int result = CW_AC_DirectSnd(QueueHead(wtp), wtp);
-  if (result == 0) ++queue.tx_count;
+  ++queue.tx_count;
   return result;
 }
 

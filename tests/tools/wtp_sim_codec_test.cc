@@ -513,7 +513,8 @@ TEST(WtpSimCommandLine, OptionsReachTheConfiguration) {
   ASSERT_EQ(Parse({"--ac", "10.1.2.3", "--count", "40", "--port-base", "6000", "--silent-after-run",
                    "all", "--result", "7=2", "--mac-base", "02-aa-bb-cc-dd-ee", "--echo-interval",
                    "0", "--scramble", "--duration", "5", "--log-file", "/tmp/x", "--virtual",
-                   "--model", "ia-220", "-v"},
+                   "--model", "ia-220", "-v", "--config-status-size", "3000", "--frag-drop", "1",
+                   "--frag-dup", "0:2", "--frag-same-id", "--first-frag-id", "513"},
                   &cl, &text),
             -1)
       << text;
@@ -534,6 +535,12 @@ TEST(WtpSimCommandLine, OptionsReachTheConfiguration) {
   EXPECT_EQ(c.master_status, 0u);
   EXPECT_EQ(c.model, "ia-220");
   EXPECT_TRUE(c.verbose);
+  EXPECT_EQ(c.knobs.config_status_padding, 3000u);
+  EXPECT_EQ(c.knobs.frag_faults.drop, 1);
+  EXPECT_EQ(c.knobs.frag_faults.dup_from, 0);
+  EXPECT_EQ(c.knobs.frag_faults.dup_into, 2);
+  EXPECT_TRUE(c.knobs.frag_same_id);
+  EXPECT_EQ(c.knobs.first_frag_id, 513u);
 
   sim::SimCommandLine v6;
   ASSERT_EQ(Parse({"--ac", "::1", "--silent-after-run", "echo"}, &v6, &text), -1);
@@ -571,6 +578,8 @@ TEST(WtpSimCommandLine, HelpAndMistakes) {
       {"--ac", "127.0.0.1", "--result", "7"},
       {"--ac", "127.0.0.1", "--mac-base", "zz"},
       {"--ac", "127.0.0.1", "--radios", "5"},
+      {"--ac", "127.0.0.1", "--frag-dup", "2:2"},
+      {"--ac", "127.0.0.1", "--frag-dup", "2"},
       {"--ac", "127.0.0.1", "--bogus"},
       {"--ac", "127.0.0.1", "extra"},
       {"--ac"},

@@ -1,8 +1,9 @@
 // Fragmentation of outgoing messages and per-WTP reassembly of incoming
-// ones: order, duplicates, competing messages, the fragment limit and the
-// 30-second reassembly timer.
+// ones: order, repeats, loss and retransmission, competing messages,
+// contradicting fragments, the fragment limit and the 30-second timer.
 #include <gtest/gtest.h>
 
+#include "support/scenario.h"
 #include "transport_fixture.h"
 
 namespace transport_test {
@@ -99,24 +100,6 @@ class ReassemblyTest : public TransportLab {
   CW_WTPCB* wtp_ = nullptr;
 };
 
-TEST_F(ReassemblyTest, ReverseOrderOverLoopbackIsDeliveredInOffsetOrder) {
-  Bytes message = Message(2000);
-  auto frags = Fragment(message, 9, 1400);
-  ASSERT_EQ(frags.size(), 2u);
-  Deliver(endpoint_, frags[1]);
-  EXPECT_TRUE(DispatchLog().empty());
-  EXPECT_EQ(info().in_progress, 1);
-  EXPECT_EQ(info().cur_frag_id, 9);
-  Deliver(endpoint_, frags[0]);
-  ASSERT_EQ(DispatchLog().size(), 1u);
-  EXPECT_EQ(DispatchLog()[0].msg_type, CW_MSG_CFG_STATUS_REQ);
-  EXPECT_EQ(DispatchLog()[0].wtp, wtp_);
-  EXPECT_EQ(DispatchLog()[0].message, message);
-  ExpectIdle();
-  EXPECT_EQ(info().last_done_frag_id, 0);  // cleared with the rest once handled
-  EXPECT_FALSE(info().timer.Running());
-}
-
 TEST_F(ReassemblyTest, ManyPiecesInAnyOrderAndCompletionBookkeeping) {
   Bytes message = Message(692);
   auto frags = Fragment(message, 300, 64);  // 704 payload octets: 11 pieces
@@ -141,7 +124,6 @@ TEST_F(ReassemblyTest, ManyPiecesInAnyOrderAndCompletionBookkeeping) {
   CW_DEC_CWHdr(&hdr, rcv.buffer.data());
   ASSERT_EQ(AC_HandleFragPkt(wtp_, &rcv, hdr), CW_FRAG_COMPLETE);
   EXPECT_EQ(Bytes(rcv.buffer.begin(), rcv.buffer.begin() + rcv.length), message);
-  EXPECT_EQ(info().last_done_frag_id, 300);
   EXPECT_EQ(info().in_progress, 0);
   EXPECT_EQ(info().rejected_frag_id, 0xFFFFFFFFu);
   EXPECT_FALSE(info().timer.Running());
@@ -161,31 +143,65 @@ TEST_F(ReassemblyTest, SingleFragmentWithFirstAndLastCompletesWithoutTimer) {
   ExpectIdle();
 }
 
-TEST_F(ReassemblyTest, DuplicateIsHeldTwiceAndNeverCompletes) {
-  auto frags = Fragment(Message(2000), 11, 1400);
-  EXPECT_EQ(Feed(frags[0]), AC_PKT_HELD);
-  EXPECT_EQ(Feed(frags[0]), AC_PKT_HELD);
-  EXPECT_EQ(info().fragments.size(), 2u);
-  EXPECT_TRUE(info().timer.Running());
-  EXPECT_EQ(Feed(frags[1]), AC_PKT_HELD);
-  EXPECT_EQ(info().fragments.size(), 3u);
-  EXPECT_NE(info().received, info().expected);
-  EXPECT_TRUE(DispatchLog().empty());
-  lab_.RunFor(30);
-  ExpectIdle();
-  EXPECT_TRUE(DispatchLog().empty());
-}
-
-TEST_F(ReassemblyTest, AnotherMessageWhileOneIsHalfDoneAbandonsBoth) {
-  auto first = Fragment(Message(2000), 20, 1400);
-  auto second = Fragment(Message(2000, 2), 21, 1400);
-  EXPECT_EQ(Feed(first[0]), AC_PKT_HELD);
-  EXPECT_EQ(Feed(second[0]), AC_PKT_FRAG_REJECTED);
-  ExpectIdle();
-  EXPECT_FALSE(info().timer.Running());
-  // The rest of the first message now starts a new reassembly of its own.
-  EXPECT_EQ(Feed(first[1]), AC_PKT_HELD);
-  EXPECT_TRUE(DispatchLog().empty());
+// Fragments placed by offset: repeats are dropped alone, a new ID replaces
+// an incomplete message, anything that contradicts the held fragments drops
+// the message. The pieces are slices of one 24-octet payload.
+TEST_F(ReassemblyTest, FragmentsArePlacedByOffset) {
+  const Bytes message = Message(12);
+  ASSERT_EQ(message.size(), 8u + 24u);
+  auto slice = [&](uint16_t offset, size_t octets, uint8_t salt) {
+    Bytes out(octets);
+    for (size_t i = 0; i < octets; ++i) {
+      const size_t at = kCwHdrLen + offset * 8u + i;
+      out[i] = static_cast<uint8_t>((at < message.size() ? message[at] : at) + salt);
+    }
+    return out;
+  };
+  struct Piece {
+    uint16_t id, offset;
+    size_t octets;
+    bool last;
+    int expect;
+    uint8_t salt = 0;  // changes the octets
+  };
+  struct Case {
+    const char* name;
+    std::vector<Piece> pieces;
+  };
+  constexpr int kHeld = AC_PKT_HELD, kRefused = AC_PKT_FRAG_REJECTED, kDone = AC_PKT_REASSEMBLED;
+  const Case cases[] = {
+      {"repeat of the first", {{1, 0, 16, false, kHeld}, {1, 0, 16, false, kHeld},
+                               {1, 2, 8, true, kDone}}},
+      {"repeat of the last", {{1, 2, 8, true, kHeld}, {1, 2, 8, true, kHeld},
+                              {1, 0, 16, false, kDone}}},
+      {"id 0", {{0, 0, 16, false, kHeld}, {0, 2, 8, true, kDone}}},
+      {"new id replaces", {{1, 0, 16, false, kHeld}, {2, 2, 8, true, kHeld}, {1, 2, 8, true, kHeld},
+                           {1, 0, 16, false, kDone}}},
+      {"same offset, other octets", {{1, 0, 16, false, kHeld}, {1, 0, 16, false, kRefused, 1}}},
+      {"same offset, other length", {{1, 0, 16, false, kHeld}, {1, 0, 8, false, kRefused}}},
+      {"overlaps the next", {{1, 2, 8, true, kHeld}, {1, 0, 24, false, kRefused}}},
+      {"overlaps the previous", {{1, 0, 24, false, kHeld}, {1, 2, 8, true, kRefused}}},
+      {"a second end", {{1, 2, 8, true, kHeld}, {1, 4, 8, true, kRefused}}},
+      {"beyond the end", {{1, 2, 8, true, kHeld}, {1, 4, 8, false, kRefused}}},
+      {"end before held octets", {{1, 4, 8, false, kHeld}, {1, 2, 8, true, kRefused}}},
+      {"not a whole unit", {{1, 0, 12, false, kRefused}}},
+      {"empty", {{1, 0, 0, true, kRefused}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CW_ClearFragInfo(&wtp_->frag);
+    wtp_->frag.timer.Cancel();
+    for (size_t k = 0; k < c.pieces.size(); ++k) {
+      const Piece& p = c.pieces[k];
+      EXPECT_EQ(Feed(FragmentDatagram(p.id, p.offset, p.last, slice(p.offset, p.octets, p.salt))),
+                p.expect)
+          << "piece " << k;
+    }
+    if (c.pieces.back().expect != kHeld) ExpectIdle();
+    if (c.pieces.back().expect == kDone) {
+      EXPECT_EQ(DispatchLog().back().message, message);
+    }
+  }
 }
 
 TEST_F(ReassemblyTest, FiftySecondFragmentAbandonsTheReassembly) {
@@ -196,31 +212,15 @@ TEST_F(ReassemblyTest, FiftySecondFragmentAbandonsTheReassembly) {
   EXPECT_EQ(info().fragments.size(), 51u);
   capwap::LogCapture log;
   EXPECT_EQ(Feed(FragmentDatagram(40, 51, true, Bytes(8, 0))), AC_PKT_FRAG_REJECTED);
+  EXPECT_TRUE(
+      log.Contains(" AP ap1 fragment ID 40 offset 51 (8 octets) refused, message dropped.\n"));
   ExpectIdle();
   EXPECT_EQ(info().rejected_frag_id, 40u);
   EXPECT_FALSE(info().timer.Running());
+  // Stragglers of the refused message are dropped without a new reassembly.
+  EXPECT_EQ(Feed(FragmentDatagram(40, 52, false, Bytes(8, 0))), AC_PKT_HELD);
+  ExpectIdle();
   EXPECT_TRUE(DispatchLog().empty());
-}
-
-TEST_F(ReassemblyTest, RejectedAndCompletedIdsAreRefusedWhileAnotherIsInProgress) {
-  CW_FRAGINFO& fi = wtp_->frag;
-  CW_RCVPKT rcv;
-  CW_HDR hdr;
-  fi.in_progress = 1;
-  fi.cur_frag_id = 7;
-  fi.last_done_frag_id = 6;
-  fi.rejected_frag_id = 5;
-  hdr.frag_id = 6;
-  EXPECT_EQ(CW_VerifyFragPkt(&fi, &rcv, hdr), 1);
-  hdr.frag_id = 5;
-  EXPECT_EQ(CW_VerifyFragPkt(&fi, &rcv, hdr), 1);
-  hdr.frag_id = 7;
-  EXPECT_EQ(CW_VerifyFragPkt(&fi, &rcv, hdr), 0);
-  hdr.frag_id = 8;
-  EXPECT_EQ(CW_VerifyFragPkt(&fi, &rcv, hdr), 1);
-  fi.in_progress = 0;
-  hdr.frag_id = 6;
-  EXPECT_EQ(CW_VerifyFragPkt(&fi, &rcv, hdr), 0);
 }
 
 TEST_F(ReassemblyTest, ThirtySecondsAfterTheSecondFragmentTheMessageIsDropped) {
@@ -275,6 +275,49 @@ TEST_F(ReassemblyTest, ReassembledMessageFailingPreHandlingIsCleared) {
   EXPECT_EQ(Feed(bad[1]), AC_PKT_DROPPED);
   ExpectIdle();
   EXPECT_TRUE(DispatchLog().empty());
+}
+
+// A simulated AP's fragmented Configuration Status Request against the
+// booted daemon over loopback UDP: what the first transmission loses or
+// repeats, the AP's retransmission makes whole.
+TEST(FragmentLoss, RetransmissionCompletesTheMessage) {
+  struct Case {
+    const char* name;
+    uint16_t first_id;
+    capwap::sim::FragmentFaults faults;
+    bool same_id;
+    uint64_t retransmissions;
+  };
+  const Case cases[] = {
+      {"id 0, nothing lost", 0, {}, false, 0},
+      {"fragment 1 lost, again under a new id", 7, {.drop = 1}, false, 1},
+      {"last fragment lost, again under the same id", 7, {.drop = 2}, true, 1},
+      {"fragment 0 repeated in place of fragment 1", 7, {.dup_from = 0, .dup_into = 1}, false, 1},
+  };
+  capwap::test::ScenarioLab lab;
+  ASSERT_TRUE(lab.booted());
+  if (!lab.peers()) GTEST_SKIP() << "the peer simulator is not built";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const size_t ap = lab.AddAp();
+    capwap::sim::SimWtp& wtp = lab.ap(ap);
+    wtp.knobs().config_status_padding = 3000;  // three fragments: 1400, 1400, the rest
+    wtp.knobs().first_frag_id = c.first_id;
+    wtp.knobs().frag_faults = c.faults;
+    wtp.knobs().frag_same_id = c.same_id;
+    ASSERT_TRUE(lab.Join(ap));
+    const uint64_t before = wtp.counters().retransmissions;
+    if (!lab.Configure(ap)) {
+      ADD_FAILURE() << "the Configuration Status exchange did not complete";
+      continue;
+    }
+    EXPECT_EQ(wtp.counters().retransmissions - before, c.retransmissions);
+    EXPECT_EQ(wtp.counters().protocol_errors, 0u) << wtp.last_error();
+    CW_WTPCB* record = lab.Wtpcb(ap);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->state, CW_STATE_CONFIG);
+    EXPECT_TRUE(record->frag.fragments.empty());
+  }
 }
 
 }  // namespace

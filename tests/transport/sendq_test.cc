@@ -253,6 +253,20 @@ TEST_F(SendQueueTest, SendErrorIsLoggedAndTreatedAsLoss) {
   EXPECT_EQ(wtp_->sndq.tx_count, 2u);
 }
 
+TEST_F(SendQueueTest, RequestThatCannotBeFragmentedSpendsTheBudget) {
+  wtp_->max_retrans = 3;
+  capwap::LogCapture log;
+  CwPktPtr pkt = RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ, 2000);
+  capwap::FailNext(capwap::FailFamily::kPacketAlloc, 3);  // every transmission's fragments
+  ASSERT_EQ(CW_AC_SendCtlMsg(std::move(pkt), wtp_), 0);
+  Schedule s = Observe(12);
+  EXPECT_TRUE(s.sent.empty());
+  EXPECT_EQ(s.teardown, 6);
+  EXPECT_TRUE(log.Contains("Fragment ctrl pkt 7 (2020 octets) to ap ap1 failed\n"));
+  EXPECT_TRUE(log.Contains("Retransmission failed, so turn CAPWAP tunnel down.\n"));
+  EXPECT_EQ(wtp_->sndq.count, 0u);
+}
+
 TEST_F(SendQueueTest, RetransmitTimerFailureLeavesTheRequestQueued) {
   capwap::FailNext(capwap::FailFamily::kTimerCreate, 1);
   ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ), wtp_), 0);

@@ -30,6 +30,18 @@ std::vector<Bytes> FragmentDatagram(ByteView datagram, uint16_t frag_id) {
   return out;
 }
 
+std::vector<Bytes> ApplyFragmentFaults(std::vector<Bytes> fragments, const FragmentFaults& faults) {
+  const auto in_range = [&](int index) {
+    return index >= 0 && static_cast<size_t>(index) < fragments.size();
+  };
+  if (in_range(faults.dup_from) && in_range(faults.dup_into)) {
+    const Bytes repeated = fragments[static_cast<size_t>(faults.dup_from)];
+    fragments[static_cast<size_t>(faults.dup_into)] = repeated;
+  }
+  if (in_range(faults.drop)) fragments.erase(fragments.begin() + faults.drop);
+  return fragments;
+}
+
 void Reassembler::Clear() {
   active_ = false;
   id_ = 0;

@@ -20,6 +20,18 @@ inline constexpr size_t kSimMaxFragments = 51;
 // 1400 payload octets (F set, L on the last, offsets in 8-octet units).
 std::vector<Bytes> FragmentDatagram(ByteView datagram, uint16_t frag_id);
 
+// Faults put on the first transmission of a fragmented request, to exercise
+// the AC's reassembly: fragment `drop` is left out; fragment `dup_from` is
+// sent a second time in place of fragment `dup_into`. -1: none.
+struct FragmentFaults {
+  int drop = -1;
+  int dup_from = -1;
+  int dup_into = -1;
+};
+// The fragments as they go out under `faults` (indexes beyond the message
+// are ignored).
+std::vector<Bytes> ApplyFragmentFaults(std::vector<Bytes> fragments, const FragmentFaults& faults);
+
 // One message at a time: a fragment of another ID abandons the one being
 // collected (the AC retransmits a fragmented request under a new ID).
 class Reassembler {

@@ -17,6 +17,9 @@ namespace {
 constexpr size_t kMaxMessage = kCwHeadersLen + 0xFFFF;
 // Largest station-scan padding that still fits one vendor element.
 constexpr size_t kMaxPadding = 60000;
+// A vendor the AC registers no element handlers for: it skips the element.
+constexpr uint32_t kForeignVendorId = 0xFFFFFF00;
+constexpr uint16_t kForeignPadding = 1;
 constexpr size_t kKeepaliveLen = 30;
 
 constexpr uint8_t kDiscoveryTypeStatic = 1;
@@ -293,8 +296,8 @@ Bytes BuildJoinRequest(const WtpIdentity& id, uint8_t seq) {
   return m.Finish(CW_MSG_JOIN_REQ, seq);
 }
 
-Bytes BuildConfigStatusRequest(const WtpIdentity& id, uint8_t seq) {
-  Message m;
+Bytes BuildConfigStatusRequest(const WtpIdentity& id, uint8_t seq, size_t padding) {
+  Message m(kMaxMessage);
   CW_PKT& pkt = m.pkt();
   PutText(pkt, kElemAcName, id.ac_name);
   for (const SimRadio& radio : id.radios) {
@@ -303,6 +306,15 @@ Bytes BuildConfigStatusRequest(const WtpIdentity& id, uint8_t seq) {
     PutChannelControl(pkt, radio);
     PutTxPower(pkt, radio);
     PutSupportedRates(pkt, radio);
+  }
+  if (padding > 0) {
+    const size_t n = std::min(padding, kMaxPadding);
+    CwElementWriter e(pkt, kElemVendorPayload);
+    WireWriter& w = e.w();
+    w.u32(kForeignVendorId);
+    w.u16(kForeignPadding);
+    w.u16(static_cast<uint16_t>(n));
+    for (size_t i = 0; i < n; ++i) w.u8(static_cast<uint8_t>(i * 7));
   }
   return m.Finish(CW_MSG_CFG_STATUS_REQ, seq);
 }

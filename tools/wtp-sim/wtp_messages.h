@@ -111,7 +111,9 @@ bool ParseMac(const std::string& text, Mac* out);
 // --- Builders (AP -> AC) -------------------------------------------------
 Bytes BuildDiscoveryRequest(const WtpIdentity& id, uint8_t seq);
 Bytes BuildJoinRequest(const WtpIdentity& id, uint8_t seq);
-Bytes BuildConfigStatusRequest(const WtpIdentity& id, uint8_t seq);
+// `padding` octets in a vendor element of a vendor the AC does not know
+// make the request large (fragmented) without changing what it says.
+Bytes BuildConfigStatusRequest(const WtpIdentity& id, uint8_t seq, size_t padding = 0);
 Bytes BuildChangeStateRequest(const WtpIdentity& id, uint8_t seq);
 Bytes BuildEchoRequest(const WtpIdentity& id, uint8_t seq);
 // Session ID and radio statistics; `padding` octets of station-scan report

@@ -38,6 +38,11 @@ enum Option : int {
   kNoRestart,
   kEventInterval,
   kEventSize,
+  kConfigStatusSize,
+  kFragDrop,
+  kFragDup,
+  kFragSameId,
+  kFirstFragId,
   kNoConfigStatus,
   kNoChangeState,
   kIgnoreConfigUpdate,
@@ -71,6 +76,11 @@ const option kOptions[] = {
     {"no-restart", no_argument, nullptr, kNoRestart},
     {"event-interval", required_argument, nullptr, kEventInterval},
     {"event-size", required_argument, nullptr, kEventSize},
+    {"config-status-size", required_argument, nullptr, kConfigStatusSize},
+    {"frag-drop", required_argument, nullptr, kFragDrop},
+    {"frag-dup", required_argument, nullptr, kFragDup},
+    {"frag-same-id", no_argument, nullptr, kFragSameId},
+    {"first-frag-id", required_argument, nullptr, kFirstFragId},
     {"no-config-status", no_argument, nullptr, kNoConfigStatus},
     {"no-change-state", no_argument, nullptr, kNoChangeState},
     {"ignore-config-update", no_argument, nullptr, kIgnoreConfigUpdate},
@@ -121,6 +131,19 @@ bool ParseResult(const char* text, WtpKnobs* knobs) {
   return true;
 }
 
+// "J:K": fragment J sent again in place of fragment K (0-based, J != K).
+bool ParseFragDup(const char* text, FragmentFaults* faults) {
+  const char* colon = strchr(text, ':');
+  if (!colon) return false;
+  const std::string from(text, colon);
+  int j = 0;
+  int k = 0;
+  if (!Number(from.c_str(), 0, 50, &j) || !Number(colon + 1, 0, 50, &k) || j == k) return false;
+  faults->dup_from = j;
+  faults->dup_into = k;
+  return true;
+}
+
 // Applies one option; false when its value is not acceptable.
 bool Apply(int c, const char* arg, SimCommandLine* cl) {
   SimConfig& cfg = cl->config;
@@ -157,6 +180,11 @@ bool Apply(int c, const char* arg, SimCommandLine* cl) {
     case kNoRestart: timing.stay_down = true; return true;
     case kEventInterval: return Number(arg, 0, 86400, &knobs.event_interval);
     case kEventSize: return Number(arg, 0, 60000, &knobs.event_padding);
+    case kConfigStatusSize: return Number(arg, 0, 60000, &knobs.config_status_padding);
+    case kFragDrop: return Number(arg, 0, 50, &knobs.frag_faults.drop);
+    case kFragDup: return ParseFragDup(arg, &knobs.frag_faults);
+    case kFragSameId: knobs.frag_same_id = true; return true;
+    case kFirstFragId: return Number(arg, 0, 0xFFFF, &knobs.first_frag_id);
     case kNoConfigStatus: knobs.skip_config_status = true; return true;
     case kNoChangeState: knobs.skip_change_state = true; return true;
     case kIgnoreConfigUpdate: knobs.ignore_config_update = true; return true;
@@ -215,6 +243,16 @@ std::string SimUsage(const char* program) {
          "  --virtual                  report master status 0 (virtual AP)\n"
          "  --event-interval S         WTP Event Request every S seconds in Run\n"
          "  --event-size N             extra report octets per WTP Event Request\n"
+         "  --config-status-size N     extra octets in the Configuration Status Request\n"
+         "                             (1409 octets or more go out in fragments)\n"
+         "  --frag-drop K              leave fragment K (0-based) out of the first\n"
+         "                             transmission of every fragmented request\n"
+         "  --frag-dup J:K             in that first transmission, send fragment J\n"
+         "                             again in place of fragment K\n"
+         "  --frag-same-id             retransmit a fragmented request under its first\n"
+         "                             fragment ID (default: a new ID each time)\n"
+         "  --first-frag-id N          fragment ID of the first fragmented message\n"
+         "                             (default 0)\n"
          "  --seed N                   random seed for session IDs\n"
          "  --log-file FILE            write the lines to FILE instead of stdout\n"
          "  --duration S               stop after S seconds (default: at SIGINT/SIGTERM)\n"

@@ -152,6 +152,7 @@ int SimWtp::Start() {
   }
   holding_ = false;
   echo_interval_ = timing_.echo_interval;
+  next_frag_id_ = knobs_.first_frag_id;
   EnterDiscovery();
   return 0;
 }
@@ -248,15 +249,18 @@ void SimWtp::SendToAc(int fd, const sockaddr_storage& to, const Bytes& datagram)
   ++counters_.datagrams_sent;
 }
 
-void SimWtp::Transmit(const Bytes& datagram) {
-  if (datagram.size() >= kSimFragThreshold) {
-    for (const Bytes& fragment : FragmentDatagram(datagram, next_frag_id_++)) {
-      SendToAc(control_.fd, ac_control_, fragment);
-      ++counters_.fragments_sent;
-    }
+void SimWtp::Transmit(const Bytes& datagram, std::optional<uint16_t> frag_id,
+                      const FragmentFaults* faults) {
+  if (datagram.size() < kSimFragThreshold) {
+    SendToAc(control_.fd, ac_control_, datagram);
     return;
   }
-  SendToAc(control_.fd, ac_control_, datagram);
+  std::vector<Bytes> fragments = FragmentDatagram(datagram, frag_id ? *frag_id : next_frag_id_++);
+  if (faults) fragments = ApplyFragmentFaults(std::move(fragments), *faults);
+  for (const Bytes& fragment : fragments) {
+    SendToAc(control_.fd, ac_control_, fragment);
+    ++counters_.fragments_sent;
+  }
 }
 
 void SimWtp::SendData(const Bytes& datagram) { SendToAc(data_.fd, ac_data_, datagram); }
@@ -271,7 +275,8 @@ void SimWtp::SendRequest(Bytes datagram) {
   out.transmissions = 1;
   if (ctl.msg_type != CW_MSG_ECHO_REQ) last_other_seq_ = ctl.seq;
   Trace("> %s seq %u (%zu octets)", CW_MsgTypeName(ctl.msg_type), ctl.seq, out.datagram.size());
-  Transmit(out.datagram);
+  if (out.datagram.size() >= kSimFragThreshold) out.frag_id = next_frag_id_++;
+  Transmit(out.datagram, out.frag_id, &knobs_.frag_faults);
   ++counters_.requests_sent;
   const uint32_t wait = ctl.msg_type == CW_MSG_DISCOVERY_REQ ? timing_.discovery_interval
                                                               : timing_.retransmit_interval;
@@ -364,7 +369,7 @@ void SimWtp::EnterImage(const JoinResponseInfo& info) {
 
 void SimWtp::EnterConfigure() {
   SetState(WtpState::kConfigure, "configuration status");
-  SendRequest(BuildConfigStatusRequest(id_, TakeSeq()));
+  SendRequest(BuildConfigStatusRequest(id_, TakeSeq(), knobs_.config_status_padding));
 }
 
 void SimWtp::EnterChangeState() {
@@ -431,7 +436,8 @@ void SimWtp::RetransmitDue() {
   ++outstanding_->transmissions;
   ++counters_.retransmissions;
   Trace("> %s seq %u again", CW_MsgTypeName(outstanding_->msg_type), outstanding_->seq);
-  Transmit(outstanding_->datagram);
+  Transmit(outstanding_->datagram,
+           knobs_.frag_same_id ? std::optional<uint16_t>(outstanding_->frag_id) : std::nullopt);
   retransmit_timer_.Start(master_, timing_.retransmit_interval, OnRetransmit, this);
 }
 

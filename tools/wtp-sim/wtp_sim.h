@@ -65,6 +65,11 @@ struct WtpKnobs {
   std::map<uint32_t, uint32_t> result_codes;  // AC request type -> our result code
   uint32_t event_interval = 0;        // WTP Event Requests in Run every N s (0: none)
   size_t event_padding = 0;           // extra report octets per WTP Event Request
+  size_t config_status_padding = 0;   // extra octets in the Configuration Status Request
+  // Fragmentation of the AP's own large messages.
+  FragmentFaults frag_faults;         // on each fragmented request's first transmission
+  bool frag_same_id = false;          // retransmit under the first transmission's fragment ID
+  uint16_t first_frag_id = 0;         // ID of the first fragmented message after Start
   // The AC answers an Echo Request with the sequence number of the AP's last
   // other request; strict mode counts that as a protocol error.
   bool strict_echo_seq = false;
@@ -162,6 +167,7 @@ class SimWtp {
     uint8_t seq = 0;
     Bytes datagram;
     uint32_t transmissions = 0;
+    uint16_t frag_id = 0;  // of the first transmission, when fragmented
   };
   struct Answer {
     uint32_t request_type = 0;
@@ -179,7 +185,10 @@ class SimWtp {
   bool ResolveAc();
   bool OpenSocket(Socket* s, int (*reader)(thread*));
   void CloseSocket(Socket* s);
-  void Transmit(const Bytes& datagram);
+  // Sends a control message; a large one as fragments under `frag_id` (by
+  // default the next ID), with `faults` applied when given.
+  void Transmit(const Bytes& datagram, std::optional<uint16_t> frag_id = std::nullopt,
+                const FragmentFaults* faults = nullptr);
   void SendData(const Bytes& datagram);
   void SendToAc(int fd, const sockaddr_storage& to, const Bytes& datagram);
   uint8_t TakeSeq() { return next_seq_++; }
