@@ -110,8 +110,17 @@ void RebindEndpoint(CW_WTPCB* session_wtp, CW_WTPCB* wtp_by_endpoint, const CW_A
 
 // --- Reading --------------------------------------------------------------
 
-// A zeroed receive record with a buffer of the datagram allocation size.
-bool PrepareRcvPkt(CW_RCVPKT* rcv) {
+// A cleared receive record for the next datagram of a batch. The previous
+// datagram's buffer is read into again while it is still the reader's; when
+// reassembly took it (a held fragment) or a reassembled message replaced it,
+// a fresh zeroed buffer of the datagram allocation size is made instead.
+bool NextRcvPkt(CW_RCVPKT* rcv) {
+  capwap::Bytes buffer = std::move(rcv->buffer);
+  *rcv = CW_RCVPKT{};
+  if (buffer.size() == kCwRcvBufSize) {
+    rcv->buffer = std::move(buffer);
+    return true;
+  }
   try {
     rcv->buffer.assign(kCwRcvBufSize, 0);
   } catch (const std::bad_alloc&) {
@@ -121,13 +130,19 @@ bool PrepareRcvPkt(CW_RCVPKT* rcv) {
   return true;
 }
 
+// A failed read is worth a line unless it only found the queue drained
+// after the first datagram of a batch.
+bool ReadFailureWorthLogging(int reads_done, int error) {
+  return reads_done == 0 || !CW_SockQueueEmpty(error);
+}
+
 void Rearm(thread* t, thread_func reader) {
   if (capwapm && capwapm->master) {
     thread_add_read(capwapm->master.get(), reader, capwapm, THREAD_FD(t));
   }
 }
 
-ssize_t RecvIp6(int fd, CW_RCVPKT* rcv) {
+ssize_t RecvIp6(int fd, CW_RCVPKT* rcv, uint16_t local_port, int flags) {
   sockaddr_in6 from{};
   iovec iov{rcv->buffer.data(), rcv->buffer.size()};
   alignas(cmsghdr) uint8_t control[kIp6ControlLen];
@@ -138,11 +153,11 @@ ssize_t RecvIp6(int fd, CW_RCVPKT* rcv) {
   msg.msg_iovlen = 1;
   msg.msg_control = control;
   msg.msg_controllen = sizeof control;
-  ssize_t n = recvmsg(fd, &msg, 0);
+  ssize_t n = recvmsg(fd, &msg, flags);
   if (n < 0) return n;
   rcv->remote = CW_AddrFromSockaddr6(from);
   rcv->local.family = 1;
-  rcv->local.port = capwap::CapwapPort(capwap::kControlPort);
+  rcv->local.port = local_port;
   for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
     if (c->cmsg_level != IPPROTO_IPV6 || c->cmsg_type != IPV6_PKTINFO) continue;
     in6_pktinfo info;
@@ -176,40 +191,50 @@ int ReassembleFragment(CW_RCVPKT* rcv, const CW_HDR& hdr, CW_WTPCB* wtp) {
 
 // --- Readers ----------------------------------------------------------------
 
+// Every read is non-blocking: the first one because the loop found the socket
+// readable, the rest of the batch because they stop at the drained queue.
 int AC_RcvIP4Pkt(thread* t) {
   Rearm(t, AC_RcvIP4Pkt);
+  const uint16_t local_port = capwap::CapwapPort(capwap::kControlPort);
   CW_RCVPKT rcv;
-  if (!PrepareRcvPkt(&rcv)) return 0;
-  sockaddr_in from{};
-  CW_PKTINFO info;
-  ssize_t n = CW_SockRcv(THREAD_FD(t), rcv.buffer.data(), rcv.buffer.size(), &from, &info,
-                         g_ucNeedEncrypt);
-  if (n < 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "recv ctrl pack error (%s)\n", strerror(errno));
-    return 0;
+  for (int reads = 0; reads < kCwRcvBatch; ++reads) {
+    if (!NextRcvPkt(&rcv)) return 0;
+    sockaddr_in from{};
+    CW_PKTINFO info;
+    ssize_t n = CW_SockRcv(THREAD_FD(t), rcv.buffer.data(), rcv.buffer.size(), &from, &info,
+                           g_ucNeedEncrypt, MSG_DONTWAIT);
+    if (n < 0) {
+      if (ReadFailureWorthLogging(reads, errno)) {
+        CwDebug(CW_DBG_ERROR, ZLOG_ERR, "recv ctrl pack error (%s)\n", strerror(errno));
+      }
+      return 0;
+    }
+    rcv.remote = CW_AddrFromSockaddr4(from);
+    rcv.local.family = 0;
+    rcv.local.ifindex = info.ifindex;
+    rcv.local.local_ipv4 = info.spec_dst;
+    rcv.local.SetIpv4(info.addr);
+    rcv.local.port = local_port;
+    rcv.length = static_cast<uint32_t>(n);
+    AC_HandlePkt(&rcv);
   }
-  rcv.remote = CW_AddrFromSockaddr4(from);
-  rcv.local.family = 0;
-  rcv.local.ifindex = info.ifindex;
-  rcv.local.local_ipv4 = info.spec_dst;
-  rcv.local.SetIpv4(info.addr);
-  rcv.local.port = capwap::CapwapPort(capwap::kControlPort);
-  rcv.length = static_cast<uint32_t>(n);
-  AC_HandlePkt(&rcv);
   return 0;
 }
 
 int AC_RcvIP6Pkt(thread* t) {
   Rearm(t, AC_RcvIP6Pkt);
+  const uint16_t local_port = capwap::CapwapPort(capwap::kControlPort);
   CW_RCVPKT rcv;
-  if (!PrepareRcvPkt(&rcv)) return 0;
-  ssize_t n = RecvIp6(THREAD_FD(t), &rcv);
-  if (n < 0) {
-    perror("recvmsg");
-    return 0;
+  for (int reads = 0; reads < kCwRcvBatch; ++reads) {
+    if (!NextRcvPkt(&rcv)) return 0;
+    ssize_t n = RecvIp6(THREAD_FD(t), &rcv, local_port, MSG_DONTWAIT);
+    if (n < 0) {
+      if (ReadFailureWorthLogging(reads, errno)) perror("recvmsg");
+      return 0;
+    }
+    rcv.length = static_cast<uint32_t>(n);
+    AC_HandlePkt(&rcv);
   }
-  rcv.length = static_cast<uint32_t>(n);
-  AC_HandlePkt(&rcv);
   return 0;
 }
 

@@ -198,8 +198,10 @@ void AC_SockClose() {
   CloseFd(g_iAC_MonCoreFd);
 }
 
+bool CW_SockQueueEmpty(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
 ssize_t CW_SockRcv(int fd, uint8_t* buffer, size_t size, sockaddr_in* from, CW_PKTINFO* info,
-                   int descramble) {
+                   int descramble, int flags) {
   iovec iov{buffer, size};
   alignas(cmsghdr) uint8_t control[4096];
   msghdr msg{};
@@ -209,7 +211,7 @@ ssize_t CW_SockRcv(int fd, uint8_t* buffer, size_t size, sockaddr_in* from, CW_P
   msg.msg_iovlen = 1;
   msg.msg_control = control;
   msg.msg_controllen = sizeof control;
-  ssize_t n = recvmsg(fd, &msg, 0);
+  ssize_t n = recvmsg(fd, &msg, flags);
   if (n < 0) return n;
   *info = CW_PKTINFO{};
   for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {

@@ -44,9 +44,18 @@ int AC_MonitorSock_Init(uint32_t addr);
 // Closes every socket and forgets the descriptors (capwap_stop and tests).
 void AC_SockClose();
 
-// One recvmsg; bytes received or negative. from receives the source.
+// Datagrams a reader takes from its socket per wake-up: a burst is drained
+// with one poll, and a flooded socket still yields to timers and the other
+// sockets between batches (a datagram is handled in microseconds).
+inline constexpr int kCwRcvBatch = 16;
+
+// True when a failed receive only found the socket's queue empty.
+bool CW_SockQueueEmpty(int error);
+
+// One recvmsg; bytes received or negative. from receives the source. flags
+// are recvmsg's (MSG_DONTWAIT for the reads after the first of a batch).
 ssize_t CW_SockRcv(int fd, uint8_t* buffer, size_t size, sockaddr_in* from, CW_PKTINFO* info,
-                   int descramble);
+                   int descramble, int flags = 0);
 // IPv4 send with IP_PKTINFO from desc->local; scrambles buffer in place when
 // asked. 0 sent, 1 failed.
 int CW_SockSnd(const CW_SNDDESC* desc, uint8_t* buffer, size_t length, int scramble);
