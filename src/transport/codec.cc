@@ -255,6 +255,7 @@ CwPktPtr CW_AC_PktMalloc(size_t size) {
 
 int CW_AC_PktRemalloc(CW_PKT* pkt) {
   if (pkt == nullptr || pkt->cursor > pkt->buffer.size()) return 1;
+  if (pkt->cursor == pkt->buffer.size()) return 0;  // built in a buffer of its exact size
   try {
     capwap::Bytes exact(pkt->buffer.begin(),
                         pkt->buffer.begin() + static_cast<std::ptrdiff_t>(pkt->cursor));

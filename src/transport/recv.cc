@@ -110,19 +110,19 @@ void RebindEndpoint(CW_WTPCB* session_wtp, CW_WTPCB* wtp_by_endpoint, const CW_A
 
 // --- Reading --------------------------------------------------------------
 
-// A cleared receive record for the next datagram of a batch. The previous
-// datagram's buffer is read into again while it is still the reader's; when
-// reassembly took it (a held fragment) or a reassembled message replaced it,
-// a fresh zeroed buffer of the datagram allocation size is made instead.
-bool NextRcvPkt(CW_RCVPKT* rcv) {
-  capwap::Bytes buffer = std::move(rcv->buffer);
-  *rcv = CW_RCVPKT{};
-  if (buffer.size() == kCwRcvBufSize) {
-    rcv->buffer = std::move(buffer);
-    return true;
-  }
+// Receive buffers of the control readers, kept from one wake-up to the next
+// so that a datagram costs neither an allocation nor zeroing (readers never
+// nest, so both families share them). A datagram's buffer is lent to its
+// receive record and taken back after handling; when reassembly keeps it, or
+// a reassembled message replaced it, the slot is refilled before its next
+// read.
+std::array<capwap::Bytes, kCwRcvBatch> g_ctl_rcv_buffers;
+
+// Makes the slot hold a datagram-sized buffer; false when memory is short.
+bool ReadyRcvBuffer(capwap::Bytes& slot) {
+  if (slot.size() == kCwRcvBufSize) return true;
   try {
-    rcv->buffer.assign(kCwRcvBufSize, 0);
+    slot.assign(kCwRcvBufSize, 0);
   } catch (const std::bad_alloc&) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, "malloc ctrl pack error\n");
     return false;
@@ -130,10 +130,11 @@ bool NextRcvPkt(CW_RCVPKT* rcv) {
   return true;
 }
 
-// A failed read is worth a line unless it only found the queue drained
-// after the first datagram of a batch.
-bool ReadFailureWorthLogging(int reads_done, int error) {
-  return reads_done == 0 || !CW_SockQueueEmpty(error);
+// Handles a datagram read into `slot` and takes the buffer back unless the
+// receive path gave it away.
+void HandleFromSlot(CW_RCVPKT* rcv, capwap::Bytes& slot) {
+  AC_HandlePkt(rcv);
+  if (rcv->buffer.size() == kCwRcvBufSize) slot = std::move(rcv->buffer);
 }
 
 void Rearm(thread* t, thread_func reader) {
@@ -191,32 +192,38 @@ int ReassembleFragment(CW_RCVPKT* rcv, const CW_HDR& hdr, CW_WTPCB* wtp) {
 
 // --- Readers ----------------------------------------------------------------
 
-// Every read is non-blocking: the first one because the loop found the socket
-// readable, the rest of the batch because they stop at the drained queue.
+// Both readers take every waiting datagram up to kCwRcvBatch per wake-up,
+// without waiting, and handle them one by one in arrival order.
+
 int AC_RcvIP4Pkt(thread* t) {
   Rearm(t, AC_RcvIP4Pkt);
+  std::array<CW_RCVSLOT, kCwRcvBatch> slots;
+  for (size_t i = 0; i < slots.size(); ++i) {
+    if (!ReadyRcvBuffer(g_ctl_rcv_buffers[i])) return 0;
+    slots[i].buffer = g_ctl_rcv_buffers[i].data();
+    slots[i].size = kCwRcvBufSize;
+  }
+  int n = CW_SockRcvBatch(THREAD_FD(t), slots.data(), kCwRcvBatch);
+  if (n < 0) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "recv ctrl pack error (%s)\n", strerror(errno));
+    return 0;
+  }
   const uint16_t local_port = capwap::CapwapPort(capwap::kControlPort);
-  CW_RCVPKT rcv;
-  for (int reads = 0; reads < kCwRcvBatch; ++reads) {
-    if (!NextRcvPkt(&rcv)) return 0;
-    sockaddr_in from{};
-    CW_PKTINFO info;
-    ssize_t n = CW_SockRcv(THREAD_FD(t), rcv.buffer.data(), rcv.buffer.size(), &from, &info,
-                           g_ucNeedEncrypt, MSG_DONTWAIT);
-    if (n < 0) {
-      if (ReadFailureWorthLogging(reads, errno)) {
-        CwDebug(CW_DBG_ERROR, ZLOG_ERR, "recv ctrl pack error (%s)\n", strerror(errno));
-      }
-      return 0;
+  for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+    const CW_RCVSLOT& slot = slots[i];
+    CW_RCVPKT rcv;
+    rcv.buffer = std::move(g_ctl_rcv_buffers[i]);
+    if (g_ucNeedEncrypt && slot.length > 0) {
+      CW_Encrypt(rcv.buffer.data(), slot.length, kCwScrambleKey);
     }
-    rcv.remote = CW_AddrFromSockaddr4(from);
+    rcv.remote = CW_AddrFromSockaddr4(slot.from);
     rcv.local.family = 0;
-    rcv.local.ifindex = info.ifindex;
-    rcv.local.local_ipv4 = info.spec_dst;
-    rcv.local.SetIpv4(info.addr);
+    rcv.local.ifindex = slot.info.ifindex;
+    rcv.local.local_ipv4 = slot.info.spec_dst;
+    rcv.local.SetIpv4(slot.info.addr);
     rcv.local.port = local_port;
-    rcv.length = static_cast<uint32_t>(n);
-    AC_HandlePkt(&rcv);
+    rcv.length = static_cast<uint32_t>(slot.length);
+    HandleFromSlot(&rcv, g_ctl_rcv_buffers[i]);
   }
   return 0;
 }
@@ -224,16 +231,20 @@ int AC_RcvIP4Pkt(thread* t) {
 int AC_RcvIP6Pkt(thread* t) {
   Rearm(t, AC_RcvIP6Pkt);
   const uint16_t local_port = capwap::CapwapPort(capwap::kControlPort);
-  CW_RCVPKT rcv;
+  capwap::Bytes& slot = g_ctl_rcv_buffers[0];
   for (int reads = 0; reads < kCwRcvBatch; ++reads) {
-    if (!NextRcvPkt(&rcv)) return 0;
+    if (!ReadyRcvBuffer(slot)) return 0;
+    CW_RCVPKT rcv;
+    rcv.buffer = std::move(slot);
     ssize_t n = RecvIp6(THREAD_FD(t), &rcv, local_port, MSG_DONTWAIT);
     if (n < 0) {
-      if (ReadFailureWorthLogging(reads, errno)) perror("recvmsg");
+      slot = std::move(rcv.buffer);
+      // After the first datagram an empty queue only ends the batch.
+      if (reads == 0 || !CW_SockQueueEmpty(errno)) perror("recvmsg");
       return 0;
     }
     rcv.length = static_cast<uint32_t>(n);
-    AC_HandlePkt(&rcv);
+    HandleFromSlot(&rcv, slot);
   }
   return 0;
 }

@@ -56,6 +56,19 @@ bool CW_SockQueueEmpty(int error);
 // are recvmsg's (MSG_DONTWAIT for the reads after the first of a batch).
 ssize_t CW_SockRcv(int fd, uint8_t* buffer, size_t size, sockaddr_in* from, CW_PKTINFO* info,
                    int descramble, int flags = 0);
+// One IPv4 datagram of a batch read by CW_SockRcvBatch.
+struct CW_RCVSLOT {
+  uint8_t* buffer = nullptr;  // where to read, `size` octets
+  size_t size = 0;
+  sockaddr_in from{};         // the source
+  CW_PKTINFO info;            // where it arrived
+  size_t length = 0;          // octets received
+};
+// Reads up to `count` waiting datagrams with one recvmmsg, without waiting
+// and without descrambling. The number read, or negative (errno EAGAIN when
+// none was waiting).
+int CW_SockRcvBatch(int fd, CW_RCVSLOT* slots, int count);
+
 // IPv4 send with IP_PKTINFO from desc->local; scrambles buffer in place when
 // asked. 0 sent, 1 failed.
 int CW_SockSnd(const CW_SNDDESC* desc, uint8_t* buffer, size_t length, int scramble);
