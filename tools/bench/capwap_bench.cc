@@ -131,6 +131,14 @@ double CpuSeconds(pid_t pid) {
   return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// The first three fields of /proc/loadavg: how busy the machine was.
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
+}
+
 long PeakRssKb(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
   std::string line;
@@ -337,7 +345,8 @@ int main(int argc, char** argv) {
   for (int fd : fds) close(fd);
   for (int fd : raw_fds) close(fd);
 
-  printf("window %d, %d rounds of %.2f s per side\n", options.window, options.rounds, slice);
+  printf("window %d, %d rounds of %.2f s per side, load average %s\n", options.window,
+         options.rounds, slice, LoadAverage().c_str());
   printf("capwap Echo:   %10.0f round trips/s  p50 %7.1f us  p99 %7.1f us  CPU %5.2f us/echo"
          "  (%llu lost)\n",
          capwap.Rate(), capwap.Percentile(0.5), capwap.Percentile(0.99), capwap.CpuUsPerEcho(),
