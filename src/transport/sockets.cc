@@ -235,6 +235,7 @@ ssize_t CW_SockRcv(int fd, uint8_t* buffer, size_t size, sockaddr_in* from, CW_P
 }
 
 int CW_SockRcvBatch(int fd, CW_RCVSLOT* slots, int count) {
+  // IP_PKTINFO is the only control message the control socket asks for.
   constexpr size_t kControlLen = CMSG_SPACE(sizeof(in_pktinfo));
   count = std::clamp(count, 0, kCwRcvBatch);
   mmsghdr msgs[kCwRcvBatch] = {};

@@ -53,7 +53,7 @@ inline constexpr int kCwRcvBatch = 16;
 bool CW_SockQueueEmpty(int error);
 
 // One recvmsg; bytes received or negative. from receives the source. flags
-// are recvmsg's (MSG_DONTWAIT for the reads after the first of a batch).
+// are recvmsg's (readers that take a batch pass MSG_DONTWAIT).
 ssize_t CW_SockRcv(int fd, uint8_t* buffer, size_t size, sockaddr_in* from, CW_PKTINFO* info,
                    int descramble, int flags = 0);
 // One IPv4 datagram of a batch read by CW_SockRcvBatch.
@@ -64,9 +64,9 @@ struct CW_RCVSLOT {
   CW_PKTINFO info;            // where it arrived
   size_t length = 0;          // octets received
 };
-// Reads up to `count` waiting datagrams with one recvmmsg, without waiting
-// and without descrambling. The number read, or negative (errno EAGAIN when
-// none was waiting).
+// Reads up to `count` (at most kCwRcvBatch) waiting datagrams with one
+// recvmmsg, without waiting and without descrambling. The number read, or
+// negative (errno EAGAIN when none was waiting).
 int CW_SockRcvBatch(int fd, CW_RCVSLOT* slots, int count);
 
 // IPv4 send with IP_PKTINFO from desc->local; scrambles buffer in place when
