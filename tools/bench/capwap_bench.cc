@@ -356,6 +356,9 @@ int main(int argc, char** argv) {
          ceiling.Rate(), ceiling.Percentile(0.5), ceiling.Percentile(0.99),
          ceiling.CpuUsPerEcho(), static_cast<unsigned long long>(ceiling.lost));
   printf("ratio capwap/raw: %.2f\n", ceiling.Rate() > 0 ? capwap.Rate() / ceiling.Rate() : 0.0);
+  // Less sensitive to other load on the machine than the round-trip ratio.
+  printf("CPU per Echo capwap/raw: %.2f\n",
+         ceiling.CpuUsPerEcho() > 0 ? capwap.CpuUsPerEcho() / ceiling.CpuUsPerEcho() : 0.0);
   printf("daemon CPU during flood: %.2f s of %.2f s (%.0f%%), peak RSS %ld KiB\n",
          capwap.cpu_seconds, capwap.seconds,
          capwap.seconds > 0 ? 100.0 * capwap.cpu_seconds / capwap.seconds : 0.0, rss_kb);
