@@ -22,6 +22,9 @@ constexpr size_t kElemHeaderLen = 4;
 // when its header and a 4-octet value can still follow.
 constexpr size_t kStrictElemMin = 8;
 constexpr size_t kResetImageFieldLen = 108;
+// The Echo Response: both headers and one AC Timestamp element. Sized
+// exactly, it is not built in (and zeroed across) a full-size packet buffer.
+constexpr size_t kEchoRespLen = kCwHeadersLen + kElemHeaderLen + 4;
 
 // Walks 16-bit type/length elements; `on_element(type, value)` returns
 // false to refuse one. False when an element starts with fewer than
@@ -100,7 +103,7 @@ int CW_AC_EchoReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
 }
 
 int CW_AC_SndEchoResp(CW_WTPCB* wtp) {
-  CwPktPtr pkt = CW_AC_PktMalloc();
+  CwPktPtr pkt = CW_AC_PktMalloc(kEchoRespLen);
   if (!pkt) return 1;
   {
     CwElementWriter e(*pkt, kElemAcTimestamp);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -116,8 +117,49 @@ void Deliver(nsm_client& nc, const nsm_if_address& address) {
   for (nsm_addr_hook hook : nc.add_hooks) hook(address);
 }
 
+// The IPv4 addresses that the interface look-ups answer from. Reading them
+// (getifaddrs) is a netlink dump, so the copy is kept for kAddressTableTtl,
+// or until an address event arrives: a WTP whose local address no interface
+// owns then costs one read per interval instead of one per datagram sent.
+struct Ipv4AddressTable {
+  struct Entry {
+    in_addr_t address = 0;  // network order
+    int ifindex = 0;
+  };
+  std::vector<Entry> entries;
+  std::chrono::steady_clock::time_point read_at{};
+  bool valid = false;
+};
+constexpr std::chrono::seconds kAddressTableTtl{1};
+Ipv4AddressTable g_ipv4_address_table;
+
+void InvalidateAddressTable() { g_ipv4_address_table.valid = false; }
+
+const Ipv4AddressTable& CurrentAddressTable() {
+  Ipv4AddressTable& table = g_ipv4_address_table;
+  auto now = std::chrono::steady_clock::now();
+  if (table.valid && now - table.read_at < kAddressTableTtl) return table;
+  // A failed read counts as an empty table until the interval ends.
+  table.entries.clear();
+  table.read_at = now;
+  table.valid = true;
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return table;
+  for (ifaddrs* it = list; it; it = it->ifa_next) {
+    if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET) continue;
+    // Alias labels ("eth0:1") name the interface they sit on.
+    int ifindex = static_cast<int>(if_nametoindex(BaseName(it->ifa_name).c_str()));
+    if (ifindex == 0) continue;
+    const auto* sin = reinterpret_cast<const sockaddr_in*>(it->ifa_addr);
+    table.entries.push_back(Ipv4AddressTable::Entry{sin->sin_addr.s_addr, ifindex});
+  }
+  freeifaddrs(list);
+  return table;
+}
+
 int OnAddressMessage(const nlmsghdr* nlh, void* data) {
   auto* nc = static_cast<nsm_client*>(data);
+  InvalidateAddressTable();  // added or removed: the look-ups read again
   if (nlh->nlmsg_type != RTM_NEWADDR) return MNL_CB_OK;
   if (nlh->nlmsg_len < mnl_nlmsg_size(sizeof(ifaddrmsg))) {
     zlog_warn(nc->ctx, "NSM: dropped a short address message (%u bytes)", nlh->nlmsg_len);
@@ -291,19 +333,6 @@ MnlPtr OpenEventSocket(lib_globals* ctx) {
   return nl;
 }
 
-// Walks getifaddrs for IPv4 entries; stops when `visit` returns true.
-template <typename Visit>
-void ForEachIpv4(Visit visit) {
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return;
-  for (ifaddrs* it = list; it; it = it->ifa_next) {
-    if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET) continue;
-    const auto* sin = reinterpret_cast<const sockaddr_in*>(it->ifa_addr);
-    if (visit(BaseName(it->ifa_name), sin->sin_addr.s_addr)) break;
-  }
-  freeifaddrs(list);
-}
-
 }  // namespace
 
 void NsmClientDeleter::operator()(nsm_client* nc) const {
@@ -356,23 +385,16 @@ int nsm_client_start(nsm_client* nc) {
 }
 
 int if_lookup_by_ipv4_address(lib_globals* /*ctx*/, in_addr_t address) {
-  int ifindex = 0;
-  ForEachIpv4([&](const std::string& name, in_addr_t found) {
-    if (found != address) return false;
-    ifindex = static_cast<int>(if_nametoindex(name.c_str()));
-    return ifindex != 0;
-  });
-  return ifindex;
+  for (const auto& entry : CurrentAddressTable().entries) {
+    if (entry.address == address) return entry.ifindex;
+  }
+  return 0;
 }
 
 in_addr_t if_getifaddress_byifindex(lib_globals* /*ctx*/, int ifindex) {
-  char name[IF_NAMESIZE] = {};
-  if (ifindex <= 0 || !if_indextoname(static_cast<unsigned>(ifindex), name)) return 0;
-  in_addr_t address = 0;
-  ForEachIpv4([&](const std::string& found_name, in_addr_t found) {
-    if (found_name != name) return false;
-    address = found;
-    return true;
-  });
-  return address;
+  if (ifindex <= 0) return 0;
+  for (const auto& entry : CurrentAddressTable().entries) {
+    if (entry.ifindex == ifindex) return entry.address;
+  }
+  return 0;
 }

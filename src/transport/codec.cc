@@ -242,11 +242,11 @@ int CW_DEC_IE_WtpDesc(CW_WTP_DESCRIPTOR* out, const uint8_t* value, size_t lengt
 
 // --- Building messages --------------------------------------------------
 
-CwPktPtr CW_AC_PktMalloc() {
+CwPktPtr CW_AC_PktMalloc(size_t size) {
   if (capwap::ShouldFail(capwap::FailFamily::kPacketAlloc)) return nullptr;
   try {
     auto pkt = std::make_unique<CW_PKT>();
-    pkt->buffer.assign(kCwPktBufSize, 0);
+    pkt->buffer.assign(size, 0);
     return pkt;
   } catch (const std::bad_alloc&) {
     return nullptr;
@@ -255,6 +255,7 @@ CwPktPtr CW_AC_PktMalloc() {
 
 int CW_AC_PktRemalloc(CW_PKT* pkt) {
   if (pkt == nullptr || pkt->cursor > pkt->buffer.size()) return 1;
+  if (pkt->cursor == pkt->buffer.size()) return 0;  // built in a buffer of its exact size
   try {
     capwap::Bytes exact(pkt->buffer.begin(),
                         pkt->buffer.begin() + static_cast<std::ptrdiff_t>(pkt->cursor));

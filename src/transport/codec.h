@@ -108,9 +108,10 @@ int CW_DEC_IE_WtpBD(CW_WTP_BOARD_DATA* out, const uint8_t* value, size_t length)
 int CW_DEC_IE_WtpDesc(CW_WTP_DESCRIPTOR* out, const uint8_t* value, size_t length);
 
 // --- Building messages --------------------------------------------------
-// A new packet: zeroed 32768-byte buffer, cursor at 16, length 0; none when
-// memory is short (or the kPacketAlloc failure is injected).
-CwPktPtr CW_AC_PktMalloc();
+// A new packet: zeroed 32768-byte buffer (or `size` bytes, for a message whose
+// size is known and small), cursor at 16, length 0; none when memory is short
+// (or the kPacketAlloc failure is injected).
+CwPktPtr CW_AC_PktMalloc(size_t size = kCwPktBufSize);
 // Shrinks the buffer to exactly cursor bytes. 0 / 1.
 int CW_AC_PktRemalloc(CW_PKT* pkt);
 

@@ -207,17 +207,21 @@ CW_TUNNEL_RECORD CW_AC_TunnelRecordOf(const CW_WTPCB& wtp, uint32_t state) {
 
 // --- Readers ----------------------------------------------------------------
 
+// A keepalive never leaves its buffer, so one buffer serves the whole batch.
+// Reads stop at the drained queue (MSG_DONTWAIT) or after kCwRcvBatch.
 int AC_RcvDataPkt(thread* t) {
   Rearm(t, AC_RcvDataPkt);
   capwap::Bytes buffer = ReceiveBuffer();
   if (buffer.empty()) return 0;
-  sockaddr_in from{};
-  CW_PKTINFO info;
-  ssize_t n = CW_SockRcv(THREAD_FD(t), buffer.data(), buffer.size(), &from, &info,
-                         g_ucNeedEncrypt);
-  if (n < 0) return 0;
-  AC_ProcKeepAlive(capwap::ByteView(buffer.data(), static_cast<size_t>(n)), 0,
-                   reinterpret_cast<const sockaddr*>(&from), &info);
+  for (int reads = 0; reads < kCwRcvBatch; ++reads) {
+    sockaddr_in from{};
+    CW_PKTINFO info;
+    ssize_t n = CW_SockRcv(THREAD_FD(t), buffer.data(), buffer.size(), &from, &info,
+                           g_ucNeedEncrypt, MSG_DONTWAIT);
+    if (n < 0) return 0;
+    AC_ProcKeepAlive(capwap::ByteView(buffer.data(), static_cast<size_t>(n)), 0,
+                     reinterpret_cast<const sockaddr*>(&from), &info);
+  }
   return 0;
 }
 
@@ -225,12 +229,14 @@ int AC_Rcv6DataPkt(thread* t) {
   Rearm(t, AC_Rcv6DataPkt);
   capwap::Bytes buffer = ReceiveBuffer();
   if (buffer.empty()) return 0;
-  sockaddr_in6 from{};
-  socklen_t from_len = sizeof from;
-  ssize_t n = recvfrom(THREAD_FD(t), buffer.data(), buffer.size(), 0,
-                       reinterpret_cast<sockaddr*>(&from), &from_len);
-  if (n < 0) return 0;
-  AC_ProcKeepAlive(capwap::ByteView(buffer.data(), static_cast<size_t>(n)), 1,
-                   reinterpret_cast<const sockaddr*>(&from), nullptr);
+  for (int reads = 0; reads < kCwRcvBatch; ++reads) {
+    sockaddr_in6 from{};
+    socklen_t from_len = sizeof from;
+    ssize_t n = recvfrom(THREAD_FD(t), buffer.data(), buffer.size(), MSG_DONTWAIT,
+                         reinterpret_cast<sockaddr*>(&from), &from_len);
+    if (n < 0) return 0;
+    AC_ProcKeepAlive(capwap::ByteView(buffer.data(), static_cast<size_t>(n)), 1,
+                     reinterpret_cast<const sockaddr*>(&from), nullptr);
+  }
   return 0;
 }

@@ -110,15 +110,31 @@ void RebindEndpoint(CW_WTPCB* session_wtp, CW_WTPCB* wtp_by_endpoint, const CW_A
 
 // --- Reading --------------------------------------------------------------
 
-// A zeroed receive record with a buffer of the datagram allocation size.
-bool PrepareRcvPkt(CW_RCVPKT* rcv) {
+// Receive buffers of the control readers, kept from one wake-up to the next
+// so that a datagram costs neither an allocation nor zeroing (readers never
+// nest, so both families share them). A datagram's buffer is lent to its
+// receive record and taken back after handling; when reassembly keeps it, or
+// a reassembled message replaced it, the slot is refilled before its next
+// read.
+std::array<capwap::Bytes, kCwRcvBatch> g_ctl_rcv_buffers;
+
+// Makes the slot hold a datagram-sized buffer; false when memory is short.
+bool ReadyRcvBuffer(capwap::Bytes& slot) {
+  if (slot.size() == kCwRcvBufSize) return true;
   try {
-    rcv->buffer.assign(kCwRcvBufSize, 0);
+    slot.assign(kCwRcvBufSize, 0);
   } catch (const std::bad_alloc&) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, "malloc ctrl pack error\n");
     return false;
   }
   return true;
+}
+
+// Handles a datagram read into `slot` and takes the buffer back unless the
+// receive path gave it away.
+void HandleFromSlot(CW_RCVPKT* rcv, capwap::Bytes& slot) {
+  AC_HandlePkt(rcv);
+  if (rcv->buffer.size() == kCwRcvBufSize) slot = std::move(rcv->buffer);
 }
 
 void Rearm(thread* t, thread_func reader) {
@@ -127,7 +143,7 @@ void Rearm(thread* t, thread_func reader) {
   }
 }
 
-ssize_t RecvIp6(int fd, CW_RCVPKT* rcv) {
+ssize_t RecvIp6(int fd, CW_RCVPKT* rcv, uint16_t local_port, int flags) {
   sockaddr_in6 from{};
   iovec iov{rcv->buffer.data(), rcv->buffer.size()};
   alignas(cmsghdr) uint8_t control[kIp6ControlLen];
@@ -138,11 +154,11 @@ ssize_t RecvIp6(int fd, CW_RCVPKT* rcv) {
   msg.msg_iovlen = 1;
   msg.msg_control = control;
   msg.msg_controllen = sizeof control;
-  ssize_t n = recvmsg(fd, &msg, 0);
+  ssize_t n = recvmsg(fd, &msg, flags);
   if (n < 0) return n;
   rcv->remote = CW_AddrFromSockaddr6(from);
   rcv->local.family = 1;
-  rcv->local.port = capwap::CapwapPort(capwap::kControlPort);
+  rcv->local.port = local_port;
   for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
     if (c->cmsg_level != IPPROTO_IPV6 || c->cmsg_type != IPV6_PKTINFO) continue;
     in6_pktinfo info;
@@ -176,40 +192,60 @@ int ReassembleFragment(CW_RCVPKT* rcv, const CW_HDR& hdr, CW_WTPCB* wtp) {
 
 // --- Readers ----------------------------------------------------------------
 
+// Both readers take every waiting datagram up to kCwRcvBatch per wake-up,
+// without waiting, and handle them one by one in arrival order.
+
 int AC_RcvIP4Pkt(thread* t) {
   Rearm(t, AC_RcvIP4Pkt);
-  CW_RCVPKT rcv;
-  if (!PrepareRcvPkt(&rcv)) return 0;
-  sockaddr_in from{};
-  CW_PKTINFO info;
-  ssize_t n = CW_SockRcv(THREAD_FD(t), rcv.buffer.data(), rcv.buffer.size(), &from, &info,
-                         g_ucNeedEncrypt);
+  std::array<CW_RCVSLOT, kCwRcvBatch> slots;
+  for (size_t i = 0; i < slots.size(); ++i) {
+    if (!ReadyRcvBuffer(g_ctl_rcv_buffers[i])) return 0;
+    slots[i].buffer = g_ctl_rcv_buffers[i].data();
+    slots[i].size = kCwRcvBufSize;
+  }
+  int n = CW_SockRcvBatch(THREAD_FD(t), slots.data(), kCwRcvBatch);
   if (n < 0) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, "recv ctrl pack error (%s)\n", strerror(errno));
     return 0;
   }
-  rcv.remote = CW_AddrFromSockaddr4(from);
-  rcv.local.family = 0;
-  rcv.local.ifindex = info.ifindex;
-  rcv.local.local_ipv4 = info.spec_dst;
-  rcv.local.SetIpv4(info.addr);
-  rcv.local.port = capwap::CapwapPort(capwap::kControlPort);
-  rcv.length = static_cast<uint32_t>(n);
-  AC_HandlePkt(&rcv);
+  const uint16_t local_port = capwap::CapwapPort(capwap::kControlPort);
+  for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+    const CW_RCVSLOT& slot = slots[i];
+    CW_RCVPKT rcv;
+    rcv.buffer = std::move(g_ctl_rcv_buffers[i]);
+    if (g_ucNeedEncrypt && slot.length > 0) {
+      CW_Encrypt(rcv.buffer.data(), slot.length, kCwScrambleKey);
+    }
+    rcv.remote = CW_AddrFromSockaddr4(slot.from);
+    rcv.local.family = 0;
+    rcv.local.ifindex = slot.info.ifindex;
+    rcv.local.local_ipv4 = slot.info.spec_dst;
+    rcv.local.SetIpv4(slot.info.addr);
+    rcv.local.port = local_port;
+    rcv.length = static_cast<uint32_t>(slot.length);
+    HandleFromSlot(&rcv, g_ctl_rcv_buffers[i]);
+  }
   return 0;
 }
 
 int AC_RcvIP6Pkt(thread* t) {
   Rearm(t, AC_RcvIP6Pkt);
-  CW_RCVPKT rcv;
-  if (!PrepareRcvPkt(&rcv)) return 0;
-  ssize_t n = RecvIp6(THREAD_FD(t), &rcv);
-  if (n < 0) {
-    perror("recvmsg");
-    return 0;
+  const uint16_t local_port = capwap::CapwapPort(capwap::kControlPort);
+  capwap::Bytes& slot = g_ctl_rcv_buffers[0];
+  for (int reads = 0; reads < kCwRcvBatch; ++reads) {
+    if (!ReadyRcvBuffer(slot)) return 0;
+    CW_RCVPKT rcv;
+    rcv.buffer = std::move(slot);
+    ssize_t n = RecvIp6(THREAD_FD(t), &rcv, local_port, MSG_DONTWAIT);
+    if (n < 0) {
+      slot = std::move(rcv.buffer);
+      // After the first datagram an empty queue only ends the batch.
+      if (reads == 0 || !CW_SockQueueEmpty(errno)) perror("recvmsg");
+      return 0;
+    }
+    rcv.length = static_cast<uint32_t>(n);
+    HandleFromSlot(&rcv, slot);
   }
-  rcv.length = static_cast<uint32_t>(n);
-  AC_HandlePkt(&rcv);
   return 0;
 }
 

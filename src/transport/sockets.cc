@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -68,6 +69,21 @@ void RegisterReader(int fd, thread_func reader) {
   if (fd >= 0 && capwapm && capwapm->master) {
     thread_add_read(capwapm->master.get(), reader, capwapm, fd);
   }
+}
+
+// The first IP_PKTINFO of a received message (all zero without one).
+CW_PKTINFO PktInfoOf(msghdr* msg) {
+  CW_PKTINFO info;
+  for (cmsghdr* c = CMSG_FIRSTHDR(msg); c; c = CMSG_NXTHDR(msg, c)) {
+    if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+    in_pktinfo pi;
+    std::memcpy(&pi, CMSG_DATA(c), sizeof pi);
+    info.ifindex = static_cast<uint32_t>(pi.ipi_ifindex);
+    info.spec_dst = ntohl(pi.ipi_spec_dst.s_addr);
+    info.addr = ntohl(pi.ipi_addr.s_addr);
+    break;
+  }
+  return info;
 }
 
 void CloseFd(int& fd) {
@@ -198,8 +214,10 @@ void AC_SockClose() {
   CloseFd(g_iAC_MonCoreFd);
 }
 
+bool CW_SockQueueEmpty(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
 ssize_t CW_SockRcv(int fd, uint8_t* buffer, size_t size, sockaddr_in* from, CW_PKTINFO* info,
-                   int descramble) {
+                   int descramble, int flags) {
   iovec iov{buffer, size};
   alignas(cmsghdr) uint8_t control[4096];
   msghdr msg{};
@@ -209,19 +227,35 @@ ssize_t CW_SockRcv(int fd, uint8_t* buffer, size_t size, sockaddr_in* from, CW_P
   msg.msg_iovlen = 1;
   msg.msg_control = control;
   msg.msg_controllen = sizeof control;
-  ssize_t n = recvmsg(fd, &msg, 0);
+  ssize_t n = recvmsg(fd, &msg, flags);
   if (n < 0) return n;
-  *info = CW_PKTINFO{};
-  for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-    if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
-    in_pktinfo pi;
-    std::memcpy(&pi, CMSG_DATA(c), sizeof pi);
-    info->ifindex = static_cast<uint32_t>(pi.ipi_ifindex);
-    info->spec_dst = ntohl(pi.ipi_spec_dst.s_addr);
-    info->addr = ntohl(pi.ipi_addr.s_addr);
-    break;
-  }
+  *info = PktInfoOf(&msg);
   if (descramble && n > 0) CW_Encrypt(buffer, static_cast<size_t>(n), kCwScrambleKey);
+  return n;
+}
+
+int CW_SockRcvBatch(int fd, CW_RCVSLOT* slots, int count) {
+  // IP_PKTINFO is the only control message the control socket asks for.
+  constexpr size_t kControlLen = CMSG_SPACE(sizeof(in_pktinfo));
+  count = std::clamp(count, 0, kCwRcvBatch);
+  mmsghdr msgs[kCwRcvBatch] = {};
+  iovec iovs[kCwRcvBatch];
+  alignas(cmsghdr) uint8_t control[kCwRcvBatch][kControlLen];
+  for (int i = 0; i < count; ++i) {
+    iovs[i] = iovec{slots[i].buffer, slots[i].size};
+    msghdr& msg = msgs[i].msg_hdr;
+    msg.msg_name = &slots[i].from;
+    msg.msg_namelen = sizeof(sockaddr_in);
+    msg.msg_iov = &iovs[i];
+    msg.msg_iovlen = 1;
+    msg.msg_control = control[i];
+    msg.msg_controllen = kControlLen;
+  }
+  int n = recvmmsg(fd, msgs, static_cast<unsigned>(count), MSG_DONTWAIT, nullptr);
+  for (int i = 0; i < n; ++i) {
+    slots[i].length = msgs[i].msg_len;
+    slots[i].info = PktInfoOf(&msgs[i].msg_hdr);
+  }
   return n;
 }
 

@@ -44,9 +44,31 @@ int AC_MonitorSock_Init(uint32_t addr);
 // Closes every socket and forgets the descriptors (capwap_stop and tests).
 void AC_SockClose();
 
-// One recvmsg; bytes received or negative. from receives the source.
+// Datagrams a reader takes from its socket per wake-up: a burst is drained
+// with one poll, and a flooded socket still yields to timers and the other
+// sockets between batches (a datagram is handled in microseconds).
+inline constexpr int kCwRcvBatch = 16;
+
+// True when a failed receive only found the socket's queue empty.
+bool CW_SockQueueEmpty(int error);
+
+// One recvmsg; bytes received or negative. from receives the source. flags
+// are recvmsg's (readers that take a batch pass MSG_DONTWAIT).
 ssize_t CW_SockRcv(int fd, uint8_t* buffer, size_t size, sockaddr_in* from, CW_PKTINFO* info,
-                   int descramble);
+                   int descramble, int flags = 0);
+// One IPv4 datagram of a batch read by CW_SockRcvBatch.
+struct CW_RCVSLOT {
+  uint8_t* buffer = nullptr;  // where to read, `size` octets
+  size_t size = 0;
+  sockaddr_in from{};         // the source
+  CW_PKTINFO info;            // where it arrived
+  size_t length = 0;          // octets received
+};
+// Reads up to `count` (at most kCwRcvBatch) waiting datagrams with one
+// recvmmsg, without waiting and without descrambling. The number read, or
+// negative (errno EAGAIN when none was waiting).
+int CW_SockRcvBatch(int fd, CW_RCVSLOT* slots, int count);
+
 // IPv4 send with IP_PKTINFO from desc->local; scrambles buffer in place when
 // asked. 0 sent, 1 failed.
 int CW_SockSnd(const CW_SNDDESC* desc, uint8_t* buffer, size_t length, int scramble);

@@ -143,6 +143,8 @@ std::string FollowEventsInOwnNamespace() {
   ifc_add_hook(nc, NSM_IF_ADDR_ADD, RecordAddress);
   if (nsm_client_start(nc) != 0) return "client did not start";
   if (!seen.empty()) return "a new namespace has no addresses yet";
+  // A look-up that misses must not hide the address once it is added.
+  if (if_lookup_by_ipv4_address(lab.ctx(), V4("192.0.2.1")) != 0) return "192.0.2.1 too early";
 
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (ioctl(fd, SIOCBRADDBR, "brtest") != 0) return "skip: no bridge support";

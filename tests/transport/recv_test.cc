@@ -271,17 +271,51 @@ TEST_F(ReceiveTest, HostileDatagramsAreDroppedAndTheControllerStillAnswers) {
   EXPECT_EQ(SeqOf(answer[0]), 33);
 }
 
+// One wake-up of the IPv4 control reader on `fd`, as the loop makes it.
+int WakeIp4Reader(thread_master* master, int fd) {
+  thread wake{};
+  wake.type = ThreadType::kRead;
+  wake.master = master;
+  wake.arg = capwapm;
+  wake.fd = fd;
+  return AC_RcvIP4Pkt(&wake);
+}
+
+TEST_F(ReceiveTest, OneWakeUpReadsABoundedBatchAndHeldFragmentsKeepTheirBytes) {
+  // Three fragments of one request, each followed by an Echo Request, then
+  // more Echo Requests than one wake-up reads, all waiting on the socket.
+  Bytes value(600);
+  for (size_t i = 0; i < value.size(); ++i) value[i] = static_cast<uint8_t>(i * 13 + 5);
+  Bytes whole = ControlDatagram(CW_MSG_CFG_STATUS_REQ, 1, Element(37, value));
+  std::vector<Bytes> burst;
+  for (const Bytes& fragment : Fragment(whole, 9, 304)) {
+    burst.push_back(fragment);
+    burst.push_back(EchoRequest(2, 1));
+  }
+  while (burst.size() < kCwRcvBatch + 4) burst.push_back(EchoRequest(2, 1));
+  for (const Bytes& datagram : burst) endpoint_.SendTo(ac_port_, datagram);
+
+  const size_t readers = thread_master_read_count(lab_.master());
+  EXPECT_EQ(WakeIp4Reader(lab_.master(), g_iAC_IP4SockId), 0);
+  EXPECT_EQ(thread_master_read_count(lab_.master()), readers + 1);  // re-armed
+  // One batch: three of its datagrams were fragments of one message.
+  EXPECT_EQ(DispatchLog().size(), kCwRcvBatch - 2);
+  lab_.Settle();
+  EXPECT_EQ(DispatchedCount(CW_MSG_ECHO_REQ), burst.size() - 3);
+  ASSERT_EQ(DispatchedCount(CW_MSG_CFG_STATUS_REQ), 1u);
+  for (const Dispatched& d : DispatchLog()) {
+    if (d.msg_type == CW_MSG_CFG_STATUS_REQ) {
+      EXPECT_EQ(d.message, whole);
+    }
+  }
+}
+
 TEST_F(ReceiveTest, ReadErrorIsLoggedAndTheReaderStaysRegistered) {
   capwap::LogCapture log;
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // recvmsg: not connected
   ASSERT_GE(fd, 0);
-  thread t{};
-  t.type = ThreadType::kRead;
-  t.master = lab_.master();
-  t.arg = capwapm;
-  t.fd = fd;
   const size_t readers = thread_master_read_count(lab_.master());
-  EXPECT_EQ(AC_RcvIP4Pkt(&t), 0);
+  EXPECT_EQ(WakeIp4Reader(lab_.master(), fd), 0);
   EXPECT_TRUE(log.Contains("recv ctrl pack error ("));
   EXPECT_EQ(thread_master_read_count(lab_.master()), readers + 1);
   thread_cancel_fd(lab_.master(), fd);

@@ -3,8 +3,8 @@
 // a raw UDP echo server on the same machine as the ceiling.
 //
 // Reported: time for all APs to reach Run, Echo round trips per second with
-// p50/p99 latency, the daemon's CPU time and peak RSS, and the ratio to the
-// raw echo server.
+// p50/p99 latency and the serving process's CPU time per Echo for both the
+// daemon and the raw echo server, their ratio, and the daemon's peak RSS.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <getopt.h>
@@ -41,16 +41,27 @@ struct BenchOptions {
   std::string capwap_path;
   std::string peer_sim_path;
   int aps = 32;
-  double flood_seconds = 5.0;
+  double flood_seconds = 5.0;  // per side, over all rounds
+  int rounds = 5;  // alternating daemon and raw-server slices
   int window = 1;  // outstanding Echo Requests per AP
 };
 
+// Totals of one side (the daemon or the raw server) over its slices.
 struct FloodResult {
   uint64_t round_trips = 0;
   double seconds = 0;
-  double p50_us = 0;
-  double p99_us = 0;
+  double cpu_seconds = 0;  // the serving process's CPU time during its slices
   uint64_t lost = 0;
+  std::vector<double> latencies_us;
+
+  double Rate() const { return seconds > 0 ? round_trips / seconds : 0; }
+  double CpuUsPerEcho() const { return round_trips ? 1e6 * cpu_seconds / round_trips : 0; }
+  double Percentile(double p) {
+    if (latencies_us.empty()) return 0;
+    std::sort(latencies_us.begin(), latencies_us.end());
+    size_t at = static_cast<size_t>(p * static_cast<double>(latencies_us.size()));
+    return latencies_us[std::min(latencies_us.size() - 1, at)];
+  }
 };
 
 std::string SiblingPath(const char* argv0, const std::string& relative) {
@@ -97,8 +108,12 @@ void Stop(pid_t pid) {
   waitpid(pid, nullptr, 0);
 }
 
-// utime + stime of a process, in seconds.
+// CPU time a process has run, in seconds: the scheduler's nanosecond count
+// when the kernel keeps one, else utime + stime in clock ticks.
 double CpuSeconds(pid_t pid) {
+  std::ifstream schedstat("/proc/" + std::to_string(pid) + "/schedstat");
+  unsigned long long run_ns = 0;
+  if (schedstat >> run_ns) return static_cast<double>(run_ns) / 1e9;
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
   std::string text((std::istreambuf_iterator<char>(in)), {});
   size_t close_paren = text.rfind(')');
@@ -114,6 +129,14 @@ double CpuSeconds(pid_t pid) {
     }
   }
   return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// The first three fields of /proc/loadavg: how busy the machine was.
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
 }
 
 long PeakRssKb(pid_t pid) {
@@ -143,13 +166,12 @@ sockaddr_in Loopback(uint16_t port) {
 }
 
 // Sends each socket's request, waits for any answer, sends the next, for the
-// given time; one outstanding request per socket and window slot.
-FloodResult Flood(const std::vector<int>& fds, const std::vector<capwap::Bytes>& requests,
-                  const sockaddr_in& to, double seconds, int window) {
-  FloodResult result;
+// given time; one outstanding request per socket and window slot. Answers
+// still in flight at the end are drained without being counted, so the next
+// slice on the same sockets starts clean.
+void Flood(const std::vector<int>& fds, const std::vector<capwap::Bytes>& requests,
+           const sockaddr_in& to, double seconds, int window, FloodResult* result) {
   std::vector<std::vector<Clock::time_point>> sent(fds.size());
-  std::vector<double> latencies;
-  latencies.reserve(1 << 20);
   auto send_one = [&](size_t i) {
     sendto(fds[i], requests[i].data(), requests[i].size(), 0,
            reinterpret_cast<const sockaddr*>(&to), sizeof to);
@@ -169,7 +191,7 @@ FloodResult Flood(const std::vector<int>& fds, const std::vector<capwap::Bytes>&
       for (size_t i = 0; i < fds.size(); ++i) {
         if (!sent[i].empty()) {
           sent[i].erase(sent[i].begin());
-          ++result.lost;
+          ++result->lost;
           send_one(i);
         }
       }
@@ -180,20 +202,31 @@ FloodResult Flood(const std::vector<int>& fds, const std::vector<capwap::Bytes>&
       while (recv(fds[i], buf, sizeof buf, 0) > 0) {
         if (sent[i].empty()) continue;
         auto now = Clock::now();
-        latencies.push_back(std::chrono::duration<double, std::micro>(now - sent[i].front()).count());
+        result->latencies_us.push_back(
+            std::chrono::duration<double, std::micro>(now - sent[i].front()).count());
         sent[i].erase(sent[i].begin());
-        ++result.round_trips;
+        ++result->round_trips;
         if (now < deadline) send_one(i);
       }
     }
   }
-  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  std::sort(latencies.begin(), latencies.end());
-  if (!latencies.empty()) {
-    result.p50_us = latencies[latencies.size() / 2];
-    result.p99_us = latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)];
+  result->seconds += std::chrono::duration<double>(Clock::now() - start).count();
+  auto drain_until = Clock::now() + std::chrono::milliseconds(50);
+  while (Clock::now() < drain_until && poll(pfds.data(), pfds.size(), 10) > 0) {
+    for (int fd : fds) {
+      while (recv(fd, buf, sizeof buf, 0) > 0) {
+      }
+    }
   }
-  return result;
+}
+
+// Floods one side for a slice and charges it the server's CPU time.
+void FloodSlice(pid_t server, const std::vector<int>& fds,
+                const std::vector<capwap::Bytes>& requests, uint16_t port, double seconds,
+                int window, FloodResult* result) {
+  double cpu_before = CpuSeconds(server);
+  Flood(fds, requests, Loopback(port), seconds, window, result);
+  result->cpu_seconds += CpuSeconds(server) - cpu_before;
 }
 
 // The ceiling: a process that echoes every datagram straight back.
@@ -216,10 +249,13 @@ pid_t StartRawEchoServer(uint16_t port) {
 
 void Usage() {
   printf(
-      "Usage: capwap-bench [--aps N] [--seconds S] [--window W] [--capwap PATH] [--peer-sim PATH]\n"
+      "Usage: capwap-bench [--aps N] [--seconds S] [--window W] [--rounds R] [--capwap PATH]\n"
+      "                    [--peer-sim PATH]\n"
       "Drives N simulated APs (default 32) from Discovery to Run against the capwap\n"
       "binary, floods Echo Requests for S seconds (default 5) with W outstanding per AP\n"
-      "(default 1), and compares with a raw UDP echo server on the same machine.\n");
+      "(default 1), and compares with a raw UDP echo server on the same machine. The\n"
+      "flood time is cut into R slices per side (default 5), alternating daemon and raw\n"
+      "server, so that a change in machine load weighs on both alike.\n");
 }
 
 bool ParseArgs(int argc, char** argv, BenchOptions* o) {
@@ -228,16 +264,18 @@ bool ParseArgs(int argc, char** argv, BenchOptions* o) {
   static const option kLong[] = {{"aps", required_argument, nullptr, 'n'},
                                  {"seconds", required_argument, nullptr, 's'},
                                  {"window", required_argument, nullptr, 'w'},
+                                 {"rounds", required_argument, nullptr, 'r'},
                                  {"capwap", required_argument, nullptr, 'c'},
                                  {"peer-sim", required_argument, nullptr, 'p'},
                                  {"help", no_argument, nullptr, 'h'},
                                  {nullptr, 0, nullptr, 0}};
   int c;
-  while ((c = getopt_long(argc, argv, "n:s:w:c:p:h", kLong, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, "n:s:w:r:c:p:h", kLong, nullptr)) != -1) {
     switch (c) {
       case 'n': o->aps = std::max(1, std::min(32, atoi(optarg))); break;
       case 's': o->flood_seconds = atof(optarg); break;
       case 'w': o->window = std::max(1, atoi(optarg)); break;
+      case 'r': o->rounds = std::max(1, atoi(optarg)); break;
       case 'c': o->capwap_path = optarg; break;
       case 'p': o->peer_sim_path = optarg; break;
       default: Usage(); return false;
@@ -279,39 +317,51 @@ int main(int argc, char** argv) {
   double to_run = std::chrono::duration<double>(Clock::now() - start).count();
   size_t running = fleet.CountInState(sim::WtpState::kRun);
   printf("APs in Run: %zu/%d after %.3f s\n", running, options.aps, to_run);
+  fflush(stdout);
 
-  // One socket per AP sending that AP's Echo Requests (the daemon follows
-  // the session ID to the new endpoint).
+  // One socket per AP sending that AP's Echo Requests to the daemon (which
+  // follows the session ID to the new endpoint), and one per AP for the raw
+  // server.
   std::vector<int> fds;
+  std::vector<int> raw_fds;
   std::vector<capwap::Bytes> echoes;
   for (size_t i = 0; i < running; ++i) {
     fds.push_back(UdpSocket());
+    raw_fds.push_back(UdpSocket());
     echoes.push_back(sim::BuildEchoRequest(fleet.ap(i).identity(), 1));
   }
-  double cpu_before = CpuSeconds(daemon);
-  FloodResult capwap = Flood(fds, echoes, Loopback(base), options.flood_seconds, options.window);
-  double cpu_spent = CpuSeconds(daemon) - cpu_before;
-  long rss_kb = PeakRssKb(daemon);
-  for (int fd : fds) close(fd);
-
   uint16_t raw_port = FreePortBase();
   pid_t raw = StartRawEchoServer(raw_port);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  std::vector<int> raw_fds;
-  for (size_t i = 0; i < running; ++i) raw_fds.push_back(UdpSocket());
-  FloodResult ceiling =
-      Flood(raw_fds, echoes, Loopback(raw_port), options.flood_seconds, options.window);
+
+  FloodResult capwap;
+  FloodResult ceiling;
+  const double slice = options.flood_seconds / options.rounds;
+  for (int round = 0; round < options.rounds; ++round) {
+    FloodSlice(daemon, fds, echoes, base, slice, options.window, &capwap);
+    FloodSlice(raw, raw_fds, echoes, raw_port, slice, options.window, &ceiling);
+  }
+  long rss_kb = PeakRssKb(daemon);
+  for (int fd : fds) close(fd);
   for (int fd : raw_fds) close(fd);
 
-  double capwap_rate = capwap.seconds > 0 ? capwap.round_trips / capwap.seconds : 0;
-  double raw_rate = ceiling.seconds > 0 ? ceiling.round_trips / ceiling.seconds : 0;
-  printf("capwap Echo:   %10.0f round trips/s  p50 %7.1f us  p99 %7.1f us  (%llu lost)\n",
-         capwap_rate, capwap.p50_us, capwap.p99_us, static_cast<unsigned long long>(capwap.lost));
-  printf("raw UDP echo:  %10.0f round trips/s  p50 %7.1f us  p99 %7.1f us\n", raw_rate,
-         ceiling.p50_us, ceiling.p99_us);
-  printf("ratio capwap/raw: %.2f\n", raw_rate > 0 ? capwap_rate / raw_rate : 0.0);
-  printf("daemon CPU during flood: %.2f s of %.2f s (%.0f%%), peak RSS %ld KiB\n", cpu_spent,
-         capwap.seconds, capwap.seconds > 0 ? 100.0 * cpu_spent / capwap.seconds : 0.0, rss_kb);
+  printf("window %d, %d rounds of %.2f s per side, load average %s\n", options.window,
+         options.rounds, slice, LoadAverage().c_str());
+  printf("capwap Echo:   %10.0f round trips/s  p50 %7.1f us  p99 %7.1f us  CPU %5.2f us/echo"
+         "  (%llu lost)\n",
+         capwap.Rate(), capwap.Percentile(0.5), capwap.Percentile(0.99), capwap.CpuUsPerEcho(),
+         static_cast<unsigned long long>(capwap.lost));
+  printf("raw UDP echo:  %10.0f round trips/s  p50 %7.1f us  p99 %7.1f us  CPU %5.2f us/echo"
+         "  (%llu lost)\n",
+         ceiling.Rate(), ceiling.Percentile(0.5), ceiling.Percentile(0.99),
+         ceiling.CpuUsPerEcho(), static_cast<unsigned long long>(ceiling.lost));
+  printf("ratio capwap/raw: %.2f\n", ceiling.Rate() > 0 ? capwap.Rate() / ceiling.Rate() : 0.0);
+  // Less sensitive to other load on the machine than the round-trip ratio.
+  printf("CPU per Echo capwap/raw: %.2f\n",
+         ceiling.CpuUsPerEcho() > 0 ? capwap.CpuUsPerEcho() / ceiling.CpuUsPerEcho() : 0.0);
+  printf("daemon CPU during flood: %.2f s of %.2f s (%.0f%%), peak RSS %ld KiB\n",
+         capwap.cpu_seconds, capwap.seconds,
+         capwap.seconds > 0 ? 100.0 * capwap.cpu_seconds / capwap.seconds : 0.0, rss_kb);
 
   fleet.Stop();
   Stop(raw);
