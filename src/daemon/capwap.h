@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 
 struct lib_globals;
+struct thread_master;
 
 // Unsigned count of one-second ticks since the tick started.
 extern uint32_t ul_CW_AC_Time;
@@ -24,11 +25,13 @@ struct CapwapOptions {
 int capwap_parse_options(int argc, char** argv, CapwapOptions* options);
 // main: umask, options, signals, start; always exits 0 after the loop.
 int capwap_main(int argc, char** argv);
-// Brings the daemon up and runs the event loop until it ends. 0 after the
-// loop, -1 when the framework context cannot be created.
+// Brings the daemon up, runs the event loop until it ends (a stop signal, or
+// nothing left to wait for), then runs the orderly stop. 0 after the loop, -1
+// when the framework context cannot be created.
 int capwap_start(int daemon, const char* config_file, int vty_port, const char* program_name);
-// Orderly stop: closes the tables, disconnects the database, stops the
-// framework. The PID file stays.
+// Orderly stop, on the loop's thread after the loop ended: closes the tables,
+// disconnects the database (flushing it), stops the framework. The PID file
+// stays.
 void capwap_stop();
 
 // Start-up without the loop (tests embed the daemon this way). With a clock
@@ -43,7 +46,12 @@ int AC_Init();
 int AC_DataInit();
 int AC_TimerInit();
 int AC_TimerTickHandler(struct thread* t);
+// Installs the signal handlers. They only record the signal; the loop acts
+// on it once signal_watch has registered the reader.
 void signal_init();
+// Registers the loop's reader of recorded signals (nothing without
+// signal_init). 0 / 1.
+int signal_watch(thread_master* loop);
 int AC_ApVerDbInit(const char* model);
 
 // A firmware file name split into model and version (64-byte fields).

@@ -170,7 +170,9 @@ int capwap_boot(const CapwapOptions& options, capwap::Clock* clock, uint32_t sec
   openzlog(capwapm, "capwap", kProtocolCapwap, options.daemon ? ZLOG_SYSLOG : ZLOG_STDOUT,
            ZLOG_DEBUG);
   capwapm->master = clock ? thread_master_create(*clock, second_ms) : thread_master_create();
+  signal_watch(capwapm->master.get());
   OpenTables();
+  capwap::DbmFlushOn(capwapm->master.get());
   host_vty_init(capwapm);
   AC_Init();
   capwap_nsm_init(capwapm);
@@ -199,6 +201,7 @@ int capwap_start(int daemon, const char* config_file, int vty_port, const char* 
   options.program_name = program_name ? program_name : "capwap";
   if (capwap_boot(options) != 0) return -1;
   capwap_run();
+  capwap_stop();
   return 0;
 }
 

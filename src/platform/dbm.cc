@@ -10,12 +10,17 @@
 #include "platform/fail_inject.h"
 #include "platform/log.h"
 #include "platform/paths.h"
+#include "platform/thread.h"
 
 namespace {
 
 constexpr const char* kDbmDir = "/etc/config/vela/capwap.lmdb";
 constexpr size_t kMapSize = size_t{256} << 20;
 constexpr unsigned kMaxTables = 64;
+// The framework's settings table (switch-wide flags such as automatic AP
+// admission). Its name is the one the database has always used for it.
+constexpr int kSettingsTable = 17;
+constexpr const char* kSettingsTableName = "table17";
 
 struct EnvCloser {
   void operator()(MDB_env* env) const { mdb_env_close(env); }
@@ -42,6 +47,9 @@ struct Table {
 struct DbmState {
   std::unique_ptr<MDB_env, EnvCloser> env;
   std::map<int, Table> tables;
+  bool unflushed = false;               // commits not yet flushed to the device
+  thread_master* flush_loop = nullptr;  // where the flush timer runs
+  thread* flush_event = nullptr;        // the pending flush, cleared by the loop
 };
 
 DbmState& State() {
@@ -63,6 +71,21 @@ TxnPtr BeginTxn(unsigned flags, int table, const char* what) {
   return TxnPtr(txn);
 }
 
+int OnFlushTimer(thread*) {
+  capwap::DbmFlush();
+  return 0;
+}
+
+// A commit reached the operating system; the device follows on the timer.
+void NoteUnflushed() {
+  DbmState& state = State();
+  state.unflushed = true;
+  if (state.flush_loop && !state.flush_event) {
+    thread_add_timer_msec(state.flush_loop, OnFlushTimer, nullptr, capwap::kDbmFlushMs,
+                          &state.flush_event);
+  }
+}
+
 // Commits; the handle is consumed either way.
 bool Commit(TxnPtr txn, int table, const char* what) {
   int rc = mdb_txn_commit(txn.release());
@@ -70,22 +93,22 @@ bool Commit(TxnPtr txn, int table, const char* what) {
     LogLmdb(what, table, rc);
     return false;
   }
+  NoteUnflushed();
   return true;
 }
 
-// The handle of a table number, opening "table<number>" for numbers the
-// caller never opened.
-const Table* TableOf(int table) {
+// The handle of an open table number. A number never opened, or closed, is
+// refused: it must not silently become some other database.
+const Table* TableOf(int table, const char* what) {
   DbmState& state = State();
   if (!state.env) {
-    zlog_err(nullptr, "DBM: table %d used while the database is not connected", table);
+    zlog_err(nullptr, "DBM: %s on table %d while the database is not connected", what, table);
     return nullptr;
   }
   auto it = state.tables.find(table);
   if (it != state.tables.end()) return &it->second;
-  std::string name = "table" + std::to_string(table);
-  if (DBM_Open(table, name.c_str()) != 0) return nullptr;
-  return &state.tables.at(table);
+  zlog_err(nullptr, "DBM: %s on table %d, which is not open", what, table);
+  return nullptr;
 }
 
 MDB_val ValOf(const void* data, size_t len) {
@@ -110,7 +133,7 @@ bool ValidKey(int table, const void* key, size_t key_len, const char* what) {
 // cannot be read.
 template <typename Step>
 std::optional<capwap::Bytes> WithCursor(int table, const char* what, Step step) {
-  const Table* t = TableOf(table);
+  const Table* t = TableOf(table, what);
   if (!t) return std::nullopt;
   TxnPtr txn = BeginTxn(MDB_RDONLY, table, what);
   if (!txn) return std::nullopt;
@@ -143,7 +166,8 @@ int DBM_Connect() {
   std::unique_ptr<MDB_env, EnvCloser> env(raw);
   rc = mdb_env_set_mapsize(env.get(), kMapSize);
   if (rc == MDB_SUCCESS) rc = mdb_env_set_maxdbs(env.get(), kMaxTables);
-  if (rc == MDB_SUCCESS) rc = mdb_env_open(env.get(), dir.c_str(), MDB_NOTLS, 0664);
+  // No device flush per commit: DbmFlush does it (see the header).
+  if (rc == MDB_SUCCESS) rc = mdb_env_open(env.get(), dir.c_str(), MDB_NOTLS | MDB_NOSYNC, 0664);
   if (rc != MDB_SUCCESS) {
     zlog_err(nullptr, "DBM: cannot open %s: %s", dir.c_str(), mdb_strerror(rc));
     return 1;
@@ -154,13 +178,17 @@ int DBM_Connect() {
   mdb_reader_check(env.get(), &dead);
   state.env = std::move(env);
   state.tables.clear();
-  return 0;
+  return DBM_Open(kSettingsTable, kSettingsTableName);
 }
 
 void DBM_Disconnect() {
   DbmState& state = State();
+  capwap::DbmFlush();
+  thread_cancel(state.flush_event);
+  state.flush_loop = nullptr;
   state.tables.clear();
   state.env.reset();
+  state.unflushed = false;
 }
 
 int DBM_Open(int table, const char* name) {
@@ -195,7 +223,7 @@ int DBM_Store(int table, const void* key, size_t key_len, const void* value, siz
     zlog_err(nullptr, "DBM: store on table %d failed (injected)", table);
     return 1;
   }
-  const Table* t = TableOf(table);
+  const Table* t = TableOf(table, "store");
   if (!t || !ValidKey(table, key, key_len, "store")) return 1;
   if (!value && value_len > 0) {
     zlog_err(nullptr, "DBM: store on table %d without a value", table);
@@ -214,7 +242,7 @@ int DBM_Store(int table, const void* key, size_t key_len, const void* value, siz
 }
 
 std::optional<capwap::Bytes> DBM_Fetch(int table, const void* key, size_t key_len) {
-  const Table* t = TableOf(table);
+  const Table* t = TableOf(table, "fetch");
   if (!t || !ValidKey(table, key, key_len, "fetch")) return std::nullopt;
   TxnPtr txn = BeginTxn(MDB_RDONLY, table, "fetch");
   if (!txn) return std::nullopt;
@@ -230,7 +258,7 @@ std::optional<capwap::Bytes> DBM_Fetch(int table, const void* key, size_t key_le
 }
 
 int DBM_Delete(int table, const void* key, size_t key_len) {
-  const Table* t = TableOf(table);
+  const Table* t = TableOf(table, "delete");
   if (!t || !ValidKey(table, key, key_len, "delete")) return 1;
   TxnPtr txn = BeginTxn(0, table, "delete");
   if (!txn) return 1;
@@ -259,7 +287,9 @@ std::optional<capwap::Bytes> DBM_GetFirstKey(int table) {
 
 std::optional<capwap::Bytes> DBM_GetNextKey(int table, const void* key, size_t key_len) {
   if (!key || key_len == 0) return DBM_GetFirstKey(table);
-  if (!TableOf(table) || !ValidKey(table, key, key_len, "next key")) return std::nullopt;
+  if (!TableOf(table, "next key") || !ValidKey(table, key, key_len, "next key")) {
+    return std::nullopt;
+  }
   return WithCursor(table, "next key", [&](MDB_cursor* cursor) -> std::optional<capwap::Bytes> {
     MDB_val k = ValOf(key, key_len);
     MDB_val v{};
@@ -280,10 +310,29 @@ std::optional<capwap::Bytes> DBM_GetNextKey(int table, const void* key, size_t k
 
 namespace capwap {
 
+void DbmFlushOn(thread_master* loop) {
+  DbmState& state = State();
+  thread_cancel(state.flush_event);
+  state.flush_loop = loop;
+  if (state.unflushed) NoteUnflushed();
+}
+
+int DbmFlush() {
+  DbmState& state = State();
+  if (!state.env || !state.unflushed) return 0;
+  int rc = mdb_env_sync(state.env.get(), 1);
+  if (rc != MDB_SUCCESS) {
+    zlog_err(nullptr, "DBM: flush to the device failed: %s", mdb_strerror(rc));
+    return 1;
+  }
+  state.unflushed = false;
+  return 0;
+}
+
 std::string DbmPath() { return RootPath(kDbmDir); }
 
 size_t DbmCount(int table) {
-  const Table* t = TableOf(table);
+  const Table* t = TableOf(table, "count");
   if (!t) return 0;
   TxnPtr txn = BeginTxn(MDB_RDONLY, table, "count");
   if (!txn) return 0;

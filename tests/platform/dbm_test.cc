@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -13,6 +14,7 @@
 #include "platform/bytes.h"
 #include "platform/fail_inject.h"
 #include "platform/log.h"
+#include "platform/thread.h"
 #include "support/lab.h"
 
 namespace {
@@ -126,9 +128,7 @@ TEST_F(DbmTest, WalksKeysInByteOrderAndStepsOverDeletedKeys) {
   // Host-order integer keys walk in byte order, not numeric order.
   for (uint32_t id : {1u, 256u, 2u}) ASSERT_EQ(Store(38, U32Key(id), Text("g")), 0);
   std::vector<Bytes> groups = WalkKeys(38);
-  std::vector<Bytes> sorted = groups;
-  std::sort(sorted.begin(), sorted.end());
-  EXPECT_EQ(groups, sorted);
+  EXPECT_TRUE(std::is_sorted(groups.begin(), groups.end()));
   EXPECT_EQ(groups.size(), 3u);
 }
 
@@ -148,23 +148,50 @@ TEST_F(DbmTest, RecordsSurviveReconnection) {
   EXPECT_EQ(Fetch(38, U32Key(1)), Text("group one"));
 }
 
-TEST_F(DbmTest, UnopenedTableNumberUsesItsDefaultName) {
+TEST_F(DbmTest, OnlyOpenTablesAreUsedAndAClosedTableStaysClosed) {
+  ASSERT_EQ(Store(37, U32Key(3), Text("x")), 0);
+  DBM_Close(37);
+  DBM_Close(37);
+  capwap::LogCapture log;
+  EXPECT_EQ(Store(37, U32Key(4), Text("y")), 1);
+  EXPECT_FALSE(Fetch(37, U32Key(3)));
+  EXPECT_FALSE(DBM_GetFirstKey(37));
+  EXPECT_EQ(DBM_Delete(37, U32Key(3).data(), 4), 1);
+  EXPECT_EQ(Store(55, U32Key(1), Text("z")), 1) << "a number never opened";
+  EXPECT_TRUE(log.Contains("store on table 37, which is not open")) << log.text();
+  EXPECT_TRUE(log.Contains("table 55, which is not open")) << log.text();
+  ASSERT_EQ(DBM_Open(37, "cw_ap"), 0);
+  EXPECT_EQ(Fetch(37, U32Key(3)), Text("x"));
+  EXPECT_FALSE(Fetch(37, U32Key(4)));
+
+  // The settings table is open from the connection on, across reconnections,
+  // and closes like any other.
   const std::string key = "g_bCwAutoApEnabled";
   ASSERT_EQ(DBM_Store(17, key.data(), key.size(), "\x01\0\0\0", 4), 0);
   DBM_Disconnect();
   ASSERT_EQ(DBM_Connect(), 0);
-  ASSERT_EQ(DBM_Open(5, "table17"), 0);
-  EXPECT_EQ(Fetch(5, Text(key)), Bytes({1, 0, 0, 0}));
+  EXPECT_EQ(Fetch(17, Text(key)), Bytes({1, 0, 0, 0}));
+  DBM_Close(17);
+  EXPECT_EQ(DBM_Store(17, key.data(), key.size(), "\0\0\0\0", 4), 1);
 }
 
-TEST_F(DbmTest, ClosedTableReopensByDefaultName) {
-  ASSERT_EQ(Store(37, U32Key(3), Text("x")), 0);
-  DBM_Close(37);
-  DBM_Close(37);
-  // Number 37 now means "table37", a different database.
-  EXPECT_FALSE(Fetch(37, U32Key(3)));
-  ASSERT_EQ(DBM_Open(37, "cw_ap"), 0);
-  EXPECT_EQ(Fetch(37, U32Key(3)), Text("x"));
+TEST_F(DbmTest, ChangesAreFlushedOnTheLoopWithinASecond) {
+  capwap::ManualClock clock;
+  ThreadMasterPtr loop = thread_master_create(clock, 1000);
+  capwap::DbmFlushOn(loop.get());
+  thread_master_run_for(loop.get(), clock, 1.0);
+  EXPECT_EQ(thread_master_timer_count(loop.get()), 0u) << "nothing to flush, nothing pending";
+  ASSERT_EQ(Store(37, U32Key(1), Text("a")), 0);
+  ASSERT_EQ(Store(37, U32Key(2), Text("b")), 0);
+  auto pending = thread_master_pending_timers(loop.get());
+  ASSERT_EQ(pending.size(), 1u) << "one flush for both changes";
+  EXPECT_LE(pending[0].remaining_seconds, 1.0);
+  thread_master_run_for(loop.get(), clock, 1.0);
+  EXPECT_EQ(thread_master_timer_count(loop.get()), 0u);
+  EXPECT_EQ(DBM_Delete(37, U32Key(1).data(), 4), 0);
+  EXPECT_EQ(thread_master_timer_count(loop.get()), 1u) << "the next change arms it again";
+  DBM_Disconnect();
+  EXPECT_EQ(thread_master_timer_count(loop.get()), 0u) << "flushed and forgotten at disconnect";
 }
 
 TEST_F(DbmTest, InvalidUseIsRefusedWithALogLine) {
@@ -208,34 +235,42 @@ Bytes CrashRecord(uint32_t id) {
   return value;
 }
 
-[[noreturn]] void RunWriter(int ready_fd) {
-  constexpr uint32_t kSignalAfter = 20;
+// Stores records 0, 1, 2, ... and reports each number the moment its store
+// returned.
+[[noreturn]] void RunWriter(int report_fd) {
   if (DBM_Connect() != 0 || DBM_Open(37, "cw_ap") != 0) _exit(2);
   for (uint32_t id = 0; id < 1'000'000; ++id) {
     if (Store(37, OrderedKey(id), CrashRecord(id)) != 0) _exit(3);
-    if (id == kSignalAfter && write(ready_fd, "r", 1) != 1) _exit(4);
+    if (write(report_fd, &id, sizeof id) != sizeof id) _exit(4);
   }
   _exit(0);
 }
 
-TEST(DbmCrashTest, KilledWriterLeavesOnlyCompleteRecordsInOrder) {
+// The last number reported before `fd` ends or, with `until`, the first one
+// at least `until`; -1 when none.
+int64_t LastReported(int fd, int64_t until = INT64_MAX) {
+  int64_t last = -1;
+  uint32_t id = 0;
+  while (last < until && read(fd, &id, sizeof id) == sizeof id) last = id;
+  return last;
+}
+
+TEST(DbmCrashTest, KilledWriterKeepsEveryStoreThatReturnedAndOnlyWholeRecords) {
   std::random_device seed;
   std::mt19937 random(seed());
   for (int round = 0; round < 3; ++round) {
     capwap::test::TempRoot root;
     DBM_Disconnect();  // the parent holds no environment across the fork
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      close(ready[0]);
-      RunWriter(ready[1]);
+      close(report[0]);
+      RunWriter(report[1]);
     }
-    close(ready[1]);
-    char byte = 0;
-    ASSERT_EQ(read(ready[0], &byte, 1), 1) << "the writer died before storing";
-    close(ready[0]);
+    close(report[1]);
+    ASSERT_EQ(LastReported(report[0], 20), 20) << "the writer died before storing";
     int delay_us = std::uniform_int_distribution<int>(0, 40'000)(random);
     SCOPED_TRACE("killed " + std::to_string(delay_us) + " us after the 21st record");
     usleep(static_cast<useconds_t>(delay_us));
@@ -243,11 +278,13 @@ TEST(DbmCrashTest, KilledWriterLeavesOnlyCompleteRecordsInOrder) {
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFSIGNALED(status)) << "writer exited with " << WEXITSTATUS(status);
+    int64_t last = std::max<int64_t>(20, LastReported(report[0]));
+    close(report[0]);
 
     ASSERT_EQ(DBM_Connect(), 0);
     ASSERT_EQ(DBM_Open(37, "cw_ap"), 0);
     std::vector<Bytes> keys = WalkKeys(37);
-    ASSERT_GE(keys.size(), 21u);
+    ASSERT_GT(static_cast<int64_t>(keys.size()), last) << "a store that returned was lost";
     for (uint32_t expected = 0; expected < keys.size(); ++expected) {
       ASSERT_EQ(OrderedId(keys[expected]), expected) << "records must form a prefix";
       ASSERT_EQ(Fetch(37, keys[expected]), CrashRecord(expected)) << "record " << expected;

@@ -423,7 +423,6 @@ TEST_F(RegistryTables, AutoApSwitches) {
   EXPECT_EQ(g_bCwAutoApEnabled, 1);
   CW_CMD_Set_Autoap_PresistentEnable(1);
   EXPECT_EQ(g_bCwAutoApPersistentEnabled, 1);
-  ASSERT_EQ(DBM_Open(17, "capwap_global"), 0);
   CW_CMD_Set_AutoEnable(0);
   auto stored = DBM_Fetch(17, "g_bCwAutoApEnabled", 18);
   ASSERT_TRUE(stored);
