@@ -1,8 +1,9 @@
 # Installs the Debian packages the build and the tests need, when missing.
 # Sourced by scripts/run and scripts/test.
+# Extra package names may be given as arguments (scripts/test --coverage: gcovr).
 capwap_install_deps() {
   local packages="cmake g++ make pkg-config libcjson-dev liblmdb-dev libmd-dev libmnl-dev \
-libgtest-dev libbenchmark-dev libedit-dev tshark iproute2"
+libgtest-dev libbenchmark-dev libedit-dev tshark iproute2 $*"
   local missing=""
   for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
