@@ -46,6 +46,9 @@ std::unique_ptr<thread> NewEvent(thread_master* m, ThreadType type, thread_func 
   t->fd = fd;
   t->due_ms = 0;
   t->seq = m->next_seq++;
+  t->postponed = false;
+  t->postponed_due_ms = 0;
+  t->postponed_seq = 0;
   t->ref = ref;
   t->where = where;
   if (ref) *ref = t.get();
@@ -73,13 +76,33 @@ thread* Deliver(std::unique_ptr<thread> t, thread* fetch) {
   return fetch;
 }
 
+// Files a postponed timer under its new due time (the same node: no
+// allocation, and its handle stays valid).
+void Refile(thread_master* m, std::map<std::pair<uint64_t, uint64_t>,
+                                       std::unique_ptr<thread>>::iterator at) {
+  auto node = m->timers.extract(at);
+  thread* t = node.mapped().get();
+  t->due_ms = t->postponed_due_ms;
+  t->seq = t->postponed_seq;
+  t->postponed = false;
+  node.key() = std::make_pair(t->due_ms, t->seq);
+  m->timers.insert(std::move(node));
+}
+
 thread* TakeDueTimer(thread_master* m, thread* fetch) {
-  if (m->timers.empty()) return nullptr;
-  auto first = m->timers.begin();
-  if (first->first.first > m->clock->NowMs()) return nullptr;
-  std::unique_ptr<thread> t = std::move(first->second);
-  m->timers.erase(first);
-  return Deliver(std::move(t), fetch);
+  const uint64_t now = m->clock->NowMs();
+  while (!m->timers.empty()) {
+    auto first = m->timers.begin();
+    if (first->first.first > now) return nullptr;
+    if (first->second->postponed) {
+      Refile(m, first);
+      continue;
+    }
+    std::unique_ptr<thread> t = std::move(first->second);
+    m->timers.erase(first);
+    return Deliver(std::move(t), fetch);
+  }
+  return nullptr;
 }
 
 // Returns the next ready descriptor event, polling (up to timeout_ms) only
@@ -195,6 +218,18 @@ thread* thread_add_timer_msec(thread_master* m, thread_func func, void* arg, lon
   return AddTimerMs(m, func, arg, msec > 0 ? static_cast<uint64_t>(msec) : 0, ref, where);
 }
 
+bool thread_timer_postpone(thread* t, long seconds) {
+  if (!t || t->type != ThreadType::kTimer) return false;
+  thread_master* m = t->master;
+  uint64_t secs = seconds > 0 ? static_cast<uint64_t>(seconds) : 0;
+  uint64_t due = m->clock->NowMs() + secs * m->second_ms;
+  if (due < t->due_ms) return false;
+  t->postponed = true;
+  t->postponed_due_ms = due;
+  t->postponed_seq = m->next_seq++;
+  return true;
+}
+
 void thread_cancel(thread* t) {
   if (!t) return;
   thread_master* m = t->master;
@@ -302,6 +337,7 @@ const capwap::Clock& thread_master_clock(const thread_master* m) { return *m->cl
 double thread_timer_remaining(const thread* t) {
   if (!t || t->type != ThreadType::kTimer) return 0;
   uint64_t now = t->master->clock->NowMs();
-  if (t->due_ms <= now) return 0;
-  return static_cast<double>(t->due_ms - now) / t->master->second_ms;
+  uint64_t due = t->postponed ? t->postponed_due_ms : t->due_ms;
+  if (due <= now) return 0;
+  return static_cast<double>(due - now) / t->master->second_ms;
 }

@@ -31,6 +31,11 @@ struct thread {
   int fd;               // read and write events: the descriptor; timers: -1
   uint64_t due_ms;      // timers: absolute due time on the master's clock
   uint64_t seq;         // scheduling order, breaks ties between equal due times
+  // Timers moved later by thread_timer_postpone: where the loop re-files
+  // the timer when due_ms comes, instead of running it.
+  bool postponed;
+  uint64_t postponed_due_ms;
+  uint64_t postponed_seq;
   thread** ref;         // cleared when the event fires or is cancelled
   std::source_location where;  // call site that scheduled it
 };
@@ -67,6 +72,12 @@ thread* thread_add_timer(thread_master* m, thread_func func, void* arg, long sec
 thread* thread_add_timer_msec(thread_master* m, thread_func func, void* arg, long msec,
                               thread** ref = nullptr,
                               std::source_location where = std::source_location::current());
+// Moves a pending timer's run to `seconds` timer seconds from now, as
+// cancelling and re-adding it would, without re-scheduling: the loop re-files
+// it when its current due time comes. For a timer pushed back on every event
+// (a liveness deadline). False, changing nothing, when t is not a pending
+// timer or the new time is earlier than its current due time.
+bool thread_timer_postpone(thread* t, long seconds);
 // Cancels a pending event; nullptr is accepted and ignored.
 void thread_cancel(thread* t);
 // Cancels every read and write event registered for fd (used before closing it).

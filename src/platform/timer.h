@@ -31,6 +31,17 @@ class Timer {
     Cancel();
     return thread_add_timer(m, func, arg, seconds, &event_, where) != nullptr;
   }
+  // Start for a deadline pushed back on every event: when the timer is
+  // already armed for the same callback to run no later than the new time,
+  // the loop only records the new time (no re-scheduling per call).
+  bool Restart(thread_master* m, long seconds, thread_func func, void* arg,
+               std::source_location where = std::source_location::current()) {
+    if (event_ && event_->master == m && event_->func == func && event_->arg == arg &&
+        thread_timer_postpone(event_, seconds)) {
+      return true;
+    }
+    return Start(m, seconds, func, arg, where);
+  }
   // Arms only when not already running; true when running afterwards.
   bool StartIfIdle(thread_master* m, long seconds, thread_func func, void* arg,
                    std::source_location where = std::source_location::current()) {

@@ -48,9 +48,11 @@ void ClearSessionAreas(CW_WTPCB* wtp) {
   wtp->rdbind = CW_RDBIND{};
 }
 
+// Pushes the neighbour-dead deadline to `seconds` from now. Every Echo does
+// this, so the timer is re-filed only when the old deadline comes.
 bool ArmNbrDead(CW_WTPCB* wtp, long seconds) {
   thread_master* master = CW_Master();
-  if (!master || !wtp->nbr_dead_timer.Start(master, seconds, CW_AC_NbrDeadTimerHandler, wtp)) {
+  if (!master || !wtp->nbr_dead_timer.Restart(master, seconds, CW_AC_NbrDeadTimerHandler, wtp)) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to start neighbour-dead timer of AP %s.\n",
             wtp->name.c_str());
     return false;
@@ -112,14 +114,20 @@ int CW_AC_DelWtpTimers(CW_WTPCB* wtp) {
 
 void CW_AC_RefreshLiveness(CW_WTPCB* wtp) {
   if (!wtp || wtp->state != CW_STATE_RUN) return;
-  wtp->nbr_dead_timer.Cancel();
-  if (wtp->echo_interval != 0) ArmNbrDead(wtp, 4L * wtp->echo_interval);
+  if (wtp->echo_interval == 0) {
+    wtp->nbr_dead_timer.Cancel();
+    return;
+  }
+  ArmNbrDead(wtp, 4L * wtp->echo_interval);
 }
 
 void CW_AC_RestartNbrDeadTimer(CW_WTPCB* wtp, long seconds) {
   if (!wtp) return;
-  wtp->nbr_dead_timer.Cancel();
-  if (seconds > 0) ArmNbrDead(wtp, seconds);
+  if (seconds <= 0) {
+    wtp->nbr_dead_timer.Cancel();
+    return;
+  }
+  ArmNbrDead(wtp, seconds);
 }
 
 int CW_AC_ImgCfgTimerHandler(thread* t) {

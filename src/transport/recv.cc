@@ -209,6 +209,7 @@ int AC_RcvIP4Pkt(thread* t) {
     return 0;
   }
   const uint16_t local_port = capwap::CapwapPort(capwap::kControlPort);
+  CW_SockSndBatchBegin(THREAD_FD(t));
   for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
     const CW_RCVSLOT& slot = slots[i];
     CW_RCVPKT rcv;
@@ -225,6 +226,7 @@ int AC_RcvIP4Pkt(thread* t) {
     rcv.length = static_cast<uint32_t>(slot.length);
     HandleFromSlot(&rcv, g_ctl_rcv_buffers[i]);
   }
+  CW_SockSndBatchEnd();
   return 0;
 }
 
@@ -264,9 +266,12 @@ int AC_HandlePkt(CW_RCVPKT* rcv) {
     return AC_PKT_DROPPED;
   }
 
-  CW_WTPCB* wtp = CW_AC_GetWTPByIP(rcv->remote);
+  // The endpoint look-up is left to the Echo Request's session re-binding
+  // when a whole Echo Request arrives: it finds its WTP by Session ID.
+  CW_WTPCB* wtp = nullptr;
   bool reassembled = false;
   if (hdr.F()) {
+    wtp = CW_AC_GetWTPByIP(rcv->remote);
     if (int code = ReassembleFragment(rcv, hdr, wtp); code != 0) return code;
     reassembled = true;
   }
@@ -284,8 +289,12 @@ int AC_HandlePkt(CW_RCVPKT* rcv) {
     return AC_PKT_DROPPED;
   }
 
-  if (rcv->msg_type == CW_MSG_ECHO_REQ) wtp = CW_AC_EchoSessProc(rcv, wtp);
-  if (rcv->msg_type == CW_MSG_WTP_EVENT_REQ) wtp = CW_AC_EvtReqSessProc(rcv, wtp);
+  if (rcv->msg_type == CW_MSG_ECHO_REQ) {
+    wtp = CW_AC_EchoSessProc(rcv);
+  } else {
+    if (!reassembled) wtp = CW_AC_GetWTPByIP(rcv->remote);
+    if (rcv->msg_type == CW_MSG_WTP_EVENT_REQ) wtp = CW_AC_EvtReqSessProc(rcv, wtp);
+  }
 
   if (AC_MsgPreHandler(wtp, rcv) != 0) {
     LogPreHandlerError(wtp, rcv);
@@ -302,7 +311,7 @@ int AC_HandlePkt(CW_RCVPKT* rcv) {
 
 // --- Session re-binding -----------------------------------------------------
 
-CW_WTPCB* CW_AC_EchoSessProc(CW_RCVPKT* rcv, CW_WTPCB* wtp_by_endpoint) {
+CW_WTPCB* CW_AC_EchoSessProc(CW_RCVPKT* rcv) {
   std::array<uint8_t, 16> session_id{};
   if (!EchoSessionId(rcv, &session_id)) return nullptr;
   CW_WTPCB* session_wtp = CW_AC_GetWTPBySESSID(session_id);
@@ -312,7 +321,7 @@ CW_WTPCB* CW_AC_EchoSessProc(CW_RCVPKT* rcv, CW_WTPCB* wtp_by_endpoint) {
     CwDebug(CW_DBG_EVENT, ZLOG_INFO,
             "AP[%02x:%02x:%02x:%02x:%02x:%02x] Change Control Tunnel(NAT)\n", m[0], m[1], m[2],
             m[3], m[4], m[5]);
-    RebindEndpoint(session_wtp, wtp_by_endpoint, rcv->remote);
+    RebindEndpoint(session_wtp, CW_AC_GetWTPByIP(rcv->remote), rcv->remote);
   }
   return session_wtp;
 }

@@ -18,7 +18,9 @@ int AC_RcvIP6Pkt(thread* t);
 enum : int { AC_PKT_DROPPED = 1, AC_PKT_HELD = 2, AC_PKT_REASSEMBLED = 3, AC_PKT_FRAG_REJECTED = 5 };
 int AC_HandlePkt(CW_RCVPKT* rcv);
 
-CW_WTPCB* CW_AC_EchoSessProc(CW_RCVPKT* rcv, CW_WTPCB* wtp_by_endpoint);
+// The WTP of an Echo Request's Session ID (null when none), moved to the
+// datagram's source endpoint when it came from another one.
+CW_WTPCB* CW_AC_EchoSessProc(CW_RCVPKT* rcv);
 CW_WTPCB* CW_AC_EvtReqSessProc(CW_RCVPKT* rcv, CW_WTPCB* wtp_by_endpoint);
 int AC_MsgPreHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv);
 int CW_AC_PreHdlReqMsg(CW_WTPCB* wtp, CW_RCVPKT* rcv);

@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "daemon/debug.h"
 #include "export/apm.h"
@@ -84,6 +86,99 @@ CW_PKTINFO PktInfoOf(msghdr* msg) {
     break;
   }
   return info;
+}
+
+in_pktinfo PktInfoFrom(const CW_ADDR& local) {
+  in_pktinfo info{};
+  info.ipi_ifindex = static_cast<int>(local.ifindex);
+  info.ipi_spec_dst.s_addr = htonl(local.local_ipv4);
+  info.ipi_addr.s_addr = htonl(local.Ipv4());
+  return info;
+}
+
+constexpr size_t kPktInfoControlLen = CMSG_SPACE(sizeof(in_pktinfo));
+
+// Points msg at one datagram with its destination and IP_PKTINFO.
+void PrepareSend(msghdr* msg, sockaddr_in* to, iovec* iov, uint8_t* control,
+                 const in_pktinfo& info) {
+  *msg = msghdr{};
+  msg->msg_name = to;
+  msg->msg_namelen = sizeof *to;
+  msg->msg_iov = iov;
+  msg->msg_iovlen = 1;
+  msg->msg_control = control;
+  msg->msg_controllen = kPktInfoControlLen;
+  cmsghdr* c = CMSG_FIRSTHDR(msg);
+  c->cmsg_level = IPPROTO_IP;
+  c->cmsg_type = IP_PKTINFO;
+  c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+  std::memcpy(CMSG_DATA(c), &info, sizeof info);
+}
+
+// The datagrams held while a reader handles its batch. The octet buffers
+// are kept from batch to batch, so holding a datagram costs no allocation
+// once they have grown.
+struct HeldDatagram {
+  capwap::Bytes octets;
+  sockaddr_in to{};
+  in_pktinfo info{};
+};
+struct SendBatch {
+  static constexpr size_t kCapacity = 2 * kCwRcvBatch;
+  int fd = -1;  // the socket being held for, -1 outside a batch
+  size_t count = 0;
+  std::array<HeldDatagram, kCapacity> held;
+};
+SendBatch g_send_batch;
+
+void LogBatchSendError(const HeldDatagram& datagram, int error) {
+  char text[INET_ADDRSTRLEN] = "";
+  inet_ntop(AF_INET, &datagram.to.sin_addr, text, sizeof text);
+  CwDebug(CW_DBG_ERROR, ZLOG_ERR, "Send ctrl pkt to %s:%d error %s\n", text,
+          ntohs(datagram.to.sin_port), strerror(error));
+}
+
+void FlushSendBatch() {
+  SendBatch& batch = g_send_batch;
+  std::array<mmsghdr, SendBatch::kCapacity> msgs;
+  std::array<iovec, SendBatch::kCapacity> iovs;
+  alignas(cmsghdr) uint8_t control[SendBatch::kCapacity][kPktInfoControlLen] = {};
+  for (size_t i = 0; i < batch.count; ++i) {
+    HeldDatagram& datagram = batch.held[i];
+    iovs[i] = iovec{datagram.octets.data(), datagram.octets.size()};
+    PrepareSend(&msgs[i].msg_hdr, &datagram.to, &iovs[i], control[i], datagram.info);
+    msgs[i].msg_len = 0;
+  }
+  // sendmmsg stops at a failing datagram: report it, skip it and go on,
+  // as separate sends would.
+  size_t sent = 0;
+  while (sent < batch.count) {
+    int n = sendmmsg(batch.fd, &msgs[sent], static_cast<unsigned>(batch.count - sent), 0);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    LogBatchSendError(batch.held[sent], errno);
+    ++sent;
+  }
+  batch.count = 0;
+}
+
+// Holds a datagram for the batch; false when it cannot be held.
+bool HoldDatagram(const sockaddr_in& to, const in_pktinfo& info, const uint8_t* buffer,
+                  size_t length) {
+  SendBatch& batch = g_send_batch;
+  if (batch.count == SendBatch::kCapacity) FlushSendBatch();
+  HeldDatagram& datagram = batch.held[batch.count];
+  try {
+    datagram.octets.assign(buffer, buffer + length);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  datagram.to = to;
+  datagram.info = info;
+  ++batch.count;
+  return true;
 }
 
 void CloseFd(int& fd) {
@@ -259,6 +354,16 @@ int CW_SockRcvBatch(int fd, CW_RCVSLOT* slots, int count) {
   return n;
 }
 
+void CW_SockSndBatchBegin(int fd) {
+  if (g_send_batch.count > 0) FlushSendBatch();
+  g_send_batch.fd = fd;
+}
+
+void CW_SockSndBatchEnd() {
+  if (g_send_batch.count > 0) FlushSendBatch();
+  g_send_batch.fd = -1;
+}
+
 int CW_SockSnd(const CW_SNDDESC* desc, uint8_t* buffer, size_t length, int scramble) {
   if (scramble) CW_Encrypt(buffer, length, kCwScrambleKey);
   if (capwap::ShouldFail(capwap::FailFamily::kDatagramSend)) {
@@ -266,24 +371,14 @@ int CW_SockSnd(const CW_SNDDESC* desc, uint8_t* buffer, size_t length, int scram
     return 1;
   }
   sockaddr_in to = CW_AddrToSockaddr4(desc->remote);
+  const in_pktinfo info = PktInfoFrom(desc->local);
+  if (desc->fd >= 0 && desc->fd == g_send_batch.fd && HoldDatagram(to, info, buffer, length)) {
+    return 0;
+  }
   iovec iov{buffer, length};
-  alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-  msghdr msg{};
-  msg.msg_name = &to;
-  msg.msg_namelen = sizeof to;
-  msg.msg_iov = &iov;
-  msg.msg_iovlen = 1;
-  msg.msg_control = control;
-  msg.msg_controllen = sizeof control;
-  cmsghdr* c = CMSG_FIRSTHDR(&msg);
-  c->cmsg_level = IPPROTO_IP;
-  c->cmsg_type = IP_PKTINFO;
-  c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-  in_pktinfo pi{};
-  pi.ipi_ifindex = static_cast<int>(desc->local.ifindex);
-  pi.ipi_spec_dst.s_addr = htonl(desc->local.local_ipv4);
-  pi.ipi_addr.s_addr = htonl(desc->local.Ipv4());
-  std::memcpy(CMSG_DATA(c), &pi, sizeof pi);
+  alignas(cmsghdr) uint8_t control[kPktInfoControlLen] = {};
+  msghdr msg;
+  PrepareSend(&msg, &to, &iov, control, info);
   return sendmsg(desc->fd, &msg, 0) < 0 ? 1 : 0;
 }
 

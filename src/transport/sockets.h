@@ -69,8 +69,15 @@ struct CW_RCVSLOT {
 // negative (errno EAGAIN when none was waiting).
 int CW_SockRcvBatch(int fd, CW_RCVSLOT* slots, int count);
 
+// While a reader handles a receive batch, the IPv4 datagrams sent on its
+// socket are held (in the order sent) and go out with one sendmmsg when the
+// batch ends; a failure is then logged for the datagram it hit. Sends on other
+// sockets, and all sends outside a batch, go out at once.
+void CW_SockSndBatchBegin(int fd);
+void CW_SockSndBatchEnd();
+
 // IPv4 send with IP_PKTINFO from desc->local; scrambles buffer in place when
-// asked. 0 sent, 1 failed.
+// asked. 0 sent (or held by the batch), 1 failed.
 int CW_SockSnd(const CW_SNDDESC* desc, uint8_t* buffer, size_t length, int scramble);
 // IPv6 sendto. 0 when all bytes were sent, 1 otherwise.
 int CW_Sock6Snd(const CW_SNDDESC* desc, const uint8_t* buffer, size_t length);

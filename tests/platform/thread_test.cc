@@ -99,6 +99,30 @@ TEST_F(LoopTest, TimerMoveKeepsHandleValid) {
   EXPECT_EQ(rec.events, (std::vector<std::string>{"moved"}));
 }
 
+TEST_F(LoopTest, RestartMovesTheRunLaterInPlaceAndEarlierByReArming) {
+  Named a{&rec, "a"}, b{&rec, "b"};
+  capwap::Timer timer;
+  ASSERT_TRUE(timer.Restart(master.get(), 10, RecordTimer, &a));
+  thread_add_timer(master.get(), RecordTimer, &b, 12);
+  thread_master_run_for(master.get(), clock, 8);
+  ASSERT_TRUE(timer.Restart(master.get(), 10, RecordTimer, &a));  // now runs at 18
+  EXPECT_EQ(thread_master_timer_count(master.get()), 2u);
+  EXPECT_DOUBLE_EQ(timer.RemainingSeconds(), 10);
+  thread_master_run_for(master.get(), clock, 9.999);
+  EXPECT_EQ(rec.events, (std::vector<std::string>{"b"}));
+  EXPECT_TRUE(timer.Running());
+  EXPECT_DOUBLE_EQ(timer.RemainingSeconds(), 0.001);
+  thread_master_run_for(master.get(), clock, 0.001);
+  EXPECT_EQ(rec.events, (std::vector<std::string>{"b", "a"}));
+  EXPECT_FALSE(timer.Running());
+
+  ASSERT_TRUE(timer.Restart(master.get(), 10, RecordTimer, &a));
+  ASSERT_TRUE(timer.Restart(master.get(), 3, RecordTimer, &a));
+  thread_master_run_for(master.get(), clock, 3);
+  EXPECT_EQ(rec.events.size(), 3u);
+  EXPECT_EQ(thread_master_timer_count(master.get()), 0u);
+}
+
 TEST_F(LoopTest, InjectedTimerFailureReturnsNull) {
   capwap::FailNext(capwap::FailFamily::kTimerCreate, 1);
   capwap::Timer timer;

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "daemon/debug.h"
+#include "platform/log.h"
 #include "platform/nsm.h"
 #include "platform/paths.h"
 #include "platform/thread.h"
@@ -112,6 +114,47 @@ TEST_F(SocketsTest, ReceiveRecordsArrivalAndReplyLeavesFromIt) {
   ASSERT_EQ(recvfrom(wtp, got, sizeof got, 0, reinterpret_cast<sockaddr*>(&src), &len), 2);
   EXPECT_STREQ(got, "ok");
   EXPECT_EQ(ntohs(src.sin_port), base_);
+  close(wtp);
+}
+
+TEST_F(SocketsTest, ABatchSendsItsHeldDatagramsInOrderPastAFailure) {
+  g_iAC_IP4SockId = AC_SockIP4Init(0, base_);
+  ASSERT_GE(g_iAC_IP4SockId, 0);
+  sockaddr_in wtp_addr{};
+  int wtp = WtpSocket(&wtp_addr);
+  CW_SNDDESC desc;
+  desc.fd = g_iAC_IP4SockId;
+  desc.remote = CW_AddrFromSockaddr4(wtp_addr);
+  CW_SNDDESC nowhere = desc;
+  nowhere.remote.port = 0;  // refused by the kernel
+
+  g_ulCwDebugBitmap = CW_DBG_ERROR;
+  capwap::LogCapture log;
+  CW_SockSndBatchBegin(g_iAC_IP4SockId);
+  // More than a batch holds at once, with a refused datagram among them.
+  constexpr uint8_t kCount = 3 * kCwRcvBatch;
+  for (uint8_t i = 0; i < kCount; ++i) {
+    if (i == 5) {
+      EXPECT_EQ(CW_SockSnd(&nowhere, &i, 1, 0), 0);
+    }
+    uint8_t octet = i;
+    EXPECT_EQ(CW_SockSnd(&desc, &octet, 1, 0), 0);
+    if (i == 0) {
+      EXPECT_LT(recv(wtp, &octet, 1, MSG_DONTWAIT), 0) << "held, not sent";
+    }
+  }
+  CW_SockSndBatchEnd();
+  g_ulCwDebugBitmap = 0;
+  EXPECT_TRUE(log.Contains("Send ctrl pkt to 127.0.0.1:0 error Invalid argument\n"));
+  for (uint8_t i = 0; i < kCount; ++i) {
+    uint8_t got = 0xFF;
+    ASSERT_EQ(recv(wtp, &got, 1, MSG_DONTWAIT), 1);
+    EXPECT_EQ(got, i);
+  }
+  // Outside a batch a datagram goes out at once.
+  uint8_t last = 0xAA;
+  ASSERT_EQ(CW_SockSnd(&desc, &last, 1, 0), 0);
+  EXPECT_EQ(recv(wtp, &last, 1, MSG_DONTWAIT), 1);
   close(wtp);
 }
 
