@@ -1,7 +1,24 @@
 #include "cli/cli_init.h"
 
-#include "cli/model.h"
+#include <algorithm>
+#include <iterator>
+
+#include "diag/debug.h"
 #include "platform/cli.h"
+
+namespace {
+
+// Print order of the node writers: the auto-AP switches, then the models and
+// virtual AP profiles that APs name, the groups, the APs, the images.
+constexpr int kWriterOrder[] = {CW_AUTOAP_WRITE_NODE, CW_APMODEL_NODE, CW_VAP_PROFILE_NODE,
+                                CW_APGROUP_NODE,      CW_AP_NODE,      CW_APVER_WRITE_NODE};
+
+void InstallWriter(lib_globals* ctx, int node, cli_writer writer) {
+  const auto* at = std::find(std::begin(kWriterOrder), std::end(kWriterOrder), node);
+  cli_install_config(ctx, node, writer, static_cast<int>(at - std::begin(kWriterOrder)));
+}
+
+}  // namespace
 
 void capwap_cli_init(lib_globals* ctx) {
   cli_install_node(ctx, CW_AP_NODE, "config-ap", CONFIG_NODE);
@@ -11,7 +28,12 @@ void capwap_cli_init(lib_globals* ctx) {
   for (int node : {CW_AP_NODE, CW_APGROUP_NODE, CW_APMODEL_NODE, CW_VAP_PROFILE_NODE}) {
     cli_install_default(ctx, node);
   }
-  capwap_debug_cli_init(ctx);
-  capwap_show_cli_init(ctx);
-  capwap_model_cli_init(ctx);
+  int failed = 0;
+  for (auto table : {capwap_debug_commands(), capwap_show_commands(), capwap_model_commands()}) {
+    failed += cli_install_table(ctx, table);
+  }
+  if (failed != 0) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " %d commands could not be installed.\n", failed);
+  }
+  InstallWriter(ctx, CW_APMODEL_NODE, capwap_model_write);
 }

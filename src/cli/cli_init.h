@@ -1,7 +1,11 @@
-// Installation of the daemon's command tables and node writers.
+// The daemon's command tables and node writers, installed at start-up.
 #pragma once
 
+#include <span>
+
+struct CliCommand;
 struct lib_globals;
+struct vty;
 
 // Daemon CLI nodes (framework mode numbers).
 enum : int {
@@ -13,8 +17,16 @@ enum : int {
   CW_VAP_PROFILE_NODE = 131,
 };
 
+// Declares the daemon's nodes, installs every table below and registers the
+// node writers in their print order.
 void capwap_cli_init(lib_globals* ctx);
-// The debug commands ("debug capwap ...", "show debug all").
-void capwap_debug_cli_init(lib_globals* ctx);
+
+// "wlan ap-model" and the AP-model node's sub-commands.
+std::span<const CliCommand> capwap_model_commands();
+// "debug capwap ...", "no debug ...", "show debug all".
+std::span<const CliCommand> capwap_debug_commands();
 // The operational views ("show wlan ap ...", "show wtp").
-void capwap_show_cli_init(lib_globals* ctx);
+std::span<const CliCommand> capwap_show_commands();
+
+// Writes the custom models as commands; returns 0.
+int capwap_model_write(vty* v);

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cli/cli_init.h"
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "platform/cli.h"
 
 namespace {
@@ -12,18 +12,18 @@ void PrintToVty(void* sink, const char* text) { vty_out(static_cast<vty*>(sink),
 
 int DebugSet(vty* v, const CliArgs& args) {
   std::string mac = args.Str("mac");
-  return CW_DebugSet(args.Str("level").c_str(), mac.empty() ? nullptr : mac.c_str(), PrintToVty,
+  return SetDebugCategory(args.Str("level").c_str(), mac.empty() ? nullptr : mac.c_str(), PrintToVty,
                      v)
              ? CLI_WARNING
              : CLI_SUCCESS;
 }
 
 int DebugClear(vty* v, const CliArgs& args) {
-  return CW_DebugClear(args.Str("level").c_str(), PrintToVty, v) ? CLI_WARNING : CLI_SUCCESS;
+  return ClearDebugCategory(args.Str("level").c_str(), PrintToVty, v) ? CLI_WARNING : CLI_SUCCESS;
 }
 
 int DebugClearAll(vty*, const CliArgs&) {
-  CW_DebugClearAll();
+  ClearAllDebugCategories();
   return CLI_SUCCESS;
 }
 
@@ -48,8 +48,8 @@ std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<st
 
 }  // namespace
 
-void capwap_debug_cli_init(lib_globals* ctx) {
-  const CliCommand table[] = {
+std::span<const CliCommand> capwap_debug_commands() {
+  static const CliCommand table[] = {
       {EXEC_NODE,
        "debug capwap (all | fsm | error | packet | event) (mac-address HHHH.HHHH.HHHH| )",
        Concat(Concat({"Debugging functions", "CAPWAP access controller"}, kLevelHelp),
@@ -74,5 +74,5 @@ void capwap_debug_cli_init(lib_globals* ctx) {
        {},
        ShowDebug},
   };
-  cli_install_table(ctx, table);
+  return table;
 }

@@ -11,14 +11,13 @@
 #include <string>
 
 #include "cli/cli_init.h"
-#include "cli/model.h"
-#include "daemon/debug.h"
+#include "config/db_tables.h"
+#include "config/model_catalogue.h"
+#include "diag/debug.h"
 #include "platform/cli.h"
 #include "platform/dbm.h"
 
 namespace {
-
-constexpr int kApModelTable = 39;
 
 constexpr const char* kMsgTooLong = "The APModel is too long . \n";
 constexpr const char* kMsgAllocFailed = "Failed to allocate AP model memory.\n";
@@ -70,7 +69,7 @@ int Refuse(vty* v, const char* message) {
 std::optional<CW_APMODEL> EditableModel(vty* v, const char* missing_message) {
   const auto* context = std::any_cast<CW_APMODEL>(&v->index);
   std::optional<CW_APMODEL> stored;
-  if (context) stored = CW_ApModelFetch(context->name);
+  if (context) stored = ApModelFetch(context->name);
   if (!stored) {
     vty_out(v, "%s", missing_message);
     return std::nullopt;
@@ -85,7 +84,7 @@ std::optional<CW_APMODEL> EditableModel(vty* v, const char* missing_message) {
 // Stores the changed record and makes it the node's context. A failed store
 // is logged and leaves the context as it was.
 int Commit(vty* v, const CW_APMODEL& model) {
-  if (CW_ApModelStore(model) == 0) v->index = model;
+  if (ApModelStore(model) == 0) v->index = model;
   return CLI_SUCCESS;
 }
 
@@ -94,12 +93,12 @@ int ApModelEnter(vty* v, const CliArgs& args) {
   if (name.size() >= 32) return Refuse(v, kMsgTooLong);
   name = Lower(name);
   if (CW_GetApModelInfo_ByModel(name)) return Refuse(v, kMsgBuiltIn);
-  std::optional<CW_APMODEL> model = CW_ApModelFetch(name);
+  std::optional<CW_APMODEL> model = ApModelFetch(name);
   if (!model) {
     CW_APMODEL fresh;
     fresh.name = name;
     fresh.lan_ports = 0;
-    if (CW_ApModelStore(fresh) != 0) return Refuse(v, kMsgAllocFailed);
+    if (ApModelStore(fresh) != 0) return Refuse(v, kMsgAllocFailed);
     model = std::move(fresh);
   }
   v->index = std::move(*model);
@@ -107,15 +106,15 @@ int ApModelEnter(vty* v, const CliArgs& args) {
   return CLI_SUCCESS;
 }
 
-int ApModelDelete(vty* v, const CliArgs& args) {
+int NoApModel(vty* v, const CliArgs& args) {
   std::string name = Lower(args.Str("model"));
-  auto key = CW_ApModelKey(name);
-  auto stored = key ? DBM_Fetch(kApModelTable, key->data(), key->size()) : std::nullopt;
+  auto key = ApModelKey(name);
+  auto stored = key ? DBM_Fetch(kDbApModel, key->data(), key->size()) : std::nullopt;
   if (!stored) return Refuse(v, kMsgNotExist);
   // A damaged record cannot be in use by anything; it may be removed.
-  auto model = CW_ApModelDecode(*stored);
+  auto model = ApModelDecode(*stored);
   if (model && model->in_use) return Refuse(v, kMsgUsedNoDelete);
-  CW_ApModelDelete(name);
+  ApModelDelete(name);
   return CLI_SUCCESS;
 }
 
@@ -185,11 +184,11 @@ std::vector<std::string> RadioModeHelp() {
 }  // namespace
 
 int capwap_model_write(vty* v) {
-  for (auto key = DBM_GetFirstKey(kApModelTable); key;
-       key = DBM_GetNextKey(kApModelTable, key->data(), key->size())) {
-    auto value = DBM_Fetch(kApModelTable, key->data(), key->size());
+  for (auto key = DBM_GetFirstKey(kDbApModel); key;
+       key = DBM_GetNextKey(kDbApModel, key->data(), key->size())) {
+    auto value = DBM_Fetch(kDbApModel, key->data(), key->size());
     if (!value) continue;
-    auto model = CW_ApModelDecode(*value);
+    auto model = ApModelDecode(*value);
     if (!model) {
       CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Skipping damaged AP model record (%zu bytes).\n",
               value->size());
@@ -201,8 +200,8 @@ int capwap_model_write(vty* v) {
   return 0;
 }
 
-void capwap_model_cli_init(lib_globals* ctx) {
-  const CliCommand table[] = {
+std::span<const CliCommand> capwap_model_commands() {
+  static const CliCommand table[] = {
       {CONFIG_NODE,
        "wlan ap-model WORD",
        {"Wireless LAN settings", "Define a custom AP model", "Model name (up to 31 characters)"},
@@ -212,7 +211,7 @@ void capwap_model_cli_init(lib_globals* ctx) {
        "no wlan ap-model WORD",
        {"Negate a command", "Wireless LAN settings", "Delete a custom AP model", "Model name"},
        {"model"},
-       ApModelDelete},
+       NoApModel},
       {CW_APMODEL_NODE,
        "radio-count <1-4>",
        {"Number of radios of the model", "Radio count"},
@@ -229,9 +228,5 @@ void capwap_model_cli_init(lib_globals* ctx) {
        {"radio", "mode", "power"},
        RadioMode},
   };
-  int failed = cli_install_table(ctx, table);
-  if (failed != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " %d AP model commands could not be installed.\n", failed);
-  }
-  cli_install_config(ctx, CW_APMODEL_NODE, capwap_model_write);
+  return table;
 }

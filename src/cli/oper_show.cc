@@ -7,15 +7,15 @@
 #include <string>
 
 #include "cli/cli_init.h"
-#include "daemon/capwap.h"
+#include "config/db_tables.h"
 #include "platform/cli.h"
 #include "platform/dbm.h"
+#include "registry/acinfo.h"
 #include "registry/tables.h"
 #include "transport/types.h"
 
 namespace {
 
-constexpr int kOfflineClientTable = 68;
 constexpr size_t kNameMax = kWtpNameMax;
 
 std::string MacDotted(const std::array<uint8_t, 6>& m) {
@@ -42,7 +42,7 @@ std::string Shorten(const std::string& text, size_t limit, size_t keep) {
 }
 
 std::string IdleCode(const CW_WTPCB& wtp) {
-  if (DBM_Fetch(kOfflineClientTable, wtp.mac.data(), wtp.mac.size())) return "NI";
+  if (DBM_Fetch(kDbOfflineClient, wtp.mac.data(), wtp.mac.size())) return "NI";
   if (wtp.discovered != 1) return "NA";
   return "I";
 }
@@ -155,12 +155,9 @@ int ShowApTimers(vty* v, const CliArgs& args) {
   CW_WTPCB* wtp = FindForDetail(args);
   if (!wtp) return CLI_SUCCESS;
   PrintIdentity(v, *wtp);
-  vty_out(v, "Retrans timer               : %s\n", TimerState(wtp->retrans_timer));
-  vty_out(v, "Change state timer          : %s\n", TimerState(wtp->chg_state_timer));
-  vty_out(v, "Data check timer            : %s\n", TimerState(wtp->data_check_timer));
-  vty_out(v, "Image config timer          : %s\n", TimerState(wtp->join_timer));
-  vty_out(v, "IPC timer                   : %s\n", TimerState(wtp->cfg_ipc_timer));
-  vty_out(v, "Neighbor detect timer       : %s\n", TimerState(wtp->nbr_dead_timer));
+  ForEachSessionTimer(*wtp, [v](const char* name, const capwap::Timer& timer) {
+    vty_out(v, "%-28s: %s\n", name, TimerState(timer));
+  });
   return CLI_SUCCESS;
 }
 
@@ -206,11 +203,11 @@ std::vector<std::string> With(std::vector<std::string> base, std::vector<std::st
 
 }  // namespace
 
-void capwap_show_cli_init(lib_globals* ctx) {
-  auto table_help = With(kShowWlanAp, {"All access points", "Access points of one group",
+std::span<const CliCommand> capwap_show_commands() {
+  static const auto table_help = With(kShowWlanAp, {"All access points", "Access points of one group",
                                        "Group number"});
-  auto name_help = With(kShowWlanAp, {"One access point by name", "AP name"});
-  const CliCommand table[] = {
+  static const auto name_help = With(kShowWlanAp, {"One access point by name", "AP name"});
+  static const CliCommand table[] = {
       {ALL_VIEW_NODES, "show wlan ap (all|ap-group <1-255>)", table_help, {"group"}, ShowApTable},
       {CW_AP_NODE, "show wlan ap (all|ap-group <1-255>)", table_help, {"group"}, ShowApTable},
       {ALL_VIEW_NODES, "show wlan ap name WORD", name_help, {"name"}, ShowOneAp},
@@ -225,5 +222,5 @@ void capwap_show_cli_init(lib_globals* ctx) {
        {"Show running system information", "Endpoint index of the APs"}, {}, ShowWtpIndex,
        kPrivilegeUser, true},
   };
-  cli_install_table(ctx, table);
+  return table;
 }

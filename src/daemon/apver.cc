@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "daemon/capwap.h"
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "platform/identity.h"
 #include "platform/paths.h"
-#include "registry/images.h"
+#include "config/images.h"
 
 namespace {
 constexpr const char* kImageDir = "/usr/sbin/apimage";

@@ -10,9 +10,6 @@
 struct lib_globals;
 struct thread_master;
 
-// Unsigned count of one-second ticks since the tick started.
-extern uint32_t ul_CW_AC_Time;
-
 struct CapwapOptions {
   bool daemon = false;
   std::string config_file;  // empty: the framework's default file

@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "daemon/capwap.h"
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "platform/lib.h"
 
 namespace {

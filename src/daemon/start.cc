@@ -7,12 +7,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cli/ap_persist.h"
-#include "cli/apgroup.h"
+#include "config/ap_persist.h"
+#include "config/db_tables.h"
+#include "config/ap_group.h"
 #include "cli/cli_init.h"
-#include "cli/model.h"
+#include "config/model_catalogue.h"
 #include "daemon/capwap.h"
-#include "daemon/debug.h"
+#include "daemon/state.h"
+#include "diag/debug.h"
 #include "export/apm.h"
 #include "fsm/handlers.h"
 #include "fsm/vendor_handlers.h"
@@ -24,15 +26,12 @@
 #include "platform/paths.h"
 #include "platform/scm.h"
 #include "registry/acinfo.h"
-#include "registry/images.h"
+#include "config/images.h"
 #include "registry/tables.h"
 #include "relay/relay.h"
 #include "relay/wmac.h"
 #include "transport/codec.h"
 #include "transport/sockets.h"
-
-uint32_t ul_CW_AC_Time = 0;
-CW_AC_GLOBALINFO g_stCW_AC_GlobalInfo;
 
 namespace {
 
@@ -41,17 +40,6 @@ constexpr const char* kPidFile = "/var/run/capwap.pid";
 
 // The daemon's own context; capwapm (debug.h) is its published view.
 std::unique_ptr<lib_globals> g_context;
-
-struct DbmTable {
-  int id;
-  const char* name;
-};
-constexpr DbmTable kOpenOrder[] = {
-    {39, "ap_model"},       {37, "cw_ap"},          {131, "cw_mark_tbl"},
-    {129, "cw_ap_by_mac"},  {38, "cw_apgroup"},     {68, "offline_client"},
-    {99, "vitual_ap_profile"},
-};
-constexpr int kCloseOrder[] = {39, 38, 37, 131, 129, 68, 99};
 
 const char* ProgramName(const char* path) {
   const char* slash = strrchr(path, '/');
@@ -103,7 +91,7 @@ void pal_daemonize() {
 
 void OpenTables() {
   DBM_Connect();
-  for (const auto& table : kOpenOrder) DBM_Open(table.id, table.name);
+  for (const auto& [table, name] : kDbTables) DBM_Open(table, name);
 }
 
 int NsmV6AddrHook(const nsm_if_address& address) { return capwap_nsm_if_v6addr_add(address); }
@@ -206,9 +194,10 @@ int capwap_start(int daemon, const char* config_file, int vty_port, const char* 
 }
 
 void capwap_stop() {
-  for (int table : kCloseOrder) DBM_Close(table);
+  for (DbTable table : kDbCloseOrder) DBM_Close(table);
   DBM_Disconnect();
   AC_SockClose();
+  capwap_reset_state();
   capwapm = nullptr;
   lib_stop(g_context);
 }
@@ -231,14 +220,15 @@ int AC_DataInit() {
   if (CW_AC_WtpTableInit() != 0) return 1;
   CW_CMD_Set_AutoEnable(1);
   CW_CMD_Set_Autoap_PresistentEnable(1);
-  CW_ImgDbReset();
-  CW_ApGroupReset();
-  CW_APGROUP* group = CW_ApGroupCreate(1);
+  ImageTableReset();
+  ApGroupReset();
+  CW_APGROUP* group = ApGroupCreate(1);
   if (!group) return 1;
   CW_VendorRegistryReset();
   if (CW_RegisterVendorHandlers() != 0) return 1;
   CW_FsmRegisterHandlers();
   AC_RegisterIpcHandlers();
+  AC_RegisterApEventHooks();
   return 0;
 }
 

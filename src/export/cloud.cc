@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 
 uint8_t g_bCwAutoAptoCloud = 0;
 

@@ -4,9 +4,9 @@
 
 #include <ctime>
 
-#include "cli/ap_persist.h"
-#include "daemon/capwap.h"
-#include "daemon/debug.h"
+#include "config/ap_persist.h"
+#include "registry/acinfo.h"
+#include "diag/debug.h"
 #include "export/cloud.h"
 #include "registry/session.h"
 #include "registry/tables.h"
@@ -162,11 +162,8 @@ int CW_AC_RunStateInit(CW_WTPCB* wtp) {
   if (wtp->master_status != 0) ++g_uiCwApCount;
 
   if (wtp->echo_interval != 0) {
-    thread_master* master = CW_Master();
-    if (!master || !wtp->nbr_dead_timer.Start(master, 4L * wtp->echo_interval,
-                                              CW_AC_NbrDeadTimerHandler, wtp)) {
-      CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to start neighbour-dead timer of AP %s.\n",
-              wtp->name.c_str());
+    if (!ArmSessionTimer(wtp, wtp->nbr_dead_timer, 4L * wtp->echo_interval,
+                         CW_AC_NbrDeadTimerHandler, "neighbour-dead")) {
       return 1;
     }
   }

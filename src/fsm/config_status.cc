@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/apgroup.h"
-#include "cli/model.h"
-#include "daemon/debug.h"
+#include "config/ap_group.h"
+#include "config/model_catalogue.h"
+#include "diag/debug.h"
 #include "export/cloud.h"
 #include "platform/identity.h"
 #include "registry/session.h"
@@ -447,11 +447,8 @@ int EnterConfig(CW_WTPCB* wtp, CW_RCVPKT* rcv, CW_CFG_STATUS_REQ_INFO& info) {
   CW_AC_StoreWTP(wtp);
   CwDebug(CW_DBG_FSM, ZLOG_INFO, " FSM switched to Config State.\n");
 
-  thread_master* master = CW_Master();
-  if (!master ||
-      !wtp->cfg_ipc_timer.Start(master, kCfgIpcWaitSeconds, CW_AC_IPCTimerHandler, wtp)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to start IPC timer of AP %s.\n",
-            wtp->name.c_str());
+  if (!ArmSessionTimer(wtp, wtp->cfg_ipc_timer, kCfgIpcWaitSeconds, CW_AC_IPCTimerHandler,
+                       "IPC")) {
     return 1;
   }
   return 0;
@@ -503,7 +500,7 @@ int CW_AC_CfgReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
 
 CwCfgRespSources CW_AC_CfgRespSourcesOf(const CW_WTPCB& wtp) {
   CwCfgRespSources src;
-  src.group = CW_ApGroupGet(wtp.group_id);
+  src.group = ApGroupGet(wtp.group_id);
   agent_cloud_server_get(src.cloud.data());
   src.antenna_switch = CW_isSupportAntTypeSW(wtp.model);
   src.oid = g_uiOid;

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "cli/ap_persist.h"
-#include "cli/model.h"
-#include "daemon/debug.h"
+#include "config/ap_persist.h"
+#include "config/model_catalogue.h"
+#include "diag/debug.h"
 #include "export/cloud.h"
 #include "platform/nsm.h"
 #include "registry/acinfo.h"
@@ -112,7 +112,7 @@ int CheckConfiguredAp(CW_WTPCB* wtp, const CW_DISC_REQ_INFO& info, const std::st
     return 1;
   }
   if (wtp->discovered == 0) wtp->discovered = 1;
-  if (!CW_ModelsCompatible(wtp->model, model)) {
+  if (!ModelsCompatible(wtp->model, model)) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR,
             " WTP model doesn't match. Configed model is %s, but real model is %s.\n",
             wtp->model.c_str(), model.c_str());

@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "registry/session.h"
 #include "registry/tables.h"
 #include "relay/wmac.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <utility>
 
-#include "cli/ap_persist.h"
-#include "daemon/debug.h"
+#include "config/ap_persist.h"
+#include "diag/debug.h"
 #include "registry/session.h"
 #include "registry/acinfo.h"
 #include "registry/tables.h"
@@ -211,11 +211,8 @@ int EnterJoinState(CW_WTPCB* wtp, int sent) {
   wtp->state = CW_STATE_JOIN;
   CW_AC_StoreWTP(wtp);
   CwDebug(CW_DBG_FSM, ZLOG_INFO, " FSM switched to Join State. \n");
-  thread_master* master = CW_Master();
-  if (!master ||
-      !wtp->join_timer.Start(master, kJoinWaitSeconds, CW_AC_ImgCfgTimerHandler, wtp)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to start join-wait timer of AP %s.\n",
-            wtp->name.c_str());
+  if (!ArmSessionTimer(wtp, wtp->join_timer, kJoinWaitSeconds, CW_AC_ImgCfgTimerHandler,
+                       "join-wait")) {
     return 1;
   }
   return sent;

@@ -11,7 +11,7 @@
 
 #include "platform/bytes.h"
 #include "registry/acinfo.h"
-#include "registry/images.h"
+#include "config/images.h"
 #include "registry/wtpcb.h"
 #include "transport/types.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "fsm/config_status.h"
 #include "fsm/join.h"
 #include "platform/identity.h"

@@ -340,10 +340,12 @@ int cli_install_table(lib_globals* ctx, std::span<const CliCommand> table) {
   return failed;
 }
 
-void cli_install_config(lib_globals* ctx, int node, cli_writer writer) {
+void cli_install_config(lib_globals* ctx, int node, cli_writer writer, int order) {
   cli_host* host = capwap::cli::HostOf(ctx);
   if (!host) return;
-  EnsureNode(host, node).writer = writer;
+  capwap::cli::NodeInfo& info = EnsureNode(host, node);
+  info.writer = writer;
+  info.writer_order = order;
 }
 
 std::vector<std::string> cli_validate(const CliCommand& cmd) {
@@ -409,17 +411,14 @@ int cli_execute(lib_globals* ctx, vty* v, std::string_view line) {
 std::string cli_running_config(lib_globals* ctx) {
   cli_host* host = capwap::cli::HostOf(ctx);
   if (!host) return "";
-  std::vector<int> order = {108, 110, 131, 104, 100, 109};
+  std::vector<std::pair<int, cli_writer>> writers;  // (order, writer), nodes ascending
   for (const auto& [node, info] : host->nodes) {
-    if (info.writer && std::find(order.begin(), order.end(), node) == order.end()) {
-      order.push_back(node);
-    }
+    if (info.writer) writers.emplace_back(info.writer_order, info.writer);
   }
+  std::stable_sort(writers.begin(), writers.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
   std::unique_ptr<vty> v = vty_new_internal(ctx, CONFIG_NODE);
-  for (int node : order) {
-    auto it = host->nodes.find(node);
-    if (it != host->nodes.end() && it->second.writer) it->second.writer(v.get());
-  }
+  for (const auto& [order, writer] : writers) writer(v.get());
   return std::move(v->out);
 }
 

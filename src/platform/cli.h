@@ -140,8 +140,11 @@ int cli_install_gen(lib_globals* ctx, int node, int privilege, const CliCommand&
 int cli_install_table(lib_globals* ctx, std::span<const CliCommand> table);
 // Installs the default commands of a daemon node ("exit", "end", "quit").
 void cli_install_default(lib_globals* ctx, int node);
-// Registers the configuration writer of a node.
-void cli_install_config(lib_globals* ctx, int node, cli_writer writer);
+// Registers the configuration writer of a node. The running configuration
+// runs the writers by ascending order, equal orders by node number; the
+// framework's own vty-line writer comes last (kCliWriterLast).
+void cli_install_config(lib_globals* ctx, int node, cli_writer writer, int order);
+inline constexpr int kCliWriterLast = 1 << 30;
 
 // Checks a command without installing it: grammar, help and argument counts.
 // Returns the problems found (empty when fine).

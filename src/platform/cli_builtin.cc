@@ -194,7 +194,7 @@ void InstallBuiltins(lib_globals* ctx) {
   cli_install_table(ctx, table);
   cli_install_default(ctx, CONFIG_NODE);
   cli_install_default(ctx, VTY_NODE);
-  cli_install_config(ctx, VTY_NODE, WriteLineVty);
+  cli_install_config(ctx, VTY_NODE, WriteLineVty, kCliWriterLast);
 }
 
 }  // namespace capwap::cli

@@ -21,6 +21,7 @@ struct NodeInfo {
   std::vector<std::unique_ptr<InstalledCommand>> commands;
   std::set<std::string> form_keys;  // duplicate detection
   cli_writer writer = nullptr;
+  int writer_order = 0;
 };
 
 }  // namespace capwap::cli

@@ -4,6 +4,9 @@
 
 #include "transport/codec.h"
 
+CW_AC_GLOBALINFO g_stCW_AC_GlobalInfo;
+uint32_t ul_CW_AC_Time = 0;
+
 namespace {
 enum : uint16_t {
   kElemAcDescriptor = 1,

@@ -25,6 +25,8 @@ struct CW_AC_GLOBALINFO {
 };
 
 extern CW_AC_GLOBALINFO g_stCW_AC_GlobalInfo;
+// Unsigned count of one-second ticks since the daemon's tick started.
+extern uint32_t ul_CW_AC_Time;
 
 // The controller's description in Discovery and Join Responses: the AC
 // Descriptor (1) with hardware and software versions under the given vendor

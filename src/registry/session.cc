@@ -1,12 +1,11 @@
 #include "registry/session.h"
 
-#include "daemon/capwap.h"
-#include "daemon/debug.h"
+#include "registry/acinfo.h"
+#include "diag/debug.h"
 #include "export/cloud.h"
 #include "platform/lib.h"
 #include "platform/paths.h"
 #include "registry/tables.h"
-#include "relay/wmac.h"
 #include "transport/sendq.h"
 
 namespace {
@@ -28,10 +27,10 @@ void NotifyWmacOfTeardown(CW_WTPCB* wtp) {
     record.virtual_ap = wtp->master_status == 0 ? 1 : 0;
     record.scrambled = 0;
     wtp->tunnel = record;
-    WMAC_AC_IPC_NotifyTunnelState(record);
+    if (ApEvents().tunnel_state) ApEvents().tunnel_state(record);
     if (wtp->master_status && g_uiCwApCount > 0) --g_uiCwApCount;
   } else if (wtp->auto_created == 1) {
-    WMAC_AC_IPC_DeleteAP(wtp->apid);
+    if (ApEvents().deleted) ApEvents().deleted(wtp->apid);
   }
 }
 
@@ -51,18 +50,37 @@ void ClearSessionAreas(CW_WTPCB* wtp) {
 // Pushes the neighbour-dead deadline to `seconds` from now. Every Echo does
 // this, so the timer is re-filed only when the old deadline comes.
 bool ArmNbrDead(CW_WTPCB* wtp, long seconds) {
-  thread_master* master = CW_Master();
-  if (!master || !wtp->nbr_dead_timer.Restart(master, seconds, CW_AC_NbrDeadTimerHandler, wtp)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to start neighbour-dead timer of AP %s.\n",
-            wtp->name.c_str());
-    return false;
-  }
-  return true;
+  return ArmSessionTimer(wtp, wtp->nbr_dead_timer, seconds, CW_AC_NbrDeadTimerHandler,
+                         "neighbour-dead", TimerArming::kRestart);
 }
 
 }  // namespace
 
 thread_master* CW_Master() { return capwapm ? capwapm->master.get() : nullptr; }
+
+bool ArmSessionTimer(CW_WTPCB* wtp, capwap::Timer& timer, long seconds, thread_func handler,
+                     const char* what, TimerArming how, std::source_location where) {
+  thread_master* master = CW_Master();
+  bool armed = false;
+  if (master) {
+    switch (how) {
+      case TimerArming::kStart:
+        armed = timer.Start(master, seconds, handler, wtp, where);
+        break;
+      case TimerArming::kRestart:
+        armed = timer.Restart(master, seconds, handler, wtp, where);
+        break;
+      case TimerArming::kStartIfIdle:
+        armed = timer.StartIfIdle(master, seconds, handler, wtp, where);
+        break;
+    }
+  }
+  if (!armed) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to start %s timer of AP %s.\n", what,
+            wtp->name.c_str());
+  }
+  return armed;
+}
 
 int __CW_AC_HandleTunnelDown(CW_WTPCB* wtp, const char* /*func*/, int /*line*/) {
   if (!wtp) return 0;
@@ -100,15 +118,8 @@ int __CW_AC_HandleTunnelDown(CW_WTPCB* wtp, const char* /*func*/, int /*line*/) 
 
 int CW_AC_DelWtpTimers(CW_WTPCB* wtp) {
   if (!wtp) return 0;
-  if (wtp->retrans_timer.Running()) {
-    wtp->retrans_timer.Cancel();
-    wtp->sndq = CW_SNDQUE{};
-  }
-  wtp->join_timer.Cancel();
-  wtp->cfg_ipc_timer.Cancel();
-  wtp->chg_state_timer.Cancel();
-  wtp->data_check_timer.Cancel();
-  wtp->nbr_dead_timer.Cancel();
+  if (wtp->retrans_timer.Running()) wtp->sndq = CW_SNDQUE{};
+  ForEachSessionTimer(*wtp, [](const char*, capwap::Timer& timer) { timer.Cancel(); });
   return 0;
 }
 

@@ -2,6 +2,8 @@
 // a CAPWAP session and returns the WTP to Idle (the control block stays).
 #pragma once
 
+#include <source_location>
+
 #include "registry/wtpcb.h"
 
 struct thread;
@@ -25,3 +27,11 @@ int CW_AC_NbrDeadTimerHandler(thread* t);
 
 // The daemon's event loop, used to arm the session timers.
 thread_master* CW_Master();
+
+// Arms one of the block's session timers on the daemon's loop (the handler
+// gets the block). When it cannot, logs " Failed to start <what> timer of AP
+// <name>." and returns false.
+enum class TimerArming { kStart, kRestart, kStartIfIdle };
+bool ArmSessionTimer(CW_WTPCB* wtp, capwap::Timer& timer, long seconds, thread_func handler,
+                     const char* what, TimerArming how = TimerArming::kStart,
+                     std::source_location where = std::source_location::current());

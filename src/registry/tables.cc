@@ -5,16 +5,16 @@
 #include <new>
 #include <string>
 
-#include "cli/ap_persist.h"
-#include "cli/model.h"
-#include "daemon/capwap.h"
-#include "daemon/debug.h"
+#include "config/ap_persist.h"
+#include "config/db_tables.h"
+#include "config/model_catalogue.h"
+#include "diag/debug.h"
 #include "platform/dbm.h"
 #include "platform/fail_inject.h"
 #include "platform/identity.h"
+#include "registry/acinfo.h"
 #include "registry/hash.h"
 #include "registry/wtp_record.h"
-#include "relay/wmac.h"
 
 std::array<CW_WTPCB*, kMaxApId + 1> g_ppAC_WTPDB_TableById{};
 LIST g_pstAC_WTPDBTableById;
@@ -29,7 +29,6 @@ uint32_t g_uiCwConcurrentWTPS = 0;
 namespace {
 
 constexpr uint32_t kTableBuckets = 32;
-constexpr uint32_t kDbmTableAp = 37;
 
 // The registry's ownership of the blocks. The serial key is the text the
 // block is indexed under in g_pstCwApSnHash: the hash table keeps a
@@ -174,6 +173,17 @@ int CW_AC_WtpTableInit() {
   INIT_List(&g_pstAC_WTPDBTableById);
   return 0;
 }
+
+namespace {
+ApEventHooks& Hooks() {
+  static ApEventHooks hooks;
+  return hooks;
+}
+}  // namespace
+
+void SetApEventHooks(const ApEventHooks& hooks) { Hooks() = hooks; }
+
+const ApEventHooks& ApEvents() { return Hooks(); }
 
 void CW_AC_WtpTableReset() {
   // Serial entries go back to the node pool (freeing the table would not).
@@ -361,10 +371,7 @@ int CW_AC_DelWtpFromSn(CW_WTPCB* wtp) {
 
 int CW_InitWTPCB(CW_WTPCB* wtp) {
   if (!wtp) return 1;
-  for (capwap::Timer* timer : {&wtp->retrans_timer, &wtp->chg_state_timer, &wtp->data_check_timer,
-                               &wtp->join_timer, &wtp->cfg_ipc_timer, &wtp->nbr_dead_timer}) {
-    timer->Cancel();
-  }
+  ForEachSessionTimer(*wtp, [](const char*, capwap::Timer& timer) { timer.Cancel(); });
   for (LIST_NODE* link :
        {&wtp->ip_link, &wtp->mac_link, &wtp->name_link, &wtp->sess_link, &wtp->id_link}) {
     LIST_NODE_Init(link);
@@ -408,21 +415,12 @@ CW_WTPCB* NewBlock(int apid, std::string_view model, std::string_view name) {
   return Owned().back().block.get();
 }
 
-void NotifyCreated(const CW_WTPCB& wtp) {
-  WmacCreateApRecord record;
-  record.model = wtp.model;
-  record.name = wtp.name;
-  record.mac = wtp.mac;
-  record.auto_created = wtp.auto_created;
-  WMAC_AC_IPC_CreateAP(wtp.apid, record);
-}
-
 // Steps 7 to 9 once the block is indexed: WMAC is told, the change mark and
 // the record are stored. Memory running out here loses the notification or
 // the mark as a failed send or store would; the AP exists all the same.
 void AnnounceCreated(CW_WTPCB* wtp) {
   try {
-    NotifyCreated(*wtp);
+    if (ApEvents().created) ApEvents().created(*wtp);
     CW_WTP_Mark_Store(wtp);
   } catch (const std::bad_alloc&) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No memory to announce AP %u.\n", wtp->apid);
@@ -447,7 +445,7 @@ void FreeBlock(CW_WTPCB* wtp, bool tell_wmac) {
 
   uint8_t key[4];
   capwap::HostWriter(key, sizeof key).u32(wtp->apid);
-  DBM_Delete(kDbmTableAp, key, sizeof key);
+  DBM_Delete(kDbCwAp, key, sizeof key);
   CW_WTP_Mark_Delete(wtp);
   CW_WTP_Del_By_Mac(wtp);
   if (tell_wmac) CW_AC_DeleteWTP(wtp);
@@ -487,7 +485,7 @@ void CW_AC_FreeWTPAtWmacRequest(CW_WTPCB* wtp) { FreeBlock(wtp, false); }
 void CW_AC_DeleteWTP(CW_WTPCB* wtp) {
   if (!wtp) return;
   CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Notifing WMAC to DELETE-WTP (name %s).\n", wtp->name.c_str());
-  WMAC_AC_IPC_DeleteAP(wtp->apid);
+  if (ApEvents().deleted) ApEvents().deleted(wtp->apid);
 }
 
 int CW_AC_StoreWTP(const CW_WTPCB* wtp) {
@@ -506,7 +504,7 @@ int CW_AC_StoreWTP(const CW_WTPCB* wtp) {
   CW_EncodeWtpRecord(*wtp, record.get());
   uint8_t key[4];
   capwap::HostWriter(key, sizeof key).u32(wtp->apid);
-  if (DBM_Store(kDbmTableAp, key, sizeof key, record.get(), kWtpRecordSize) != 0) {
+  if (DBM_Store(kDbCwAp, key, sizeof key, record.get(), kWtpRecordSize) != 0) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to store AP %u in the database.\n", wtp->apid);
     return 1;
   }

@@ -40,6 +40,17 @@ uint32_t CW_NameBucket(std::string_view name);
 uint32_t CW_IpBucket(const CW_ADDR& addr);
 uint32_t CW_SessIdBucket(const std::array<uint8_t, 16>& session_id);
 
+// What the registry tells the WMAC side when an AP is created or deleted and
+// when a running AP's tunnel goes down. The relay registers them at start-up;
+// unset ones are skipped. CW_AC_WtpTableReset leaves them alone.
+struct ApEventHooks {
+  void (*created)(const CW_WTPCB& wtp) = nullptr;
+  void (*deleted)(uint32_t apid) = nullptr;
+  void (*tunnel_state)(const CW_TUNNEL_RECORD& record) = nullptr;
+};
+void SetApEventHooks(const ApEventHooks& hooks);
+const ApEventHooks& ApEvents();
+
 // Allocates the tables. 0 / 1.
 int CW_AC_WtpTableInit();
 // Frees every WTP and every table (tests and shutdown).

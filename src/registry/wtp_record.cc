@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+// The tunnel-state record keeps the layout the relay sends to WMAC.
 #include "relay/wmac.h"
 
 namespace {

@@ -234,5 +234,17 @@ struct CW_WTPCB {
   } group_ac;
 };
 
+// Calls f(display name, timer) for each session timer of the block, in the
+// order the operational view lists them.
+template <typename F>
+void ForEachSessionTimer(CW_WTPCB& wtp, F f) {
+  f("Retrans timer", wtp.retrans_timer);
+  f("Change state timer", wtp.chg_state_timer);
+  f("Data check timer", wtp.data_check_timer);
+  f("Image config timer", wtp.join_timer);
+  f("IPC timer", wtp.cfg_ipc_timer);
+  f("Neighbor detect timer", wtp.nbr_dead_timer);
+}
+
 // The state's short name ("I", "J", "ID", "C", "DC", "Running", "R", "").
 const char* CW_FsmStateName(uint32_t state);

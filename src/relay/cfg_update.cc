@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "cli/apgroup.h"
-#include "daemon/debug.h"
+#include "config/ap_group.h"
+#include "diag/debug.h"
 #include "platform/identity.h"
 #include "registry/tables.h"
 #include "relay/vap_enc.h"

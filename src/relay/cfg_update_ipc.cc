@@ -7,9 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "platform/identity.h"
-#include "registry/images.h"
+#include "config/images.h"
 #include "registry/tables.h"
 #include "relay/cfg_update.h"
 #include "relay/wmac.h"
@@ -417,7 +417,7 @@ std::array<uint8_t, 112> ImageIdRecord(const CW_IMGREC& image) {
 }  // namespace
 
 int CW_AC_Send_ApUpdImg(CW_WTPCB* wtp) {
-  const CW_IMGREC* image = CW_ImgFind(g_uiOid, wtp->model);
+  const CW_IMGREC* image = ImageRecordOf(g_uiOid, wtp->model);
   if (!image) return 1;
   CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, " aucSwVer:%s", image->version.c_str());
   std::array<uint8_t, 112> record = ImageIdRecord(*image);

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <new>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "registry/session.h"
 #include "registry/tables.h"
 #include "relay/wmac.h"
@@ -474,12 +474,8 @@ int CW_AC_CfgAnswersRendezvous(CW_WTPCB* wtp) {
   }
   CW_FreeRdBind(&wtp->rdbind);
   wtp->cfg_ipc_timer.Cancel();
-  thread_master* master = CW_Master();
-  if (!master ||
-      !wtp->chg_state_timer.StartIfIdle(master, 10, CW_AC_ChgStateTimerHandler, wtp)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to start change state timer of AP %s.\n",
-            wtp->name.c_str());
-  }
+  ArmSessionTimer(wtp, wtp->chg_state_timer, 10, CW_AC_ChgStateTimerHandler, "change state",
+                  TimerArming::kStartIfIdle);
   return 1;
 }
 

@@ -2,6 +2,7 @@
 
 #include "relay/cfg_update.h"
 #include "relay/radio_binding.h"
+#include "registry/tables.h"
 #include "relay/wmac.h"
 
 void AC_RegisterIpcHandlers() {
@@ -9,4 +10,23 @@ void AC_RegisterIpcHandlers() {
   WMAC_RegisterChannelHandlers();
   AC_RegisterCfgUpdateHandlers();
   AC_RegisterRdBindHandlers();
+}
+
+namespace {
+void AnnounceCreated(const CW_WTPCB& wtp) {
+  WmacCreateApRecord record;
+  record.model = wtp.model;
+  record.name = wtp.name;
+  record.mac = wtp.mac;
+  record.auto_created = wtp.auto_created;
+  WMAC_AC_IPC_CreateAP(wtp.apid, record);
+}
+void AnnounceDeleted(uint32_t apid) { WMAC_AC_IPC_DeleteAP(apid); }
+void AnnounceTunnelState(const CW_TUNNEL_RECORD& record) { WMAC_AC_IPC_NotifyTunnelState(record); }
+}  // namespace
+
+void AC_RegisterApEventHooks() {
+  SetApEventHooks({.created = AnnounceCreated,
+                   .deleted = AnnounceDeleted,
+                   .tunnel_state = AnnounceTunnelState});
 }

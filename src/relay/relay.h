@@ -6,3 +6,6 @@
 void WMAC_RegisterChannelHandlers();
 // Every relay module's handlers.
 void AC_RegisterIpcHandlers();
+// Makes the registry tell WMAC about APs created and deleted and about
+// tunnels going down.
+void AC_RegisterApEventHooks();

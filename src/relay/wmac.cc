@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <new>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "platform/ipc.h"
 #include "platform/lib.h"
 #include "registry/tables.h"

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <optional>
 
-#include "cli/ap_persist.h"
-#include "cli/apgroup.h"
-#include "daemon/debug.h"
+#include "config/ap_persist.h"
+#include "config/ap_group.h"
+#include "diag/debug.h"
 #include "export/cloud.h"
 #include "platform/lib.h"
 #include "platform/timer.h"
@@ -63,8 +63,8 @@ int AC_IPC_CleanWTP(const IpcHead& head, const uint8_t* /*payload*/) {
 int AC_IPC_ProcAddApGroup(const IpcHead& head, const uint8_t* payload) {
   std::optional<uint32_t> group = GroupNumberOf(head, payload);
   if (!GroupInRange(group)) return 1;
-  if (CW_ApGroupGet(*group)) return 0;
-  return CW_ApGroupCreate(*group) ? 0 : 1;
+  if (ApGroupGet(*group)) return 0;
+  return ApGroupCreate(*group) ? 0 : 1;
 }
 
 // Group 1 is every AP's group from creation on, and the one whose settings
@@ -76,7 +76,7 @@ int AC_IPC_ProcDelApGroup(const IpcHead& head, const uint8_t* payload) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " AP group %u cannot be deleted.", *group);
     return 1;
   }
-  CW_ApGroupDelete(*group);
+  ApGroupDelete(*group);
   return 0;
 }
 
@@ -87,7 +87,7 @@ int AC_IPC_ProcAddApToGroup(const IpcHead& head, const uint8_t* payload) {
   if (!wtp) return 0;
   wtp->group_id = *group_id;
   // A group WMAC names before creating it has no settings to hand down.
-  const CW_APGROUP* found = CW_ApGroupGet(*group_id);
+  const CW_APGROUP* found = ApGroupGet(*group_id);
   const CW_APGROUP none;
   const CW_APGROUP& group = found ? *found : none;
   wtp->group_ac.v4 = group.controlled_ac_v4;

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <new>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "platform/fail_inject.h"
 #include "platform/identity.h"
 

@@ -4,7 +4,7 @@
 #include <iterator>
 #include <new>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "platform/fail_inject.h"
 #include "platform/thread.h"
 #include "registry/session.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "fsm/change_state.h"
 #include "platform/lib.h"
 #include "platform/paths.h"

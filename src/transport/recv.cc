@@ -9,7 +9,7 @@
 #include <cstring>
 #include <new>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "platform/lib.h"
 #include "platform/paths.h"
 #include "platform/thread.h"

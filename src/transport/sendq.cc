@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "platform/lib.h"
 #include "platform/nsm.h"
 #include "platform/thread.h"

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <new>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "export/apm.h"
 #include "platform/fail_inject.h"
 #include "platform/lib.h"

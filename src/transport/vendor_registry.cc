@@ -3,7 +3,7 @@
 // Vendor Specific Payload walk dispatches through.
 #include <algorithm>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "platform/identity.h"
 #include "transport/codec.h"
 

@@ -3,11 +3,11 @@
 #include <fstream>
 
 #include "daemon/capwap.h"
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "platform/identity.h"
 #include "platform/log.h"
 #include "platform/paths.h"
-#include "registry/images.h"
+#include "config/images.h"
 #include "support/lab.h"
 
 namespace {
@@ -50,11 +50,11 @@ TEST(GetApVer, LongNamesAreCutAndTokensBounded) {
 class ImageScan : public ::testing::Test {
  protected:
   void SetUp() override {
-    CW_ImgDbReset();
+    ImageTableReset();
     identity_reset();
     capwap::MakeDirs(root_.Path("/usr/sbin/apimage"));
   }
-  void TearDown() override { CW_ImgDbReset(); }
+  void TearDown() override { ImageTableReset(); }
   void Touch(const std::string& name) {
     std::ofstream(root_.Path("/usr/sbin/apimage/" + name)) << "image";
   }
@@ -67,21 +67,21 @@ TEST_F(ImageScan, RecordsEveryImageForThePlatformVendor) {
   Touch("junk");
   capwap::MakeDirs(root_.Path("/usr/sbin/apimage/subdir-1.0-x"));
   ASSERT_EQ(AC_ApVerDbInit(nullptr), 0);
-  CW_IMGREC* rec = CW_ImgFind(g_uiOid, "ap300");
+  CW_IMGREC* rec = ImageRecordOf(g_uiOid, "ap300");
   ASSERT_NE(rec, nullptr);
   EXPECT_EQ(rec->version, "2.1.5");
   EXPECT_EQ(rec->name, "ap300-2.1.5");
   EXPECT_EQ(rec->auto_upgrade, 0);
-  EXPECT_NE(CW_ImgFind(g_uiOid, "ap500"), nullptr);
-  EXPECT_EQ(CW_ImgFind(g_uiOid, "subdir"), nullptr);
+  EXPECT_NE(ImageRecordOf(g_uiOid, "ap500"), nullptr);
+  EXPECT_EQ(ImageRecordOf(g_uiOid, "subdir"), nullptr);
 }
 
 TEST_F(ImageScan, FiltersByModelAndReportsMissingDirectory) {
   Touch("ap300-2.1.5-r1");
   Touch("ap500-3.0-build7");
   ASSERT_EQ(AC_ApVerDbInit("ap500"), 0);
-  EXPECT_EQ(CW_ImgFind(g_uiOid, "ap300"), nullptr);
-  EXPECT_NE(CW_ImgFind(g_uiOid, "ap500"), nullptr);
+  EXPECT_EQ(ImageRecordOf(g_uiOid, "ap300"), nullptr);
+  EXPECT_NE(ImageRecordOf(g_uiOid, "ap500"), nullptr);
 
   capwap::test::TempRoot empty_root;
   g_ulCwDebugBitmap = CW_DBG_ERROR;
@@ -92,10 +92,10 @@ TEST_F(ImageScan, FiltersByModelAndReportsMissingDirectory) {
 }
 
 TEST(ImageTable, ReplacesSameModelAndFillsUpToSixteen) {
-  CW_ImgDbReset();
+  ImageTableReset();
   ASSERT_EQ(CW_CMD_Set_ApModelVersion(7, "m", "1.0", "", 0), 0);
   ASSERT_EQ(CW_CMD_Set_ApModelVersion(7, "m", "2.0", "up.bin", 1), 0);
-  CW_IMGREC* rec = CW_ImgFind(7, "m");
+  CW_IMGREC* rec = ImageRecordOf(7, "m");
   ASSERT_NE(rec, nullptr);
   EXPECT_EQ(rec->version, "2.0");
   EXPECT_EQ(rec->user_file, "up.bin");
@@ -108,7 +108,7 @@ TEST(ImageTable, ReplacesSameModelAndFillsUpToSixteen) {
     EXPECT_EQ(CW_CMD_Set_ApModelVersion(vendor, "x", "1", "", 0), 0);
   }
   EXPECT_EQ(CW_CMD_Set_ApModelVersion(200, "x", "1", "", 0), 1);  // no free vendor entry
-  CW_ImgDbReset();
+  ImageTableReset();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "config/db_tables.h"
 #include "e2e/daemon_process.h"
 #include "platform/dbm.h"
 #include "support/udp_endpoint.h"
@@ -158,7 +159,7 @@ TEST(DaemonBinary, FiftyStopsUnderTrafficEachExitCleanlyWithinASecond) {
     ASSERT_EQ(out.find("runtime error"), std::string::npos) << out;
     // The database the daemon closed opens again and holds the joined APs.
     ASSERT_EQ(DBM_Connect(), 0);
-    ASSERT_EQ(DBM_Open(37, "cw_ap"), 0);
+    ASSERT_EQ(DBM_Open(kDbCwAp, "cw_ap"), 0);
     stored += DbmCount(37);
     DBM_Disconnect();
   }

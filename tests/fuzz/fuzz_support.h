@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "platform/log.h"
 
 // An invariant of the code under test; a violation is a finding.

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/model.h"
-#include "daemon/debug.h"
+#include "config/model_catalogue.h"
+#include "diag/debug.h"
 #include "platform/bytes.h"
 #include "platform/cli.h"
 #include "platform/paths.h"
@@ -99,7 +99,7 @@ class RegistryTest : public ::testing::Test {
     model.name = "model-x";
     model.radio_count = 1;
     model.radios[0].modes = 1;
-    ASSERT_EQ(CW_ApModelStore(model), 0);
+    ASSERT_EQ(ApModelStore(model), 0);
     WMAC_AC_IPC_SetZg(lab_.ctx());
     g_ulCwDebugBitmap = CW_DBG_ALL;
     lib_set_start_complete(false);

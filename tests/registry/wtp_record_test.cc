@@ -146,134 +146,57 @@ class WtpRecordTest : public ::testing::Test {
   Bytes record_ = Bytes(kWtpRecordSize, 0xEE);
 };
 
-TEST_F(WtpRecordTest, HeadFieldsLandAtTheirOffsets) {
+// Every sentinel at its offset and width; the gaps between fields (links,
+// queues, timer handles, runtime references) stay zero.
+TEST_F(WtpRecordTest, FieldsLandAtTheirOffsets) {
+  struct Field {
+    size_t off;
+    int width;  // 1, 2 or 4
+    uint32_t value;
+  };
+  const Field fields[] = {
+      {56, 4, 7}, {60, 4, 7}, {64, 4, 0x01020304}, {142, 1, 0}, {208, 4, CW_STATE_DATA_CHECK},
+      {240, 2, 0x4142}, {276, 1, 0x71}, {277, 1, 0x72}, {278, 1, 0x73}, {280, 2, 0x7475},
+      {282, 1, 0x76}, {283, 1, 0x77}, {288, 1, 0x81}, {289, 1, 0x82}, {290, 1, 0x83},
+      {328, 1, 0x90}, {343, 1, 0x9F}, {8592, 4, 0xB0B1B2B3}, {8604, 4, 1}, {8668, 1, 1},
+      {8779, 1, 112}, {8784, 1, 0xC1}, {8788, 4, 0xC2C3C4C5}, {8792, 4, 0xC6C7C8C9},
+      {8876, 1, 0xD1}, {8879, 1, 0xD4}, {8880, 2, 0xD5D6}, {9170, 2, 0xE1E2}, {9172, 2, 0xE3E4},
+      {9174, 2, 0xE5E6}, {9176, 2, 0xE7E8}, {9184, 1, 'a'}, {9215, 1, 'a' + 31 % 26},
+      {9216, 4, 0xF1F2F3F4}, {9220, 4, 2}, {9224, 4, 1}, {9536, 4, 4}, {9640, 1, 1},
+      {9641, 1, 0xBB}, {9661, 1, 4}, {9667, 1, 0xE3}, {9696, 4, 0x12345678},
+      {9700, 4, 0x9ABCDEF0}, {9704, 1, 0x30}, {9715, 1, 0x3B}, {9716, 4, 2}, {9720, 4, 7},
+      {9724, 1, 1}, {9728, 1, 0x5A}, {9744, 1, 0x5B}, {9760, 2, 5247}, {9762, 2, 0x5C5D},
+      {9764, 1, 1}, {9768, 1, 0x61}, {9769, 1, 0x62}, {17963, 1, 0x62}, {17964, 4, 8195},
+      {17968, 4, 0x63646566}, {17972, 4, 0x6768696A}, {17976, 1, 0x6B}, {17977, 1, 0x6C},
+      {17979, 1, 0x6E}, {26172, 4, 3}, {26248, 1, 0x6F}, {39284, 1, 0x31}, {39285, 1, 0x32},
+      {39304, 4, 0x33343536}, {39308, 4, 24}, {39328, 4, 0x37383940}, {39332, 4, 16},
+      {39336, 4, 0x41424344}, {39340, 4, 0x45464748}, {39344, 4, 0x494A4B4C},
+      {39348, 4, 0x4D4E4F50}, {39352, 2, 0x5152}, {39356, 4, 0x53545556},
+      {39368, 4, 0x5F606162}, {39372, 1, 0x63}, {39376, 4, 0x64656667}, {39384, 1, 0x68},
+      {39391, 1, 0x6F}, {39392, 1, 1}, {39393, 1, 0x10}, {39398, 1, 4}, {39399, 1, 0x13},
+      {39400, 1, 1}, {39402, 2, 0x7100}, {39412, 1, 4}, {39414, 2, 0x7103},
+      {39460, 4, 0x76777879},
+  };
   ByteView r(record_);
-  EXPECT_TRUE(AllZero(r, 0, 56)) << "links";
-  EXPECT_EQ(U32At(r, 56), 7u) << "APID-list key";
-  EXPECT_EQ(U32At(r, 60), 7u);
-  EXPECT_EQ(U32At(r, 64), 0x01020304u);
-  ExpectAddrAt(r, 72, wtp_->local);
-  EXPECT_TRUE(std::equal(wtp_->mac.begin(), wtp_->mac.end(), r.begin() + 104));
-  EXPECT_EQ(TextAt(r, 110, 33), std::string(32, 'N'));
-  EXPECT_EQ(r[142], 0) << "name terminator";
-  EXPECT_EQ(TextAt(r, 143, 64), "desc-text");
-  EXPECT_TRUE(AllZero(r, 143 + 9, 208)) << "description padding";
-  EXPECT_EQ(U32At(r, 208), uint32_t{CW_STATE_DATA_CHECK});
-  ExpectAddrAt(r, 212, wtp_->data_end);
-  EXPECT_EQ(U16At(r, 240), 0x4142) << "data port";
-  ExpectAddrAt(r, 244, wtp_->remote);
-  EXPECT_EQ(r[276], 0x71);
-  EXPECT_EQ(r[277], 0x72);
-  EXPECT_EQ(r[278], 0x73);
-  EXPECT_EQ(U16At(r, 280), 0x7475);
-  EXPECT_EQ(r[282], 0x76);
-  EXPECT_EQ(r[283], 0x77);
-  EXPECT_EQ(r[288], 0x81);
-  EXPECT_EQ(r[289], 0x82);
-  EXPECT_EQ(r[290], 0x83);
-  EXPECT_EQ(TextAt(r, 291, 33), "SN-0123456789");
-  EXPECT_TRUE(std::equal(wtp_->session_id.begin(), wtp_->session_id.end(), r.begin() + 328));
-  EXPECT_TRUE(AllZero(r, 344, 8592)) << "reassembly state and send queue";
-}
-
-TEST_F(WtpRecordTest, SessionFieldsLandAtTheirOffsets) {
-  ByteView r(record_);
-  EXPECT_EQ(U32At(r, 8592), 0xB0B1B2B3u);
-  EXPECT_EQ(U32At(r, 8596), 0xB4B5B6B7u);
-  EXPECT_EQ(U32At(r, 8600), 0xB8B9BABBu);
-  EXPECT_EQ(U32At(r, 8604), 1u);
-  EXPECT_TRUE(AllZero(r, 8608, 8633)) << "timer handles";
-  EXPECT_EQ(TextAt(r, 8633, 32), "model-sentinel");
-  EXPECT_EQ(r[8668], 1);
-  EXPECT_EQ(r[8668 + 111], 112);
-  EXPECT_TRUE(AllZero(r, 8780, 8784)) << "image stream";
-  EXPECT_EQ(r[8784], 0xC1);
-  EXPECT_EQ(U32At(r, 8788), 0xC2C3C4C5u);
-  EXPECT_EQ(U32At(r, 8792), 0xC6C7C8C9u);
-  EXPECT_EQ(TextAt(r, 8796, 64), "/usr/sbin/apimage/img");
-  EXPECT_TRUE(AllZero(r, 8860, 8876)) << "crash-data list";
-  EXPECT_EQ(r[8876], 0xD1);
-  EXPECT_EQ(r[8879], 0xD4);
-  EXPECT_EQ(U16At(r, 8880), 0xD5D6);
-  EXPECT_EQ(TextAt(r, 8882, 64), "hw-1.0");
-  EXPECT_EQ(TextAt(r, 8946, 64), "sw-2.0");
-  EXPECT_EQ(TextAt(r, 9010, 64), "boot-3.0");
-  EXPECT_EQ(TextAt(r, 9074, 64), "other-4.0");
-  EXPECT_EQ(U16At(r, 9170), 0xE1E2);
-  EXPECT_EQ(U16At(r, 9172), 0xE3E4);
-  EXPECT_EQ(U16At(r, 9174), 0xE5E6);
-  EXPECT_EQ(U16At(r, 9176), 0xE7E8);
-  EXPECT_EQ(r[9184], 'a');
-  EXPECT_EQ(r[9215], 'a' + 31 % 26);
-  EXPECT_EQ(U32At(r, 9216), 0xF1F2F3F4u);
-  EXPECT_EQ(U32At(r, 9220), 2u);
-  for (uint32_t k = 0; k < 4; ++k) {
-    size_t slot = 9224 + 104 * k;
-    EXPECT_EQ(U32At(r, slot), k + 1);
-    EXPECT_TRUE(AllZero(r, slot + 4, slot + 104)) << "sub-record references";
+  for (const Field& f : fields) {
+    uint32_t got = f.width == 1 ? r[f.off] : f.width == 2 ? U16At(r, f.off) : U32At(r, f.off);
+    EXPECT_EQ(got, f.value) << "offset " << f.off;
   }
-  EXPECT_EQ(r[9640], 1);
-  EXPECT_EQ(r[9641], 0xBB);
-  EXPECT_EQ(r[9640 + 21], 4) << "fourth BSSID row";
-  EXPECT_EQ(r[9640 + 27], 0xE3);
-  EXPECT_EQ(U32At(r, 9696), 0x12345678u);
-  EXPECT_EQ(U32At(r, 9700), 0x9ABCDEF0u);
-  EXPECT_EQ(r[9704], 0x30);
-  EXPECT_EQ(r[9715], 0x3B);
-}
-
-TEST_F(WtpRecordTest, TunnelPeerBlocksAndConfigurationLandAtTheirOffsets) {
-  ByteView r(record_);
-  EXPECT_EQ(U32At(r, 9716), 2u);
-  EXPECT_EQ(U32At(r, 9720), 7u);
-  EXPECT_EQ(r[9724], 1);
-  EXPECT_EQ(r[9728], 0x5A);
-  EXPECT_EQ(r[9744], 0x5B);
-  EXPECT_EQ(U16At(r, 9760), 5247);
-  EXPECT_EQ(U16At(r, 9762), 0x5C5D);
-  EXPECT_EQ(r[9764], 1);
-  EXPECT_EQ(r[9768], 0x61);
-  EXPECT_EQ(r[9769], 0x62);
-  EXPECT_EQ(r[9769 + 8194], 0x62);
-  EXPECT_EQ(U32At(r, 17964), 8195u);
-  EXPECT_EQ(U32At(r, 17968), 0x63646566u);
-  EXPECT_EQ(U32At(r, 17972), 0x6768696Au);
-  EXPECT_EQ(r[17976], 0x6B);
-  EXPECT_EQ(r[17977], 0x6C);
-  EXPECT_EQ(r[17979], 0x6E);
-  EXPECT_TRUE(AllZero(r, 17980, 26172));
-  EXPECT_EQ(U32At(r, 26172), 3u);
-  EXPECT_EQ(r[26248], 0x6F);
-  EXPECT_TRUE(AllZero(r, 26249, 39284)) << "runtime core-dump state";
-  EXPECT_EQ(r[39284], 0x31);
-  EXPECT_EQ(r[39285], 0x32);
-  EXPECT_EQ(U32At(r, 39304), 0x33343536u);
-  EXPECT_EQ(U32At(r, 39308), 24u);
-  EXPECT_EQ(U32At(r, 39328), 0x37383940u);
-  EXPECT_EQ(U32At(r, 39332), 16u);
-  EXPECT_EQ(U32At(r, 39336), 0x41424344u);
-  EXPECT_EQ(U32At(r, 39340), 0x45464748u);
-  EXPECT_EQ(U32At(r, 39344), 0x494A4B4Cu);
-  EXPECT_EQ(U32At(r, 39348), 0x4D4E4F50u);
-  EXPECT_EQ(U16At(r, 39352), 0x5152);
-  EXPECT_EQ(U16At(r, 39354), 0);
-  EXPECT_EQ(U32At(r, 39356), 0x53545556u);
-  EXPECT_EQ(U32At(r, 39368), 0x5F606162u);
-  EXPECT_EQ(r[39372], 0x63);
-  EXPECT_EQ(U32At(r, 39376), 0x64656667u);
-  EXPECT_EQ(U32At(r, 39380), 0u) << "profile reference";
-  const uint8_t bytes_39384[] = {0x68, 0x69, 0x6A, 0x6B, 0x6C, 0x6D, 0x6E, 0x6F};
-  EXPECT_TRUE(std::equal(std::begin(bytes_39384), std::end(bytes_39384), r.begin() + 39384));
-  EXPECT_EQ(r[39392], 1);
-  EXPECT_EQ(r[39393], 0x10);
-  EXPECT_EQ(r[39398], 4);
-  EXPECT_EQ(r[39399], 0x13);
-  EXPECT_EQ(r[39400], 1);
-  EXPECT_EQ(r[39401], 0);
-  EXPECT_EQ(U16At(r, 39402), 0x7100);
-  EXPECT_EQ(r[39412], 4);
-  EXPECT_EQ(U16At(r, 39414), 0x7103);
-  EXPECT_EQ(U32At(r, 39460), 0x76777879u);
+  const std::pair<size_t, std::string> texts[] = {
+      {110, std::string(32, 'N')}, {143, "desc-text"}, {291, "SN-0123456789"},
+      {8633, "model-sentinel"}, {8796, "/usr/sbin/apimage/img"}, {8882, "hw-1.0"},
+      {8946, "sw-2.0"}, {9010, "boot-3.0"}, {9074, "other-4.0"},
+  };
+  for (const auto& [off, text] : texts) EXPECT_EQ(TextAt(r, off, 64), text) << "offset " << off;
+  ExpectAddrAt(r, 72, wtp_->local);
+  ExpectAddrAt(r, 212, wtp_->data_end);
+  ExpectAddrAt(r, 244, wtp_->remote);
+  EXPECT_TRUE(std::equal(wtp_->mac.begin(), wtp_->mac.end(), r.begin() + 104));
+  const std::pair<size_t, size_t> zero[] = {{0, 56},         {152, 208},       {344, 8592},
+                                            {8608, 8633},    {8780, 8784},     {8860, 8876},
+                                            {9228, 9328},    {17980, 26172},   {26249, 39284},
+                                            {39380, 39384}};
+  for (const auto& [from, to] : zero) EXPECT_TRUE(AllZero(r, from, to)) << from << ".." << to;
 }
 
 TEST_F(WtpRecordTest, RuntimeMembersNeverReachTheImage) {

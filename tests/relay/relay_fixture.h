@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/model.h"
-#include "daemon/debug.h"
+#include "config/model_catalogue.h"
+#include "diag/debug.h"
 #include "peer-sim/peer_sim.h"
 #include "platform/bytes.h"
 #include "platform/paths.h"
@@ -114,7 +114,7 @@ class RelayTest : public ::testing::Test {
     model.name = "model-x";
     model.radio_count = 1;
     model.radios[0].modes = 1;
-    ASSERT_EQ(CW_ApModelStore(model), 0);
+    ASSERT_EQ(ApModelStore(model), 0);
     WMAC_AC_IPC_SetZg(lab_.ctx());
     ASSERT_EQ(AC_IPCInit(), 0);
     WMAC_RegisterChannelHandlers();

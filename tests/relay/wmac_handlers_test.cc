@@ -4,8 +4,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
-#include "cli/ap_persist.h"
-#include "cli/apgroup.h"
+#include "config/ap_persist.h"
+#include "config/ap_group.h"
 #include "export/cloud.h"
 #include "platform/dbm.h"
 #include "platform/fail_inject.h"
@@ -30,7 +30,7 @@ class WmacHandlersTest : public RelayTest {};
 
 TEST_F(WmacHandlersTest, AddGroupStoresTheCreationDefaults) {
   FromWmac(32, 0, U32Bytes(7));
-  ASSERT_NE(CW_ApGroupGet(7), nullptr);
+  ASSERT_NE(ApGroupGet(7), nullptr);
   auto stored = DBM_Fetch(kGroupTable, Key(7).data(), 4);
   ASSERT_TRUE(stored.has_value());
   ASSERT_EQ(stored->size(), kApGroupRecordSize);
@@ -41,9 +41,9 @@ TEST_F(WmacHandlersTest, AddGroupStoresTheCreationDefaults) {
   EXPECT_EQ(U32At(*stored, 168), 0u);
 
   // An existing group is left as it is.
-  CW_ApGroupGet(7)->lan_vlan = 42;
+  ApGroupGet(7)->lan_vlan = 42;
   FromWmac(32, 0, U32Bytes(7));
-  EXPECT_EQ(CW_ApGroupGet(7)->lan_vlan, 42u);
+  EXPECT_EQ(ApGroupGet(7)->lan_vlan, 42u);
   EXPECT_EQ(U32At(*DBM_Fetch(kGroupTable, Key(7).data(), 4), 168), 0u) << "not stored again";
 }
 
@@ -51,7 +51,7 @@ TEST_F(WmacHandlersTest, GroupNumbersFrom513AndShortPayloadsAreRefused) {
   size_t before = DbmCount(kGroupTable);
   EXPECT_EQ(AC_IPC_ProcAddApGroup(IpcHead{0, 1, 32, 0, 0, 4, 0}, U32Bytes(513).data()), 1);
   EXPECT_EQ(AC_IPC_ProcAddApGroup(IpcHead{0, 1, 32, 0, 0, 4, 0}, U32Bytes(512).data()), 0);
-  EXPECT_NE(CW_ApGroupGet(512), nullptr);
+  EXPECT_NE(ApGroupGet(512), nullptr);
   LogCapture log;
   FromWmac(32, 0, Bytes{1, 0});
   EXPECT_TRUE(log.Contains(" AP group message 32 without a group number."));
@@ -60,19 +60,19 @@ TEST_F(WmacHandlersTest, GroupNumbersFrom513AndShortPayloadsAreRefused) {
 
 TEST_F(WmacHandlersTest, DeleteGroupRemovesRecordAndMemory) {
   FromWmac(32, 0, U32Bytes(9));
-  ASSERT_NE(CW_ApGroupGet(9), nullptr);
+  ASSERT_NE(ApGroupGet(9), nullptr);
   FromWmac(33, 0, U32Bytes(9));
-  EXPECT_EQ(CW_ApGroupGet(9), nullptr);
+  EXPECT_EQ(ApGroupGet(9), nullptr);
   EXPECT_FALSE(DBM_Fetch(kGroupTable, Key(9).data(), 4).has_value());
   // Absent and out-of-range groups are harmless.
   FromWmac(33, 0, U32Bytes(9));
   EXPECT_EQ(AC_IPC_ProcDelApGroup(IpcHead{0, 1, 33, 0, 0, 4, 0}, U32Bytes(513).data()), 1);
   // Group 1, every AP's group from creation on, stays.
-  ASSERT_NE(CW_ApGroupCreate(1), nullptr);
+  ASSERT_NE(ApGroupCreate(1), nullptr);
   LogCapture log;
   FromWmac(33, 0, U32Bytes(1));
   EXPECT_TRUE(log.Contains(" AP group 1 cannot be deleted."));
-  EXPECT_NE(CW_ApGroupGet(1), nullptr);
+  EXPECT_NE(ApGroupGet(1), nullptr);
   EXPECT_TRUE(DBM_Fetch(kGroupTable, Key(1).data(), 4).has_value());
 }
 
@@ -80,7 +80,7 @@ TEST_F(WmacHandlersTest, AddApToGroupCopiesTheGroupSettingsAndStores) {
   CW_WTPCB* wtp = MakeWtp("hall", 4);
   ASSERT_NE(wtp, nullptr);
   FromWmac(32, 0, U32Bytes(5));
-  CW_APGROUP* group = CW_ApGroupGet(5);
+  CW_APGROUP* group = ApGroupGet(5);
   ASSERT_NE(group, nullptr);
   group->controlled_ac_v4 = 1;
   group->controlled_ac_v6 = 1;

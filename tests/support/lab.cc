@@ -10,23 +10,13 @@
 #include <filesystem>
 #include <random>
 
-#include "cli/ap_persist.h"
-#include "cli/model.h"
-#include "daemon/debug.h"
-#include "platform/cli.h"
+#include "config/db_tables.h"
+#include "daemon/state.h"
+#include "diag/debug.h"
 #include "platform/dbm.h"
 #include "platform/fail_inject.h"
-#include "platform/identity.h"
 #include "platform/thread.h"
-#include "registry/acinfo.h"
-#include "registry/hash.h"
-#include "registry/tables.h"
-#include "relay/cfg_update.h"
-#include "relay/radio_binding.h"
-#include "relay/wmac.h"
-#include "transport/codec.h"
-#include "transport/keepalive.h"
-#include "transport/recv.h"
+#include "relay/relay.h"
 
 namespace capwap::test {
 
@@ -53,22 +43,7 @@ TempRoot::~TempRoot() {
 
 void ResetAllGlobals() {
   ResetFailInjection();
-  CW_DebugReset();
-  identity_reset();
-  CW_AC_WtpTableReset();  // before the pool: it releases the serial table
-  HashPoolReset();
-  CW_AutoApSwitchesReset();
-  CW_VendorRegistryReset();
-  g_ucNeedEncrypt = 0;
-  AC_KeepAliveReset();
-  WMAC_AC_IPC_Reset();
-  AC_ResetIpcHandlers();
-  CW_CfgUpdateReset();
-  CW_RdBindReset();
-  AC_ResetMsgHandlers();
-  CW_ApModelReset();
-  g_stCW_AC_GlobalInfo = CW_AC_GLOBALINFO{};  // Discovery keeps its active-WTP count there
-  lib_set_start_complete(false);
+  capwap_reset_state();
 }
 
 DaemonContext::DaemonContext() {
@@ -78,12 +53,8 @@ DaemonContext::DaemonContext() {
   ctx_->master = thread_master_create(clock_, 1000);
   capwapm = ctx_.get();
   EXPECT_EQ(DBM_Connect(), 0);
-  const std::pair<int, const char*> tables[] = {
-      {39, "ap_model"},     {37, "cw_ap"},          {131, "cw_mark_tbl"},
-      {129, "cw_ap_by_mac"}, {38, "cw_apgroup"},    {68, "offline_client"},
-      {99, "vitual_ap_profile"},
-  };
-  for (const auto& [id, name] : tables) EXPECT_EQ(DBM_Open(id, name), 0);
+  for (const auto& [id, name] : kDbTables) EXPECT_EQ(DBM_Open(id, name), 0);
+  AC_RegisterApEventHooks();
 }
 
 DaemonContext::~DaemonContext() {

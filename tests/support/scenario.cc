@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "daemon/capwap.h"
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "platform/lib.h"
 #include "platform/paths.h"
 #include "registry/tables.h"

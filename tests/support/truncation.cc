@@ -144,6 +144,8 @@ TruncTable Concat(std::initializer_list<TruncTable> tables) {
   return out;
 }
 
+namespace {
+
 long OffsetOf(const TruncTable& table, std::string_view label) {
   long offset = 0;
   for (const TruncRow& row : table) {
@@ -166,6 +168,8 @@ Outcome PrefixOutcome(const TruncTable& table, size_t prefix_len) {
   if (ending_here) return ending_here->ends_here;
   return Outcome::kFail;
 }
+
+}  // namespace
 
 // --- Checks -------------------------------------------------------------
 

@@ -18,26 +18,6 @@
 // counts; a leading zero-length row therefore sets the outcome of the empty
 // input, which otherwise is the first row's `cut_inside`.
 //
-// Example (WTP Board Data, decoded from the element value):
-//
-//   using namespace capwap::test;
-//   const TruncTable kBoard = {
-//       {U32(41414), "vendor id"},
-//       {U16(0), "model: type"},
-//       {U16(4), "model: length"},
-//       {Str("WA10"), "model: value"},
-//       {U16(4), "mac: type"},
-//       {U16(6), "mac: length"},
-//       {Hex("00 11 22 33 44 55"), "mac: value"},
-//   };
-//   DecodeFn decode = [](capwap::ByteView in) {
-//     CW_WTP_BOARD_DATA bd;
-//     return CW_DEC_IE_WtpBD(&bd, in.data(), in.size()) == 0;
-//   };
-//   EXPECT_TRUE(CheckTruncations(kBoard, decode));
-//   EXPECT_TRUE(CheckLengthMutations(kBoard, "model: length", decode));
-//   EXPECT_TRUE(BytesMatch(built_bytes, kBoard));
-//
 // Rows after which a shorter message is still valid (an optional trailing
 // element) say so: {U16(6), "mac: value", Outcome::kPass}. Use Outcome::kAny
 // where only "no crash" can be asserted (a length 0 that turns a value into
@@ -91,10 +71,6 @@ Bytes Cat(std::initializer_list<Bytes> parts);
 Bytes Flatten(const TruncTable& table);
 // The tables one after the other.
 TruncTable Concat(std::initializer_list<TruncTable> tables);
-// Offset of the first row with that label; -1 when there is none.
-long OffsetOf(const TruncTable& table, std::string_view label);
-// Outcome expected when the input is the first `prefix_len` octets.
-Outcome PrefixOutcome(const TruncTable& table, size_t prefix_len);
 
 // --- Checks -------------------------------------------------------------
 // The full message decodes, and every shorter prefix gives its row's outcome.

@@ -17,8 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/model.h"
-#include "daemon/debug.h"
+#include "config/db_tables.h"
+#include "config/model_catalogue.h"
+#include "diag/debug.h"
 #include "platform/bytes.h"
 #include "platform/dbm.h"
 #include "platform/fail_inject.h"
@@ -182,8 +183,8 @@ class TransportLab : public ::testing::Test {
     model.radios[0].modes = 13;
     model.radios[0].max_power = 20;
     uint8_t record[kApModelRecordSize];
-    CW_ApModelEncode(model, record);
-    ASSERT_EQ(DBM_Store(39, record, 32, record, sizeof record), 0);
+    ApModelEncode(model, record);
+    ASSERT_EQ(DBM_Store(kDbApModel, record, 32, record, sizeof record), 0);
   }
 
   // A WTP in Run whose session is bound to `endpoint`.

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "cli/model.h"
+#include "config/model_catalogue.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ uint32_t Host32(const uint8_t* p) {
 
 TEST(ApModelRecord, FieldsLandAtTheirOffsets) {
   std::vector<uint8_t> rec(kApModelRecordSize, 0xEE);
-  CW_ApModelEncode(Sentinels(), rec.data());
+  ApModelEncode(Sentinels(), rec.data());
 
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(rec.data())), "sentinel-model");
   for (size_t i = 14; i < 32; ++i) EXPECT_EQ(rec[i], 0) << "name padding at " << i;
@@ -60,7 +60,7 @@ TEST(ApModelRecord, FieldsLandAtTheirOffsets) {
   EXPECT_EQ(rec[1218], 4);
   EXPECT_EQ(rec[1219], 0);
 
-  auto back = CW_ApModelDecode(rec);
+  auto back = ApModelDecode(rec);
   ASSERT_TRUE(back);
   CW_APMODEL want = Sentinels();
   EXPECT_EQ(back->name, want.name);
@@ -81,43 +81,43 @@ TEST(ApModelRecord, OverlongNameKeepsItsTerminator) {
   CW_APMODEL m;
   m.name = std::string(40, 'x');
   uint8_t rec[kApModelRecordSize];
-  CW_ApModelEncode(m, rec);
+  ApModelEncode(m, rec);
   EXPECT_EQ(rec[31], 0);
-  auto back = CW_ApModelDecode(rec);
+  auto back = ApModelDecode(rec);
   ASSERT_TRUE(back);
   EXPECT_EQ(back->name, std::string(31, 'x'));
 }
 
 TEST(ApModelRecord, RefusesWhatIsNotARecord) {
   uint8_t rec[kApModelRecordSize];
-  CW_ApModelEncode(Sentinels(), rec);
+  ApModelEncode(Sentinels(), rec);
   capwap::ByteView whole(rec, sizeof rec);
-  EXPECT_FALSE(CW_ApModelDecode(whole.first(0)));
-  EXPECT_FALSE(CW_ApModelDecode(whole.first(32)));
-  EXPECT_FALSE(CW_ApModelDecode(whole.first(kApModelRecordSize - 1)));
+  EXPECT_FALSE(ApModelDecode(whole.first(0)));
+  EXPECT_FALSE(ApModelDecode(whole.first(32)));
+  EXPECT_FALSE(ApModelDecode(whole.first(kApModelRecordSize - 1)));
   std::vector<uint8_t> longer(rec, rec + sizeof rec);
   longer.push_back(0);
-  EXPECT_FALSE(CW_ApModelDecode(longer));
+  EXPECT_FALSE(ApModelDecode(longer));
 
   uint8_t bad[kApModelRecordSize];
   std::memcpy(bad, rec, sizeof bad);
   std::memset(bad, 'a', 32);  // name without terminator
-  EXPECT_FALSE(CW_ApModelDecode(bad));
+  EXPECT_FALSE(ApModelDecode(bad));
   std::memcpy(bad, rec, sizeof bad);
   bad[32] = 5;  // more radios than a record holds
-  EXPECT_FALSE(CW_ApModelDecode(bad));
+  EXPECT_FALSE(ApModelDecode(bad));
   bad[32] = 0;  // a freshly defined custom model has none yet
-  EXPECT_TRUE(CW_ApModelDecode(bad));
+  EXPECT_TRUE(ApModelDecode(bad));
 }
 
 TEST(ApModelRecord, KeyIsTheLowerCasedPaddedName) {
-  auto key = CW_ApModelKey("Lab-AP");
+  auto key = ApModelKey("Lab-AP");
   ASSERT_TRUE(key);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(key->data())), "lab-ap");
   for (size_t i = 6; i < 32; ++i) EXPECT_EQ((*key)[i], 0);
-  EXPECT_TRUE(CW_ApModelKey(std::string(31, 'k')));
-  EXPECT_FALSE(CW_ApModelKey(std::string(32, 'k')));
-  EXPECT_FALSE(CW_ApModelKey(""));
+  EXPECT_TRUE(ApModelKey(std::string(31, 'k')));
+  EXPECT_FALSE(ApModelKey(std::string(32, 'k')));
+  EXPECT_FALSE(ApModelKey(""));
 }
 
 }  // namespace

@@ -5,8 +5,9 @@
 
 #include <ctime>
 
-#include "cli/ap_persist.h"
-#include "daemon/capwap.h"
+#include "config/db_tables.h"
+#include "config/ap_persist.h"
+#include "registry/acinfo.h"
 #include "fsm/change_state.h"
 #include "fsm/change_state/run_fixture.h"
 #include "registry/wtp_record.h"
@@ -240,7 +241,7 @@ TEST_F(RunEntryTest, CountersNotificationsTimerAndTimePush) {
 
   // The whole record is stored in Run.
   uint32_t key = wtp->apid;
-  std::optional<Bytes> stored = DBM_Fetch(37, &key, sizeof key);
+  std::optional<Bytes> stored = DBM_Fetch(kDbCwAp, &key, sizeof key);
   ASSERT_TRUE(stored);
   CW_WTPCB loaded;
   ASSERT_TRUE(CW_DecodeWtpRecord(*stored, &loaded));

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/model.h"
-#include "daemon/debug.h"
+#include "config/model_catalogue.h"
+#include "diag/debug.h"
 #include "fsm/handlers.h"
 #include "peer-sim/peer_sim.h"
 #include "platform/bytes.h"
@@ -111,7 +111,7 @@ class RunLab : public ::testing::Test {
     model.radio_count = 2;
     model.radios[0].modes = 13;
     model.radios[1].modes = 13;
-    ASSERT_EQ(CW_ApModelStore(model), 0);
+    ASSERT_EQ(ApModelStore(model), 0);
     CW_FsmRegisterHandlers();
     g_iAC_IP4SockId = AC_SockIP4Init(INADDR_LOOPBACK, port_base_);
     ASSERT_GE(g_iAC_IP4SockId, 0);

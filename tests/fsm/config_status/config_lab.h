@@ -13,8 +13,8 @@
 #include <memory>
 #include <vector>
 
-#include "cli/model.h"
-#include "daemon/debug.h"
+#include "config/model_catalogue.h"
+#include "diag/debug.h"
 #include "peer-sim/peer_sim.h"
 #include "platform/paths.h"
 #include "registry/tables.h"
@@ -36,7 +36,7 @@ class ConfigLab {
     model.radio_count = 2;
     model.radios[0].modes = 13;
     model.radios[1].modes = 10;
-    EXPECT_EQ(CW_ApModelStore(model), 0);
+    EXPECT_EQ(ApModelStore(model), 0);
     wtp_ = CW_AC_CreateWTP("cfg-model", 1, "cfgap", 0);
     identity_.radios = sim::DefaultRadios(identity_.mac, 2);
     identity_.ac_name = "ac";

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "fsm/config_status.h"
 #include "fsm/vendor_handlers.h"
 #include "platform/identity.h"

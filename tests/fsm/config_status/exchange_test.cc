@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <string>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "fsm/config_status.h"
 #include "fsm/config_status/config_lab.h"
 #include "platform/fail_inject.h"

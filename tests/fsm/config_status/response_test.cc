@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/apgroup.h"
+#include "config/ap_group.h"
 #include "fsm/config_status.h"
 #include "relay/radio_binding.h"
 #include "support/scenario.h"

@@ -21,9 +21,9 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/ap_persist.h"
-#include "cli/model.h"
-#include "daemon/debug.h"
+#include "config/ap_persist.h"
+#include "config/model_catalogue.h"
+#include "diag/debug.h"
 #include "fsm/handlers.h"
 #include "fsm/vendor_handlers.h"
 #include "platform/bytes.h"
@@ -32,7 +32,7 @@
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "registry/acinfo.h"
-#include "registry/images.h"
+#include "config/images.h"
 #include "registry/tables.h"
 #include "relay/wmac.h"
 #include "support/lab.h"
@@ -318,7 +318,7 @@ class DiscJoinLab : public ::testing::Test {
     ASSERT_EQ(CW_AC_WtpTableInit(), 0);
     CW_CMD_Set_AutoEnable(1);
     g_stCW_AC_GlobalInfo = CW_AC_GLOBALINFO{};
-    CW_ImgDbReset();
+    ImageTableReset();
     ASSERT_EQ(CW_RegisterVendorHandlers(), 0);
     CW_FsmRegisterHandlers();
     WMAC_AC_IPC_SetZg(lab_.ctx());
@@ -330,7 +330,7 @@ class DiscJoinLab : public ::testing::Test {
   void TearDown() override {
     AC_SockClose();
     g_stCW_AC_GlobalInfo = CW_AC_GLOBALINFO{};
-    CW_ImgDbReset();
+    ImageTableReset();
   }
 
   // Opens the IPv6 control socket (bound to any address) on the lab's port.

@@ -4,6 +4,7 @@
 // debug line, the failure branches, and the 6-second join wait.
 #include <gtest/gtest.h>
 
+#include "config/db_tables.h"
 #include "fsm/discovery/discjoin_lab.h"
 #include "fsm/join.h"
 #include "platform/dbm.h"
@@ -93,7 +94,7 @@ TEST_F(JoinHandler, AnUnknownApIsCreatedRecordedAnsweredAndPutInJoin) {
   // The whole block is stored, in Join.
   Bytes key(4);
   capwap::HostWriter(key.data(), key.size()).u32(wtp->apid);
-  std::optional<Bytes> record = DBM_Fetch(37, key.data(), key.size());
+  std::optional<Bytes> record = DBM_Fetch(kDbCwAp, key.data(), key.size());
   ASSERT_TRUE(record);
   CW_WTPCB stored;
   ASSERT_TRUE(CW_DecodeWtpRecord(*record, &stored));

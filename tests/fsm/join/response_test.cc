@@ -57,7 +57,7 @@ class JoinResponse : public ::testing::Test {
  protected:
   void SetUp() override {
     g_ulCwDebugBitmap = CW_DBG_ALL;
-    CW_ImgDbReset();
+    ImageTableReset();
     g_stCW_AC_GlobalInfo = CW_AC_GLOBALINFO{};
     CW_AC_GLOBALINFO& ac = g_stCW_AC_GlobalInfo;
     ac.stations = 0x11;
@@ -79,7 +79,7 @@ class JoinResponse : public ::testing::Test {
   }
   void TearDown() override {
     g_stCW_AC_GlobalInfo = CW_AC_GLOBALINFO{};
-    CW_ImgDbReset();
+    ImageTableReset();
   }
   Bytes Build(const CW_JOIN_RESP& resp) {
     CwPktPtr pkt = CW_AC_PktMalloc();

@@ -154,7 +154,7 @@ TEST(DiscoveryJoinScenario, AnIpv6ApGetsTheIpv6AddressElementAtJoin) {
 
 TEST(DiscoveryJoinScenario, AnImageIsOfferedWhenTheTableSaysSo) {
   struct ImageTableCleared {
-    ~ImageTableCleared() { CW_ImgDbReset(); }
+    ~ImageTableCleared() { ImageTableReset(); }
   } cleared;
   ScenarioLab lab;
   ASSERT_TRUE(lab.booted());

@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "cli/apgroup.h"
-#include "cli/model.h"
+#include "config/ap_group.h"
+#include "config/model_catalogue.h"
 #include "fsm/config_status.h"
 #include "fsm/vendor_handlers.h"
 #include "fuzz/fuzz_support.h"
@@ -39,9 +39,9 @@ struct Controller {
     model.radio_count = 2;
     model.radios[0].modes = 13;
     model.radios[1].modes = 10;
-    CW_ApModelStore(model);
-    CW_ApGroupReset();
-    FUZZ_CHECK(CW_ApGroupCreate(1) != nullptr);
+    ApModelStore(model);
+    ApGroupReset();
+    FUZZ_CHECK(ApGroupCreate(1) != nullptr);
     FUZZ_CHECK(CW_RegisterVendorHandlers() == 0);
     CW_CfgStatusRegister();
     AC_RegisterRdBindHandlers();

@@ -12,7 +12,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "cli/model.h"
+#include "config/db_tables.h"
+#include "config/model_catalogue.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/bytes.h"
 #include "platform/dbm.h"
@@ -61,8 +62,8 @@ struct Controller {
     model.radio_count = 1;
     model.radios[0].modes = 13;
     uint8_t record[kApModelRecordSize];
-    CW_ApModelEncode(model, record);
-    DBM_Store(39, record, 32, record, sizeof record);
+    ApModelEncode(model, record);
+    DBM_Store(kDbApModel, record, 32, record, sizeof record);
     for (uint32_t type = 1; type <= 26; ++type) AC_SetMsgHandler(type, WalkingHandler);
     AC_SetMsgHandler(CW_MSG_WLAN_CFG_RSP, WalkingHandler);
   }

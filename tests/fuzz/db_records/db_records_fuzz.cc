@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "cli/ap_persist.h"
-#include "cli/apgroup.h"
-#include "cli/model.h"
+#include "config/ap_persist.h"
+#include "config/ap_group.h"
+#include "config/model_catalogue.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/bytes.h"
 #include "registry/wtp_record.h"
@@ -34,27 +34,27 @@ void CheckWtpRecord(const capwap::Bytes& blob) {
 }
 
 void CheckModel(const capwap::Bytes& blob) {
-  std::optional<CW_APMODEL> model = CW_ApModelDecode(blob);
+  std::optional<CW_APMODEL> model = ApModelDecode(blob);
   if (!model) return;
   uint8_t again[kApModelRecordSize];
-  CW_ApModelEncode(*model, again);
-  FUZZ_CHECK(CW_ApModelDecode(capwap::ByteView(again, sizeof again)).has_value());
+  ApModelEncode(*model, again);
+  FUZZ_CHECK(ApModelDecode(capwap::ByteView(again, sizeof again)).has_value());
 }
 
 void CheckGroup(const capwap::Bytes& blob) {
-  std::optional<CW_APGROUP> group = CW_ApGroupDecode(blob);
+  std::optional<CW_APGROUP> group = ApGroupDecode(blob);
   if (!group) return;
   uint8_t again[kApGroupRecordSize];
-  CW_ApGroupEncode(*group, again);
-  std::optional<CW_APGROUP> twice = CW_ApGroupDecode(capwap::ByteView(again, sizeof again));
+  ApGroupEncode(*group, again);
+  std::optional<CW_APGROUP> twice = ApGroupDecode(capwap::ByteView(again, sizeof again));
   FUZZ_CHECK(twice.has_value() && twice->group_id == group->group_id);
 }
 
 void CheckMark(const capwap::Bytes& blob) {
-  std::optional<CW_WTPMARK> mark = CW_WtpMarkDecode(blob);
+  std::optional<CW_WTPMARK> mark = WtpMarkDecode(blob);
   if (!mark) return;
   uint8_t again[kWtpMarkSize];
-  CW_WtpMarkEncode(*mark, again);
+  WtpMarkEncode(*mark, again);
   FUZZ_CHECK(capwap::Bytes(again, again + sizeof again) == blob);
 }
 

@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cli/ap_persist.h"
-#include "cli/model.h"
+#include "config/ap_persist.h"
+#include "config/model_catalogue.h"
 #include "fsm/discovery.h"
 #include "fsm/vendor_handlers.h"
 #include "fuzz/fuzz_support.h"

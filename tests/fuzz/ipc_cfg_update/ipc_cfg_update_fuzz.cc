@@ -20,7 +20,8 @@
 #include <cstdint>
 #include <iterator>
 
-#include "cli/model.h"
+#include "config/db_tables.h"
+#include "config/model_catalogue.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/bytes.h"
 #include "platform/dbm.h"
@@ -55,8 +56,8 @@ struct Controller {
     model.radio_count = 1;
     model.radios[0].modes = 13;
     uint8_t record[kApModelRecordSize];
-    CW_ApModelEncode(model, record);
-    DBM_Store(39, record, 32, record, sizeof record);
+    ApModelEncode(model, record);
+    DBM_Store(kDbApModel, record, 32, record, sizeof record);
   }
 
   // The WTPs are made once (making one stores it); each input starts them

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cli/model.h"
+#include "config/model_catalogue.h"
 #include "fuzz/fuzz_support.h"
 #include "registry/session.h"
 #include "registry/tables.h"
@@ -38,7 +38,7 @@ struct Controller {
     model.name = kModel;
     model.radio_count = 1;
     model.radios[0].modes = 13;
-    CW_ApModelStore(model);
+    ApModelStore(model);
     AC_RegisterRdBindHandlers();
     CW_SetCfgRespSender(CountingSender);
   }

@@ -10,8 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cli/ap_persist.h"
-#include "cli/model.h"
+#include "config/ap_persist.h"
+#include "config/model_catalogue.h"
 #include "fsm/join.h"
 #include "fsm/vendor_handlers.h"
 #include "fuzz/fuzz_support.h"

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "cli/model.h"
+#include "config/model_catalogue.h"
 #include "fsm/change_state.h"
 #include "fsm/echo.h"
 #include "fuzz/fuzz_support.h"
@@ -36,7 +36,7 @@ struct Controller {
     model.name = kModel;
     model.radio_count = 1;
     model.radios[0].modes = 13;
-    CW_ApModelStore(model);
+    ApModelStore(model);
     WMAC_AC_IPC_SetZg(lab.ctx());
     peers = std::make_unique<capwap::sim::PeerSim>(lab.master(), capwap::sim::PeerSimOptions{});
     FUZZ_CHECK(peers->Start() == 0);

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "cli/cli_init.h"
-#include "cli/model.h"
+#include "config/model_catalogue.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/cli.h"
 #include "platform/dbm.h"

@@ -88,8 +88,8 @@ class CliReplay : public CliTest {
     Install(CONFIG_NODE, "wlan auto-ap (enable|disable)", {"state"}, SetAutoAp);
     Install(kModelNode, "radio-count <1-4>", {"count"}, SetRadioCount);
     Install(kModelNode, "refuse", {}, Refuse);
-    cli_install_config(ctx(), kModelNode, WriteModels);
-    cli_install_config(ctx(), 108, WriteSwitches);
+    cli_install_config(ctx(), kModelNode, WriteModels, 1);
+    cli_install_config(ctx(), 108, WriteSwitches, 0);
   }
   std::string WriteFile(const std::string& abs, const std::string& text) {
     std::string path = lab_.root().Path(abs);
@@ -149,15 +149,15 @@ TEST_F(CliReplay, StaysInConfigurationModeWhateverALineDoes) {
   EXPECT_EQ(Models(), (std::map<std::string, int>{{"a", 0}, {"b", 2}}));
 }
 
-TEST_F(CliReplay, WritersRunInTheFixedNodeOrder) {
-  cli_install_config(ctx(), 120, WriteNumber<120>);
-  cli_install_config(ctx(), 100, WriteNumber<100>);
-  cli_install_config(ctx(), 7, WriteNumber<7>);
-  cli_install_config(ctx(), 109, WriteNumber<109>);
-  cli_install_config(ctx(), 104, WriteNumber<104>);
-  cli_install_config(ctx(), 131, WriteNumber<131>);
-  cli_install_config(ctx(), 108, WriteNumber<108>);
-  cli_install_config(ctx(), kModelNode, WriteNumber<110>);
+TEST_F(CliReplay, WritersRunInTheirOrder) {
+  cli_install_config(ctx(), 120, WriteNumber<120>, 7);
+  cli_install_config(ctx(), 100, WriteNumber<100>, 4);
+  cli_install_config(ctx(), 7, WriteNumber<7>, 7);
+  cli_install_config(ctx(), 109, WriteNumber<109>, 5);
+  cli_install_config(ctx(), 104, WriteNumber<104>, 3);
+  cli_install_config(ctx(), 131, WriteNumber<131>, 2);
+  cli_install_config(ctx(), 108, WriteNumber<108>, 0);
+  cli_install_config(ctx(), kModelNode, WriteNumber<110>, 1);
   EXPECT_EQ(cli_running_config(ctx()), "108\n110\n131\n104\n100\n109\n7\n120\n");
   auto v = vty_new_internal(ctx(), EXEC_NODE);
   EXPECT_EQ(Run(v.get(), "show running-config"), "108\n110\n131\n104\n100\n109\n7\n120\n");

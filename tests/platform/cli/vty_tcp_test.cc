@@ -142,7 +142,7 @@ class VtyTcp : public CliTest {
     Note().clear();
     BulkSize() = 0;
     Install(CONFIG_NODE, "note WORD", {"text"}, SetNote);
-    cli_install_config(ctx(), 108, WriteNote);
+    cli_install_config(ctx(), 108, WriteNote, 0);
     ASSERT_EQ(host_config_start(ctx(), nullptr, 0), 0);
     port_ = host_vty_port(ctx());
     ASSERT_NE(port_, 0);

@@ -5,7 +5,7 @@
 #include "platform/fail_inject.h"
 #include "platform/identity.h"
 #include "platform/log.h"
-#include "registry/images.h"
+#include "config/images.h"
 #include "relay/cfg_update.h"
 #include "transport/keepalive.h"
 #include "cfg_update_fixture.h"
@@ -182,12 +182,12 @@ class ImageOfferTest : public CfgUpdateLab {
  protected:
   void SetUp() override {
     CfgUpdateLab::SetUp();
-    CW_ImgDbReset();
+    ImageTableReset();
     wtp_ = WtpAt(endpoint_, 9);
     ASSERT_NE(wtp_, nullptr);
   }
   void TearDown() override {
-    CW_ImgDbReset();
+    ImageTableReset();
     CfgUpdateLab::TearDown();
   }
   UdpEndpoint endpoint_;

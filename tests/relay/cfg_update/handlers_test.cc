@@ -3,11 +3,11 @@
 // WTP receives it (loopback UDP) and decoded with the project's codec.
 #include <gtest/gtest.h>
 
-#include "cli/apgroup.h"
+#include "config/ap_group.h"
 #include "platform/fail_inject.h"
 #include "platform/identity.h"
 #include "platform/log.h"
-#include "registry/images.h"
+#include "config/images.h"
 #include "relay/cfg_update.h"
 #include "relay/wmac.h"
 #include "transport/sendq.h"
@@ -398,7 +398,7 @@ TEST_F(CfgUpdateHandlers, NoPacketNoRequest) {
 
 TEST_F(CfgUpdateHandlers, JoiningAGroupWithAHostNamePushesIt) {
   FromWmac(32, 0, U32Bytes(6));
-  CW_APGROUP* group = CW_ApGroupGet(6);
+  CW_APGROUP* group = ApGroupGet(6);
   ASSERT_NE(group, nullptr);
   group->ac_hostname = "wlc-east";
   FromWmac(34, wtp_->apid, U32Bytes(6));

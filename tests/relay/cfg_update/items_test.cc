@@ -3,8 +3,8 @@
 // without an element, the record builders and the AC host-name payload.
 #include <gtest/gtest.h>
 
-#include "cli/apgroup.h"
-#include "daemon/debug.h"
+#include "config/ap_group.h"
+#include "diag/debug.h"
 #include "platform/identity.h"
 #include "platform/log.h"
 #include "relay/cfg_update.h"

@@ -7,8 +7,8 @@
 #include <array>
 #include <string>
 
-#include "cli/model.h"
-#include "daemon/debug.h"
+#include "config/model_catalogue.h"
+#include "diag/debug.h"
 #include "platform/fail_inject.h"
 #include "platform/log.h"
 #include "registry/session.h"
@@ -54,7 +54,7 @@ class RdBindAnswers : public ::testing::Test {
     model.name = "model-x";
     model.radio_count = 1;
     model.radios[0].modes = 1;
-    ASSERT_EQ(CW_ApModelStore(model), 0);
+    ASSERT_EQ(ApModelStore(model), 0);
     wtp_ = CW_AC_CreateWTP("model-x", 1, "ap1", 0);
     ASSERT_NE(wtp_, nullptr);
     AC_RegisterRdBindHandlers();

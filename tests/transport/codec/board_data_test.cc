@@ -3,7 +3,7 @@
 // vendors, and every truncation.
 #include <gtest/gtest.h>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "platform/identity.h"
 #include "support/lab.h"
 #include "support/truncation.h"

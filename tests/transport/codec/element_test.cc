@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "platform/fail_inject.h"
 #include "support/lab.h"
 #include "support/truncation.h"

@@ -2,7 +2,7 @@
 // a full control datagram whose element walk is checked against every prefix.
 #include <gtest/gtest.h>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "support/lab.h"
 #include "support/truncation.h"
 #include "transport/codec.h"

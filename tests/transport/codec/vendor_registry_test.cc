@@ -6,7 +6,7 @@
 #include <fstream>
 #include <vector>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "platform/identity.h"
 #include "platform/paths.h"
 #include "support/lab.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "daemon/debug.h"
+#include "diag/debug.h"
 #include "platform/log.h"
 #include "platform/nsm.h"
 #include "platform/paths.h"

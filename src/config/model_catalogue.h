@@ -8,7 +8,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/bytes.h"
 
@@ -35,8 +34,8 @@ struct CW_APMODEL {
 enum : uint8_t { CW_MODEL_CAP_ANTENNA = 1, CW_MODEL_CAP_5G = 2, CW_MODEL_CAP_LAN = 4 };
 
 // Record codec (1220 bytes). Decode refuses any other size.
-void CW_ApModelEncode(const CW_APMODEL& model, uint8_t out[kApModelRecordSize]);
-std::optional<CW_APMODEL> CW_ApModelDecode(capwap::ByteView record);
+void ApModelEncode(const CW_APMODEL& model, uint8_t out[kApModelRecordSize]);
+std::optional<CW_APMODEL> ApModelDecode(capwap::ByteView record);
 
 // Runs the selected vendor profile's initialiser (start-up).
 void CW_ApModel_Init();
@@ -54,20 +53,20 @@ int CW_AC_CheckAPVersion(const char* hw_version, std::string_view model);
 // Model interchange rules of Discovery: true when a reported model may join
 // a record configured with `configured` (equal, the interchangeable pair, or
 // the wildcard model).
-bool CW_ModelsCompatible(std::string_view configured, std::string_view reported);
+bool ModelsCompatible(std::string_view configured, std::string_view reported);
 
 // --- Storage in ap_model ---------------------------------------------------
 
 // The DBM key of a name: lower-cased, NUL padded to 32 bytes; none for an
 // empty name or one of 32 or more characters (no record can hold it).
-std::optional<std::array<uint8_t, 32>> CW_ApModelKey(std::string_view name);
+std::optional<std::array<uint8_t, 32>> ApModelKey(std::string_view name);
 // The stored record (looked up case-insensitively), or none when absent or
 // undecodable.
-std::optional<CW_APMODEL> CW_ApModelFetch(std::string_view name);
+std::optional<CW_APMODEL> ApModelFetch(std::string_view name);
 // Stores the whole record under its name. 0 / 1.
-int CW_ApModelStore(const CW_APMODEL& model);
+int ApModelStore(const CW_APMODEL& model);
 // Deletes the record; 0 also when it did not exist.
-int CW_ApModelDelete(std::string_view name);
+int ApModelDelete(std::string_view name);
 
 // --- Catalogue state ------------------------------------------------------
 
@@ -75,7 +74,7 @@ int CW_ApModelDelete(std::string_view name);
 extern std::array<CW_APMODEL, kApModelSlots> g_astCWApdbList;
 extern int g_ApModeNum;
 // Clears the in-memory catalogue (tests; DBM is left alone).
-void CW_ApModelReset();
+void ApModelReset();
 
 // --- Vendor profiles ------------------------------------------------------
 
@@ -122,46 +121,19 @@ struct CW_VENDOR_PROFILE {
 };
 
 // The named profiles in selection order, and the default.
-std::span<const CW_VENDOR_PROFILE> CW_NamedVendorProfiles();
-const CW_VENDOR_PROFILE& CW_DefaultVendorProfile();
+std::span<const CW_VENDOR_PROFILE> NamedVendorProfiles();
+const CW_VENDOR_PROFILE& DefaultVendorProfile();
 // The profile a vendor name selects (first case-insensitive match, else the
 // default), and the one selected by company_info.vendor_name.
-const CW_VENDOR_PROFILE& CW_SelectVendorProfile(std::string_view vendor_name);
-const CW_VENDOR_PROFILE& CW_ActiveVendorProfile();
+const CW_VENDOR_PROFILE& SelectVendorProfile(std::string_view vendor_name);
+const CW_VENDOR_PROFILE& ActiveVendorProfile();
 // Special rows of the active profile.
-const CW_MODEL_RULES& CW_ActiveModelRules();
+const CW_MODEL_RULES& ActiveModelRules();
 // Test hook: makes `vendor_name` the platform vendor name and rebuilds the
 // catalogue from the profile it selects.
-void CW_ApModel_SelectVendor(std::string_view vendor_name);
+void SelectModelVendor(std::string_view vendor_name);
 
 void CW_ApModel_Default_Init();
 // Fills g_astCWApdbList from a compact table and stores every entry in
 // ap_model with in-use 0 (the body of every profile initialiser).
-void CW_ApModelLoadCompact(std::span<const CW_MODEL_COMPACT> table);
-
-// --- Command objects ------------------------------------------------------
-
-// "m1 | m2 | ..." over the active profile's built-in models, and one help
-// text per name in the same order.
-std::string CW_ModelNameAlternatives();
-std::vector<std::string> CW_ModelNameHelp();
-
-// The six commands whose syntax lists the active profile's model names.
-enum class CwModelCmd {
-  kCreate,          // "wlan ap WORD model (WORD | ...) (apid <1-32>|)"
-  kUpgrade,         // "wlan upgrade ap (name WORD|model (WORD | ...)) (url|)"
-  kImage,           // "wlan ap-image model (WORD | ...) WORD (auto|manual)"
-  kImageRemove,     // "no wlan ap-image model (WORD | ...)"
-  kUrlImage,        // "wlan ap-image model (WORD | ...) url WORD md5 WORD"
-  kUrlImageRemove,  // "no wlan ap-image model (WORD | ...) url"
-};
-std::string CW_ModelCommandString(CwModelCmd which);
-
-// --- CLI ------------------------------------------------------------------
-
-struct lib_globals;
-struct vty;
-// Installs the ap-model commands and the node-110 writer.
-void capwap_model_cli_init(lib_globals* ctx);
-// Writes the custom models as commands; returns 0.
-int capwap_model_write(vty* v);
+void ApModelLoadCompact(std::span<const CW_MODEL_COMPACT> table);

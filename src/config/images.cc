@@ -1,4 +1,4 @@
-#include "registry/images.h"
+#include "config/images.h"
 
 std::array<CW_IMGVENDOR, kImgVendors> g_aucImgDb;
 
@@ -50,7 +50,7 @@ int CW_CMD_Set_ApModelVersion(uint32_t vendor_id, std::string_view model,
   return 0;
 }
 
-CW_IMGREC* CW_ImgFind(uint32_t vendor_id, std::string_view model) {
+CW_IMGREC* ImageRecordOf(uint32_t vendor_id, std::string_view model) {
   CW_IMGVENDOR* entry = VendorEntry(vendor_id, false);
   if (!entry) return nullptr;
   for (auto& rec : entry->records) {
@@ -59,4 +59,4 @@ CW_IMGREC* CW_ImgFind(uint32_t vendor_id, std::string_view model) {
   return nullptr;
 }
 
-void CW_ImgDbReset() { g_aucImgDb = {}; }
+void ImageTableReset() { g_aucImgDb = {}; }

@@ -1,11 +1,11 @@
 // The AP model catalogue: the CW_APMODEL record codec, the in-memory built-in
-// table, the look-ups used by Discovery, Join and the AP commands, and the
-// command strings that list the active profile's model names.
-#include "cli/model.h"
+// table and the look-ups used by Discovery, Join and the AP commands.
+#include "config/model_catalogue.h"
 
 #include <cctype>
 
-#include "daemon/debug.h"
+#include "config/db_tables.h"
+#include "diag/debug.h"
 #include "platform/dbm.h"
 #include "platform/identity.h"
 
@@ -14,7 +14,6 @@ int g_ApModeNum = 0;
 
 namespace {
 
-constexpr int kApModelTable = 39;
 constexpr size_t kNameField = 32;
 constexpr size_t kRadiosAt = 36;
 
@@ -64,7 +63,7 @@ void DecodeRadio(capwap::HostReader& r, CW_APMODEL_RADIO& radio) {
 
 }  // namespace
 
-void CW_ApModelEncode(const CW_APMODEL& model, uint8_t out[kApModelRecordSize]) {
+void ApModelEncode(const CW_APMODEL& model, uint8_t out[kApModelRecordSize]) {
   capwap::HostWriter w(out, kApModelRecordSize);
   // The name keeps at least one NUL so the key reads back as a string.
   w.fixed_str(std::string_view(model.name).substr(0, kNameField - 1), kNameField);  // @0
@@ -79,7 +78,7 @@ void CW_ApModelEncode(const CW_APMODEL& model, uint8_t out[kApModelRecordSize]) 
   w.u8(0);                                                                          // @1219
 }
 
-std::optional<CW_APMODEL> CW_ApModelDecode(capwap::ByteView record) {
+std::optional<CW_APMODEL> ApModelDecode(capwap::ByteView record) {
   if (record.size() != kApModelRecordSize) return std::nullopt;
   capwap::HostReader r(record);
   char name[kNameField];
@@ -102,7 +101,7 @@ std::optional<CW_APMODEL> CW_ApModelDecode(capwap::ByteView record) {
   return model;
 }
 
-std::optional<std::array<uint8_t, 32>> CW_ApModelKey(std::string_view name) {
+std::optional<std::array<uint8_t, 32>> ApModelKey(std::string_view name) {
   if (name.empty() || name.size() >= kNameField) return std::nullopt;
   std::array<uint8_t, 32> key{};
   std::string lower = Lower(name);
@@ -111,12 +110,12 @@ std::optional<std::array<uint8_t, 32>> CW_ApModelKey(std::string_view name) {
   return key;
 }
 
-std::optional<CW_APMODEL> CW_ApModelFetch(std::string_view name) {
-  auto key = CW_ApModelKey(name);
+std::optional<CW_APMODEL> ApModelFetch(std::string_view name) {
+  auto key = ApModelKey(name);
   if (!key) return std::nullopt;
-  auto value = DBM_Fetch(kApModelTable, key->data(), key->size());
+  auto value = DBM_Fetch(kDbApModel, key->data(), key->size());
   if (!value) return std::nullopt;
-  auto model = CW_ApModelDecode(*value);
+  auto model = ApModelDecode(*value);
   if (!model) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Stored AP model %.*s is damaged (%zu bytes), ignored.\n",
             static_cast<int>(name.size()), name.data(), value->size());
@@ -124,31 +123,31 @@ std::optional<CW_APMODEL> CW_ApModelFetch(std::string_view name) {
   return model;
 }
 
-int CW_ApModelStore(const CW_APMODEL& model) {
-  auto key = CW_ApModelKey(model.name);
+int ApModelStore(const CW_APMODEL& model) {
+  auto key = ApModelKey(model.name);
   if (!key) return 1;
   uint8_t record[kApModelRecordSize];
-  CW_ApModelEncode(model, record);
-  if (DBM_Store(kApModelTable, key->data(), key->size(), record, sizeof record) != 0) {
+  ApModelEncode(model, record);
+  if (DBM_Store(kDbApModel, key->data(), key->size(), record, sizeof record) != 0) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to store AP model %s.\n", model.name.c_str());
     return 1;
   }
   return 0;
 }
 
-int CW_ApModelDelete(std::string_view name) {
-  auto key = CW_ApModelKey(name);
+int ApModelDelete(std::string_view name) {
+  auto key = ApModelKey(name);
   if (!key) return 1;
-  return DBM_Delete(kApModelTable, key->data(), key->size()) == 0 ? 0 : 1;
+  return DBM_Delete(kDbApModel, key->data(), key->size()) == 0 ? 0 : 1;
 }
 
-void CW_ApModelReset() {
+void ApModelReset() {
   g_astCWApdbList.fill(ZeroModel());
   g_ApModeNum = 0;
 }
 
-void CW_ApModelLoadCompact(std::span<const CW_MODEL_COMPACT> table) {
-  CW_ApModelReset();
+void ApModelLoadCompact(std::span<const CW_MODEL_COMPACT> table) {
+  ApModelReset();
   for (size_t i = 0; i < table.size() && i < g_astCWApdbList.size(); ++i) {
     const CW_MODEL_COMPACT& entry = table[i];
     CW_APMODEL& slot = g_astCWApdbList[i];
@@ -160,27 +159,27 @@ void CW_ApModelLoadCompact(std::span<const CW_MODEL_COMPACT> table) {
       slot.radios[r] = {entry.radios[r].modes, entry.radios[r].max_power,
                         entry.radios[r].attr_byte, entry.radios[r].attr_word};
     }
-    CW_ApModelStore(slot);
+    ApModelStore(slot);
     g_ApModeNum = static_cast<int>(i) + 1;
   }
 }
 
-void CW_ApModel_Init() { CW_ActiveVendorProfile().init(); }
+void CW_ApModel_Init() { ActiveVendorProfile().init(); }
 
-void CW_ApModel_SelectVendor(std::string_view vendor_name) {
+void SelectModelVendor(std::string_view vendor_name) {
   company_info.vendor_name = std::string(vendor_name);
   CW_ApModel_Init();
 }
 
-const CW_VENDOR_PROFILE& CW_SelectVendorProfile(std::string_view vendor_name) {
-  for (const CW_VENDOR_PROFILE& profile : CW_NamedVendorProfiles()) {
+const CW_VENDOR_PROFILE& SelectVendorProfile(std::string_view vendor_name) {
+  for (const CW_VENDOR_PROFILE& profile : NamedVendorProfiles()) {
     if (EqualsNoCase(profile.name, vendor_name)) return profile;
   }
-  return CW_DefaultVendorProfile();
+  return DefaultVendorProfile();
 }
 
-const CW_VENDOR_PROFILE& CW_ActiveVendorProfile() {
-  return CW_SelectVendorProfile(company_info.vendor_name);
+const CW_VENDOR_PROFILE& ActiveVendorProfile() {
+  return SelectVendorProfile(company_info.vendor_name);
 }
 
 const CW_APMODEL* CW_GetApModelInfo_ByModel(std::string_view name) {
@@ -198,24 +197,24 @@ bool CW_isSupportAntTypeSW(std::string_view name) {
 }
 
 bool CW_IsValidModel(std::string_view name, uint8_t in_use) {
-  auto model = CW_ApModelFetch(name);
+  auto model = ApModelFetch(name);
   if (!model || model->radio_count == 0) return false;
   for (size_t r = 0; r < model->radio_count; ++r) {
     if (model->radios[r].modes == 0) return false;
   }
   model->in_use = in_use;
-  CW_ApModelStore(*model);
+  ApModelStore(*model);
   return true;
 }
 
 int CW_AC_IsValidWTPModel(std::string_view name) {
-  auto key = CW_ApModelKey(name);
-  return key && DBM_Fetch(kApModelTable, key->data(), key->size()) ? 1 : 0;
+  auto key = ApModelKey(name);
+  return key && DBM_Fetch(kDbApModel, key->data(), key->size()) ? 1 : 0;
 }
 
 int CW_AC_CheckAPMac(const std::array<uint8_t, 6>* mac, std::string_view model) {
   if (!mac) return 0;
-  const CW_VENDOR_PROFILE& profile = CW_ActiveVendorProfile();
+  const CW_VENDOR_PROFILE& profile = ActiveVendorProfile();
   for (const char* exempt : profile.rules.mac_exempt) {
     if (EqualsNoCase(exempt, model)) return 1;
   }
@@ -237,7 +236,7 @@ int CW_AC_CheckAPMac(const std::array<uint8_t, 6>* mac, std::string_view model) 
 }
 
 int CW_AC_CheckAPVersion(const char* hw_version, std::string_view model) {
-  if (!EqualsNoCase(CW_ActiveVendorProfile().rules.version_rule, model)) return 1;
+  if (!EqualsNoCase(ActiveVendorProfile().rules.version_rule, model)) return 1;
   if (!hw_version) return 0;
   switch (hw_version[0]) {
     case 'A': case 'B': case 'C': case 'D': case 'T':
@@ -247,9 +246,9 @@ int CW_AC_CheckAPVersion(const char* hw_version, std::string_view model) {
   }
 }
 
-bool CW_ModelsCompatible(std::string_view configured, std::string_view reported) {
+bool ModelsCompatible(std::string_view configured, std::string_view reported) {
   if (configured == reported) return true;
-  const CW_MODEL_RULES& rules = CW_ActiveVendorProfile().rules;
+  const CW_MODEL_RULES& rules = ActiveVendorProfile().rules;
   if (rules.interchange_configured && rules.interchange_reported &&
       configured == rules.interchange_configured && reported == rules.interchange_reported) {
     return true;
@@ -257,45 +256,4 @@ bool CW_ModelsCompatible(std::string_view configured, std::string_view reported)
   return rules.wildcard && configured == rules.wildcard;
 }
 
-const CW_MODEL_RULES& CW_ActiveModelRules() { return CW_ActiveVendorProfile().rules; }
-
-std::string CW_ModelNameAlternatives() {
-  std::string text;
-  for (const CW_MODEL_COMPACT& entry : CW_ActiveVendorProfile().models) {
-    if (!text.empty()) text += " | ";
-    text += entry.name;
-  }
-  return text;
-}
-
-std::vector<std::string> CW_ModelNameHelp() {
-  std::vector<std::string> help;
-  for (const CW_MODEL_COMPACT& entry : CW_ActiveVendorProfile().models) {
-    std::string text = "Built-in model, " + std::to_string(entry.radio_count) +
-                       (entry.radio_count == 1 ? " radio" : " radios");
-    if (entry.capability & CW_MODEL_CAP_LAN) text += ", LAN ports";
-    if (entry.capability & CW_MODEL_CAP_5G) text += ", cellular 5G uplink";
-    if (entry.capability & CW_MODEL_CAP_ANTENNA) text += ", antenna switching";
-    help.push_back(std::move(text));
-  }
-  return help;
-}
-
-std::string CW_ModelCommandString(CwModelCmd which) {
-  const std::string models = "(WORD | " + CW_ModelNameAlternatives() + ")";
-  switch (which) {
-    case CwModelCmd::kCreate:
-      return "wlan ap WORD model " + models + " (apid <1-32>|)";
-    case CwModelCmd::kUpgrade:
-      return "wlan upgrade ap (name WORD|model " + models + ") (url|)";
-    case CwModelCmd::kImage:
-      return "wlan ap-image model " + models + " WORD (auto|manual)";
-    case CwModelCmd::kImageRemove:
-      return "no wlan ap-image model " + models;
-    case CwModelCmd::kUrlImage:
-      return "wlan ap-image model " + models + " url WORD md5 WORD";
-    case CwModelCmd::kUrlImageRemove:
-      return "no wlan ap-image model " + models + " url";
-  }
-  return {};
-}
+const CW_MODEL_RULES& ActiveModelRules() { return ActiveVendorProfile().rules; }

@@ -33,8 +33,8 @@ inline bool CwDebugOn(uint32_t category) { return (g_ulCwDebugBitmap & category)
 // Category switching for the debug commands: 0 success, 1 failure (message
 // printed through `print`, which may be null).
 using DebugPrinter = void (*)(void* sink, const char* text);
-int CW_DebugSet(const char* keyword, const char* mac_text, DebugPrinter print, void* sink);
-int CW_DebugClear(const char* keyword, DebugPrinter print, void* sink);
-void CW_DebugClearAll();
+int SetDebugCategory(const char* keyword, const char* mac_text, DebugPrinter print, void* sink);
+int ClearDebugCategory(const char* keyword, DebugPrinter print, void* sink);
+void ClearAllDebugCategories();
 // Resets the debug state (tests).
-void CW_DebugReset();
+void ResetDebugState();

@@ -1,4 +1,4 @@
-#include "daemon/debug.h"
+#include "diag/debug.h"
 
 #include <cstdarg>
 #include <cstring>
@@ -35,7 +35,7 @@ void Print(DebugPrinter print, void* sink, const char* text) {
 
 }  // namespace
 
-int CW_DebugSet(const char* keyword, const char* mac_text, DebugPrinter print, void* sink) {
+int SetDebugCategory(const char* keyword, const char* mac_text, DebugPrinter print, void* sink) {
   memset(logcapmacaddr, 0, sizeof logcapmacaddr);
   if (mac_text && *mac_text) {
     if (!cli_is_mac(mac_text)) {
@@ -56,7 +56,7 @@ int CW_DebugSet(const char* keyword, const char* mac_text, DebugPrinter print, v
   return 0;
 }
 
-int CW_DebugClear(const char* keyword, DebugPrinter print, void* sink) {
+int ClearDebugCategory(const char* keyword, DebugPrinter print, void* sink) {
   memset(logcapmacaddr, 0, sizeof logcapmacaddr);
   uint32_t bits = BitsOf(keyword);
   if (!bits) {
@@ -67,11 +67,11 @@ int CW_DebugClear(const char* keyword, DebugPrinter print, void* sink) {
   return 0;
 }
 
-void CW_DebugClearAll() {
+void ClearAllDebugCategories() {
   g_ulCwDebugBitmap &= ~(CW_DBG_FSM | CW_DBG_EVENT | CW_DBG_ERROR | CW_DBG_PACKET);
 }
 
-void CW_DebugReset() {
+void ResetDebugState() {
   g_ulCwDebugBitmap = 0;
   memset(logcapmacaddr, 0, sizeof logcapmacaddr);
 }

@@ -18,7 +18,7 @@
 //     lie in 000000-0fffff, 400000-4fffff or a00000-a0ffff.
 // The named profiles have no admission row; Kestrelon has its own
 // interchangeable pair and Vireaux its own hardware-version rule.
-#include "cli/model.h"
+#include "config/model_catalogue.h"
 
 namespace {
 
@@ -155,10 +155,10 @@ constexpr CW_MODEL_COMPACT kOrlumeModels[] = {
     {"ol-4q", 4, 0, {G(kGAX, 23, 4), A(kAAX, 26, 4), A(kAAX, 26, 4), A(kAC, 20, 1)}, 0},
 };
 
-void CW_ApModel_Kestrelon_Init() { CW_ApModelLoadCompact(kKestrelonModels); }
-void CW_ApModel_Vireaux_Init() { CW_ApModelLoadCompact(kVireauxModels); }
-void CW_ApModel_Tamsynet_Init() { CW_ApModelLoadCompact(kTamsynetModels); }
-void CW_ApModel_Orlume_Init() { CW_ApModelLoadCompact(kOrlumeModels); }
+void CW_ApModel_Kestrelon_Init() { ApModelLoadCompact(kKestrelonModels); }
+void CW_ApModel_Vireaux_Init() { ApModelLoadCompact(kVireauxModels); }
+void CW_ApModel_Tamsynet_Init() { ApModelLoadCompact(kTamsynetModels); }
+void CW_ApModel_Orlume_Init() { ApModelLoadCompact(kOrlumeModels); }
 
 const CW_VENDOR_PROFILE kDefaultProfile = {
     "default",
@@ -183,8 +183,8 @@ const CW_VENDOR_PROFILE kNamedProfiles[] = {
 
 }  // namespace
 
-void CW_ApModel_Default_Init() { CW_ApModelLoadCompact(kDefaultModels); }
+void CW_ApModel_Default_Init() { ApModelLoadCompact(kDefaultModels); }
 
-std::span<const CW_VENDOR_PROFILE> CW_NamedVendorProfiles() { return kNamedProfiles; }
+std::span<const CW_VENDOR_PROFILE> NamedVendorProfiles() { return kNamedProfiles; }
 
-const CW_VENDOR_PROFILE& CW_DefaultVendorProfile() { return kDefaultProfile; }
+const CW_VENDOR_PROFILE& DefaultVendorProfile() { return kDefaultProfile; }

@@ -43,18 +43,18 @@ struct CW_APGROUP {
   uint32_t lan_vlan = 0;             // @168
 };
 
-void CW_ApGroupEncode(const CW_APGROUP& group, uint8_t out[kApGroupRecordSize]);
-std::optional<CW_APGROUP> CW_ApGroupDecode(capwap::ByteView record);
+void ApGroupEncode(const CW_APGROUP& group, uint8_t out[kApGroupRecordSize]);
+std::optional<CW_APGROUP> ApGroupDecode(capwap::ByteView record);
 
 // Groups by number (slot 0 unused); null where none exists.
 extern std::array<std::unique_ptr<CW_APGROUP>, kApGroupSlots> g_pstCwApGroupList;
 
-CW_APGROUP* CW_ApGroupGet(uint32_t group_id);
+CW_APGROUP* ApGroupGet(uint32_t group_id);
 // Creates group N with its creation defaults and stores it (a failed store
 // is not reported). Null when N is out of range.
-CW_APGROUP* CW_ApGroupCreate(uint32_t group_id);
+CW_APGROUP* ApGroupCreate(uint32_t group_id);
 // Stores the group's record in table 38. 0 / 1.
-int CW_ApGroupStore(const CW_APGROUP& group);
+int ApGroupStore(const CW_APGROUP& group);
 // Deletes the record and the in-memory group.
-void CW_ApGroupDelete(uint32_t group_id);
-void CW_ApGroupReset();
+void ApGroupDelete(uint32_t group_id);
+void ApGroupReset();

@@ -38,5 +38,5 @@ int CW_CMD_Set_ApModelVersion(uint32_t vendor_id, std::string_view model,
                               std::string_view version, std::string_view user_file,
                               uint8_t auto_upgrade);
 // The record of a model in the vendor's entry, or null.
-CW_IMGREC* CW_ImgFind(uint32_t vendor_id, std::string_view model);
-void CW_ImgDbReset();
+CW_IMGREC* ImageRecordOf(uint32_t vendor_id, std::string_view model);
+void ImageTableReset();

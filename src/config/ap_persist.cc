@@ -1,7 +1,8 @@
-#include "cli/ap_persist.h"
+#include "config/ap_persist.h"
 
 #include <cstring>
 
+#include "config/db_tables.h"
 #include "platform/cli.h"
 #include "platform/dbm.h"
 #include "registry/wtp_record.h"
@@ -11,10 +12,6 @@ uint8_t g_bCwAutoApPersistentEnabled = 0;
 
 namespace {
 
-constexpr int kDbmTableAp = 37;
-constexpr int kDbmTableApByMac = 129;
-constexpr int kDbmTableMark = 131;
-constexpr int kDbmTableDaemon = 17;
 constexpr char kAutoApKey[] = "g_bCwAutoApEnabled";
 
 bool MacIsZero(const std::array<uint8_t, 6>& mac) {
@@ -28,21 +25,21 @@ bool MacIsZero(const std::array<uint8_t, 6>& mac) {
 std::optional<std::array<uint8_t, 6>> StoredMac(uint32_t apid) {
   uint8_t key[4];
   capwap::HostWriter(key, sizeof key).u32(apid);
-  auto record = DBM_Fetch(kDbmTableAp, key, sizeof key);
+  auto record = DBM_Fetch(kDbCwAp, key, sizeof key);
   if (!record) return std::nullopt;
   return CW_WtpRecordMac(*record);
 }
 
 std::optional<CW_WTPMARK> FetchMark(const std::array<uint8_t, 6>& mac) {
-  auto record = DBM_Fetch(kDbmTableMark, mac.data(), mac.size());
+  auto record = DBM_Fetch(kDbCwMark, mac.data(), mac.size());
   if (!record) return std::nullopt;
-  return CW_WtpMarkDecode(*record);
+  return WtpMarkDecode(*record);
 }
 
 void StoreMark(const CW_WTPMARK& mark) {
   uint8_t record[kWtpMarkSize];
-  CW_WtpMarkEncode(mark, record);
-  DBM_Store(kDbmTableMark, mark.mac.data(), mark.mac.size(), record, sizeof record);
+  WtpMarkEncode(mark, record);
+  DBM_Store(kDbCwMark, mark.mac.data(), mark.mac.size(), record, sizeof record);
 }
 
 // Marks are written only once the configuration replay is over, and only
@@ -53,14 +50,14 @@ bool MarksApply(const CW_WTPCB* wtp) {
 
 }  // namespace
 
-void CW_WtpMarkEncode(const CW_WTPMARK& mark, uint8_t out[kWtpMarkSize]) {
+void WtpMarkEncode(const CW_WTPMARK& mark, uint8_t out[kWtpMarkSize]) {
   capwap::HostWriter w(out, kWtpMarkSize);
   w.u32(mark.apid);                     // @0
   w.bytes(mark.mac.data(), mark.mac.size());  // @4
   w.u16(mark.mark);                     // @10
 }
 
-std::optional<CW_WTPMARK> CW_WtpMarkDecode(capwap::ByteView record) {
+std::optional<CW_WTPMARK> WtpMarkDecode(capwap::ByteView record) {
   if (record.size() != kWtpMarkSize) return std::nullopt;
   capwap::HostReader r(record);
   CW_WTPMARK mark;
@@ -74,17 +71,17 @@ std::optional<CW_WTPMARK> CW_WtpMarkDecode(capwap::ByteView record) {
 void CW_WTP_Store_By_Mac(const CW_WTPCB* wtp) {
   if (!wtp) return;
   if (auto old_mac = StoredMac(wtp->apid); old_mac && *old_mac != wtp->mac && !MacIsZero(*old_mac)) {
-    DBM_Delete(kDbmTableApByMac, old_mac->data(), old_mac->size());
+    DBM_Delete(kDbCwApByMac, old_mac->data(), old_mac->size());
   }
   if (MacIsZero(wtp->mac)) return;
   uint8_t value[4];
   capwap::HostWriter(value, sizeof value).u32(wtp->apid);
-  DBM_Store(kDbmTableApByMac, wtp->mac.data(), wtp->mac.size(), value, sizeof value);
+  DBM_Store(kDbCwApByMac, wtp->mac.data(), wtp->mac.size(), value, sizeof value);
 }
 
 void CW_WTP_Del_By_Mac(const CW_WTPCB* wtp) {
   if (!wtp) return;
-  DBM_Delete(kDbmTableApByMac, wtp->mac.data(), wtp->mac.size());
+  DBM_Delete(kDbCwApByMac, wtp->mac.data(), wtp->mac.size());
 }
 
 void CW_WTP_Mark_Store(const CW_WTPCB* wtp) {
@@ -109,7 +106,7 @@ void CW_WTP_Mark_Delete(const CW_WTPCB* wtp) {
   auto mark = FetchMark(wtp->mac);
   if (mark && mark->mark == CW_MARK_ADDED) {
     // Added and never synchronised: nothing for the other side to learn.
-    DBM_Delete(kDbmTableMark, wtp->mac.data(), wtp->mac.size());
+    DBM_Delete(kDbCwMark, wtp->mac.data(), wtp->mac.size());
     return;
   }
   if (!mark) {
@@ -125,14 +122,14 @@ void CW_CMD_Set_AutoEnable(uint8_t enabled) {
   g_bCwAutoApEnabled = enabled ? 1 : 0;
   uint8_t value[4];
   capwap::HostWriter(value, sizeof value).u32(g_bCwAutoApEnabled);
-  DBM_Store(kDbmTableDaemon, kAutoApKey, std::strlen(kAutoApKey), value, sizeof value);
+  DBM_Store(kDbDaemonSettings, kAutoApKey, std::strlen(kAutoApKey), value, sizeof value);
 }
 
 void CW_CMD_Set_Autoap_PresistentEnable(uint8_t enabled) {
   g_bCwAutoApPersistentEnabled = enabled ? 1 : 0;
 }
 
-void CW_AutoApSwitchesReset() {
+void AutoApSwitchesReset() {
   g_bCwAutoApEnabled = 0;
   g_bCwAutoApPersistentEnabled = 0;
 }

@@ -22,8 +22,8 @@ struct CW_WTPMARK {
   uint16_t mark = 0;
 };
 inline constexpr size_t kWtpMarkSize = 12;
-void CW_WtpMarkEncode(const CW_WTPMARK& mark, uint8_t out[kWtpMarkSize]);
-std::optional<CW_WTPMARK> CW_WtpMarkDecode(capwap::ByteView record);
+void WtpMarkEncode(const CW_WTPMARK& mark, uint8_t out[kWtpMarkSize]);
+std::optional<CW_WTPMARK> WtpMarkDecode(capwap::ByteView record);
 
 void CW_WTP_Store_By_Mac(const CW_WTPCB* wtp);
 void CW_WTP_Del_By_Mac(const CW_WTPCB* wtp);
@@ -34,4 +34,4 @@ void CW_WTP_Mark_Delete(const CW_WTPCB* wtp);
 void CW_CMD_Set_AutoEnable(uint8_t enabled);
 void CW_CMD_Set_Autoap_PresistentEnable(uint8_t enabled);
 // Both switches back to 0 (tests).
-void CW_AutoApSwitchesReset();
+void AutoApSwitchesReset();

@@ -1,14 +1,11 @@
-#include "cli/apgroup.h"
+#include "config/ap_group.h"
 
+#include "config/db_tables.h"
 #include "platform/dbm.h"
 
 std::array<std::unique_ptr<CW_APGROUP>, kApGroupSlots> g_pstCwApGroupList;
 
-namespace {
-constexpr int kApGroupTable = 38;
-}
-
-void CW_ApGroupEncode(const CW_APGROUP& g, uint8_t out[kApGroupRecordSize]) {
+void ApGroupEncode(const CW_APGROUP& g, uint8_t out[kApGroupRecordSize]) {
   capwap::HostWriter w(out, kApGroupRecordSize);
   w.u32(g.group_id);                          // @0
   w.fixed_str(g.ac_hostname, 33);             // @4
@@ -40,7 +37,7 @@ void CW_ApGroupEncode(const CW_APGROUP& g, uint8_t out[kApGroupRecordSize]) {
   w.u32(0);                                   // @172 reserved
 }
 
-std::optional<CW_APGROUP> CW_ApGroupDecode(capwap::ByteView record) {
+std::optional<CW_APGROUP> ApGroupDecode(capwap::ByteView record) {
   if (record.size() != kApGroupRecordSize) return std::nullopt;
   capwap::HostReader r(record);
   CW_APGROUP g;
@@ -80,36 +77,36 @@ std::optional<CW_APGROUP> CW_ApGroupDecode(capwap::ByteView record) {
   return g;
 }
 
-CW_APGROUP* CW_ApGroupGet(uint32_t group_id) {
+CW_APGROUP* ApGroupGet(uint32_t group_id) {
   if (group_id == 0 || group_id >= kApGroupSlots) return nullptr;
   return g_pstCwApGroupList[group_id].get();
 }
 
-int CW_ApGroupStore(const CW_APGROUP& group) {
+int ApGroupStore(const CW_APGROUP& group) {
   uint8_t record[kApGroupRecordSize];
-  CW_ApGroupEncode(group, record);
+  ApGroupEncode(group, record);
   uint32_t key = group.group_id;
-  return DBM_Store(kApGroupTable, &key, sizeof key, record, sizeof record);
+  return DBM_Store(kDbApGroup, &key, sizeof key, record, sizeof record);
 }
 
-CW_APGROUP* CW_ApGroupCreate(uint32_t group_id) {
+CW_APGROUP* ApGroupCreate(uint32_t group_id) {
   if (group_id == 0 || group_id >= kApGroupSlots) return nullptr;
   auto group = std::make_unique<CW_APGROUP>();
   group->group_id = group_id;
   // A failed store is not reported: the group exists in memory and is
   // stored again with its next change.
-  CW_ApGroupStore(*group);
+  ApGroupStore(*group);
   g_pstCwApGroupList[group_id] = std::move(group);
   return g_pstCwApGroupList[group_id].get();
 }
 
-void CW_ApGroupDelete(uint32_t group_id) {
+void ApGroupDelete(uint32_t group_id) {
   if (group_id >= kApGroupSlots) return;
   uint32_t key = group_id;
-  DBM_Delete(kApGroupTable, &key, sizeof key);
+  DBM_Delete(kDbApGroup, &key, sizeof key);
   g_pstCwApGroupList[group_id].reset();
 }
 
-void CW_ApGroupReset() {
+void ApGroupReset() {
   for (auto& group : g_pstCwApGroupList) group.reset();
 }

@@ -1,0 +1,41 @@
+#include "daemon/state.h"
+
+#include "config/ap_group.h"
+#include "config/ap_persist.h"
+#include "config/images.h"
+#include "config/model_catalogue.h"
+#include "diag/debug.h"
+#include "platform/cli.h"
+#include "platform/identity.h"
+#include "registry/acinfo.h"
+#include "registry/hash.h"
+#include "registry/tables.h"
+#include "relay/cfg_update.h"
+#include "relay/radio_binding.h"
+#include "relay/wmac.h"
+#include "transport/codec.h"
+#include "transport/keepalive.h"
+#include "transport/recv.h"
+
+void capwap_reset_state() {
+  ResetDebugState();
+  identity_reset();
+  CW_AC_WtpTableReset();  // before the pool: it releases the serial table
+  capwap::HashPoolReset();
+  SetApEventHooks({});
+  AutoApSwitchesReset();
+  ApGroupReset();
+  ImageTableReset();
+  ApModelReset();
+  CW_VendorRegistryReset();
+  g_ucNeedEncrypt = 0;
+  AC_KeepAliveReset();
+  WMAC_AC_IPC_Reset();
+  AC_ResetIpcHandlers();
+  CW_CfgUpdateReset();
+  CW_RdBindReset();
+  AC_ResetMsgHandlers();
+  g_stCW_AC_GlobalInfo = CW_AC_GLOBALINFO{};
+  ul_CW_AC_Time = 0;
+  lib_set_start_complete(false);
+}
