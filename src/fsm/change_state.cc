@@ -14,14 +14,14 @@
 #include "relay/policy.h"
 #include "relay/wmac.h"
 #include "transport/codec.h"
+#include "transport/elements.h"
 #include "transport/keepalive.h"
 #include "transport/sendq.h"
 
+namespace elem = capwap::elem;
+
 namespace {
 
-constexpr uint16_t kElemRadioOperState = 32;
-constexpr uint16_t kElemResultCode = 33;
-constexpr uint16_t kElemReturnedElement = 34;
 constexpr long kDataCheckWaitSeconds = 7;
 // Capability bit of a mesh-capable AP.
 constexpr uint16_t kCapabilityMesh = 2;
@@ -82,15 +82,15 @@ int CW_AC_DEC_ChgStateReq(CW_CHGSTATE_REQ* record, capwap::ByteView elements) {
   for (const CwElement& e : walk) {
     bool ok = true;
     switch (e.type) {
-      case kElemResultCode: {
+      case elem::kResultCode: {
         capwap::WireReader r(e.value);
         ok = r.u32(record->result_code);
         break;
       }
-      case kElemRadioOperState:
+      case elem::kRadioOperationalState:
         ok = DecodeRadioState(e.value, &record->radio_states);
         break;
-      case kElemReturnedElement:
+      case elem::kReturnedMessageElement:
         ok = DecodeReturned(e.value, record);
         break;
       default:

@@ -18,8 +18,12 @@
 #include "relay/vap_enc.h"
 #include "relay/wmac.h"
 #include "transport/codec.h"
+#include "transport/elements.h"
 #include "transport/recv.h"
 #include "transport/sendq.h"
+
+namespace elem = capwap::elem;
+namespace vendor_elem = capwap::vendor_elem;
 
 using capwap::ByteView;
 using capwap::Bytes;
@@ -32,27 +36,6 @@ namespace {
 
 constexpr long kCfgIpcWaitSeconds = 10;
 
-// Element types of the request and the response.
-enum : uint16_t {
-  kElemAcName = 4,
-  kElemCapwapTimers = 12,
-  kElemLocalIpv4 = 30,
-  kElemIdleTimeout = 23,
-  kElemLocation = 28,
-  kElemStatsTimer = 36,
-  kElemVendor = 37,
-  kElemStaticIp = 49,
-  kElemLanIp = 50,
-  kElemLanDhcp = 51,
-  kElemDns = 52,
-  kElemN2n = 54,
-  kElemCloud = 57,
-  kElemLedMode = 58,
-  kElemAntennaType = 62,
-  kElemMesh = 63,
-  kElemRetransInterval = 65,
-};
-constexpr uint16_t kVendorAcHostName = 2;
 constexpr size_t kHostNameLen = 32;
 constexpr uint16_t kMeshCapable = 2;
 constexpr uint16_t kRunTimeVap = 1;
@@ -281,8 +264,8 @@ ElemResult DecodeElement(CW_CFG_STATUS_REQ_INFO* info, const CwElement& e) {
   if (const RadioElement* row = RadioElementOf(e.type)) {
     return DecodeRadioElement(info, *row, e.value);
   }
-  if (e.type == kElemVendor) return DecodeVendorPayload(info, e.value);
-  if (e.type == kElemAcName) {
+  if (e.type == elem::kVendorSpecificPayload) return DecodeVendorPayload(info, e.value);
+  if (e.type == elem::kAcName) {
     info->ac_name.assign(e.value.begin(), e.value.end());
   }
   return ElemResult::kOk;
@@ -306,20 +289,20 @@ const T* OwnElseGroup(const T& own, const T& group, Set is_set) {
 }
 
 bool PutSessionBasics(CW_PKT& pkt, const CW_WTPCB& wtp) {
-  bool ok = PutElement(pkt, kElemCapwapTimers, [&](WireWriter& w) {
+  bool ok = PutElement(pkt, elem::kCapwapTimers, [&](WireWriter& w) {
     w.u8(static_cast<uint8_t>(wtp.discovery_interval));
     w.u8(static_cast<uint8_t>(wtp.echo_interval));
   });
-  ok &= PutElement(pkt, kElemLocation, [&](WireWriter& w) { w.bytes(ByteView(wtp.location)); });
-  ok &= PutElement(pkt, kElemStatsTimer, [&](WireWriter& w) { w.u16(wtp.stats_interval); });
+  ok &= PutElement(pkt, elem::kLocationData, [&](WireWriter& w) { w.bytes(ByteView(wtp.location)); });
+  ok &= PutElement(pkt, elem::kStatisticsTimer, [&](WireWriter& w) { w.u16(wtp.stats_interval); });
   if (wtp.capability & kMeshCapable) {
-    ok &= PutElement(pkt, kElemMesh, [&](WireWriter& w) {
+    ok &= PutElement(pkt, elem::kMeshRole, [&](WireWriter& w) {
       w.u8(wtp.mesh_role);
       w.u8(wtp.mesh_id);
       w.u8(wtp.mesh_data_path);
     });
   }
-  ok &= PutElement(pkt, kElemStaticIp, [&](WireWriter& w) {
+  ok &= PutElement(pkt, elem::kWtpStaticIpAddressInformation, [&](WireWriter& w) {
     w.u32(wtp.static_ip.addr);
     w.u32(wtp.static_ip.mask);
     w.u32(wtp.static_ip.gateway);
@@ -334,7 +317,7 @@ bool PutLanSettings(CW_PKT& pkt, const CW_WTPCB& wtp, const CW_APGROUP& group) {
   const LanIp group_ip{group.lan_ip.addr, group.lan_ip.prefixlen};
   if (const LanIp* ip = OwnElseGroup<LanIp>(wtp.lan_ip, group_ip,
                                             [](const LanIp& v) { return v.addr && v.prefixlen; })) {
-    ok &= PutElement(pkt, kElemLanIp, [&](WireWriter& w) {
+    ok &= PutElement(pkt, elem::kLanIp, [&](WireWriter& w) {
       w.u32(ip->addr);
       w.u32(ip->prefixlen);
     });
@@ -343,7 +326,7 @@ bool PutLanSettings(CW_PKT& pkt, const CW_WTPCB& wtp, const CW_APGROUP& group) {
   const Dhcp group_dhcp{group.lan_dhcp.low, group.lan_dhcp.high, group.lan_dhcp.lease};
   if (const Dhcp* dhcp = OwnElseGroup<Dhcp>(wtp.lan_dhcp, group_dhcp,
                                             [](const Dhcp& v) { return v.low && v.high; })) {
-    ok &= PutElement(pkt, kElemLanDhcp, [&](WireWriter& w) {
+    ok &= PutElement(pkt, elem::kLanDhcp, [&](WireWriter& w) {
       w.u32(dhcp->low);
       w.u32(dhcp->high);
       w.u32(dhcp->lease);
@@ -353,7 +336,7 @@ bool PutLanSettings(CW_PKT& pkt, const CW_WTPCB& wtp, const CW_APGROUP& group) {
   const N2n group_n2n{group.n2n.addr, group.n2n.port};
   if (const N2n* n2n = OwnElseGroup<N2n>(wtp.n2n, group_n2n,
                                          [](const N2n& v) { return v.addr && v.port; })) {
-    ok &= PutElement(pkt, kElemN2n, [&](WireWriter& w) {
+    ok &= PutElement(pkt, elem::kN2nServer, [&](WireWriter& w) {
       w.u32(n2n->addr);
       w.u16(n2n->port);
     });
@@ -362,7 +345,7 @@ bool PutLanSettings(CW_PKT& pkt, const CW_WTPCB& wtp, const CW_APGROUP& group) {
 }
 
 bool PutCloudAndNames(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources& src) {
-  bool ok = PutElement(pkt, kElemCloud, [&](WireWriter& w) {
+  bool ok = PutElement(pkt, elem::kCloudServer, [&](WireWriter& w) {
     HostReader r(ByteView(src.cloud).subspan(128, 2));
     uint16_t port = 0;
     r.u16(port);
@@ -370,24 +353,24 @@ bool PutCloudAndNames(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources& 
     w.u16(port);
   });
   for (const auto* dns : {&wtp.dns, &src.group->dns}) {
-    ok &= PutElement(pkt, kElemDns, [&](WireWriter& w) {
+    ok &= PutElement(pkt, elem::kDnsServers, [&](WireWriter& w) {
       for (uint32_t server : *dns) w.u32(server);
     });
   }
   if (!src.group->ac_hostname.empty()) {
-    ok &= PutElement(pkt, kElemVendor, [&](WireWriter& w) {
+    ok &= PutElement(pkt, elem::kVendorSpecificPayload, [&](WireWriter& w) {
       w.u32(src.oid);
-      w.u16(kVendorAcHostName);
+      w.u16(vendor_elem::kAcHostName);
       w.u16(kHostNameLen);
       w.fixed_str(src.group->ac_hostname, kHostNameLen);
     });
   }
   if (wtp.remote.family == 0) {
-    ok &= PutElement(pkt, kElemLocalIpv4, [&](WireWriter& w) { w.u32(wtp.remote.Ipv4()); });
+    ok &= PutElement(pkt, elem::kCapwapLocalIpv4Address, [&](WireWriter& w) { w.u32(wtp.remote.Ipv4()); });
   }
-  ok &= PutElement(pkt, kElemIdleTimeout, [&](WireWriter& w) { w.u32(wtp.rdbind.idle_timeout); });
+  ok &= PutElement(pkt, elem::kIdleTimeout, [&](WireWriter& w) { w.u32(wtp.rdbind.idle_timeout); });
   if (wtp.led_quiet) {
-    ok &= PutElement(pkt, kElemLedMode, [&](WireWriter& w) { w.u8(wtp.led_quiet); });
+    ok &= PutElement(pkt, elem::kLedMode, [&](WireWriter& w) { w.u8(wtp.led_quiet); });
   }
   return ok;
 }
@@ -395,7 +378,7 @@ bool PutCloudAndNames(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources& 
 bool PutRadiosAndPeers(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources& src) {
   bool ok = CW_AC_EncRdBindElems(pkt, wtp.rdbind, wtp.board_vendor_id) == 0;
   if (src.antenna_switch) {
-    ok &= PutElement(pkt, kElemAntennaType,
+    ok &= PutElement(pkt, elem::kAntennaType,
                      [&](WireWriter& w) { w.u8(wtp.antenna_external ? 1 : 0); });
   }
   for (const Bytes* block : {&wtp.wrrm_block, &wtp.wids_block}) {
@@ -406,7 +389,7 @@ bool PutRadiosAndPeers(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources&
               ? CAPWAP_ENC_VapMsgIE(pkt, wtp.vap_profile, wtp.board_vendor_id) == 0
               : CAPWAP_ENC_VapMsgBackupAc(pkt, wtp.vap_profile) == 0;
   }
-  ok &= PutElement(pkt, kElemRetransInterval,
+  ok &= PutElement(pkt, elem::kRetransmitInterval,
                    [&](WireWriter& w) { w.u8(static_cast<uint8_t>(wtp.retrans_interval)); });
   return ok;
 }

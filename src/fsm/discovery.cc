@@ -14,22 +14,14 @@
 #include "registry/acinfo.h"
 #include "registry/tables.h"
 #include "transport/codec.h"
+#include "transport/elements.h"
 #include "transport/sockets.h"
+
+namespace elem = capwap::elem;
+namespace vendor_elem = capwap::vendor_elem;
 
 namespace {
 
-enum : uint16_t {
-  kElemDiscoveryType = 20,
-  kElemVendorPayload = 37,
-  kElemWtpBoardData = 38,
-  kElemWtpDescriptor = 39,
-  kElemFrameTunnelMode = 41,
-  kElemWtpMacType = 44,
-  kElemWorkMode = 198,
-  kElemRadioInfo = 1048,
-};
-constexpr uint16_t kVendorSubData63 = 63;
-constexpr uint16_t kVendorSubPriority = 128;
 constexpr uint8_t kDefaultPriority = 4;
 // The local address of a datagram that was sent to the broadcast address.
 constexpr uint32_t kBroadcastAddress = 0xFFFFFFFF;
@@ -62,28 +54,28 @@ void TakeFirstByte(capwap::ByteView value, uint8_t& out) {
 // 1 when the element makes the whole request undecodable.
 int DecodeElement(CW_DISC_REQ_INFO* info, const CwElement& e) {
   switch (e.type) {
-    case kElemDiscoveryType:
+    case elem::kDiscoveryType:
       TakeFirstByte(e.value, info->discovery_type);
       break;
-    case kElemVendorPayload:
+    case elem::kVendorSpecificPayload:
       CW_AC_DecDiscVendorElem(info, e.value.data(), e.value.size());
       break;
-    case kElemWtpBoardData:
+    case elem::kWtpBoardData:
       DecodeBoardData(info, e.value);
       break;
-    case kElemWtpDescriptor:
+    case elem::kWtpDescriptor:
       DecodeDescriptor(info, e.value);
       break;
-    case kElemFrameTunnelMode:
+    case elem::kWtpFrameTunnelMode:
       TakeFirstByte(e.value, info->frame_tunnel_mode);
       break;
-    case kElemWtpMacType:
+    case elem::kWtpMacType:
       TakeFirstByte(e.value, info->mac_type);
       break;
-    case kElemWorkMode:
+    case elem::kWtpCapabilities:
       capwap::WireReader(e.value).u16(info->workmode);
       break;
-    case kElemRadioInfo:
+    case elem::kIeee80211WtpRadioInformation:
       return CW_Dec11IERdInfo(info->radios, e.value);
     default:
       break;
@@ -124,10 +116,10 @@ int CheckConfiguredAp(CW_WTPCB* wtp, const CW_DISC_REQ_INFO& info, const std::st
 
 // --- Response elements --------------------------------------------------------
 bool PutPriority(CW_PKT& pkt, uint32_t vendor_id, uint8_t priority) {
-  CwElementWriter e(pkt, kElemVendorPayload);
+  CwElementWriter e(pkt, elem::kVendorSpecificPayload);
   capwap::WireWriter& w = e.w();
   w.u32(vendor_id);
-  w.u16(kVendorSubPriority);
+  w.u16(vendor_elem::kPriority);
   w.u16(1);
   w.u8(priority);
   return e.ok();
@@ -157,7 +149,7 @@ int CW_AC_DecDiscVendorElem(CW_DISC_REQ_INFO* info, const uint8_t* value, size_t
     uint16_t sub_length = 0;
     capwap::ByteView sub;
     if (!r.u16(type) || !r.u16(sub_length) || !r.view(sub_length, sub)) return 1;
-    if (type != kVendorSubData63) continue;
+    if (type != vendor_elem::kDiscoveryData) continue;
     info->vendor_data63.fill(0);
     capwap::WireReader(sub).bytes_clipped(info->vendor_data63.data(), info->vendor_data63.size(),
                                           sub.size());

@@ -7,16 +7,13 @@
 #include "registry/tables.h"
 #include "relay/wmac.h"
 #include "transport/codec.h"
+#include "transport/elements.h"
 #include "transport/sendq.h"
+
+namespace elem = capwap::elem;
 
 namespace {
 
-constexpr uint16_t kElemAcTimestamp = 6;
-constexpr uint16_t kElemImageIdentifier = 25;
-constexpr uint16_t kElemRadioOperState = 32;
-constexpr uint16_t kElemResultCode = 33;
-constexpr uint16_t kElemSessionId = 35;
-constexpr uint16_t kElemAssignedBssid = 1026;
 constexpr size_t kElemHeaderLen = 4;
 // Station, Reset and WLAN Configuration Responses: an element is only read
 // when its header and a 4-octet value can still follow.
@@ -65,7 +62,7 @@ bool ReadRadioState(capwap::ByteView value, std::array<uint8_t, 12>* rows) {
 int DecodeResultOnly(uint32_t* result_code, const CW_RCVPKT* rcv) {
   *result_code = 0;
   bool ok = WalkElements(rcv->Elements(), kStrictElemMin, [&](uint16_t type, capwap::ByteView v) {
-    return type != kElemResultCode || ReadResultCode(v, result_code);
+    return type != elem::kResultCode || ReadResultCode(v, result_code);
   });
   return ok ? 0 : 1;
 }
@@ -79,7 +76,7 @@ bool InRun(const CW_WTPCB* wtp) { return wtp && wtp->state == CW_STATE_RUN; }
 int CW_AC_DecEchoReq(CW_ECHO_REQ* out, const CW_RCVPKT* rcv) {
   *out = CW_ECHO_REQ{};
   bool ok = WalkElements(rcv->Elements(), kElemHeaderLen, [&](uint16_t type, capwap::ByteView v) {
-    if (type != kElemSessionId) return true;
+    if (type != elem::kSessionId) return true;
     capwap::WireReader r(v);
     return r.bytes(out->session_id.data(), out->session_id.size());
   });
@@ -106,7 +103,7 @@ int CW_AC_SndEchoResp(CW_WTPCB* wtp) {
   CwPktPtr pkt = CW_AC_PktMalloc(kEchoRespLen);
   if (!pkt) return 1;
   {
-    CwElementWriter e(*pkt, kElemAcTimestamp);
+    CwElementWriter e(*pkt, elem::kAcTimestamp);
     e.w().u32(static_cast<uint32_t>(time(nullptr)));
   }
   CW_FinishCtlMsg(*pkt, CW_MSG_ECHO_RSP, CW_AC_GetSeqNum(wtp, CW_MSG_ECHO_RSP));
@@ -118,8 +115,8 @@ int CW_AC_SndEchoResp(CW_WTPCB* wtp) {
 int CW_AC_DecCfgUpdResp(CW_CFGUPD_RSP* record, const CW_RCVPKT* rcv) {
   *record = CW_CFGUPD_RSP{};
   bool ok = WalkElements(rcv->Elements(), kElemHeaderLen, [&](uint16_t type, capwap::ByteView v) {
-    if (type == kElemResultCode) return ReadResultCode(v, &record->result_code);
-    if (type != kElemRadioOperState) return true;
+    if (type == elem::kResultCode) return ReadResultCode(v, &record->result_code);
+    if (type != elem::kRadioOperationalState) return true;
     record->radio_state_flag = 1;
     return ReadRadioState(v, &record->radio_states);
   });
@@ -175,8 +172,8 @@ int CW_AC_StaCfgRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
 int CW_AC_DecWlanCfgRsp(CW_WLANCFG_RSP* record, const CW_RCVPKT* rcv) {
   *record = CW_WLANCFG_RSP{};
   bool ok = WalkElements(rcv->Elements(), kStrictElemMin, [&](uint16_t type, capwap::ByteView v) {
-    if (type == kElemResultCode) return ReadResultCode(v, &record->result_code);
-    if (type != kElemAssignedBssid) return true;
+    if (type == elem::kResultCode) return ReadResultCode(v, &record->result_code);
+    if (type != elem::kIeee80211AssignedWtpBssid) return true;
     capwap::WireReader r(v);
     record->bssid_flag = 1;
     return r.u8(record->radio_id) && r.u8(record->wlan_id) &&
@@ -224,7 +221,7 @@ int CW_AC_SndResetReq(CW_WTPCB* wtp) {
   CwPktPtr pkt = CW_AC_PktMalloc();
   if (!pkt) return 1;
   {
-    CwElementWriter e(*pkt, kElemImageIdentifier);
+    CwElementWriter e(*pkt, elem::kImageIdentifier);
     e.w().u32(wtp->board_vendor_id);
     e.w().bytes(wtp->image_id.data() + 4, kResetImageFieldLen);
   }

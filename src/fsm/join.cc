@@ -13,25 +13,13 @@
 #include "registry/acinfo.h"
 #include "registry/tables.h"
 #include "transport/codec.h"
+#include "transport/elements.h"
 #include "transport/sockets.h"
+
+namespace elem = capwap::elem;
 
 namespace {
 
-enum : uint16_t {
-  kElemImageIdentifier = 25,
-  kElemLocationData = 28,
-  kElemResultCode = 33,
-  kElemSessionId = 35,
-  kElemVendorPayload = 37,
-  kElemWtpBoardData = 38,
-  kElemWtpDescriptor = 39,
-  kElemFrameTunnelMode = 41,
-  kElemWtpMacType = 44,
-  kElemWtpName = 45,
-  kElemTransportProtocol = 51,
-  kElemCapabilities = 198,
-  kElemRadioInfo = 1048,
-};
 constexpr uint8_t kTransportUdp = 2;
 constexpr uint16_t kImageFieldSize = 32;
 constexpr uint32_t kAnyApid = 0xFFFFFFFF;
@@ -107,32 +95,32 @@ bool FixedValueFits(const CwElement& e, size_t size) {
 // 1 when the element makes the whole request undecodable.
 int DecodeElement(CW_JOIN_REQ_INFO* info, const CwElement& e) {
   switch (e.type) {
-    case kElemLocationData:
+    case elem::kLocationData:
       CopyClipped(info->location, e.value);
       break;
-    case kElemSessionId:
+    case elem::kSessionId:
       CopyClipped(info->session_id, e.value);
       break;
-    case kElemVendorPayload:
+    case elem::kVendorSpecificPayload:
       DecodeVendorPayload(info, e.value);
       break;
-    case kElemWtpBoardData:
+    case elem::kWtpBoardData:
       return CW_DEC_IE_WtpBD(&info->board, e.value.data(), e.value.size());
-    case kElemWtpDescriptor:
+    case elem::kWtpDescriptor:
       return CW_DEC_IE_WtpDesc(&info->descriptor, e.value.data(), e.value.size());
-    case kElemFrameTunnelMode:
+    case elem::kWtpFrameTunnelMode:
       if (FixedValueFits(e, 1)) capwap::WireReader(e.value).u8(info->frame_tunnel_mode);
       break;
-    case kElemWtpMacType:
+    case elem::kWtpMacType:
       if (FixedValueFits(e, 1)) capwap::WireReader(e.value).u8(info->mac_type);
       break;
-    case kElemWtpName:
+    case elem::kWtpName:
       CopyClipped(info->wtp_name, e.value, info->wtp_name.size() - 1);
       break;
-    case kElemCapabilities:
+    case elem::kWtpCapabilities:
       if (FixedValueFits(e, 2)) capwap::WireReader(e.value).u16(info->capability);
       break;
-    case kElemRadioInfo:
+    case elem::kIeee80211WtpRadioInformation:
       DecodeRadioInfo(info, e.value);
       break;
     default:
@@ -221,12 +209,12 @@ int EnterJoinState(CW_WTPCB* wtp, int sent) {
 // --- Response elements --------------------------------------------------------
 
 bool PutResultCode(CW_PKT& pkt, uint32_t result) {
-  CwElementWriter e(pkt, kElemResultCode);
+  CwElementWriter e(pkt, elem::kResultCode);
   e.w().u32(result);
   return e.ok();
 }
 bool PutTransportProtocol(CW_PKT& pkt) {
-  CwElementWriter e(pkt, kElemTransportProtocol);
+  CwElementWriter e(pkt, elem::kCapwapTransportProtocol);
   e.w().u8(kTransportUdp);
   return e.ok();
 }
@@ -237,7 +225,7 @@ bool PutImageIdentifier(CW_PKT& pkt, const CW_WTPCB& wtp) {
   CwDebug(CW_DBG_EVENT, ZLOG_INFO, "CW_AC_FillJoinResp::NeedUpdateImage\n");
   std::array<uint8_t, kImageIdentifierSize> value{};
   CW_AC_GetImageId(*image, value, wtp.model, wtp.board_vendor_id);
-  CwElementWriter e(pkt, kElemImageIdentifier);
+  CwElementWriter e(pkt, elem::kImageIdentifier);
   e.w().bytes(value.data(), value.size());
   return e.ok();
 }

@@ -8,6 +8,9 @@
 #include "platform/identity.h"
 #include "relay/radio_binding.h"
 #include "transport/codec.h"
+#include "transport/elements.h"
+
+namespace vendor_elem = capwap::vendor_elem;
 
 namespace {
 
@@ -18,18 +21,29 @@ struct VendorHandlerRow {
 
 // Registration order of the element handlers.
 constexpr VendorHandlerRow kVendorHandlers[] = {
-    {133, CW_KVENProc_ApChlRepTLVFunc},   {134, CW_KVENProc_ApNebRepTLVFunc},
-    {1056, CW_KVENProc_ApWrrmRptTLVFunc}, {1057, CW_KVENProc_ApWrrmRptTLVFunc},
-    {108, CW_KVENProc_WidsRptFunc},       {112, CW_KVENProc_WidsRptFunc},
-    {203, CW_KVENProc_MediaRptFunc},      {136, CW_KVENProc_ScanStaRptTLVFunc},
-    {129, CW_KVENProc_Ap11NRDCAPTLVFunc}, {127, CW_KVENPROC_MASTERSTATUS},
-    {126, CW_KVENPROC_BANDSTEER},         {202, CW_KVENPROC_WIRELESSCONTION},
-    {50, CW_KVENPROC_WTPRUNINFO},         {51, CW_KVENPROC_WTPIFINTERFACE},
-    {162, CW_KVENPROC_WTPINTERFACEINFOR}, {163, CW_KVENPROC_APDEVICE_DES},
-    {164, CW_KVENPROC_WTPDEVICESTATIS},   {174, CW_KVENPROC_WTP_INTERFACE},
-    {175, CW_KVENPROC_WTPRTCOLLECTINFO},  {176, CW_KVENPROC_WTP_SYNCTIMETRAP},
-    {181, CW_KVENProc_WAPIClientFunc},    {197, CW_KVENProc_DnsInfoFunc},
-    {198, CW_KVENPROC_CAPBILITIES},
+    {vendor_elem::kChannelReport, CW_KVENProc_ApChlRepTLVFunc},
+    {vendor_elem::kNeighbourReport, CW_KVENProc_ApNebRepTLVFunc},
+    {vendor_elem::kWrrmReportA, CW_KVENProc_ApWrrmRptTLVFunc},
+    {vendor_elem::kWrrmReportB, CW_KVENProc_ApWrrmRptTLVFunc},
+    {vendor_elem::kWidsReportA, CW_KVENProc_WidsRptFunc},
+    {vendor_elem::kWidsReportB, CW_KVENProc_WidsRptFunc},
+    {vendor_elem::kMediaReport, CW_KVENProc_MediaRptFunc},
+    {vendor_elem::kStationScan, CW_KVENProc_ScanStaRptTLVFunc},
+    {vendor_elem::kRadioCapabilities, CW_KVENProc_Ap11NRDCAPTLVFunc},
+    {vendor_elem::kMasterStatus, CW_KVENPROC_MASTERSTATUS},
+    {vendor_elem::kBandSteering, CW_KVENPROC_BANDSTEER},
+    {vendor_elem::kWirelessConnection, CW_KVENPROC_WIRELESSCONTION},
+    {vendor_elem::kRunInfo, CW_KVENPROC_WTPRUNINFO},
+    {vendor_elem::kInterfaceCounters, CW_KVENPROC_WTPIFINTERFACE},
+    {vendor_elem::kInterfaceInfo, CW_KVENPROC_WTPINTERFACEINFOR},
+    {vendor_elem::kDeviceDescription, CW_KVENPROC_APDEVICE_DES},
+    {vendor_elem::kDeviceStatistics, CW_KVENPROC_WTPDEVICESTATIS},
+    {vendor_elem::kInterface, CW_KVENPROC_WTP_INTERFACE},
+    {vendor_elem::kRealTimeCollection, CW_KVENPROC_WTPRTCOLLECTINFO},
+    {vendor_elem::kSyncTimeTrap, CW_KVENPROC_WTP_SYNCTIMETRAP},
+    {vendor_elem::kWapiClient, CW_KVENProc_WAPIClientFunc},
+    {vendor_elem::kDnsInfo, CW_KVENProc_DnsInfoFunc},
+    {vendor_elem::kCapabilities, CW_KVENPROC_CAPBILITIES},
 };
 
 // Reports whose consumers are not built yet are skipped over by their

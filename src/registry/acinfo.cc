@@ -3,24 +3,21 @@
 #include <utility>
 
 #include "transport/codec.h"
+#include "transport/elements.h"
+
+namespace elem = capwap::elem;
 
 CW_AC_GLOBALINFO g_stCW_AC_GlobalInfo;
 uint32_t ul_CW_AC_Time = 0;
 
 namespace {
-enum : uint16_t {
-  kElemAcDescriptor = 1,
-  kElemAcName = 4,
-  kElemCtlIpv4Address = 10,
-  kElemCtlIpv6Address = 11,
-};
 // AC Information sub-element types of the AC Descriptor.
 constexpr uint16_t kAcInfoHardware = 4;
 constexpr uint16_t kAcInfoSoftware = 5;
 }  // namespace
 
 bool CW_PutAcDescriptor(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, uint32_t vendor_id) {
-  CwElementWriter e(pkt, kElemAcDescriptor);
+  CwElementWriter e(pkt, elem::kAcDescriptor);
   capwap::WireWriter& w = e.w();
   w.u16(ac.stations);
   w.u16(ac.limit);
@@ -41,7 +38,7 @@ bool CW_PutAcDescriptor(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, uint32_t vendor
 }
 
 bool CW_PutAcName(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac) {
-  CwElementWriter e(pkt, kElemAcName);
+  CwElementWriter e(pkt, elem::kAcName);
   e.w().bytes(ac.ac_name.data(), ac.ac_name.size());
   return e.ok();
 }
@@ -49,7 +46,7 @@ bool CW_PutAcName(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac) {
 // IPv4 as four bytes, most significant first (the address is held as a
 // host-order word); IPv6 as four words; then the WTP count.
 bool CW_PutAcControlAddress(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, bool ipv6) {
-  CwElementWriter e(pkt, ipv6 ? kElemCtlIpv6Address : kElemCtlIpv4Address);
+  CwElementWriter e(pkt, ipv6 ? elem::kCapwapControlIpv6Address : elem::kCapwapControlIpv4Address);
   capwap::WireWriter& w = e.w();
   capwap::HostReader words(ac.ctl_addr.data(), ac.ctl_addr.size());
   for (int i = 0; i < (ipv6 ? 4 : 1); ++i) {

@@ -13,12 +13,14 @@
 #include "relay/policy.h"
 #include "relay/wmac.h"
 #include "transport/codec.h"
+#include "transport/elements.h"
+
+namespace elem = capwap::elem;
 
 sockaddr_in g_WapiApAddr{};
 
 namespace {
 
-constexpr uint16_t kElemSessionId = 35;
 constexpr size_t kSessionIdLen = 16;
 // A WAPI frame carries the value 1 in the header's three reserved bits.
 constexpr uint8_t kWapiReservedBits = 1;
@@ -134,7 +136,7 @@ std::array<uint8_t, kKeepaliveLen> CW_AC_BuildKeepAlive(const SessionId& session
   CW_EncCwHdr(&hdr, out.data());
   capwap::WireWriter w(out.data() + kCwHdrLen, out.size() - kCwHdrLen);
   w.u16(kKeepaliveElemLen);                          // @8
-  w.u16(kElemSessionId);                             // @10
+  w.u16(elem::kSessionId);                             // @10
   w.u16(static_cast<uint16_t>(session_id.size()));   // @12
   w.bytes(session_id.data(), session_id.size());     // @14
   return out;
@@ -158,7 +160,7 @@ int CW_AC_DecKeepAlive(capwap::ByteView datagram, SessionId* session_id) {
   uint16_t length = 0;
   r.u16(type);
   r.u16(length);
-  if (type != kElemSessionId || length != kSessionIdLen) {
+  if (type != elem::kSessionId || length != kSessionIdLen) {
     CwDebug(CW_DBG_EVENT, ZLOG_ERR,
             " Illegal Keepalive frame with message type %d and message length received.\n", type);
     return 1;

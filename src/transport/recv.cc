@@ -15,13 +15,15 @@
 #include "platform/thread.h"
 #include "registry/tables.h"
 #include "transport/codec.h"
+#include "transport/elements.h"
 #include "transport/frag.h"
 #include "transport/sendq.h"
 #include "transport/sockets.h"
 
+namespace elem = capwap::elem;
+
 namespace {
 
-constexpr uint16_t kElemSessionId = 35;
 constexpr size_t kSessionIdLen = 16;
 constexpr size_t kIp6ControlLen = 1024;
 
@@ -73,7 +75,7 @@ bool EchoSessionId(const CW_RCVPKT* rcv, std::array<uint8_t, 16>* session_id) {
   CwElementWalk walk(rcv->Elements());
   bool found = false;
   for (const CwElement& element : walk) {
-    if (element.type != kElemSessionId) continue;
+    if (element.type != elem::kSessionId) continue;
     if (element.value.size() < kSessionIdLen) return false;
     std::memcpy(session_id->data(), element.value.data(), kSessionIdLen);
     found = true;
@@ -90,7 +92,7 @@ bool EventSessionId(const CW_RCVPKT* rcv, std::array<uint8_t, 16>* session_id) {
     uint16_t type = 0;
     uint16_t length = 0;
     if (!reader.u16(type) || !reader.u16(length)) return false;
-    if (type == kElemSessionId) {
+    if (type == elem::kSessionId) {
       if (!reader.bytes(session_id->data(), kSessionIdLen)) return false;
       found = true;
     } else if (!reader.skip(length)) {

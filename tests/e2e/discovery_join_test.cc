@@ -20,7 +20,7 @@
 
 #include "e2e/daemon_process.h"
 #include "e2e/tshark_capture.h"
-#include "fsm/discovery/discjoin_lab.h"
+#include "support/fsm_lab.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
 #include "support/scenario.h"
@@ -35,6 +35,8 @@ namespace discjoin_test {
 namespace {
 
 using capwap::test::Capture;
+using capwap::test::CreatedName;
+using capwap::test::WtpEndpoint;
 using capwap::test::DaemonProcess;
 using capwap::test::LoopbackCapture;
 using capwap::test::DecodedMessage;

@@ -15,6 +15,7 @@
 #include "platform/thread.h"
 #include "relay/side_channels.h"
 #include "relay/wmac.h"
+#include "transport/elements.h"
 
 namespace capwap::sim {
 
@@ -48,12 +49,12 @@ void SetNonBlocking(int fd) {
   if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
-// One Vendor Specific Payload element (37): vendor id, element id, length,
+// One Vendor Specific Payload element: vendor id, element id, length,
 // value.
 Bytes VendorElement(uint32_t vendor_id, uint16_t element_id, ByteView value) {
   Bytes out(4 + 8 + value.size());
   WireWriter w(out);
-  w.u16(37);
+  w.u16(capwap::elem::kVendorSpecificPayload);
   w.u16(static_cast<uint16_t>(8 + value.size()));
   w.u32(vendor_id);
   w.u16(element_id);

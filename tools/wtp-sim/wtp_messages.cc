@@ -60,7 +60,7 @@ void PutU8(CW_PKT& pkt, uint16_t type, uint8_t value) {
 }
 
 void PutSessionId(CW_PKT& pkt, const SessionId& session_id) {
-  CwElementWriter e(pkt, kElemSessionId);
+  CwElementWriter e(pkt, elem::kSessionId);
   e.w().bytes(session_id.data(), session_id.size());
 }
 
@@ -71,7 +71,7 @@ void SubText(WireWriter& w, uint16_t type, const std::string& text) {
 }
 
 void PutBoardData(CW_PKT& pkt, const WtpIdentity& id) {
-  CwElementWriter e(pkt, kElemWtpBoardData);
+  CwElementWriter e(pkt, elem::kWtpBoardData);
   WireWriter& w = e.w();
   w.u32(id.vendor_id);
   SubText(w, 0, id.model);
@@ -88,7 +88,7 @@ void DescriptorSub(WireWriter& w, uint32_t vendor, uint16_t type, const std::str
 }
 
 void PutDescriptor(CW_PKT& pkt, const WtpIdentity& id) {
-  CwElementWriter e(pkt, kElemWtpDescriptor);
+  CwElementWriter e(pkt, elem::kWtpDescriptor);
   WireWriter& w = e.w();
   const auto radios = static_cast<uint8_t>(id.radios.size());
   w.u8(radios);  // maximum radios
@@ -102,7 +102,7 @@ void PutDescriptor(CW_PKT& pkt, const WtpIdentity& id) {
 }
 
 void PutRadioInfo(CW_PKT& pkt, const SimRadio& radio) {
-  CwElementWriter e(pkt, kElemRadioInfo);
+  CwElementWriter e(pkt, elem::kIeee80211WtpRadioInformation);
   e.w().u8(radio.id);
   e.w().u32(radio.type);
 }
@@ -112,7 +112,7 @@ void PutRadioInfos(CW_PKT& pkt, const WtpIdentity& id) {
 }
 
 void PutRadioConfig(CW_PKT& pkt, const SimRadio& radio) {
-  CwElementWriter e(pkt, kElemRadioConfig);
+  CwElementWriter e(pkt, elem::kIeee80211WtpRadioConfiguration);
   WireWriter& w = e.w();
   w.u8(radio.id);
   w.u8(1);    // short preamble
@@ -125,7 +125,7 @@ void PutRadioConfig(CW_PKT& pkt, const SimRadio& radio) {
 
 void PutChannelControl(CW_PKT& pkt, const SimRadio& radio) {
   if (radio.FiveGhz()) {
-    CwElementWriter e(pkt, kElemOfdmControl);
+    CwElementWriter e(pkt, elem::kIeee80211OfdmControl);
     WireWriter& w = e.w();
     w.u8(radio.id);
     w.u8(0);
@@ -134,7 +134,7 @@ void PutChannelControl(CW_PKT& pkt, const SimRadio& radio) {
     w.u32(0);    // TI threshold
     return;
   }
-  CwElementWriter e(pkt, kElemDsssControl);
+  CwElementWriter e(pkt, elem::kIeee80211DirectSequenceControl);
   WireWriter& w = e.w();
   w.u8(radio.id);
   w.u8(0);
@@ -144,7 +144,7 @@ void PutChannelControl(CW_PKT& pkt, const SimRadio& radio) {
 }
 
 void PutTxPower(CW_PKT& pkt, const SimRadio& radio) {
-  CwElementWriter e(pkt, kElemTxPower);
+  CwElementWriter e(pkt, elem::kIeee80211TxPower);
   e.w().u8(radio.id);
   e.w().u8(0);
   e.w().u16(radio.tx_power);
@@ -153,7 +153,7 @@ void PutTxPower(CW_PKT& pkt, const SimRadio& radio) {
 void PutSupportedRates(CW_PKT& pkt, const SimRadio& radio) {
   static constexpr uint8_t kRates24[] = {0x82, 0x84, 0x8b, 0x96, 0x0c, 0x12, 0x18, 0x24};
   static constexpr uint8_t kRates5[] = {0x8c, 0x12, 0x98, 0x24, 0xb0, 0x48, 0x60, 0x6c};
-  CwElementWriter e(pkt, kElemSupportedRates);
+  CwElementWriter e(pkt, elem::kIeee80211SupportedRates);
   e.w().u8(radio.id);
   e.w().bytes(radio.FiveGhz() ? kRates5 : kRates24, 8);
 }
@@ -262,11 +262,11 @@ bool ParseMac(const std::string& text, Mac* out) {
 Bytes BuildDiscoveryRequest(const WtpIdentity& id, uint8_t seq) {
   Message m;
   CW_PKT& pkt = m.pkt();
-  PutU8(pkt, kElemDiscoveryType, kDiscoveryTypeStatic);
+  PutU8(pkt, elem::kDiscoveryType, kDiscoveryTypeStatic);
   PutBoardData(pkt, id);
   PutDescriptor(pkt, id);
-  PutU8(pkt, kElemFrameTunnelMode, kFrameTunnel8023);
-  PutU8(pkt, kElemWtpMacType, kMacTypeLocal);
+  PutU8(pkt, elem::kWtpFrameTunnelMode, kFrameTunnel8023);
+  PutU8(pkt, elem::kWtpMacType, kMacTypeLocal);
   PutRadioInfos(pkt, id);
   return m.Finish(CW_MSG_DISCOVERY_REQ, seq);
 }
@@ -274,21 +274,21 @@ Bytes BuildDiscoveryRequest(const WtpIdentity& id, uint8_t seq) {
 Bytes BuildJoinRequest(const WtpIdentity& id, uint8_t seq) {
   Message m;
   CW_PKT& pkt = m.pkt();
-  PutText(pkt, kElemLocationData, id.location);
+  PutText(pkt, elem::kLocationData, id.location);
   PutBoardData(pkt, id);
   PutDescriptor(pkt, id);
-  PutText(pkt, kElemWtpName, id.name);
+  PutText(pkt, elem::kWtpName, id.name);
   PutSessionId(pkt, id.session_id);
-  PutU8(pkt, kElemFrameTunnelMode, kFrameTunnel8023);
-  PutU8(pkt, kElemWtpMacType, kMacTypeLocal);
+  PutU8(pkt, elem::kWtpFrameTunnelMode, kFrameTunnel8023);
+  PutU8(pkt, elem::kWtpMacType, kMacTypeLocal);
   {
-    CwElementWriter e(pkt, kElemVendorPayload);
+    CwElementWriter e(pkt, elem::kVendorSpecificPayload);
     WireWriter& w = e.w();
     w.u32(id.vendor_id);
-    w.u16(kVendorMasterStatus);
+    w.u16(vendor_elem::kMasterStatus);
     w.u16(4);
     w.u32(id.master_status);
-    w.u16(kVendorCapabilities);
+    w.u16(vendor_elem::kCapabilities);
     w.u16(2);
     w.u16(id.capability_bits);
   }
@@ -299,7 +299,7 @@ Bytes BuildJoinRequest(const WtpIdentity& id, uint8_t seq) {
 Bytes BuildConfigStatusRequest(const WtpIdentity& id, uint8_t seq, size_t padding) {
   Message m(kMaxMessage);
   CW_PKT& pkt = m.pkt();
-  PutText(pkt, kElemAcName, id.ac_name);
+  PutText(pkt, elem::kAcName, id.ac_name);
   for (const SimRadio& radio : id.radios) {
     PutRadioInfo(pkt, radio);
     PutRadioConfig(pkt, radio);
@@ -309,7 +309,7 @@ Bytes BuildConfigStatusRequest(const WtpIdentity& id, uint8_t seq, size_t paddin
   }
   if (padding > 0) {
     const size_t n = std::min(padding, kMaxPadding);
-    CwElementWriter e(pkt, kElemVendorPayload);
+    CwElementWriter e(pkt, elem::kVendorSpecificPayload);
     WireWriter& w = e.w();
     w.u32(kForeignVendorId);
     w.u16(kForeignPadding);
@@ -323,13 +323,13 @@ Bytes BuildChangeStateRequest(const WtpIdentity& id, uint8_t seq) {
   Message m;
   CW_PKT& pkt = m.pkt();
   for (const SimRadio& radio : id.radios) {
-    CwElementWriter e(pkt, kElemRadioOperState);
+    CwElementWriter e(pkt, elem::kRadioOperationalState);
     e.w().u8(radio.id);
     e.w().u8(kRadioEnabled);
     e.w().u8(kCauseNormal);
   }
   {
-    CwElementWriter e(pkt, kElemResultCode);
+    CwElementWriter e(pkt, elem::kResultCode);
     e.w().u32(0);
   }
   return m.Finish(CW_MSG_CHG_STATE_REQ, seq);
@@ -346,7 +346,7 @@ Bytes BuildEventRequest(const WtpIdentity& id, uint8_t seq, size_t padding) {
   CW_PKT& pkt = m.pkt();
   PutSessionId(pkt, id.session_id);
   for (const SimRadio& radio : id.radios) {
-    CwElementWriter e(pkt, kElemRadioStatistics);
+    CwElementWriter e(pkt, elem::kWtpRadioStatistics);
     WireWriter& w = e.w();
     w.u8(radio.id);
     w.u8(0);  // last failure type
@@ -355,10 +355,10 @@ Bytes BuildEventRequest(const WtpIdentity& id, uint8_t seq, size_t padding) {
   }
   if (padding > 0) {
     const size_t n = std::min(padding, kMaxPadding);
-    CwElementWriter e(pkt, kElemVendorPayload);
+    CwElementWriter e(pkt, elem::kVendorSpecificPayload);
     WireWriter& w = e.w();
     w.u32(id.vendor_id);
-    w.u16(kVendorStationScan);
+    w.u16(vendor_elem::kStationScan);
     w.u16(static_cast<uint16_t>(n));
     for (size_t i = 0; i < n; ++i) w.u8(static_cast<uint8_t>(i));
   }
@@ -369,10 +369,10 @@ Bytes BuildImageDataRequest(uint8_t seq, ByteView image_identifier) {
   Message m;
   CW_PKT& pkt = m.pkt();
   {
-    CwElementWriter e(pkt, kElemImageIdentifier);
+    CwElementWriter e(pkt, elem::kImageIdentifier);
     e.w().bytes(image_identifier);
   }
-  { CwElementWriter e(pkt, kElemInitiateDownload); }
+  { CwElementWriter e(pkt, elem::kInitiateDownload); }
   return m.Finish(CW_MSG_IMAGE_DATA_REQ, seq);
 }
 
@@ -383,7 +383,7 @@ Bytes BuildKeepalive(const SessionId& session_id) {
   CW_EncCwHdr(&hdr, out.data());
   WireWriter w(out.data() + kCwHdrLen, out.size() - kCwHdrLen);
   w.u16(20);
-  w.u16(kElemSessionId);
+  w.u16(elem::kSessionId);
   w.u16(static_cast<uint16_t>(session_id.size()));
   w.bytes(session_id.data(), session_id.size());
   return out;
@@ -393,7 +393,7 @@ Bytes BuildResponse(uint32_t msg_type, uint8_t seq, uint32_t result_code, ByteVi
   Message m;
   CW_PKT& pkt = m.pkt();
   {
-    CwElementWriter e(pkt, kElemResultCode);
+    CwElementWriter e(pkt, elem::kResultCode);
     e.w().u32(result_code);
   }
   if (result_code == 0 && !extra.empty()) CW_PktAppendRaw(pkt, extra);
@@ -404,7 +404,7 @@ Bytes AssignedBssidElements(const WtpIdentity& id, ByteView request_elements) {
   Bytes out;
   CwElementWalk walk(request_elements);
   for (const CwElement& e : walk) {
-    if (e.type != kElemAddWlan || e.value.size() < 2) continue;
+    if (e.type != elem::kIeee80211AddWlan || e.value.size() < 2) continue;
     const uint8_t radio_id = e.value[0];
     const uint8_t wlan_id = e.value[1];
     Mac bssid = id.mac;
@@ -414,7 +414,7 @@ Bytes AssignedBssidElements(const WtpIdentity& id, ByteView request_elements) {
     bssid[5] = static_cast<uint8_t>(bssid[5] + wlan_id);
     uint8_t element[12];
     WireWriter w(element, sizeof element);
-    w.u16(kElemAssignedBssid);
+    w.u16(elem::kIeee80211AssignedWtpBssid);
     w.u16(8);
     w.u8(radio_id);
     w.u8(wlan_id);
@@ -464,11 +464,11 @@ bool DecodeDiscoveryResponse(const ControlMessage& msg, DiscoveryResponseInfo* o
                              std::string* why) {
   const auto& l = msg.list;
   if (l.size() != 4) return Fail(why, Format("Discovery Response with %zu elements", l.size()));
-  if (!Expect(l[0], kElemAcDescriptor, 156, "AC Descriptor", why)) return false;
-  if (!Expect(l[1], kElemAcName, 32, "AC Name", why)) return false;
+  if (!Expect(l[0], elem::kAcDescriptor, 156, "AC Descriptor", why)) return false;
+  if (!Expect(l[1], elem::kAcName, 32, "AC Name", why)) return false;
   // The AC describes its control address as IPv4 also to IPv6 APs.
-  if (!Expect(l[2], kElemCtlIpv4Address, 6, "control IPv4 address", why)) return false;
-  if (!Expect(l[3], kElemVendorPayload, 9, "vendor payload", why)) return false;
+  if (!Expect(l[2], elem::kCapwapControlIpv4Address, 6, "control IPv4 address", why)) return false;
+  if (!Expect(l[3], elem::kVendorSpecificPayload, 9, "vendor payload", why)) return false;
   WireReader r(l[3].value);
   uint16_t elem_id = 0;
   uint16_t length = 0;
@@ -476,7 +476,7 @@ bool DecodeDiscoveryResponse(const ControlMessage& msg, DiscoveryResponseInfo* o
   r.u16(elem_id);
   r.u16(length);
   r.u8(out->priority);
-  if (elem_id != kVendorPriority || length != 1) {
+  if (elem_id != vendor_elem::kPriority || length != 1) {
     return Fail(why, Format("vendor element %u of length %u instead of the priority", elem_id,
                             length));
   }
@@ -488,7 +488,7 @@ bool DecodeDiscoveryResponse(const ControlMessage& msg, DiscoveryResponseInfo* o
 
 bool DecodeJoinResponse(const ControlMessage& msg, JoinResponseInfo* out, std::string* why) {
   *out = JoinResponseInfo{};
-  if (msg.list.empty() || msg.list[0].type != kElemResultCode) {
+  if (msg.list.empty() || msg.list[0].type != elem::kResultCode) {
     return Fail(why, "Join Response does not start with a Result Code");
   }
   if (!CheckLength(msg.list[0], 4, "Result Code", why)) return false;
@@ -497,27 +497,27 @@ bool DecodeJoinResponse(const ControlMessage& msg, JoinResponseInfo* out, std::s
   bool descriptor = false, name = false, address = false, transport = false;
   for (const CwElement& e : msg.list) {
     switch (e.type) {
-      case kElemAcDescriptor:
+      case elem::kAcDescriptor:
         if (!CheckLength(e, 156, "AC Descriptor", why)) return false;
         descriptor = true;
         break;
-      case kElemAcName:
+      case elem::kAcName:
         if (!CheckLength(e, 32, "AC Name", why)) return false;
         name = true;
         break;
-      case kElemCtlIpv4Address:
+      case elem::kCapwapControlIpv4Address:
         if (!CheckLength(e, 6, "control IPv4 address", why)) return false;
         address = true;
         break;
-      case kElemCtlIpv6Address:
+      case elem::kCapwapControlIpv6Address:
         if (!CheckLength(e, 18, "control IPv6 address", why)) return false;
         address = true;
         break;
-      case kElemTransportProtocol:
+      case elem::kCapwapTransportProtocol:
         if (!CheckLength(e, 1, "transport protocol", why)) return false;
         transport = true;
         break;
-      case kElemImageIdentifier:
+      case elem::kImageIdentifier:
         if (!CheckLength(e, 112, "Image Identifier", why)) return false;
         if (!DecodeImageIdentifier(e.value, out, why)) return false;
         out->image_identifier.assign(e.value.begin(), e.value.end());
@@ -536,13 +536,13 @@ bool DecodeJoinResponse(const ControlMessage& msg, JoinResponseInfo* out, std::s
 }
 
 std::optional<CapwapTimers> FindCapwapTimers(const ControlMessage& msg) {
-  const CwElement* e = msg.Find(kElemCapwapTimers);
+  const CwElement* e = msg.Find(elem::kCapwapTimers);
   if (!e || e->value.size() != 2) return std::nullopt;
   return CapwapTimers{e->value[0], e->value[1]};
 }
 
 std::optional<uint32_t> FindResultCode(const ControlMessage& msg) {
-  const CwElement* e = msg.Find(kElemResultCode);
+  const CwElement* e = msg.Find(elem::kResultCode);
   if (!e || e->value.size() != 4) return std::nullopt;
   uint32_t code = 0;
   WireReader(e->value).u32(code);
@@ -551,14 +551,14 @@ std::optional<uint32_t> FindResultCode(const ControlMessage& msg) {
 
 bool DecodeImageBlock(const ControlMessage& msg, ImageBlock* out, std::string* why) {
   *out = ImageBlock{};
-  const CwElement* data = msg.Find(kElemImageData);
+  const CwElement* data = msg.Find(elem::kImageData);
   if (!data || data->value.empty()) return Fail(why, "Image Data Request without Image Data");
   out->data_type = data->value[0];
   out->data = data->value.subspan(1);
   if (out->data_type != kImageDataMore && out->data_type != kImageDataEof) {
     return Fail(why, Format("image data type %u", out->data_type));
   }
-  if (const CwElement* info = msg.Find(kElemImageInformation)) {
+  if (const CwElement* info = msg.Find(elem::kImageInformation)) {
     if (!CheckLength(*info, 20, "Image Information", why)) return false;
     WireReader r(info->value);
     r.u32(out->size);
@@ -586,7 +586,7 @@ bool DecodeKeepalive(ByteView datagram, SessionId* session_id, std::string* why)
   r.u16(type);
   r.u16(length);
   r.bytes(session_id->data(), session_id->size());
-  if (!r.ok() || total != 20 || type != kElemSessionId || length != 16) {
+  if (!r.ok() || total != 20 || type != elem::kSessionId || length != 16) {
     return Fail(why, Format("keepalive element length %u type %u length %u", total, type, length));
   }
   return true;

@@ -15,54 +15,12 @@
 
 #include "platform/bytes.h"
 #include "transport/codec.h"
+#include "transport/elements.h"
 #include "transport/types.h"
 
 namespace capwap::sim {
 
 inline constexpr uint32_t kSimVendorId = 41414;
-
-// Message element types the AP writes or reads.
-enum : uint16_t {
-  kElemAcDescriptor = 1,
-  kElemAcName = 4,
-  kElemAcTimestamp = 6,
-  kElemCtlIpv4Address = 10,
-  kElemCtlIpv6Address = 11,
-  kElemCapwapTimers = 12,
-  kElemDiscoveryType = 20,
-  kElemImageData = 24,
-  kElemImageIdentifier = 25,
-  kElemImageInformation = 26,
-  kElemInitiateDownload = 27,
-  kElemLocationData = 28,
-  kElemRadioOperState = 32,
-  kElemResultCode = 33,
-  kElemSessionId = 35,
-  kElemVendorPayload = 37,
-  kElemWtpBoardData = 38,
-  kElemWtpDescriptor = 39,
-  kElemFrameTunnelMode = 41,
-  kElemWtpMacType = 44,
-  kElemWtpName = 45,
-  kElemRadioStatistics = 47,
-  kElemTransportProtocol = 51,
-  kElemAddWlan = 1024,
-  kElemAssignedBssid = 1026,
-  kElemDsssControl = 1028,
-  kElemOfdmControl = 1033,
-  kElemSupportedRates = 1040,
-  kElemTxPower = 1041,
-  kElemRadioConfig = 1046,
-  kElemRadioInfo = 1048,
-};
-
-// Vendor sub-elements of this system's vendor identifier.
-enum : uint16_t {
-  kVendorMasterStatus = 127,
-  kVendorPriority = 128,
-  kVendorStationScan = 136,
-  kVendorCapabilities = 198,
-};
 
 // IEEE 802.11 radio type bits of the Radio Information element.
 enum : uint32_t { kRadioTypeB = 1, kRadioTypeA = 2, kRadioTypeG = 4, kRadioTypeN = 8 };

@@ -184,7 +184,7 @@ void SimWtp::HandleResponse(const ControlMessage& msg) {
     case CW_MSG_ECHO_RSP:
       CompleteOutstanding();
       ++counters_.echo_answered;
-      if (!msg.Find(kElemAcTimestamp)) ProtocolError("Echo Response without AC Timestamp");
+      if (!msg.Find(elem::kAcTimestamp)) ProtocolError("Echo Response without AC Timestamp");
       return;
     case CW_MSG_WTP_EVENT_RSP:
       CompleteOutstanding();

@@ -4,12 +4,14 @@
 // only, and WAPI frames relayed to WMAC.
 #include <gtest/gtest.h>
 
-#include "fsm/change_state/run_fixture.h"
+#include "support/fsm_lab.h"
 
 namespace run_test {
 namespace {
 
 using namespace capwap::test;
+using capwap::Bytes;
+using capwap::ByteView;
 
 const TruncTable kKeepalive = {
     {U32(0x00100008), "header: HLEN 2, K"},
