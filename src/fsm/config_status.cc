@@ -8,6 +8,7 @@
 
 #include "config/ap_group.h"
 #include "config/model_catalogue.h"
+#include "diag/bug.h"
 #include "diag/debug.h"
 #include "export/cloud.h"
 #include "platform/identity.h"
@@ -41,25 +42,6 @@ constexpr uint16_t kMeshCapable = 2;
 constexpr uint16_t kRunTimeVap = 1;
 
 // --- Decoding the request -------------------------------------------------
-
-// The request being decoded, for vendor sub-element 129.
-CW_CFG_STATUS_REQ_INFO*& ActiveDecode() {
-  static CW_CFG_STATUS_REQ_INFO* active = nullptr;
-  return active;
-}
-
-class ActiveDecodeScope {
- public:
-  explicit ActiveDecodeScope(CW_CFG_STATUS_REQ_INFO* info) : saved_(ActiveDecode()) {
-    ActiveDecode() = info;
-  }
-  ~ActiveDecodeScope() { ActiveDecode() = saved_; }
-  ActiveDecodeScope(const ActiveDecodeScope&) = delete;
-  ActiveDecodeScope& operator=(const ActiveDecodeScope&) = delete;
-
- private:
-  CW_CFG_STATUS_REQ_INFO* saved_;
-};
 
 // Reads one element value into the radio's sub-record layout (host order).
 // False when the value is shorter than the fields it must hold.
@@ -394,15 +376,6 @@ bool PutRadiosAndPeers(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources&
   return ok;
 }
 
-// "%02x:%02x:%02x:%02x:%02x:%02x" of the AP's MAC.
-std::string MacText(const CW_WTPCB& wtp) {
-  const auto& m = wtp.mac;
-  char text[18];
-  snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", m[0], m[1], m[2], m[3], m[4],
-           m[5]);
-  return text;
-}
-
 // Steps 4 to 9 of a decoded request.
 int EnterConfig(CW_WTPCB* wtp, CW_RCVPKT* rcv, CW_CFG_STATUS_REQ_INFO& info) {
   wtp->join_timer.Cancel();
@@ -445,7 +418,7 @@ int CW_AC_DecCfgReq(CW_CFG_STATUS_REQ_INFO* info, ByteView elements) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Illegal Config Request frame received.\n");
     return 1;
   }
-  ActiveDecodeScope scope(info);
+  capwap::VendorDecodeScope<CW_CFG_STATUS_REQ_INFO> scope(info);
   CwElementWalk walk(elements);
   for (const CwElement& e : walk) {
     if (DecodeElement(info, e) == ElemResult::kNoMemory) {
@@ -465,11 +438,11 @@ int CW_AC_CfgReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!wtp || !rcv) return 1;
   if (wtp->state != CW_STATE_JOIN && wtp->state != CW_STATE_IMAGE) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Receiving Config Request frame under wrong state %s.\n",
-            MacText(*wtp).c_str());
+            capwap::MacText(wtp->mac).data());
     return 1;
   }
   CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Receiving Config Request frame from AP %s.\n",
-          MacText(*wtp).c_str());
+          capwap::MacText(wtp->mac).data());
   CW_CFG_STATUS_REQ_INFO info;
   if (CW_AC_DecCfgReq(&info, rcv->Elements()) != 0) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR,
@@ -516,17 +489,18 @@ int CW_AC_SndCfgResp(CW_WTPCB* wtp) {
             wtp->name.c_str());
     return 1;
   }
-  CW_AC_FillCfgResp(*pkt, *wtp);
+  if (CW_AC_FillCfgResp(*pkt, *wtp) != 0) {
+    CW_BUG("Config Status Response of AP %s overflowed", wtp->name.c_str());
+  }
   CW_FreeRdBind(&wtp->rdbind);
   CW_FinishCtlMsg(*pkt, CW_MSG_CFG_STATUS_RSP, CW_AC_GetSeqNum(wtp, CW_MSG_CFG_STATUS_RSP));
   CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Sending Config Status Response frame to AP %s.\n",
-          MacText(*wtp).c_str());
+          capwap::MacText(wtp->mac).data());
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }
 
 CW_CFG_STATUS_REQ_INFO* CW_CfgReqOf(void* context) {
-  CW_CFG_STATUS_REQ_INFO* active = ActiveDecode();
-  return active && context == active ? active : nullptr;
+  return capwap::VendorDecodeScope<CW_CFG_STATUS_REQ_INFO>::Target(context);
 }
 
 void CW_CfgStatusRegister() {

@@ -26,11 +26,6 @@ constexpr uint8_t kDefaultPriority = 4;
 // The local address of a datagram that was sent to the broadcast address.
 constexpr uint32_t kBroadcastAddress = 0xFFFFFFFF;
 
-std::string AddrText(const CW_ADDR& addr) {
-  char buf[INET6_ADDRSTRLEN] = {};
-  return CW_AddrText(addr, buf, sizeof buf);
-}
-
 // --- Decoding ---------------------------------------------------------------
 
 void DecodeBoardData(CW_DISC_REQ_INFO* info, capwap::ByteView value) {
@@ -181,7 +176,7 @@ int CW_AC_DiscReqHandler(CW_WTPCB* /*wtp*/, CW_RCVPKT* rcv) {
   if (!rcv) return 1;
   if (CwDebugOn(CW_DBG_PACKET)) {
     CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Receiving Discovery Request from AP %s.\n",
-            AddrText(rcv->remote).c_str());
+            capwap::AddrText(rcv->remote).c_str());
   }
   CW_DISC_REQ_INFO info;
   if (CW_AC_DecDiscReq(&info, rcv) != 0) {
@@ -262,7 +257,7 @@ int CW_AC_SndDiscResp(CW_WTPCB* /*wtp*/, const CW_DISC_RESP& resp, uint32_t vend
   desc.local = resp.local;
   if (CwDebugOn(CW_DBG_PACKET)) {
     CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Send Discovery Response to AP %s.\n",
-            AddrText(resp.remote).c_str());
+            capwap::AddrText(resp.remote).c_str());
   }
   if (CW_SockSndMsg(&desc, pkt->buffer.data(), pkt->length, g_ucNeedEncrypt) == 1) {
     const int saved = errno;

@@ -1,11 +1,16 @@
 #include "fsm/handlers.h"
 
+#include "fsm/cfg_update_rsp.h"
 #include "fsm/change_state.h"
+#include "fsm/config_rsp.h"
 #include "fsm/config_status.h"
 #include "fsm/discovery.h"
+#include "fsm/data_check.h"
 #include "fsm/echo.h"
 #include "fsm/join.h"
+#include "fsm/reset.h"
 #include "transport/codec.h"
+#include "transport/keepalive.h"
 #include "transport/recv.h"
 
 void CW_FsmRegisterHandlers() {
@@ -19,4 +24,5 @@ void CW_FsmRegisterHandlers() {
   AC_SetMsgHandler(CW_MSG_RESET_RSP, CW_AC_ResetRespHandler);
   AC_SetMsgHandler(CW_MSG_STA_CFG_RSP, CW_AC_StaCfgRespHandler);
   AC_SetMsgHandler(CW_MSG_WLAN_CFG_RSP, CW_AC_WlanCfgRespHandler);
+  capwap::SetKeepAliveHandler(capwap::OnDataKeepAlive);
 }

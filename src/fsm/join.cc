@@ -24,33 +24,6 @@ constexpr uint8_t kTransportUdp = 2;
 constexpr uint16_t kImageFieldSize = 32;
 constexpr uint32_t kAnyApid = 0xFFFFFFFF;
 
-std::string AddrText(const CW_ADDR& addr) {
-  char buf[INET6_ADDRSTRLEN] = {};
-  return CW_AddrText(addr, buf, sizeof buf);
-}
-
-// --- Vendor payload context -------------------------------------------------
-
-// The Join record a Vendor Specific Payload is being walked into; null
-// outside that walk.
-CW_JOIN_REQ_INFO*& VendorTarget() {
-  static CW_JOIN_REQ_INFO* target = nullptr;
-  return target;
-}
-
-class VendorTargetScope {
- public:
-  explicit VendorTargetScope(CW_JOIN_REQ_INFO* info) : saved_(VendorTarget()) {
-    VendorTarget() = info;
-  }
-  ~VendorTargetScope() { VendorTarget() = saved_; }
-  VendorTargetScope(const VendorTargetScope&) = delete;
-  VendorTargetScope& operator=(const VendorTargetScope&) = delete;
-
- private:
-  CW_JOIN_REQ_INFO* saved_;
-};
-
 // --- Decoding ---------------------------------------------------------------
 
 template <size_t N, typename T>
@@ -76,7 +49,7 @@ void DecodeRadioInfo(CW_JOIN_REQ_INFO* info, capwap::ByteView value) {
 // or descriptors. A vendor payload whose sub-elements cannot be walked keeps
 // what its handlers took before the fault, and the rest of it is skipped.
 void DecodeVendorPayload(CW_JOIN_REQ_INFO* info, capwap::ByteView value) {
-  VendorTargetScope scope(info);
+  capwap::VendorDecodeScope<CW_JOIN_REQ_INFO> scope(info);
   if (CW_AC_DecVendorElem(info, value) != 0) {
     CwDebug(CW_DBG_ERROR, ZLOG_INFO,
             " Malformed Vendor Specific Payload in Join Request skipped.\n");
@@ -245,8 +218,7 @@ const CW_IMGREC* FindImage(std::string_view model, uint32_t vendor_id) {
 // --- Decoding ---------------------------------------------------------------
 
 CW_JOIN_REQ_INFO* CW_JoinVendorContext(void* ctx) {
-  CW_JOIN_REQ_INFO* target = VendorTarget();
-  return ctx != nullptr && ctx == target ? target : nullptr;
+  return capwap::VendorDecodeScope<CW_JOIN_REQ_INFO>::Target(ctx);
 }
 
 int CW_AC_DecJoinReq(CW_JOIN_REQ_INFO* info, const CW_RCVPKT* rcv) {
@@ -265,7 +237,7 @@ int CW_AC_JoinReqHandler(CW_WTPCB* bound, CW_RCVPKT* rcv) {
   if (!rcv) return 1;
   if (CwDebugOn(CW_DBG_PACKET)) {
     CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Receiving Join Request from AP %s.\n",
-            AddrText(rcv->remote).c_str());
+            capwap::AddrText(rcv->remote).c_str());
   }
   if (!CapacityLeft()) return 0;
   if (bound && bound->state != CW_STATE_IDLE) {

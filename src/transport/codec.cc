@@ -5,15 +5,16 @@
 #include <algorithm>
 #include <new>
 
+#include "diag/bug.h"
 #include "diag/debug.h"
 #include "platform/fail_inject.h"
 #include "platform/identity.h"
+#include "transport/elements.h"
 
 namespace {
 
 constexpr uint16_t kFragOffsetMask = 0x1FFF;
 constexpr int kReservedShift = 13;
-constexpr size_t kElemHeaderLen = 4;
 constexpr size_t kMaxElemValue = 0xFFFF;
 
 struct MsgName {
@@ -151,8 +152,16 @@ void CwElementWalk::iterator::Load() {
     return;
   }
   capwap::WireReader r(walk.data_.subspan(walk.pos_));
+  const WalkPolicy& policy = walk.policy_;
   CwElement next;
-  if (!ReadSubElement(r, next.type, next.value)) {
+  uint16_t length = 0;
+  bool ok = r.remaining() >= policy.min_left && r.u16(next.type) && r.u16(length);
+  if (ok && policy.fixed_step != 0 && next.type == policy.fixed_step_type) {
+    ok = r.view(policy.fixed_step, next.value);
+  } else if (ok) {
+    ok = r.view(length, next.value);
+  }
+  if (!ok) {
     walk.failed_ = true;
     at_end_ = true;
     return;
@@ -160,6 +169,23 @@ void CwElementWalk::iterator::Load() {
   walk.pos_ += r.pos();
   current_ = next;
 }
+
+namespace capwap {
+
+bool ReadResultCode(ByteView value, uint32_t* result_code) {
+  return WireReader(value).u32(*result_code);
+}
+
+bool DecodeResultOnly(ByteView elements, uint32_t* result_code) {
+  *result_code = 0;
+  CwElementWalk walk(elements, {.min_left = kResponseElemMin});
+  for (const CwElement& e : walk) {
+    if (e.type == elem::kResultCode && !ReadResultCode(e.value, result_code)) return false;
+  }
+  return walk.complete();
+}
+
+}  // namespace capwap
 
 // --- WTP Board Data and WTP Descriptor ----------------------------------
 
@@ -272,13 +298,13 @@ namespace {
 // after the element header, and never more than a 16-bit length can say.
 std::span<uint8_t> ElementBodySpan(CW_PKT& pkt) {
   const size_t size = pkt.buffer.size();
-  if (pkt.cursor > size || size - pkt.cursor < kElemHeaderLen) return {};
-  const size_t room = std::min(size - pkt.cursor - kElemHeaderLen, kMaxElemValue);
-  return std::span<uint8_t>(pkt.buffer.data() + pkt.cursor + kElemHeaderLen, room);
+  if (pkt.cursor > size || size - pkt.cursor < kCwElemHeaderLen) return {};
+  const size_t room = std::min(size - pkt.cursor - kCwElemHeaderLen, kMaxElemValue);
+  return std::span<uint8_t>(pkt.buffer.data() + pkt.cursor + kCwElemHeaderLen, room);
 }
 
 bool HasElementHeaderRoom(const CW_PKT& pkt) {
-  return pkt.cursor <= pkt.buffer.size() && pkt.buffer.size() - pkt.cursor >= kElemHeaderLen;
+  return pkt.cursor <= pkt.buffer.size() && pkt.buffer.size() - pkt.cursor >= kCwElemHeaderLen;
 }
 
 }  // namespace
@@ -293,24 +319,24 @@ CwElementWriter::~CwElementWriter() {
   if (!body_.ok()) {
     // Wipe what the body wrote so the packet reads as before the element.
     if (HasElementHeaderRoom(pkt_)) {
-      const size_t written = kElemHeaderLen + body_.size();
+      const size_t written = kCwElemHeaderLen + body_.size();
       std::fill_n(pkt_.buffer.begin() + static_cast<std::ptrdiff_t>(pkt_.cursor), written, 0);
     }
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Message element %u does not fit in the packet.\n",
-            static_cast<unsigned>(type_));
+    CW_BUG("element %u (%s) does not fit in the packet", static_cast<unsigned>(type_),
+           capwap::elem::Name(type_));
     return;
   }
   const size_t value_len = body_.size();
-  capwap::WireWriter header(pkt_.buffer.data() + pkt_.cursor, kElemHeaderLen);
+  capwap::WireWriter header(pkt_.buffer.data() + pkt_.cursor, kCwElemHeaderLen);
   header.u16(type_);
   header.u16(static_cast<uint16_t>(value_len));
-  pkt_.cursor += kElemHeaderLen + value_len;
-  pkt_.length += static_cast<uint32_t>(kElemHeaderLen + value_len);
+  pkt_.cursor += kCwElemHeaderLen + value_len;
+  pkt_.length += static_cast<uint32_t>(kCwElemHeaderLen + value_len);
 }
 
 int CW_PktAppendRaw(CW_PKT& pkt, capwap::ByteView bytes) {
   if (pkt.cursor > pkt.buffer.size() || bytes.size() > pkt.buffer.size() - pkt.cursor) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " %zu raw octets do not fit in the packet.\n", bytes.size());
+    CW_BUG("%zu raw octets do not fit in the packet", bytes.size());
     return 1;
   }
   capwap::WireWriter w(pkt.buffer.data() + pkt.cursor, bytes.size());
@@ -322,7 +348,7 @@ int CW_PktAppendRaw(CW_PKT& pkt, capwap::ByteView bytes) {
 
 void CW_FinishCtlMsg(CW_PKT& pkt, uint32_t msg_type, uint8_t seq) {
   if (pkt.buffer.size() < kCwHeadersLen) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Packet buffer has no room for the CAPWAP headers.\n");
+    CW_BUG("packet buffer has no room for the CAPWAP headers");
     return;
   }
   CW_HDR hdr;

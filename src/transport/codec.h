@@ -60,19 +60,29 @@ void CW_EncCwHdr(CW_HDR* hdr, uint8_t* out);
 void CW_EncCwCtlHdr(const CW_CTLHDR* ctl, uint8_t* out);
 
 // --- Element walk -------------------------------------------------------
+inline constexpr size_t kCwElemHeaderLen = 4;
 struct CwElement {
   uint16_t type = 0;
   capwap::ByteView value;
 };
+// How a walk treats the input. An element is only read when at least
+// `min_left` octets remain; an element of `fixed_step_type` (when
+// fixed_step is not 0) spans fixed_step octets whatever its stated length.
+struct WalkPolicy {
+  size_t min_left = kCwElemHeaderLen;
+  uint16_t fixed_step_type = 0;
+  size_t fixed_step = 0;
+};
 // Iterates {type, value} over 16-bit type/length elements. The walk stops
-// at the first element whose header or value does not fit; complete() then
-// reports false. Usage:
+// at the first element that the policy refuses or whose header or value does
+// not fit; complete() then reports false. Usage:
 //   CwElementWalk walk(rcv.Elements());
 //   for (const CwElement& e : walk) { ... }
 //   if (!walk.complete()) -> malformed
 class CwElementWalk {
  public:
-  explicit CwElementWalk(capwap::ByteView elements) : data_(elements) {}
+  explicit CwElementWalk(capwap::ByteView elements, WalkPolicy policy = {})
+      : data_(elements), policy_(policy) {}
   class iterator {
    public:
     iterator(CwElementWalk* walk, bool at_end);
@@ -96,9 +106,21 @@ class CwElementWalk {
  private:
   friend class iterator;
   capwap::ByteView data_;
+  WalkPolicy policy_;
   size_t pos_ = 0;
   bool failed_ = false;
 };
+
+namespace capwap {
+// Station, Reset and WLAN Configuration Responses read an element only when
+// its header and a 4-octet value can still follow.
+inline constexpr size_t kResponseElemMin = 8;
+// A Result Code value (u32); false when it is short.
+bool ReadResultCode(ByteView value, uint32_t* result_code);
+// The Result Code of a response whose other elements are not read, walked
+// with kResponseElemMin; false when the walk or the value is refused.
+bool DecodeResultOnly(ByteView elements, uint32_t* result_code);
+}  // namespace capwap
 
 // --- Shared element decoders -------------------------------------------
 // WTP Board Data (38): vendor must pass vendor_isvalid; model (lower-cased)
@@ -165,6 +187,30 @@ CwVendorElemFunc CW_AC_Get_VendorProcFunc(uint32_t vendor_id, uint16_t elem_id);
 // cursor at its value and consumes it; unsupported ones are skipped by their
 // length. 0 / 1 (1 when a header or value runs past the end or a handler fails).
 int CW_AC_DecVendorElem(void* context, capwap::ByteView value);
+// The record a Vendor Specific Payload of one message type is being walked
+// into, for the handlers that fill it: set for the scope's life, restored
+// after (walks may nest).
+namespace capwap {
+template <typename Record>
+class VendorDecodeScope {
+ public:
+  explicit VendorDecodeScope(Record* record) : saved_(Active()) { Active() = record; }
+  ~VendorDecodeScope() { Active() = saved_; }
+  VendorDecodeScope(const VendorDecodeScope&) = delete;
+  VendorDecodeScope& operator=(const VendorDecodeScope&) = delete;
+  // The active record when `context` is it; null otherwise.
+  static Record* Target(void* context) {
+    return context != nullptr && context == Active() ? Active() : nullptr;
+  }
+
+ private:
+  static Record*& Active() {
+    static Record* active = nullptr;
+    return active;
+  }
+  Record* saved_;
+};
+}  // namespace capwap
 // Empties the registry (start-up and tests).
 void CW_VendorRegistryReset();
 

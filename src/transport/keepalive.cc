@@ -5,12 +5,10 @@
 #include <new>
 
 #include "diag/debug.h"
-#include "fsm/change_state.h"
 #include "platform/lib.h"
 #include "platform/paths.h"
 #include "platform/thread.h"
 #include "registry/tables.h"
-#include "relay/policy.h"
 #include "relay/wmac.h"
 #include "transport/codec.h"
 #include "transport/elements.h"
@@ -22,16 +20,12 @@ sockaddr_in g_WapiApAddr{};
 namespace {
 
 constexpr size_t kSessionIdLen = 16;
+using capwap::KeepAliveHandler;
 // A WAPI frame carries the value 1 in the header's three reserved bits.
 constexpr uint8_t kWapiReservedBits = 1;
 
 using SessionId = std::array<uint8_t, 16>;
 
-void Rearm(thread* t, thread_func reader) {
-  if (capwapm && capwapm->master) {
-    thread_add_read(capwapm->master.get(), reader, capwapm, THREAD_FD(t));
-  }
-}
 
 // A zeroed receive buffer; empty when memory is short.
 capwap::Bytes ReceiveBuffer() {
@@ -64,13 +58,32 @@ int RelayWapiFrame(capwap::ByteView datagram, const sockaddr* source) {
   return 0;
 }
 
-// Answers the first keepalive of a session through the data socket of the
-// family it came on, from the local address it reached.
-void AnswerKeepAlive(const CW_WTPCB* wtp, const SessionId& session_id, int is_ipv6,
+KeepAliveHandler& SessionHandler() {
+  static KeepAliveHandler handler = nullptr;
+  return handler;
+}
+
+void LogUnknownSession(const SessionId& session_id) {
+  capwap::WireReader r(session_id.data(), session_id.size());
+  uint32_t w[4] = {};
+  for (uint32_t& word : w) r.u32(word);
+  CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Failed to find AP by session ID(%x%x%x%x).\n", w[0], w[1],
+          w[2], w[3]);
+}
+
+}  // namespace
+
+void AC_KeepAliveReset() { g_WapiApAddr = sockaddr_in{}; }
+
+namespace capwap {
+
+void SetKeepAliveHandler(KeepAliveHandler handler) { SessionHandler() = handler; }
+
+void AnswerKeepAlive(const CW_WTPCB& wtp, const SessionId& session_id, int is_ipv6,
                      const CW_PKTINFO* pktinfo) {
   std::array<uint8_t, kKeepaliveLen> reply = CW_AC_BuildKeepAlive(session_id);
   CW_SNDDESC desc;
-  desc.remote = wtp->data_end;
+  desc.remote = wtp.data_end;
   if (is_ipv6) {
     desc.fd = g_iAC_DataSock6Id;
     CW_Sock6Snd(&desc, reply.data(), reply.size());
@@ -89,45 +102,7 @@ void AnswerKeepAlive(const CW_WTPCB* wtp, const SessionId& session_id, int is_ip
   }
 }
 
-// Data Check: the data channel is open, the session enters Run.
-int OpenDataChannel(CW_WTPCB* wtp, const SessionId& session_id, int is_ipv6,
-                    const CW_PKTINFO* pktinfo) {
-  AnswerKeepAlive(wtp, session_id, is_ipv6, pktinfo);
-  wtp->data_check_timer.Cancel();
-  CW_AC_RunStateInit(wtp);
-  AC_SndWiredLanVlan(wtp);
-  AC_SndWiredLanVlan2(wtp);
-  return 0;
-}
-
-// Any other state: WMAC follows the data endpoint when it moves.
-void TrackDataEndpoint(CW_WTPCB* wtp) {
-  if (wtp->data_end.addr == wtp->tunnel.wtp_data_addr &&
-      wtp->data_end.port == wtp->tunnel.wtp_data_port) {
-    return;
-  }
-  char text[64];
-  CW_AddrText(wtp->data_end, text, sizeof text);
-  const auto& m = wtp->mac;
-  CwDebug(CW_DBG_EVENT, ZLOG_NOTICE,
-          " Notifing WMAC to update tunnel with MAC address %02x:%02x:%02x:%02x:%02x:%02x | IP "
-          "%s | Port %d.\n",
-          m[0], m[1], m[2], m[3], m[4], m[5], text, wtp->data_end.port);
-  wtp->tunnel = CW_AC_TunnelRecordOf(*wtp, CW_TUNNEL_MOVED);
-  WMAC_AC_IPC_NotifyTunnelState(wtp->tunnel);
-}
-
-void LogUnknownSession(const SessionId& session_id) {
-  capwap::WireReader r(session_id.data(), session_id.size());
-  uint32_t w[4] = {};
-  for (uint32_t& word : w) r.u32(word);
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Failed to find AP by session ID(%x%x%x%x).\n", w[0], w[1],
-          w[2], w[3]);
-}
-
-}  // namespace
-
-void AC_KeepAliveReset() { g_WapiApAddr = sockaddr_in{}; }
+}  // namespace capwap
 
 std::array<uint8_t, kKeepaliveLen> CW_AC_BuildKeepAlive(const SessionId& session_id) {
   std::array<uint8_t, kKeepaliveLen> out{};
@@ -186,11 +161,8 @@ int AC_ProcKeepAlive(capwap::ByteView datagram, int is_ipv6, const sockaddr* sou
     return 1;
   }
   wtp->data_end = SourceEndpoint(is_ipv6, source);
-  if (wtp->state == CW_STATE_DATA_CHECK) {
-    return OpenDataChannel(wtp, session_id, is_ipv6, pktinfo);
-  }
-  TrackDataEndpoint(wtp);
-  return 0;
+  KeepAliveHandler handler = SessionHandler();
+  return handler ? handler(wtp, session_id, is_ipv6, pktinfo) : 0;
 }
 
 CW_TUNNEL_RECORD CW_AC_TunnelRecordOf(const CW_WTPCB& wtp, uint32_t state) {
@@ -212,7 +184,7 @@ CW_TUNNEL_RECORD CW_AC_TunnelRecordOf(const CW_WTPCB& wtp, uint32_t state) {
 // A keepalive never leaves its buffer, so one buffer serves the whole batch.
 // Reads stop at the drained queue (MSG_DONTWAIT) or after kCwRcvBatch.
 int AC_RcvDataPkt(thread* t) {
-  Rearm(t, AC_RcvDataPkt);
+  capwap::RegisterReader(THREAD_FD(t), AC_RcvDataPkt);
   capwap::Bytes buffer = ReceiveBuffer();
   if (buffer.empty()) return 0;
   for (int reads = 0; reads < kCwRcvBatch; ++reads) {
@@ -228,7 +200,7 @@ int AC_RcvDataPkt(thread* t) {
 }
 
 int AC_Rcv6DataPkt(thread* t) {
-  Rearm(t, AC_Rcv6DataPkt);
+  capwap::RegisterReader(THREAD_FD(t), AC_Rcv6DataPkt);
   capwap::Bytes buffer = ReceiveBuffer();
   if (buffer.empty()) return 0;
   for (int reads = 0; reads < kCwRcvBatch; ++reads) {

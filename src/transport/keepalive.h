@@ -1,5 +1,5 @@
-// The CAPWAP data channel: keepalives that open and refresh a WTP's data
-// channel (the first one in Data Check completes the join), and WAPI frames
+// The CAPWAP data channel's socket half: keepalive frames in and out, each
+// one of a known session handed to the session's handler, and WAPI frames
 // relayed to WMAC. No user traffic is forwarded here.
 //
 // Return convention: 0 handled, 1 dropped (with its debug line).
@@ -53,3 +53,17 @@ std::array<uint8_t, kKeepaliveLen> CW_AC_BuildKeepAlive(const std::array<uint8_t
 // endpoint, the AC's control address, the AC's data port, the virtual-AP
 // flag and the scrambling switch of this moment.
 CW_TUNNEL_RECORD CW_AC_TunnelRecordOf(const CW_WTPCB& wtp, uint32_t state);
+
+namespace capwap {
+// What the session makes of a keepalive of its WTP; wtp->data_end already
+// holds the source. `pktinfo` is the IPv4 socket's local end, null for IPv6.
+using KeepAliveHandler = int (*)(CW_WTPCB* wtp, const std::array<uint8_t, 16>& session_id,
+                                 int is_ipv6, const CW_PKTINFO* pktinfo);
+// Set at start-up with the message handlers; without one a keepalive only
+// moves the data endpoint.
+void SetKeepAliveHandler(KeepAliveHandler handler);
+// Answers a keepalive through the data socket of the family it came on, from
+// the local address it reached.
+void AnswerKeepAlive(const CW_WTPCB& wtp, const std::array<uint8_t, 16>& session_id, int is_ipv6,
+                     const CW_PKTINFO* pktinfo);
+}  // namespace capwap

@@ -86,20 +86,15 @@ bool EchoSessionId(const CW_RCVPKT* rcv, std::array<uint8_t, 16>* session_id) {
 // The Session ID of a WTP Event Request: the last element 35 wins, and the
 // walk steps over 16 octets of it whatever its stated length.
 bool EventSessionId(const CW_RCVPKT* rcv, std::array<uint8_t, 16>* session_id) {
-  capwap::WireReader reader(rcv->Elements());
+  CwElementWalk walk(rcv->Elements(),
+                     {.fixed_step_type = elem::kSessionId, .fixed_step = kSessionIdLen});
   bool found = false;
-  while (reader.remaining() > 0) {
-    uint16_t type = 0;
-    uint16_t length = 0;
-    if (!reader.u16(type) || !reader.u16(length)) return false;
-    if (type == elem::kSessionId) {
-      if (!reader.bytes(session_id->data(), kSessionIdLen)) return false;
-      found = true;
-    } else if (!reader.skip(length)) {
-      return false;
-    }
+  for (const CwElement& element : walk) {
+    if (element.type != elem::kSessionId) continue;
+    std::memcpy(session_id->data(), element.value.data(), kSessionIdLen);
+    found = true;
   }
-  return found;
+  return walk.complete() && found;
 }
 
 // Moves the session's WTP to the datagram's source endpoint, evicting
@@ -139,11 +134,6 @@ void HandleFromSlot(CW_RCVPKT* rcv, capwap::Bytes& slot) {
   if (rcv->buffer.size() == kCwRcvBufSize) slot = std::move(rcv->buffer);
 }
 
-void Rearm(thread* t, thread_func reader) {
-  if (capwapm && capwapm->master) {
-    thread_add_read(capwapm->master.get(), reader, capwapm, THREAD_FD(t));
-  }
-}
 
 ssize_t RecvIp6(int fd, CW_RCVPKT* rcv, uint16_t local_port, int flags) {
   sockaddr_in6 from{};
@@ -198,7 +188,7 @@ int ReassembleFragment(CW_RCVPKT* rcv, const CW_HDR& hdr, CW_WTPCB* wtp) {
 // without waiting, and handle them one by one in arrival order.
 
 int AC_RcvIP4Pkt(thread* t) {
-  Rearm(t, AC_RcvIP4Pkt);
+  capwap::RegisterReader(THREAD_FD(t), AC_RcvIP4Pkt);
   std::array<CW_RCVSLOT, kCwRcvBatch> slots;
   for (size_t i = 0; i < slots.size(); ++i) {
     if (!ReadyRcvBuffer(g_ctl_rcv_buffers[i])) return 0;
@@ -233,7 +223,7 @@ int AC_RcvIP4Pkt(thread* t) {
 }
 
 int AC_RcvIP6Pkt(thread* t) {
-  Rearm(t, AC_RcvIP6Pkt);
+  capwap::RegisterReader(THREAD_FD(t), AC_RcvIP6Pkt);
   const uint16_t local_port = capwap::CapwapPort(capwap::kControlPort);
   capwap::Bytes& slot = g_ctl_rcv_buffers[0];
   for (int reads = 0; reads < kCwRcvBatch; ++reads) {

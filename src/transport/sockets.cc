@@ -67,12 +67,6 @@ bool BindIp6Any(int fd, uint16_t port) {
   return bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
 }
 
-void RegisterReader(int fd, thread_func reader) {
-  if (fd >= 0 && capwapm && capwapm->master) {
-    thread_add_read(capwapm->master.get(), reader, capwapm, fd);
-  }
-}
-
 // The first IP_PKTINFO of a received message (all zero without one).
 CW_PKTINFO PktInfoOf(msghdr* msg) {
   CW_PKTINFO info;
@@ -213,7 +207,7 @@ int AC_SockIP4Init(uint32_t addr, uint16_t port) {
   if (!SetIntOpt(fd, IPPROTO_IP, IP_MULTICAST_TTL, 32)) {
     return FailSocket(fd, "AC_SockIP4Init::setsockopt:IP_MULTICAST_TTL", -1);
   }
-  RegisterReader(fd, AC_RcvIP4Pkt);
+  capwap::RegisterReader(fd, AC_RcvIP4Pkt);
   return fd;
 }
 
@@ -236,7 +230,7 @@ int AC_DataSockIP4Init(uint32_t addr, uint16_t port) {
   // The data channel is only read when the loop reports it readable; being
   // non-blocking also keeps a spurious wake-up from stalling the loop.
   AddNonBlocking(fd);
-  RegisterReader(fd, AC_RcvDataPkt);
+  capwap::RegisterReader(fd, AC_RcvDataPkt);
   return fd;
 }
 
@@ -250,7 +244,7 @@ int AC_SockIP6Init() {
   if (!BindIp6Any(fd, capwap::CapwapPort(capwap::kControlPort))) return FailSocket(fd, "bind", 1);
   if (!SetIntOpt(fd, IPPROTO_IPV6, IPV6_RECVPKTINFO, 1)) return FailSocket(fd, "IPV6_RECVPKTINFO", 1);
   g_iAC_IP6SockId = fd;
-  RegisterReader(fd, AC_RcvIP6Pkt);
+  capwap::RegisterReader(fd, AC_RcvIP6Pkt);
   return 0;
 }
 
@@ -262,7 +256,7 @@ int AC_DataSockIP6Init() {
   if (!SetIntOpt(fd, SOL_SOCKET, SO_REUSEADDR, 1)) return FailSocket(fd, "SO_REUSEADDR", -1);
   if (!SetIntOpt(fd, IPPROTO_IPV6, IPV6_V6ONLY, 1)) return FailSocket(fd, "IPV6_V6ONLY", -1);
   if (!BindIp6Any(fd, capwap::CapwapPort(capwap::kDataPort))) return FailSocket(fd, "bind", -1);
-  RegisterReader(fd, AC_Rcv6DataPkt);
+  capwap::RegisterReader(fd, AC_Rcv6DataPkt);
   return fd;
 }
 
@@ -280,7 +274,7 @@ int AC_MonitorSock_Init(uint32_t addr) {
     return FailSocket(fd, "Wtp_monitoring::bind", 1);
   }
   g_iAC_MonCoreFd = fd;
-  RegisterReader(fd, AC_RcvMonPkt);
+  capwap::RegisterReader(fd, AC_RcvMonPkt);
   return 0;
 }
 
@@ -456,3 +450,25 @@ const char* CW_AddrText(const CW_ADDR& addr, char* buf, size_t size) {
   if (!inet_ntop(AF_INET, &a, buf, static_cast<socklen_t>(size))) buf[0] = '\0';
   return buf;
 }
+
+namespace capwap {
+
+void RegisterReader(int fd, thread_func reader) {
+  if (fd >= 0 && capwapm && capwapm->master) {
+    thread_add_read(capwapm->master.get(), reader, capwapm, fd);
+  }
+}
+
+std::array<char, 18> MacText(const std::array<uint8_t, 6>& mac) {
+  std::array<char, 18> text{};
+  snprintf(text.data(), text.size(), "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
+           mac[3], mac[4], mac[5]);
+  return text;
+}
+
+std::string AddrText(const CW_ADDR& addr) {
+  char buf[INET6_ADDRSTRLEN] = {};
+  return CW_AddrText(addr, buf, sizeof buf);
+}
+
+}  // namespace capwap

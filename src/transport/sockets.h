@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/thread.h"
 #include "transport/types.h"
 
 struct nsm_if_address;
@@ -94,3 +95,9 @@ sockaddr_in CW_AddrToSockaddr4(const CW_ADDR& addr);
 sockaddr_in6 CW_AddrToSockaddr6(const CW_ADDR& addr);
 // Dotted IPv4 or IPv6 text of an address.
 const char* CW_AddrText(const CW_ADDR& addr, char* buf, size_t size);
+
+namespace capwap {
+// Registers a read handler for the socket with the daemon's loop (nothing
+// before start-up). Readers call it first, so no early return deafens a port.
+void RegisterReader(int fd, thread_func reader);
+}  // namespace capwap

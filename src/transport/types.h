@@ -158,3 +158,10 @@ inline void SetFieldText(std::array<char, N>& field, std::string_view text) {
   field.fill(0);
   std::memcpy(field.data(), text.data(), text.size() < N ? text.size() : N);
 }
+
+namespace capwap {
+// "aa:bb:cc:dd:ee:ff", lower-case.
+std::array<char, 18> MacText(const std::array<uint8_t, 6>& mac);
+// The address of an endpoint, IPv4 dotted or IPv6 text (no port).
+std::string AddrText(const CW_ADDR& addr);
+}  // namespace capwap

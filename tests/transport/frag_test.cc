@@ -1,9 +1,7 @@
 // Fragmentation of outgoing messages and per-WTP reassembly of incoming
-// ones: order, repeats, loss and retransmission, competing messages,
-// contradicting fragments, the fragment limit and the 30-second timer.
+// ones: any order, the fragment limit and the 30-second timer.
 #include <gtest/gtest.h>
 
-#include "support/scenario.h"
 #include "transport_fixture.h"
 
 namespace transport_test {
@@ -143,67 +141,6 @@ TEST_F(ReassemblyTest, SingleFragmentWithFirstAndLastCompletesWithoutTimer) {
   ExpectIdle();
 }
 
-// Fragments placed by offset: repeats are dropped alone, a new ID replaces
-// an incomplete message, anything that contradicts the held fragments drops
-// the message. The pieces are slices of one 24-octet payload.
-TEST_F(ReassemblyTest, FragmentsArePlacedByOffset) {
-  const Bytes message = Message(12);
-  ASSERT_EQ(message.size(), 8u + 24u);
-  auto slice = [&](uint16_t offset, size_t octets, uint8_t salt) {
-    Bytes out(octets);
-    for (size_t i = 0; i < octets; ++i) {
-      const size_t at = kCwHdrLen + offset * 8u + i;
-      out[i] = static_cast<uint8_t>((at < message.size() ? message[at] : at) + salt);
-    }
-    return out;
-  };
-  struct Piece {
-    uint16_t id, offset;
-    size_t octets;
-    bool last;
-    int expect;
-    uint8_t salt = 0;  // changes the octets
-  };
-  struct Case {
-    const char* name;
-    std::vector<Piece> pieces;
-  };
-  constexpr int kHeld = AC_PKT_HELD, kRefused = AC_PKT_FRAG_REJECTED, kDone = AC_PKT_REASSEMBLED;
-  const Case cases[] = {
-      {"repeat of the first", {{1, 0, 16, false, kHeld}, {1, 0, 16, false, kHeld},
-                               {1, 2, 8, true, kDone}}},
-      {"repeat of the last", {{1, 2, 8, true, kHeld}, {1, 2, 8, true, kHeld},
-                              {1, 0, 16, false, kDone}}},
-      {"id 0", {{0, 0, 16, false, kHeld}, {0, 2, 8, true, kDone}}},
-      {"new id replaces", {{1, 0, 16, false, kHeld}, {2, 2, 8, true, kHeld}, {1, 2, 8, true, kHeld},
-                           {1, 0, 16, false, kDone}}},
-      {"same offset, other octets", {{1, 0, 16, false, kHeld}, {1, 0, 16, false, kRefused, 1}}},
-      {"same offset, other length", {{1, 0, 16, false, kHeld}, {1, 0, 8, false, kRefused}}},
-      {"overlaps the next", {{1, 2, 8, true, kHeld}, {1, 0, 24, false, kRefused}}},
-      {"overlaps the previous", {{1, 0, 24, false, kHeld}, {1, 2, 8, true, kRefused}}},
-      {"a second end", {{1, 2, 8, true, kHeld}, {1, 4, 8, true, kRefused}}},
-      {"beyond the end", {{1, 2, 8, true, kHeld}, {1, 4, 8, false, kRefused}}},
-      {"end before held octets", {{1, 4, 8, false, kHeld}, {1, 2, 8, true, kRefused}}},
-      {"not a whole unit", {{1, 0, 12, false, kRefused}}},
-      {"empty", {{1, 0, 0, true, kRefused}}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    CW_ClearFragInfo(&wtp_->frag);
-    wtp_->frag.timer.Cancel();
-    for (size_t k = 0; k < c.pieces.size(); ++k) {
-      const Piece& p = c.pieces[k];
-      EXPECT_EQ(Feed(FragmentDatagram(p.id, p.offset, p.last, slice(p.offset, p.octets, p.salt))),
-                p.expect)
-          << "piece " << k;
-    }
-    if (c.pieces.back().expect != kHeld) ExpectIdle();
-    if (c.pieces.back().expect == kDone) {
-      EXPECT_EQ(DispatchLog().back().message, message);
-    }
-  }
-}
-
 TEST_F(ReassemblyTest, FiftySecondFragmentAbandonsTheReassembly) {
   for (uint16_t k = 0; k < kMaxHeldFragments; ++k) {
     ASSERT_EQ(Feed(FragmentDatagram(40, k, false, Bytes(8, static_cast<uint8_t>(k)))), AC_PKT_HELD)
@@ -240,84 +177,6 @@ TEST_F(ReassemblyTest, ThirtySecondsAfterTheSecondFragmentTheMessageIsDropped) {
   // The straggler alone cannot complete the message.
   EXPECT_EQ(Feed(frags[2]), AC_PKT_HELD);
   EXPECT_TRUE(DispatchLog().empty());
-}
-
-TEST_F(ReassemblyTest, TimerFailureRejectsTheSecondFragment) {
-  auto frags = Fragment(Message(3000), 61, 1400);
-  EXPECT_EQ(Feed(frags[0]), AC_PKT_HELD);
-  capwap::FailNext(capwap::FailFamily::kTimerCreate, 1);
-  EXPECT_EQ(Feed(frags[1]), AC_PKT_FRAG_REJECTED);
-  ExpectIdle();
-}
-
-TEST_F(ReassemblyTest, FragmentsFromAnUnknownEndpointAreRejected) {
-  capwap::LogCapture log;
-  WtpEndpoint stranger;
-  auto frags = Fragment(Message(2000), 70, 1400);
-  EXPECT_EQ(Handle(stranger.Addr(), frags[0]), AC_PKT_FRAG_REJECTED);
-  EXPECT_TRUE(log.Contains(" Failed to find AP when frame reassemble.\n"));
-  ExpectIdle();
-}
-
-TEST_F(ReassemblyTest, ReassembledMessageFailingPreHandlingIsCleared) {
-  wtp_->last_rcv_seq = 100;
-  auto frags = Fragment(Message(2000, 50), 80, 1400);  // 50 is behind 100
-  EXPECT_EQ(Feed(frags[0]), AC_PKT_HELD);
-  EXPECT_EQ(Feed(frags[1]), AC_PKT_DROPPED);
-  EXPECT_TRUE(DispatchLog().empty());
-  ExpectIdle();
-  // Too short to carry a control header once reassembled.
-  EXPECT_EQ(Feed(FragmentDatagram(81, 0, true, Bytes(4, 1))), AC_PKT_DROPPED);
-  ExpectIdle();
-  // A message type out of range once reassembled.
-  auto bad = Fragment(ControlDatagram(27, 101, Bytes(1500, 0)), 82, 1400);
-  EXPECT_EQ(Feed(bad[0]), AC_PKT_HELD);
-  EXPECT_EQ(Feed(bad[1]), AC_PKT_DROPPED);
-  ExpectIdle();
-  EXPECT_TRUE(DispatchLog().empty());
-}
-
-// A simulated AP's fragmented Configuration Status Request against the
-// booted daemon over loopback UDP: what the first transmission loses or
-// repeats, the AP's retransmission makes whole.
-TEST(FragmentLoss, RetransmissionCompletesTheMessage) {
-  struct Case {
-    const char* name;
-    uint16_t first_id;
-    capwap::sim::FragmentFaults faults;
-    bool same_id;
-    uint64_t retransmissions;
-  };
-  const Case cases[] = {
-      {"id 0, nothing lost", 0, {}, false, 0},
-      {"fragment 1 lost, again under a new id", 7, {.drop = 1}, false, 1},
-      {"last fragment lost, again under the same id", 7, {.drop = 2}, true, 1},
-      {"fragment 0 repeated in place of fragment 1", 7, {.dup_from = 0, .dup_into = 1}, false, 1},
-  };
-  capwap::test::ScenarioLab lab;
-  ASSERT_TRUE(lab.booted());
-  if (!lab.peers()) GTEST_SKIP() << "the peer simulator is not built";
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const size_t ap = lab.AddAp();
-    capwap::sim::SimWtp& wtp = lab.ap(ap);
-    wtp.knobs().config_status_padding = 3000;  // three fragments: 1400, 1400, the rest
-    wtp.knobs().first_frag_id = c.first_id;
-    wtp.knobs().frag_faults = c.faults;
-    wtp.knobs().frag_same_id = c.same_id;
-    ASSERT_TRUE(lab.Join(ap));
-    const uint64_t before = wtp.counters().retransmissions;
-    if (!lab.Configure(ap)) {
-      ADD_FAILURE() << "the Configuration Status exchange did not complete";
-      continue;
-    }
-    EXPECT_EQ(wtp.counters().retransmissions - before, c.retransmissions);
-    EXPECT_EQ(wtp.counters().protocol_errors, 0u) << wtp.last_error();
-    CW_WTPCB* record = lab.Wtpcb(ap);
-    ASSERT_NE(record, nullptr);
-    EXPECT_EQ(record->state, CW_STATE_CONFIG);
-    EXPECT_TRUE(record->frag.fragments.empty());
-  }
 }
 
 }  // namespace

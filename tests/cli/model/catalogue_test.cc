@@ -96,7 +96,9 @@ TEST_F(ModelCatalogueTest, EveryProfileTableIsWellFormed) {
     for (const char* special : {p->rules.interchange_configured, p->rules.interchange_reported,
                                 p->rules.wildcard, p->rules.version_rule,
                                 p->rules.mac_exempt[0], p->rules.mac_exempt[1]}) {
-      if (special) EXPECT_TRUE(names.count(special)) << special;
+      if (special) {
+        EXPECT_TRUE(names.count(special)) << special;
+      }
     }
   }
 }

@@ -5,7 +5,10 @@
 
 #include <ctime>
 
+#include "fsm/cfg_update_rsp.h"
+#include "fsm/config_rsp.h"
 #include "fsm/echo.h"
+#include "fsm/reset.h"
 #include "support/fsm_lab.h"
 
 namespace capwap::test {

@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "config/model_catalogue.h"
+#include "fsm/handlers.h"
 #include "fuzz/fuzz_support.h"
 #include "peer-sim/peer_sim.h"
 #include "platform/bytes.h"
@@ -65,6 +66,7 @@ struct Controller {
     model.radios[0].modes = 13;
     ApModelStore(model);
     WMAC_AC_IPC_SetZg(lab.ctx());
+    CW_FsmRegisterHandlers();  // the data-check and tunnel-tracking keepalive handler
     peers = std::make_unique<capwap::sim::PeerSim>(lab.master(), capwap::sim::PeerSimOptions{});
     FUZZ_CHECK(peers->Start() == 0);
     // Unbound sockets: answers go out to the (closed) source ports.

@@ -16,7 +16,10 @@
 
 #include "config/model_catalogue.h"
 #include "fsm/change_state.h"
+#include "fsm/cfg_update_rsp.h"
+#include "fsm/config_rsp.h"
 #include "fsm/echo.h"
+#include "fsm/reset.h"
 #include "fuzz/fuzz_support.h"
 #include "peer-sim/peer_sim.h"
 #include "platform/bytes.h"

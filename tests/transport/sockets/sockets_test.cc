@@ -55,34 +55,6 @@ class SocketsTest : public ::testing::Test {
   uint16_t base_ = 0;
 };
 
-TEST_F(SocketsTest, AllFiveSocketsBindOnTheMovedPorts) {
-  ASSERT_EQ(AC_SockInit(), 0);
-  EXPECT_GE(g_iAC_IP4SockId, 0);
-  EXPECT_GE(g_iAC_IP6SockId, 0);
-  EXPECT_GE(g_iAC_DataSockId, 0);
-  EXPECT_GE(g_iAC_DataSock6Id, 0);
-  EXPECT_GE(g_iAC_MonCoreFd, 0);
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  getsockname(g_iAC_IP4SockId, reinterpret_cast<sockaddr*>(&sa), &len);
-  EXPECT_EQ(ntohs(sa.sin_port), base_);
-  getsockname(g_iAC_DataSockId, reinterpret_cast<sockaddr*>(&sa), &len);
-  EXPECT_EQ(ntohs(sa.sin_port), base_ + 1);
-  getsockname(g_iAC_MonCoreFd, reinterpret_cast<sockaddr*>(&sa), &len);
-  EXPECT_EQ(ntohs(sa.sin_port), base_ + 2);
-  int v6only = 0;
-  len = sizeof v6only;
-  getsockopt(g_iAC_IP6SockId, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, &len);
-  EXPECT_EQ(v6only, 1);
-  // Every socket is registered with the loop.
-  EXPECT_EQ(thread_master_read_count(lab_.master()), 5u);
-  // Closing forgets the descriptors and the read events.
-  AC_SockClose();
-  EXPECT_EQ(g_iAC_IP4SockId, -1);
-  EXPECT_EQ(g_iAC_MonCoreFd, -1);
-  EXPECT_EQ(thread_master_read_count(lab_.master()), 0u);
-}
-
 TEST_F(SocketsTest, ReceiveRecordsArrivalAndReplyLeavesFromIt) {
   g_iAC_IP4SockId = AC_SockIP4Init(0, base_);
   ASSERT_GE(g_iAC_IP4SockId, 0);
@@ -158,104 +130,8 @@ TEST_F(SocketsTest, ABatchSendsItsHeldDatagramsInOrderPastAFailure) {
   close(wtp);
 }
 
-TEST_F(SocketsTest, ScramblingAppliesOnlyWhenAsked) {
-  g_iAC_IP4SockId = AC_SockIP4Init(0, base_);
-  sockaddr_in wtp_addr{};
-  int wtp = WtpSocket(&wtp_addr);
-  uint8_t plain[] = {1, 2, 3, 4, 5, 6, 7, 8};
-  uint8_t scrambled[sizeof plain];
-  std::memcpy(scrambled, plain, sizeof plain);
-  CW_Encrypt(scrambled, sizeof scrambled, kCwScrambleKey);
-  sockaddr_in ac = AcControl();
-  sendto(wtp, scrambled, sizeof scrambled, 0, reinterpret_cast<sockaddr*>(&ac), sizeof ac);
-  uint8_t buf[16];
-  sockaddr_in from{};
-  CW_PKTINFO info;
-  ASSERT_EQ(CW_SockRcv(g_iAC_IP4SockId, buf, sizeof buf, &from, &info, 1), 8);
-  EXPECT_EQ(std::memcmp(buf, plain, sizeof plain), 0);
-
-  CW_SNDDESC desc;
-  desc.fd = g_iAC_IP4SockId;
-  desc.remote = CW_AddrFromSockaddr4(wtp_addr);
-  uint8_t out[sizeof plain];
-  std::memcpy(out, plain, sizeof plain);
-  ASSERT_EQ(CW_SockSnd(&desc, out, sizeof out, 1), 0);
-  EXPECT_EQ(std::memcmp(out, scrambled, sizeof out), 0);  // scrambled in place
-  uint8_t got[16];
-  ASSERT_EQ(recv(wtp, got, sizeof got, 0), 8);
-  EXPECT_EQ(std::memcmp(got, scrambled, sizeof scrambled), 0);
-  close(wtp);
-}
-
-TEST_F(SocketsTest, Ipv6SendGoesToTheRemoteAndFailuresReport) {
-  ASSERT_EQ(AC_SockIP6Init(), 0);
-  int wtp = socket(AF_INET6, SOCK_DGRAM, 0);
-  sockaddr_in6 sa{};
-  sa.sin6_family = AF_INET6;
-  sa.sin6_addr = in6addr_loopback;
-  if (bind(wtp, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-    close(wtp);
-    GTEST_SKIP() << "no IPv6 loopback";
-  }
-  socklen_t len = sizeof sa;
-  getsockname(wtp, reinterpret_cast<sockaddr*>(&sa), &len);
-  CW_SNDDESC desc;
-  desc.fd = g_iAC_IP6SockId;
-  desc.remote = CW_AddrFromSockaddr6(sa);
-  uint8_t msg[] = {9, 9, 9};
-  // IPv6 traffic is never scrambled, whatever the switch says.
-  ASSERT_EQ(CW_SockSndMsg(&desc, msg, sizeof msg, 1), 0);
-  uint8_t got[8];
-  ASSERT_EQ(recv(wtp, got, sizeof got, 0), 3);
-  EXPECT_EQ(got[0], 9);
-  close(wtp);
-
-  desc.fd = -1;
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(CW_Sock6Snd(&desc, msg, sizeof msg), 1);
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("CW_SockSndIpv6::sendto Error"),
-            std::string::npos);
-}
-
-TEST(SocketAddr, ConversionsKeepHostOrderWords) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(0x0A000102);
-  sa.sin_port = htons(40000);
-  CW_ADDR addr = CW_AddrFromSockaddr4(sa);
-  EXPECT_EQ(addr.family, 0);
-  EXPECT_EQ(addr.Ipv4(), 0x0A000102u);
-  EXPECT_EQ(addr.port, 40000);
-  sockaddr_in back = CW_AddrToSockaddr4(addr);
-  EXPECT_EQ(back.sin_addr.s_addr, sa.sin_addr.s_addr);
-  char text[64];
-  EXPECT_STREQ(CW_AddrText(addr, text, sizeof text), "10.0.1.2");
-}
-
 }  // namespace
 
 namespace {
-
-TEST_F(SocketsTest, MulticastJoinFollowsInterfaceAddresses) {
-  nsm_if_address v4;
-  v4.family = AF_INET;
-  v4.ifindex = 1;
-  EXPECT_EQ(capwap_nsm_if_v6addr_add(v4), 0);  // IPv4 addresses are not for us
-
-  nsm_if_address down;
-  down.family = AF_INET6;
-  down.ifindex = 1;
-  down.usable = false;
-  EXPECT_EQ(capwap_nsm_if_v6addr_add(down), 0);  // skipped, not a failure
-
-  nsm_if_address up = down;
-  up.usable = true;
-  EXPECT_EQ(capwap_nsm_if_v6addr_add(up), 1);  // no IPv6 control socket yet
-
-  ASSERT_EQ(AC_SockIP6Init(), 0);
-  nsm_if_address nowhere = up;
-  nowhere.ifindex = 0x7FFFFFF0;  // no such interface: the join fails
-  EXPECT_EQ(capwap_nsm_if_v6addr_add(nowhere), 1);
-}
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "daemon/bug.h"
+#include "diag/bug.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,0 +1,80 @@
+#include "fsm/config_rsp.h"
+
+#include "diag/debug.h"
+#include "registry/session.h"
+#include "relay/wmac.h"
+#include "transport/codec.h"
+#include "transport/elements.h"
+
+namespace elem = capwap::elem;
+
+namespace {
+
+bool InRun(const CW_WTPCB* wtp) { return wtp && wtp->state == CW_STATE_RUN; }
+
+}  // namespace
+
+int CW_AC_DecStaCfgRsp(CW_STACFG_RSP* record, const CW_RCVPKT* rcv) {
+  return capwap::DecodeResultOnly(rcv->Elements(), &record->result_code) ? 0 : 1;
+}
+
+int CW_AC_StaCfgRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
+  if (!InRun(wtp) || !rcv) return 1;
+  CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Receiving Station Config Response frame from AP.\n");
+  CW_AC_RefreshLiveness(wtp);
+  CW_STACFG_RSP response;
+  if (CW_AC_DecStaCfgRsp(&response, rcv) != 0) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode Station Config Response frame.\n");
+    return 1;
+  }
+  if (response.result_code != 0) {
+    CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Result code %d from Station Config Resopnse frame.\n",
+            static_cast<int>(response.result_code));
+    return 1;
+  }
+  return 0;
+}
+
+int CW_AC_DecWlanCfgRsp(CW_WLANCFG_RSP* record, const CW_RCVPKT* rcv) {
+  *record = CW_WLANCFG_RSP{};
+  CwElementWalk walk(rcv->Elements(), {.min_left = capwap::kResponseElemMin});
+  for (const CwElement& e : walk) {
+    if (e.type == elem::kResultCode && !capwap::ReadResultCode(e.value, &record->result_code)) {
+      return 1;
+    }
+    if (e.type != elem::kIeee80211AssignedWtpBssid) continue;
+    capwap::WireReader r(e.value);
+    record->bssid_flag = 1;
+    if (!r.u8(record->radio_id) || !r.u8(record->wlan_id) ||
+        !r.bytes(record->bssid.data(), record->bssid.size())) {
+      return 1;
+    }
+  }
+  return walk.complete() ? 0 : 1;
+}
+
+int CW_AC_WlanCfgRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
+  if (!InRun(wtp) || !rcv) return 1;
+  CwDebug(CW_DBG_PACKET, ZLOG_INFO, "Receiving WLAN Config Response frame from AP %s.\n",
+          capwap::MacText(wtp->mac).data());
+  CW_AC_RefreshLiveness(wtp);
+  CW_WLANCFG_RSP response;
+  if (CW_AC_DecWlanCfgRsp(&response, rcv) != 0) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode WLAN Config Response frame.\n");
+    return 1;
+  }
+  if (response.result_code != 0) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Result code %d frome WLAN Config Response.\n",
+            static_cast<int>(response.result_code));
+    return 1;
+  }
+  if (response.bssid_flag) {
+    uint8_t record[8];
+    capwap::HostWriter w(record, sizeof record);
+    w.u8(response.radio_id);                                   // @0
+    w.u8(response.wlan_id);                                    // @1
+    w.bytes(response.bssid.data(), response.bssid.size());     // @2
+    WMAC_AC_IPC_NotifySetBssid(record, wtp->apid);
+  }
+  return 0;
+}

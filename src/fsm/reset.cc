@@ -1,0 +1,52 @@
+#include "fsm/reset.h"
+
+#include "diag/debug.h"
+#include "registry/session.h"
+#include "registry/tables.h"
+#include "transport/codec.h"
+#include "transport/elements.h"
+#include "transport/sendq.h"
+
+namespace {
+
+constexpr size_t kResetImageFieldLen = 108;
+
+}  // namespace
+
+int CW_AC_SndResetReq(CW_WTPCB* wtp) {
+  if (!wtp) return 1;
+  if (wtp->master_status == 0) {
+    CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Can't reset virtual ap %s\n", wtp->name.c_str());
+    return 0;
+  }
+  CwPktPtr pkt = CW_AC_PktMalloc();
+  if (!pkt) return 1;
+  {
+    CwElementWriter e(*pkt, capwap::elem::kImageIdentifier);
+    e.w().u32(wtp->board_vendor_id);
+    e.w().bytes(wtp->image_id.data() + 4, kResetImageFieldLen);
+  }
+  CW_FinishCtlMsg(*pkt, CW_MSG_RESET_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_RESET_REQ));
+  return CW_AC_SendCtlMsg(std::move(pkt), wtp);
+}
+
+int CW_AC_DecResetResp(CW_RESET_RSP* record, const CW_RCVPKT* rcv) {
+  return capwap::DecodeResultOnly(rcv->Elements(), &record->result_code) ? 0 : 1;
+}
+
+int CW_AC_ResetRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
+  if (!wtp || wtp->state != CW_STATE_RUN || !rcv) return 1;
+  CwDebug(CW_DBG_PACKET, ZLOG_ERR, " Receiving Reset Response frame from AP.\n");
+  CW_AC_RefreshLiveness(wtp);
+  CW_RESET_RSP response;
+  if (CW_AC_DecResetResp(&response, rcv) != 0) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode Reset Reponse frame.\n");
+    return 1;
+  }
+  if (response.result_code != 0) {
+    CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Result code %d from Reset Response frame.\n",
+            static_cast<int>(response.result_code));
+  }
+  __CW_AC_HandleTunnelDown(wtp, "CW_AC_ResetRespHandler", __LINE__);
+  return 0;
+}

@@ -1,0 +1,20 @@
+// Reset: the controller's Reset Request to a running AP, and its response.
+#pragma once
+
+#include <cstdint>
+
+#include "registry/wtpcb.h"
+#include "transport/types.h"
+
+struct CW_RESET_RSP {
+  uint32_t result_code = 0;
+};
+
+// Reset Request for a running AP, queued with retransmission. A virtual AP
+// is not reset (0, nothing sent); 1 when no packet could be had.
+int CW_AC_SndResetReq(CW_WTPCB* wtp);
+// Reset Response (type 18), Run only: the session ends whatever the result
+// (0 whenever it decoded, 1 otherwise).
+int CW_AC_ResetRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv);
+// 1 when an element runs past the message or a Result Code is short.
+int CW_AC_DecResetResp(CW_RESET_RSP* record, const CW_RCVPKT* rcv);
