@@ -227,7 +227,7 @@ int AC_DataInit() {
   CW_VendorRegistryReset();
   if (CW_RegisterVendorHandlers() != 0) return 1;
   CW_FsmRegisterHandlers();
-  AC_RegisterIpcHandlers();
+  if (AC_RegisterIpcHandlers() != 0) return 1;
   AC_RegisterApEventHooks();
   return 0;
 }

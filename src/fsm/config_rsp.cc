@@ -69,12 +69,9 @@ int CW_AC_WlanCfgRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
     return 1;
   }
   if (response.bssid_flag) {
-    uint8_t record[8];
-    capwap::HostWriter w(record, sizeof record);
-    w.u8(response.radio_id);                                   // @0
-    w.u8(response.wlan_id);                                    // @1
-    w.bytes(response.bssid.data(), response.bssid.size());     // @2
-    WMAC_AC_IPC_NotifySetBssid(record, wtp->apid);
+    const auto record = WmacRecordEncode(
+        WmacSetBssidRecord{response.radio_id, response.wlan_id, response.bssid});
+    WMAC_AC_IPC_NotifySetBssid(record.data(), wtp->apid);
   }
   return 0;
 }

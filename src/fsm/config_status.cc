@@ -20,6 +20,7 @@
 #include "relay/wmac.h"
 #include "transport/codec.h"
 #include "transport/elements.h"
+#include "transport/radio_elements.h"
 #include "transport/recv.h"
 #include "transport/sendq.h"
 
@@ -29,8 +30,6 @@ namespace vendor_elem = capwap::vendor_elem;
 using capwap::ByteView;
 using capwap::Bytes;
 using capwap::HostReader;
-using capwap::HostWriter;
-using capwap::WireReader;
 using capwap::WireWriter;
 
 namespace {
@@ -43,190 +42,27 @@ constexpr uint16_t kRunTimeVap = 1;
 
 // --- Decoding the request -------------------------------------------------
 
-// Reads one element value into the radio's sub-record layout (host order).
-// False when the value is shorter than the fields it must hold.
-using RecordFn = bool (*)(WireReader& r, HostWriter& w);
-
-bool AntennaRecord(WireReader& r, HostWriter& w) {
-  uint8_t radio = 0, diversity = 0, combiner = 0;
-  if (!r.u8(radio) || !r.u8(diversity) || !r.u8(combiner)) return false;
-  ByteView rest = r.rest();
-  w.u8(radio);
-  w.u8(diversity);
-  w.u8(0);
-  w.u8(combiner);
-  w.bytes(rest.first(std::min<size_t>(rest.size(), w.remaining())));  // count, selections
-  return true;
-}
-
-// radio, reserved, two bytes, u32 (Direct Sequence and OFDM Control).
-bool FourBytesAndWordRecord(WireReader& r, HostWriter& w) {
-  uint8_t b[4];
-  uint32_t word = 0;
-  if (!r.bytes(b, sizeof b) || !r.u32(word)) return false;
-  w.bytes(b, sizeof b);
-  w.u32(word);
-  return true;
-}
-
-bool MultiDomainRecord(WireReader& r, HostWriter& w) {
-  uint8_t radio = 0, reserved = 0;
-  uint16_t first = 0, count = 0, max_power = 0;
-  if (!r.u8(radio) || !r.u8(reserved) || !r.u16(first) || !r.u16(count) || !r.u16(max_power)) {
-    return false;
-  }
-  w.u8(radio);
-  w.u8(reserved);
-  w.u16(first);
-  w.u16(count);
-  w.u16(max_power);
-  return true;
-}
-
-// radio, then up to 8 rate bytes.
-bool RatesRecord(WireReader& r, HostWriter& w) {
-  uint8_t radio = 0;
-  if (!r.u8(radio)) return false;
-  ByteView rates = r.rest();
-  w.u8(radio);
-  w.bytes(rates.first(std::min<size_t>(rates.size(), w.remaining())));
-  return true;
-}
-
-bool TxPowerRecord(WireReader& r, HostWriter& w) {
-  uint8_t radio = 0, reserved = 0;
-  uint16_t power = 0;
-  if (!r.u8(radio) || !r.u8(reserved) || !r.u16(power)) return false;
-  w.u8(radio);
-  w.u8(reserved);
-  w.u16(power);
-  return true;
-}
-
-// radio, n, n level bytes; the record keeps the first 8.
-bool TxPowerLevelRecord(WireReader& r, HostWriter& w) {
-  uint8_t radio = 0, n = 0;
-  ByteView levels;
-  if (!r.u8(radio) || !r.u8(n) || !r.view(n, levels)) return false;
-  const size_t kept = std::min<size_t>(n, w.remaining() - 2);
-  w.u8(radio);
-  w.u8(static_cast<uint8_t>(kept));
-  w.bytes(levels.first(kept));
-  return true;
-}
-
-struct QosSet {
-  uint8_t a = 0;
-  uint16_t b = 0, c = 0;
-  uint8_t d = 0;
-  uint16_t e = 0, f = 0;
-};
-
-bool ReadQosSet(WireReader& r, QosSet& s) {
-  return r.u8(s.a) && r.u16(s.b) && r.u16(s.c) && r.u8(s.d) && r.u16(s.e) && r.u16(s.f);
-}
-
-void WriteQosEntry(HostWriter& w, const QosSet& s) {
-  w.u16(s.a);
-  w.u16(s.b);
-  w.u16(s.c);
-  w.u16(s.d);
-  w.u16(s.e);
-  w.u16(s.f);
-}
-
-// radio, tagging policy, per queue two parameter sets; the record holds the
-// first sets as a table of four 12-byte entries at 2, the second at 50.
-bool QosRecord(WireReader& r, HostWriter& w) {
-  uint8_t radio = 0, tagging = 0;
-  QosSet sets[4][2];
-  if (!r.u8(radio) || !r.u8(tagging)) return false;
-  for (auto& queue : sets) {
-    if (!ReadQosSet(r, queue[0]) || !ReadQosSet(r, queue[1])) return false;
-  }
-  w.u8(radio);
-  w.u8(tagging);
-  for (const auto& queue : sets) WriteQosEntry(w, queue[0]);
-  for (const auto& queue : sets) WriteQosEntry(w, queue[1]);
-  return true;
-}
-
-bool RadioConfigRecord(WireReader& r, HostWriter& w) {
-  uint8_t head[10];  // radio, preamble, BSSIDs, DTIM, BSSID
-  uint16_t beacon = 0;
-  uint8_t country[4];
-  if (!r.bytes(head, sizeof head) || !r.u16(beacon) || !r.bytes(country, sizeof country)) {
-    return false;
-  }
-  w.bytes(head, sizeof head);
-  w.u16(beacon);
-  w.bytes(country, sizeof country);
-  return true;
-}
-
-// radio, and the radio type bytes kept as received.
-bool RadioInfoRecord(WireReader& r, HostWriter& w) {
-  uint8_t info[5];
-  if (!r.bytes(info, sizeof info)) return false;
-  w.bytes(info, sizeof info);
-  return true;
-}
-
-// radio, u32; the record keeps the word at offset 4.
-bool RadioWordRecord(WireReader& r, HostWriter& w) {
-  uint8_t radio = 0;
-  uint32_t word = 0;
-  if (!r.u8(radio) || !r.u32(word)) return false;
-  w.u8(radio);
-  w.seek(4);
-  w.u32(word);
-  return true;
-}
-
-struct RadioElement {
-  uint16_t elem;
-  uint16_t tlv;  // the sub-record kind it fills
-  RecordFn fn;
-};
-constexpr RadioElement kRadioElements[] = {
-    {1025, 1, AntennaRecord},        {1028, 2, FourBytesAndWordRecord},
-    {1032, 4, MultiDomainRecord},    {1033, 5, FourBytesAndWordRecord},
-    {1034, 6, RatesRecord},          {1040, 7, RatesRecord},
-    {1041, 8, TxPowerRecord},        {1042, 9, TxPowerLevelRecord},
-    {1045, 13, QosRecord},           {1046, 12, RadioConfigRecord},
-    {1048, 11, RadioInfoRecord},     {1049, 19, RadioWordRecord},
-};
-
-const RadioElement* RadioElementOf(uint16_t elem) {
-  for (const RadioElement& row : kRadioElements) {
-    if (row.elem == elem) return &row;
-  }
-  return nullptr;
-}
-
 enum class ElemResult { kOk, kNoMemory };
 
 // A value too short for the fields of its record is skipped: only the cases
 // listed for this exchange (no elements, an element past the end, memory)
 // make the request undecodable.
-ElemResult DecodeRadioElement(CW_CFG_STATUS_REQ_INFO* info, const RadioElement& row,
+ElemResult DecodeRadioElement(CW_CFG_STATUS_REQ_INFO* info, const capwap::RadioElementCodec& row,
                               ByteView value) {
-  const CW_RDBIND_TLV* tlv = CW_RdBindTlvByType(row.tlv);
-  std::array<uint8_t, 98> record{};
-  WireReader r(value);
-  HostWriter w(record.data(), tlv->size);
-  if (!row.fn(r, w)) {
+  std::array<uint8_t, capwap::kRadioRecordMax> buffer{};
+  const std::span<uint8_t> record = std::span(buffer).first(row.record_size);
+  if (!capwap::RadioFromWire(row, value, record)) {
     CwDebug(CW_DBG_ERROR, ZLOG_INFO, " Config Request element %u of %zu bytes skipped.\n",
-            static_cast<unsigned>(row.elem), value.size());
+            static_cast<unsigned>(row.element), value.size());
     return ElemResult::kOk;
   }
   const uint8_t radio_id = record[0];
   if (radio_id < 1 || radio_id > 4) {
     CwDebug(CW_DBG_ERROR, ZLOG_INFO, " Config Request element %u of radio %u ignored.\n",
-            static_cast<unsigned>(row.elem), static_cast<unsigned>(radio_id));
+            static_cast<unsigned>(row.element), static_cast<unsigned>(radio_id));
     return ElemResult::kOk;
   }
-  if (CW_RdBindSetSub(info->rdbind, radio_id, row.tlv, ByteView(record).first(tlv->size)) != 0) {
+  if (CW_RdBindSetSub(info->rdbind, radio_id, row.rdbind_tlv, record) != 0) {
     return ElemResult::kNoMemory;
   }
   return ElemResult::kOk;
@@ -243,7 +79,8 @@ ElemResult DecodeVendorPayload(CW_CFG_STATUS_REQ_INFO* info, ByteView value) {
 }
 
 ElemResult DecodeElement(CW_CFG_STATUS_REQ_INFO* info, const CwElement& e) {
-  if (const RadioElement* row = RadioElementOf(e.type)) {
+  const capwap::RadioElementCodec* row = capwap::RadioElementFor(e.type);
+  if (row && (row->uses & capwap::kRadioInStatusRequest)) {
     return DecodeRadioElement(info, *row, e.value);
   }
   if (e.type == elem::kVendorSpecificPayload) return DecodeVendorPayload(info, e.value);

@@ -11,6 +11,7 @@
 #include "relay/vap_enc.h"
 #include "relay/wmac.h"
 #include "transport/codec.h"
+#include "transport/radio_elements.h"
 #include "transport/sendq.h"
 
 using capwap::ByteView;
@@ -22,7 +23,6 @@ namespace {
 constexpr size_t kRefRecordSize = 4;  // u16 length or u8 count, then the reference
 constexpr size_t kMacAclEntrySize = 7;
 constexpr size_t kImageDescriptorSize = 108;
-constexpr size_t kQosRecordSize = 98;
 
 // What an item's encoder reads and where its element goes.
 struct ItemInput {
@@ -31,45 +31,14 @@ struct ItemInput {
   uint32_t vendor_id;
 };
 using ItemEncoder = void (*)(ItemInput& in, WireWriter& w);
-// The record size of an item whose size depends on a count in the record.
-using ItemSizer = size_t (*)(ByteView record);
 
 struct ItemRow {
   uint32_t item;
-  size_t record_size;  // fixed size; ignored when sizer is set
-  ItemSizer sizer;
+  size_t record_size;
   ItemEncoder encode;
 };
 
 uint8_t Low8(uint16_t v) { return static_cast<uint8_t>(v & 0xFF); }
-
-// The byte at `offset`, or `fallback` when the record is shorter.
-size_t CountAt(ByteView record, size_t offset, size_t fallback) {
-  CwHostRecord r(record);
-  uint8_t n = r.U8(offset);
-  return r.ok() ? n : fallback;
-}
-
-// One group of a WTP Quality of Service table entry (12 bytes in, 10 out).
-void WriteQosGroup(CwHostRecord& r, size_t entry, WireWriter& w) {
-  w.u8(Low8(r.U16(entry)));
-  w.u16(r.U16(entry + 2));
-  w.u16(r.U16(entry + 4));
-  w.u8(Low8(r.U16(entry + 6)));
-  w.u16(r.U16(entry + 8));
-  w.u16(r.U16(entry + 10));
-}
-
-void WriteQos(ItemInput& in, WireWriter& w) {
-  constexpr size_t kFirstTable = 2, kSecondTable = 50, kEntrySize = 12;
-  CwHostRecord& r = in.record;
-  w.u8(r.U8(0));  // radio ID
-  w.u8(r.U8(1));  // tagging policy
-  for (size_t q = 0; q < 4; ++q) {
-    WriteQosGroup(r, kFirstTable + q * kEntrySize, w);
-    WriteQosGroup(r, kSecondTable + q * kEntrySize, w);
-  }
-}
 
 void WriteMacAcl(ItemInput& in, WireWriter& w) {
   uint8_t count = in.record.U8(0);
@@ -79,161 +48,86 @@ void WriteMacAcl(ItemInput& in, WireWriter& w) {
 
 // The encoders of the item table. Offsets are record offsets.
 constexpr ItemRow kItems[] = {
-    {CW_ITEM_AC_NAME_PRIORITY, 33, nullptr,
+    {CW_ITEM_AC_NAME_PRIORITY, 33,
      [](ItemInput& in, WireWriter& w) {
        w.u8(in.record.U8(0));
        w.bytes(in.record.View(1, 32));
      }},
-    {CW_ITEM_AC_TIMESTAMP, 4, nullptr,
+    {CW_ITEM_AC_TIMESTAMP, 4,
      [](ItemInput& in, WireWriter& w) { w.u32(in.record.U32(0)); }},
-    {CW_ITEM_ADD_MAC_ACL, 1, nullptr, WriteMacAcl},
-    {CW_ITEM_CAPWAP_TIMERS, 2, nullptr,
+    {CW_ITEM_ADD_MAC_ACL, 1, WriteMacAcl},
+    {CW_ITEM_CAPWAP_TIMERS, 2,
      [](ItemInput& in, WireWriter& w) {
        w.u8(in.record.U8(0));  // discovery interval
        w.u8(in.record.U8(1));  // echo interval
      }},
-    {CW_ITEM_DEL_MAC_ACL, 1, nullptr, WriteMacAcl},
-    {CW_ITEM_IDLE_TIMEOUT, 4, nullptr,
+    {CW_ITEM_DEL_MAC_ACL, 1, WriteMacAcl},
+    {CW_ITEM_IDLE_TIMEOUT, 4,
      [](ItemInput& in, WireWriter& w) { w.u32(in.record.U32(0)); }},
-    {CW_ITEM_IMAGE_ID, 4 + kImageDescriptorSize, nullptr,
+    {CW_ITEM_IMAGE_ID, 4 + kImageDescriptorSize,
      [](ItemInput& in, WireWriter& w) {
        w.u32(in.vendor_id);
        w.bytes(in.record.View(4, kImageDescriptorSize));
      }},
-    {CW_ITEM_LOCATION, 32, nullptr,
+    {CW_ITEM_LOCATION, 32,
      [](ItemInput& in, WireWriter& w) { w.bytes(in.record.View(0, 32)); }},
-    {CW_ITEM_RADIO_ADMIN_STATE, 2, nullptr,
-     [](ItemInput& in, WireWriter& w) {
-       w.u8(in.record.U8(0));
-       w.u8(in.record.U8(1));
-     }},
-    {CW_ITEM_STATS_TIMER, 2, nullptr,
+    {CW_ITEM_STATS_TIMER, 2,
      [](ItemInput& in, WireWriter& w) { w.u16(in.record.U16(0)); }},
-    {CW_ITEM_VENDOR_PAYLOAD, 2, nullptr,
+    {CW_ITEM_VENDOR_PAYLOAD, 2,
      [](ItemInput& in, WireWriter& w) { w.bytes(in.referenced.first(in.record.U16(0))); }},
-    {CW_ITEM_WTP_FALLBACK, 1, nullptr,
+    {CW_ITEM_WTP_FALLBACK, 1,
      [](ItemInput& in, WireWriter& w) { w.u8(in.record.U8(0)); }},
-    {CW_ITEM_WTP_NAME, 32, nullptr,
+    {CW_ITEM_WTP_NAME, 32,
      [](ItemInput& in, WireWriter& w) { w.bytes(in.record.View(0, 32)); }},
-    {CW_ITEM_STATIC_IP, 13, nullptr,
+    {CW_ITEM_STATIC_IP, 13,
      [](ItemInput& in, WireWriter& w) {
        w.u32(in.record.U32(0));  // address
        w.u32(in.record.U32(4));  // netmask
        w.u32(in.record.U32(8));  // gateway
        w.u8(in.record.U8(12));   // static flag
      }},
-    {CW_ITEM_LAN_IP, 8, nullptr,
+    {CW_ITEM_LAN_IP, 8,
      [](ItemInput& in, WireWriter& w) {
        w.u32(in.record.U32(0));
        w.u32(in.record.U32(4));
      }},
-    {CW_ITEM_LAN_DHCP, 12, nullptr,
+    {CW_ITEM_LAN_DHCP, 12,
      [](ItemInput& in, WireWriter& w) {
        for (size_t off = 0; off < 12; off += 4) w.u32(in.record.U32(off));
      }},
-    {CW_ITEM_DNS_SERVERS, 16, nullptr,
+    {CW_ITEM_DNS_SERVERS, 16,
      [](ItemInput& in, WireWriter& w) {
        for (size_t off = 0; off < 16; off += 4) w.u32(in.record.U32(off));
      }},
-    {CW_ITEM_N2N_SERVER, 6, nullptr,
+    {CW_ITEM_N2N_SERVER, 6,
      [](ItemInput& in, WireWriter& w) {
        w.u32(in.record.U32(0));
        w.u16(in.record.U16(4));
      }},
-    {CW_ITEM_ELEM57, 130, nullptr,
+    {CW_ITEM_ELEM57, 130,
      [](ItemInput& in, WireWriter& w) {
        w.bytes(in.record.View(0, 128));
        w.u16(in.record.U16(128));
      }},
-    {CW_ITEM_LED_MODE, 1, nullptr,
+    {CW_ITEM_LED_MODE, 1,
      [](ItemInput& in, WireWriter& w) { w.u8(in.record.U8(0)); }},
-    {CW_ITEM_ANTENNA_FLAGS, 1, nullptr,
+    {CW_ITEM_ANTENNA_FLAGS, 1,
      [](ItemInput& in, WireWriter& w) { w.u8(in.record.U8(0)); }},
-    {CW_ITEM_MESH, 3, nullptr,
+    {CW_ITEM_MESH, 3,
      [](ItemInput& in, WireWriter& w) {
        w.u8(in.record.U8(0));  // role
        w.u8(in.record.U8(1));  // mesh ID
        w.u8(in.record.U8(2));  // data path
      }},
-    {CW_ITEM_RETRANS_INTERVAL, 2, nullptr,
+    {CW_ITEM_RETRANS_INTERVAL, 2,
      [](ItemInput& in, WireWriter& w) { w.u8(Low8(in.record.U16(0))); }},
-    {CW_ITEM_LAN_PORT_ADMIN, 2, nullptr,
+    {CW_ITEM_LAN_PORT_ADMIN, 2,
      [](ItemInput& in, WireWriter& w) {
        w.u8(in.record.U8(0));  // port
        w.u8(in.record.U8(1));  // enabled
      }},
-    {CW_ITEM_MAX_RETRANS, 2, nullptr,
+    {CW_ITEM_MAX_RETRANS, 2,
      [](ItemInput& in, WireWriter& w) { w.u8(Low8(in.record.U16(0))); }},
-    {CW_ITEM_80211_ANTENNA, 0,
-     [](ByteView record) { return 4 + CountAt(record, 3, 0); },
-     [](ItemInput& in, WireWriter& w) {
-       uint8_t count = in.record.U8(3);
-       w.u8(in.record.U8(0));  // radio ID
-       w.u8(in.record.U8(1));  // diversity
-       w.u8(count);            // no combiner byte goes out
-       w.bytes(in.record.View(4, count));
-     }},
-    {CW_ITEM_80211_DSSS, 8, nullptr,
-     [](ItemInput& in, WireWriter& w) {
-       for (size_t off = 0; off < 4; ++off) w.u8(in.record.U8(off));
-       w.u32(in.record.U32(4));
-     }},
-    {CW_ITEM_80211_MAC_OPERATION, 16, nullptr,
-     [](ItemInput& in, WireWriter& w) {
-       w.u8(in.record.U8(0));
-       w.u8(in.record.U8(1));
-       w.u16(in.record.U16(2));
-       w.u8(in.record.U8(4));
-       w.u8(in.record.U8(5));
-       w.u16(in.record.U16(6));
-       w.u32(in.record.U32(8));
-       w.u32(in.record.U32(12));
-     }},
-    {CW_ITEM_80211_MULTI_DOMAIN, 8, nullptr,
-     [](ItemInput& in, WireWriter& w) {
-       w.u8(in.record.U8(0));
-       w.u8(in.record.U8(1));
-       for (size_t off = 2; off < 8; off += 2) w.u16(in.record.U16(off));
-     }},
-    // The AP reads a 12-octet value: the 8 record octets, then 4 zero octets.
-    {CW_ITEM_80211_OFDM, 8, nullptr,
-     [](ItemInput& in, WireWriter& w) {
-       for (size_t off = 0; off < 4; ++off) w.u8(in.record.U8(off));
-       w.u32(in.record.U32(4));
-       w.zeros(4);
-     }},
-    {CW_ITEM_80211_RATE_SET, 9, nullptr,
-     [](ItemInput& in, WireWriter& w) {
-       w.u8(in.record.U8(0));
-       w.bytes(in.record.View(1, 8));
-     }},
-    {CW_ITEM_80211_SUPPORTED_RATES, 9, nullptr,
-     [](ItemInput& in, WireWriter& w) {
-       w.u8(in.record.U8(0));
-       w.bytes(in.record.View(1, 8));
-     }},
-    {CW_ITEM_80211_TX_POWER, 4, nullptr,
-     [](ItemInput& in, WireWriter& w) {
-       w.u8(in.record.U8(0));
-       w.u8(in.record.U8(1));
-       w.u16(in.record.U16(2));
-     }},
-    {CW_ITEM_80211_TX_POWER_LEVEL, 0,
-     [](ByteView record) { return 2 + CountAt(record, 1, 0); },
-     [](ItemInput& in, WireWriter& w) {
-       uint8_t count = in.record.U8(1);
-       w.u8(in.record.U8(0));
-       w.u8(count);
-       w.bytes(in.record.View(2, count));
-     }},
-    {CW_ITEM_80211_WTP_QOS, kQosRecordSize, nullptr, WriteQos},
-    {CW_ITEM_80211_RADIO_CONFIG, 16, nullptr,
-     [](ItemInput& in, WireWriter& w) {
-       for (size_t off = 0; off < 4; ++off) w.u8(in.record.U8(off));
-       w.bytes(in.record.View(4, 6));   // BSSID
-       w.u16(in.record.U16(10));        // beacon period
-       w.bytes(in.record.View(12, 4));  // country string
-     }},
 };
 
 const ItemRow* FindItem(uint32_t item) {
@@ -243,8 +137,10 @@ const ItemRow* FindItem(uint32_t item) {
   return nullptr;
 }
 
-size_t RowRecordSize(const ItemRow& row, ByteView record) {
-  return row.sizer ? row.sizer(record) : row.record_size;
+// The per-radio items are the radio element rows marked as items.
+const capwap::RadioElementCodec* FindRadioItem(uint32_t item) {
+  const capwap::RadioElementCodec* row = capwap::RadioElementFor(item);
+  return row && (row->uses & capwap::kRadioInConfigItem) ? row : nullptr;
 }
 
 // The referenced bytes an item needs, read from its record (which the
@@ -288,6 +184,10 @@ bool AppendItem(CW_PKT& pkt, uint32_t item, const CwCfgItem& data, uint32_t vend
   if (item == CW_ITEM_VIRTUAL_AP) {
     if (data.record.empty()) return true;
     return CAPWAP_ENC_VapMsgIE(pkt, data.record.data(), vendor_id) == 0;
+  }
+  if (const capwap::RadioElementCodec* radio = FindRadioItem(item)) {
+    CwElementWriter element(pkt, static_cast<uint16_t>(item));
+    return capwap::RadioToWire(*radio, data.record, element.w()) && element.ok();
   }
   const ItemRow* row = FindItem(item);
   if (!row) return true;  // items 2, 3, 16 and unknown items: no element
@@ -382,8 +282,11 @@ std::array<uint8_t, 6> CwItemN2nServer::Record() const {
 size_t CW_ItemRecordSize(uint32_t item, ByteView record) {
   if (item == CW_ITEM_ADD_MAC_ACL || item == CW_ITEM_DEL_MAC_ACL) return 1;
   if (item == CW_ITEM_VENDOR_PAYLOAD || CW_ItemIsCallerBuilt(item)) return 2;
+  if (const capwap::RadioElementCodec* radio = FindRadioItem(item)) {
+    return capwap::RadioRecordNeed(*radio, record);
+  }
   const ItemRow* row = FindItem(item);
-  return row ? RowRecordSize(*row, record) : 0;
+  return row ? row->record_size : 0;
 }
 
 int CW_AC_FillSCfgUpdReqItem(CW_PKT& pkt, uint32_t item, const CwCfgItem& data,

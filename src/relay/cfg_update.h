@@ -213,8 +213,8 @@ int AC_IPC_ProApGtkUpdate(const IpcHead& head, const uint8_t* payload);    // 88
 int AC_IPC_ProApStaSync(const IpcHead& head, const uint8_t* payload);      // 89, Run only
 int AC_IPC_11vPara(const IpcHead& head, const uint8_t* payload);           // 92
 int AC_IPC_ProApDnsInfo(const IpcHead& head, const uint8_t* payload);      // 97, Run only
-// Installs the handlers above and type 14 in the WMAC dispatch table.
-void AC_RegisterCfgUpdateHandlers();
+// Installs the handlers above and type 14. 0, or 1 when a route was refused.
+int AC_RegisterCfgUpdateHandlers();
 
 // --- Statistics collection ------------------------------------------------
 // Real-time collection period last set by WMAC (type 45); 0 = not set.

@@ -52,10 +52,6 @@ constexpr size_t kVendorHeaderLen = 8;  // vendor identifier, element ID, length
 // less both headers, the element header and the vendor header.
 constexpr size_t kVendorValueMax = kCwPktBufSize - kCwHeadersLen - 4 - kVendorHeaderLen;
 
-ByteView PayloadView(const IpcHead& head, const uint8_t* payload) {
-  return payload ? ByteView(payload, head.payload_len) : ByteView{};
-}
-
 CW_WTPCB* FindWtp(const IpcHead& head, const char* missing_line) {
   CW_WTPCB* wtp = CW_AC_GetWTPByID(head.wtp_id);
   if (!wtp) CwDebug(CW_DBG_ERROR, ZLOG_ERR, "%s", missing_line);
@@ -75,6 +71,12 @@ bool PayloadHolds(const IpcHead& head, ByteView payload, size_t need) {
           " WMAC message %u carries %zu payload bytes, %zu needed; dropped.", head.msg_type,
           payload.size(), need);
   return false;
+}
+
+// The payload's fixed record; false after the debug line when it is short.
+template <class R>
+bool PayloadRecord(const IpcHead& head, ByteView payload, R* out) {
+  return PayloadHolds(head, payload, R::kSize) && WmacRecordDecode(payload, out);
 }
 
 bool FitsVendorElement(const IpcHead& head, size_t value_len) {
@@ -114,7 +116,7 @@ int SendElementList(CW_WTPCB* wtp, ByteView elements) {
 int RelayElementList(const IpcHead& head, const uint8_t* payload, const char* missing_line) {
   CW_WTPCB* wtp = FindWtp(head, missing_line);
   if (!wtp) return 1;
-  return SendElementList(wtp, PayloadView(head, payload));
+  return SendElementList(wtp, IpcPayload(head, payload));
 }
 
 // The first 16 payload bytes as the vendor element's value.
@@ -123,7 +125,7 @@ int RelaySixteenBytes(const IpcHead& head, const uint8_t* payload, uint16_t elem
   constexpr size_t kValueLen = 16;
   CW_WTPCB* wtp = FindWtp(head, missing_line);
   if (!wtp) return 1;
-  ByteView bytes = PayloadView(head, payload);
+  ByteView bytes = IpcPayload(head, payload);
   if (!PayloadHolds(head, bytes, kValueLen)) return 1;
   return SendVendorElement(wtp, elem_id, bytes.first(kValueLen));
 }
@@ -133,13 +135,12 @@ int RelaySignal(const IpcHead& head, const uint8_t* payload, uint16_t elem_id,
                 const char* missing_line) {
   CW_WTPCB* wtp = FindWtp(head, missing_line);
   if (!wtp) return 1;
-  ByteView bytes = PayloadView(head, payload);
-  if (!PayloadHolds(head, bytes, 4)) return 1;
-  CwHostRecord in(bytes);
+  WmacSignalRecord in;
+  if (!PayloadRecord(head, IpcPayload(head, payload), &in)) return 1;
   std::array<uint8_t, 3> value{};
   WireWriter w(value.data(), value.size());
-  w.u8(in.U8(0));
-  w.u16(in.U16(2));
+  w.u8(in.byte0);
+  w.u16(in.threshold);
   return SendVendorElement(wtp, elem_id, value);
 }
 
@@ -148,7 +149,7 @@ int RelayCopy(const IpcHead& head, const uint8_t* payload, uint16_t elem_id,
               const char* missing_line) {
   CW_WTPCB* wtp = FindRunningWtp(head, missing_line);
   if (!wtp) return 1;
-  ByteView bytes = PayloadView(head, payload);
+  ByteView bytes = IpcPayload(head, payload);
   if (!FitsVendorElement(head, bytes.size())) return 1;
   return SendVendorElement(wtp, elem_id, bytes);
 }
@@ -202,15 +203,14 @@ int AC_IPC_ProcBandSteer(const IpcHead& head, const uint8_t* payload) {
   constexpr uint16_t kDeclaredLen = 12;
   CW_WTPCB* wtp = FindWtp(head, " Failed to find AP entry when processing band steering message.");
   if (!wtp) return 1;
-  ByteView bytes = PayloadView(head, payload);
-  if (!PayloadHolds(head, bytes, 12)) return 1;
-  CwHostRecord in(bytes);
+  WmacBandSteerRecord in;
+  if (!PayloadRecord(head, IpcPayload(head, payload), &in)) return 1;
   std::array<uint8_t, 10> value{};
   WireWriter w(value.data(), value.size());
-  w.u8(in.U8(0));
-  w.u8(in.U8(1));
-  w.u32(in.U32(4));
-  w.u32(in.U32(8));
+  w.u8(in.byte0);
+  w.u8(in.byte1);
+  w.u32(in.word4);
+  w.u32(in.word8);
   return SendVendorElement(wtp, kVenBandSteer, value, kDeclaredLen);
 }
 
@@ -220,16 +220,15 @@ int AC_IPC_ProEnvir_Monitor(const IpcHead& head, const uint8_t* payload) {
   CW_WTPCB* wtp = FindRunningWtp(
       head, " Failed to find AP entry when processing environment monitor message.");
   if (!wtp) return 1;
-  ByteView bytes = PayloadView(head, payload);
-  if (!PayloadHolds(head, bytes, 40)) return 1;
-  CwHostRecord in(bytes);
+  WmacEnvMonitorRecord in;
+  if (!PayloadRecord(head, IpcPayload(head, payload), &in)) return 1;
   std::array<uint8_t, 42> value{};
   WireWriter w(value.data(), value.size());
-  w.u8(in.U8(0));
-  w.u32(in.U32(4));
-  w.u32(in.U32(36));
-  w.u32(in.U32(8));
-  w.bytes(in.View(12, 23));
+  w.u8(in.byte0);
+  w.u32(in.word4);
+  w.u32(in.word36);
+  w.u32(in.word8);
+  w.bytes(in.data.data(), in.data.size());
   w.bytes(wtp->mac.data(), wtp->mac.size());
   return SendVendorElement(wtp, kVenEnvMonitor, value);
 }
@@ -238,41 +237,43 @@ int AC_IPC_Dpi_Server(const IpcHead& head, const uint8_t* payload) {
   CW_WTPCB* wtp =
       FindRunningWtp(head, " Failed to find AP entry when processing DPI server message.");
   if (!wtp) return 1;
-  ByteView bytes = PayloadView(head, payload);
-  if (!PayloadHolds(head, bytes, 8)) return 1;
-  CwHostRecord in(bytes);
+  WmacDpiServerRecord in;
+  if (!PayloadRecord(head, IpcPayload(head, payload), &in)) return 1;
   std::array<uint8_t, 8> value{};
   WireWriter w(value.data(), value.size());
-  w.u32(in.U32(0));
-  w.u32(in.U32(4));
+  w.u32(in.word0);
+  w.u32(in.word4);
   return SendVendorElement(wtp, kVenDpiServer, value);
 }
 
 int AC_IPC_ProRfid_Track(const IpcHead& head, const uint8_t* payload) {
-  constexpr size_t kFixedLen = 32, kEntryLen = 8, kCountAt = 28;
+  constexpr size_t kEntryLen = 8;
   CW_WTPCB* wtp =
       FindRunningWtp(head, " Failed to find AP entry when processing RFID tracking message.");
   if (!wtp) return 1;
-  ByteView bytes = PayloadView(head, payload);
-  if (!PayloadHolds(head, bytes, kFixedLen) || !FitsVendorElement(head, bytes.size())) return 1;
-  CwHostRecord in(bytes);
-  uint32_t count = in.U32(kCountAt);
-  if (count > (bytes.size() - kFixedLen) / kEntryLen) {
+  ByteView bytes = IpcPayload(head, payload);
+  WmacRfidHead in;
+  if (!PayloadRecord(head, bytes, &in) || !FitsVendorElement(head, bytes.size())) return 1;
+  if (in.count > (bytes.size() - WmacRfidHead::kSize) / kEntryLen) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR,
-            " RFID tracking message names %u tags in %zu bytes; dropped.", count, bytes.size());
+            " RFID tracking message names %u tags in %zu bytes; dropped.", in.count, bytes.size());
     return 1;
   }
   // The value keeps the payload's length; what the fields leave is zero.
   Bytes value(bytes.size(), 0);
   WireWriter w(value.data(), value.size());
-  w.u8(in.U8(0));
-  w.u8(in.U8(1));
-  for (size_t off = 4; off <= 24; off += 4) w.u32(in.U32(off));
-  w.u32(count);
-  for (size_t i = 0; i < count; ++i) {
-    size_t entry = kFixedLen + i * kEntryLen;
-    w.u16(in.U16(entry));
-    w.bytes(in.View(entry + 2, 6));
+  w.u8(in.byte0);
+  w.u8(in.byte1);
+  for (uint32_t word : in.words) w.u32(word);
+  w.u32(in.count);
+  capwap::HostReader entries(bytes.subspan(WmacRfidHead::kSize));
+  for (size_t i = 0; i < in.count; ++i) {  // @32 + 8 i: u16, MAC
+    uint16_t tag = 0;
+    ByteView mac;
+    entries.u16(tag);
+    entries.view(6, mac);
+    w.u16(tag);
+    w.bytes(mac);
   }
   return SendVendorElement(wtp, kVenRfid, value);
 }
@@ -337,7 +338,7 @@ std::vector<CW_WTPCB*> CollectionTargets(const IpcHead& head) {
 }  // namespace
 
 int AC_SetNomalCollect_Foreach(const IpcHead& head, const uint8_t* payload) {
-  ByteView bytes = PayloadView(head, payload);
+  ByteView bytes = IpcPayload(head, payload);
   if (!PayloadHolds(head, bytes, 4)) return 1;
   uint32_t value = CwHostRecord(bytes).U32(0);
   for (CW_WTPCB* wtp : CollectionTargets(head)) {
@@ -348,7 +349,7 @@ int AC_SetNomalCollect_Foreach(const IpcHead& head, const uint8_t* payload) {
 }
 
 int AC_SetRTCollect_Foreach(const IpcHead& head, const uint8_t* payload) {
-  ByteView bytes = PayloadView(head, payload);
+  ByteView bytes = IpcPayload(head, payload);
   if (!PayloadHolds(head, bytes, 1)) return 1;
   g_ucApRtCollectTime = CwHostRecord(bytes).U8(0);
   for (CW_WTPCB* wtp : CollectionTargets(head)) {
@@ -360,7 +361,7 @@ int AC_SetRTCollect_Foreach(const IpcHead& head, const uint8_t* payload) {
 // --- WAPI relay -----------------------------------------------------------
 
 int AC_ASU_To_Wapid(const IpcHead& head, const uint8_t* payload) {
-  ByteView frame = PayloadView(head, payload);
+  ByteView frame = IpcPayload(head, payload);
   CW_SNDDESC desc;
   desc.fd = g_iAC_DataSockId;
   desc.remote = CW_AddrFromSockaddr4(g_WapiApAddr);
@@ -439,25 +440,28 @@ int CW_AC_Send_ApUpdUrlimg(CW_WTPCB* wtp) {
 
 // --- Registration ---------------------------------------------------------
 
-void AC_RegisterCfgUpdateHandlers() {
-  AC_SetIpcHandler(14, AC_IPC_ProcCfgUpdReq);
-  AC_SetIpcHandler(15, AC_IPC_PwrScan);
-  AC_SetIpcHandler(20, AC_IPC_WlanSniffer);
-  AC_SetIpcHandler(21, AC_IPC_BlockChannel);
-  AC_SetIpcHandler(26, AC_IPC_UpdWidsCfg);
-  AC_SetIpcHandler(27, AC_IPC_UpdWidsCfg);
-  AC_SetIpcHandler(40, AC_IPC_ProcBandSteer);
-  AC_SetIpcHandler(44, AC_SetNomalCollect_Foreach);
-  AC_SetIpcHandler(45, AC_SetRTCollect_Foreach);
-  AC_SetIpcHandler(52, AC_IPC_RoamingSignal);
-  AC_SetIpcHandler(53, AC_IPC_ClientSignal);
-  AC_SetIpcHandler(54, AC_IPC_ReceiveSignal);
-  AC_SetIpcHandler(62, AC_IPC_ProEnvir_Monitor);
-  AC_SetIpcHandler(67, AC_IPC_ProRfid_Track);
-  AC_SetIpcHandler(72, AC_ASU_To_Wapid);
-  AC_SetIpcHandler(75, AC_IPC_Dpi_Server);
-  AC_SetIpcHandler(88, AC_IPC_ProApGtkUpdate);
-  AC_SetIpcHandler(89, AC_IPC_ProApStaSync);
-  AC_SetIpcHandler(92, AC_IPC_11vPara);
-  AC_SetIpcHandler(97, AC_IPC_ProApDnsInfo);
+int AC_RegisterCfgUpdateHandlers() {
+  static constexpr WmacRoute kRoutes[] = {
+      {WMAC_IN_CFG_UPDATE_REQ, AC_IPC_ProcCfgUpdReq},
+      {WMAC_IN_PWR_SCAN, AC_IPC_PwrScan},
+      {WMAC_IN_WLAN_SNIFFER, AC_IPC_WlanSniffer},
+      {WMAC_IN_BLOCK_CHANNEL, AC_IPC_BlockChannel},
+      {WMAC_IN_UPD_WIDS_CFG, AC_IPC_UpdWidsCfg},
+      {WMAC_IN_UPD_WIDS_CFG_2, AC_IPC_UpdWidsCfg},
+      {WMAC_IN_BAND_STEER, AC_IPC_ProcBandSteer},
+      {WMAC_IN_NORMAL_COLLECT, AC_SetNomalCollect_Foreach},
+      {WMAC_IN_RT_COLLECT, AC_SetRTCollect_Foreach},
+      {WMAC_IN_ROAMING_SIGNAL, AC_IPC_RoamingSignal},
+      {WMAC_IN_CLIENT_SIGNAL, AC_IPC_ClientSignal},
+      {WMAC_IN_RECEIVE_SIGNAL, AC_IPC_ReceiveSignal},
+      {WMAC_IN_ENV_MONITOR, AC_IPC_ProEnvir_Monitor},
+      {WMAC_IN_RFID_TRACK, AC_IPC_ProRfid_Track},
+      {WMAC_IN_WAPI, AC_ASU_To_Wapid},
+      {WMAC_IN_DPI_SERVER, AC_IPC_Dpi_Server},
+      {WMAC_IN_GTK_UPDATE, AC_IPC_ProApGtkUpdate, true},
+      {WMAC_IN_STA_SYNC, AC_IPC_ProApStaSync, true},
+      {WMAC_IN_DOT11V, AC_IPC_11vPara},
+      {WMAC_IN_DNS_INFO, AC_IPC_ProApDnsInfo},
+  };
+  return AC_InstallIpcRoutes(kRoutes);
 }

@@ -13,6 +13,8 @@
 #include "registry/tables.h"
 #include "relay/wmac.h"
 #include "transport/codec.h"
+#include "transport/elements.h"
+#include "transport/radio_elements.h"
 #include "transport/sendq.h"
 
 using capwap::ByteView;
@@ -40,8 +42,6 @@ constexpr uint16_t kWmacOrder[] = {1,  2,  3,  5,  6,  7,  8,  9,  10, 11, 12, 1
 constexpr uint16_t kApOrder[] = {1,  2,  3,  4,  6,  7,  8,  9,  10, 11, 12, 13,
                                  16, 14, 15, 18, 19, 21, 22, 23, 24, 25, 26, 27};
 
-constexpr size_t kLargestSubRecord = 98;
-constexpr uint16_t kIdleTimeoutElem = 23;
 constexpr int kRadioSlots = 4;
 
 // The response sender installed by the session state machine.
@@ -52,154 +52,33 @@ CwCfgRespSender& RespSender() {
 
 bool ValidRadio(uint32_t radio_id) { return radio_id >= 1 && radio_id <= kRadioSlots; }
 
-// A sub-record at its type's fixed size, whatever size it was stored with,
-// so the element writers below never read past it.
-class FixedSub {
- public:
-  FixedSub(const Bytes& sub, uint16_t size) : size_(size) {
-    std::copy_n(sub.begin(), std::min<size_t>(sub.size(), size), bytes_.begin());
-  }
-  uint8_t b(size_t off) const { return off < size_ ? bytes_[off] : 0; }
-  ByteView span(size_t off, size_t n) const { return ByteView(bytes_).subspan(off, n); }
-  uint16_t h16(size_t off) const {
-    HostReader r(span(off, 2));
-    uint16_t v = 0;
-    r.u16(v);
-    return v;
-  }
-  uint32_t h32(size_t off) const {
-    HostReader r(span(off, 4));
-    uint32_t v = 0;
-    r.u32(v);
-    return v;
-  }
-
- private:
-  std::array<uint8_t, kLargestSubRecord> bytes_{};
-  uint16_t size_;
-};
-
 void PutVendorHeader(WireWriter& w, uint32_t vendor_id, uint16_t elem_id, uint16_t length) {
   w.u32(vendor_id);
   w.u16(elem_id);
   w.u16(length);
 }
 
-// One 10-byte group of the QoS element from a 12-byte table entry.
-void PutQosGroup(WireWriter& w, const FixedSub& s, size_t entry) {
-  w.u8(static_cast<uint8_t>(s.h16(entry)));
-  w.u16(s.h16(entry + 2));
-  w.u16(s.h16(entry + 4));
-  w.u8(static_cast<uint8_t>(s.h16(entry + 6)));
-  w.u16(s.h16(entry + 8));
-  w.u16(s.h16(entry + 10));
-}
-
-// The antenna and power-level records hold at most this many list bytes.
-constexpr uint8_t kMaxAntennas = 6;
-constexpr uint8_t kMaxPowerLevels = 8;
-
-// The value of the element of TLV `tlv` (host-order fields to big-endian).
-void PutRadioValue(WireWriter& w, uint16_t tlv, const FixedSub& s, uint32_t vendor_id) {
-  switch (tlv) {
-    case 1: {  // radio, diversity, count at 3, antennas from 4 (no combiner)
-      const uint8_t n = std::min(s.b(3), kMaxAntennas);
-      w.u8(s.b(0));
-      w.u8(s.b(1));
-      w.u8(n);
-      w.bytes(s.span(4, n));
-      return;
-    }
-    case 2:  // radio, reserved, channel, CCA, energy detect threshold
-      w.bytes(s.span(0, 4));
-      w.u32(s.h32(4));
-      return;
-    case 3:  // radio, reserved, RTS, short and long retry, fragmentation, lifetimes
-      w.u8(s.b(0));
-      w.u8(s.b(1));
-      w.u16(s.h16(2));
-      w.u8(s.b(4));
-      w.u8(s.b(5));
-      w.u16(s.h16(6));
-      w.u32(s.h32(8));
-      w.u32(s.h32(12));
-      return;
-    case 4:  // radio, reserved, first channel, channels, maximum power
-      w.u8(s.b(0));
-      w.u8(s.b(1));
-      w.u16(s.h16(2));
-      w.u16(s.h16(4));
-      w.u16(s.h16(6));
-      return;
-    case 6:
-    case 7:  // radio, 8 rates
-      w.bytes(s.span(0, 9));
-      return;
-    case 8:  // radio, reserved, current power
-    case 26:  // radio, byte, u16
-      w.u8(s.b(0));
-      w.u8(s.b(1));
-      w.u16(s.h16(2));
-      return;
-    case 9: {  // radio, count, levels
-      const uint8_t n = std::min(s.b(1), kMaxPowerLevels);
-      w.u8(s.b(0));
-      w.u8(n);
-      w.bytes(s.span(2, n));
-      return;
-    }
-    case 10:
-    case 23:
-    case 24:  // radio, one byte
-      w.bytes(s.span(0, 2));
-      return;
-    case 18:
-      PutVendorHeader(w, vendor_id, 100, 2);
-      w.bytes(s.span(0, 2));
-      return;
-    case 11:  // radio, radio type bytes
-      w.bytes(s.span(0, 5));
-      return;
-    case 12:  // radio, preamble, BSSIDs, DTIM, BSSID, beacon period, country
-      w.bytes(s.span(0, 10));
-      w.u16(s.h16(10));
-      w.bytes(s.span(12, 4));
-      return;
-    case 13:  // radio, tagging policy, per queue both parameter sets
-      w.u8(s.b(0));
-      w.u8(s.b(1));
-      for (size_t q = 0; q < 4; ++q) {
-        PutQosGroup(w, s, 2 + 12 * q);
-        PutQosGroup(w, s, 50 + 12 * q);
-      }
-      return;
+// The element value of a sub-record at its type's fixed size: the vendor
+// elements here, every other one through its radio element row.
+void PutRadioValue(WireWriter& w, const CW_RDBIND_TLV& tlv, ByteView record, uint32_t vendor_id) {
+  switch (tlv.type) {
     case 14:
-      PutVendorHeader(w, vendor_id, 147, 16);
-      w.bytes(s.span(0, 10));
+      PutVendorHeader(w, vendor_id, capwap::vendor_elem::kRadioSlot, 16);
+      w.bytes(record);
       w.zeros(6);
       return;
     case 15:
-      PutVendorHeader(w, vendor_id, 129, 76);
-      w.bytes(s.span(0, 76));
+      PutVendorHeader(w, vendor_id, capwap::vendor_elem::kRadioCapabilities, 76);
+      w.bytes(record);
       return;
-    case 16:  // radio, report period
-      w.u8(s.b(0));
-      w.u16(s.h16(2));
-      return;
-    case 19:
-    case 21:
-    case 22:  // radio, u32 at 4
-      w.u8(s.b(0));
-      w.u32(s.h32(4));
-      return;
-    case 25:
-      w.bytes(s.span(0, 3));
-      return;
-    case 27:
-      w.bytes(s.span(0, 7));
+    case 18:
+      PutVendorHeader(w, vendor_id, capwap::vendor_elem::kRadioWord, 2);
+      w.bytes(record);
       return;
     default:
-      return;
+      if (const capwap::RadioElementCodec* row = capwap::RadioElementFor(tlv.element)) {
+        capwap::RadioToWire(*row, record, w);
+      }
   }
 }
 
@@ -241,20 +120,21 @@ bool StoreAnswerBlock(Bytes& block, const uint8_t* payload, size_t length, const
   return true;
 }
 
-size_t PayloadLen(const IpcHead& head, const uint8_t* payload) {
-  return payload ? head.payload_len : 0;
-}
 int OnSetRdBind(const IpcHead& head, const uint8_t* payload) {
-  return AC_IPC_ProcSetRdBind(head.wtp_id, payload, PayloadLen(head, payload));
+  const ByteView p = IpcPayload(head, payload);
+  return AC_IPC_ProcSetRdBind(head.wtp_id, p.data(), p.size());
 }
 int OnGetRdBind(const IpcHead& head, const uint8_t* payload) {
-  return AC_IPC_ProcGetRdBind(head.wtp_id, payload, PayloadLen(head, payload));
+  const ByteView p = IpcPayload(head, payload);
+  return AC_IPC_ProcGetRdBind(head.wtp_id, p.data(), p.size());
 }
 int OnWrrmScan(const IpcHead& head, const uint8_t* payload) {
-  return AC_IPC_ProcWrrmScan(head.wtp_id, payload, PayloadLen(head, payload));
+  const ByteView p = IpcPayload(head, payload);
+  return AC_IPC_ProcWrrmScan(head.wtp_id, p.data(), p.size());
 }
 int OnWidsCfg(const IpcHead& head, const uint8_t* payload) {
-  return AC_IPC_ProcWIDSCfg(head.wtp_id, payload, PayloadLen(head, payload));
+  const ByteView p = IpcPayload(head, payload);
+  return AC_IPC_ProcWIDSCfg(head.wtp_id, p.data(), p.size());
 }
 
 }  // namespace
@@ -377,8 +257,11 @@ int CW_AC_EncRdBindElems(CW_PKT& pkt, const CW_RDBIND& record, uint32_t vendor_i
       const CW_RDBIND_TLV& tlv = *CW_RdBindTlvByType(type);
       const auto& sub = radio.sub[tlv.slot];
       if (!sub) continue;
+      // A sub-record held shorter than its type reads as zero-padded.
+      std::array<uint8_t, capwap::kRadioRecordMax> padded{};
+      std::copy_n(sub->begin(), std::min<size_t>(sub->size(), tlv.size), padded.begin());
       CwElementWriter e(pkt, tlv.element);
-      PutRadioValue(e.w(), type, FixedSub(*sub, tlv.size), vendor_id);
+      PutRadioValue(e.w(), tlv, ByteView(padded).first(tlv.size), vendor_id);
       ok = ok && e.ok();
     }
   }
@@ -394,7 +277,7 @@ int CW_AC_CfgUpdRdBinding(CW_WTPCB* wtp, const CW_RDBIND& record) {
     return 1;
   }
   if (record.idle_timeout != 0) {
-    CwElementWriter e(*pkt, kIdleTimeoutElem);
+    CwElementWriter e(*pkt, capwap::elem::kIdleTimeout);
     e.w().u32(record.idle_timeout);
   }
   CW_AC_EncRdBindElems(*pkt, record, wtp->board_vendor_id);
@@ -453,11 +336,12 @@ int AC_IPC_ProcWIDSCfg(uint32_t wtp_id, const uint8_t* payload, size_t length) {
   return 0;
 }
 
-void AC_RegisterRdBindHandlers() {
-  AC_SetIpcHandler(2, OnSetRdBind);
-  AC_SetIpcHandler(3, OnGetRdBind);
-  AC_SetIpcHandler(16, OnWrrmScan);
-  AC_SetIpcHandler(25, OnWidsCfg);
+int AC_RegisterRdBindHandlers() {
+  static constexpr WmacRoute kRoutes[] = {{WMAC_IN_SET_RDBIND, OnSetRdBind},
+                                          {WMAC_IN_GET_RDBIND, OnGetRdBind},
+                                          {WMAC_IN_WRRM_SCAN, OnWrrmScan},
+                                          {WMAC_IN_WIDS_CFG, OnWidsCfg}};
+  return AC_InstallIpcRoutes(kRoutes);
 }
 
 void CW_SetCfgRespSender(CwCfgRespSender sender) { RespSender() = sender; }

@@ -76,8 +76,8 @@ int AC_IPC_ProcSetRdBind(uint32_t wtp_id, const uint8_t* payload, size_t length)
 int AC_IPC_ProcGetRdBind(uint32_t wtp_id, const uint8_t* payload, size_t length);
 int AC_IPC_ProcWrrmScan(uint32_t wtp_id, const uint8_t* payload, size_t length);
 int AC_IPC_ProcWIDSCfg(uint32_t wtp_id, const uint8_t* payload, size_t length);
-// Installs the four handlers in the WMAC dispatch table.
-void AC_RegisterRdBindHandlers();
+// Installs the four handlers. 0, or 1 when a route was refused.
+int AC_RegisterRdBindHandlers();
 
 // The Configuration Status Response is built by the session state machine,
 // which installs its sender here at start-up; the relay calls it through

@@ -5,11 +5,12 @@
 #include "registry/tables.h"
 #include "relay/wmac.h"
 
-void AC_RegisterIpcHandlers() {
+int AC_RegisterIpcHandlers() {
   AC_ResetIpcHandlers();
-  WMAC_RegisterChannelHandlers();
-  AC_RegisterCfgUpdateHandlers();
-  AC_RegisterRdBindHandlers();
+  int refused = WMAC_RegisterChannelHandlers();
+  refused |= AC_RegisterCfgUpdateHandlers();
+  refused |= AC_RegisterRdBindHandlers();
+  return refused;
 }
 
 namespace {

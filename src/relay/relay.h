@@ -2,10 +2,9 @@
 // fixtures).
 #pragma once
 
-// Handlers owned by the channel itself (DEL-WTP, AP groups, 28, 43, 76).
-void WMAC_RegisterChannelHandlers();
-// Every relay module's handlers.
-void AC_RegisterIpcHandlers();
+// Every relay module's routes, after clearing the table. 0, or 1 when a
+// route was refused (a start-up error).
+int AC_RegisterIpcHandlers();
 // Makes the registry tell WMAC about APs created and deleted and about
 // tunnels going down.
 void AC_RegisterApEventHooks();

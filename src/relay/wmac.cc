@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <new>
 
+#include "diag/bug.h"
 #include "diag/debug.h"
 #include "platform/ipc.h"
 #include "platform/lib.h"
@@ -39,11 +40,9 @@ static_assert(kIpcHeadSize + kMaxPayload <= kIpcReceiveLimit,
 
 enum class RowLog : uint8_t { kNone, kText, kWapiLen, kTrafficWord };
 
-// One incoming type: whether it has a row, its receiving line, and whether
-// its handler runs only for an existing WTP.
+// One incoming type of the catalogue and its receiving line.
 struct IpcTypeRow {
   bool known = false;
-  bool needs_wtp = false;
   RowLog log = RowLog::kNone;
   const char* text = nullptr;
 };
@@ -51,31 +50,33 @@ using IpcTypeTable = std::array<IpcTypeRow, kDispatchLimit>;
 
 consteval IpcTypeTable BuildTypeTable() {
   IpcTypeTable t{};
-  auto text = [&t](uint32_t type, const char* line) {
-    t[type] = IpcTypeRow{true, false, RowLog::kText, line};
-  };
-  text(1, " [IPC] Receiving DEL-WTP from WMAC. ");
-  text(2, " [IPC] Receiving SET-RDBIND from WMAC. ");
-  text(3, " [IPC] Receiving GET-RDBIND from WMAC. ");
-  text(4, " [IPC] Receiving ADD-WLAN from WMAC. ");
-  text(5, " [IPC] Receiving DEL-WLAN from WMAC. ");
-  text(6, " [IPC] Receiving UPDATE-WLAN from WMAC. ");
-  text(7, " [IPC] Receiving ADD-STA from WMAC. ");
-  text(8, " [IPC] Receiving DEL-STA from WMAC. ");
-  text(14, " [IPC] Receiving CFG-UPDATE-REQ from WMAC. ");
-  text(84, " [IPC] Receiving IP-based vlan from WMAC. ");
-  t[72] = IpcTypeRow{true, false, RowLog::kWapiLen,
-                     "%s::AC capwap recv ASU wapi data len :%d"};
-  t[96] = IpcTypeRow{true, false, RowLog::kTrafficWord,
-                     " [IPC] Receiving AC_IPC_SEND_TRAFFIC_STA from WMAC. %d"};
-  for (uint32_t type : {15, 16, 20, 21, 25, 26, 27, 28, 32, 33, 34, 35, 36, 40, 43, 44, 45,
-                        52, 53, 54, 61, 62, 67, 68, 69, 75, 76, 78, 79, 80, 86, 87, 92, 97,
-                        111, 113, 114}) {
-    t[type] = IpcTypeRow{true, false, RowLog::kNone, nullptr};
+  auto text = [&t](WmacIn type, const char* line) { t[type] = IpcTypeRow{true, RowLog::kText, line}; };
+  text(WMAC_IN_DEL_WTP, " [IPC] Receiving DEL-WTP from WMAC. ");
+  text(WMAC_IN_SET_RDBIND, " [IPC] Receiving SET-RDBIND from WMAC. ");
+  text(WMAC_IN_GET_RDBIND, " [IPC] Receiving GET-RDBIND from WMAC. ");
+  text(WMAC_IN_ADD_WLAN, " [IPC] Receiving ADD-WLAN from WMAC. ");
+  text(WMAC_IN_DEL_WLAN, " [IPC] Receiving DEL-WLAN from WMAC. ");
+  text(WMAC_IN_UPDATE_WLAN, " [IPC] Receiving UPDATE-WLAN from WMAC. ");
+  text(WMAC_IN_ADD_STA, " [IPC] Receiving ADD-STA from WMAC. ");
+  text(WMAC_IN_DEL_STA, " [IPC] Receiving DEL-STA from WMAC. ");
+  text(WMAC_IN_CFG_UPDATE_REQ, " [IPC] Receiving CFG-UPDATE-REQ from WMAC. ");
+  text(WMAC_IN_IP_VLAN, " [IPC] Receiving IP-based vlan from WMAC. ");
+  t[WMAC_IN_WAPI] = IpcTypeRow{true, RowLog::kWapiLen, nullptr};
+  t[WMAC_IN_STA_TRAFFIC] = IpcTypeRow{true, RowLog::kTrafficWord, nullptr};
+  for (WmacIn type :
+       {WMAC_IN_PWR_SCAN, WMAC_IN_WRRM_SCAN, WMAC_IN_WLAN_SNIFFER, WMAC_IN_BLOCK_CHANNEL,
+        WMAC_IN_WIDS_CFG, WMAC_IN_UPD_WIDS_CFG, WMAC_IN_UPD_WIDS_CFG_2, WMAC_IN_MANAGE_FRAME,
+        WMAC_IN_ADD_AP_GROUP, WMAC_IN_DEL_AP_GROUP, WMAC_IN_ADD_AP_TO_GROUP,
+        WMAC_IN_REM_AP_FROM_GROUP, WMAC_IN_WIDTH_CFG, WMAC_IN_BAND_STEER, WMAC_IN_GET_AC_CAP,
+        WMAC_IN_NORMAL_COLLECT, WMAC_IN_RT_COLLECT, WMAC_IN_ROAMING_SIGNAL,
+        WMAC_IN_CLIENT_SIGNAL, WMAC_IN_RECEIVE_SIGNAL, WMAC_IN_USER_ISOLATION,
+        WMAC_IN_ENV_MONITOR, WMAC_IN_RFID_TRACK, WMAC_IN_ACL_RULE, WMAC_IN_WLAN_ACL,
+        WMAC_IN_DPI_SERVER, WMAC_IN_AP_STATUS_REQ, WMAC_IN_GTK_UPDATE, WMAC_IN_STA_SYNC,
+        WMAC_IN_DOT11V, WMAC_IN_DNS_INFO, WMAC_IN_L2_ACL, WMAC_IN_L2_ACL_2,
+        WMAC_IN_DHCP_SNOOPING, WMAC_IN_VLAN_ISOLATE, WMAC_IN_PORTAL_DOMAIN}) {
+    t[type] = IpcTypeRow{true, RowLog::kNone, nullptr};
   }
-  for (uint32_t type : {88, 89, 109, 110}) {
-    t[type] = IpcTypeRow{true, true, RowLog::kNone, nullptr};
-  }
+  for (uint32_t ignored : {78, 79, 80, 86, 87}) t[ignored] = IpcTypeRow{true, RowLog::kNone, nullptr};
   return t;
 }
 constexpr IpcTypeTable kTypeTable = BuildTypeTable();
@@ -85,16 +86,12 @@ constexpr IpcTypeTable kTypeTable = BuildTypeTable();
 struct WmacChannel {
   lib_globals* zg = nullptr;
   int wmac_fd = -1;
-  std::array<WmacIpcHandler, kDispatchLimit> handlers{};
+  std::array<WmacRoute, kDispatchLimit> routes{};
 };
 
 WmacChannel& Channel() {
   static WmacChannel channel;
   return channel;
-}
-
-ByteView PayloadView(const IpcHead& head, const uint8_t* payload) {
-  return payload ? ByteView(payload, head.payload_len) : ByteView{};
 }
 
 void LogReceipt(const IpcTypeRow& row, const IpcHead& head, const uint8_t* payload) {
@@ -109,7 +106,7 @@ void LogReceipt(const IpcTypeRow& row, const IpcHead& head, const uint8_t* paylo
               "AC_ProcIPCPkt", static_cast<int>(head.payload_len));
       return;
     case RowLog::kTrafficWord: {
-      HostReader r(PayloadView(head, payload));
+      HostReader r(IpcPayload(head, payload));
       uint32_t word5 = 0;
       if (!r.skip(20) || !r.u32(word5)) word5 = 0;
       CwDebug(CW_DBG_PACKET, ZLOG_INFO,
@@ -196,21 +193,29 @@ int AC_ProcIPCPkt(const IpcHead& head, const uint8_t* payload) {
   const IpcTypeRow& row = kTypeTable[head.msg_type];
   if (!row.known) return 0;
   LogReceipt(row, head, payload);
-  if (row.needs_wtp && !wtp) return 0;
-  if (WmacIpcHandler handler = Channel().handlers[head.msg_type]) handler(head, payload);
+  const WmacRoute& route = Channel().routes[head.msg_type];
+  if (route.handler && (wtp || !route.needs_wtp)) route.handler(head, payload);
   return 0;
 }
 
-void AC_SetIpcHandler(uint32_t msg_type, WmacIpcHandler handler) {
-  if (msg_type >= kDispatchLimit || !kTypeTable[msg_type].known) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No WMAC message type %u to install a handler for.",
-            msg_type);
-    return;
+int AC_InstallIpcRoutes(std::span<const WmacRoute> routes) {
+  int refused = 0;
+  for (const WmacRoute& route : routes) {
+    const uint32_t type = route.type;
+    if (type >= kDispatchLimit || !kTypeTable[type].known || !route.handler) {
+      CW_BUG("WMAC route for unknown message type %u refused", type);
+    } else if (Channel().routes[type].handler) {
+      CW_BUG("WMAC message type %u already has a handler; second route refused", type);
+    } else {
+      Channel().routes[type] = route;
+      continue;
+    }
+    refused = 1;
   }
-  Channel().handlers[msg_type] = handler;
+  return refused;
 }
 
-void AC_ResetIpcHandlers() { Channel().handlers.fill(nullptr); }
+void AC_ResetIpcHandlers() { Channel().routes.fill(WmacRoute{}); }
 
 int WMAC_AC_IPC_Send(uint32_t wtp_id, uint32_t msg_type, const void* payload, size_t length) {
   WmacChannel& channel = Channel();

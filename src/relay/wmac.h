@@ -29,6 +29,10 @@ struct IpcHead {
   uint32_t frame_param = 0;  // type 28: RID bits 24-28, WBID 16-20, T bit 8
 };
 inline constexpr size_t kIpcHeadSize = 28;
+// The payload a handler was given (empty when null).
+inline capwap::ByteView IpcPayload(const IpcHead& head, const uint8_t* payload) {
+  return payload ? capwap::ByteView(payload, head.payload_len) : capwap::ByteView{};
+}
 void IpcHeadEncode(const IpcHead& head, uint8_t out[kIpcHeadSize]);
 bool IpcHeadDecode(capwap::ByteView bytes, IpcHead* head);
 
@@ -101,6 +105,97 @@ bool WmacProfileRecordFromApm(capwap::ByteView apm_payload, uint32_t apid,
 bool WmacRadioRecordFromApm(capwap::ByteView apm_payload, uint32_t apid,
                             uint8_t out[kWmacProfileRecordSize]);
 
+// --- Fixed-size payloads -------------------------------------------------
+// Each record lists its fields once, at their offsets in host order; the
+// same list reads and writes it. Decode is false (out untouched) when the
+// payload is shorter than the record; octets past the record are not read.
+inline bool WmacPad(capwap::HostReader& r, size_t n) { return r.skip(n); }
+inline bool WmacPad(capwap::HostWriter& w, size_t n) { return w.zeros(n); }
+
+template <class R>
+bool WmacRecordDecode(capwap::ByteView in, R* out) {
+  capwap::HostReader r(in);
+  R rec;
+  if (!R::Fields(r, rec)) return false;
+  *out = rec;
+  return true;
+}
+template <class R>
+std::array<uint8_t, R::kSize> WmacRecordEncode(const R& rec) {
+  std::array<uint8_t, R::kSize> out{};
+  capwap::HostWriter w(out.data(), out.size());
+  R::Fields(w, rec);
+  return out;
+}
+
+// Set-BSSID notification (type 30).
+struct WmacSetBssidRecord {
+  static constexpr size_t kSize = 8;
+  uint8_t radio_id = 0;
+  uint8_t wlan_id = 0;
+  std::array<uint8_t, 6> bssid{};
+  template <class IO, class Self>
+  static bool Fields(IO& io, Self& r) {
+    return io.u8(r.radio_id) && io.u8(r.wlan_id) && io.bytes(r.bssid.data(), 6);  // @0 @1 @2
+  }
+};
+// Band steering (type 40).
+struct WmacBandSteerRecord {
+  static constexpr size_t kSize = 12;
+  uint8_t byte0 = 0, byte1 = 0;
+  uint32_t word4 = 0, word8 = 0;
+  template <class IO, class Self>
+  static bool Fields(IO& io, Self& r) {
+    return io.u8(r.byte0) && io.u8(r.byte1) && WmacPad(io, 2) && io.u32(r.word4) &&  // @0 @1 @4
+           io.u32(r.word8);                                                           // @8
+  }
+};
+// Signal thresholds (types 52, 53, 54).
+struct WmacSignalRecord {
+  static constexpr size_t kSize = 4;
+  uint8_t byte0 = 0;
+  uint16_t threshold = 0;
+  template <class IO, class Self>
+  static bool Fields(IO& io, Self& r) {
+    return io.u8(r.byte0) && WmacPad(io, 1) && io.u16(r.threshold);  // @0 @2
+  }
+};
+// Environment monitor (type 62).
+struct WmacEnvMonitorRecord {
+  static constexpr size_t kSize = 40;
+  uint8_t byte0 = 0;
+  uint32_t word4 = 0, word8 = 0, word36 = 0;
+  std::array<uint8_t, 23> data{};
+  template <class IO, class Self>
+  static bool Fields(IO& io, Self& r) {
+    return io.u8(r.byte0) && WmacPad(io, 3) && io.u32(r.word4) && io.u32(r.word8) &&  // @0 @4 @8
+           io.bytes(r.data.data(), r.data.size()) && WmacPad(io, 1) &&               // @12, 23
+           io.u32(r.word36);                                                          // @36
+  }
+};
+// DPI server (type 75).
+struct WmacDpiServerRecord {
+  static constexpr size_t kSize = 8;
+  uint32_t word0 = 0, word4 = 0;
+  template <class IO, class Self>
+  static bool Fields(IO& io, Self& r) {
+    return io.u32(r.word0) && io.u32(r.word4);  // @0 @4
+  }
+};
+// RFID tracking (type 67): this head, then `count` 8-byte entries (u16, MAC).
+struct WmacRfidHead {
+  static constexpr size_t kSize = 32;
+  uint8_t byte0 = 0, byte1 = 0;
+  std::array<uint32_t, 6> words{};
+  uint32_t count = 0;
+  template <class IO, class Self>
+  static bool Fields(IO& io, Self& r) {
+    bool ok = io.u8(r.byte0) && io.u8(r.byte1) && WmacPad(io, 2);  // @0 @1
+    for (auto& word : r.words) ok = ok && io.u32(word);           // @4 to @24
+    return ok && io.u32(r.count);                                 // @28
+  }
+};
+
 // Buffer size of notification 3, the radio-binding TLV list (encoded by
 // CW_EncRdBindTlv of relay/radio_binding.h).
 inline constexpr size_t kWmacRdBindBufSize = 16384;
@@ -115,11 +210,73 @@ int AC_RcvIPCPkt(thread* t);
 // Dispatches one message; always 0. payload may be null (length 0).
 int AC_ProcIPCPkt(const IpcHead& head, const uint8_t* payload);
 
+// Incoming message types (WMAC to AC). Types 78, 79, 80, 86 and 87 are
+// accepted and ignored; 109 and 110 reach their handler only for an
+// existing WTP.
+enum WmacIn : uint32_t {
+  WMAC_IN_DEL_WTP = 1,
+  WMAC_IN_SET_RDBIND = 2,
+  WMAC_IN_GET_RDBIND = 3,
+  WMAC_IN_ADD_WLAN = 4,
+  WMAC_IN_DEL_WLAN = 5,
+  WMAC_IN_UPDATE_WLAN = 6,
+  WMAC_IN_ADD_STA = 7,
+  WMAC_IN_DEL_STA = 8,
+  WMAC_IN_CFG_UPDATE_REQ = 14,
+  WMAC_IN_PWR_SCAN = 15,
+  WMAC_IN_WRRM_SCAN = 16,
+  WMAC_IN_WLAN_SNIFFER = 20,
+  WMAC_IN_BLOCK_CHANNEL = 21,
+  WMAC_IN_WIDS_CFG = 25,
+  WMAC_IN_UPD_WIDS_CFG = 26,
+  WMAC_IN_UPD_WIDS_CFG_2 = 27,
+  WMAC_IN_MANAGE_FRAME = 28,
+  WMAC_IN_ADD_AP_GROUP = 32,
+  WMAC_IN_DEL_AP_GROUP = 33,
+  WMAC_IN_ADD_AP_TO_GROUP = 34,
+  WMAC_IN_REM_AP_FROM_GROUP = 35,
+  WMAC_IN_WIDTH_CFG = 36,
+  WMAC_IN_BAND_STEER = 40,
+  WMAC_IN_GET_AC_CAP = 43,
+  WMAC_IN_NORMAL_COLLECT = 44,
+  WMAC_IN_RT_COLLECT = 45,
+  WMAC_IN_ROAMING_SIGNAL = 52,
+  WMAC_IN_CLIENT_SIGNAL = 53,
+  WMAC_IN_RECEIVE_SIGNAL = 54,
+  WMAC_IN_USER_ISOLATION = 61,
+  WMAC_IN_ENV_MONITOR = 62,
+  WMAC_IN_RFID_TRACK = 67,
+  WMAC_IN_ACL_RULE = 68,
+  WMAC_IN_WLAN_ACL = 69,
+  WMAC_IN_WAPI = 72,
+  WMAC_IN_DPI_SERVER = 75,
+  WMAC_IN_AP_STATUS_REQ = 76,
+  WMAC_IN_IP_VLAN = 84,
+  WMAC_IN_GTK_UPDATE = 88,
+  WMAC_IN_STA_SYNC = 89,
+  WMAC_IN_DOT11V = 92,
+  WMAC_IN_STA_TRAFFIC = 96,
+  WMAC_IN_DNS_INFO = 97,
+  WMAC_IN_L2_ACL = 109,
+  WMAC_IN_L2_ACL_2 = 110,
+  WMAC_IN_DHCP_SNOOPING = 111,
+  WMAC_IN_VLAN_ISOLATE = 113,
+  WMAC_IN_PORTAL_DOMAIN = 114,
+};
+
 // Handler of an incoming message type.
 using WmacIpcHandler = int (*)(const IpcHead& head, const uint8_t* payload);
-// Installs the handler of an incoming type (relay modules register theirs at
-// start-up); null removes it.
-void AC_SetIpcHandler(uint32_t msg_type, WmacIpcHandler handler);
+// One route of a module's table; `needs_wtp`: the handler runs only when
+// the header names an existing WTP.
+struct WmacRoute {
+  WmacIn type;
+  WmacIpcHandler handler;
+  bool needs_wtp = false;
+};
+// Installs a module's routes (start-up and test fixtures). A type outside
+// the catalogue or one that already has a handler is refused with an error
+// line; 1 when any route was refused, 0 otherwise.
+int AC_InstallIpcRoutes(std::span<const WmacRoute> routes);
 void AC_ResetIpcHandlers();
 
 // Handlers owned by the channel (WMAC types 1, 28, 32-35, 43, 76); each
@@ -132,8 +289,8 @@ int AC_IPC_ProcAddApToGroup(const IpcHead& head, const uint8_t* payload);
 int AC_IPC_ProcRemApToGroup(const IpcHead& head, const uint8_t* payload);
 int AC_IPC_ProcGetACcap(const IpcHead& head, const uint8_t* payload);
 int AC_IPC_ProcApStatusReq(const IpcHead& head, const uint8_t* payload);
-// Installs the handlers above in the dispatch table (start-up).
-void WMAC_RegisterChannelHandlers();
+// Installs the handlers above (start-up). 0, or 1 when a route was refused.
+int WMAC_RegisterChannelHandlers();
 // Closes the discovered-AP window (type 76) at once and cancels its timer.
 void AC_AutoApWindowClose();
 
@@ -152,7 +309,7 @@ int WMAC_AC_IPC_NotifyRadioState(uint32_t apid, const std::array<uint8_t, 12>& s
 int WMAC_AC_IPC_NotifyTunnelState(const CW_TUNNEL_RECORD& rec);
 int WMAC_AC_IPC_NotifyBandSteer(const uint8_t* record, size_t length, uint32_t apid);
 int WMAC_AC_IPC_NotifySatIp(uint32_t apid, const uint8_t record[24]);
-int WMAC_AC_IPC_NotifySetBssid(const uint8_t record[8], uint32_t apid);
+int WMAC_AC_IPC_NotifySetBssid(const uint8_t record[8], uint32_t apid);  // WmacSetBssidRecord
 int WMAC_AC_IPC_NotifyApName(uint32_t apid, const std::string& name);
 int WMAC_AC_IPC_NotifyStaScanRpt(const uint8_t* data, size_t length, uint32_t apid);
 int WMAC_AC_IPC_GetACcap();

@@ -22,14 +22,10 @@ using capwap::HostReader;
 
 namespace {
 
-ByteView PayloadView(const IpcHead& head, const uint8_t* payload) {
-  return payload ? ByteView(payload, head.payload_len) : ByteView{};
-}
-
 // The group number N of types 32-35 (first payload word), or none when the
 // payload cannot hold it.
 std::optional<uint32_t> GroupNumberOf(const IpcHead& head, const uint8_t* payload) {
-  HostReader r(PayloadView(head, payload));
+  HostReader r(IpcPayload(head, payload));
   uint32_t group = 0;
   if (!r.u32(group)) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " AP group message %u without a group number.",
@@ -139,7 +135,7 @@ void AC_Report_AP_status(const IpcHead& head) {
 
 void AC_AutoAp_Enable(const IpcHead& head, const uint8_t* payload) {
   if (head.payload_len != 4) return;
-  HostReader r(PayloadView(head, payload));
+  HostReader r(IpcPayload(head, payload));
   uint32_t seconds = 0;
   if (!r.u32(seconds)) return;
   thread_master* master = capwapm && capwapm->master ? capwapm->master.get() : nullptr;
@@ -191,7 +187,7 @@ int AC_IPC_Send_ManagePkt(const IpcHead& head, const uint8_t* payload) {
             " Failed to find AP entry when sending management frame to AP.");
     return 1;
   }
-  ByteView frame = PayloadView(head, payload);
+  ByteView frame = IpcPayload(head, payload);
   capwap::Bytes datagram(kCwHdrLen + frame.size(), 0);
   EncodeFrameHeader(head.frame_param, datagram.data());
   capwap::HostWriter body(datagram.data() + kCwHdrLen, frame.size());
@@ -215,13 +211,16 @@ int AC_IPC_Send_ManagePkt(const IpcHead& head, const uint8_t* payload) {
   return failed ? 1 : 0;
 }
 
-void WMAC_RegisterChannelHandlers() {
-  AC_SetIpcHandler(1, AC_IPC_CleanWTP);
-  AC_SetIpcHandler(28, AC_IPC_Send_ManagePkt);
-  AC_SetIpcHandler(32, AC_IPC_ProcAddApGroup);
-  AC_SetIpcHandler(33, AC_IPC_ProcDelApGroup);
-  AC_SetIpcHandler(34, AC_IPC_ProcAddApToGroup);
-  AC_SetIpcHandler(35, AC_IPC_ProcRemApToGroup);
-  AC_SetIpcHandler(43, AC_IPC_ProcGetACcap);
-  AC_SetIpcHandler(76, AC_IPC_ProcApStatusReq);
+int WMAC_RegisterChannelHandlers() {
+  static constexpr WmacRoute kRoutes[] = {
+      {WMAC_IN_DEL_WTP, AC_IPC_CleanWTP},
+      {WMAC_IN_MANAGE_FRAME, AC_IPC_Send_ManagePkt},
+      {WMAC_IN_ADD_AP_GROUP, AC_IPC_ProcAddApGroup},
+      {WMAC_IN_DEL_AP_GROUP, AC_IPC_ProcDelApGroup},
+      {WMAC_IN_ADD_AP_TO_GROUP, AC_IPC_ProcAddApToGroup},
+      {WMAC_IN_REM_AP_FROM_GROUP, AC_IPC_ProcRemApToGroup},
+      {WMAC_IN_GET_AC_CAP, AC_IPC_ProcGetACcap},
+      {WMAC_IN_AP_STATUS_REQ, AC_IPC_ProcApStatusReq},
+  };
+  return AC_InstallIpcRoutes(kRoutes);
 }

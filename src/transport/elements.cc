@@ -19,6 +19,7 @@ constexpr std::pair<uint16_t, const char*> kNames[] = {
     {kCapwapTimers, "CAPWAP Timers"},
     {kDataTransferData, "Data Transfer Data"},
     {kDataTransferMode, "Data Transfer Mode"},
+    {kDecryptionErrorReportPeriod, "Decryption Error Report Period"},
     {kDeleteMacAclEntry, "Delete MAC ACL Entry"},
     {kDeleteStation, "Delete Station"},
     {kDiscoveryType, "Discovery Type"},

@@ -19,6 +19,7 @@ enum : uint16_t {
   kCapwapTimers = 12,
   kDataTransferData = 13,
   kDataTransferMode = 14,
+  kDecryptionErrorReportPeriod = 16,
   kDeleteMacAclEntry = 17,
   kDeleteStation = 18,
   kDiscoveryType = 20,

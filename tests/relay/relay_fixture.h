@@ -19,8 +19,10 @@
 #include "platform/bytes.h"
 #include "platform/paths.h"
 #include "registry/tables.h"
+#include "relay/relay.h"
 #include "relay/wmac.h"
 #include "support/lab.h"
+#include "support/truncation.h"
 
 namespace capwap::test {
 
@@ -30,36 +32,26 @@ struct Dispatched {
   bool had_payload = false;
   Bytes payload;
 };
-
-// Records every message dispatched to it (handlers are plain functions).
 inline std::vector<Dispatched>& Recorded() {
   static std::vector<Dispatched> seen;
   return seen;
 }
 inline int RecordingHandler(const IpcHead& head, const uint8_t* payload) {
-  Dispatched d;
-  d.head = head;
-  d.had_payload = payload != nullptr;
-  if (payload) d.payload.assign(payload, payload + head.payload_len);
-  Recorded().push_back(std::move(d));
+  Recorded().push_back({head, payload != nullptr, Bytes(IpcPayload(head, payload).begin(), IpcPayload(head, payload).end())});
   return 0;
 }
 
 // Header plus payload as WMAC writes them.
-inline Bytes IpcMessage(uint32_t type, uint32_t wtp_id, ByteView payload,
-                        uint32_t declared_len) {
+inline Bytes IpcMessage(uint32_t type, uint32_t wtp_id, ByteView payload = {}, int64_t declared_len = -1) {
   IpcHead head;
   head.kind = 1;
   head.msg_type = type;
   head.wtp_id = wtp_id;
-  head.payload_len = declared_len;
+  head.payload_len = static_cast<uint32_t>(declared_len < 0 ? payload.size() : declared_len);
   Bytes out(kIpcHeadSize);
   IpcHeadEncode(head, out.data());
   out.insert(out.end(), payload.begin(), payload.end());
   return out;
-}
-inline Bytes IpcMessage(uint32_t type, uint32_t wtp_id, ByteView payload = {}) {
-  return IpcMessage(type, wtp_id, payload, static_cast<uint32_t>(payload.size()));
 }
 inline Bytes U32Bytes(uint32_t v) {
   Bytes out(4);
@@ -70,12 +62,6 @@ inline uint32_t U32At(ByteView rec, size_t off) {
   HostReader r(rec.subspan(off, 4));
   uint32_t v = 0;
   r.u32(v);
-  return v;
-}
-inline uint16_t U16At(ByteView rec, size_t off) {
-  HostReader r(rec.subspan(off, 2));
-  uint16_t v = 0;
-  r.u16(v);
   return v;
 }
 
@@ -91,11 +77,8 @@ class RawClient {
     EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0) << path;
   }
   ~RawClient() { Close(); }
-  RawClient(const RawClient&) = delete;
-  RawClient& operator=(const RawClient&) = delete;
   void Send(ByteView bytes) {
-    ASSERT_EQ(send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
   }
   void Close() {
     if (fd_ >= 0) close(fd_);
@@ -117,7 +100,7 @@ class RelayTest : public ::testing::Test {
     ASSERT_EQ(ApModelStore(model), 0);
     WMAC_AC_IPC_SetZg(lab_.ctx());
     ASSERT_EQ(AC_IPCInit(), 0);
-    WMAC_RegisterChannelHandlers();
+    ASSERT_EQ(WMAC_RegisterChannelHandlers(), 0);
     g_ulCwDebugBitmap = CW_DBG_ALL;
     Recorded().clear();
     sim::PeerSimOptions options;
@@ -132,7 +115,6 @@ class RelayTest : public ::testing::Test {
   }
   // Lets a test change the simulator's options before it starts.
   virtual void Customize(sim::PeerSimOptions& /*options*/) {}
-
   CW_WTPCB* MakeWtp(const std::string& name, uint32_t apid) {
     CW_WTPCB* wtp = CW_AC_CreateWTP("model-x", apid, name, 0);
     EXPECT_NE(wtp, nullptr);

@@ -12,6 +12,7 @@
 #include "platform/fail_inject.h"
 #include "platform/paths.h"
 #include "support/lab.h"
+#include "support/truncation.h"
 
 namespace capwap::test {
 namespace {
@@ -31,14 +32,11 @@ class DatagramPeer {
     close(fd_);
     unlink(path_.c_str());
   }
-  DatagramPeer(const DatagramPeer&) = delete;
-  DatagramPeer& operator=(const DatagramPeer&) = delete;
-  // The next datagram, or nullopt when none is waiting.
-  std::optional<Bytes> Next() {
+  // The next datagram, or empty when none is waiting.
+  Bytes Next() {
     Bytes buf(70000);
     ssize_t n = recv(fd_, buf.data(), buf.size(), 0);
-    if (n < 0) return std::nullopt;
-    buf.resize(static_cast<size_t>(n));
+    buf.resize(n < 0 ? 0 : static_cast<size_t>(n));
     return buf;
   }
 
@@ -47,125 +45,62 @@ class DatagramPeer {
   int fd_ = -1;
 };
 
-uint32_t U32(ByteView rec, size_t off) {
-  HostReader r(rec.subspan(off, 4));
-  uint32_t v = 0;
-  r.u32(v);
-  return v;
-}
-
-class SideChannelTest : public ::testing::Test {
- protected:
-  DaemonContext lab_;
-};
-
-TEST_F(SideChannelTest, EmptyWrrmReportIsASixteenByteDatagram) {
+TEST(SideChannels, WrrmReportsCarryTheirDataRadioAndApUpTo4080Bytes) {
+  DaemonContext lab;
+  EXPECT_EQ(Wrrm_Ac_Ipc_Notify_ApReport(nullptr, 0, 1, 0), 1) << "nobody listening";
   DatagramPeer wrrm("/tmp/wrrm_ac_addr");
   EXPECT_EQ(Wrrm_Ac_Ipc_Notify_ApReport(nullptr, 0, 5, 0), 0);
-  auto got = wrrm.Next();
-  ASSERT_TRUE(got.has_value());
-  ASSERT_EQ(got->size(), 16u);
-  EXPECT_EQ((*got)[0], 2) << "from this daemon";
-  EXPECT_EQ((*got)[1], 4) << "to WRRM";
-  EXPECT_EQ((*got)[2], 1) << "AP report";
-  EXPECT_EQ((*got)[3], 0);
-  EXPECT_EQ(U32(*got, 4), 0u);
-  EXPECT_EQ(U32(*got, 8), 5u);
-  EXPECT_EQ(U32(*got, 12), 0u);
-}
-
-TEST_F(SideChannelTest, WrrmReportCarriesItsDataAndRadio) {
-  DatagramPeer wrrm("/tmp/wrrm_ac_addr");
-  Bytes data(20);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(0xA0 + i);
+  EXPECT_TRUE(BytesMatch(wrrm.Next(), {{Hex("02 04 01 00"), "from AC, to WRRM, AP report"},
+                                       {HostU32(0), "length"}, {HostU32(5), "AP"}, {HostU32(0), "radio"}}));
+  const Bytes data = Fill(0xA0, 20);
   ASSERT_EQ(Wrrm_Ac_Ipc_Notify_ApReport(data.data(), data.size(), 12, 2), 0);
-  auto got = wrrm.Next();
-  ASSERT_TRUE(got.has_value());
-  ASSERT_EQ(got->size(), 36u);
-  EXPECT_EQ(U32(*got, 4), 20u);
-  EXPECT_EQ(U32(*got, 12), 2u);
-  EXPECT_EQ(Bytes(got->begin() + 16, got->end()), data);
-
-  // At most 4080 bytes of data fit the 4096-byte message.
-  Bytes big(5000, 0x5A);
+  EXPECT_EQ(wrrm.Next(), Cat({Hex("02 04 01 00"), HostU32(20), HostU32(12), HostU32(2), data}));
+  const Bytes big(5000, 0x5A);
   ASSERT_EQ(Wrrm_Ac_Ipc_Notify_ApReport(big.data(), big.size(), 12, 1), 0);
-  got = wrrm.Next();
-  ASSERT_TRUE(got.has_value());
-  EXPECT_EQ(got->size(), 4096u);
-  EXPECT_EQ(U32(*got, 4), 4080u);
-}
+  const Bytes got = wrrm.Next();
+  EXPECT_EQ(got.size(), 4096u);
+  EXPECT_EQ(Bytes(got.begin() + 4, got.begin() + 8), HostU32(4080));
 
-TEST_F(SideChannelTest, WrrmDestinationMustBeAKnownModule) {
+  FailNext(FailFamily::kIpcSend, 1);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Wrrm_Ac_Ipc_Notify_ApReport(nullptr, 0, 1, 0), 1);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("Wrrm_Ipc_Send::Create socket error!"), std::string::npos);
+  EXPECT_TRUE(wrrm.Next().empty());
+  EXPECT_EQ(Wrrm_Ac_Ipc_Notify_ApReport(nullptr, 0, 1, 0), 0) << "the next one goes";
+
   DatagramPeer wmac("/tmp/wmac_ac_addr");
   WrrmHead head;
-  head.dst = 0;
-  head.type = 1;
+  head.dst = 0;  // module 0 is WMAC's path
   EXPECT_EQ(Wrrm_Ipc_Send(head, nullptr, 0), 0);
-  EXPECT_TRUE(wmac.Next().has_value()) << "module 0 is WMAC's path";
-
+  EXPECT_FALSE(wmac.Next().empty());
   head.dst = 6;
   testing::internal::CaptureStdout();
   EXPECT_EQ(Wrrm_Ipc_Send(head, nullptr, 0), 1);
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("Wrrm_Ipc_Send::IpcHead Error!"),
-            std::string::npos);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("Wrrm_Ipc_Send::IpcHead Error!"), std::string::npos);
 }
 
-TEST_F(SideChannelTest, WrrmFailuresArePrintedAndForgotten) {
-  // Nobody listening: the send fails, nothing else happens.
-  EXPECT_EQ(Wrrm_Ac_Ipc_Notify_ApReport(nullptr, 0, 1, 0), 1);
-
-  DatagramPeer wrrm("/tmp/wrrm_ac_addr");
-  FailNext(FailFamily::kIpcSend, 1);
+TEST(SideChannels, WidsGetConfigAndReportsCarryTheApAtOffset16) {
+  DaemonContext lab;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(Wrrm_Ac_Ipc_Notify_ApReport(nullptr, 0, 1, 0), 1);
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("Wrrm_Ipc_Send::Create socket error!"),
-            std::string::npos);
-  EXPECT_FALSE(wrrm.Next().has_value());
-  EXPECT_EQ(Wrrm_Ac_Ipc_Notify_ApReport(nullptr, 0, 1, 0), 0) << "the next one goes";
-}
-
-TEST_F(SideChannelTest, WidsGetConfigCarriesTheApIdAtOffset16) {
+  EXPECT_EQ(WIDS_Ac_Ipc_GetCfg(lab.ctx(), 3), 1) << "nobody listens";
   DatagramPeer wids("/tmp/wids_ac_addr");
-  ASSERT_EQ(WIDS_Ac_Ipc_GetCfg(lab_.ctx(), 0x01020304), 0);
-  auto got = wids.Next();
-  ASSERT_TRUE(got.has_value());
-  ASSERT_EQ(got->size(), 20u) << "no data";
-  EXPECT_EQ((*got)[0], 2);
-  EXPECT_EQ((*got)[1], 6);
-  EXPECT_EQ((*got)[2], 0) << "get configuration";
-  EXPECT_EQ(U32(*got, 4), 0u);
-  EXPECT_EQ(Bytes(got->begin() + 8, got->begin() + 16), Bytes(8, 0));
-  EXPECT_EQ(U32(*got, 16), 0x01020304u);
-}
+  FailNext(FailFamily::kIpcSend, 1);
+  EXPECT_EQ(WIDS_Ac_Ipc_GetCfg(lab.ctx(), 3), 1);
+  EXPECT_TRUE(wids.Next().empty()) << "the failed send put nothing on the socket";
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("WIDS_Ac_Ipc_Send::send error!"), std::string::npos);
 
-TEST_F(SideChannelTest, WidsReportCarriesItsData) {
-  DatagramPeer wids("/tmp/wids_ac_addr");
-  Bytes data = {9, 8, 7};
-  ASSERT_EQ(WIDS_Ac_Ipc_WIDSReport(lab_.ctx(), data.data(), data.size(), 7), 0);
-  auto got = wids.Next();
-  ASSERT_TRUE(got.has_value());
-  ASSERT_EQ(got->size(), 23u);
-  EXPECT_EQ((*got)[2], 5);
-  EXPECT_EQ(U32(*got, 4), 3u);
-  EXPECT_EQ(U32(*got, 16), 7u);
-  EXPECT_EQ(Bytes(got->begin() + 20, got->end()), data);
-
+  ASSERT_EQ(WIDS_Ac_Ipc_GetCfg(lab.ctx(), 0x01020304), 0);
+  EXPECT_TRUE(BytesMatch(wids.Next(), {{Hex("02 06 00 00"), "from AC, to WIDS, get configuration"},
+                                       {HostU32(0), "length"}, {Fill(0, 8), "unused"}, {HostU32(0x01020304), "AP"}}));
+  const Bytes data = {9, 8, 7};
+  ASSERT_EQ(WIDS_Ac_Ipc_WIDSReport(lab.ctx(), data.data(), data.size(), 7), 0);
+  const Bytes got = wids.Next();
+  EXPECT_EQ(got, Cat({Hex("02 06 05 00"), HostU32(3), Fill(0, 8), HostU32(7), data}));
   WidsHead head;
-  ASSERT_TRUE(WidsHeadDecode(*got, &head));
+  ASSERT_TRUE(WidsHeadDecode(got, &head));
   EXPECT_EQ(head.type, WIDS_MSG_REPORT);
   EXPECT_EQ(head.apid, 7u);
-  EXPECT_FALSE(WidsHeadDecode(ByteView(*got).first(19), &head));
-}
-
-TEST_F(SideChannelTest, WidsFailuresArePrintedAndForgotten) {
-  testing::internal::CaptureStderr();
-  EXPECT_EQ(WIDS_Ac_Ipc_GetCfg(lab_.ctx(), 3), 1) << "nobody listens";
-  DatagramPeer wids("/tmp/wids_ac_addr");
-  FailNext(FailFamily::kIpcSend, 1);
-  EXPECT_EQ(WIDS_Ac_Ipc_GetCfg(lab_.ctx(), 3), 1);
-  EXPECT_FALSE(wids.Next().has_value()) << "the failed send put nothing on the socket";
-  EXPECT_NE(testing::internal::GetCapturedStderr().find("WIDS_Ac_Ipc_Send::send error!"),
-            std::string::npos);
+  EXPECT_FALSE(WidsHeadDecode(ByteView(got).first(19), &head));
 }
 
 }  // namespace

@@ -1,15 +1,11 @@
-// Fixture of the Configuration Update tests: the relay fixture (daemon on a
-// manual clock, WMAC listener, peer simulator playing WMAC) plus the IPv4
+// Fixture of the Configuration Update tests: the relay fixture plus the IPv4
 // control socket on loopback and WTPs whose control endpoint is a loopback
 // UDP socket, so each request is caught as the WTP receives it and decoded
 // with the project's codec.
 #pragma once
 
-#include <arpa/inet.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <optional>
 #include <vector>
@@ -17,8 +13,8 @@
 #include "relay/cfg_update.h"
 #include "relay/relay_fixture.h"
 #include "support/scenario.h"
-#include "support/udp_endpoint.h"
 #include "support/truncation.h"
+#include "support/udp_endpoint.h"
 #include "transport/codec.h"
 #include "transport/recv.h"
 #include "transport/sockets.h"
@@ -27,22 +23,16 @@ namespace capwap::test {
 
 inline constexpr uint32_t kWtpVendor = 0x00A1B2C3;
 
-
 // The bytes of one element: type, length, value.
 inline Bytes ElementBytes(const CwElement& e) {
-  Bytes out(4 + e.value.size());
-  WireWriter w(out.data(), out.size());
-  w.u16(e.type);
-  w.u16(static_cast<uint16_t>(e.value.size()));
-  w.bytes(e.value);
-  return out;
+  return Cat({U16(e.type), U16(static_cast<uint16_t>(e.value.size())), Bytes(e.value.begin(), e.value.end())});
 }
 
 class CfgUpdateLab : public RelayTest {
  protected:
   void SetUp() override {
     RelayTest::SetUp();
-    AC_RegisterCfgUpdateHandlers();
+    ASSERT_EQ(AC_RegisterCfgUpdateHandlers(), 0);
     ac_port_ = FreePortBase();
     ASSERT_NE(ac_port_, 0);
     g_iAC_IP4SockId = AC_SockIP4Init(INADDR_LOOPBACK, ac_port_);
@@ -52,7 +42,6 @@ class CfgUpdateLab : public RelayTest {
     AC_SockClose();
     RelayTest::TearDown();
   }
-
   // A WTP in `state` whose control endpoint is `endpoint`.
   CW_WTPCB* WtpAt(const UdpEndpoint& endpoint, uint32_t apid, uint32_t state = CW_STATE_RUN) {
     CW_WTPCB* wtp = MakeWtp("ap-" + std::to_string(apid), apid);
@@ -67,7 +56,6 @@ class CfgUpdateLab : public RelayTest {
     EXPECT_EQ(CW_AC_AddWTPByIP(endpoint.Addr(), wtp), 0);
     return wtp;
   }
-
   // Plays WMAC with a header parameter (type 14).
   void FromWmacWithParam(uint32_t type, uint32_t wtp_id, uint32_t param, ByteView payload) {
     IpcHead head;
@@ -78,7 +66,6 @@ class CfgUpdateLab : public RelayTest {
     ASSERT_TRUE(sim_->SendToAc(sim::Peer::kWmac, head, payload));
     lab_.Settle();
   }
-
   // The one datagram the WTP has received since the last call, decoded, or
   // none when it received nothing (more than one fails the test).
   std::optional<DecodedMessage> Received(const UdpEndpoint& endpoint) {
@@ -87,36 +74,23 @@ class CfgUpdateLab : public RelayTest {
     if (got.empty()) return std::nullopt;
     return DecodeMessage(got.back());
   }
-
   // The WTP answers the outstanding request through the receive path, which
   // releases it and lets the next queued one go.
   void Answer(const UdpEndpoint& endpoint, uint8_t seq) {
-    Bytes datagram(kCwHeadersLen);
-    WireWriter w(datagram.data(), datagram.size());
-    w.u32(2u << 19);  // HLEN 2
-    w.u32(0);
-    w.u32(CW_MSG_CFG_UPDATE_RSP);
-    w.u8(seq);
-    w.u16(0);
-    w.u8(0);
     CW_RCVPKT rcv;
     rcv.remote = endpoint.Addr();
-    rcv.buffer = datagram;
+    rcv.buffer = Cat({U32(2u << 19), U32(0), U32(CW_MSG_CFG_UPDATE_RSP), U8(seq), U16(0), U8(0)});
+    rcv.length = static_cast<uint32_t>(rcv.buffer.size());
     rcv.buffer.resize(kCwRcvBufSize);
-    rcv.length = static_cast<uint32_t>(datagram.size());
     AC_HandlePkt(&rcv);
   }
-
-  // The single element of a decoded request, checked to be a well-formed
-  // Configuration Update Request with exactly one element.
-  static ::testing::AssertionResult OneElement(const std::optional<DecodedMessage>& msg,
-                                               CwElement* out) {
+  // The single element of a well-formed Configuration Update Request.
+  static ::testing::AssertionResult OneElement(const std::optional<DecodedMessage>& msg, CwElement* out) {
     if (!msg) return ::testing::AssertionFailure() << "nothing received";
     if (msg->ctl.msg_type != CW_MSG_CFG_UPDATE_REQ) {
       return ::testing::AssertionFailure() << "message type " << msg->ctl.msg_type;
     }
-    if (!msg->complete) return ::testing::AssertionFailure() << "element walk incomplete";
-    if (msg->elements.size() != 1) {
+    if (!msg->complete || msg->elements.size() != 1) {
       return ::testing::AssertionFailure() << msg->elements.size() << " elements";
     }
     *out = msg->elements[0];

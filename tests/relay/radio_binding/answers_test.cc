@@ -24,10 +24,9 @@ namespace capwap::test {
 namespace {
 
 using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
 
-enum : uint32_t { kSetRdBind = 2, kGetRdBind = 3, kWrrmScan = 16, kWidsCfg = 25 };
-
-// What the response sender saw each time it was called.
+// How often the response sender ran, and whether the binding was there.
 struct SenderLog {
   int calls = 0;
   bool binding_present = false;
@@ -57,12 +56,11 @@ class RdBindAnswers : public ::testing::Test {
     ASSERT_EQ(ApModelStore(model), 0);
     wtp_ = CW_AC_CreateWTP("model-x", 1, "ap1", 0);
     ASSERT_NE(wtp_, nullptr);
-    AC_RegisterRdBindHandlers();
+    ASSERT_EQ(AC_RegisterRdBindHandlers(), 0);
     CW_SetCfgRespSender(RecordingSender);
     Sends() = SenderLog{};
     g_ulCwDebugBitmap = CW_DBG_ALL;
   }
-
   // The state a decoded Configuration Status Request leaves.
   void EnterConfig() {
     wtp_->state = CW_STATE_CONFIG;
@@ -76,21 +74,29 @@ class RdBindAnswers : public ::testing::Test {
     head.payload_len = static_cast<uint32_t>(payload.size());
     AC_ProcIPCPkt(head, payload.empty() ? nullptr : payload.data());
   }
-  void DropQueue() {
+  static const Bytes& AnswerOf(uint32_t type) {
+    return type == WMAC_IN_GET_RDBIND ? kBinding : type == WMAC_IN_WRRM_SCAN ? kScan : kWids;
+  }
+  // The elements of the one queued request, which is then dropped.
+  std::vector<CwElement> QueuedElements() {
+    EXPECT_EQ(wtp_->sndq.count, 1u);
+    if (wtp_->sndq.count != 1) return {};
+    const CW_PKT& request = *wtp_->sndq.ring[wtp_->sndq.head];
+    decoded_ = DecodeMessage(ByteView(request.buffer).first(request.length));
+    EXPECT_EQ(decoded_.ctl.msg_type, static_cast<uint32_t>(CW_MSG_CFG_UPDATE_REQ));
     CW_FreeSndQue(&wtp_->sndq);
     wtp_->retrans_timer.Cancel();
-  }
-  const Bytes& AnswerOf(uint32_t type) const {
-    return type == kGetRdBind ? kBinding : type == kWrrmScan ? kScan : kWids;
+    return decoded_.elements;
   }
 
   DaemonContext lab_;
   LogCapture log_;
   CW_WTPCB* wtp_ = nullptr;
+  DecodedMessage decoded_;
 };
 
 TEST_F(RdBindAnswers, EveryOrderCompletesOnTheLastAnswerAndSendsOnce) {
-  std::array<uint32_t, 3> order{kGetRdBind, kWrrmScan, kWidsCfg};
+  std::array<uint32_t, 3> order{WMAC_IN_GET_RDBIND, WMAC_IN_WRRM_SCAN, WMAC_IN_WIDS_CFG};
   std::sort(order.begin(), order.end());
   do {
     const std::string name = std::to_string(order[0]) + "," + std::to_string(order[1]) + "," +
@@ -114,41 +120,8 @@ TEST_F(RdBindAnswers, EveryOrderCompletesOnTheLastAnswerAndSendsOnce) {
     Deliver(order[1], AnswerOf(order[1]));
     EXPECT_EQ(Sends().calls, 1) << name;
   } while (std::next_permutation(order.begin(), order.end()));
-}
 
-TEST_F(RdBindAnswers, WidsBeforeWmacOnlyClearsItsFlag) {
-  EnterConfig();
-  Deliver(kWidsCfg, kWids);
-  EXPECT_EQ(wtp_->wait_wids, 0);
-  EXPECT_EQ(wtp_->wait_rdbind, 1);
-  EXPECT_EQ(wtp_->wait_wrrm, 1);
-  EXPECT_EQ(Sends().calls, 0);
-  // An empty scan answer counts as an answer.
-  Deliver(kWrrmScan, {});
-  EXPECT_EQ(wtp_->wait_wrrm, 0);
-  EXPECT_TRUE(wtp_->wrrm_block.empty());
-  EXPECT_EQ(Sends().calls, 0);
-  Deliver(kGetRdBind, kBinding);
-  EXPECT_EQ(Sends().calls, 1);
-  EXPECT_EQ(wtp_->rdbind.idle_timeout, 300u) << "the idle timeout stays for the response";
-}
-
-TEST_F(RdBindAnswers, AnswersOutsideConfigAreKeptAndSendNothing) {
-  wtp_->state = CW_STATE_JOIN;
-  Deliver(kGetRdBind, kBinding);
-  Deliver(kWrrmScan, kScan);
-  Deliver(kWidsCfg, kWids);
-  EXPECT_EQ(Sends().calls, 0);
-  EXPECT_TRUE(wtp_->rdbind.radios[0].sub[10]) << "parsed and kept";
-  EXPECT_EQ(wtp_->wrrm_block, kScan);
-  EXPECT_EQ(wtp_->wids_block, kWids);
-  EXPECT_FALSE(wtp_->chg_state_timer.Running());
-}
-
-TEST_F(RdBindAnswers, ResponseThenTenSecondsWithoutChangeStateEndsTheSession) {
-  EnterConfig();
-  for (uint32_t type : {kGetRdBind, kWrrmScan, kWidsCfg}) Deliver(type, AnswerOf(type));
-  ASSERT_EQ(Sends().calls, 1);
+  // Ten seconds without Change State end the session.
   lab_.RunFor(9);
   EXPECT_EQ(wtp_->state, CW_STATE_CONFIG);
   lab_.RunFor(1);
@@ -156,28 +129,44 @@ TEST_F(RdBindAnswers, ResponseThenTenSecondsWithoutChangeStateEndsTheSession) {
   EXPECT_FALSE(log_.Contains(" IPC timer expired")) << "the IPC wait was cancelled";
 }
 
+TEST_F(RdBindAnswers, AnswersOutsideConfigAreKeptAndAnEmptyScanCounts) {
+  wtp_->state = CW_STATE_JOIN;
+  for (uint32_t type : {WMAC_IN_GET_RDBIND, WMAC_IN_WRRM_SCAN, WMAC_IN_WIDS_CFG}) Deliver(type, AnswerOf(type));
+  EXPECT_EQ(Sends().calls, 0);
+  EXPECT_TRUE(wtp_->rdbind.radios[0].sub[10]) << "parsed and kept";
+  EXPECT_EQ(wtp_->wids_block, kWids);
+  EXPECT_FALSE(wtp_->chg_state_timer.Running());
+
+  EnterConfig();
+  Deliver(WMAC_IN_WIDS_CFG, kWids);
+  Deliver(WMAC_IN_WRRM_SCAN, {});
+  EXPECT_EQ(wtp_->wait_wrrm, 0);
+  EXPECT_TRUE(wtp_->wrrm_block.empty());
+  EXPECT_EQ(Sends().calls, 0);
+  Deliver(WMAC_IN_GET_RDBIND, kBinding);
+  EXPECT_EQ(Sends().calls, 1);
+  EXPECT_EQ(wtp_->rdbind.idle_timeout, 300u) << "the idle timeout stays for the response";
+}
+
 TEST_F(RdBindAnswers, DroppedAnswersKeepTheirFlags) {
   EnterConfig();
   CaptureStdout();
-  Deliver(kGetRdBind, Hex("00 0a 00 05 01 01"));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), " CW_GetRdBind CW_IsMsgOutBound2\n");
+  Deliver(WMAC_IN_GET_RDBIND, Hex("00 0a 00 05 01 01"));
+  EXPECT_EQ(GetCapturedStdout(), " CW_GetRdBind CW_IsMsgOutBound2\n");
   EXPECT_TRUE(log_.Contains(" GET RADIO BIND FOR AP 1 ERROR."));
   EXPECT_EQ(wtp_->wait_rdbind, 1);
   EXPECT_FALSE(wtp_->rdbind.radios[0].sub[10]);
-
-  Deliver(kWrrmScan, Bytes(kCfgAnswerBlockMax + 1, 0x37));
+  Deliver(WMAC_IN_WRRM_SCAN, Bytes(kCfgAnswerBlockMax + 1, 0x37));
   EXPECT_EQ(wtp_->wait_wrrm, 1);
   EXPECT_TRUE(wtp_->wrrm_block.empty());
-  Deliver(kWidsCfg, Bytes(kCfgAnswerBlockMax, 0x25));
+  Deliver(WMAC_IN_WIDS_CFG, Bytes(kCfgAnswerBlockMax, 0x25));
   EXPECT_EQ(wtp_->wait_wids, 0) << "a block of the largest size is kept";
   EXPECT_EQ(Sends().calls, 0);
 
-  // Answers for an AP that does not exist.
   log_.Clear();
-  Deliver(kSetRdBind, kBinding, 9);
-  Deliver(kGetRdBind, kBinding, 9);
-  Deliver(kWrrmScan, kScan, 9);
-  Deliver(kWidsCfg, kWids, 9);
+  for (uint32_t type : {WMAC_IN_SET_RDBIND, WMAC_IN_GET_RDBIND, WMAC_IN_WRRM_SCAN, WMAC_IN_WIDS_CFG}) {
+    Deliver(type, AnswerOf(type), 9);
+  }
   for (const char* line : {" Failed to find AP entry when processing Radio Binding message.",
                            " Failed to find AP entry when processing getting radio binding.",
                            " Failed to find AP entry when processing rrm scanning message.",
@@ -188,33 +177,24 @@ TEST_F(RdBindAnswers, DroppedAnswersKeepTheirFlags) {
 
 TEST_F(RdBindAnswers, SetRdBindSendsOneConfigurationUpdateInAnyState) {
   wtp_->board_vendor_id = 0x0000A1B2;
-  Deliver(kSetRdBind, kBinding);
-  ASSERT_EQ(wtp_->sndq.count, 1u);
-  const CW_PKT& request = *wtp_->sndq.ring[wtp_->sndq.head];
-  const DecodedMessage msg = DecodeMessage(ByteView(request.buffer).first(request.length));
-  EXPECT_EQ(msg.ctl.msg_type, static_cast<uint32_t>(CW_MSG_CFG_UPDATE_REQ));
-  ASSERT_TRUE(msg.complete);
-  ASSERT_EQ(msg.elements.size(), 2u);
-  EXPECT_EQ(msg.elements[0].type, 23) << "Idle Timeout first";
-  EXPECT_EQ(Bytes(msg.elements[0].value.begin(), msg.elements[0].value.end()), U32(300));
-  EXPECT_EQ(msg.elements[1].type, 31);
+  Deliver(WMAC_IN_SET_RDBIND, kBinding);
+  std::vector<CwElement> elements = QueuedElements();
+  ASSERT_EQ(elements.size(), 2u);
+  EXPECT_EQ(elements[0].type, 23) << "Idle Timeout first";
+  EXPECT_EQ(Bytes(elements[0].value.begin(), elements[0].value.end()), U32(300));
+  EXPECT_EQ(elements[1].type, 31);
   EXPECT_FALSE(wtp_->rdbind.radios[0].sub[10]) << "released once sent";
   EXPECT_EQ(wtp_->rdbind.idle_timeout, 0u);
 
   // An idle timeout of 0 gives no Idle Timeout element; a bad list, no request.
-  DropQueue();
-  Deliver(kSetRdBind, Cat({U16(17), U16(4), HostU32(0), U16(10), U16(2), Hex("02 01")}));
-  ASSERT_EQ(wtp_->sndq.count, 1u);
-  const CW_PKT& second = *wtp_->sndq.ring[wtp_->sndq.head];
-  const DecodedMessage plain = DecodeMessage(ByteView(second.buffer).first(second.length));
-  ASSERT_EQ(plain.elements.size(), 1u);
-  EXPECT_EQ(plain.elements[0].type, 31);
-  DropQueue();
+  Deliver(WMAC_IN_SET_RDBIND, Cat({U16(17), U16(4), HostU32(0), U16(10), U16(2), Hex("02 01")}));
+  elements = QueuedElements();
+  ASSERT_EQ(elements.size(), 1u);
+  EXPECT_EQ(elements[0].type, 31);
   CaptureStdout();
-  Deliver(kSetRdBind, Hex("00 0a"));
-  testing::internal::GetCapturedStdout();
+  Deliver(WMAC_IN_SET_RDBIND, Hex("00 0a"));
+  GetCapturedStdout();
   EXPECT_EQ(wtp_->sndq.count, 0u);
-
   FailNext(FailFamily::kPacketAlloc, 1);
   EXPECT_EQ(CW_AC_CfgUpdRdBinding(wtp_, CW_RDBIND{}), 1);
 }

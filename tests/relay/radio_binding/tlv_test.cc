@@ -1,5 +1,6 @@
-// The radio binding's TLV list: the parse rules, the WMAC encoding and the
-// AP elements built from the sub-records.
+// The radio binding's TLV list: the parse rules, the WMAC encoding, and the
+// order and vendor elements of the AP elements (each element's layout is
+// the radio element table's, tested with it).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -24,290 +25,138 @@ TruncTable Tlv(const std::string& name, uint16_t type, Bytes value, int declared
           {U16(len), name + ": length"},
           {std::move(value), name + ": value", Outcome::kPass}};
 }
-
 bool Parses(ByteView in) {
   CW_RDBIND rd;
   return CW_GetRdBind(&rd, in.data(), in.size()) == 0;
 }
-
 int Parse(CW_RDBIND& rd, const TruncTable& list) {
   const Bytes bytes = Flatten(list);
   return CW_GetRdBind(&rd, bytes.data(), bytes.size());
 }
 
-const TruncTable kList = Concat({
-    {{Bytes{}, "empty list", Outcome::kPass}},
-    Tlv("idle timeout", 17, HostU32(300)),
-    Tlv("antenna r1", 1, Hex("01 02 00 02 01 02 00 00 00 00")),
-    Tlv("admin state r3", 10, Hex("03 01")),
-    Tlv("unknown 28", 28, Hex("aa bb cc")),
-    Tlv("tx power r1", 8, Cat({Hex("01 00"), HostU16(17)})),
-});
-
-TEST(RdBindParse, EveryPrefixAndTheWholeList) {
-  EXPECT_TRUE(CheckTruncations(kList, Parses));
-  WriteFuzzSeed(kList, "ipc_rdbind", "tlv_list");
+TEST(RdBindParse, EveryPrefixLengthAndFixedSize) {
+  const TruncTable list = Concat({
+      {{Bytes{}, "empty list", Outcome::kPass}},
+      Tlv("idle timeout", 17, HostU32(300)),
+      Tlv("antenna r1", 1, Hex("01 02 00 02 01 02 00 00 00 00")),
+      Tlv("admin state r3", 10, Hex("03 01")),
+      Tlv("unknown 28", 28, Hex("aa bb cc")),  // skipped by its length
+      Tlv("vendor 129 r2", 15, Cat({U8(2), Fill(0x5a, 75)})),
+      Tlv("radio info r1", 11, Hex("01 00 00 00 0d")),
+  });
+  EXPECT_TRUE(CheckTruncations(list, Parses));
+  LengthExpect last;
+  last.minus_one = last.zero = Outcome::kPass;  // still taken at its fixed size
+  EXPECT_TRUE(CheckLengthMutations(list, "radio info r1: length", Parses, last));
+  WriteFuzzSeed(list, "ipc_rdbind", "tlv_list");
   CW_RDBIND rd;
-  ASSERT_EQ(Parse(rd, kList), 0);
+  ASSERT_EQ(Parse(rd, list), 0);
   EXPECT_EQ(rd.idle_timeout, 300u);
-  EXPECT_EQ(rd.radio_count, 2u);
-  EXPECT_EQ(rd.radios[0].radio_id, 1u);
-  EXPECT_EQ(rd.radios[2].radio_id, 3u);
+  EXPECT_EQ(rd.radio_count, 2u) << "vendor 129 alone does not count radio 2";
   EXPECT_EQ(rd.radios[0].sub[1], Hex("01 02 00 02 01 02 00 00 00 00"));
   EXPECT_EQ(rd.radios[2].sub[10], Hex("03 01"));
-  EXPECT_EQ(rd.radios[0].sub[8]->size(), 4u);
-  EXPECT_EQ(rd.radios[1].radio_id, 0u);
-}
-
-TEST(RdBindParse, KnownTypesAdvanceByTheirFixedSize) {
-  // TLV 10 claims 8 octets, holds 2: the next entry starts right after them.
-  const TruncTable longer = Concat({Tlv("admin r2", 10, Hex("02 01"), 8),
-                                    Tlv("tx power r2", 8, Hex("02 00 11 00"))});
-  CW_RDBIND rd;
-  ASSERT_EQ(Parse(rd, longer), 0);
-  EXPECT_EQ(rd.radios[1].sub[10], Hex("02 01"));
-  EXPECT_EQ(rd.radios[1].sub[8], Hex("02 00 11 00"));
-
-  // A length of 0 still takes the 16 octets of a radio configuration.
-  CW_RDBIND shorter;
-  ASSERT_EQ(Parse(shorter, Tlv("radio config r4", 12, Fill(4, 16), 0)), 0);
-  EXPECT_EQ(shorter.radios[3].sub[12], Fill(4, 16));
-
-  // Unknown types 0, 20 and 28+ are skipped by their length.
-  CW_RDBIND skipped;
-  ASSERT_EQ(Parse(skipped, Concat({Tlv("t0", 0, Hex("01")), Tlv("t20", 20, Hex("01 02")),
-                                   Tlv("t999", 999, {}), Tlv("admin r1", 10, Hex("01 00"))})),
-            0);
-  EXPECT_EQ(skipped.radio_count, 1u);
-}
-
-TEST(RdBindParse, LengthMutationsOfTheLastEntry) {
-  const TruncTable list = Concat({Tlv("admin r1", 10, Hex("01 01")),
-                                  Tlv("radio info r1", 11, Hex("01 00 00 00 0d"))});
-  LengthExpect expect;
-  expect.minus_one = Outcome::kPass;  // still taken at its fixed size
-  expect.zero = Outcome::kPass;
-  EXPECT_TRUE(CheckLengthMutations(list, "radio info r1: length", Parses, expect));
-  // In the middle, a longer length is covered by what follows.
-  LengthExpect middle;
-  middle.plus_one = middle.minus_one = middle.zero = Outcome::kPass;
-  EXPECT_TRUE(CheckLengthMutations(list, "admin r1: length", Parses, middle));
-}
-
-TEST(RdBindParse, RadioFiveIsNotStoredAndTheListStillParses) {
-  CW_RDBIND rd;
-  CaptureStdout();
-  const int result =
-      Parse(rd, Concat({Tlv("admin r5", 10, Hex("05 01")), Tlv("admin r2", 10, Hex("02 01"))}));
-  EXPECT_EQ(GetCapturedStdout(), " Radio num is invalid.\n");
-  WriteFuzzSeed(Concat({Tlv("admin r5", 10, Hex("05 01")), Tlv("admin r2", 10, Hex("02 01"))}),
-                "ipc_rdbind", "radio_five");
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(rd.radio_count, 0u);
-  EXPECT_EQ(rd.radios[1].sub[10], Hex("02 01"));
-  for (const auto& radio : rd.radios) EXPECT_NE(radio.radio_id, 5u);
-}
-
-TEST(RdBindParse, ValuesRunningPastTheEndAreRefused) {
-  struct Case {
-    const char* what;
-    Bytes list;
-    const char* line;
-  };
-  const Case cases[] = {
-      {"length past the end", Flatten(Tlv("admin r1", 10, Hex("01 01 00"), 5)),
-       " CW_GetRdBind CW_IsMsgOutBound2\n"},
-      {"fixed size past the end", Flatten(Tlv("radio config r1", 12, Hex("01 00"))),
-       " CW_GetRdBind CW_IsMsgOutBound2\n"},
-      {"half a header", Hex("00 0a 00"), " CW_GetRdBind CW_IsMsgOutBound2\n"},
-  };
-  for (const Case& c : cases) {
-    CW_RDBIND rd;
-    CaptureStdout();
-    EXPECT_EQ(CW_GetRdBind(&rd, c.list.data(), c.list.size()), 1) << c.what;
-    EXPECT_EQ(GetCapturedStdout(), c.line) << c.what;
-  }
-  CW_RDBIND rd;
-  CaptureStdout();
-  EXPECT_EQ(CW_GetRdBind(&rd, nullptr, 4), 1);
-  EXPECT_EQ(GetCapturedStdout(), " CW_GetRdBind CW_IsMsgOutBound1\n");
-}
-
-TEST(RdBindParse, VendorCapabilityAloneDoesNotCountARadio) {
-  CW_RDBIND rd;
-  ASSERT_EQ(Parse(rd, Tlv("vendor 129 r2", 15, Cat({U8(2), Fill(0x5a, 75)}))), 0);
   EXPECT_EQ(rd.radios[1].radio_id, 2u);
   EXPECT_TRUE(rd.radios[1].sub[15]);
-  EXPECT_EQ(rd.radio_count, 0u);
   EXPECT_EQ(CW_FreeRdBind(&rd), 0);
   EXPECT_FALSE(rd.radios[1].sub[15]);
 }
 
-// --- Encodings ---------------------------------------------------------------
+TEST(RdBindParse, FixedSizesRadioFiveAndValuesPastTheEnd) {
+  // Known types advance by their fixed size, whatever the length says.
+  CW_RDBIND fixed;
+  ASSERT_EQ(Parse(fixed, Concat({Tlv("admin r2", 10, Hex("02 01"), 8), Tlv("tx power r2", 8, Hex("02 00 11 00")),
+                                 Tlv("radio config r4", 12, Fill(4, 16), 0)})),
+            0);
+  EXPECT_EQ(fixed.radios[1].sub[8], Hex("02 00 11 00"));
+  EXPECT_EQ(fixed.radios[3].sub[12], Fill(4, 16));
+  CW_RDBIND rd;
+  CaptureStdout();
+  const TruncTable five = Concat({Tlv("admin r5", 10, Hex("05 01")), Tlv("admin r2", 10, Hex("02 01"))});
+  EXPECT_EQ(Parse(rd, five), 0);
+  EXPECT_EQ(GetCapturedStdout(), " Radio num is invalid.\n");
+  WriteFuzzSeed(five, "ipc_rdbind", "radio_five");
+  EXPECT_EQ(rd.radio_count, 0u);
+  EXPECT_EQ(rd.radios[1].sub[10], Hex("02 01"));
+  for (const auto& radio : rd.radios) EXPECT_NE(radio.radio_id, 5u);
 
-std::vector<std::pair<uint16_t, Bytes>> TlvEntries(ByteView list) {
-  std::vector<std::pair<uint16_t, Bytes>> out;
-  WireReader r(list);
-  while (r.remaining() > 0) {
-    uint16_t type = 0, len = 0;
-    ByteView value;
-    if (!r.u16(type) || !r.u16(len) || !r.view(len, value)) {
-      ADD_FAILURE() << "malformed TLV list";
-      break;
-    }
-    out.emplace_back(type, Bytes(value.begin(), value.end()));
+  for (const Bytes& list : {Flatten(Tlv("admin r1", 10, Hex("01 01 00"), 5)),
+                            Flatten(Tlv("radio config r1", 12, Hex("01 00"))), Hex("00 0a 00")}) {
+    CW_RDBIND bad;
+    CaptureStdout();
+    EXPECT_EQ(CW_GetRdBind(&bad, list.data(), list.size()), 1);
+    EXPECT_EQ(GetCapturedStdout(), " CW_GetRdBind CW_IsMsgOutBound2\n");
   }
-  return out;
+  CaptureStdout();
+  EXPECT_EQ(CW_GetRdBind(&rd, nullptr, 4), 1);
+  EXPECT_EQ(GetCapturedStdout(), " CW_GetRdBind CW_IsMsgOutBound1\n");
 }
 
 TEST(RdBindEncode, WmacListKeepsItsOrderAndFixedLengthsAndParsesBack) {
   CW_RDBIND rd;
   rd.idle_timeout = 300;  // stays with the controller
   ASSERT_EQ(CW_RdBindSetSub(rd, 3, 27, Hex("03 01 02 03")), 0);  // padded to 7
-  ASSERT_EQ(CW_RdBindSetSub(rd, 1, 14, Fill(1, 12)), 0);         // cut to 10
+  ASSERT_EQ(CW_RdBindSetSub(rd, 3, 3, Fill(3, 20)), 0);          // cut to 16
+  ASSERT_EQ(CW_RdBindSetSub(rd, 1, 14, Fill(1, 10)), 0);
   ASSERT_EQ(CW_RdBindSetSub(rd, 1, 15, Fill(1, 76)), 0);
   ASSERT_EQ(CW_RdBindSetSub(rd, 1, 4, Fill(1, 8)), 0);  // stays with the controller
   ASSERT_EQ(CW_RdBindSetSub(rd, 1, 18, Hex("01 07")), 0);
   ASSERT_EQ(CW_RdBindSetSub(rd, 1, 1, Fill(1, 10)), 0);
   Bytes out(kWmacRdBindBufSize);
   out.resize(CW_EncRdBindTlv(rd, out));
-  std::vector<std::pair<uint16_t, size_t>> order;
-  for (const auto& [type, value] : TlvEntries(out)) order.emplace_back(type, value.size());
-  EXPECT_EQ(order, (std::vector<std::pair<uint16_t, size_t>>{
-                       {1, 10}, {15, 76}, {14, 10}, {18, 2}, {27, 7}}));
-
+  EXPECT_TRUE(BytesMatch(out, {{Cat({U16(1), U16(10), Fill(1, 10)}), "r1 TLV 1"},
+                               {Cat({U16(15), U16(76), Fill(1, 76)}), "r1 TLV 15"},
+                               {Cat({U16(14), U16(10), Fill(1, 10)}), "r1 TLV 14 after 15"},
+                               {Cat({U16(18), U16(2), Hex("01 07")}), "r1 TLV 18"},
+                               {Cat({U16(3), U16(16), Fill(3, 16)}), "r3 TLV 3, cut"},
+                               {Cat({U16(27), U16(7), Hex("03 01 02 03 00 00 00")}), "r3 TLV 27, padded"}}));
   CW_RDBIND back;
   ASSERT_EQ(CW_GetRdBind(&back, out.data(), out.size()), 0);
   EXPECT_EQ(back.radios[2].sub[25], Hex("03 01 02 03 00 00 00"));
-  EXPECT_EQ(back.radios[0].sub[14], Fill(1, 10));
-  EXPECT_FALSE(back.radios[0].sub[4]);
   EXPECT_EQ(back.idle_timeout, 0u);
-
   EXPECT_EQ(CW_EncRdBindTlv(CW_RDBIND{}, out), 0u);
   Bytes tiny(20);
   EXPECT_EQ(CW_EncRdBindTlv(rd, tiny), 0u) << "too small a buffer is refused whole";
 }
 
-// The element bytes of a packet (after the two headers).
-ByteView Elements(const CW_PKT& pkt) {
-  return ByteView(pkt.buffer).subspan(kCwHeadersLen, pkt.length);
-}
-
 constexpr uint32_t kVendor = 0x0000A1B2;
 
-TEST(RdBindEncode, ApElementsOfEverySubRecordInTheirOrder) {
+TEST(RdBindEncode, ApElementsInSlotAndTypeOrderWithTheVendorElements) {
   CW_RDBIND rd;
-  auto set = [&rd](uint16_t tlv, Bytes record) {
+  // Inserted out of order; every sub-record type of radio 2, then radio 1.
+  for (uint16_t tlv : {27, 26, 25, 24, 23, 22, 21, 19, 18, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5,
+                       4, 3, 2, 1}) {
+    const CW_RDBIND_TLV* t = CW_RdBindTlvByType(tlv);
+    ASSERT_NE(t, nullptr);
+    Bytes record = Fill(static_cast<uint8_t>(tlv), t->size);
+    record[0] = 2;
     ASSERT_EQ(CW_RdBindSetSub(rd, 2, tlv, record), 0) << tlv;
-  };
-  // Inserted out of order; the records' multi-byte fields are host order.
-  set(27, Hex("02 a1 a2 a3 a4 a5 a6"));
-  set(26, Cat({Hex("02 09"), HostU16(0x1234)}));
-  set(25, Hex("02 0e 0f"));
-  set(24, Hex("02 0d"));
-  set(23, Hex("02 0c"));
-  set(22, Cat({Hex("02 00 00 00"), HostU32(0x33)}));
-  set(21, Cat({Hex("02 00 00 00"), HostU32(0x22)}));
-  set(19, Cat({Hex("02 00 00 00"), HostU32(0x11)}));
-  set(18, Hex("02 05"));
-  set(16, Cat({Hex("02 00"), HostU16(60)}));
-  set(15, Cat({U8(2), Fill(0x81, 75)}));
-  set(14, Cat({U8(2), Fill(0x93, 9)}));
-  Bytes qos = Hex("02 01");
-  for (int table = 0; table < 2; ++table) {
-    for (uint16_t q = 0; q < 4; ++q) {
-      const uint16_t base = static_cast<uint16_t>(0x100 * (table + 1) + 0x10 * q);
-      for (uint16_t f = 0; f < 6; ++f) qos = Cat({qos, HostU16(base + f)});
-    }
   }
-  set(13, qos);
-  set(12, Cat({Hex("02 01 10 01 00 11 22 33 44 55"), HostU16(100), Str("US "), U8(0)}));
-  set(11, Hex("02 00 00 00 0d"));
-  set(10, Hex("02 01"));
-  set(9, Hex("02 03 0a 0b 0c"));
-  set(8, Cat({Hex("02 00"), HostU16(17)}));
-  set(7, Hex("02 02 04 0b 16 0c 12 18 24"));
-  set(6, Hex("02 82 84 8b 96 00 00 00 00"));
-  set(5, Fill(2, 8));  // OFDM control: not sent to the AP
-  set(4, Cat({Hex("02 00"), HostU16(1), HostU16(11), HostU16(20)}));
-  set(3, Cat({Hex("02 00"), HostU16(2347), Hex("07 04"), HostU16(2346), HostU32(512),
-              HostU32(1024)}));
-  set(2, Cat({Hex("02 00 0b 01"), HostU32(0x11223344)}));
-  set(1, Hex("02 01 77 03 a1 a2 a3 a4 00 00"));
-
-  Bytes qos_value = Hex("02 01");
-  for (uint16_t q = 0; q < 4; ++q) {
-    for (uint16_t table = 1; table <= 2; ++table) {
-      const uint16_t base = static_cast<uint16_t>(0x100 * table + 0x10 * q);
-      qos_value = Cat({qos_value, U8(static_cast<uint8_t>(base)), U16(base + 1), U16(base + 2),
-                       U8(static_cast<uint8_t>(base + 3)), U16(base + 4), U16(base + 5)});
-    }
-  }
-  auto elem = [](const char* name, uint16_t type, Bytes value) {
-    return TruncTable{{Cat({U16(type), U16(static_cast<uint16_t>(value.size()))}), name},
-                      {std::move(value), std::string(name) + " value"}};
-  };
-  auto vendor = [](uint16_t id, Bytes value) {
-    return Cat({U32(kVendor), U16(id), U16(static_cast<uint16_t>(value.size())), value});
-  };
-  const TruncTable expected = Concat({
-      elem("1025 antenna, no combiner", 1025, Hex("02 01 03 a1 a2 a3")),
-      elem("1028 DSSS", 1028, Hex("02 00 0b 01 11 22 33 44")),
-      elem("1030 MAC operation", 1030,
-           Cat({Hex("02 00"), U16(2347), Hex("07 04"), U16(2346), U32(512), U32(1024)})),
-      elem("1032 multi-domain", 1032, Cat({Hex("02 00"), U16(1), U16(11), U16(20)})),
-      elem("1034 rate set", 1034, Hex("02 82 84 8b 96 00 00 00 00")),
-      elem("1040 supported rates", 1040, Hex("02 02 04 0b 16 0c 12 18 24")),
-      elem("1041 tx power", 1041, Hex("02 00 00 11")),
-      elem("1042 tx power level", 1042, Hex("02 03 0a 0b 0c")),
-      elem("31 admin state", 31, Hex("02 01")),
-      elem("1048 radio info", 1048, Hex("02 00 00 00 0d")),
-      elem("1046 radio config", 1046, Hex("02 01 10 01 00 11 22 33 44 55 00 64 55 53 20 00")),
-      elem("1045 QoS", 1045, qos_value),
-      elem("16 decryption report period", 16, Hex("02 00 3c")),
-      elem("37 vendor 147", 37, vendor(147, Cat({U8(2), Fill(0x93, 9), Fill(0, 6)}))),
-      elem("37 vendor 129", 37, vendor(129, Cat({U8(2), Fill(0x81, 75)}))),
-      elem("37 vendor 100", 37, vendor(100, Hex("02 05"))),
-      elem("1049", 1049, Hex("02 00 00 00 11")),
-      elem("1050", 1050, Hex("02 00 00 00 22")),
-      elem("1051", 1051, Hex("02 00 00 00 33")),
-      elem("1053", 1053, Hex("02 0c")),
-      elem("1058", 1058, Hex("02 0d")),
-      elem("1060", 1060, Hex("02 0e 0f")),
-      elem("1063", 1063, Hex("02 09 12 34")),
-      elem("1072", 1072, Hex("02 a1 a2 a3 a4 a5 a6")),
-  });
-  CwPktPtr pkt = CW_AC_PktMalloc();
-  ASSERT_TRUE(pkt);
-  ASSERT_EQ(CW_AC_EncRdBindElems(*pkt, rd, kVendor), 0);
-  EXPECT_TRUE(BytesMatch(Elements(*pkt), expected));
-
-  Bytes list(kWmacRdBindBufSize);
-  list.resize(CW_EncRdBindTlv(rd, list));
-  WriteFuzzSeed({{list, "every sub-record of radio 2"}}, "ipc_rdbind", "all_subrecords");
-  EXPECT_EQ(qos_value.size(), 82u);
-}
-
-TEST(RdBindEncode, RadiosInSlotOrderAndShortRecordsPadded) {
-  CW_RDBIND rd;
-  const TruncTable list = Concat({Tlv("admin r3", 10, Hex("03 01")), Tlv("admin r1", 10, Hex("01 00"))});
-  ASSERT_EQ(Parse(rd, list), 0);
-  EXPECT_EQ(rd.radio_count, 2u);
-  // A record held shorter than its type is read as if zero-padded.
+  // A record held shorter than its type reads as zero-padded; a power-level
+  // count beyond the record is sent as the 8 levels it holds.
+  rd.radios[0].radio_id = 1;
   rd.radios[0].sub[8] = Hex("01");
-  rd.radios[0].sub[9] = Hex("01 09");  // claims 9 levels, the record holds 8
+  rd.radios[0].sub[9] = Hex("01 09");
   CwPktPtr pkt = CW_AC_PktMalloc();
   ASSERT_TRUE(pkt);
   ASSERT_EQ(CW_AC_EncRdBindElems(*pkt, rd, kVendor), 0);
   const DecodedMessage msg = DecodeMessage(ByteView(pkt->buffer).first(kCwHeadersLen + pkt->length));
-  ASSERT_EQ(msg.elements.size(), 4u);
-  EXPECT_EQ(msg.elements[0].type, 1041);
-  EXPECT_EQ(Bytes(msg.elements[0].value.begin(), msg.elements[0].value.end()), Hex("01 00 00 00"));
-  EXPECT_EQ(msg.elements[1].type, 1042);
-  EXPECT_EQ(msg.elements[1].value.size(), 10u);  // radio, count 8, 8 levels
-  EXPECT_EQ(msg.elements[1].value[1], 8);
-  EXPECT_EQ(msg.elements[2].value[0], 1) << "slot 1 before slot 3";
-  EXPECT_EQ(msg.elements[3].value[0], 3);
+  ASSERT_TRUE(msg.complete);
+  std::vector<uint16_t> types;
+  for (const CwElement& e : msg.elements) types.push_back(e.type);
+  EXPECT_EQ(types, (std::vector<uint16_t>{1041, 1042, 1025, 1028, 1030, 1032, 1034, 1040, 1041, 1042,
+                                          31, 1048, 1046, 1045, 16, 37, 37, 37, 1049, 1050, 1051,
+                                          1053, 1058, 1060, 1063, 1072}))
+      << "no OFDM (sub-record 5) for the AP";
+  auto value = [&msg](size_t i) { return Bytes(msg.elements[i].value.begin(), msg.elements[i].value.end()); };
+  EXPECT_EQ(value(0), Hex("01 00 00 00"));
+  EXPECT_EQ(value(1), Hex("01 08 00 00 00 00 00 00 00 00"));
+  EXPECT_EQ(value(15), Cat({U32(kVendor), U16(147), U16(16), U8(2), Fill(14, 9), Fill(0, 6)}));
+  EXPECT_EQ(value(16), Cat({U32(kVendor), U16(129), U16(76), U8(2), Fill(15, 75)}));
+  EXPECT_EQ(value(17), Cat({U32(kVendor), U16(100), U16(2), Hex("02 12")}));
+
+  Bytes list(kWmacRdBindBufSize);
+  list.resize(CW_EncRdBindTlv(rd, list));
+  WriteFuzzSeed({{list, "every sub-record of radio 2"}}, "ipc_rdbind", "all_subrecords");
 }
 
 }  // namespace

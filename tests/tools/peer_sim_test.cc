@@ -44,7 +44,8 @@ class PeerSimTest : public RelayTest {
  protected:
   void SetUp() override {
     RelayTest::SetUp();
-    for (uint32_t type : {3u, 16u, 25u}) AC_SetIpcHandler(type, RecordingHandler);
+    const WmacRoute answers[] = {{WMAC_IN_GET_RDBIND, RecordingHandler}, {WMAC_IN_WRRM_SCAN, RecordingHandler}, {WMAC_IN_WIDS_CFG, RecordingHandler}};
+    ASSERT_EQ(AC_InstallIpcRoutes(answers), 0);
   }
   const Dispatched* Answer(uint32_t type) const {
     for (const Dispatched& d : Recorded()) {
@@ -235,7 +236,8 @@ class PeerSimProcessTest : public ::testing::Test {
     ASSERT_EQ(CW_AC_WtpTableInit(), 0);
     WMAC_AC_IPC_SetZg(lab_.ctx());
     ASSERT_EQ(AC_IPCInit(), 0);
-    for (uint32_t type : {3u, 16u, 25u}) AC_SetIpcHandler(type, RecordingHandler);
+    const WmacRoute answers[] = {{WMAC_IN_GET_RDBIND, RecordingHandler}, {WMAC_IN_WRRM_SCAN, RecordingHandler}, {WMAC_IN_WIDS_CFG, RecordingHandler}};
+    ASSERT_EQ(AC_InstallIpcRoutes(answers), 0);
     Recorded().clear();
   }
   void TearDown() override {
