@@ -9,8 +9,7 @@
 
 int AC_RcvMonPkt(thread* t) {
   int fd = THREAD_FD(t);
-  auto* ctx = static_cast<lib_globals*>(THREAD_ARG(t));
-  thread_add_read(ctx->master.get(), AC_RcvMonPkt, ctx, fd);
+  thread_rearm(t);
   uint8_t buffer[4096];
   (void)recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
   return 0;

@@ -13,7 +13,7 @@
 namespace {
 
 TEST(GetApVer, SplitsModelAndVersion) {
-  CW_APVER ver;
+  capwap::ApVersion ver;
   ASSERT_EQ(CW_AC_GetApVer(&ver, "a-b-c-1.0.2-r5"), 0);
   EXPECT_STREQ(ver.model, "a-b-c");
   EXPECT_STREQ(ver.version, "1.0.2");
@@ -27,7 +27,7 @@ TEST(GetApVer, RejectsNamesWithoutVersion) {
   capwap::test::ResetAllGlobals();
   g_ulCwDebugBitmap = CW_DBG_ERROR;
   capwap::LogCapture log;
-  CW_APVER ver;
+  capwap::ApVersion ver;
   EXPECT_EQ(CW_AC_GetApVer(&ver, ""), 1);
   EXPECT_EQ(CW_AC_GetApVer(&ver, "---"), 1);
   EXPECT_EQ(CW_AC_GetApVer(&ver, "single"), 1);
@@ -38,7 +38,7 @@ TEST(GetApVer, RejectsNamesWithoutVersion) {
 TEST(GetApVer, LongNamesAreCutAndTokensBounded) {
   std::string name(300, 'x');
   name += "-1.0-r1";
-  CW_APVER ver;
+  capwap::ApVersion ver;
   // Cut to 127 characters the name holds no dash any more.
   EXPECT_EQ(CW_AC_GetApVer(&ver, name.c_str()), 1);
   std::string many;

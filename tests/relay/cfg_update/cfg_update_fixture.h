@@ -49,7 +49,7 @@ class CfgUpdateLab : public RelayTest {
     ASSERT_GE(g_iAC_IP4SockId, 0);
   }
   void TearDown() override {
-    AC_SockClose();
+    capwap::CloseSockets();
     RelayTest::TearDown();
   }
 
