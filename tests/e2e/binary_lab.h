@@ -15,9 +15,7 @@
 #include "platform/thread.h"
 #include "wtp-sim/wtp_fleet.h"
 #include "wtp-sim/wtp_sim.h"
-#ifdef CAPWAP_HAVE_PEERSIM
 #include "peer-sim/peer_sim.h"
-#endif
 
 namespace capwap::test {
 
@@ -29,19 +27,15 @@ class BinaryLab : public ::testing::Test {
                                                  daemon_->port_base());
     ASSERT_TRUE(daemon_->WaitReady()) << daemon_->output();
     master_ = thread_master_create(clock_, second_ms);
-#ifdef CAPWAP_HAVE_PEERSIM
     sim::PeerSimOptions peer_options;
     peer_options.delay_ms = peer_delay_ms;
     peers_ = std::make_unique<sim::PeerSim>(master_.get(), peer_options);
     ASSERT_EQ(peers_->Start(), 0);
-#endif
   }
   void TearDown() override {
     aps_.clear();
-#ifdef CAPWAP_HAVE_PEERSIM
     if (peers_) peers_->Stop();
     peers_.reset();
-#endif
     master_.reset();
     capture_.reset();
     daemon_.reset();
@@ -85,9 +79,7 @@ class BinaryLab : public ::testing::Test {
   std::unique_ptr<LoopbackCapture> capture_;
   SteadyClock clock_;
   ThreadMasterPtr master_;
-#ifdef CAPWAP_HAVE_PEERSIM
   std::unique_ptr<sim::PeerSim> peers_;
-#endif
   std::vector<std::unique_ptr<sim::SimWtp>> aps_;
 };
 

@@ -89,14 +89,12 @@ TEST_F(DiscoveryJoinBinary, DiscoverJoinRefuseAndIpv6OnTheWire) {
   EXPECT_EQ(join6.Count(10), 0u);
   EXPECT_EQ(second.counters().protocol_errors, 0u) << second.last_error();
 
-#ifdef CAPWAP_HAVE_PEERSIM
   std::vector<std::string> created;
   RunUntil([&] { return peers_->CountReceived(sim::Peer::kWmac, 0) >= 2; }, 2s);
   for (const sim::PeerMessage& m : peers_->received()) {
     if (m.peer == sim::Peer::kWmac && m.type == 0) created.push_back(CreatedName(m.payload));
   }
   EXPECT_EQ(created, (std::vector<std::string>{"ap1", "ap2"}));
-#endif
   const std::string log = daemon_->output();
   EXPECT_NE(log.find(" Session ID is in use, so Join Request rejected."), std::string::npos) << log;
   EXPECT_NE(log.find(" Receiving Discovery request under wrong state."), std::string::npos) << log;

@@ -10,8 +10,6 @@
 #include "platform/bytes.h"
 #include "relay/wmac.h"
 
-#ifdef CAPWAP_HAVE_PEERSIM
-
 namespace capwap::test {
 namespace {
 
@@ -122,4 +120,3 @@ TEST_F(Lifecycle, DiscoveryToRunUpdateAndEchoSupervision) {
 }  // namespace
 }  // namespace capwap::test
 
-#endif  // CAPWAP_HAVE_PEERSIM
