@@ -18,7 +18,7 @@ constexpr size_t kMaxNameChars = 127;
 constexpr size_t kMaxTokens = 64;
 }  // namespace
 
-int CW_AC_GetApVer(CW_APVER* out, const char* file_name) {
+int CW_AC_GetApVer(capwap::ApVersion* out, const char* file_name) {
   std::memset(out, 0, sizeof *out);
   std::string name(file_name ? file_name : "");
   name.resize(std::min(name.size(), kMaxNameChars));
@@ -58,7 +58,7 @@ int AC_ApVerDbInit(const char* model) {
     struct stat st;
     std::string path = dir_path + "/" + entry->d_name;
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    CW_APVER ver;
+    capwap::ApVersion ver;
     if (CW_AC_GetApVer(&ver, entry->d_name) != 0) continue;
     if (model && std::strcmp(model, ver.model) != 0) continue;
     if (CW_CMD_Set_ApModelVersion(g_uiOid, ver.model, ver.version, "", 0) != 0) continue;

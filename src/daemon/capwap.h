@@ -52,9 +52,11 @@ int signal_watch(thread_master* loop);
 int AC_ApVerDbInit(const char* model);
 
 // A firmware file name split into model and version (64-byte fields).
-struct CW_APVER {
+namespace capwap {
+struct ApVersion {
   char model[64];
   char version[64];
 };
-int CW_AC_GetApVer(CW_APVER* out, const char* file_name);
+}  // namespace capwap
+int CW_AC_GetApVer(capwap::ApVersion* out, const char* file_name);
 int capwap_nsm_init(lib_globals* ctx);

@@ -25,7 +25,7 @@ struct SignalRelay {
   volatile sig_atomic_t stop_requested = 0;  // a stop survives a full pipe
   bool stopping = false;                     // loop side: the stop was logged
 };
-SignalRelay g_stSignalRelay;
+SignalRelay signal_relay;
 
 void Install(int signo, void (*handler)(int)) {
   struct sigaction sa {};
@@ -40,13 +40,13 @@ void Install(int signo, void (*handler)(int)) {
 void Relay(int signo) {
   int saved_errno = errno;
   unsigned char byte = static_cast<unsigned char>(signo);
-  ssize_t written = write(g_stSignalRelay.write_fd, &byte, 1);
+  ssize_t written = write(signal_relay.write_fd, &byte, 1);
   (void)written;
   errno = saved_errno;
 }
 
 void OnStopSignal(int signo) {
-  g_stSignalRelay.stop_requested = 1;
+  signal_relay.stop_requested = 1;
   Relay(signo);
 }
 
@@ -67,8 +67,8 @@ void pal_signal_init() {
 }
 
 void RequestStop(thread_master* loop) {
-  if (g_stSignalRelay.stopping) return;
-  g_stSignalRelay.stopping = true;
+  if (signal_relay.stopping) return;
+  signal_relay.stopping = true;
   zlog_info(capwapm, "Terminating on signal");
   thread_master_stop(loop);
 }
@@ -97,13 +97,13 @@ void Act(thread_master* loop, int signo) {
 }
 
 int OnSignalPipe(thread* t) {
-  thread_add_read(t->master, OnSignalPipe, nullptr, g_stSignalRelay.read_fd);
+  thread_rearm(t);
   unsigned char signos[64];
   ssize_t n;
-  while ((n = read(g_stSignalRelay.read_fd, signos, sizeof signos)) > 0) {
+  while ((n = read(signal_relay.read_fd, signos, sizeof signos)) > 0) {
     for (ssize_t i = 0; i < n; ++i) Act(t->master, signos[i]);
   }
-  if (g_stSignalRelay.stop_requested) RequestStop(t->master);
+  if (signal_relay.stop_requested) RequestStop(t->master);
   return 0;
 }
 
@@ -111,7 +111,7 @@ int OnSignalPipe(thread* t) {
 
 void signal_init() {
   pal_signal_init();
-  if (g_stSignalRelay.write_fd < 0) {
+  if (signal_relay.write_fd < 0) {
     int fds[2];
     if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) {
       // Without the pipe the default actions stay: a stop signal ends the
@@ -119,8 +119,8 @@ void signal_init() {
       zlog_err(nullptr, "signal pipe: %s", strerror(errno));
       return;
     }
-    g_stSignalRelay.read_fd = fds[0];
-    g_stSignalRelay.write_fd = fds[1];
+    signal_relay.read_fd = fds[0];
+    signal_relay.write_fd = fds[1];
   }
   Install(SIGHUP, Relay);
   Install(SIGINT, OnStopSignal);
@@ -130,6 +130,6 @@ void signal_init() {
 }
 
 int signal_watch(thread_master* loop) {
-  if (g_stSignalRelay.read_fd < 0) return 0;
-  return thread_add_read(loop, OnSignalPipe, nullptr, g_stSignalRelay.read_fd) ? 0 : 1;
+  if (signal_relay.read_fd < 0) return 0;
+  return thread_add_read(loop, OnSignalPipe, nullptr, signal_relay.read_fd) ? 0 : 1;
 }

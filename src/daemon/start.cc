@@ -39,7 +39,7 @@ constexpr int kProtocolCapwap = 27;
 constexpr const char* kPidFile = "/var/run/capwap.pid";
 
 // The daemon's own context; capwapm (debug.h) is its published view.
-std::unique_ptr<lib_globals> g_context;
+std::unique_ptr<lib_globals> daemon_context;
 
 const char* ProgramName(const char* path) {
   const char* slash = strrchr(path, '/');
@@ -149,9 +149,9 @@ int capwap_main(int argc, char** argv) {
 
 int capwap_boot(const CapwapOptions& options, capwap::Clock* clock, uint32_t second_ms) {
   memory_init(kProtocolCapwap);
-  g_context = lib_start();
-  if (!g_context) return -1;
-  capwapm = g_context.get();
+  daemon_context = lib_start();
+  if (!daemon_context) return -1;
+  capwapm = daemon_context.get();
   capwapm->protocol = kProtocolCapwap;
   capwapm->flags = 0;
   // In the foreground lines go to standard output; detached, to syslog.
@@ -196,10 +196,10 @@ int capwap_start(int daemon, const char* config_file, int vty_port, const char* 
 void capwap_stop() {
   for (DbTable table : kDbCloseOrder) DBM_Close(table);
   DBM_Disconnect();
-  AC_SockClose();
+  capwap::CloseSockets();
   capwap_reset_state();
   capwapm = nullptr;
-  lib_stop(g_context);
+  lib_stop(daemon_context);
 }
 
 int AC_Init() {
@@ -216,7 +216,7 @@ int AC_Init() {
 }
 
 int AC_DataInit() {
-  g_stCW_AC_GlobalInfo = CW_AC_GLOBALINFO{};
+  g_stCW_AC_GlobalInfo = capwap::AcGlobalInfo{};
   if (CW_AC_WtpTableInit() != 0) return 1;
   CW_CMD_Set_AutoEnable(1);
   CW_CMD_Set_Autoap_PresistentEnable(1);

@@ -29,13 +29,13 @@ void capwap_reset_state() {
   ApModelReset();
   CW_VendorRegistryReset();
   g_ucNeedEncrypt = 0;
-  AC_KeepAliveReset();
+  capwap::ResetKeepAlive();
   WMAC_AC_IPC_Reset();
   AC_ResetIpcHandlers();
   CW_CfgUpdateReset();
   CW_RdBindReset();
-  AC_ResetMsgHandlers();
-  g_stCW_AC_GlobalInfo = CW_AC_GLOBALINFO{};
+  capwap::ResetMsgHandlers();
+  g_stCW_AC_GlobalInfo = capwap::AcGlobalInfo{};
   ul_CW_AC_Time = 0;
   lib_set_start_complete(false);
 }

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <source_location>
 
-#define CW_BUG(...) CwBug(std::source_location::current(), __VA_ARGS__)
+#define CAPWAP_BUG(...) CwBug(std::source_location::current(), __VA_ARGS__)
 
 void CwBug(std::source_location where, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 // Bug lines written since start-up.

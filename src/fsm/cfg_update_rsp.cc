@@ -41,7 +41,7 @@ int CW_AC_DecCfgUpdResp(CW_CFGUPD_RSP* record, const CW_RCVPKT* rcv) {
 
 int CW_AC_CfgUpdRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!wtp || !rcv) return 1;
-  CW_AC_RefreshLiveness(wtp);
+  capwap::RefreshLiveness(wtp);
   CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Receiving Config Update Response frame from AP %s.\n",
           capwap::MacText(wtp->mac).data());
   CW_CFGUPD_RSP response;

@@ -48,7 +48,7 @@ bool DecodeReturned(capwap::ByteView value, CW_CHGSTATE_REQ* record) {
 
 bool ArmDataCheckWait(CW_WTPCB* wtp) {
   wtp->data_check_timer.Cancel();
-  thread_master* master = CW_Master();
+  thread_master* master = capwap::DaemonLoop();
   return master != nullptr && wtp->data_check_timer.Start(master, kDataCheckWaitSeconds,
                                                           CW_AC_IPCTimerHandler, wtp);
 }

@@ -21,7 +21,7 @@ int CW_AC_DecStaCfgRsp(CW_STACFG_RSP* record, const CW_RCVPKT* rcv) {
 int CW_AC_StaCfgRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!InRun(wtp) || !rcv) return 1;
   CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Receiving Station Config Response frame from AP.\n");
-  CW_AC_RefreshLiveness(wtp);
+  capwap::RefreshLiveness(wtp);
   CW_STACFG_RSP response;
   if (CW_AC_DecStaCfgRsp(&response, rcv) != 0) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode Station Config Response frame.\n");
@@ -57,7 +57,7 @@ int CW_AC_WlanCfgRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!InRun(wtp) || !rcv) return 1;
   CwDebug(CW_DBG_PACKET, ZLOG_INFO, "Receiving WLAN Config Response frame from AP %s.\n",
           capwap::MacText(wtp->mac).data());
-  CW_AC_RefreshLiveness(wtp);
+  capwap::RefreshLiveness(wtp);
   CW_WLANCFG_RSP response;
   if (CW_AC_DecWlanCfgRsp(&response, rcv) != 0) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode WLAN Config Response frame.\n");

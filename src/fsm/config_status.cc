@@ -327,7 +327,7 @@ int CW_AC_SndCfgResp(CW_WTPCB* wtp) {
     return 1;
   }
   if (CW_AC_FillCfgResp(*pkt, *wtp) != 0) {
-    CW_BUG("Config Status Response of AP %s overflowed", wtp->name.c_str());
+    CAPWAP_BUG("Config Status Response of AP %s overflowed", wtp->name.c_str());
   }
   CW_FreeRdBind(&wtp->rdbind);
   CW_FinishCtlMsg(*pkt, CW_MSG_CFG_STATUS_RSP, CW_AC_GetSeqNum(wtp, CW_MSG_CFG_STATUS_RSP));

@@ -81,7 +81,7 @@ int CW_AC_SndDataTransRsp(CW_WTPCB* wtp, uint32_t result) {
 
 int CW_AC_DataTransReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!wtp || !rcv) return 0;
-  CW_AC_RefreshLiveness(wtp);
+  capwap::RefreshLiveness(wtp);
   CW_DATA_TRANSFER_DATA record;
   uint32_t result = 1;
   if (CW_AC_DecDataTransReq(&record, rcv) == 0) {
@@ -118,7 +118,7 @@ int CW_AC_DecDataTransRsp(uint32_t* result, const CW_RCVPKT* rcv) {
 int CW_AC_DataTransRspHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!wtp || !rcv) return 1;
   CwDebug(CW_DBG_PACKET, ZLOG_NOTICE, " Receiving Data Transmit Response from AP.\n");
-  CW_AC_RefreshLiveness(wtp);
+  capwap::RefreshLiveness(wtp);
   uint32_t result = 0;
   if (CW_AC_DecDataTransRsp(&result, rcv) != 0) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode Data Transfer Response frame.\n");

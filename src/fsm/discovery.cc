@@ -89,7 +89,7 @@ bool CapacityLeft() {
             static_cast<int>(g_uiCwConcurrentWTPS), static_cast<int>(g_uiCwMaxConcurrentWTPS));
     return false;
   }
-  return !CW_AC_OnlineLimitReached();
+  return !capwap::OnlineLimitReached();
 }
 
 // Refusal of an AP that has a record; 0 when it may be answered.
@@ -235,10 +235,10 @@ int CW_AC_ProcDiscReq(const CW_DISC_REQ_INFO* info, const CW_RCVPKT* rcv) {
 
 // --- Response -----------------------------------------------------------------
 
-int CW_AC_FillDiscResp(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, uint32_t vendor_id,
+int CW_AC_FillDiscResp(CW_PKT& pkt, const capwap::AcGlobalInfo& ac, uint32_t vendor_id,
                        uint8_t priority, uint8_t seq) {
-  const bool ok = CW_PutAcDescriptor(pkt, ac, vendor_id) && CW_PutAcName(pkt, ac) &&
-                  CW_PutAcControlAddress(pkt, ac, ac.family == 1) && PutPriority(pkt, vendor_id, priority);
+  const bool ok = capwap::PutAcDescriptor(pkt, ac, vendor_id) && capwap::PutAcName(pkt, ac) &&
+                  capwap::PutAcControlAddress(pkt, ac, ac.family == 1) && PutPriority(pkt, vendor_id, priority);
   if (!ok) return 1;
   CW_FinishCtlMsg(pkt, CW_MSG_DISCOVERY_RSP, seq);
   return 0;

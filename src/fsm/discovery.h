@@ -67,7 +67,7 @@ int CW_AC_ProcDiscReq(const CW_DISC_REQ_INFO* info, const CW_RCVPKT* rcv);
 int CW_AC_SndDiscResp(CW_WTPCB* wtp, const CW_DISC_RESP& resp, uint32_t vendor_id);
 // Pure builder: the four elements and both headers into a new packet, the
 // controller described by `ac`. 0, or 1 when the packet overflowed (our bug).
-int CW_AC_FillDiscResp(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, uint32_t vendor_id,
+int CW_AC_FillDiscResp(CW_PKT& pkt, const capwap::AcGlobalInfo& ac, uint32_t vendor_id,
                        uint8_t priority, uint8_t seq);
 
 // A request that arrived as a broadcast carries 255.255.255.255 as its

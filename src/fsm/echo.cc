@@ -42,7 +42,7 @@ int CW_AC_EchoReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode Echo Request frame.\n");
     return 1;
   }
-  CW_AC_RefreshLiveness(wtp);
+  capwap::RefreshLiveness(wtp);
   CW_AC_SndEchoResp(wtp);
   return 0;
 }

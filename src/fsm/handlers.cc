@@ -17,7 +17,7 @@
 #include "transport/recv.h"
 
 void CW_FsmRegisterHandlers() {
-  AC_ResetMsgHandlers();
+  capwap::ResetMsgHandlers();
   AC_SetMsgHandler(CW_MSG_DISCOVERY_REQ, CW_AC_DiscReqHandler);
   AC_SetMsgHandler(CW_MSG_JOIN_REQ, CW_AC_JoinReqHandler);
   CW_CfgStatusRegister();  // type 5 and the Configuration Status Response sender

@@ -113,7 +113,7 @@ bool CapacityLeft() {
             static_cast<int>(g_uiCwConcurrentWTPS), static_cast<int>(g_uiCwMaxConcurrentWTPS));
     return false;
   }
-  return !CW_AC_OnlineLimitReached();
+  return !capwap::OnlineLimitReached();
 }
 
 // The record of the reporting AP: found by its base MAC or made by automatic
@@ -283,9 +283,9 @@ int CW_AC_JoinReqHandler(CW_WTPCB* bound, CW_RCVPKT* rcv) {
 int CW_AC_FillJoinResp(CW_PKT& pkt, const CW_WTPCB& wtp, const CW_JOIN_RESP& resp) {
   bool ok = PutResultCode(pkt, resp.result);
   if (ok && resp.result == CW_JOIN_RESULT_SUCCESS) {
-    const CW_AC_GLOBALINFO& ac = g_stCW_AC_GlobalInfo;
-    ok = CW_PutAcDescriptor(pkt, ac, wtp.board_vendor_id) && CW_PutAcName(pkt, ac) &&
-         CW_PutAcControlAddress(pkt, ac, wtp.local.family != 0) && PutTransportProtocol(pkt) &&
+    const capwap::AcGlobalInfo& ac = g_stCW_AC_GlobalInfo;
+    ok = capwap::PutAcDescriptor(pkt, ac, wtp.board_vendor_id) && capwap::PutAcName(pkt, ac) &&
+         capwap::PutAcControlAddress(pkt, ac, wtp.local.family != 0) && PutTransportProtocol(pkt) &&
          PutImageIdentifier(pkt, wtp);
   }
   if (!ok) return 1;

@@ -37,7 +37,7 @@ int CW_AC_DecResetResp(CW_RESET_RSP* record, const CW_RCVPKT* rcv) {
 int CW_AC_ResetRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!wtp || wtp->state != CW_STATE_RUN || !rcv) return 1;
   CwDebug(CW_DBG_PACKET, ZLOG_ERR, " Receiving Reset Response frame from AP.\n");
-  CW_AC_RefreshLiveness(wtp);
+  capwap::RefreshLiveness(wtp);
   CW_RESET_RSP response;
   if (CW_AC_DecResetResp(&response, rcv) != 0) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode Reset Reponse frame.\n");

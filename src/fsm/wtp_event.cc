@@ -266,7 +266,7 @@ int CW_AC_SndEvtResp(CW_WTPCB* wtp) {
 int CW_AC_EvtReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!wtp || !rcv) return 1;
   // A running AP's statistics and reports keep its session alive like Echo.
-  CW_AC_RefreshLiveness(wtp);
+  capwap::RefreshLiveness(wtp);
   CW_AC_SndEvtResp(wtp);
   if (wtp->state != CW_STATE_RUN) return 1;
   // The record holds up to 52 KB of report data: on the heap, per request.

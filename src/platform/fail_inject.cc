@@ -5,20 +5,20 @@
 
 namespace capwap {
 namespace {
-std::array<uint32_t, static_cast<size_t>(FailFamily::kCount)> g_pending_failures{};
+std::array<uint32_t, static_cast<size_t>(FailFamily::kCount)> pending_failures{};
 }  // namespace
 
 void FailNext(FailFamily family, uint32_t count) {
-  g_pending_failures[static_cast<size_t>(family)] = count;
+  pending_failures[static_cast<size_t>(family)] = count;
 }
 
 bool ShouldFail(FailFamily family) {
-  uint32_t& pending = g_pending_failures[static_cast<size_t>(family)];
+  uint32_t& pending = pending_failures[static_cast<size_t>(family)];
   if (pending == 0) return false;
   --pending;
   return true;
 }
 
-void ResetFailInjection() { g_pending_failures.fill(0); }
+void ResetFailInjection() { pending_failures.fill(0); }
 
 }  // namespace capwap

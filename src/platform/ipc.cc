@@ -193,7 +193,7 @@ bool WatchConnection(lib_globals* ctx, int conn_fd, thread_func reader) {
 int AcceptReady(thread* t) {
   auto* listener = static_cast<Listener*>(THREAD_ARG(t));
   lib_globals* ctx = listener->ctx;
-  if (!thread_add_read(MasterOf(ctx), AcceptReady, listener, listener->fd, &listener->event)) {
+  if (!thread_rearm(t)) {
     zlog_err(ctx, "IPC: cannot re-arm the listener on %s", listener->path.c_str());
   }
   for (int i = 0; i < kAcceptBurst; ++i) {

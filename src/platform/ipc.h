@@ -5,8 +5,7 @@
 // socket file), accepts connections from the event loop and, for each
 // connection, arms a one-shot read event calling `reader` with the
 // connection descriptor as THREAD_FD and ctx as THREAD_ARG. The reader
-// re-arms itself with thread_add_read(ctx->master.get(), reader, ctx, fd),
-// appends what arrived to the connection's receive buffer (IPC_Receive),
+// re-arms itself first (thread_rearm), appends what arrived to the connection's receive buffer (IPC_Receive),
 // takes every whole message from it (IPC_Received, IPC_Consume) and leaves
 // an unfinished one there for the next wake-up; it closes the connection
 // (IPC_CloseConnection) when IPC_Receive says the peer went away or the

@@ -27,8 +27,8 @@ constexpr LevelName kLevelNames[] = {
     {"debugging", ZLOG_DEBUG},
 };
 
-capwap::LogCapture* g_active_capture = nullptr;
-capwap::LogCapture::Sink* g_active_sink = nullptr;
+capwap::LogCapture* active_capture = nullptr;
+capwap::LogCapture::Sink* active_sink = nullptr;
 
 std::string FormatTime() {
   char buf[64];
@@ -58,10 +58,10 @@ void WriteFileLine(const zlog_target& target, const std::string& line) {
 }
 
 void Emit(lib_globals* ctx, int level, const char* message) {
-  if (g_active_sink) (*g_active_sink)(level, message);
+  if (active_sink) (*active_sink)(level, message);
   zlog* log = ctx ? ctx->log.get() : nullptr;
   if (!log) {
-    if (!g_active_sink) fprintf(stderr, "%s\n", message);
+    if (!active_sink) fprintf(stderr, "%s\n", message);
     return;
   }
   pal_log_output(ctx, &log->target, zlog_level_name(level), log->protocol_name.c_str(),
@@ -227,14 +227,14 @@ LogCapture::LogCapture()
       }) {}
 
 LogCapture::LogCapture(Sink sink) : sink_(std::move(sink)) {
-  g_active_capture = this;
-  g_active_sink = &sink_;
+  active_capture = this;
+  active_sink = &sink_;
 }
 
 LogCapture::~LogCapture() {
-  if (g_active_capture == this) {
-    g_active_capture = nullptr;
-    g_active_sink = nullptr;
+  if (active_capture == this) {
+    active_capture = nullptr;
+    active_sink = nullptr;
   }
 }
 

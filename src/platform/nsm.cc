@@ -131,12 +131,12 @@ struct Ipv4AddressTable {
   bool valid = false;
 };
 constexpr std::chrono::seconds kAddressTableTtl{1};
-Ipv4AddressTable g_ipv4_address_table;
+Ipv4AddressTable ipv4_address_table;
 
-void InvalidateAddressTable() { g_ipv4_address_table.valid = false; }
+void InvalidateAddressTable() { ipv4_address_table.valid = false; }
 
 const Ipv4AddressTable& CurrentAddressTable() {
-  Ipv4AddressTable& table = g_ipv4_address_table;
+  Ipv4AddressTable& table = ipv4_address_table;
   auto now = std::chrono::steady_clock::now();
   if (table.valid && now - table.read_at < kAddressTableTtl) return table;
   // A failed read counts as an empty table until the interval ends.
@@ -293,8 +293,7 @@ void ConsumeDatagram(nsm_client& nc, const char* buf, size_t len) {
 
 int ReadEvents(thread* t) {
   auto* nc = static_cast<nsm_client*>(THREAD_ARG(t));
-  int fd = mnl_socket_get_fd(nc->events.get());
-  if (!thread_add_read(nc->ctx->master.get(), ReadEvents, nc, fd, &nc->read_event)) {
+  if (!thread_rearm(t)) {
     zlog_err(nc->ctx, "NSM: cannot re-arm the netlink reader");
   }
   std::vector<char> buf(kNetlinkBufferSize);

@@ -68,11 +68,11 @@ thread* AddTimerMs(thread_master* m, thread_func func, void* arg, uint64_t delay
   return raw;
 }
 
-// Moves the event out of the master into *fetch and clears its ref.
+// Moves the event out of the master into *fetch and clears the owner's
+// handle; the copy keeps the handle's address for thread_rearm.
 thread* Deliver(std::unique_ptr<thread> t, thread* fetch) {
   ClearRef(t.get());
   *fetch = *t;
-  fetch->ref = nullptr;
   return fetch;
 }
 
@@ -204,6 +204,12 @@ thread* thread_add_read(thread_master* m, thread_func func, void* arg, int fd, t
 thread* thread_add_write(thread_master* m, thread_func func, void* arg, int fd, thread** ref,
                          std::source_location where) {
   return AddIo(m, ThreadType::kWrite, func, arg, fd, ref, where);
+}
+
+bool thread_rearm(thread* fetched) {
+  if (fetched->type == ThreadType::kTimer) return false;
+  return AddIo(fetched->master, fetched->type, fetched->func, fetched->arg, fetched->fd,
+               fetched->ref, fetched->where) != nullptr;
 }
 
 thread* thread_add_timer(thread_master* m, thread_func func, void* arg, long seconds,

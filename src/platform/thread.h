@@ -63,6 +63,11 @@ thread* thread_add_read(thread_master* m, thread_func func, void* arg, int fd,
 thread* thread_add_write(thread_master* m, thread_func func, void* arg, int fd,
                          thread** ref = nullptr,
                          std::source_location where = std::source_location::current());
+// Inside a read or write callback: registers the same event again (callback,
+// argument, descriptor and handle), which a one-shot reader does first so no
+// early return can deafen its descriptor. False when the loop cannot watch
+// the descriptor (see fail_inject.h) or `fetched` is a timer.
+bool thread_rearm(thread* fetched);
 // One-shot timer after `seconds` timer seconds. Returns nullptr on failure.
 thread* thread_add_timer(thread_master* m, thread_func func, void* arg, long seconds,
                          thread** ref = nullptr,

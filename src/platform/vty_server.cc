@@ -112,8 +112,7 @@ void VtyServer::SetIdleTimeout(int fd, ExecTimeout timeout) {
 
 int VtyServer::OnAccept(thread* t) {
   auto* server = static_cast<VtyServer*>(THREAD_ARG(t));
-  if (!thread_add_read(server->ctx_->master.get(), OnAccept, server, server->listen_fd_,
-                       &server->accept_event_)) {
+  if (!thread_rearm(t)) {
     zlog_err(server->ctx_, "vty: cannot re-arm the listener; no new sessions");
   }
   server->AcceptAll();
@@ -122,6 +121,10 @@ int VtyServer::OnAccept(thread* t) {
 
 int VtyServer::OnSessionRead(thread* t) {
   auto* s = static_cast<Session*>(THREAD_ARG(t));
+  if (!thread_rearm(t)) {
+    zlog_err(s->server->ctx_, "vty: cannot re-arm session from %s; closing it", s->peer.c_str());
+    s->closing = true;
+  }
   s->server->ReadSession(s);
   return 0;
 }
@@ -203,10 +206,6 @@ void VtyServer::Admit(int fd, const std::string& peer) {
 
 void VtyServer::ReadSession(Session* s) {
   const int fd = s->fd;
-  if (!thread_add_read(ctx_->master.get(), OnSessionRead, s, fd, &s->read_event)) {
-    zlog_err(ctx_, "vty: cannot re-arm session from %s; closing it", s->peer.c_str());
-    s->closing = true;
-  }
   char buf[4096];
   size_t budget = kReadBudget;
   while (budget > 0 && !s->closing) {

@@ -7,7 +7,7 @@
 
 namespace elem = capwap::elem;
 
-CW_AC_GLOBALINFO g_stCW_AC_GlobalInfo;
+capwap::AcGlobalInfo g_stCW_AC_GlobalInfo;
 uint32_t ul_CW_AC_Time = 0;
 
 namespace {
@@ -16,7 +16,7 @@ constexpr uint16_t kAcInfoHardware = 4;
 constexpr uint16_t kAcInfoSoftware = 5;
 }  // namespace
 
-bool CW_PutAcDescriptor(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, uint32_t vendor_id) {
+bool capwap::PutAcDescriptor(CW_PKT& pkt, const capwap::AcGlobalInfo& ac, uint32_t vendor_id) {
   CwElementWriter e(pkt, elem::kAcDescriptor);
   capwap::WireWriter& w = e.w();
   w.u16(ac.stations);
@@ -37,7 +37,7 @@ bool CW_PutAcDescriptor(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, uint32_t vendor
   return e.ok();
 }
 
-bool CW_PutAcName(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac) {
+bool capwap::PutAcName(CW_PKT& pkt, const capwap::AcGlobalInfo& ac) {
   CwElementWriter e(pkt, elem::kAcName);
   e.w().bytes(ac.ac_name.data(), ac.ac_name.size());
   return e.ok();
@@ -45,7 +45,7 @@ bool CW_PutAcName(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac) {
 
 // IPv4 as four bytes, most significant first (the address is held as a
 // host-order word); IPv6 as four words; then the WTP count.
-bool CW_PutAcControlAddress(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, bool ipv6) {
+bool capwap::PutAcControlAddress(CW_PKT& pkt, const capwap::AcGlobalInfo& ac, bool ipv6) {
   CwElementWriter e(pkt, ipv6 ? elem::kCapwapControlIpv6Address : elem::kCapwapControlIpv4Address);
   capwap::WireWriter& w = e.w();
   capwap::HostReader words(ac.ctl_addr.data(), ac.ctl_addr.size());

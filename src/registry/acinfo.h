@@ -5,7 +5,8 @@
 #include <array>
 #include <cstdint>
 
-struct CW_AC_GLOBALINFO {
+namespace capwap {
+struct AcGlobalInfo {
   uint8_t family = 0;                    // 1 would mean IPv6
   std::array<uint8_t, 16> ctl_addr{};    // never filled in: 0.0.0.0
   uint32_t ifindex = 0;
@@ -23,8 +24,9 @@ struct CW_AC_GLOBALINFO {
   std::array<char, 32> ac_name{};
   uint32_t wtp_count = 0;
 };
+}  // namespace capwap
 
-extern CW_AC_GLOBALINFO g_stCW_AC_GlobalInfo;
+extern capwap::AcGlobalInfo g_stCW_AC_GlobalInfo;
 // Unsigned count of one-second ticks since the daemon's tick started.
 extern uint32_t ul_CW_AC_Time;
 
@@ -33,6 +35,8 @@ extern uint32_t ul_CW_AC_Time;
 // identifier, the AC Name (4), and the control address (10 IPv4, 11 IPv6)
 // with the WTP count. False when the packet is full.
 struct CW_PKT;
-bool CW_PutAcDescriptor(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, uint32_t vendor_id);
-bool CW_PutAcName(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac);
-bool CW_PutAcControlAddress(CW_PKT& pkt, const CW_AC_GLOBALINFO& ac, bool ipv6);
+namespace capwap {
+bool PutAcDescriptor(CW_PKT& pkt, const AcGlobalInfo& ac, uint32_t vendor_id);
+bool PutAcName(CW_PKT& pkt, const AcGlobalInfo& ac);
+bool PutAcControlAddress(CW_PKT& pkt, const AcGlobalInfo& ac, bool ipv6);
+}  // namespace capwap

@@ -56,11 +56,11 @@ bool ArmNbrDead(CW_WTPCB* wtp, long seconds) {
 
 }  // namespace
 
-thread_master* CW_Master() { return capwapm ? capwapm->master.get() : nullptr; }
+thread_master* capwap::DaemonLoop() { return capwapm ? capwapm->master.get() : nullptr; }
 
 bool ArmSessionTimer(CW_WTPCB* wtp, capwap::Timer& timer, long seconds, thread_func handler,
                      const char* what, TimerArming how, std::source_location where) {
-  thread_master* master = CW_Master();
+  thread_master* master = capwap::DaemonLoop();
   bool armed = false;
   if (master) {
     switch (how) {
@@ -123,7 +123,7 @@ int CW_AC_DelWtpTimers(CW_WTPCB* wtp) {
   return 0;
 }
 
-void CW_AC_RefreshLiveness(CW_WTPCB* wtp) {
+void capwap::RefreshLiveness(CW_WTPCB* wtp) {
   if (!wtp || wtp->state != CW_STATE_RUN) return;
   if (wtp->echo_interval == 0) {
     wtp->nbr_dead_timer.Cancel();
@@ -132,7 +132,7 @@ void CW_AC_RefreshLiveness(CW_WTPCB* wtp) {
   ArmNbrDead(wtp, 4L * wtp->echo_interval);
 }
 
-void CW_AC_RestartNbrDeadTimer(CW_WTPCB* wtp, long seconds) {
+void capwap::RestartNbrDeadTimer(CW_WTPCB* wtp, long seconds) {
   if (!wtp) return;
   if (seconds <= 0) {
     wtp->nbr_dead_timer.Cancel();

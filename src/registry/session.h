@@ -15,9 +15,11 @@ int __CW_AC_HandleTunnelDown(CW_WTPCB* wtp, const char* func, int line);
 int CW_AC_DelWtpTimers(CW_WTPCB* wtp);
 // Liveness refresh: in Run, re-arms the neighbour-dead timer for four echo
 // intervals (none when the interval is 0); outside Run nothing.
-void CW_AC_RefreshLiveness(CW_WTPCB* wtp);
+namespace capwap {
+void RefreshLiveness(CW_WTPCB* wtp);
 // Re-arms the neighbour-dead timer for `seconds` (echo-interval commands).
-void CW_AC_RestartNbrDeadTimer(CW_WTPCB* wtp, long seconds);
+void RestartNbrDeadTimer(CW_WTPCB* wtp, long seconds);
+}  // namespace capwap
 
 // Timer handlers (argument: the WTP).
 int CW_AC_ImgCfgTimerHandler(thread* t);
@@ -26,7 +28,9 @@ int CW_AC_IPCTimerHandler(thread* t);
 int CW_AC_NbrDeadTimerHandler(thread* t);
 
 // The daemon's event loop, used to arm the session timers.
-thread_master* CW_Master();
+namespace capwap {
+thread_master* DaemonLoop();
+}  // namespace capwap
 
 // Arms one of the block's session timers on the daemon's loop (the handler
 // gets the block). When it cannot, logs " Failed to start <what> timer of AP

@@ -123,12 +123,12 @@ std::unique_ptr<HASH_TABLE> MakeTable() {
 
 // --- Bucket functions --------------------------------------------------------
 
-uint32_t CW_MacBucket(const std::array<uint8_t, 6>& mac) {
+uint32_t capwap::MacBucket(const std::array<uint8_t, 6>& mac) {
   return (uint32_t{mac[3]} + mac[4] + mac[5]) % kTableBuckets;
 }
 
 // Bucket 31 is never used: the name hash is taken modulo 31.
-uint32_t CW_NameBucket(std::string_view name) {
+uint32_t capwap::NameBucket(std::string_view name) {
   uint32_t h = 0;
   for (char c : name) h = (2 * h + static_cast<uint8_t>(c)) % 65536;
   return h % 31;
@@ -147,9 +147,9 @@ uint32_t SumWords(const uint8_t* bytes) {
 }
 }  // namespace
 
-uint32_t CW_IpBucket(const CW_ADDR& addr) { return SumWords(addr.addr.data()) % kTableBuckets; }
+uint32_t capwap::IpBucket(const CW_ADDR& addr) { return SumWords(addr.addr.data()) % kTableBuckets; }
 
-uint32_t CW_SessIdBucket(const std::array<uint8_t, 16>& session_id) {
+uint32_t capwap::SessionIdBucket(const std::array<uint8_t, 16>& session_id) {
   return SumWords(session_id.data()) % kTableBuckets;
 }
 
@@ -240,12 +240,12 @@ int CW_AC_SetWTPByID(uint32_t apid, CW_WTPCB* wtp) {
 // --- MAC index ---------------------------------------------------------------
 
 CW_WTPCB* CW_AC_GetWTPByMac(const std::array<uint8_t, 6>& mac) {
-  return FindInBucket(BucketOf(g_pstAC_WTPDBTableByMac.get(), CW_MacBucket(mac)),
+  return FindInBucket(BucketOf(g_pstAC_WTPDBTableByMac.get(), capwap::MacBucket(mac)),
                       [&](const CW_WTPCB& wtp) { return wtp.mac == mac; });
 }
 
 int CW_AC_AddWTPByMac(const std::array<uint8_t, 6>& mac, CW_WTPCB* wtp) {
-  LIST* bucket = BucketOf(g_pstAC_WTPDBTableByMac.get(), CW_MacBucket(mac));
+  LIST* bucket = BucketOf(g_pstAC_WTPDBTableByMac.get(), capwap::MacBucket(mac));
   if (!bucket || !wtp) return 1;
   Enter(g_pstAC_WTPDBTableByMac.get(), bucket, &wtp->mac_link);
   CW_WTP_Mark_Store(wtp);
@@ -266,12 +266,12 @@ int CW_AC_DelWtpFromMacTable(CW_WTPCB* wtp) {
 // --- Name index --------------------------------------------------------------
 
 CW_WTPCB* CW_AC_GetWTPByNAME(std::string_view name) {
-  return FindInBucket(BucketOf(g_pstAC_WTPDBTableByName.get(), CW_NameBucket(name)),
+  return FindInBucket(BucketOf(g_pstAC_WTPDBTableByName.get(), capwap::NameBucket(name)),
                       [&](const CW_WTPCB& wtp) { return wtp.name == name; });
 }
 
 int CW_AC_AddWTPByNAME(std::string_view name, CW_WTPCB* wtp) {
-  LIST* bucket = BucketOf(g_pstAC_WTPDBTableByName.get(), CW_NameBucket(name));
+  LIST* bucket = BucketOf(g_pstAC_WTPDBTableByName.get(), capwap::NameBucket(name));
   if (!bucket || !wtp) return 1;
   Enter(g_pstAC_WTPDBTableByName.get(), bucket, &wtp->name_link);
   return 0;
@@ -288,12 +288,12 @@ int CW_AC_DelWtpFromName(CW_WTPCB* wtp) {
 
 CW_WTPCB* CW_AC_GetWTPByIP(const CW_ADDR& remote) {
   if (remote.AddrIsZero()) return nullptr;
-  return FindInBucket(BucketOf(g_pstAC_WTPDBTableByIp.get(), CW_IpBucket(remote)),
+  return FindInBucket(BucketOf(g_pstAC_WTPDBTableByIp.get(), capwap::IpBucket(remote)),
                       [&](const CW_WTPCB& wtp) { return SameEndpoint(wtp.remote, remote); });
 }
 
 int CW_AC_AddWTPByIP(const CW_ADDR& remote, CW_WTPCB* wtp) {
-  LIST* bucket = BucketOf(g_pstAC_WTPDBTableByIp.get(), CW_IpBucket(remote));
+  LIST* bucket = BucketOf(g_pstAC_WTPDBTableByIp.get(), capwap::IpBucket(remote));
   if (!bucket || !wtp) return 1;
   if (!wtp->remote.AddrIsZero() && CW_AC_GetWTPByIP(wtp->remote)) CW_AC_DelWtpFromIpTable(wtp);
   wtp->remote = remote;
@@ -303,7 +303,7 @@ int CW_AC_AddWTPByIP(const CW_ADDR& remote, CW_WTPCB* wtp) {
 
 int CW_AC_DelWtpFromIpTable(CW_WTPCB* wtp) {
   if (!wtp || wtp->remote.AddrIsZero()) return 1;
-  LIST* bucket = BucketOf(g_pstAC_WTPDBTableByIp.get(), CW_IpBucket(wtp->remote));
+  LIST* bucket = BucketOf(g_pstAC_WTPDBTableByIp.get(), capwap::IpBucket(wtp->remote));
   if (!bucket || bucket->Empty()) return 1;
   Unlink(g_pstAC_WTPDBTableByIp.get(), &wtp->ip_link);
   wtp->remote = CW_ADDR{};
@@ -313,12 +313,12 @@ int CW_AC_DelWtpFromIpTable(CW_WTPCB* wtp) {
 // --- Session-ID index --------------------------------------------------------
 
 CW_WTPCB* CW_AC_GetWTPBySESSID(const std::array<uint8_t, 16>& session_id) {
-  return FindInBucket(BucketOf(g_pstAC_WTPDBTableBySessionId.get(), CW_SessIdBucket(session_id)),
+  return FindInBucket(BucketOf(g_pstAC_WTPDBTableBySessionId.get(), capwap::SessionIdBucket(session_id)),
                       [&](const CW_WTPCB& wtp) { return wtp.session_id == session_id; });
 }
 
 int CW_AC_AddWTPBySESSID(const std::array<uint8_t, 16>& session_id, CW_WTPCB* wtp) {
-  LIST* bucket = BucketOf(g_pstAC_WTPDBTableBySessionId.get(), CW_SessIdBucket(session_id));
+  LIST* bucket = BucketOf(g_pstAC_WTPDBTableBySessionId.get(), capwap::SessionIdBucket(session_id));
   if (!bucket || !wtp) return 1;
   if (CW_AC_GetWTPBySESSID(wtp->session_id)) CW_AC_DelWtpFromSessTable(wtp);
   wtp->session_id = session_id;
@@ -335,7 +335,7 @@ int CW_AC_DelWtpFromSessTable(CW_WTPCB* wtp) {
 
 // --- Serial-number index -----------------------------------------------------
 
-CW_WTPCB* CW_AC_GetWTPBySn(std::string_view serial) {
+CW_WTPCB* capwap::FindWtpBySerial(std::string_view serial) {
   hash_value value = 0;
   if (serial.empty() ||
       !wlan_hash_lookup(&value, g_pstCwApSnHash, serial.data(), serial.size())) {
@@ -347,7 +347,7 @@ CW_WTPCB* CW_AC_GetWTPBySn(std::string_view serial) {
 int CW_AC_AddWtpFromSn(CW_WTPCB* wtp) {
   OwnedWtp* owner = OwnerOf(wtp);
   if (!owner || !g_pstCwApSnHash) return 1;
-  if (wtp->serial.empty() || CW_AC_GetWTPBySn(wtp->serial)) return 0;
+  if (wtp->serial.empty() || capwap::FindWtpBySerial(wtp->serial)) return 0;
   if (!owner->sn_key.empty()) CW_AC_DelWtpFromSn(wtp);  // indexed under an older serial
   owner->sn_key = wtp->serial;
   if (!add_hash(g_pstCwApSnHash, owner->sn_key.c_str(), 0, reinterpret_cast<hash_value>(wtp))) {
@@ -516,7 +516,7 @@ uint8_t CW_AC_GetSeqNum(CW_WTPCB* wtp, uint32_t msg_type) {
   return wtp->last_rcv_seq;
 }
 
-bool CW_AC_OnlineLimitReached() {
+bool capwap::OnlineLimitReached() {
   const uint32_t max_online = get_max_apcnt();
   if (g_uiCwApCount < max_online) return false;
   CwDebug(CW_DBG_ERROR, ZLOG_ERR,

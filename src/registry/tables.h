@@ -32,13 +32,17 @@ inline constexpr uint32_t g_uiCwMaxConcurrentWTPS = 20;
 
 // True, after its debug line, when the online APs have reached the
 // platform's maximum (get_max_apcnt): Discovery and Join admit no more.
-bool CW_AC_OnlineLimitReached();
+namespace capwap {
+bool OnlineLimitReached();
+}  // namespace capwap
 
 // Bucket functions (exposed for tests).
-uint32_t CW_MacBucket(const std::array<uint8_t, 6>& mac);
-uint32_t CW_NameBucket(std::string_view name);
-uint32_t CW_IpBucket(const CW_ADDR& addr);
-uint32_t CW_SessIdBucket(const std::array<uint8_t, 16>& session_id);
+namespace capwap {
+uint32_t MacBucket(const std::array<uint8_t, 6>& mac);
+uint32_t NameBucket(std::string_view name);
+uint32_t IpBucket(const CW_ADDR& addr);
+uint32_t SessionIdBucket(const std::array<uint8_t, 16>& session_id);
+}  // namespace capwap
 
 // What the registry tells the WMAC side when an AP is created or deleted and
 // when a running AP's tunnel goes down. The relay registers them at start-up;
@@ -77,7 +81,9 @@ CW_WTPCB* CW_AC_GetWTPBySESSID(const std::array<uint8_t, 16>& session_id);
 int CW_AC_AddWTPBySESSID(const std::array<uint8_t, 16>& session_id, CW_WTPCB* wtp);
 int CW_AC_DelWtpFromSessTable(CW_WTPCB* wtp);
 
-CW_WTPCB* CW_AC_GetWTPBySn(std::string_view serial);
+namespace capwap {
+CW_WTPCB* FindWtpBySerial(std::string_view serial);
+}  // namespace capwap
 int CW_AC_AddWtpFromSn(CW_WTPCB* wtp);
 int CW_AC_DelWtpFromSn(CW_WTPCB* wtp);
 

@@ -95,7 +95,8 @@ struct CW_TUNNEL_RECORD {
 };
 
 // --- Core-dump upload per monitored process ------------------------------
-struct CW_MONCORE {
+namespace capwap {
+struct MonCore {
   uint8_t proc_index = 0;
   std::string proc_name;
   std::string file_name;
@@ -105,6 +106,7 @@ struct CW_MONCORE {
   uint32_t received = 0;
   capwap::Timer stall_timer;
 };
+}  // namespace capwap
 
 struct FileCloser {
   void operator()(FILE* f) const {
@@ -112,14 +114,16 @@ struct FileCloser {
   }
 };
 
-struct CW_LAN_PORT_ADMIN {
+namespace capwap {
+struct LanPortAdmin {
   uint8_t port = 0;
   uint8_t enabled = 0;
 };
-struct CW_LAN_PORT_VLAN {
+struct LanPortVlan {
   uint8_t port = 0;
   uint16_t vlan = 0;
 };
+}  // namespace capwap
 
 struct CW_WTPCB {
   CW_WTPCB();
@@ -195,7 +199,7 @@ struct CW_WTPCB {
   uint8_t wait_wids = 0;          // @17976
   capwap::Bytes wids_block;       // @17977, length @26172 (at most 8195 bytes)
   uint8_t concurrency_flag = 0;   // @26248
-  std::array<CW_MONCORE, 6> mon_core;  // runtime
+  std::array<capwap::MonCore, 6> mon_core;  // runtime
 
   uint8_t normal_collect = 0;     // @39284
   uint8_t rt_collect = 0;         // @39285
@@ -221,8 +225,8 @@ struct CW_WTPCB {
   uint8_t anti_attack = 0;        // @39389
   uint8_t tpc = 0;                // @39390
   uint8_t max_retrans = 0;        // @39391, 0 = default 9
-  std::array<CW_LAN_PORT_ADMIN, 4> lan_port_admin{};  // @39392
-  std::array<CW_LAN_PORT_VLAN, 4> lan_port_vlan{};    // @39400
+  std::array<capwap::LanPortAdmin, 4> lan_port_admin{};  // @39392
+  std::array<capwap::LanPortVlan, 4> lan_port_vlan{};    // @39400
   uint32_t board_vendor_id = 0;   // @39460
   // The group's controlled-AC settings, copied in when WMAC puts the AP in
   // a group (type 34) and cleared when it takes it out (type 35). Runtime.

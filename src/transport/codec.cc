@@ -322,7 +322,7 @@ CwElementWriter::~CwElementWriter() {
       const size_t written = kCwElemHeaderLen + body_.size();
       std::fill_n(pkt_.buffer.begin() + static_cast<std::ptrdiff_t>(pkt_.cursor), written, 0);
     }
-    CW_BUG("element %u (%s) does not fit in the packet", static_cast<unsigned>(type_),
+    CAPWAP_BUG("element %u (%s) does not fit in the packet", static_cast<unsigned>(type_),
            capwap::elem::Name(type_));
     return;
   }
@@ -336,7 +336,7 @@ CwElementWriter::~CwElementWriter() {
 
 int CW_PktAppendRaw(CW_PKT& pkt, capwap::ByteView bytes) {
   if (pkt.cursor > pkt.buffer.size() || bytes.size() > pkt.buffer.size() - pkt.cursor) {
-    CW_BUG("%zu raw octets do not fit in the packet", bytes.size());
+    CAPWAP_BUG("%zu raw octets do not fit in the packet", bytes.size());
     return 1;
   }
   capwap::WireWriter w(pkt.buffer.data() + pkt.cursor, bytes.size());
@@ -348,7 +348,7 @@ int CW_PktAppendRaw(CW_PKT& pkt, capwap::ByteView bytes) {
 
 void CW_FinishCtlMsg(CW_PKT& pkt, uint32_t msg_type, uint8_t seq) {
   if (pkt.buffer.size() < kCwHeadersLen) {
-    CW_BUG("packet buffer has no room for the CAPWAP headers");
+    CAPWAP_BUG("packet buffer has no room for the CAPWAP headers");
     return;
   }
   CW_HDR hdr;

@@ -162,7 +162,7 @@ namespace {
 
 // Armed by the second fragment a message holds.
 bool StartReassemblyTimer(CW_WTPCB* wtp) {
-  return wtp->frag.timer.Start(CW_Master(), kReassemblySeconds, CW_AC_FragTimerHandler, wtp);
+  return wtp->frag.timer.Start(capwap::DaemonLoop(), kReassemblySeconds, CW_AC_FragTimerHandler, wtp);
 }
 
 CW_FRAGNODE MakeFragNode(CW_RCVPKT* rcv, const CW_HDR& hdr) {

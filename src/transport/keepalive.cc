@@ -73,7 +73,7 @@ void LogUnknownSession(const SessionId& session_id) {
 
 }  // namespace
 
-void AC_KeepAliveReset() { g_WapiApAddr = sockaddr_in{}; }
+void capwap::ResetKeepAlive() { g_WapiApAddr = sockaddr_in{}; }
 
 namespace capwap {
 
@@ -184,7 +184,7 @@ CW_TUNNEL_RECORD CW_AC_TunnelRecordOf(const CW_WTPCB& wtp, uint32_t state) {
 // A keepalive never leaves its buffer, so one buffer serves the whole batch.
 // Reads stop at the drained queue (MSG_DONTWAIT) or after kCwRcvBatch.
 int AC_RcvDataPkt(thread* t) {
-  capwap::RegisterReader(THREAD_FD(t), AC_RcvDataPkt);
+  thread_rearm(t);
   capwap::Bytes buffer = ReceiveBuffer();
   if (buffer.empty()) return 0;
   for (int reads = 0; reads < kCwRcvBatch; ++reads) {
@@ -200,7 +200,7 @@ int AC_RcvDataPkt(thread* t) {
 }
 
 int AC_Rcv6DataPkt(thread* t) {
-  capwap::RegisterReader(THREAD_FD(t), AC_Rcv6DataPkt);
+  thread_rearm(t);
   capwap::Bytes buffer = ReceiveBuffer();
   if (buffer.empty()) return 0;
   for (int reads = 0; reads < kCwRcvBatch; ++reads) {

@@ -22,7 +22,9 @@ struct thread;
 // frame (an IPv4 sender's whole address); WMAC's WAPI answers go back there.
 extern sockaddr_in g_WapiApAddr;
 // Clears g_WapiApAddr (tests).
-void AC_KeepAliveReset();
+namespace capwap {
+void ResetKeepAlive();
+}  // namespace capwap
 
 // Keepalive frame: 8-octet header with K, element length 20, Session ID.
 inline constexpr size_t kKeepaliveLen = 30;

@@ -25,7 +25,7 @@ constexpr const char* kUserSpaceDir = "/etc/config/vela/userspace";
 
 // First chunk of a new upload: a fresh file whose name holds nothing the AP
 // sent but the process index (bounded), so no upload can write elsewhere.
-void BeginUpload(CW_WTPCB* wtp, CW_MONCORE& record, uint32_t proc_index) {
+void BeginUpload(CW_WTPCB* wtp, capwap::MonCore& record, uint32_t proc_index) {
   record.proc_index = static_cast<uint8_t>(proc_index);
   record.proc_name = g_aucMonApProcName[proc_index];
   record.file_name = CW_MonCoreFileName(wtp->apid, record.proc_name.c_str(), time(nullptr));
@@ -48,7 +48,7 @@ std::string CW_MonCoreFileName(uint32_t apid, const char* process, long now) {
 }
 
 int AC_RcvMonPkt(thread* t) {
-  capwap::RegisterReader(THREAD_FD(t), AC_RcvMonPkt);
+  thread_rearm(t);
   capwap::Bytes buffer(kMonBufferSize);
   sockaddr_in source{};
   socklen_t source_len = sizeof source;
@@ -94,7 +94,7 @@ int CW_AC_DecMonCore(capwap::ByteView datagram, CW_WTPCB* wtp, const sockaddr_in
   CW_CTLHDR ctl;
   CW_DEC_CWCtlHdr(&ctl, datagram.data() + kCwHdrLen);
   const uint8_t seq = ctl.seq;
-  CW_MONCORE& record = wtp->mon_core[proc_index];
+  capwap::MonCore& record = wtp->mon_core[proc_index];
   if (seq == 1 && !record.in_progress) BeginUpload(wtp, record, proc_index);
 
   // A chunk the AP sends again (its acknowledgement was lost) is answered
@@ -130,7 +130,7 @@ int CW_AC_WriteCoreToFlash(const std::string& file_name, capwap::ByteView data) 
   return std::fwrite(data.data(), 1, data.size(), file.get()) == data.size() ? 0 : 1;
 }
 
-void CW_AC_MonCoreRep(const CW_MONCORE& record, uint8_t seq, const sockaddr_in& source) {
+void CW_AC_MonCoreRep(const capwap::MonCore& record, uint8_t seq, const sockaddr_in& source) {
   uint8_t ack[kMonCoreAckLen] = {};
   CW_HDR hdr;
   CW_EncCwHdr(&hdr, ack);
@@ -147,7 +147,7 @@ void CW_AC_MonCoreRep(const CW_MONCORE& record, uint8_t seq, const sockaddr_in& 
 }
 
 int CW_AC_MonTimeOut(thread* t) {
-  auto* record = static_cast<CW_MONCORE*>(THREAD_ARG(t));
+  auto* record = static_cast<capwap::MonCore*>(THREAD_ARG(t));
   if (!record || !record->in_progress) return 0;
   CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Core file %s stalled; deleted.\n", record->file_name.c_str());
   // The file is unlinked directly: no shell, and no file-system-wide sync,

@@ -28,7 +28,7 @@ int CW_AC_DecMonCore(capwap::ByteView datagram, CW_WTPCB* wtp, const sockaddr_in
 // Appends to the file (created when absent). 0 / 1 (the chunk is lost).
 int CW_AC_WriteCoreToFlash(const std::string& file_name, capwap::ByteView data);
 // The 20-octet acknowledgement of a chunk, sent without waiting.
-void CW_AC_MonCoreRep(const CW_MONCORE& record, uint8_t seq, const sockaddr_in& source);
+void CW_AC_MonCoreRep(const capwap::MonCore& record, uint8_t seq, const sockaddr_in& source);
 // Stall timer: the partial file is deleted and the transfer ends.
 int CW_AC_MonTimeOut(thread* t);
 // The core file of one upload: <userspace>/corefile/core-ap<APID>-<process>-<time>.

@@ -188,7 +188,7 @@ int ReassembleFragment(CW_RCVPKT* rcv, const CW_HDR& hdr, CW_WTPCB* wtp) {
 // without waiting, and handle them one by one in arrival order.
 
 int AC_RcvIP4Pkt(thread* t) {
-  capwap::RegisterReader(THREAD_FD(t), AC_RcvIP4Pkt);
+  thread_rearm(t);
   std::array<CW_RCVSLOT, kCwRcvBatch> slots;
   for (size_t i = 0; i < slots.size(); ++i) {
     if (!ReadyRcvBuffer(g_ctl_rcv_buffers[i])) return 0;
@@ -223,7 +223,7 @@ int AC_RcvIP4Pkt(thread* t) {
 }
 
 int AC_RcvIP6Pkt(thread* t) {
-  capwap::RegisterReader(THREAD_FD(t), AC_RcvIP6Pkt);
+  thread_rearm(t);
   const uint16_t local_port = capwap::CapwapPort(capwap::kControlPort);
   capwap::Bytes& slot = g_ctl_rcv_buffers[0];
   for (int reads = 0; reads < kCwRcvBatch; ++reads) {
@@ -410,7 +410,7 @@ void AC_SetMsgHandler(uint32_t msg_type, CwMsgHandler handler) {
   if (slot >= 0) g_msg_handlers[static_cast<size_t>(slot)] = handler;
 }
 
-void AC_ResetMsgHandlers() { g_msg_handlers.fill(nullptr); }
+void capwap::ResetMsgHandlers() { g_msg_handlers.fill(nullptr); }
 
 int AC_ProcMsg(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!wtp && rcv->msg_type != CW_MSG_DISCOVERY_REQ && rcv->msg_type != CW_MSG_JOIN_REQ) return 1;

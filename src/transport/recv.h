@@ -32,5 +32,7 @@ CwMsgHandler AC_GetMsgHandler(uint32_t msg_type);
 // Installs the handler of a message type (exchange modules register theirs at
 // start-up); a null handler removes it.
 void AC_SetMsgHandler(uint32_t msg_type, CwMsgHandler handler);
-void AC_ResetMsgHandlers();
+namespace capwap {
+void ResetMsgHandlers();
+}  // namespace capwap
 int AC_ProcMsg(CW_WTPCB* wtp, CW_RCVPKT* rcv);

@@ -161,7 +161,7 @@ int CW_AC_PktDeque(CW_WTPCB* wtp) {
 
 int CW_SetAcRetransTimer(CW_WTPCB* wtp) {
   long wait = CW_RetransWaitSeconds(wtp->retrans_interval, wtp->sndq.tx_count);
-  return wtp->retrans_timer.Start(CW_Master(), wait, CW_AC_RetransTimerHandler, wtp) ? 0 : 1;
+  return wtp->retrans_timer.Start(capwap::DaemonLoop(), wait, CW_AC_RetransTimerHandler, wtp) ? 0 : 1;
 }
 
 int CW_AC_RetransTimerHandler(thread* t) {

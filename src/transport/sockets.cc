@@ -295,7 +295,7 @@ int AC_SockInit() {
   return AC_SockIP6Init();
 }
 
-void AC_SockClose() {
+void capwap::CloseSockets() {
   CloseFd(g_iAC_IP4SockId);
   CloseFd(g_iAC_IP6SockId);
   CloseFd(g_iAC_DataSockId);

@@ -43,7 +43,9 @@ int AC_SockIP6Init();
 int AC_DataSockIP6Init();
 int AC_MonitorSock_Init(uint32_t addr);
 // Closes every socket and forgets the descriptors (capwap_stop and tests).
-void AC_SockClose();
+namespace capwap {
+void CloseSockets();
+}  // namespace capwap
 
 // Datagrams a reader takes from its socket per wake-up: a burst is drained
 // with one poll, and a flooded socket still yields to timers and the other

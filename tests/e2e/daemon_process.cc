@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -23,29 +24,44 @@ namespace {
 
 std::string BinaryPath() { return std::string(CAPWAP_BINARY_DIR) + "/capwap"; }
 
-uint16_t FreeTcpPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-  socklen_t len = sizeof sa;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  close(fd);
-  return ntohs(sa.sin_port);
+// Starts the binary with `args`, its output to the files, after `setup` ran
+// in the child.
+pid_t Spawn(std::vector<std::string> args, const std::string& out, const std::string& err,
+            const std::function<void()>& setup) {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), STDOUT_FILENO);
+  dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), STDERR_FILENO);
+  setup();
+  args.insert(args.begin(), BinaryPath());
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
 }
 
-int ConnectVty(uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  sa.sin_port = htons(port);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+std::string Slurp(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+// A loopback TCP socket: connected to `port`, or bound to a free port that
+// is returned when port is 0 (and the socket closed).
+int LoopbackTcp(uint16_t port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t len = sizeof sa;
+  if (port == 0) {
+    bind(fd, reinterpret_cast<sockaddr*>(&sa), len);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
     close(fd);
-    return -1;
+    return ntohs(sa.sin_port);
   }
-  return fd;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&sa), len) == 0) return fd;
+  close(fd);
+  return -1;
 }
 
 // Reads until `pattern` appears at the end of what was read, or the wait ends.
@@ -70,28 +86,17 @@ std::string ReadUntilPrompt(int fd, int timeout_ms) {
 
 DaemonProcess::DaemonProcess(Options options) {
   port_base_ = FreePortBase();
-  vty_port_ = FreeTcpPort();
+  vty_port_ = static_cast<uint16_t>(LoopbackTcp(0));
   log_path_ = root_.path() + "/daemon.log";
   if (!options.config_text.empty()) {
     std::string conf = root_.Path("/etc/config/vela/capwap.conf");
     MakeParentDirs(conf);
     std::ofstream(conf) << options.config_text;
   }
-  pid_ = fork();
-  if (pid_ == 0) {
-    int log = open(log_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(log, STDOUT_FILENO);
-    dup2(log, STDERR_FILENO);
+  pid_ = Spawn({"-P", std::to_string(vty_port_)}, log_path_, log_path_, [&] {
     setenv("CAPWAP_PORT_BASE", std::to_string(port_base_).c_str(), 1);
     setenv("CAPWAP_SECOND_MS", std::to_string(options.second_ms).c_str(), 1);
-    std::vector<std::string> args = {BinaryPath(), "-P", std::to_string(vty_port_)};
-    args.insert(args.end(), options.extra_args.begin(), options.extra_args.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
+  });
 }
 
 DaemonProcess::~DaemonProcess() {
@@ -105,7 +110,7 @@ bool DaemonProcess::WaitReady() {
       pid_ = -1;
       return false;
     }
-    int fd = ConnectVty(vty_port_);
+    int fd = LoopbackTcp(vty_port_);
     if (fd >= 0) {
       close(fd);
       return true;
@@ -134,7 +139,7 @@ int DaemonProcess::StopWith(int signo) {
 }
 
 std::string DaemonProcess::Vty(const std::string& line) {
-  int fd = ConnectVty(vty_port_);
+  int fd = LoopbackTcp(vty_port_);
   if (fd < 0) return {};
   ReadUntilPrompt(fd, 2000);
   std::string enable = "enable\r\n";
@@ -149,41 +154,14 @@ std::string DaemonProcess::Vty(const std::string& line) {
   return out;
 }
 
-std::string DaemonProcess::output() const {
-  std::ifstream in(log_path_);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+std::string DaemonProcess::output() const { return Slurp(log_path_); }
 
 int RunCapwap(const std::vector<std::string>& args, std::string* out, std::string* err) {
   TempRoot scratch;
-  std::string out_path = scratch.path() + "/out";
-  std::string err_path = scratch.path() + "/err";
-  pid_t pid = fork();
-  if (pid == 0) {
-    int o = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(o, STDOUT_FILENO);
-    dup2(e, STDERR_FILENO);
-    std::vector<std::string> all = {BinaryPath()};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
   int status = 0;
-  waitpid(pid, &status, 0);
-  auto slurp = [](const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  };
-  if (out) *out = slurp(out_path);
-  if (err) *err = slurp(err_path);
+  waitpid(Spawn(args, scratch.path() + "/out", scratch.path() + "/err", [] {}), &status, 0);
+  *out = Slurp(scratch.path() + "/out");
+  *err = Slurp(scratch.path() + "/err");
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

@@ -14,7 +14,6 @@ namespace capwap::test {
 class DaemonProcess {
  public:
   struct Options {
-    std::vector<std::string> extra_args;
     uint32_t second_ms = 1000;
     std::string config_text;  // written to the default configuration file
   };
@@ -34,7 +33,6 @@ class DaemonProcess {
 
   pid_t pid() const { return pid_; }
   uint16_t port_base() const { return port_base_; }
-  uint16_t vty_port() const { return vty_port_; }
   const TempRoot& root() const { return root_; }
   std::string output() const;  // the child's stdout and stderr so far
 

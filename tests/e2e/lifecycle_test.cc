@@ -6,90 +6,23 @@
 // runs on a 300 ms second; the simulated WTP
 // and the simulated WMAC/WRRM/WIDS run on this process's loop. When tshark
 // can capture, every control message the daemon sent must decode cleanly.
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <functional>
-#include <memory>
-#include <vector>
-
-#include "e2e/daemon_process.h"
-#include "e2e/tshark_capture.h"
+#include "e2e/binary_lab.h"
 #include "platform/bytes.h"
-#include "platform/thread.h"
 #include "relay/wmac.h"
-#include "wtp-sim/wtp_fleet.h"
-#include "wtp-sim/wtp_sim.h"
-
-#ifdef CAPWAP_HAVE_PEERSIM
-#include "peer-sim/peer_sim.h"
 
 namespace capwap::test {
 namespace {
 
 using namespace std::chrono_literals;
-using Steady = std::chrono::steady_clock;
 using sim::Peer;
 
-constexpr uint32_t kSecondMs = 300;
-constexpr uint32_t kPeerDelayMs = 600;  // each peer answers 2 timer seconds late
-
-class Lifecycle : public ::testing::Test {
+class Lifecycle : public BinaryLab {
  protected:
-  void SetUp() override {
-    DaemonProcess::Options options;
-    options.second_ms = kSecondMs;
-    daemon_ = std::make_unique<DaemonProcess>(options);
-    capture_ = std::make_unique<LoopbackCapture>(daemon_->root().path() + "/lo.pcapng",
-                                                 daemon_->port_base());
-    ASSERT_TRUE(daemon_->WaitReady()) << daemon_->output();
-    master_ = thread_master_create(clock_, kSecondMs);
-    sim::PeerSimOptions peer_options;
-    peer_options.delay_ms = kPeerDelayMs;
-    peers_ = std::make_unique<sim::PeerSim>(master_.get(), peer_options);
-    ASSERT_EQ(peers_->Start(), 0);
-  }
-  void TearDown() override {
-    ap_.reset();
-    if (peers_) peers_->Stop();
-    peers_.reset();
-    master_.reset();
-    capture_.reset();
-    daemon_.reset();
-  }
-
-  sim::SimWtp& StartAp() {
-    sim::AcEndpoint ac;
-    ac.control_port = daemon_->port_base();
-    ac.data_port = static_cast<uint16_t>(daemon_->port_base() + 1);
-    sim::WtpIdentity id = sim::MakeIdentity(sim::SimConfig{}, 0);
-    id.radios = sim::DefaultRadios(id.mac);
-    ap_ = std::make_unique<sim::SimWtp>(
-        master_.get(), id, ac, sim::WtpTiming{}, sim::WtpKnobs{},
-        [](std::string_view) {},
-        7);
-    ap_->set_verbose(true);
-    EXPECT_EQ(ap_->Start(), 0);
-    return *ap_;
-  }
-  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto deadline = Steady::now() + limit;
-    while (!done()) {
-      if (Steady::now() > deadline) return false;
-      thread_master_poll(master_.get(), 5);
-    }
-    return true;
-  }
+  // Each peer answers 2 timer seconds late.
+  void SetUp() override { Boot(300, 600); }
   const sim::PeerMessage* Wmac(uint32_t type) const {
     return peers_->LastReceived(Peer::kWmac, type);
   }
-
-  std::unique_ptr<DaemonProcess> daemon_;
-  std::unique_ptr<LoopbackCapture> capture_;
-  SteadyClock clock_;
-  ThreadMasterPtr master_;
-  std::unique_ptr<sim::PeerSim> peers_;
-  std::unique_ptr<sim::SimWtp> ap_;
 };
 
 uint32_t HostWord(const Bytes& payload, size_t offset) {
@@ -101,7 +34,8 @@ uint32_t HostWord(const Bytes& payload, size_t offset) {
 }
 
 TEST_F(Lifecycle, DiscoveryToRunUpdateAndEchoSupervision) {
-  sim::SimWtp& ap = StartAp();
+  sim::SimWtp& ap = AddAp(0, false, 7);
+  ASSERT_EQ(ap.Start(), 0);
 
   // The Configuration Status Response waits for all three peers: at the
   // moment the AP holds it, each of them has already answered.
@@ -129,8 +63,8 @@ TEST_F(Lifecycle, DiscoveryToRunUpdateAndEchoSupervision) {
   ASSERT_NE(info, nullptr);
   ASSERT_EQ(info->payload.size(), kWmacApInfoSize);
   EXPECT_EQ(HostWord(info->payload, 0), 1u);
-  EXPECT_TRUE(std::equal(ap.identity().mac.begin(), ap.identity().mac.end(),
-                         info->payload.begin() + 132));
+  EXPECT_TRUE(
+      std::equal(ap.identity().mac.begin(), ap.identity().mac.end(), info->payload.begin() + 132));
   const sim::PeerMessage* up = Wmac(WMAC_MSG_TUNNEL_STATE);
   ASSERT_EQ(up->payload.size(), kTunnelRecordSize);
   EXPECT_EQ(HostWord(up->payload, 0), 1u);  // up
@@ -169,28 +103,20 @@ TEST_F(Lifecycle, DiscoveryToRunUpdateAndEchoSupervision) {
       20s))
       << daemon_->output();
   std::string table = daemon_->Vty("show wlan ap all");
-  EXPECT_NE(table.find("Running/Total APs                       :0/1"), std::string::npos)
-      << table;
+  EXPECT_NE(table.find("Running/Total APs                       :0/1"), std::string::npos) << table;
 
   // Wireshark's dissector sees no malformed control message from the daemon.
-  ap_.reset();
-  if (!capture_->capturing()) GTEST_SKIP() << capture_->why();
-  capture_->Stop();
-  const uint16_t control = daemon_->port_base();
-  const std::string types = capture_->Query(
-      control, "capwap", "-e capwap.control.header.message_type.enterprise_specific");
+  const std::string bad = MalformedOnTheWire();
+  if (bad.starts_with("skip: ")) GTEST_SKIP() << bad;
   for (const char* expected : {"2\n", "4\n", "6\n", "7\n", "12\n", "14\n"}) {
-    EXPECT_NE(types.find(expected), std::string::npos) << "missing type " << expected << types;
+    EXPECT_NE(SentTypes().find(expected), std::string::npos) << "missing type " << expected;
   }
-  // Exceptions, each with its reason: none apply here. Elements 50 and 51 of
-  // the Configuration Status Response carry the LAN IP and LAN DHCP settings,
-  // whose numbers mean other elements of other lengths to the dissector; they
-  // are sent only when LAN settings are configured, which this AP has not.
-  const std::string bad = capture_->Query(control, "_ws.malformed || _ws.expert.severity >= error");
-  EXPECT_EQ(bad, "") << capture_->Query(control, "", "-O capwap -V");
+  // Elements 50 and 51 of the Configuration Status Response (LAN IP and LAN
+  // DHCP) mean other elements to the dissector; they are sent only with LAN
+  // settings, which this AP has not, so no exception applies.
+  EXPECT_EQ(bad, "");
 }
 
 }  // namespace
 }  // namespace capwap::test
 
-#endif  // CAPWAP_HAVE_PEERSIM

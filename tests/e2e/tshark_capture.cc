@@ -22,14 +22,12 @@ bool HaveProgram(const char* name) {
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
   std::stringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(path).rdbuf();
   return text.str();
 }
 
-}  // namespace
-
+// Runs a shell command and returns its standard output (empty on failure).
 std::string Capture(const std::string& cmd) {
   std::string out;
   FILE* p = popen(cmd.c_str(), "r");
@@ -39,6 +37,8 @@ std::string Capture(const std::string& cmd) {
   pclose(p);
   return out;
 }
+
+}  // namespace
 
 LoopbackCapture::LoopbackCapture(const std::string& file, uint16_t base) : file_(file) {
   if (!HaveProgram("tshark")) {

@@ -10,9 +10,6 @@
 
 namespace capwap::test {
 
-// Runs a shell command and returns its standard output (empty on failure).
-std::string Capture(const std::string& cmd);
-
 class LoopbackCapture {
  public:
   // Captures UDP ports base..base+2 on "lo" into `file`. capturing() tells

@@ -147,12 +147,12 @@ TEST_F(SessionTest, TeardownFromEveryStateReturnsToIdle) {
 TEST_F(SessionTest, EchoIntervalZeroDisarmsTheNeighbourDeadTimer) {
   CW_WTPCB* wtp = InSession(CW_STATE_RUN);
   wtp->echo_interval = 0;
-  CW_AC_RestartNbrDeadTimer(wtp, 40);
-  CW_AC_RefreshLiveness(wtp);
+  capwap::RestartNbrDeadTimer(wtp, 40);
+  capwap::RefreshLiveness(wtp);
   EXPECT_FALSE(wtp->nbr_dead_timer.Running()) << "the refresh cancels and does not re-arm";
   wtp->state = CW_STATE_CONFIG;
   wtp->echo_interval = 10;
-  CW_AC_RefreshLiveness(wtp);
+  capwap::RefreshLiveness(wtp);
   EXPECT_FALSE(wtp->nbr_dead_timer.Running()) << "outside Run nothing is armed";
 }
 
@@ -160,10 +160,10 @@ TEST_F(SessionTest, TimerCreationFailureIsLogged) {
   LogCapture log;
   CW_WTPCB* wtp = InSession(CW_STATE_RUN);
   FailNext(FailFamily::kTimerCreate, 1);
-  CW_AC_RefreshLiveness(wtp);
+  capwap::RefreshLiveness(wtp);
   EXPECT_FALSE(wtp->nbr_dead_timer.Running());
   EXPECT_TRUE(log.Contains(" Failed to start neighbour-dead timer of AP " + wtp->name + ".\n"));
-  CW_AC_RefreshLiveness(wtp);
+  capwap::RefreshLiveness(wtp);
   EXPECT_TRUE(wtp->nbr_dead_timer.Running());
 }
 
@@ -176,7 +176,7 @@ TEST_F(SessionTest, TeardownReleasesQueuedPacketsTimersAndTheImageFile) {
   wtp->sndq.tail = wtp->sndq.count = 3;
   wtp->sndq.tx_count = 2;
   ForEachSessionTimer(*wtp, [wtp](const char*, capwap::Timer& timer) {
-    EXPECT_TRUE(timer.Start(CW_Master(), 5, CW_AC_IPCTimerHandler, wtp));
+    EXPECT_TRUE(timer.Start(capwap::DaemonLoop(), 5, CW_AC_IPCTimerHandler, wtp));
   });
   std::string image = lab_.root().Path("/image.bin");
   wtp->image_file.reset(std::fopen(image.c_str(), "w"));

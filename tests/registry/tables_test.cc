@@ -107,7 +107,7 @@ TEST_F(RegistryTables, NamesAreCutTo32AndHashedOverUnsignedCharacters) {
   CW_WTPCB* wtp = Make(forty);
   EXPECT_EQ(wtp->name, forty.substr(0, 32));
   EXPECT_EQ(CW_AC_GetWTPByNAME(forty.substr(0, 32)), wtp);
-  EXPECT_EQ(CW_NameBucket("\xff"), 255u % 31) << "characters are unsigned";
+  EXPECT_EQ(capwap::NameBucket("\xff"), 255u % 31) << "characters are unsigned";
   CW_WTPCB* ab = Make("ab");
   CW_WTPCB* ba = Make("ba");
   EXPECT_EQ(g_pstAC_WTPDBTableByName->buckets[13].count, 1u);
@@ -119,15 +119,15 @@ TEST_F(RegistryTables, NamesAreCutTo32AndHashedOverUnsignedCharacters) {
 }
 
 TEST_F(RegistryTables, BucketFunctionsSumBytesAndWordsWithWrap) {
-  EXPECT_EQ(CW_MacBucket({0xFF, 0xFF, 0xFF, 200, 100, 50}), 350u % 32);
+  EXPECT_EQ(capwap::MacBucket({0xFF, 0xFF, 0xFF, 200, 100, 50}), 350u % 32);
   CW_ADDR a;
   HostWriter w(a.addr.data(), a.addr.size());
   for (uint32_t word : {0xFFFFFFFFu, 2u, 0x20u, 0x40u}) w.u32(word);
-  EXPECT_EQ(CW_IpBucket(a), (1u + 0x20 + 0x40) % 32) << "0xFFFFFFFF + 2 wraps to 1";
+  EXPECT_EQ(capwap::IpBucket(a), (1u + 0x20 + 0x40) % 32) << "0xFFFFFFFF + 2 wraps to 1";
   std::array<uint8_t, 16> sid{};
   HostWriter s(sid.data(), sid.size());
   for (uint32_t word : {0x80000000u, 0x80000000u, 7u, 3u}) s.u32(word);
-  EXPECT_EQ(CW_SessIdBucket(sid), 10u);
+  EXPECT_EQ(capwap::SessionIdBucket(sid), 10u);
 }
 
 TEST_F(RegistryTables, EndpointIndexTellsNatPortsApartAndNeverHoldsAZeroAddress) {
@@ -179,12 +179,12 @@ TEST_F(RegistryTables, SerialIndexKeepsTheFirstHolderOfASerial) {
   EXPECT_EQ(CW_AC_AddWtpFromSn(a), 0);
   EXPECT_EQ(CW_AC_AddWtpFromSn(b), 0);
   CW_AC_DelWtpFromSn(b);
-  EXPECT_EQ(CW_AC_GetWTPBySn("SN1"), a) << "b never held the entry";
+  EXPECT_EQ(capwap::FindWtpBySerial("SN1"), a) << "b never held the entry";
   a->serial = std::string(31, 'L');
-  EXPECT_EQ(CW_AC_GetWTPBySn("SN1"), a) << "the entry keeps its key";
+  EXPECT_EQ(capwap::FindWtpBySerial("SN1"), a) << "the entry keeps its key";
   CW_AC_AddWtpFromSn(a);
-  EXPECT_EQ(CW_AC_GetWTPBySn("SN1"), nullptr);
-  EXPECT_EQ(CW_AC_GetWTPBySn(a->serial), a);
+  EXPECT_EQ(capwap::FindWtpBySerial("SN1"), nullptr);
+  EXPECT_EQ(capwap::FindWtpBySerial(a->serial), a);
   CW_AC_DelWtpFromSn(a);
   CW_AC_AddWtpFromSn(Make("empty"));
   EXPECT_EQ(g_pstCwApSnHash->count, 0u) << "an empty serial is not indexed";
@@ -247,10 +247,10 @@ TEST_F(RegistryTables, EnteringTwiceOrAfterAKeyChangeKeepsTheBucketsSound) {
   CW_AC_AddWTPByMac(wtp->mac, wtp);
   CW_AC_AddWTPByMac(neighbour->mac, neighbour);
   CW_AC_AddWTPByMac(wtp->mac, wtp);  // the same MAC bound again
-  LIST& bucket = g_pstAC_WTPDBTableByMac->buckets[CW_MacBucket(wtp->mac)];
+  LIST& bucket = g_pstAC_WTPDBTableByMac->buckets[capwap::MacBucket(wtp->mac)];
   EXPECT_EQ(bucket.count, 2u);
   EXPECT_EQ(CW_AC_GetWTPByMac(neighbour->mac), neighbour);
-  uint32_t old_bucket = CW_NameBucket("twice");
+  uint32_t old_bucket = capwap::NameBucket("twice");
   wtp->name = "xyz";  // rewritten behind the index's back
   CW_AC_DelWtpFromName(wtp);
   EXPECT_EQ(g_pstAC_WTPDBTableByName->buckets[old_bucket].count, 0u);

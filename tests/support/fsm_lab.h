@@ -171,7 +171,7 @@ class RunLab : public ::testing::Test {
   }
   void TearDown() override {
     peers_.reset();
-    AC_SockClose();
+    capwap::CloseSockets();
     CW_AC_WtpTableReset();
     ImageTableReset();
     g_ulCwDebugBitmap = 0;

@@ -222,6 +222,7 @@ int WakeIp4Reader(thread_master* master, int fd) {
   thread wake{};
   wake.type = ThreadType::kRead;
   wake.master = master;
+  wake.func = AC_RcvIP4Pkt;
   wake.arg = capwapm;
   wake.fd = fd;
   return AC_RcvIP4Pkt(&wake);

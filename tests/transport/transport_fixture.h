@@ -157,7 +157,7 @@ class TransportLab : public ::testing::Test {
     g_ulCwDebugBitmap = CW_DBG_ALL;
     ASSERT_EQ(CW_AC_WtpTableInit(), 0);
     StoreTestModel();
-    AC_ResetMsgHandlers();
+    capwap::ResetMsgHandlers();
     DispatchLog().clear();
     for (uint32_t type : {1u, 3u, 5u, 8u, 9u, 11u, 13u, 15u, 16u, 18u, 21u, 22u, 26u, 3398914u}) {
       AC_SetMsgHandler(type, RecordingHandler);
@@ -168,8 +168,8 @@ class TransportLab : public ::testing::Test {
     ASSERT_GE(g_iAC_IP4SockId, 0);
   }
   void TearDown() override {
-    AC_SockClose();
-    AC_ResetMsgHandlers();
+    capwap::CloseSockets();
+    capwap::ResetMsgHandlers();
     DispatchLog().clear();
     CW_AC_WtpTableReset();
     g_ucNeedEncrypt = 0;

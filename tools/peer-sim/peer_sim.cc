@@ -250,7 +250,7 @@ void PeerSim::ClearHistory() {
 
 int PeerSim::OnAccept(thread* t) {
   auto* self = static_cast<PeerSim*>(THREAD_ARG(t));
-  thread_add_read(self->master_, OnAccept, self, self->listen_fd_, &self->listen_event_);
+  thread_rearm(t);
   int fd = accept4(self->listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
   if (fd < 0) return 0;
   self->wmac_connections_[fd];
@@ -349,7 +349,7 @@ void PeerSim::HandleNotification(const IpcHead& head, Bytes header, ByteView pay
 
 int PeerSim::OnWrrmRead(thread* t) {
   auto* self = static_cast<PeerSim*>(THREAD_ARG(t));
-  thread_add_read(self->master_, OnWrrmRead, self, self->wrrm_fd_, &self->wrrm_event_);
+  thread_rearm(t);
   uint8_t datagram[kWrrmBufSize + 64];
   ssize_t n = recv(self->wrrm_fd_, datagram, sizeof datagram, MSG_DONTWAIT);
   if (n > 0) self->HandleWrrm(ByteView(datagram, static_cast<size_t>(n)));
@@ -373,7 +373,7 @@ void PeerSim::HandleWrrm(ByteView datagram) {
 
 int PeerSim::OnWidsRead(thread* t) {
   auto* self = static_cast<PeerSim*>(THREAD_ARG(t));
-  thread_add_read(self->master_, OnWidsRead, self, self->wids_fd_, &self->wids_event_);
+  thread_rearm(t);
   Bytes datagram(kWidsBufSize + 64);
   ssize_t n = recv(self->wids_fd_, datagram.data(), datagram.size(), MSG_DONTWAIT);
   if (n > 0) self->HandleWids(ByteView(datagram.data(), static_cast<size_t>(n)));

@@ -36,8 +36,7 @@ bool SameEndpoint(const sockaddr_storage& a, const sockaddr_storage& b) {
 int SimWtp::OnControlReadable(thread* t) {
   SimWtp* self = Self(t);
   // Re-arm before anything else: no bad datagram may deafen the socket.
-  thread_add_read(self->master_, OnControlReadable, self, self->control_.fd,
-                  &self->control_.read);
+  thread_rearm(t);
   Bytes datagram;
   if (self->Receive(&self->control_, self->ac_control_, &datagram) >= 0) {
     self->HandleControl(std::move(datagram));
@@ -47,7 +46,7 @@ int SimWtp::OnControlReadable(thread* t) {
 
 int SimWtp::OnDataReadable(thread* t) {
   SimWtp* self = Self(t);
-  thread_add_read(self->master_, OnDataReadable, self, self->data_.fd, &self->data_.read);
+  thread_rearm(t);
   Bytes datagram;
   if (self->Receive(&self->data_, self->ac_data_, &datagram) >= 0) {
     self->HandleKeepalive(datagram);

@@ -11,7 +11,7 @@ namespace {
 TEST(DiscoveryResponse, EveryElementExactlyAsTabled) {
   DaemonContext lab;
   // Every field a distinct sentinel, so a swapped or misplaced one shows.
-  CW_AC_GLOBALINFO ac;
+  capwap::AcGlobalInfo ac;
   ac.stations = 0x0102;
   ac.limit = 0x0304;
   ac.active_wtps = 0x0506;

@@ -107,7 +107,7 @@ class EchoTest : public RunLab {
     wtp->data_end = ep.Addr();
     wtp->tunnel = CW_AC_TunnelRecordOf(*wtp, CW_TUNNEL_UP);
     g_uiCwApCount = 1;
-    CW_AC_RefreshLiveness(wtp);
+    capwap::RefreshLiveness(wtp);
     ForgetWmac();
     return wtp;
   }

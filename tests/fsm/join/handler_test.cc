@@ -69,7 +69,7 @@ TEST_F(JoinHandler, AnUnknownApIsCreatedRecordedAnsweredAndPutInJoin) {
   EXPECT_EQ(wtp->local.ifindex, if_nametoindex("lo"));
   EXPECT_EQ(CW_AC_GetWTPBySESSID(ap.session), wtp);
   EXPECT_EQ(CW_AC_GetWTPByIP(wtp_.Addr()), wtp);
-  EXPECT_EQ(CW_AC_GetWTPBySn("SN-0001"), wtp);
+  EXPECT_EQ(capwap::FindWtpBySerial("SN-0001"), wtp);
   EXPECT_DOUBLE_EQ(wtp->join_timer.RemainingSeconds(), 6.0);
 
   // The whole block is stored, in Join.
@@ -135,8 +135,8 @@ TEST_F(JoinHandler, AConfiguredApJoinsOnItsOwnRecord) {
   EXPECT_TRUE(Wmac(WMAC_MSG_CREATE_AP).empty());
   // The record follows the reported serial number.
   EXPECT_EQ(wtp->serial, "SN-0001");
-  EXPECT_EQ(CW_AC_GetWTPBySn("OLD-SERIAL"), nullptr);
-  EXPECT_EQ(CW_AC_GetWTPBySn("SN-0001"), wtp);
+  EXPECT_EQ(capwap::FindWtpBySerial("OLD-SERIAL"), nullptr);
+  EXPECT_EQ(capwap::FindWtpBySerial("SN-0001"), wtp);
 }
 
 TEST_F(JoinHandler, ASessionIdInUseIsAnsweredWithResultSixAndChangesNothing) {

@@ -50,7 +50,7 @@ class JoinResponse : public ::testing::Test {
  protected:
   void SetUp() override {
     g_ulCwDebugBitmap = CW_DBG_ALL;
-    CW_AC_GLOBALINFO& ac = g_stCW_AC_GlobalInfo;
+    capwap::AcGlobalInfo& ac = g_stCW_AC_GlobalInfo;
     ac.stations = 0x11;
     ac.limit = 0x22;
     ac.active_wtps = 0x33;

@@ -23,29 +23,23 @@ struct RecordedCall {
   bool replaying;
 };
 
-inline std::vector<RecordedCall>& Calls() {
-  static std::vector<RecordedCall> calls;
-  return calls;
-}
+inline std::vector<RecordedCall> calls;
 
 template <int Id>
 int Record(vty* v, const CliArgs& args) {
-  Calls().push_back(RecordedCall{Id, args, v->node, v->privilege, v->replaying});
+  calls.push_back(RecordedCall{Id, args, v->node, v->privilege, v->replaying});
   return CLI_SUCCESS;
 }
 
 // A command with a generated help text per token ("help 1", ...).
 inline CliCommand MakeCommand(int node, std::string grammar, std::vector<std::string> args,
                               cli_handler handler) {
-  CliCommand cmd;
-  cmd.node = node;
-  cmd.grammar = std::move(grammar);
-  cmd.args = std::move(args);
-  cmd.handler = handler;
+  CliCommand cmd{node, std::move(grammar), {}, std::move(args), handler};
   cli::ParsedCommand parsed;
   std::string error;
   if (cli::ParseGrammar(cmd.grammar, &parsed, &error)) {
-    for (int i = 0; i < parsed.token_count; ++i) cmd.help.push_back("help " + std::to_string(i + 1));
+    for (int i = 0; i < parsed.token_count; ++i)
+      cmd.help.push_back("help " + std::to_string(i + 1));
   }
   return cmd;
 }
@@ -53,13 +47,10 @@ inline CliCommand MakeCommand(int node, std::string grammar, std::vector<std::st
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Calls().clear();
+    calls.clear();
     host_vty_init(ctx());
   }
-  void TearDown() override { Calls().clear(); }
-
   lib_globals* ctx() { return lab_.ctx(); }
-
   void Install(int node, std::string grammar, std::vector<std::string> args, cli_handler h) {
     ASSERT_EQ(cli_install(ctx(), node, MakeCommand(node, grammar, std::move(args), h)), 0)
         << grammar;
@@ -70,11 +61,6 @@ class CliTest : public ::testing::Test {
     int result = cli_execute(ctx(), v, line);
     if (rc) *rc = result;
     return v->out;
-  }
-  const RecordedCall& LastCall() {
-    EXPECT_FALSE(Calls().empty());
-    static RecordedCall none{-1, CliArgs(), 0, 0, false};
-    return Calls().empty() ? none : Calls().back();
   }
 
   DaemonContext lab_;

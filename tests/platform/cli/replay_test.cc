@@ -15,73 +15,59 @@ namespace {
 
 constexpr int kModelNode = 110;
 
-// A small stand-in for a daemon module: custom models with a radio count
-// and one daemon-wide switch, written back by two writers.
-std::map<std::string, int>& Models() {
-  static std::map<std::string, int> models;
-  return models;
-}
-bool& AutoAp() {
-  static bool on = false;
-  return on;
-}
+// A small stand-in for a daemon module: models with a radio count and one
+// daemon-wide switch, written back by two writers.
+std::map<std::string, int> models;
+bool auto_ap = false;
 
 int EnterModel(vty* v, const CliArgs& args) {
-  Models().try_emplace(args.Str("name"), 0);
+  models.try_emplace(args.Str("name"), 0);
   v->index = args.Str("name");
   v->node = kModelNode;
   return CLI_SUCCESS;
 }
-
 int SetRadioCount(vty* v, const CliArgs& args) {
-  Calls().push_back(RecordedCall{1, args, v->node, v->privilege, v->replaying});
-  Models()[std::any_cast<std::string>(v->index)] = static_cast<int>(*args.U32("count"));
+  Record<1>(v, args);
+  models[std::any_cast<std::string>(v->index)] = static_cast<int>(*args.U32("count"));
   return CLI_SUCCESS;
 }
-
 int Refuse(vty* v, const CliArgs&) {
   vty_out(v, "The input Ap Model is used, please first delete Ap.\n");
   return CLI_WARNING;
 }
-
 int SetAutoAp(vty*, const CliArgs& args) {
-  AutoAp() = args.Str("state") == "enable";
+  auto_ap = args.Str("state") == "enable";
   return CLI_SUCCESS;
 }
-
 int WriteModels(vty* v) {
-  for (const auto& [name, count] : Models()) {
+  for (const auto& [name, count] : models) {
     vty_out(v, "wlan ap-model %s\n", name.c_str());
     if (count) vty_out(v, " radio-count %d\n", count);
   }
   return 0;
 }
-
 int WriteSwitches(vty* v) {
-  if (AutoAp()) vty_out(v, "wlan auto-ap enable\n");
-  vty_out(v, "!\n");
+  vty_out(v, auto_ap ? "wlan auto-ap enable\n!\n" : "!\n");
   return 0;
 }
-
 template <int N>
 int WriteNumber(vty* v) {
   vty_out(v, "%d\n", N);
   return 0;
 }
 
+std::string Slurp(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
 class CliReplay : public CliTest {
  protected:
   void SetUp() override {
     CliTest::SetUp();
-    Models().clear();
-    AutoAp() = false;
-    InstallModule();
-  }
-  void TearDown() override {
-    Models().clear();
-    CliTest::TearDown();
-  }
-  void InstallModule() {
+    models.clear();
+    auto_ap = false;
     cli_install_node(ctx(), kModelNode, "config-ap-model", CONFIG_NODE);
     cli_install_default(ctx(), kModelNode);
     Install(CONFIG_NODE, "wlan ap-model WORD", {"name"}, EnterModel);
@@ -97,163 +83,83 @@ class CliReplay : public CliTest {
     std::ofstream(path) << text;
     return path;
   }
+  LogCapture log;
 };
 
 TEST_F(CliReplay, BadLinesAreReportedAndSkippedTheRestApplies) {
   const std::string text =
-      "! written by hand\n"
-      "wlan ap-model a\n"
-      " radio-count 2\n"
-      "\n"
-      " bogus line here\n"
-      " radio-count 3\r\n"
-      "wlan ap-model b\n"
-      "\t radio-count 4\n"
-      " refuse\n"
-      "wlan auto-ap enable\n"
-      " radio-count 1\n"
-      "wlan ap-model c\n"
-      "  radio-count 9\n"
-      " wlan\n"
-      "   !  indented comment\n"
-      "wlan ap-model d";
-  LogCapture log;
-  EXPECT_EQ(cli_replay_text(ctx(), text, "test.conf"), 5);
-  EXPECT_EQ(Models(), (std::map<std::string, int>{{"a", 3}, {"b", 4}, {"c", 0}, {"d", 0}}));
-  EXPECT_TRUE(AutoAp());
-  EXPECT_TRUE(log.Contains("test.conf:5: % Unknown command: bogus line here")) << log.text();
-  EXPECT_TRUE(
-      log.Contains("test.conf:9: The input Ap Model is used, please first delete Ap.: refuse"))
-      << log.text();
-  EXPECT_TRUE(log.Contains("test.conf:11: % Unknown command: radio-count 1")) << log.text();
-  EXPECT_TRUE(log.Contains("test.conf:13: % Unknown command: radio-count 9")) << log.text();
-  EXPECT_TRUE(log.Contains("test.conf:14: % Incomplete command: wlan")) << log.text();
-  ASSERT_EQ(Calls().size(), 3u);
-  for (const auto& call : Calls()) {
-    EXPECT_TRUE(call.replaying);
-    EXPECT_EQ(call.privilege, kPrivilegeAdmin);
-    EXPECT_EQ(call.node, kModelNode);
+      "! written by hand\nwlan ap-model a\n radio-count 2\n\n bogus line here\n radio-count 3\r\n"
+      "wlan ap-model b\n\t radio-count 4\n refuse\nwlan auto-ap enable\n radio-count 1\n"
+      "wlan ap-model c\n  radio-count 9\n wlan\n   !  indented comment\nend\nexit\ndisable\nwlan "
+      "ap-model d";
+  EXPECT_EQ(cli_replay_text(ctx(), text, "test.conf"), 6);
+  EXPECT_EQ(models, (std::map<std::string, int>{{"a", 3}, {"b", 4}, {"c", 0}, {"d", 0}}));
+  EXPECT_TRUE(auto_ap);
+  for (const char* line :
+       {"test.conf:5: % Unknown command: bogus line here",
+        "test.conf:9: The input Ap Model is used, please first delete Ap.: refuse",
+        "test.conf:11: % Unknown command: radio-count 1",  // left the model node
+        "test.conf:13: % Unknown command: radio-count 9",
+        "test.conf:14: % Incomplete command: wlan",
+        "test.conf:18: % Unknown command: disable"}) {  // replay stays in config mode
+    EXPECT_TRUE(log.Contains(line)) << line << "\n" << log.text();
+  }
+  ASSERT_EQ(calls.size(), 3u);
+  for (const auto& call : calls) {
+    EXPECT_TRUE(call.replaying && call.privilege == kPrivilegeAdmin && call.node == kModelNode);
   }
 }
 
-TEST_F(CliReplay, StaysInConfigurationModeWhateverALineDoes) {
-  const std::string text =
-      "end\n"
-      "wlan ap-model a\n"
-      "exit\n"
-      "exit\n"
-      "disable\n"
-      "wlan ap-model b\n"
-      " radio-count 2\n";
-  EXPECT_EQ(cli_replay_text(ctx(), text, "nav.conf"), 1);  // "disable" exists only in EXEC_NODE
-  EXPECT_EQ(Models(), (std::map<std::string, int>{{"a", 0}, {"b", 2}}));
-}
-
-TEST_F(CliReplay, WritersRunInTheirOrder) {
-  cli_install_config(ctx(), 120, WriteNumber<120>, 7);
-  cli_install_config(ctx(), 100, WriteNumber<100>, 4);
-  cli_install_config(ctx(), 7, WriteNumber<7>, 7);
-  cli_install_config(ctx(), 109, WriteNumber<109>, 5);
-  cli_install_config(ctx(), 104, WriteNumber<104>, 3);
-  cli_install_config(ctx(), 131, WriteNumber<131>, 2);
-  cli_install_config(ctx(), 108, WriteNumber<108>, 0);
-  cli_install_config(ctx(), kModelNode, WriteNumber<110>, 1);
-  EXPECT_EQ(cli_running_config(ctx()), "108\n110\n131\n104\n100\n109\n7\n120\n");
-  auto v = vty_new_internal(ctx(), EXEC_NODE);
-  EXPECT_EQ(Run(v.get(), "show running-config"), "108\n110\n131\n104\n100\n109\n7\n120\n");
-}
-
-TEST_F(CliReplay, RunningConfigReplaysToTheSameText) {
+TEST_F(CliReplay, WritersRunInTheirOrderAndTheirTextReplaysToItself) {
   auto v = vty_new_internal(ctx(), CONFIG_NODE);
   for (const char* line : {"wlan ap-model zeta", "radio-count 2", "exit", "wlan auto-ap enable",
-                           "wlan ap-model alpha", "exit", "wlan ap-model beta", "radio-count 4"}) {
+                           "wlan ap-model alpha"}) {
     EXPECT_EQ(Run(v.get(), line), "") << line;
   }
   const std::string first = cli_running_config(ctx());
   EXPECT_EQ(first,
-            "wlan auto-ap enable\n!\n"
-            "wlan ap-model alpha\n"
-            "wlan ap-model beta\n radio-count 4\n"
-            "wlan ap-model zeta\n radio-count 2\n");
-
-  Models().clear();
-  AutoAp() = false;
-  host_vty_init(ctx());
-  InstallModule();
+            "wlan auto-ap enable\n!\nwlan ap-model alpha\nwlan ap-model zeta\n radio-count 2\n");
+  models.clear();
+  auto_ap = false;
   EXPECT_EQ(cli_replay_text(ctx(), first, "running"), 0);
   EXPECT_EQ(cli_running_config(ctx()), first);
+  host_vty_init(ctx());
+  for (auto [node, writer, order] : {std::tuple{120, &WriteNumber<120>, 7},
+                                     {100, &WriteNumber<100>, 4},
+                                     {7, &WriteNumber<7>, 7},
+                                     {104, &WriteNumber<104>, 3},
+                                     {108, &WriteNumber<108>, 0}}) {
+    cli_install_config(ctx(), node, writer, order);
+  }
+  EXPECT_EQ(cli_running_config(ctx()), "108\n104\n100\n7\n120\n") << "by order, then node";
 }
 
-TEST_F(CliReplay, ConfigStartReplaysTheFileThenServes) {
-  std::string path = WriteFile("/etc/test/capwap.conf", "wlan ap-model a\n radio-count 2\n");
+TEST_F(CliReplay, BootReplaysTheFileAndWriteMemorySavesWhatIsShown) {
   EXPECT_FALSE(lib_check_if_start_complete());
-  ASSERT_EQ(host_config_start(ctx(), path.c_str(), 0), 0);
-  EXPECT_TRUE(lib_check_if_start_complete());
-  EXPECT_EQ(host_config_file(ctx()), path);
-  EXPECT_NE(host_vty_port(ctx()), 0);
-  EXPECT_EQ(Models(), (std::map<std::string, int>{{"a", 2}}));
-}
-
-TEST_F(CliReplay, MissingFileIsAnEmptyConfiguration) {
-  LogCapture log;
   ASSERT_EQ(host_config_start(ctx(), nullptr, 0), 0);
   EXPECT_TRUE(lib_check_if_start_complete());
   EXPECT_EQ(host_config_file(ctx()), lab_.root().Path("/etc/config/vela/capwap.conf"));
-  EXPECT_EQ(host_config_file(ctx()), host_default_config_file());
-  EXPECT_TRUE(Models().empty());
-  EXPECT_TRUE(log.Contains("not found")) << log.text();
-}
+  EXPECT_TRUE(log.Contains("not found")) << "a missing file is an empty configuration";
+  EXPECT_NE(host_vty_port(ctx()), 0);
 
-TEST_F(CliReplay, WriteMemorySavesWhatShowRunningConfigPrints) {
-  ASSERT_EQ(host_config_start(ctx(), nullptr, 0), 0);
+  std::string file = WriteFile("/etc/keep/capwap.conf", "wlan ap-model old\n radio-count 2\n");
+  ASSERT_EQ(host_config_start(ctx(), file.c_str(), 0), 0);
+  EXPECT_EQ(models, (std::map<std::string, int>{{"old", 2}}));
   auto v = vty_new_internal(ctx(), CONFIG_NODE);
   Run(v.get(), "wlan ap-model m");
-  Run(v.get(), "radio-count 3");
   Run(v.get(), "end");
   int rc = -1;
   EXPECT_EQ(Run(v.get(), "write memory", &rc), "[OK]\n");
   EXPECT_EQ(rc, CLI_SUCCESS);
-  std::ifstream in(host_config_file(ctx()));
-  std::stringstream saved;
-  saved << in.rdbuf();
-  EXPECT_EQ(saved.str(), "!\nwlan ap-model m\n radio-count 3\n");
-  EXPECT_EQ(Run(v.get(), "show running-config"), saved.str());
+  EXPECT_EQ(Slurp(file), "!\nwlan ap-model m\nwlan ap-model old\n radio-count 2\n");
+  EXPECT_EQ(Run(v.get(), "show running-config"), Slurp(file));
 
-  Run(v.get(), "conf t");
-  Run(v.get(), "wlan ap-model n");
-  Run(v.get(), "end");
-  EXPECT_EQ(Run(v.get(), "wr"), "[OK]\n");
-  std::ifstream again(host_config_file(ctx()));
-  std::stringstream resaved;
-  resaved << again.rdbuf();
-  EXPECT_EQ(resaved.str(), "!\nwlan ap-model m\n radio-count 3\nwlan ap-model n\n");
-}
-
-TEST_F(CliReplay, WriteFailureIsReported) {
-  std::string blocker = WriteFile("/etc/blocker", "not a directory\n");
-  std::string path = blocker + "/capwap.conf";
-  ASSERT_EQ(host_config_start(ctx(), path.c_str(), 0), 0);
-  auto v = vty_new_internal(ctx(), EXEC_NODE);
-  int rc = -1;
-  std::string out = Run(v.get(), "write memory", &rc);
-  EXPECT_EQ(rc, CLI_WARNING);
-  EXPECT_EQ(out.rfind("% Failed to save the configuration to " + path + ": ", 0), 0u) << out;
-}
-
-TEST_F(CliReplay, FailedWriteKeepsTheOldFile) {
-  std::string file = WriteFile("/etc/keep/capwap.conf", "wlan ap-model old\n");
-  ASSERT_EQ(host_config_start(ctx(), file.c_str(), 0), 0);
-  EXPECT_EQ(Models(), (std::map<std::string, int>{{"old", 0}}));
-  // The new text cannot be staged: the staging name is taken by a directory.
+  // The new text cannot be staged: the old file stays.
   ASSERT_EQ(mkdir((file + ".tmp").c_str(), 0755), 0);
-  auto v = vty_new_internal(ctx(), CONFIG_NODE);
-  Run(v.get(), "wlan ap-model new");
-  EXPECT_EQ(Run(v.get(), "end"), "");
-  EXPECT_EQ(Run(v.get(), "write").rfind("% Failed to save the configuration", 0), 0u);
-  std::ifstream in(file);
-  std::stringstream kept;
-  kept << in.rdbuf();
-  EXPECT_EQ(kept.str(), "wlan ap-model old\n");
+  EXPECT_EQ(
+      Run(v.get(), "wr", &rc).rfind("% Failed to save the configuration to " + file + ": ", 0), 0u);
+  EXPECT_EQ(rc, CLI_WARNING);
+  EXPECT_EQ(Slurp(file), "!\nwlan ap-model m\nwlan ap-model old\n radio-count 2\n");
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ class CfgUpdateLab : public RelayTest {
     ASSERT_GE(g_iAC_IP4SockId, 0);
   }
   void TearDown() override {
-    AC_SockClose();
+    capwap::CloseSockets();
     RelayTest::TearDown();
   }
   // A WTP in `state` whose control endpoint is `endpoint`.

@@ -207,7 +207,7 @@ TEST_F(KeepaliveTest, WapiFramesGoToWmacWithoutTheirHeader) {
   Deliver(data, DataPort(), Keepalive(SessionOf(6), true, 20, 2));
   EXPECT_TRUE(log.Contains(" Failed to find AP by session ID("));
   EXPECT_EQ(Wmac(WMAC_MSG_WAPI).size(), 1u);
-  AC_KeepAliveReset();
+  capwap::ResetKeepAlive();
   EXPECT_EQ(g_WapiApAddr.sin_port, 0);
 }
 

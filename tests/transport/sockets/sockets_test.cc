@@ -27,7 +27,7 @@ class SocketsTest : public ::testing::Test {
     setenv("CAPWAP_PORT_BASE", std::to_string(base_).c_str(), 1);
   }
   void TearDown() override {
-    AC_SockClose();
+    capwap::CloseSockets();
     g_ucNeedEncrypt = 0;
     unsetenv("CAPWAP_PORT_BASE");
   }
