@@ -7,7 +7,7 @@
 //   0 connect   1 write {length u8, bytes}   2 read what waits   3 close
 //   4 write the last written bytes {u8} more times   5 move the clock {u8}
 //   x 10 seconds   6 fill every free session slot, one connection more, and
-//   close them   7 reset (close with linger 0)
+//   close them (once per input)   7 reset (close with linger 0)
 // The loop settles after each operation.
 // Oracles: never more than the session limit; the connection beyond it is
 // refused with the refusal line; once every client has gone no session and
@@ -84,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t descriptors = capwap::fuzz::OpenDescriptors();
   std::array<StreamClient, 4> clients;
   capwap::ByteView last;
+  bool filled = false;
   capwap::WireReader in(data, size);
   uint8_t op = 0;
   for (int ops = 0; ops < 256 && in.u8(op); ++ops) {
@@ -113,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         daemon.lib.RunFor(arg * 10.0);
         break;
       case 6:
-        FillSessions(daemon);
+        if (!filled) FillSessions(daemon);
+        filled = true;
         break;
       case 7:
         if (client.open()) {
