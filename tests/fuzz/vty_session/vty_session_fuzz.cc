@@ -8,7 +8,8 @@
 //   4 write the last written bytes {u8} more times   5 move the clock {u8}
 //   x 10 seconds   6 fill every free session slot, one connection more, and
 //   close them (once per input)   7 reset (close with linger 0)
-// The loop settles after each operation.
+// The loop settles after each operation. An input writes at most 16 KiB in
+// all: the cost of a line is the command tree's, fuzzed by vty_line.
 // Oracles: never more than the session limit; the connection beyond it is
 // refused with the refusal line; once every client has gone no session and
 // no descriptor is left.
@@ -85,6 +86,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::array<StreamClient, 4> clients;
   capwap::ByteView last;
   bool filled = false;
+  size_t budget = 16 * 1024;
+  auto write = [&](StreamClient& client) {
+    if (last.size() > budget) return;
+    budget -= last.size();
+    client.Write(last.data(), last.size());
+  };
   capwap::WireReader in(data, size);
   uint8_t op = 0;
   for (int ops = 0; ops < 256 && in.u8(op); ++ops) {
@@ -97,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 1:
         in.u8(arg);
         in.view(std::min<size_t>(arg, in.remaining()), last);
-        client.Write(last.data(), last.size());
+        write(client);
         break;
       case 2:
         client.Read(1 << 20);
@@ -107,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       case 4:
         in.u8(arg);
-        for (int i = 0; i < arg; ++i) client.Write(last.data(), last.size());
+        for (int i = 0; i < arg; ++i) write(client);
         break;
       case 5:
         in.u8(arg);
