@@ -1,121 +1,154 @@
-// Arbitrary datagrams through the control receive path (AC_HandlePkt) of a
-// controller with two WTPs in Run, one of them with a request outstanding.
+// Arbitrary datagrams through the control receive path (AC_HandlePkt, what
+// the socket reader calls) of a controller with the daemon's own dispatch
+// table, vendor handlers and WMAC peer, and one WTP in each session state:
+// Idle, Join, Image, Config, Data Check, Run (a Configuration Update Request
+// outstanding) and Reset (a Reset Request outstanding).
 //
 // Input: a run of records {source u8, length u16 big-endian, datagram}.
-// Source bits 0-1 pick the sender: 0 and 1 the two WTPs' endpoints, 2 an
-// unknown IPv4 endpoint, 3 an unknown IPv6 endpoint; bit 7 first moves the
-// clock 31 seconds, so the reassembly and retransmission timers fire.
-// Oracles: a held fragment's buffer moved into the reassembly state; the
-// reassembly state never holds more than 51 fragments, nor any fragment when
-// idle; only one request is ever queued.
+// Source bits 0-2 pick the sender: 0-6 the WTP in that state, 7 an endpoint
+// no WTP is bound to; bits 5-6 first move the clock 0, 3, 11 or 31 seconds,
+// so the session, retransmission and reassembly timers fire.
+// Oracles: a held fragment's buffer moved into the reassembly state; every
+// WTP's state is a session state, its send queue and reassembly counters
+// agree with what they hold, and the tables index it where it says it is;
+// afterwards a Discovery Request from a fresh endpoint is still answered.
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
+#include "config/ap_persist.h"
 #include "config/db_tables.h"
+#include "config/images.h"
 #include "config/model_catalogue.h"
+#include "fsm/handlers.h"
+#include "fsm/vendor_handlers.h"
 #include "fuzz/fuzz_support.h"
+#include "peer-sim/peer_sim.h"
 #include "platform/bytes.h"
 #include "platform/dbm.h"
+#include "platform/paths.h"
 #include "registry/tables.h"
+#include "relay/wmac.h"
 #include "support/lab.h"
+#include "support/udp_endpoint.h"
 #include "transport/codec.h"
 #include "transport/frag.h"
 #include "transport/recv.h"
 #include "transport/sendq.h"
+#include "transport/sockets.h"
+#include "wtp-sim/wtp_messages.h"
 
 namespace {
 
-constexpr const char* kModel = "fuzz-model";
-
-// Every handler walks the elements, so dispatch reaches hostile bytes too.
-int WalkingHandler(CW_WTPCB*, CW_RCVPKT* rcv) {
-  CwElementWalk walk(rcv->Elements());
-  size_t seen = 0;
-  for (const CwElement& e : walk) seen += e.value.size();
-  (void)seen;
-  return walk.complete() ? 0 : 1;
-}
-
-CW_ADDR Ipv4Endpoint(uint32_t addr, uint16_t port) {
-  CW_ADDR a;
-  a.SetIpv4(addr);
-  a.port = port;
-  return a;
-}
-
-CW_ADDR Ipv6Endpoint() {
-  CW_ADDR a;
-  a.family = 1;
-  a.addr = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-  a.port = 5246;
-  return a;
-}
-
-const CW_ADDR kSources[4] = {Ipv4Endpoint(0x7F000001, 40001), Ipv4Endpoint(0x7F000001, 40002),
-                             Ipv4Endpoint(0x0A000009, 5246), Ipv6Endpoint()};
+using capwap::test::UdpEndpoint;
+constexpr int kStates = 7;  // CW_STATE_IDLE .. CW_STATE_RESET
+constexpr double kClockSteps[4] = {0, 3, 11, 31};
 
 struct Controller {
   Controller() {
+    CW_ApModel_Init();
     CW_APMODEL model;
-    model.name = kModel;
-    model.radio_count = 1;
-    model.radios[0].modes = 13;
-    uint8_t record[kApModelRecordSize];
-    ApModelEncode(model, record);
-    DBM_Store(kDbApModel, record, 32, record, sizeof record);
-    for (uint32_t type = 1; type <= 26; ++type) AC_SetMsgHandler(type, WalkingHandler);
-    AC_SetMsgHandler(CW_MSG_WLAN_CFG_RSP, WalkingHandler);
+    model.name = capwap::sim::WtpIdentity{}.model;
+    model.radio_count = 2;
+    model.radios[0].modes = model.radios[1].modes = 13;
+    FUZZ_CHECK(ApModelStore(model) == 0);
+    CW_CMD_Set_AutoEnable(1);
+    FUZZ_CHECK(CW_RegisterVendorHandlers() == 0);
+    CW_FsmRegisterHandlers();
+    g_iAC_IP4SockId = AC_SockIP4Init(INADDR_LOOPBACK, 0);
+    FUZZ_CHECK(g_iAC_IP4SockId >= 0);
+    WMAC_AC_IPC_SetZg(lab.ctx());
+    FUZZ_CHECK(peers.Start() == 0);
   }
 
-  // Two WTPs in Run at the first two sources; the first has a
-  // Configuration Update Request (sequence number 1) outstanding.
+  // Forgets the last input's WTPs (and their stored records), then makes
+  // one WTP per state bound to endpoints[state].
   void StartSessions() {
     CW_AC_WtpTableReset();
-    CW_AC_WtpTableInit();
-    for (uint8_t i = 0; i < 2; ++i) {
-      CW_WTPCB* wtp = CW_AC_CreateWTP(kModel, 0xFFFFFFFF, "", 0);
-      FUZZ_CHECK(wtp != nullptr);
-      wtp->state = CW_STATE_RUN;
-      wtp->mac = {0, 0x11, 0x22, 0x33, 0x44, static_cast<uint8_t>(i + 1)};
-      std::array<uint8_t, 16> session{};
-      session.fill(static_cast<uint8_t>(i + 1));
-      CW_AC_AddWTPByIP(kSources[i], wtp);
-      CW_AC_AddWTPBySESSID(session, wtp);
-      wtps[i] = wtp;
+    FUZZ_CHECK(CW_AC_WtpTableInit() == 0);
+    for (DbTable table : {kDbCwAp, kDbCwApByMac, kDbCwMark}) {
+      while (std::optional<capwap::Bytes> key = DBM_GetFirstKey(table)) {
+        DBM_Delete(table, key->data(), key->size());
+      }
     }
-    CwPktPtr request = CW_AC_PktMalloc();
-    FUZZ_CHECK(request != nullptr);
-    CW_FinishCtlMsg(*request, CW_MSG_CFG_UPDATE_REQ, CW_AC_GetSeqNum(wtps[0], CW_MSG_CFG_UPDATE_REQ));
-    CW_AC_SendCtlMsg(std::move(request), wtps[0]);
+    for (uint8_t state = 0; state < kStates; ++state) {
+      CW_WTPCB* wtp = CW_AC_CreateWTP(model(), 0xFFFFFFFF, "", 0);
+      FUZZ_CHECK(wtp != nullptr);
+      wtp->state = state;
+      wtp->master_status = 1;
+      wtp->mac = {0x02, 0, 0, 0, 0x10, state};
+      wtp->local = Local();
+      wtp->session_id.fill(static_cast<uint8_t>(state + 1));
+      CW_AC_AddWTPByMac(wtp->mac, wtp);
+      CW_AC_AddWTPByIP(endpoints[state].Addr(), wtp);
+      CW_AC_AddWTPBySESSID(wtp->session_id, wtp);
+      if (state == CW_STATE_RUN || state == CW_STATE_RESET) {
+        uint32_t type = state == CW_STATE_RUN ? CW_MSG_CFG_UPDATE_REQ : CW_MSG_RESET_REQ;
+        CwPktPtr request = CW_AC_PktMalloc();
+        FUZZ_CHECK(request != nullptr);
+        CW_FinishCtlMsg(*request, type, CW_AC_GetSeqNum(wtp, type));
+        CW_AC_SendCtlMsg(std::move(request), wtp);
+      }
+    }
+    peers.ClearHistory();
   }
 
-  void CheckInvariants() const {
-    for (const CW_WTPCB* wtp : wtps) {
-      FUZZ_CHECK(wtp->frag.fragments.size() <= kMaxHeldFragments);
-      FUZZ_CHECK(wtp->frag.in_progress || wtp->frag.fragments.empty());
-      FUZZ_CHECK(wtp->sndq.count <= 1);
+  static std::string model() { return capwap::sim::WtpIdentity{}.model; }
+
+  // Where the control socket received a datagram on loopback.
+  CW_ADDR Local() const {
+    CW_ADDR local;
+    local.ifindex = if_nametoindex("lo");
+    local.local_ipv4 = INADDR_LOOPBACK;
+    local.SetIpv4(INADDR_LOOPBACK);
+    local.port = capwap::CapwapPort(capwap::kControlPort);
+    return local;
+  }
+
+  int Deliver(const UdpEndpoint& from, capwap::ByteView datagram) {
+    CW_RCVPKT rcv;
+    rcv.remote = from.Addr();
+    rcv.local = Local();
+    // Exactly the datagram's size, so a read past its end is caught.
+    rcv.buffer.assign(datagram.begin(), datagram.end());
+    rcv.length = static_cast<uint32_t>(datagram.size());
+    int code = AC_HandlePkt(&rcv);
+    if (code == AC_PKT_HELD) FUZZ_CHECK(rcv.buffer.empty());
+    lab.Settle();
+    return code;
+  }
+
+  static void CheckInvariants() {
+    uint32_t listed = 0;
+    for (uint32_t apid = 1; apid <= kMaxApId; ++apid) {
+      const CW_WTPCB* wtp = CW_AC_GetWTPByID(apid);
+      if (!wtp) continue;
+      ++listed;
+      FUZZ_CHECK(wtp->apid == apid && wtp->state <= CW_STATE_RESET);
+      const CW_SNDQUE& q = wtp->sndq;
+      FUZZ_CHECK(q.count <= kSndQueSize && q.head < kSndQueSize && q.tail < kSndQueSize);
+      FUZZ_CHECK((q.head + q.count) % kSndQueSize == q.tail);
+      FUZZ_CHECK(q.count == 0 || q.ring[q.head] != nullptr);
+      const CW_FRAGINFO& f = wtp->frag;
+      FUZZ_CHECK(f.fragments.size() <= kMaxHeldFragments);
+      FUZZ_CHECK(f.in_progress || f.fragments.empty());
+      FUZZ_CHECK(f.expected == 0 || f.received <= f.expected);
+      if (const CW_WTPCB* at = CW_AC_GetWTPByIP(wtp->remote); at == wtp) {
+        FUZZ_CHECK(wtp->remote.port != 0);
+      }
     }
+    FUZZ_CHECK(listed == CW_AC_WtpCount());
   }
 
   capwap::test::DaemonContext lab;
   capwap::fuzz::QuietDebugLog log;
-  CW_WTPCB* wtps[2] = {nullptr, nullptr};
+  capwap::sim::PeerSim peers{lab.master(), capwap::sim::PeerSimOptions{}};
+  std::array<UdpEndpoint, kStates + 1> endpoints;  // the last one has no WTP
 };
-
-void Deliver(Controller& ac, uint8_t source, capwap::ByteView datagram) {
-  if (source & 0x80) ac.lab.RunFor(31);
-  CW_RCVPKT rcv;
-  rcv.remote = kSources[source & 3];
-  rcv.local.family = rcv.remote.family;
-  rcv.local.port = 5246;
-  // Exactly the datagram's size, so a read past its end is caught.
-  rcv.buffer.assign(datagram.begin(), datagram.end());
-  rcv.length = static_cast<uint32_t>(datagram.size());
-  int code = AC_HandlePkt(&rcv);
-  if (code == AC_PKT_HELD) FUZZ_CHECK(rcv.buffer.empty());
-  ac.CheckInvariants();
-}
 
 }  // namespace
 
@@ -129,9 +162,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     in.u8(source);
     in.u16(length);
     capwap::ByteView datagram;
-    if (!in.view(length < in.remaining() ? length : in.remaining(), datagram)) break;
-    Deliver(ac, source, datagram.first(datagram.size() < kCwRcvBufSize ? datagram.size()
-                                                                        : kCwRcvBufSize));
+    if (!in.view(std::min<size_t>({length, in.remaining(), kCwRcvBufSize}), datagram)) break;
+    if (double step = kClockSteps[(source >> 5) & 3]; step > 0) ac.lab.RunFor(step);
+    ac.Deliver(ac.endpoints[source & 7], datagram);
+    Controller::CheckInvariants();
   }
+  for (const UdpEndpoint& e : ac.endpoints) e.Drain();
+  // Whatever came before, the controller still answers a Discovery Request.
+  UdpEndpoint fresh;
+  capwap::sim::WtpIdentity stranger;
+  stranger.mac = {0x02, 0, 0, 0, 0x20, 1};
+  ac.Deliver(fresh, capwap::sim::BuildDiscoveryRequest(stranger, 1));
+  std::vector<capwap::Bytes> answers = fresh.Drain();
+  FUZZ_CHECK(answers.size() == 1 && answers[0].size() >= kCwHeadersLen);
+  capwap::WireReader reply(answers[0]);
+  uint32_t type = 0;
+  FUZZ_CHECK(reply.skip(kCwHdrLen) && reply.u32(type) && type == CW_MSG_DISCOVERY_RSP);
   return 0;
 }
