@@ -158,7 +158,7 @@ int CW_AC_IsImgExist(CW_WTPCB* wtp, const CW_IMGDATA_REQ& record) {
 
 int CW_AC_ImgDataReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!wtp || !rcv) return 1;
-  CW_AC_RefreshLiveness(wtp);
+  capwap::RefreshLiveness(wtp);
   CW_IMGDATA_REQ record;
   if (CW_AC_DecImgDataReq(&record, rcv) != 0) {
     return Refuse(wtp, " Failed to decode Image Data Request.\n");
@@ -256,7 +256,7 @@ int CW_AC_DecImgDataResp(uint32_t* result, const CW_RCVPKT* rcv) {
 
 int CW_AC_ImgDataRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!wtp || !rcv) return 1;
-  CW_AC_RefreshLiveness(wtp);
+  capwap::RefreshLiveness(wtp);
   uint32_t result = 1;
   if (CW_AC_DecImgDataResp(&result, rcv) != 0) result = 1;
   if (result != 0 && wtp->state != CW_STATE_RUN) {

@@ -203,9 +203,9 @@ int AC_InstallIpcRoutes(std::span<const WmacRoute> routes) {
   for (const WmacRoute& route : routes) {
     const uint32_t type = route.type;
     if (type >= kDispatchLimit || !kTypeTable[type].known || !route.handler) {
-      CW_BUG("WMAC route for unknown message type %u refused", type);
+      CAPWAP_BUG("WMAC route for unknown message type %u refused", type);
     } else if (Channel().routes[type].handler) {
-      CW_BUG("WMAC message type %u already has a handler; second route refused", type);
+      CAPWAP_BUG("WMAC message type %u already has a handler; second route refused", type);
     } else {
       Channel().routes[type] = route;
       continue;
