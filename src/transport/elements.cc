@@ -18,6 +18,7 @@ constexpr std::pair<uint16_t, const char*> kNames[] = {
     {kCapwapControlIpv6Address, "CAPWAP Control IPv6 Address"},
     {kCapwapTimers, "CAPWAP Timers"},
     {kDataTransferData, "Data Transfer Data"},
+    {kDataTransferMode, "Data Transfer Mode"},
     {kDecryptionErrorReportPeriod, "Decryption Error Report Period"},
     {kDeleteMacAclEntry, "Delete MAC ACL Entry"},
     {kDeleteStation, "Delete Station"},
