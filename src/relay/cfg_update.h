@@ -21,7 +21,9 @@
 struct CW_APGROUP;
 struct IpcHead;
 
-// Item types; each is the type of the element it produces.
+// Item types; each is the type of the element it produces. The per-radio
+// items (31 and the IEEE 802.11 elements) are the radio element rows marked
+// as items (transport/radio_elements.h).
 enum : uint32_t {
   CW_ITEM_AC_NAME_PRIORITY = capwap::elem::kAcNameWithPriority,
   CW_ITEM_AC_TIMESTAMP = capwap::elem::kAcTimestamp,
@@ -31,7 +33,6 @@ enum : uint32_t {
   CW_ITEM_IDLE_TIMEOUT = capwap::elem::kIdleTimeout,
   CW_ITEM_IMAGE_ID = capwap::elem::kImageIdentifier,
   CW_ITEM_LOCATION = capwap::elem::kLocationData,
-  CW_ITEM_RADIO_ADMIN_STATE = capwap::elem::kRadioAdministrativeState,
   CW_ITEM_STATS_TIMER = capwap::elem::kStatisticsTimer,
   CW_ITEM_VENDOR_PAYLOAD = capwap::elem::kVendorSpecificPayload,
   CW_ITEM_WTP_FALLBACK = capwap::elem::kWtpFallback,
@@ -49,17 +50,6 @@ enum : uint32_t {
   CW_ITEM_RETRANS_INTERVAL = capwap::elem::kRetransmitInterval,
   CW_ITEM_LAN_PORT_ADMIN = capwap::elem::kLanPortAdmin,
   CW_ITEM_MAX_RETRANS = capwap::elem::kMaxRetransmissions,
-  CW_ITEM_80211_ANTENNA = capwap::elem::kIeee80211Antenna,
-  CW_ITEM_80211_DSSS = capwap::elem::kIeee80211DirectSequenceControl,
-  CW_ITEM_80211_MAC_OPERATION = capwap::elem::kIeee80211MacOperation,
-  CW_ITEM_80211_MULTI_DOMAIN = capwap::elem::kIeee80211MultiDomainCapability,
-  CW_ITEM_80211_OFDM = capwap::elem::kIeee80211OfdmControl,
-  CW_ITEM_80211_RATE_SET = capwap::elem::kIeee80211RateSet,
-  CW_ITEM_80211_SUPPORTED_RATES = capwap::elem::kIeee80211SupportedRates,
-  CW_ITEM_80211_TX_POWER = capwap::elem::kIeee80211TxPower,
-  CW_ITEM_80211_TX_POWER_LEVEL = capwap::elem::kIeee80211TxPowerLevel,
-  CW_ITEM_80211_WTP_QOS = capwap::elem::kIeee80211WtpQualityOfService,
-  CW_ITEM_80211_RADIO_CONFIG = capwap::elem::kIeee80211WtpRadioConfiguration,
 };
 // Items 183, 184, 193 and 195 carry an element the caller built whole
 // (header included); it is copied as it is.

@@ -120,21 +120,11 @@ bool StoreAnswerBlock(Bytes& block, const uint8_t* payload, size_t length, const
   return true;
 }
 
-int OnSetRdBind(const IpcHead& head, const uint8_t* payload) {
-  const ByteView p = IpcPayload(head, payload);
-  return AC_IPC_ProcSetRdBind(head.wtp_id, p.data(), p.size());
-}
-int OnGetRdBind(const IpcHead& head, const uint8_t* payload) {
-  const ByteView p = IpcPayload(head, payload);
-  return AC_IPC_ProcGetRdBind(head.wtp_id, p.data(), p.size());
-}
-int OnWrrmScan(const IpcHead& head, const uint8_t* payload) {
-  const ByteView p = IpcPayload(head, payload);
-  return AC_IPC_ProcWrrmScan(head.wtp_id, p.data(), p.size());
-}
-int OnWidsCfg(const IpcHead& head, const uint8_t* payload) {
-  const ByteView p = IpcPayload(head, payload);
-  return AC_IPC_ProcWIDSCfg(head.wtp_id, p.data(), p.size());
+// A WMAC route to one of the handlers below, which take the payload's bytes.
+template <int (*Handler)(uint32_t, const uint8_t*, size_t)>
+int Route(const IpcHead& head, const uint8_t* payload) {
+  const ByteView bytes = IpcPayload(head, payload);
+  return Handler(head.wtp_id, bytes.data(), bytes.size());
 }
 
 }  // namespace
@@ -337,10 +327,10 @@ int AC_IPC_ProcWIDSCfg(uint32_t wtp_id, const uint8_t* payload, size_t length) {
 }
 
 int AC_RegisterRdBindHandlers() {
-  static constexpr WmacRoute kRoutes[] = {{WMAC_IN_SET_RDBIND, OnSetRdBind},
-                                          {WMAC_IN_GET_RDBIND, OnGetRdBind},
-                                          {WMAC_IN_WRRM_SCAN, OnWrrmScan},
-                                          {WMAC_IN_WIDS_CFG, OnWidsCfg}};
+  static constexpr WmacRoute kRoutes[] = {{WMAC_IN_SET_RDBIND, Route<AC_IPC_ProcSetRdBind>},
+                                          {WMAC_IN_GET_RDBIND, Route<AC_IPC_ProcGetRdBind>},
+                                          {WMAC_IN_WRRM_SCAN, Route<AC_IPC_ProcWrrmScan>},
+                                          {WMAC_IN_WIDS_CFG, Route<AC_IPC_ProcWIDSCfg>}};
   return AC_InstallIpcRoutes(kRoutes);
 }
 
