@@ -368,8 +368,8 @@ bool PutRadiosAndPeers(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources&
   }
   if (wtp.vap_profile && wtp.master_status != 0) {
     ok &= (wtp.capability & kRunTimeVap)
-              ? CAPWAP_ENC_VapMsgIE(pkt, wtp.vap_profile, wtp.board_vendor_id) == 0
-              : CAPWAP_ENC_VapMsgBackupAc(pkt, wtp.vap_profile) == 0;
+              ? CAPWAP_ENC_VapMsgIE(pkt, *wtp.vap_profile, wtp.board_vendor_id) == 0
+              : CAPWAP_ENC_VapMsgBackupAc(pkt, *wtp.vap_profile) == 0;
   }
   ok &= PutElement(pkt, elem::kRetransmitInterval,
                    [&](WireWriter& w) { w.u8(static_cast<uint8_t>(wtp.retrans_interval)); });

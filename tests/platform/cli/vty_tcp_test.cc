@@ -15,6 +15,7 @@
 #include "platform/cli_host.h"
 #include "platform/fail_inject.h"
 #include "platform/log.h"
+#include "support/vty_peer.h"
 
 extern char** environ;
 
@@ -50,91 +51,6 @@ int WriteNote(vty* v) {
   return 0;
 }
 
-// One TCP peer of the vty server; every wait turns the daemon's loop.
-class VtyPeer {
- public:
-  VtyPeer(DaemonContext& lab, uint16_t port, int receive_buffer = 0) : lab_(lab) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (receive_buffer) setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof(int));
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0) << strerror(errno);
-    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
-  }
-  ~VtyPeer() { close(fd_); }
-
-  void Send(std::string_view bytes) {
-    size_t done = 0;
-    for (int round = 0; done < bytes.size() && round < kPumpRounds; ++round) {
-      ssize_t n = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-      if (n > 0) {
-        done += static_cast<size_t>(n);
-      } else {
-        ASSERT_EQ(errno, EAGAIN) << strerror(errno);
-        Pump();
-        ReadAvailable();
-      }
-    }
-    ASSERT_EQ(done, bytes.size());
-  }
-  // Everything up to and including the next prompt, without CRs.
-  std::string ReadUntilPrompt() {
-    for (int round = 0; round < kPumpRounds; ++round) {
-      Pump();
-      if (!ReadAvailable() || EndsWithPrompt()) break;
-    }
-    std::string out;
-    for (char c : raw_) {
-      if (c != '\r') out += c;
-    }
-    last_raw_ = std::move(raw_);
-    raw_.clear();
-    return out;
-  }
-  std::string Command(std::string_view line) {
-    Send(std::string(line) + "\r\n");
-    return ReadUntilPrompt();
-  }
-  // True once the server has closed the connection.
-  bool WaitClosed() {
-    for (int round = 0; round < kPumpRounds; ++round) {
-      Pump();
-      if (!ReadAvailable()) return true;
-    }
-    return false;
-  }
-  const std::string& raw() const { return raw_; }
-  // The bytes behind the last ReadUntilPrompt.
-  const std::string& last_raw() const { return last_raw_; }
-
- private:
-  void Pump() { thread_master_poll(lab_.master(), 2); }
-  bool ReadAvailable() {
-    char buf[65536];
-    while (true) {
-      ssize_t n = recv(fd_, buf, sizeof buf, 0);
-      if (n > 0) {
-        raw_.append(buf, static_cast<size_t>(n));
-        continue;
-      }
-      if (n < 0 && errno == EAGAIN) return true;
-      return false;  // closed or reset
-    }
-  }
-  bool EndsWithPrompt() const {
-    size_t nl = raw_.rfind('\n');
-    std::string_view tail = std::string_view(raw_).substr(nl == std::string::npos ? 0 : nl + 1);
-    return tail.starts_with("capwap") && (tail.ends_with("> ") || tail.ends_with("# "));
-  }
-
-  DaemonContext& lab_;
-  int fd_ = -1;
-  std::string raw_;
-  std::string last_raw_;
-};
-
 class VtyTcp : public CliTest {
  protected:
   void SetUp() override {
@@ -158,7 +74,7 @@ class VtyTcp : public CliTest {
 };
 
 TEST_F(VtyTcp, TelnetInputInLineMode) {
-  VtyPeer peer(lab_, port_);
+  VtyPeer peer(lab_.master(), port_);
   EXPECT_EQ(peer.ReadUntilPrompt(), "capwap access controller\ncapwap> ");
   // Option negotiation and a subnegotiation before the first command.
   const char negotiation[] = "\xff\xfb\x18\xff\xfd\x01\xff\xfa\x18\x00xterm\xff\xf0";
@@ -180,7 +96,7 @@ TEST_F(VtyTcp, TelnetInputInLineMode) {
 }
 
 TEST_F(VtyTcp, OutputIsInNetworkForm) {
-  VtyPeer peer(lab_, port_);
+  VtyPeer peer(lab_.master(), port_);
   peer.ReadUntilPrompt();
   EXPECT_EQ(peer.last_raw(), "capwap access controller\r\ncapwap> ");
   peer.Command("frobnicate");
@@ -196,7 +112,7 @@ TEST_F(VtyTcp, OutputIsInNetworkForm) {
 }
 
 TEST_F(VtyTcp, HugeLineIsRefusedAndTheSessionGoesOn) {
-  VtyPeer peer(lab_, port_);
+  VtyPeer peer(lab_.master(), port_);
   peer.ReadUntilPrompt();
   EXPECT_EQ(peer.Command("enable"), "capwap# ");
   LogCapture log;
@@ -217,7 +133,7 @@ TEST_F(VtyTcp, HugeLineIsRefusedAndTheSessionGoesOn) {
 }
 
 TEST_F(VtyTcp, ExitAtTheTopClosesTheSession) {
-  VtyPeer peer(lab_, port_);
+  VtyPeer peer(lab_.master(), port_);
   peer.ReadUntilPrompt();
   EXPECT_EQ(Sessions(), 1u);
   EXPECT_EQ(peer.Command("enable"), "capwap# ");
@@ -227,7 +143,7 @@ TEST_F(VtyTcp, ExitAtTheTopClosesTheSession) {
   EXPECT_TRUE(peer.WaitClosed());
   EXPECT_EQ(Sessions(), 0u);
 
-  VtyPeer quitter(lab_, port_);
+  VtyPeer quitter(lab_.master(), port_);
   quitter.ReadUntilPrompt();
   quitter.Send("quit\n");
   EXPECT_TRUE(quitter.WaitClosed());
@@ -238,7 +154,7 @@ TEST_F(VtyTcp, PeerThatStopsReadingIsClosedPastOneMebibyte) {
   BulkSize() = 256 * 1024;
   LogCapture log;
   {
-    VtyPeer sleeper(lab_, port_, 4096);
+    VtyPeer sleeper(lab_.master(), port_, 4096);
     sleeper.ReadUntilPrompt();
     std::string burst = "enable\r\n";
     for (int i = 0; i < 48; ++i) burst += "show running-config\r\n";
@@ -251,14 +167,14 @@ TEST_F(VtyTcp, PeerThatStopsReadingIsClosedPastOneMebibyte) {
   }
   // The server still serves others.
   BulkSize() = 0;
-  VtyPeer next(lab_, port_);
+  VtyPeer next(lab_.master(), port_);
   EXPECT_EQ(next.ReadUntilPrompt(), "capwap access controller\ncapwap> ");
 }
 
 TEST_F(VtyTcp, SessionThatCannotBeRearmedIsClosedOthersGoOn) {
-  VtyPeer unlucky(lab_, port_);
+  VtyPeer unlucky(lab_.master(), port_);
   unlucky.ReadUntilPrompt();
-  VtyPeer other(lab_, port_);
+  VtyPeer other(lab_.master(), port_);
   other.ReadUntilPrompt();
   LogCapture log;
   FailNext(FailFamily::kTimerCreate, 1);
@@ -372,10 +288,10 @@ TEST_F(CapwapCli, InteractiveFromAPipe) {
 TEST_F(CapwapCli, IdleSessionsGiveUpTheirSlotsAfterTheExecTimeout) {
   std::vector<std::unique_ptr<VtyPeer>> idle;
   for (size_t i = 0; i < cli::kMaxSessions; ++i) {
-    idle.push_back(std::make_unique<VtyPeer>(lab_, port_));
+    idle.push_back(std::make_unique<VtyPeer>(lab_.master(), port_));
     idle.back()->ReadUntilPrompt();
   }
-  VtyPeer extra(lab_, port_);
+  VtyPeer extra(lab_.master(), port_);
   EXPECT_TRUE(extra.WaitClosed());
   EXPECT_EQ(extra.raw(), "% Too many vty sessions\r\n");
   EXPECT_EQ(RunClient({"-P", Port(), "-c", "show running-config"}).status, 2);
@@ -402,7 +318,7 @@ TEST_F(CapwapCli, IdleSessionsGiveUpTheirSlotsAfterTheExecTimeout) {
   host_vty_init(ctx());
   ASSERT_EQ(host_config_start(ctx(), nullptr, 0), 0);
   EXPECT_EQ(cli_running_config(ctx()), "line vty\n exec-timeout 1 30\n!\n");
-  VtyPeer after(lab_, host_vty_port(ctx())), forever(lab_, host_vty_port(ctx()));
+  VtyPeer after(lab_.master(), host_vty_port(ctx())), forever(lab_.master(), host_vty_port(ctx()));
   after.ReadUntilPrompt();
   forever.ReadUntilPrompt();
   for (const char* line : {"enable", "configure terminal", "line vty", "exec-timeout 0 0"}) {
