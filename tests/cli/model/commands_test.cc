@@ -297,7 +297,8 @@ TEST_F(ApModelCommandTest, ReplayIntoAFreshDaemonGivesTheSameText) {
 // and all install.
 TEST(DaemonCommandTables, ValidateTogetherAndInstall) {
   std::vector<CliCommand> all;
-  for (auto table : {capwap_model_commands(), capwap_debug_commands(), capwap_show_commands()}) {
+  for (auto table : {capwap_model_commands(), capwap_debug_commands(), capwap_show_commands(),
+                     capwap_oper_commands(), capwap_vap_commands()}) {
     all.insert(all.end(), table.begin(), table.end());
   }
   EXPECT_EQ(cli_validate_table(all), std::vector<std::string>{});
