@@ -25,9 +25,8 @@ namespace {
 constexpr const char* kMsgCannotDeal = "%% Error:Cant't deal profile %s.\n";
 constexpr const char* kMsgNotFound = "%% Error:Cant't find wlan virtual ap profile %s.\n";
 constexpr const char* kMsgControlledAc = "%% config controlled ac %s failed\n";
-constexpr const char* kMsgProfileGone = "%% The virtual ap profile no longer exists.\n";
+constexpr const char* kMsgProfileGone = "% The virtual ap profile no longer exists.\n";
 constexpr const char* kMsgApGone = "%The AP does not exist.\n";
-constexpr uint16_t kRunTimeVap = 1;  // capability bit: takes profiles at run time
 constexpr uint32_t kMinVlan = 2;
 
 bool Physical(const CW_WTPCB& wtp) { return wtp.master_status != 0; }
@@ -48,7 +47,7 @@ int PushProfile(CW_WTPCB* wtp, const CW_VAP_PROFILE& profile) {
 // then, leaving link isolation, the AP's wired-LAN VLAN back.
 void Withdraw(CW_WTPCB* wtp, uint8_t mode) {
   if (wtp->state != CW_STATE_RUN || !Physical(*wtp)) return;
-  if (!(wtp->capability & kRunTimeVap)) {
+  if (!(wtp->capability & CW_CAP_RUNTIME_VAP)) {
     LogNoRunTime(*wtp);
     return;
   }
@@ -236,7 +235,7 @@ int ControlledAc(vty* v, const CliArgs& args) {
 int CAPWAP_VAP_Apply(CW_WTPCB* wtp, const CW_VAP_PROFILE* profile) {
   if (!profile || !profile->Active()) return 1;
   if (wtp->state != CW_STATE_RUN || !Physical(*wtp)) return 0;
-  if (wtp->capability & kRunTimeVap) return PushProfile(wtp, *profile);
+  if (wtp->capability & CW_CAP_RUNTIME_VAP) return PushProfile(wtp, *profile);
   LogNoRunTime(*wtp);
   return 0;
 }

@@ -28,6 +28,12 @@ inline constexpr size_t kWtpRecordSize = 39464;
 inline constexpr uint32_t kMaxApId = 32;
 inline constexpr size_t kWtpNameMax = 32;  // characters, 33-byte field
 
+// Capability bits reported by the AP (CW_WTPCB::capability).
+enum : uint16_t {
+  CW_CAP_RUNTIME_VAP = 1,  // takes virtual AP profiles at run time
+  CW_CAP_MESH = 2,         // mesh capable
+};
+
 // Session state values.
 enum : uint32_t {
   CW_STATE_IDLE = 0,
