@@ -50,11 +50,8 @@ int RestoreAp(vty* v, const CliArgs& args) { return ResetAps(v, args, true); }
 
 // Offers the model's image (file or URL) to a running AP. A URL image the AP
 // fetches itself. For a file image the AP answers with Image Data Requests
-// (type 15) naming the image: the image download exchange, which serves
-// the file in blocks and ends the session, takes over from there: its
-// handlers are installed for types 15 and 16 beside the others in
-// fsm/handlers.cc. Until then those requests find no handler and the AP
-// stays in Run with its old firmware.
+// naming the image, and the image download exchange serves the file and
+// ends the session.
 int OfferImage(CW_WTPCB* wtp, bool url) {
   return url ? CW_AC_Send_ApUpdUrlimg(wtp) : CW_AC_Send_ApUpdImg(wtp);
 }
