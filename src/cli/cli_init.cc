@@ -29,11 +29,14 @@ void capwap_cli_init(lib_globals* ctx) {
     cli_install_default(ctx, node);
   }
   int failed = 0;
-  for (auto table : {capwap_debug_commands(), capwap_show_commands(), capwap_model_commands()}) {
+  for (auto table : {capwap_debug_commands(), capwap_show_commands(), capwap_model_commands(),
+                     capwap_oper_commands()}) {
     failed += cli_install_table(ctx, table);
   }
   if (failed != 0) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " %d commands could not be installed.\n", failed);
   }
+  capwap_virtual_ap_cli_init(ctx);
   InstallWriter(ctx, CW_APMODEL_NODE, capwap_model_write);
+  InstallWriter(ctx, CW_VAP_PROFILE_NODE, capwap_virtual_ap_mode_write);
 }

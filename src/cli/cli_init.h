@@ -1,9 +1,13 @@
 // The daemon's command tables and node writers, installed at start-up.
 #pragma once
 
+#include <cstdint>
 #include <span>
+#include <string_view>
 
 struct CliCommand;
+struct CW_VAP_PROFILE;
+struct CW_WTPCB;
 struct lib_globals;
 struct vty;
 
@@ -30,3 +34,35 @@ std::span<const CliCommand> capwap_show_commands();
 
 // Writes the custom models as commands; returns 0.
 int capwap_model_write(vty* v);
+
+// The operational commands: reset, restore, upgrade and image assignment.
+// The model alternatives come from the active vendor profile, so the table
+// is rebuilt at every call.
+std::span<const CliCommand> capwap_oper_commands();
+
+// --- Virtual AP profiles ----------------------------------------------------
+// The profile node, the AP node's binding, the AP-group node's hidden
+// "controlled-ac" and the profile listing.
+std::span<const CliCommand> capwap_vap_commands();
+// Makes profile 1 (when missing) and installs capwap_vap_commands().
+void capwap_virtual_ap_cli_init(lib_globals* ctx);
+// Node 131 writer: every profile as commands; returns 0.
+int capwap_virtual_ap_mode_write(vty* v);
+// The AP block's binding line (" virtual-ap-profile N") for a bound AP.
+void capwap_ap_virtual_write(vty* v, const CW_WTPCB& wtp);
+// Pushes an active profile to the AP when it is a physical AP in Run that
+// takes profiles at run time (item 61). 1 when the profile is not active.
+int CAPWAP_VAP_Apply(CW_WTPCB* wtp, const CW_VAP_PROFILE* profile);
+// Withdraws the AP's profile from it (zero profile; leaving link isolation,
+// its wired-LAN VLAN back). The binding stays.
+void CAPWAP_VAP_UnApply(CW_WTPCB* wtp);
+// Applies the profile to every AP bound to it.
+void CAPWAP_VapProfileBindAllAp(const CW_VAP_PROFILE* profile);
+// Withdraws an active profile from every AP bound to it; with `unbind` 1
+// also clears each binding and stores the AP.
+void CAPWAP_VapProfileUnbindAllAp(const CW_VAP_PROFILE* profile, int unbind);
+// Profile `number` (made when missing) in tunnel mode with the address;
+// applied to its APs when the address or the mode changed. 0 / 1.
+int CAPWAP_VirtualApSetAcip(uint32_t number, std::string_view address);
+// One line per AP bound to the profile, with "Online" or "offline".
+void CAPWAP_VapProfileBindApShows(vty* v, const CW_VAP_PROFILE* profile);

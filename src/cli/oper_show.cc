@@ -50,7 +50,7 @@ std::string IdleCode(const CW_WTPCB& wtp) {
 std::string RunCode(const CW_WTPCB& wtp) {
   std::string code = "R/M";
   if (wtp.master_status == 0) code += "/V";
-  if (wtp.capability & 2) code += "/MP";
+  if (wtp.capability & CW_CAP_MESH) code += "/MP";
   return code;
 }
 

@@ -60,4 +60,43 @@ CW_IMGREC* ImageRecordOf(uint32_t vendor_id, std::string_view model) {
   return nullptr;
 }
 
+int CW_CMD_Del_ApModelVersion(uint32_t vendor_id, std::string_view model) {
+  CW_IMGREC* rec = ImageRecordOf(vendor_id, model);
+  if (!rec) return 1;
+  *rec = CW_IMGREC{};
+  return 0;
+}
+
+namespace {
+CW_IMGURL* UrlEntryOf(CW_IMGVENDOR* entry, std::string_view model) {
+  for (auto& url : entry->urls) {
+    if (!url.model.empty() && url.model == model) return &url;
+  }
+  return nullptr;
+}
+}  // namespace
+
+int CW_CMD_Set_ApUrlImage(uint32_t vendor_id, std::string_view model, std::string_view url,
+                          std::string_view md5) {
+  if (vendor_id == 0 || model.empty()) return 1;
+  CW_IMGVENDOR* entry = VendorEntry(vendor_id, true);
+  if (!entry) return 1;
+  CW_IMGURL* slot = UrlEntryOf(entry, model);
+  for (auto& free_slot : entry->urls) {
+    if (slot) break;
+    if (free_slot.model.empty()) slot = &free_slot;
+  }
+  if (!slot) return 1;
+  *slot = CW_IMGURL{std::string(model), std::string(url), std::string(md5)};
+  return 0;
+}
+
+int CW_CMD_Del_ApUrlImage(uint32_t vendor_id, std::string_view model) {
+  CW_IMGVENDOR* entry = VendorEntry(vendor_id, false);
+  CW_IMGURL* slot = entry ? UrlEntryOf(entry, model) : nullptr;
+  if (!slot) return 1;
+  *slot = CW_IMGURL{};
+  return 0;
+}
+
 void ImageTableReset() { g_aucImgDb = {}; }

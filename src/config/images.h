@@ -40,6 +40,14 @@ extern std::array<CW_IMGVENDOR, kImgVendors> g_aucImgDb;
 int CW_CMD_Set_ApModelVersion(uint32_t vendor_id, std::string_view model,
                               std::string_view version, std::string_view user_file,
                               uint8_t auto_upgrade);
+// Frees the record of the model in the vendor's entry. 0 / 1 (none).
+int CW_CMD_Del_ApModelVersion(uint32_t vendor_id, std::string_view model);
+// Sets the URL image of the model (replacing the model's entry or taking the
+// first free one); the caller has checked the lengths. 0 / 1 (full).
+int CW_CMD_Set_ApUrlImage(uint32_t vendor_id, std::string_view model, std::string_view url,
+                          std::string_view md5);
+// Frees the URL entry of the model. 0 / 1 (none).
+int CW_CMD_Del_ApUrlImage(uint32_t vendor_id, std::string_view model);
 // The record of a model in the vendor's entry, or null.
 CW_IMGREC* ImageRecordOf(uint32_t vendor_id, std::string_view model);
 void ImageTableReset();

@@ -4,6 +4,7 @@
 #include "config/ap_persist.h"
 #include "config/images.h"
 #include "config/model_catalogue.h"
+#include "config/vap_profile.h"
 #include "diag/debug.h"
 #include "platform/cli.h"
 #include "platform/identity.h"
@@ -26,6 +27,7 @@ void capwap_reset_state() {
   AutoApSwitchesReset();
   ApGroupReset();
   ImageTableReset();
+  VapProfileReset();
   ApModelReset();
   CW_VendorRegistryReset();
   g_ucNeedEncrypt = 0;

@@ -23,8 +23,6 @@ namespace elem = capwap::elem;
 namespace {
 
 constexpr long kDataCheckWaitSeconds = 7;
-// Capability bit of a mesh-capable AP.
-constexpr uint16_t kCapabilityMesh = 2;
 
 // Radio Operational State: radio ID, state, cause, into row radio ID - 1.
 bool DecodeRadioState(capwap::ByteView value, std::array<uint8_t, 12>* rows) {
@@ -58,7 +56,7 @@ void NotifyWmacOfRun(CW_WTPCB* wtp) {
   CwDebug(CW_DBG_FSM, ZLOG_INFO, " FSM switched to Running State.\n");
   wtp->tunnel = CW_AC_TunnelRecordOf(*wtp, CW_TUNNEL_UP);
   WMAC_AC_IPC_NotifyApInfo(WmacApInfoOf(*wtp));
-  if (wtp->capability & kCapabilityMesh) {
+  if (wtp->capability & CW_CAP_MESH) {
     const uint8_t mesh[3] = {wtp->mesh_role, wtp->mesh_id, wtp->mesh_data_path};
     WMAC_AC_IPC_NotifyMeshInfo(wtp->apid, mesh);
   }

@@ -37,8 +37,6 @@ namespace {
 constexpr long kCfgIpcWaitSeconds = 10;
 
 constexpr size_t kHostNameLen = 32;
-constexpr uint16_t kMeshCapable = 2;
-constexpr uint16_t kRunTimeVap = 1;
 
 // --- Decoding the request -------------------------------------------------
 
@@ -114,7 +112,7 @@ bool PutSessionBasics(CW_PKT& pkt, const CW_WTPCB& wtp) {
   });
   ok &= PutElement(pkt, elem::kLocationData, [&](WireWriter& w) { w.bytes(ByteView(wtp.location)); });
   ok &= PutElement(pkt, elem::kStatisticsTimer, [&](WireWriter& w) { w.u16(wtp.stats_interval); });
-  if (wtp.capability & kMeshCapable) {
+  if (wtp.capability & CW_CAP_MESH) {
     ok &= PutElement(pkt, elem::kMeshRole, [&](WireWriter& w) {
       w.u8(wtp.mesh_role);
       w.u8(wtp.mesh_id);
@@ -204,9 +202,9 @@ bool PutRadiosAndPeers(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources&
     if (!block->empty()) ok &= CW_PktAppendRaw(pkt, *block) == 0;
   }
   if (wtp.vap_profile && wtp.master_status != 0) {
-    ok &= (wtp.capability & kRunTimeVap)
-              ? CAPWAP_ENC_VapMsgIE(pkt, wtp.vap_profile, wtp.board_vendor_id) == 0
-              : CAPWAP_ENC_VapMsgBackupAc(pkt, wtp.vap_profile) == 0;
+    ok &= (wtp.capability & CW_CAP_RUNTIME_VAP)
+              ? CAPWAP_ENC_VapMsgIE(pkt, *wtp.vap_profile, wtp.board_vendor_id) == 0
+              : CAPWAP_ENC_VapMsgBackupAc(pkt, *wtp.vap_profile) == 0;
   }
   ok &= PutElement(pkt, elem::kRetransmitInterval,
                    [&](WireWriter& w) { w.u8(static_cast<uint8_t>(wtp.retrans_interval)); });

@@ -1,5 +1,9 @@
 #include "fsm/reset.h"
 
+#include <charconv>
+#include <cstring>
+
+#include "config/model_catalogue.h"
 #include "diag/debug.h"
 #include "registry/session.h"
 #include "registry/tables.h"
@@ -10,6 +14,25 @@
 namespace {
 
 constexpr size_t kResetImageFieldLen = 108;
+// The reset reason that asks for factory settings, with its NUL.
+constexpr char kRestoreReason[] = "resore";
+
+void ResetOne(CW_WTPCB* wtp, bool restore) {
+  if (wtp->state == CW_STATE_RUN) {
+    uint8_t* reason = wtp->image_id.data() + 4;
+    if (restore) {
+      std::memcpy(reason, kRestoreReason, sizeof kRestoreReason);
+    } else if (std::memcmp(reason, kRestoreReason, sizeof kRestoreReason) == 0) {
+      // A plain reset must not repeat an earlier factory restore.
+      std::memset(reason, 0, sizeof kRestoreReason);
+    }
+    CW_AC_SndResetReq(wtp);
+  }
+}
+
+void ReleaseAutoModel(const CW_WTPCB* wtp) {
+  if (wtp->auto_created == 1) CW_IsValidModel(wtp->model, 0);
+}
 
 }  // namespace
 
@@ -28,6 +51,29 @@ int CW_AC_SndResetReq(CW_WTPCB* wtp) {
   }
   CW_FinishCtlMsg(*pkt, CW_MSG_RESET_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_RESET_REQ));
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
+}
+
+int CW_CMD_ResetAp(std::string_view selector, std::string_view argument, bool restore) {
+  if (selector == "name") {
+    CW_WTPCB* wtp = CW_AC_GetWTPByNAME(argument);
+    if (!wtp) return 1;
+    ResetOne(wtp, restore);
+    ReleaseAutoModel(wtp);
+    return 0;
+  }
+  uint32_t group = 0;
+  bool by_group = selector == "ap-group";
+  if (by_group) {
+    auto [end, ec] = std::from_chars(argument.data(), argument.data() + argument.size(), group);
+    if (ec != std::errc() || end != argument.data() + argument.size()) return 1;
+  } else if (selector != "all") {
+    return 1;
+  }
+  for (CW_WTPCB* wtp : ListOwners<CW_WTPCB>(g_pstAC_WTPDBTableById)) {
+    if (!wtp->name.empty() && (!by_group || wtp->group_id == group)) ResetOne(wtp, restore);
+    ReleaseAutoModel(wtp);
+  }
+  return 0;
 }
 
 int CW_AC_DecResetResp(CW_RESET_RSP* record, const CW_RCVPKT* rcv) {

@@ -22,9 +22,17 @@
 #include "registry/list.h"
 #include "transport/types.h"
 
+struct CW_VAP_PROFILE;  // config/vap_profile.h
+
 inline constexpr size_t kWtpRecordSize = 39464;
 inline constexpr uint32_t kMaxApId = 32;
 inline constexpr size_t kWtpNameMax = 32;  // characters, 33-byte field
+
+// Capability bits reported by the AP (CW_WTPCB::capability).
+enum : uint16_t {
+  CW_CAP_RUNTIME_VAP = 1,  // takes virtual AP profiles at run time
+  CW_CAP_MESH = 2,         // mesh capable
+};
 
 // Session state values.
 enum : uint32_t {
@@ -216,7 +224,7 @@ struct CW_WTPCB {
   std::array<uint32_t, 4> dns{};  // @39356
   uint8_t led_quiet = 0;          // @39372
   uint32_t lan_vlan = 0;          // @39376
-  void* vap_profile = nullptr;    // @39380 (runtime reference)
+  CW_VAP_PROFILE* vap_profile = nullptr;  // @39380 (runtime reference)
   uint8_t vap_profile_num = 0;    // @39384
   uint8_t antenna_external = 0;   // @39385
   uint8_t mesh_role = 0;          // @39386

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "config/ap_group.h"
+#include "config/vap_profile.h"
 #include "diag/debug.h"
 #include "platform/identity.h"
 #include "registry/tables.h"
@@ -183,7 +184,8 @@ bool AppendItem(CW_PKT& pkt, uint32_t item, const CwCfgItem& data, uint32_t vend
   }
   if (item == CW_ITEM_VIRTUAL_AP) {
     if (data.record.empty()) return true;
-    return CAPWAP_ENC_VapMsgIE(pkt, data.record.data(), vendor_id) == 0;
+    auto profile = VapProfileDecode(data.record);
+    return profile && CAPWAP_ENC_VapMsgIE(pkt, *profile, vendor_id) == 0;
   }
   if (const capwap::RadioElementCodec* radio = FindRadioItem(item)) {
     CwElementWriter element(pkt, static_cast<uint16_t>(item));
@@ -306,6 +308,13 @@ int CW_AC_SndCfgUpdReqItem(CW_WTPCB* wtp, uint32_t item, const CwCfgItem& data) 
   }
   if (!AppendItem(*pkt, item, data, wtp->board_vendor_id)) return 1;
   return SendRequest(wtp, std::move(pkt));
+}
+
+int CW_AP_ALL_CmdSet(uint32_t item, const CwCfgItem& data) {
+  for (CW_WTPCB* wtp : ListOwners<CW_WTPCB>(g_pstAC_WTPDBTableById)) {
+    if (wtp->state == CW_STATE_RUN) CW_AC_SndCfgUpdReqItem(wtp, item, data);
+  }
+  return 0;
 }
 
 int AC_Enc_AcHostNameElem(const CW_APGROUP& group, CwRefItem& item,

@@ -62,8 +62,8 @@ inline bool CW_ItemIsCallerBuilt(uint32_t item) {
 // (u16 length at 0) refer to further memory: in-process callers pass it as
 // `referenced`; in a WMAC payload, which cannot carry a pointer, those bytes
 // follow inline from offset 4 of the record. Item 61 (in-process callers
-// only): `record` views the virtual AP profile that CAPWAP_ENC_VapMsgIE
-// reads; an empty record writes nothing.
+// only): `record` is the profile's 8-byte record (VapProfileEncode) that
+// CAPWAP_ENC_VapMsgIE encodes; an empty record writes nothing.
 struct CwCfgItem {
   CwCfgItem() = default;
   CwCfgItem(capwap::ByteView rec, capwap::ByteView ref = {}) : record(rec), referenced(ref) {}
@@ -172,6 +172,9 @@ int CW_AC_FillSCfgUpdReqItem(CW_PKT& pkt, uint32_t item, const CwCfgItem& data,
 // session state. 1 when no packet could be had, when the data is too short
 // for the item, or when the send queue refuses the request.
 int CW_AC_SndCfgUpdReqItem(CW_WTPCB* wtp, uint32_t item, const CwCfgItem& data);
+
+// Pushes the item to every AP in Run. Always 0.
+int CW_AP_ALL_CmdSet(uint32_t item, const CwCfgItem& data);
 
 // The value of the AC host-name vendor payload (item 37): g_uiOid, vendor
 // element 2, length 32, the group's host name in 32 bytes. Writes it into

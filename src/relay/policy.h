@@ -6,11 +6,15 @@
 // send), 1 when no packet could be allocated or a precondition failed.
 #pragma once
 
+#include <cstdint>
+
 #include "registry/wtpcb.h"
 
 // DHCP snooping, ARP inspection and ARP anti-attack settings in one
 // Configuration Update Request.
 int AC_IPC_SendDhcpSnooping_Batch(CW_WTPCB* wtp);
+// Vendor element 85 with the u32 VLAN as the AP's wired-LAN VLAN.
+int AC_IPC_SndWiredLanVlan(CW_WTPCB* wtp, uint32_t vlan);
 // The LAN VLAN of the AP (or of its group).
 int AC_SndWiredLanVlan(CW_WTPCB* wtp);
 // The per-port VLANs of the AP's LAN ports.

@@ -10,6 +10,7 @@ namespace {
 // Sorted by number; a number with two meanings shows its general one.
 constexpr std::pair<uint16_t, const char*> kNames[] = {
     {kAcDescriptor, "AC Descriptor"},
+    {kAcIpv4List, "AC IPv4 List"},
     {kAcName, "AC Name"},
     {kAcNameWithPriority, "AC Name with Priority"},
     {kAcTimestamp, "AC Timestamp"},

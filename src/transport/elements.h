@@ -10,6 +10,7 @@ namespace capwap::elem {
 
 enum : uint16_t {
   kAcDescriptor = 1,
+  kAcIpv4List = 2,
   kAcName = 4,
   kAcNameWithPriority = 5,
   kAcTimestamp = 6,
@@ -114,6 +115,7 @@ enum : uint16_t {
   kRunInfo = 50,
   kInterfaceCounters = 51,
   kDiscoveryData = 63,
+  kWiredLanVlan = 85,  // u32 VLAN (0 also marks link isolation)
   kRadioWord = 100,
   kWidsReportA = 108,
   kWidsReportB = 112,

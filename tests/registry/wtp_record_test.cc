@@ -5,6 +5,7 @@
 #include <memory>
 #include <random>
 
+#include "config/vap_profile.h"
 #include "registry/registry_fixture.h"
 #include "transport/types.h"
 
@@ -200,8 +201,8 @@ TEST_F(WtpRecordTest, FieldsLandAtTheirOffsets) {
 }
 
 TEST_F(WtpRecordTest, RuntimeMembersNeverReachTheImage) {
-  int dummy = 0;
-  wtp_->vap_profile = &dummy;
+  CW_VAP_PROFILE profile;
+  wtp_->vap_profile = &profile;
   wtp_->crash_data.push_back(Bytes{1, 2, 3});
   wtp_->sndq.ring[0] = std::make_unique<CW_PKT>();
   wtp_->sndq.count = 1;

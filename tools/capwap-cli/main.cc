@@ -2,8 +2,10 @@
 //
 //   capwap-cli [-H host] [-P port] [-c command]...
 //
-// Without -c it is interactive (line editing and history when built with
-// libedit and standard input is a terminal). With -c it runs "enable" and
+// Without -c it is interactive (line editing, history and Tab completion of
+// command words when built with libedit and standard input is a terminal).
+// Tab asks the daemon itself: the line so far is sent with "?" and the
+// keywords of its answer complete the word at the cursor. With -c it runs "enable" and
 // then each command, prints only the commands' output and exits 0, or 1 when
 // a command printed a line starting with '%'; 2 when the daemon cannot be
 // reached, stops answering, or closes the connection before the commands are
@@ -18,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "completion.h"
 #include "vty_client.h"
 
 #ifdef CAPWAP_HAVE_LIBEDIT
@@ -158,6 +161,33 @@ int RunOneShot(capwap_cli::VtyClient& client, const std::vector<std::string>& co
 }
 
 #ifdef CAPWAP_HAVE_LIBEDIT
+// The session Tab asks, and the words of its last answer.
+capwap_cli::VtyClient* g_completion_client = nullptr;
+std::vector<std::string> g_completion_words;
+
+char* NextCompletion(const char* text, int state) {
+  static size_t next = 0;
+  if (state == 0) next = 0;
+  while (next < g_completion_words.size()) {
+    const std::string& word = g_completion_words[next++];
+    if (word.starts_with(text)) return strdup(word.c_str());
+  }
+  return nullptr;
+}
+
+char** CompleteFromDaemon(const char* text, int, int) {
+  using Result = capwap_cli::VtyClient::Result;
+  rl_attempted_completion_over = 1;  // never file names
+  g_completion_words.clear();
+  std::string output, prompt;
+  std::string_view typed(rl_line_buffer, static_cast<size_t>(rl_point));
+  if (g_completion_client && g_completion_client->SendLine(capwap_cli::HelpQuery(typed)) &&
+      g_completion_client->ReadResponse(&output, &prompt, kReplyTimeoutMs) == Result::kPrompt) {
+    g_completion_words = capwap_cli::HelpKeywords(output);
+  }
+  return rl_completion_matches(text, NextCompletion);
+}
+
 std::string HistoryPath() {
   const char* home = getenv("HOME");
   return home && *home ? std::string(home) + "/" + kHistoryFile : std::string();
@@ -193,6 +223,8 @@ int RunInteractive(capwap_cli::VtyClient& client) {
   if (editing) {
     stifle_history(1000);
     if (!history.empty()) read_history(history.c_str());
+    g_completion_client = &client;
+    rl_attempted_completion_function = CompleteFromDaemon;
   }
 #endif
   std::string output, prompt, line;

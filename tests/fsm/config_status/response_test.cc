@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/ap_group.h"
+#include "config/vap_profile.h"
 #include "fsm/config_status.h"
 #include "relay/radio_binding.h"
 #include "support/scenario.h"
@@ -32,7 +33,7 @@ class CfgRespBuild : public ::testing::Test {
     wtp_.echo_interval = 0x0214;
     wtp_.stats_interval = 120;
     std::copy_n("lab", 3, wtp_.location.begin());
-    wtp_.capability = 2;  // mesh capable
+    wtp_.capability = 3;  // mesh capable, takes virtual AP profiles at run time
     wtp_.mesh_role = 1;
     wtp_.mesh_id = 7;
     wtp_.mesh_data_path = 2;
@@ -51,6 +52,8 @@ class CfgRespBuild : public ::testing::Test {
     wtp_.wrrm_block = Hex("00 25 00 02 aa bb");
     wtp_.wids_block = Hex("00 25 00 01 cc");
     wtp_.retrans_interval = 0x0107;
+    wtp_.master_status = 1;
+    wtp_.vap_profile = &vap_;
 
     group_.group_id = 1;
     group_.lan_ip = {0x0A010001, 16};
@@ -93,6 +96,7 @@ class CfgRespBuild : public ::testing::Test {
 
   CW_WTPCB wtp_;
   CW_APGROUP group_;
+  CW_VAP_PROFILE vap_{1, CW_VAP_ISOLATE_LINK, 0x0A0A0A0A};
   CwCfgRespSources sources_;
 };
 
@@ -118,6 +122,8 @@ TEST_F(CfgRespBuild, EveryRowInItsOrder) {
       Elem("17 antenna type", 62, U8(1)),
       {{Hex("00 25 00 02 aa bb"), "18 WRRM block"}},
       {{Hex("00 25 00 01 cc"), "19 WIDS block"}},
+      Elem("20 virtual AP setting", 61, Cat({U32(0x0A0A0A0A), U8(1)})),
+      Elem("20 link isolation", 37, Cat({U32(kBoardVendor), U16(85), U16(4), U32(0)})),
       Elem("21 retransmit interval", 65, U8(7)),
   });
   EXPECT_TRUE(BytesMatch(Build(), expected));
@@ -141,7 +147,8 @@ TEST_F(CfgRespBuild, GroupSettingsStandInForMissingOwnOnes) {
 }
 
 TEST_F(CfgRespBuild, ConditionalRowsOff) {
-  wtp_.capability = 1;          // not mesh capable
+  wtp_.capability = 0;          // not mesh capable
+  wtp_.vap_profile = nullptr;
   wtp_.remote.family = 1;       // reached over IPv6
   wtp_.led_quiet = 0;
   wtp_.dns = {};
@@ -162,11 +169,9 @@ TEST_F(CfgRespBuild, ConditionalRowsOff) {
   wtp_.antenna_external = 0;
   EXPECT_EQ(ValueOf(62), U8(0));
 
-  // A bound virtual AP profile adds no element yet, in either form.
-  int profile = 1;
-  wtp_.vap_profile = &profile;
-  wtp_.master_status = 1;
-  EXPECT_EQ(Types().size(), 13u);
+  // Without run-time profiles the AP learns the controlled AC as backup AC.
+  wtp_.vap_profile = &vap_;
+  EXPECT_EQ(ValueOf(2), U32(0x0A0A0A0A));
 }
 
 TEST_F(CfgRespBuild, MissingGroupGivesAnEmptyResponse) {

@@ -1,6 +1,6 @@
 // Arbitrary blobs as the database records the daemon reads back: the
-// control-block image, the AP model, the AP group, the change mark and the
-// tunnel record. The first byte picks the record; the rest is the blob.
+// control-block image, the AP model, the AP group, the change mark, the
+// tunnel record and the virtual AP profile. The first byte picks the record; the rest is the blob.
 // Oracle: a decode either fails or yields a record that encodes back to the
 // same bytes (no half-filled records).
 #include <cstddef>
@@ -10,6 +10,7 @@
 #include "config/ap_persist.h"
 #include "config/ap_group.h"
 #include "config/model_catalogue.h"
+#include "config/vap_profile.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/bytes.h"
 #include "registry/wtp_record.h"
@@ -68,6 +69,14 @@ void CheckTunnel(const capwap::Bytes& blob) {
   FUZZ_CHECK(twice.state == rec.state && twice.apid == rec.apid);
 }
 
+void CheckVapProfile(const capwap::Bytes& blob) {
+  std::optional<CW_VAP_PROFILE> profile = VapProfileDecode(blob);
+  if (!profile) return;
+  uint8_t again[kVapProfileRecordSize];
+  VapProfileEncode(*profile, again);
+  FUZZ_CHECK(capwap::Bytes(again, again + sizeof again) == blob);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -77,12 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool exact = (pick & 0x80) == 0;
   ++data;
   --size;
-  switch (pick % 5) {
+  switch ((pick & 0x7F) % 6) {
     case 0: CheckWtpRecord(Shaped(data, size, kWtpRecordSize, exact)); break;
     case 1: CheckModel(Shaped(data, size, kApModelRecordSize, exact)); break;
     case 2: CheckGroup(Shaped(data, size, kApGroupRecordSize, exact)); break;
     case 3: CheckMark(Shaped(data, size, kWtpMarkSize, exact)); break;
     case 4: CheckTunnel(Shaped(data, size, kTunnelRecordSize, exact)); break;
+    case 5: CheckVapProfile(Shaped(data, size, kVapProfileRecordSize, exact)); break;
   }
   return 0;
 }
