@@ -68,18 +68,29 @@ std::string ReadUntilPrompt(int fd, int timeout_ms) {
 
 }  // namespace
 
-DaemonProcess::DaemonProcess(Options options) {
+DaemonProcess::DaemonProcess(Options options) : options_(std::move(options)) {
   port_base_ = FreePortBase();
   vty_port_ = FreeTcpPort();
   log_path_ = root_.path() + "/daemon.log";
-  if (!options.config_text.empty()) {
+  if (!options_.config_text.empty()) {
     std::string conf = root_.Path("/etc/config/vela/capwap.conf");
     MakeParentDirs(conf);
-    std::ofstream(conf) << options.config_text;
+    std::ofstream(conf) << options_.config_text;
   }
+  Spawn();
+}
+
+bool DaemonProcess::Restart() {
+  if (pid_ > 0 && StopWith(SIGTERM) != 0) return false;
+  Spawn();
+  return WaitReady();
+}
+
+void DaemonProcess::Spawn() {
+  const Options& options = options_;
   pid_ = fork();
   if (pid_ == 0) {
-    int log = open(log_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int log = open(log_path_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     dup2(log, STDOUT_FILENO);
     dup2(log, STDERR_FILENO);
     setenv("CAPWAP_PORT_BASE", std::to_string(port_base_).c_str(), 1);
@@ -133,16 +144,20 @@ int DaemonProcess::StopWith(int signo) {
   return -1;
 }
 
-std::string DaemonProcess::Vty(const std::string& line) {
+std::string DaemonProcess::Vty(const std::string& lines) {
   int fd = ConnectVty(vty_port_);
   if (fd < 0) return {};
   ReadUntilPrompt(fd, 2000);
   std::string enable = "enable\r\n";
   (void)write(fd, enable.data(), enable.size());
   ReadUntilPrompt(fd, 2000);
-  std::string cmd = line + "\r\n";
-  (void)write(fd, cmd.data(), cmd.size());
-  std::string out = ReadUntilPrompt(fd, 3000);
+  std::string out;
+  std::istringstream script(lines);
+  for (std::string line; std::getline(script, line);) {
+    std::string cmd = line + "\r\n";
+    (void)write(fd, cmd.data(), cmd.size());
+    out += ReadUntilPrompt(fd, 3000);
+  }
   close(fd);
   // Sessions end lines with CR LF, as telnet expects.
   std::erase(out, '\r');

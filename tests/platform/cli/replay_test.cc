@@ -248,8 +248,9 @@ TEST_F(CliReplay, FailedWriteKeepsTheOldFile) {
   ASSERT_EQ(mkdir((file + ".tmp").c_str(), 0755), 0);
   auto v = vty_new_internal(ctx(), CONFIG_NODE);
   Run(v.get(), "wlan ap-model new");
-  EXPECT_EQ(Run(v.get(), "end"), "");
+  EXPECT_EQ(Run(v.get(), "end"), kCliUnsavedNotice);
   EXPECT_EQ(Run(v.get(), "write").rfind("% Failed to save the configuration", 0), 0u);
+  EXPECT_TRUE(cli_config_unsaved(ctx()));
   std::ifstream in(file);
   std::stringstream kept;
   kept << in.rdbuf();

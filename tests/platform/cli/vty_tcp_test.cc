@@ -171,9 +171,10 @@ TEST_F(VtyTcp, TelnetInputInLineMode) {
   EXPECT_EQ(peer.ReadUntilPrompt(), "capwap(config)# ");
   EXPECT_EQ(Note(), "telnet");
   peer.Send("end\r");
-  EXPECT_EQ(peer.ReadUntilPrompt(), "capwap# ");
+  const std::string unsaved = kCliUnsavedNotice;
+  EXPECT_EQ(peer.ReadUntilPrompt(), unsaved + "capwap# ");
   std::string shown = peer.Command("show running-config");
-  EXPECT_EQ(shown, "note telnet\n!\ncapwap# ");
+  EXPECT_EQ(shown, "note telnet\n!\n" + unsaved + "capwap# ");
   EXPECT_EQ(peer.Command("show ?"),
             "  running-config  Current operating configuration\ncapwap# ");
   EXPECT_EQ(peer.Command("frobnicate"), "% Unknown command\ncapwap# ");
@@ -191,6 +192,7 @@ TEST_F(VtyTcp, OutputIsInNetworkForm) {
   peer.Command("note a\xff\xff" "b");
   EXPECT_EQ(Note(), "a\xff" "b");
   peer.Command("end");
+  peer.Command("write");
   peer.Command("show running-config");
   EXPECT_EQ(peer.last_raw(), "note a\xff\xff" "b\r\n!\r\ncapwap# ");
 }
@@ -327,9 +329,9 @@ class CapwapCli : public VtyTcp {
 
 TEST_F(CapwapCli, OneShotCommandsPrintOnlyTheirOutput) {
   CliRun run = RunClient({"-P", Port(), "-c", "configure terminal", "-c", "note hello", "-c",
-                          "end", "-c", "show running-config"});
+                          "end", "-c", "write", "-c", "show running-config"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "note hello\n!\n");
+  EXPECT_EQ(run.out, std::string(kCliUnsavedNotice) + "[OK]\nnote hello\n!\n");
   EXPECT_EQ(Note(), "hello");
 }
 
@@ -360,13 +362,14 @@ TEST_F(CapwapCli, InteractiveFromAPipe) {
   // Standard input is not a terminal here: plain reading, no prompts echoed.
   int in[2];
   ASSERT_EQ(pipe(in), 0);
-  std::string script = "enable\nconfigure terminal\nnote piped\nend\nshow running-config\nexit\n";
+  std::string script = "enable\nconfigure terminal\nnote piped\nexit\nwrite\nshow running-config\nexit\n";
   ASSERT_EQ(write(in[1], script.data(), script.size()), static_cast<ssize_t>(script.size()));
   close(in[1]);
   CliRun run = RunClient({"-P", Port()}, {}, in[0]);
   close(in[0]);
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "capwap access controller\nnote piped\n!\n");
+  EXPECT_EQ(run.out, "capwap access controller\n" + std::string(kCliUnsavedNotice) +
+                        "[OK]\nnote piped\n!\n");
 }
 
 TEST_F(CapwapCli, IdleSessionsGiveUpTheirSlotsAfterTheExecTimeout) {
@@ -392,7 +395,7 @@ TEST_F(CapwapCli, IdleSessionsGiveUpTheirSlotsAfterTheExecTimeout) {
   op.Command("configure terminal");
   EXPECT_EQ(op.Command("line vty"), "capwap(config-line)# ");
   EXPECT_EQ(op.Command("exec-timeout 1 30"), "capwap(config-line)# ");
-  EXPECT_EQ(op.Command("end"), "capwap# ");
+  EXPECT_EQ(op.Command("end"), std::string(kCliUnsavedNotice) + "capwap# ");
   EXPECT_EQ(op.Command("write"), "[OK]\ncapwap# ");
   lab_.RunFor(89);
   EXPECT_EQ(Sessions(), 1u);
