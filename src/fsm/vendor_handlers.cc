@@ -46,10 +46,6 @@ constexpr VendorHandlerRow kVendorHandlers[] = {
     {vendor_elem::kCapabilities, CW_KVENPROC_CAPBILITIES},
 };
 
-// Reports whose consumers are not built yet are skipped over by their
-// length, so the rest of the message still decodes.
-int SkipSubElement(capwap::WireReader& cur, uint16_t len) { return cur.skip(len) ? 0 : 1; }
-
 }  // namespace
 
 int CW_RegisterVendorHandlers() {
@@ -67,29 +63,6 @@ int CW_RegisterVendorHandlers() {
   return 0;
 }
 
-#define CW_SKIPPING_HANDLER(name)                                               \
-  int name(void*, capwap::WireReader& cur, uint16_t, uint16_t len) {            \
-    return SkipSubElement(cur, len);                                            \
-  }
-
-CW_SKIPPING_HANDLER(CW_KVENProc_ApChlRepTLVFunc)
-CW_SKIPPING_HANDLER(CW_KVENProc_ApNebRepTLVFunc)
-CW_SKIPPING_HANDLER(CW_KVENProc_ApWrrmRptTLVFunc)
-CW_SKIPPING_HANDLER(CW_KVENProc_WidsRptFunc)
-CW_SKIPPING_HANDLER(CW_KVENProc_MediaRptFunc)
-CW_SKIPPING_HANDLER(CW_KVENProc_ScanStaRptTLVFunc)
-CW_SKIPPING_HANDLER(CW_KVENPROC_BANDSTEER)
-CW_SKIPPING_HANDLER(CW_KVENPROC_WIRELESSCONTION)
-CW_SKIPPING_HANDLER(CW_KVENPROC_WTPRUNINFO)
-CW_SKIPPING_HANDLER(CW_KVENPROC_WTPIFINTERFACE)
-CW_SKIPPING_HANDLER(CW_KVENPROC_WTPINTERFACEINFOR)
-CW_SKIPPING_HANDLER(CW_KVENPROC_APDEVICE_DES)
-CW_SKIPPING_HANDLER(CW_KVENPROC_WTPDEVICESTATIS)
-CW_SKIPPING_HANDLER(CW_KVENPROC_WTP_INTERFACE)
-CW_SKIPPING_HANDLER(CW_KVENPROC_WTPRTCOLLECTINFO)
-CW_SKIPPING_HANDLER(CW_KVENPROC_WTP_SYNCTIMETRAP)
-CW_SKIPPING_HANDLER(CW_KVENProc_WAPIClientFunc)
-CW_SKIPPING_HANDLER(CW_KVENProc_DnsInfoFunc)
 
 namespace {
 

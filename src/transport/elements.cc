@@ -18,6 +18,7 @@ constexpr std::pair<uint16_t, const char*> kNames[] = {
     {kCapwapControlIpv6Address, "CAPWAP Control IPv6 Address"},
     {kCapwapTimers, "CAPWAP Timers"},
     {kDataTransferData, "Data Transfer Data"},
+    {kDataTransferMode, "Data Transfer Mode"},
     {kDeleteMacAclEntry, "Delete MAC ACL Entry"},
     {kDeleteStation, "Delete Station"},
     {kDiscoveryType, "Discovery Type"},

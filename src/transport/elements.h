@@ -18,6 +18,7 @@ enum : uint16_t {
   kCapwapControlIpv6Address = 11,
   kCapwapTimers = 12,
   kDataTransferData = 13,
+  kDataTransferMode = 14,
   kDeleteMacAclEntry = 17,
   kDeleteStation = 18,
   kDiscoveryType = 20,

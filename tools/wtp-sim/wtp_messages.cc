@@ -341,7 +341,7 @@ Bytes BuildEchoRequest(const WtpIdentity& id, uint8_t seq) {
   return m.Finish(CW_MSG_ECHO_REQ, seq);
 }
 
-Bytes BuildEventRequest(const WtpIdentity& id, uint8_t seq, size_t padding) {
+Bytes BuildEventRequest(const WtpIdentity& id, uint8_t seq, size_t padding, ByteView extra) {
   Message m(kMaxMessage);
   CW_PKT& pkt = m.pkt();
   PutSessionId(pkt, id.session_id);
@@ -353,6 +353,23 @@ Bytes BuildEventRequest(const WtpIdentity& id, uint8_t seq, size_t padding) {
     w.zeros(16);  // eight failure and change counters
     w.u16(static_cast<uint16_t>(-95));  // noise floor
   }
+  {
+    // What a running AP reports each period: a channel report per radio
+    // (radio, channel, utilisation %) and an empty intrusion summary.
+    CwElementWriter e(pkt, elem::kVendorSpecificPayload);
+    WireWriter& w = e.w();
+    w.u32(id.vendor_id);
+    for (const SimRadio& radio : id.radios) {
+      w.u16(vendor_elem::kChannelReport);
+      w.u16(3);
+      w.u8(radio.id);
+      w.u8(radio.channel);
+      w.u8(20);
+    }
+    w.u16(vendor_elem::kWidsReportA);
+    w.u16(4);
+    w.u32(0);
+  }
   if (padding > 0) {
     const size_t n = std::min(padding, kMaxPadding);
     CwElementWriter e(pkt, elem::kVendorSpecificPayload);
@@ -362,6 +379,7 @@ Bytes BuildEventRequest(const WtpIdentity& id, uint8_t seq, size_t padding) {
     w.u16(static_cast<uint16_t>(n));
     for (size_t i = 0; i < n; ++i) w.u8(static_cast<uint8_t>(i));
   }
+  if (!extra.empty()) CW_PktAppendRaw(pkt, extra);
   return m.Finish(CW_MSG_WTP_EVENT_REQ, seq);
 }
 

@@ -76,7 +76,9 @@ Bytes BuildChangeStateRequest(const WtpIdentity& id, uint8_t seq);
 Bytes BuildEchoRequest(const WtpIdentity& id, uint8_t seq);
 // Session ID and radio statistics; `padding` octets of station-scan report
 // make the request as large as a load test wants (fragmented when big).
-Bytes BuildEventRequest(const WtpIdentity& id, uint8_t seq, size_t padding);
+// Radio statistics, a channel report per radio and an intrusion summary,
+// `padding` octets of station scan, then `extra` (whole elements) as given.
+Bytes BuildEventRequest(const WtpIdentity& id, uint8_t seq, size_t padding, ByteView extra = {});
 // Image Identifier value as the Join Response gave it, Initiate Download.
 Bytes BuildImageDataRequest(uint8_t seq, ByteView image_identifier);
 // Keepalive: K bit, element length 20, Session ID (30 octets).

@@ -175,9 +175,9 @@ void SimWtp::SetRunUntil(WtpStep step) {
   }
 }
 
-bool SimWtp::SendEvent() {
+bool SimWtp::SendEvent(ByteView extra) {
   if (state_ != WtpState::kRun || outstanding_) return false;
-  SendRequest(BuildEventRequest(id_, TakeSeq(), knobs_.event_padding));
+  SendRequest(BuildEventRequest(id_, TakeSeq(), knobs_.event_padding, extra));
   ++counters_.events_sent;
   return true;
 }

@@ -153,8 +153,9 @@ class SimWtp {
   uint32_t echo_interval() const { return echo_interval_; }
   uint16_t control_port() const { return control_.port; }
   uint16_t data_port() const { return data_.port; }
-  // Sends a WTP Event Request now (Run, nothing outstanding). True when sent.
-  bool SendEvent();
+  // Sends a WTP Event Request now (Run, nothing outstanding), with `extra`
+  // elements after the periodic reports. True when sent.
+  bool SendEvent(ByteView extra = {});
 
  private:
   struct Socket {
