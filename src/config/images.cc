@@ -46,6 +46,7 @@ int CW_CMD_Set_ApModelVersion(uint32_t vendor_id, std::string_view model,
   slot->version = Field(version);
   slot->name = Field(slot->model + "-" + slot->version);
   slot->user_file = std::string(user_file.substr(0, 127));
+  slot->file_name.clear();
   slot->auto_upgrade = auto_upgrade;
   return 0;
 }
@@ -54,7 +55,7 @@ CW_IMGREC* ImageRecordOf(uint32_t vendor_id, std::string_view model) {
   CW_IMGVENDOR* entry = VendorEntry(vendor_id, false);
   if (!entry) return nullptr;
   for (auto& rec : entry->records) {
-    if (!rec.model.empty() && rec.model == model) return &rec;
+    if (!rec.model.empty() && rec.model == Field(model)) return &rec;
   }
   return nullptr;
 }

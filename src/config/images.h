@@ -16,6 +16,9 @@ struct CW_IMGREC {
   std::string name;       // "%s-%s" of model and version (32-byte field)
   std::string user_file;  // operator-uploaded file name; empty = built-in image
   uint8_t auto_upgrade = 0;
+  // The built-in file's own name in the image folder. The image name is only
+  // "<model>-<version>" while the file is "<model>-<version>-<anything>".
+  std::string file_name;
 };
 
 struct CW_IMGURL {

@@ -61,7 +61,8 @@ int AC_ApVerDbInit(const char* model) {
     CW_APVER ver;
     if (CW_AC_GetApVer(&ver, entry->d_name) != 0) continue;
     if (model && std::strcmp(model, ver.model) != 0) continue;
-    CW_CMD_Set_ApModelVersion(g_uiOid, ver.model, ver.version, "", 0);
+    if (CW_CMD_Set_ApModelVersion(g_uiOid, ver.model, ver.version, "", 0) != 0) continue;
+    if (CW_IMGREC* image = ImageRecordOf(g_uiOid, ver.model)) image->file_name = entry->d_name;
   }
   closedir(dir);
   return 0;

@@ -8,6 +8,7 @@
 #include "fsm/data_check.h"
 #include "fsm/data_transfer.h"
 #include "fsm/echo.h"
+#include "fsm/image.h"
 #include "fsm/join.h"
 #include "fsm/reset.h"
 #include "fsm/wtp_event.h"
@@ -23,6 +24,8 @@ void CW_FsmRegisterHandlers() {
   AC_SetMsgHandler(CW_MSG_CFG_UPDATE_RSP, CW_AC_CfgUpdRespHandler);
   AC_SetMsgHandler(CW_MSG_CHG_STATE_REQ, CW_AC_ChgStateReqHandler);
   AC_SetMsgHandler(CW_MSG_ECHO_REQ, CW_AC_EchoReqHandler);
+  AC_SetMsgHandler(CW_MSG_IMAGE_DATA_REQ, CW_AC_ImgDataReqHandler);
+  AC_SetMsgHandler(CW_MSG_IMAGE_DATA_RSP, CW_AC_ImgDataRespHandler);
   AC_SetMsgHandler(CW_MSG_WTP_EVENT_REQ, CW_AC_EvtReqHandler);
   AC_SetMsgHandler(CW_MSG_RESET_RSP, CW_AC_ResetRespHandler);
   AC_SetMsgHandler(CW_MSG_DATA_TRANSFER_REQ, CW_AC_DataTransReqHandler);

@@ -132,9 +132,9 @@ TEST_F(JoinResponse, AnImageIsOfferedUnlessItsVersionBeginsWithTheReportedOne) {
   // record found for the model ends the scan, even when it says no.
   ImageTableReset();
   g_aucImgDb[0].vendor_id = kApVendor;
-  g_aucImgDb[0].records[3] = CW_IMGREC{"ia-210", "9.0", "ia-210-9.0", "", 0};
+  g_aucImgDb[0].records[3] = CW_IMGREC{"ia-210", "9.0", "ia-210-9.0", "", 0, ""};
   g_aucImgDb[1].vendor_id = kApVendor;
-  g_aucImgDb[1].records[0] = CW_IMGREC{"ia-210", "9.1", "ia-210-9.1", "", 1};
+  g_aucImgDb[1].records[0] = CW_IMGREC{"ia-210", "9.1", "ia-210-9.1", "", 1, ""};
   EXPECT_FALSE(offered("1.0"));
   g_aucImgDb[0].records[3].auto_upgrade = 1;
   const CW_IMGREC* image = CW_AC_NeedUpdateImage(reported, "ia-210", kApVendor);
@@ -143,7 +143,7 @@ TEST_F(JoinResponse, AnImageIsOfferedUnlessItsVersionBeginsWithTheReportedOne) {
 }
 
 TEST_F(JoinResponse, ImageIdentifierTakesTheKeyModelAndCutsTheName) {
-  const CW_IMGREC record{"ignored-model", "v1", std::string(40, 'n'), "", 1};
+  const CW_IMGREC record{"ignored-model", "v1", std::string(40, 'n'), "", 1, ""};
   std::array<uint8_t, kImageIdentifierSize> out{};
   EXPECT_EQ(CW_AC_GetImageId(record, out, "ia-210", 7), 0);
   EXPECT_TRUE(BytesMatch(out, {{U32(7), "vendor"},

@@ -3,9 +3,13 @@
 // playing WMAC, WRRM and WIDS.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "peer-sim/peer_sim.h"
 #include "config/images.h"
+#include "daemon/capwap.h"
 #include "platform/cli.h"
+#include "platform/paths.h"
 #include "support/fsm_lab.h"
 #include "wtp-sim/wtp_sim.h"
 
@@ -63,14 +67,20 @@ TEST(Scenario, AnUnknownApGoesFromDiscoveryToRunAndIsKeptByItsEchoes) {
   EXPECT_EQ(lab.ap(ap).counters().protocol_errors, 0u) << lab.ap(ap).last_error();
 }
 
-TEST(Scenario, AnApOfferedAnImageGoesForItFirst) {
+// The built-in file keeps its own name; the AP takes it in blocks of 1024,
+// 1024 and 452 octets, checks size and digest, restarts and rejoins on it.
+TEST(Scenario, AnApOfferedAnImageDownloadsItAndComesBackOnIt) {
   struct ImageTableCleared {
     ~ImageTableCleared() { ImageTableReset(); }
   } cleared;
   ScenarioLab lab;
   ASSERT_TRUE(lab.booted());
+  const std::string file = RootPath("/usr/sbin/apimage/ia-210-2.0.0-build7.bin");
+  ASSERT_TRUE(MakeParentDirs(file));
+  std::ofstream(file, std::ios::binary) << std::string(2500, 'x');
   // The simulated AP runs 1.0.0; the table holds 2.0.0 with automatic upgrade.
-  ASSERT_EQ(CW_CMD_Set_ApModelVersion(sim::kSimVendorId, "ia-210", "2.0.0", "", 1), 0);
+  ASSERT_EQ(AC_ApVerDbInit(nullptr), 0);
+  ImageRecordOf(sim::kSimVendorId, "ia-210")->auto_upgrade = 1;
   const size_t ap = lab.AddAp();
   ASSERT_TRUE(lab.Join(ap));
   std::optional<DecodedMessage> join = lab.Received(ap, CW_MSG_JOIN_RSP);
@@ -78,7 +88,16 @@ TEST(Scenario, AnApOfferedAnImageGoesForItFirst) {
   const CwElement* image = join->Find(25);
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(image->value.data()) + 4 + 36 + 4), "2.0.0");
-  EXPECT_EQ(lab.ap(ap).state(), sim::WtpState::kImage);
+
+  EXPECT_FALSE(lab.Run(ap, 60)) << "the AP restarts on its new image";
+  lab.RunFor(lab.ap(ap).timing().restart_delay + 5);
+  ASSERT_EQ(lab.ap(ap).state(), sim::WtpState::kRun) << lab.ap(ap).last_error();
+  const sim::WtpCounters& counters = lab.ap(ap).counters();
+  EXPECT_EQ(counters.image_blocks, 3u);
+  EXPECT_EQ(counters.images_installed, 1u);
+  EXPECT_EQ(counters.image_failures + counters.protocol_errors, 0u) << lab.ap(ap).last_error();
+  EXPECT_EQ(lab.ap(ap).identity().sw_version, "2.0.0");
+  EXPECT_EQ(counters.joins, 2u) << "the session ended after the last block";
 }
 
 TEST(Scenario, ADeclaredApJoinsUnderItsNameAndHearsEachChangeOnceInRunOnly) {
