@@ -8,8 +8,10 @@
 
 namespace {
 
-// Print order of the node writers: the auto-AP switches, then the models and
-// virtual AP profiles that APs name, the groups, the APs, the images.
+// Print order of the node writers, which is the order a replay rebuilds
+// the configuration in: the daemon-wide switches, then the models and
+// virtual AP profiles that APs name, the groups whose LAN-port VLAN an AP
+// may take over, the APs, and the firmware images.
 constexpr int kWriterOrder[] = {CW_AUTOAP_WRITE_NODE, CW_APMODEL_NODE, CW_VAP_PROFILE_NODE,
                                 CW_APGROUP_NODE,      CW_AP_NODE,      CW_APVER_WRITE_NODE};
 
@@ -30,13 +32,18 @@ void capwap_cli_init(lib_globals* ctx) {
   }
   int failed = 0;
   for (auto table : {capwap_debug_commands(), capwap_show_commands(), capwap_model_commands(),
-                     capwap_oper_commands()}) {
+                     capwap_oper_commands(), capwap_ap_commands(), capwap_apgroup_commands(),
+                     capwap_switch_commands()}) {
     failed += cli_install_table(ctx, table);
   }
   if (failed != 0) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " %d commands could not be installed.\n", failed);
   }
   capwap_virtual_ap_cli_init(ctx);
+  InstallWriter(ctx, CW_AUTOAP_WRITE_NODE, capwap_autoap_mode_write);
   InstallWriter(ctx, CW_APMODEL_NODE, capwap_model_write);
   InstallWriter(ctx, CW_VAP_PROFILE_NODE, capwap_virtual_ap_mode_write);
+  InstallWriter(ctx, CW_APGROUP_NODE, capwap_apgroup_mode_write);
+  InstallWriter(ctx, CW_AP_NODE, capwap_ap_mode_write);
+  InstallWriter(ctx, CW_APVER_WRITE_NODE, capwap_apver_mode_write);
 }

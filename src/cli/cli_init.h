@@ -32,8 +32,23 @@ std::span<const CliCommand> capwap_debug_commands();
 // The operational views ("show wlan ap ...", "show wtp").
 std::span<const CliCommand> capwap_show_commands();
 
-// Writes the custom models as commands; returns 0.
-int capwap_model_write(vty* v);
+// Declaring, entering, renaming, deleting and keeping APs, and the AP node.
+std::span<const CliCommand> capwap_ap_commands();
+// Entering group 1 and the AP-group node.
+std::span<const CliCommand> capwap_apgroup_commands();
+// Automatic admission, the broadcast-discovery filter, tunnel scrambling.
+std::span<const CliCommand> capwap_switch_commands();
+
+// The AP of a session in the AP node (the node's context is its APID), or
+// null after printing "%The AP does not exist.\n" when it has been deleted.
+CW_WTPCB* capwap_node_ap(vty* v);
+
+// Node writers, each printing its node's configuration as commands; 0.
+int capwap_model_write(vty* v);         // custom models (110)
+int capwap_ap_mode_write(vty* v);       // configured APs (100)
+int capwap_apgroup_mode_write(vty* v);  // AP groups (104)
+int capwap_autoap_mode_write(vty* v);   // daemon-wide switches (108)
+int capwap_apver_mode_write(vty* v);    // firmware image assignments (109)
 
 // The operational commands: reset, restore, upgrade and image assignment.
 // The model alternatives come from the active vendor profile, so the table

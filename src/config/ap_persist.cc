@@ -1,18 +1,23 @@
 #include "config/ap_persist.h"
 
 #include <cstring>
+#include <string>
 
 #include "config/db_tables.h"
 #include "platform/cli.h"
 #include "platform/dbm.h"
+#include "platform/util.h"
 #include "registry/wtp_record.h"
 
 uint8_t g_bCwAutoApEnabled = 0;
 uint8_t g_bCwAutoApPersistentEnabled = 0;
+uint8_t g_ucCwDiscoveryFilter = 0;
 
 namespace {
 
 constexpr char kAutoApKey[] = "g_bCwAutoApEnabled";
+constexpr char kBroadcastForbidKey[] = "CwBroadcastForbid";
+constexpr const char* kBroadcastRule = "INPUT -p udp --dport 5246 -d 255.255.255.255/32 -j DROP";
 
 bool MacIsZero(const std::array<uint8_t, 6>& mac) {
   for (uint8_t b : mac) {
@@ -129,7 +134,28 @@ void CW_CMD_Set_Autoap_PresistentEnable(uint8_t enabled) {
   g_bCwAutoApPersistentEnabled = enabled ? 1 : 0;
 }
 
+void CW_CMD_Set_BroadcastForbid(bool forbid) {
+  const bool set = g_ucCwDiscoveryFilter & kDiscoveryFilterBroadcast;
+  if (set == forbid) return;
+  // The rule outlives the daemon (its bit starts clear at every start): it
+  // is added only when the firewall does not hold it already, so replaying
+  // the command after a restart never stacks a second copy.
+  const std::string rule = kBroadcastRule;
+  lib_system((forbid ? "iptables -C " + rule + " 2>/dev/null || iptables -A " + rule
+                     : "iptables -D " + rule)
+                 .c_str());
+  if (forbid) {
+    g_ucCwDiscoveryFilter |= kDiscoveryFilterBroadcast;
+    DBM_Store(kDbDaemonSettings, kBroadcastForbidKey, std::strlen(kBroadcastForbidKey),
+              &g_ucCwDiscoveryFilter, 1);
+  } else {
+    g_ucCwDiscoveryFilter &= static_cast<uint8_t>(~kDiscoveryFilterBroadcast);
+    DBM_Delete(kDbDaemonSettings, kBroadcastForbidKey, std::strlen(kBroadcastForbidKey));
+  }
+}
+
 void AutoApSwitchesReset() {
   g_bCwAutoApEnabled = 0;
   g_bCwAutoApPersistentEnabled = 0;
+  g_ucCwDiscoveryFilter = 0;
 }

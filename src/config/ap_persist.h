@@ -33,5 +33,15 @@ void CW_WTP_Mark_Delete(const CW_WTPCB* wtp);
 // Auto-AP switches (start-up sets both on).
 void CW_CMD_Set_AutoEnable(uint8_t enabled);
 void CW_CMD_Set_Autoap_PresistentEnable(uint8_t enabled);
-// Both switches back to 0 (tests).
+
+// Discovery-filter flags byte. With kDiscoveryFilterBroadcast set, a
+// firewall rule drops Discovery Requests sent to 255.255.255.255.
+extern uint8_t g_ucCwDiscoveryFilter;
+inline constexpr uint8_t kDiscoveryFilterBroadcast = 2;
+// Adds (forbid) or removes the firewall rule, sets or clears the bit and
+// stores the byte under "CwBroadcastForbid" in table 17 (deletes the key
+// when cleared). Nothing happens when the bit is already as asked.
+void CW_CMD_Set_BroadcastForbid(bool forbid);
+
+// Both auto-AP switches and the discovery filter back to 0 (tests).
 void AutoApSwitchesReset();

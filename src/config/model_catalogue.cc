@@ -164,7 +164,21 @@ void ApModelLoadCompact(std::span<const CW_MODEL_COMPACT> table) {
   }
 }
 
-void CW_ApModel_Init() { ActiveVendorProfile().init(); }
+void CW_ApModel_Init() {
+  ActiveVendorProfile().init();
+  // No AP exists before the configuration replay, which sets the flag again
+  // for every model it creates an AP of; a custom model kept in the database
+  // must not stay locked by an AP that was never saved.
+  for (auto key = DBM_GetFirstKey(kDbApModel); key;
+       key = DBM_GetNextKey(kDbApModel, key->data(), key->size())) {
+    auto value = DBM_Fetch(kDbApModel, key->data(), key->size());
+    auto model = value ? ApModelDecode(*value) : std::nullopt;
+    if (model && model->in_use) {
+      model->in_use = 0;
+      ApModelStore(*model);
+    }
+  }
+}
 
 void SelectModelVendor(std::string_view vendor_name) {
   company_info.vendor_name = std::string(vendor_name);
@@ -205,6 +219,16 @@ bool CW_IsValidModel(std::string_view name, uint8_t in_use) {
   model->in_use = in_use;
   ApModelStore(*model);
   return true;
+}
+
+int ApModelSetInUse(std::string_view name, uint8_t in_use) {
+  auto model = ApModelFetch(name);
+  if (!model) return 1;
+  if (model->in_use != in_use) {
+    model->in_use = in_use;
+    ApModelStore(*model);
+  }
+  return 0;
 }
 
 int CW_AC_IsValidWTPModel(std::string_view name) {

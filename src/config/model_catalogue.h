@@ -44,6 +44,9 @@ const CW_APMODEL* CW_GetApModelInfo_ByModel(std::string_view name);
 bool CW_isSupportAntTypeSW(std::string_view name);
 // Valid model for AP creation; writes in_use into the stored record.
 bool CW_IsValidModel(std::string_view name, uint8_t in_use);
+// Writes the in-use flag into the stored record. 0, or 1 when there is no
+// (decodable) record under the name.
+int ApModelSetInUse(std::string_view name, uint8_t in_use);
 // 1 when ap_model holds a record under the name.
 int CW_AC_IsValidWTPModel(std::string_view name);
 // MAC-range admission of the active vendor; 1 compatible.

@@ -422,6 +422,11 @@ std::string cli_running_config(lib_globals* ctx) {
   return std::move(v->out);
 }
 
+bool cli_config_unsaved(lib_globals* ctx) {
+  cli_host* host = capwap::cli::HostOf(ctx);
+  return host && host->saved_config && *host->saved_config != cli_running_config(ctx);
+}
+
 std::unique_ptr<vty> vty_new_internal(lib_globals* ctx, int node) {
   auto v = std::make_unique<vty>();
   v->node = node;

@@ -174,6 +174,13 @@ int cli_execute(lib_globals* ctx, vty* v, std::string_view line);
 int cli_replay_text(lib_globals* ctx, std::string_view text, std::string_view source_name);
 // The running configuration as the writers print it.
 std::string cli_running_config(lib_globals* ctx);
+// True when the running configuration differs from what the configuration
+// file (as replayed at start-up or saved by "write" since) rebuilds; false
+// before the start-up replay.
+bool cli_config_unsaved(lib_globals* ctx);
+// The line "show running-config" and leaving configuration mode print then.
+inline constexpr const char* kCliUnsavedNotice =
+    "Warning: the running configuration differs from the saved file; use write to keep it\n";
 // A vty for internal use and tests (output kept in v->out).
 std::unique_ptr<vty> vty_new_internal(lib_globals* ctx, int node);
 // The prompt of a vty in its current node.

@@ -41,6 +41,13 @@ int ConfigureTerminal(vty* v, const CliArgs&) {
   return CLI_SUCCESS;
 }
 
+// Leaving configuration mode reminds the operator of changes not saved.
+void LeaveConfiguration(vty* v) {
+  v->node = EXEC_NODE;
+  v->index.reset();
+  if (!v->replaying && cli_config_unsaved(v->ctx)) vty_out(v, "%s", kCliUnsavedNotice);
+}
+
 int ExitNode(vty* v, const CliArgs&) {
   if (!IsConfigNode(v->node)) {
     CloseSessionOf(v);
@@ -51,21 +58,26 @@ int ExitNode(vty* v, const CliArgs&) {
     auto it = v->ctx->host->nodes.find(v->node);
     if (it != v->ctx->host->nodes.end()) parent = it->second.parent;
   }
+  if (!IsConfigNode(parent)) {
+    LeaveConfiguration(v);
+    return CLI_SUCCESS;
+  }
   v->node = parent;
-  if (!IsConfigNode(parent) || parent == CONFIG_NODE) v->index.reset();
+  if (parent == CONFIG_NODE) v->index.reset();
   return CLI_SUCCESS;
 }
 
 int EndNode(vty* v, const CliArgs&) {
-  if (IsConfigNode(v->node)) {
-    v->node = EXEC_NODE;
-    v->index.reset();
-  }
+  if (IsConfigNode(v->node)) LeaveConfiguration(v);
   return CLI_SUCCESS;
 }
 
 int ShowRunningConfig(vty* v, const CliArgs&) {
-  v->out += cli_running_config(v->ctx);
+  std::string text = cli_running_config(v->ctx);
+  cli_host* host = HostOf(v->ctx);
+  const bool unsaved = host && host->saved_config && *host->saved_config != text;
+  v->out += text;
+  if (unsaved) vty_out(v, "%s", kCliUnsavedNotice);
   return CLI_SUCCESS;
 }
 
@@ -104,12 +116,14 @@ bool SaveFile(const std::string& path, const std::string& text, std::string* err
 int WriteMemory(vty* v, const CliArgs&) {
   std::string path = host_config_file(v->ctx);
   std::string error;
-  if (!SaveFile(path, cli_running_config(v->ctx), &error)) {
+  std::string text = cli_running_config(v->ctx);
+  if (!SaveFile(path, text, &error)) {
     vty_out(v, "%% Failed to save the configuration to %s: %s\n", path.c_str(), error.c_str());
     zlog_err(v->ctx, "cli: failed to save the configuration to %s: %s", path.c_str(),
              error.c_str());
     return CLI_WARNING;
   }
+  if (cli_host* host = HostOf(v->ctx)) host->saved_config = std::move(text);
   vty_out(v, "[OK]\n");
   return CLI_SUCCESS;
 }

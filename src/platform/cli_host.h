@@ -5,6 +5,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -30,6 +31,10 @@ struct cli_host {
   lib_globals* ctx = nullptr;
   std::map<int, capwap::cli::NodeInfo> nodes;
   std::string config_file;
+  // The running configuration as the configuration file rebuilds it: taken
+  // after the start-up replay and at every successful write. None before the
+  // replay.
+  std::optional<std::string> saved_config;
   // Idle timeout of new sessions ("line vty" / "exec-timeout").
   capwap::cli::ExecTimeout exec_timeout;
   std::unique_ptr<capwap::cli::VtyServer> server;

@@ -133,6 +133,7 @@ int host_config_start(lib_globals* ctx, const char* config_file, uint16_t port) 
   if (ReadConfig(ctx, host->config_file, &text)) {
     cli_replay_text(ctx, text, host->config_file);
   }
+  host->saved_config = cli_running_config(ctx);
   lib_set_start_complete(true);
   host->server = std::make_unique<capwap::cli::VtyServer>(ctx);
   return host->server->Start(port);

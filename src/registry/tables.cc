@@ -456,9 +456,10 @@ void FreeBlock(CW_WTPCB* wtp, bool tell_wmac) {
 
 CW_WTPCB* CW_AC_CreateWTP(std::string_view model, uint32_t apid, std::string_view name,
                           uint8_t auto_created) {
-  if (!g_pstAC_WTPDBTableByName || !CW_IsValidModel(model, 1)) return nullptr;
+  // The APID first: validating the model marks it in use, which a refusal
+  // for want of an APID must not leave behind.
   int chosen = PickApid(apid);
-  if (chosen < 0) return nullptr;
+  if (!g_pstAC_WTPDBTableByName || chosen < 0 || !CW_IsValidModel(model, 1)) return nullptr;
   CW_WTPCB* wtp = NewBlock(chosen, model, name);
   if (!wtp) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No memory to create AP with ID %d.\n", chosen);

@@ -84,19 +84,30 @@ std::string ReadUntilPrompt(int fd, int timeout_ms) {
 
 }  // namespace
 
-DaemonProcess::DaemonProcess(Options options) {
+DaemonProcess::DaemonProcess(Options options) : options_(std::move(options)) {
   port_base_ = FreePortBase();
   vty_port_ = static_cast<uint16_t>(LoopbackTcp(0));
   log_path_ = root_.path() + "/daemon.log";
-  if (!options.config_text.empty()) {
+  if (!options_.config_text.empty()) {
     std::string conf = root_.Path("/etc/config/vela/capwap.conf");
     MakeParentDirs(conf);
-    std::ofstream(conf) << options.config_text;
+    std::ofstream(conf) << options_.config_text;
   }
-  pid_ = Spawn({"-P", std::to_string(vty_port_)}, log_path_, log_path_, [&] {
+  Start();
+}
+
+void DaemonProcess::Start() {
+  std::vector<std::string> args = {"-P", std::to_string(vty_port_)};
+  pid_ = Spawn(args, log_path_, log_path_, [&] {
     setenv("CAPWAP_PORT_BASE", std::to_string(port_base_).c_str(), 1);
-    setenv("CAPWAP_SECOND_MS", std::to_string(options.second_ms).c_str(), 1);
+    setenv("CAPWAP_SECOND_MS", std::to_string(options_.second_ms).c_str(), 1);
   });
+}
+
+bool DaemonProcess::Restart() {
+  if (pid_ > 0 && StopWith(SIGTERM) != 0) return false;
+  Start();
+  return WaitReady();
 }
 
 DaemonProcess::~DaemonProcess() {
@@ -138,16 +149,20 @@ int DaemonProcess::StopWith(int signo) {
   return -1;
 }
 
-std::string DaemonProcess::Vty(const std::string& line) {
+std::string DaemonProcess::Vty(const std::string& lines) {
   int fd = LoopbackTcp(vty_port_);
   if (fd < 0) return {};
   ReadUntilPrompt(fd, 2000);
   std::string enable = "enable\r\n";
   (void)write(fd, enable.data(), enable.size());
   ReadUntilPrompt(fd, 2000);
-  std::string cmd = line + "\r\n";
-  (void)write(fd, cmd.data(), cmd.size());
-  std::string out = ReadUntilPrompt(fd, 3000);
+  std::string out;
+  std::istringstream script(lines);
+  for (std::string line; std::getline(script, line);) {
+    std::string cmd = line + "\r\n";
+    (void)write(fd, cmd.data(), cmd.size());
+    out += ReadUntilPrompt(fd, 3000);
+  }
   close(fd);
   // Sessions end lines with CR LF, as telnet expects.
   std::erase(out, '\r');

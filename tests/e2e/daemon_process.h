@@ -28,15 +28,23 @@ class DaemonProcess {
   bool WaitReady();
   // Sends a signal and waits for the exit status (-1 when it did not end).
   int StopWith(int signo);
-  // Runs one vty line after "enable" and returns what the daemon printed.
-  std::string Vty(const std::string& line);
+  // Stops with SIGTERM (unless stopped already) and starts again on the same
+  // root and ports; true once the new process is ready.
+  bool Restart();
+  // Runs the lines (one or more, separated by newlines) in one vty session
+  // after "enable" and returns what the daemon printed.
+  std::string Vty(const std::string& lines);
 
   pid_t pid() const { return pid_; }
   uint16_t port_base() const { return port_base_; }
+  uint16_t vty_port() const { return vty_port_; }
   const TempRoot& root() const { return root_; }
   std::string output() const;  // the child's stdout and stderr so far
 
  private:
+  void Start();
+
+  Options options_;
   TempRoot root_;
   uint16_t port_base_ = 0;
   uint16_t vty_port_ = 0;

@@ -8,6 +8,7 @@
 #include "peer-sim/peer_sim.h"
 #include "config/images.h"
 #include "daemon/capwap.h"
+#include "platform/cli.h"
 #include "platform/paths.h"
 #include "support/fsm_lab.h"
 #include "wtp-sim/wtp_sim.h"
@@ -97,6 +98,59 @@ TEST(Scenario, AnApOfferedAnImageDownloadsItAndComesBackOnIt) {
   EXPECT_EQ(counters.image_failures + counters.protocol_errors, 0u) << lab.ap(ap).last_error();
   EXPECT_EQ(lab.ap(ap).identity().sw_version, "2.0.0");
   EXPECT_EQ(counters.joins, 2u) << "the session ended after the last block";
+}
+
+TEST(Scenario, ADeclaredApJoinsUnderItsNameAndHearsEachChangeOnceInRunOnly) {
+  ScenarioOptions options;
+  options.config_text =
+      "wlan auto-ap disable\n"
+      "wlan ap lobby model ia-210 apid 7\n mac-address 0200.0000.0101\n!\n"
+      "wlan ap hall model ia-210 apid 8\n mac-address 0200.0000.0102\n!\n";
+  ScenarioLab lab(options);
+  ASSERT_TRUE(lab.booted());
+  const size_t ap = lab.AddAp(), joined = lab.AddAp();
+  ASSERT_TRUE(lab.Discover(ap)) << "found as declared, with automatic admission off";
+  ASSERT_TRUE(lab.Run(ap)) << lab.ap(ap).last_error();
+  CW_WTPCB* wtp = lab.Wtpcb(ap);
+  ASSERT_NE(wtp, nullptr);
+  EXPECT_EQ(wtp->name + "/" + std::to_string(wtp->apid), "lobby/7");
+  ASSERT_TRUE(lab.Join(joined));
+  lab.RunFor(1);
+
+  auto v = vty_new_internal(capwapm, CONFIG_NODE);
+  // Each command in the AP node, and the one element its request must carry.
+  const struct {
+    const char* line;
+    uint16_t element;
+    Bytes value;
+    double dead_timer;  // seconds left on the neighbour-dead timer afterwards
+  } changes[] = {
+      {"echo-interval 20", 12, {3, 20}, 80},
+      {"led-mode quiet", 58, {1}, 80},
+      {"lan-port 1 shutdown", 66, {1, 0}, 80},
+      {"no echo-interval", 12, {3, 10}, 40},
+  };
+  ASSERT_EQ(cli_execute(capwapm, v.get(), "wlan ap lobby"), CLI_SUCCESS);
+  for (const auto& change : changes) {
+    const uint64_t before = lab.ap(ap).counters().ac_requests;
+    ASSERT_EQ(cli_execute(capwapm, v.get(), change.line), CLI_SUCCESS) << v->out;
+    EXPECT_NEAR(wtp->nbr_dead_timer.RemainingSeconds(), change.dead_timer, 0.01) << change.line;
+    lab.Settle();
+    EXPECT_EQ(lab.ap(ap).counters().ac_requests, before + 1) << change.line;
+    std::optional<DecodedMessage> update = lab.Received(ap, CW_MSG_CFG_UPDATE_REQ);
+    ASSERT_TRUE(update && update->elements.size() == 1) << change.line;
+    EXPECT_EQ(update->elements[0].type, change.element) << change.line;
+    EXPECT_EQ(Bytes(update->elements[0].value.begin(), update->elements[0].value.end()),
+              change.value)
+        << change.line;
+  }
+  ASSERT_EQ(cli_execute(capwapm, v.get(), "wlan ap hall"), CLI_SUCCESS);
+  for (const char* line : {"echo-interval 20", "led-mode quiet", "lan-port 1 shutdown"}) {
+    ASSERT_EQ(cli_execute(capwapm, v.get(), line), CLI_SUCCESS) << line;
+  }
+  lab.Settle();
+  EXPECT_FALSE(lab.Received(joined, CW_MSG_CFG_UPDATE_REQ)) << "nothing is pushed outside Run";
+  EXPECT_EQ(lab.ap(ap).counters().protocol_errors, 0u) << lab.ap(ap).last_error();
 }
 
 }  // namespace
