@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint8_t probe = 0;
   FUZZ_CHECK(recv(g_iAC_MonCoreFd, &probe, 1, MSG_DONTWAIT | MSG_PEEK) < 0);
   FUZZ_CHECK(thread_master_read_count(daemon.lib.master()) == 1);
-  for (const CW_MONCORE& record : wtp->mon_core) {
+  for (const capwap::MonCore& record : wtp->mon_core) {
     FUZZ_CHECK((record.in_progress != 0) == record.stall_timer.Running());
   }
   for (const auto& entry : fs::recursive_directory_iterator(daemon.lib.root().path())) {
