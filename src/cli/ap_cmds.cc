@@ -290,7 +290,7 @@ int SetEcho(CW_WTPCB& wtp, uint16_t value) {
   const std::array<uint8_t, 2> timers = {static_cast<uint8_t>(wtp.discovery_interval & 0xFF),
                                          static_cast<uint8_t>(value & 0xFF)};
   Push(wtp, CW_ITEM_CAPWAP_TIMERS, timers);
-  CW_AC_RestartNbrDeadTimer(&wtp, 4L * value);
+  capwap::RestartNbrDeadTimer(&wtp, 4L * value);
   return CLI_SUCCESS;
 }
 
@@ -451,7 +451,7 @@ uint8_t LanPort(vty* v, const CW_WTPCB& wtp, const CliArgs& args, bool need_capa
 }
 
 int SetPortVlan(vty* v, CW_WTPCB& wtp, uint8_t port, uint16_t vlan) {
-  CW_LAN_PORT_VLAN& slot = wtp.lan_port_vlan[port - 1];
+  capwap::LanPortVlan& slot = wtp.lan_port_vlan[port - 1];
   if (slot.port == port && slot.vlan == vlan) return CLI_SUCCESS;
   slot = {port, vlan};
   Save(wtp, true);
@@ -587,10 +587,10 @@ void WriteOneAp(vty* v, CW_WTPCB& w) {
   if (w.antenna_external == 1) vty_out(v, " antenna type external\n");
   if (w.anti_attack) vty_out(v, " anti-attack enable\n");
   if (w.tpc) vty_out(v, " tpc enable\n");
-  for (const CW_LAN_PORT_VLAN& slot : w.lan_port_vlan) {
+  for (const capwap::LanPortVlan& slot : w.lan_port_vlan) {
     if (slot.vlan >= 2) vty_out(v, " lan-port %d vlan %d\n", slot.port, slot.vlan);
   }
-  for (const CW_LAN_PORT_ADMIN& slot : w.lan_port_admin) {
+  for (const capwap::LanPortAdmin& slot : w.lan_port_admin) {
     if (slot.port == 0) continue;
     vty_out(v, slot.enabled == 1 ? " no lan-port %d shutdown\n" : " lan-port %d shutdown\n",
             slot.port);

@@ -88,7 +88,7 @@ int SetImage(vty* v, const CliArgs& args) {
   }
   if (!PlainFileName(file)) return Print(v, "the ap image path invalid\n");
   std::string path = capwap::RootPath(kUserImageDir) + "/" + file;
-  CW_APVER ver;
+  capwap::ApVersion ver;
   bool ok = true;
   if (access(path.c_str(), R_OK) != 0) {
     CwDebug(CW_DBG_EVENT, ZLOG_INFO, "ImgFile Is not exist\n");

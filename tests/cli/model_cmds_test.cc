@@ -57,13 +57,6 @@ class ApModelCommandTest : public ::testing::Test {
     ASSERT_EQ(ApModelStore(m), 0);
   }
 
-  // What the model writer prints.
-  std::string Written() {
-    auto out = vty_new_internal(lab_->ctx(), CONFIG_NODE);
-    capwap_model_write(out.get());
-    return out->out;
-  }
-
   std::unique_ptr<DaemonContext> lab_ = std::make_unique<DaemonContext>();
   std::unique_ptr<vty> vty_;
 };

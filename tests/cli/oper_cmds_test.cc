@@ -68,7 +68,7 @@ TEST(OperCommands, EachCommandWithItsRefusalsThenAResetByName) {
       {"wlan virtual-ap-profile 1", ""},
       {"network-isolation mode link", ""},
       {"network-isolation ac-ip 10.0.0.9", ""},
-      {"end", ""},
+      {"end", kCliUnsavedNotice},
       {"show wlan virtual-ap-profile 1",
        "wlan virtual-ap-profile 1\n\t controlled-ac ip : 10.0.0.9\n\t isolation mode   : link\n"
        "\t ---------------------------------------------------\n\t AP              STATUS\n"},

@@ -147,7 +147,9 @@ TEST_F(VtyTcp, TelnetInputNetworkOutputAndHostileLines) {
   EXPECT_EQ(note,
             "a\xff"
             "b");
-  EXPECT_EQ(peer.Command("end"), "capwap# ");
+  const std::string unsaved = kCliUnsavedNotice;
+  EXPECT_EQ(peer.Command("end"), unsaved + "capwap# ");
+  EXPECT_EQ(peer.Command("write"), "[OK]\ncapwap# ");
   EXPECT_EQ(peer.Command("show running-config"),
             "note a\xff\xff"
             "b\n!\ncapwap# ");
@@ -194,8 +196,9 @@ TEST_F(VtyTcp, SlowReadersAndSessionsThatCannotBeRearmedAreClosedOthersGoOn) {
 TEST_F(VtyTcp, CapwapCliRunsCommandsAndReportsErrorsByExitStatus) {
   using Run = std::pair<int, std::string>;
   EXPECT_EQ(
-      Client("-P PORT -c 'configure terminal' -c 'note hello' -c end -c 'show running-config'"),
-      Run(0, "note hello\n!\n"));
+      Client("-P PORT -c 'configure terminal' -c 'note hello' -c end -c write -c "
+             "'show running-config'"),
+      Run(0, std::string(kCliUnsavedNotice) + "[OK]\nnote hello\n!\n"));
   EXPECT_EQ(Client("-H 127.0.0.1 -P PORT -c 'show running-config' -c frobnicate"),
             Run(1, "note hello\n!\n% Unknown command\n"));
   EXPECT_EQ(Client("-P PORT -c 'show running-config' -c drop -c 'show running-config'"),
@@ -205,8 +208,9 @@ TEST_F(VtyTcp, CapwapCliRunsCommandsAndReportsErrorsByExitStatus) {
   EXPECT_EQ(Client("-P " + std::to_string(FreePortBase()) + " -c end"), Run(2, ""))
       << "unreachable";
   // Standard input not a terminal: plain reading, no prompts echoed.
-  EXPECT_EQ(Client("-P PORT", "enable\nconf t\nnote piped\nend\nshow running-config\nexit\n"),
-            Run(0, "capwap access controller\nnote piped\n!\n"));
+  EXPECT_EQ(Client("-P PORT", "enable\nconf t\nnote piped\nend\nwrite\nshow running-config\nexit\n"),
+            Run(0, "capwap access controller\n" + std::string(kCliUnsavedNotice) +
+                       "[OK]\nnote piped\n!\n"));
 }
 
 TEST_F(VtyTcp, SessionLimitAndIdleTimeout) {
