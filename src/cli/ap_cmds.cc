@@ -711,8 +711,8 @@ std::span<const CliCommand> capwap_ap_commands() {
        {kNo, "AP information reports", "Real-time statistics collection"}, {},
        OnAp<NoRtCollect>},
   };
-  for (const LanCommandSpec& spec : LanCommandSpecs()) {
-    table.push_back({CW_AP_NODE, spec.grammar, spec.help, spec.args, ApLanHandler(spec.command)});
+  for (const LanCommandRow& row : LanCommandRows()) {
+    table.push_back({CW_AP_NODE, row.grammar, row.help, row.args, ApLanHandler(row.command)});
   }
   return table;
 }

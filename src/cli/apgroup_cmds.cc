@@ -202,9 +202,9 @@ std::span<const CliCommand> capwap_apgroup_commands() {
       {CW_APGROUP_NODE, "no lan-port vlan", {kNo, "Wired LAN ports", "VLAN of the group's APs"},
        {}, OnGroup<NoGroupVlan>},
   };
-  for (const LanCommandSpec& spec : LanCommandSpecs()) {
+  for (const LanCommandRow& row : LanCommandRows()) {
     table.push_back(
-        {CW_APGROUP_NODE, spec.grammar, spec.help, spec.args, GroupLanHandler(spec.command)});
+        {CW_APGROUP_NODE, row.grammar, row.help, row.args, GroupLanHandler(row.command)});
   }
   return table;
 }

@@ -157,9 +157,9 @@ void WriteLanLines(vty* v, const LanFields& f) {
   }
 }
 
-const std::vector<LanCommandSpec>& LanCommandSpecs() {
+const std::vector<LanCommandRow>& LanCommandRows() {
   static const char* const kNo = "Negate a command or set its defaults";
-  static const std::vector<LanCommandSpec> specs = {
+  static const std::vector<LanCommandRow> rows = {
       {LanCommand::kLanIp, "lan-ip-address A.B.C.D/M",
        {"LAN IP address of the wired side", "Address and prefix length"}, {"prefix"}},
       {LanCommand::kNoLanIp, "no lan-ip-address A.B.C.D/M",
@@ -178,5 +178,5 @@ const std::vector<LanCommandSpec>& LanCommandSpecs() {
        {"n2n server", "Server address", "Server port", "Port number"}, {"addr", "port"}},
       {LanCommand::kNoN2n, "no n2n-server", {kNo, "n2n server"}, {}},
   };
-  return specs;
+  return rows;
 }

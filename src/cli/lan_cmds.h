@@ -55,10 +55,10 @@ void WriteLanLines(vty* v, const LanFields& fields);
 
 // Grammars of the shared commands with their help and argument names, for
 // the command tables of both nodes.
-struct LanCommandSpec {
+struct LanCommandRow {
   LanCommand command;
   const char* grammar;
   std::vector<std::string> help;
   std::vector<std::string> args;
 };
-const std::vector<LanCommandSpec>& LanCommandSpecs();
+const std::vector<LanCommandRow>& LanCommandRows();
