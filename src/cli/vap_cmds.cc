@@ -26,7 +26,6 @@ constexpr const char* kMsgCannotDeal = "%% Error:Cant't deal profile %s.\n";
 constexpr const char* kMsgNotFound = "%% Error:Cant't find wlan virtual ap profile %s.\n";
 constexpr const char* kMsgControlledAc = "%% config controlled ac %s failed\n";
 constexpr const char* kMsgProfileGone = "% The virtual ap profile no longer exists.\n";
-constexpr const char* kMsgApGone = "%The AP does not exist.\n";
 constexpr uint32_t kMinVlan = 2;
 
 bool Physical(const CW_WTPCB& wtp) { return wtp.master_status != 0; }
@@ -110,13 +109,6 @@ CW_VAP_PROFILE* NodeProfile(vty* v) {
   return profile;
 }
 
-CW_WTPCB* NodeAp(vty* v) {
-  const auto* apid = std::any_cast<uint32_t>(&v->index);
-  CW_WTPCB* wtp = apid ? CW_AC_GetWTPByID(*apid) : nullptr;
-  if (!wtp) vty_out(v, "%s", kMsgApGone);
-  return wtp;
-}
-
 int EnterProfile(vty* v, const CliArgs& args) {
   uint32_t number = args.U32("number").value_or(0);
   if (!CAPWAP_VapProfile(number)) {
@@ -197,7 +189,7 @@ int ShowProfiles(vty* v, const CliArgs&) {
 }
 
 int BindAp(vty* v, const CliArgs& args) {
-  CW_WTPCB* wtp = NodeAp(v);
+  CW_WTPCB* wtp = capwap_node_ap(v);
   if (!wtp) return CLI_WARNING;
   uint32_t number = args.U32("number").value_or(0);
   CW_VAP_PROFILE* profile = CAPWAP_VapProfileLookup(number);
@@ -215,7 +207,7 @@ int BindAp(vty* v, const CliArgs& args) {
 }
 
 int UnbindApCmd(vty* v, const CliArgs&) {
-  CW_WTPCB* wtp = NodeAp(v);
+  CW_WTPCB* wtp = capwap_node_ap(v);
   if (!wtp) return CLI_WARNING;
   if (wtp->vap_profile) UnbindAp(wtp);
   return CLI_SUCCESS;

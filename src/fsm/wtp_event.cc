@@ -67,6 +67,22 @@ bool CopyBytes(Bytes& out, ByteView value) {
   }
 }
 
+// The WRRM single report: a whole element or sub-element, header included.
+bool KeepWholeForWrrm(WtpEventRecord* rec, uint16_t type, ByteView value) {
+  Bytes whole;
+  try {
+    whole.resize(4 + value.size());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  capwap::WireWriter w(whole.data(), whole.size());
+  w.u16(type);
+  w.u16(static_cast<uint16_t>(value.size()));
+  w.bytes(value);
+  rec->wrrm_single = std::move(whole);
+  return true;
+}
+
 // --- Top-level elements ------------------------------------------------------
 
 bool DecodeRadioStatistics(WtpEventRecord* rec, capwap::WireReader& r) {
@@ -97,14 +113,7 @@ bool DecodeChannelReport(WtpEventRecord* rec, const CwElement& e) {
   r.u32(rec->energy_threshold);
   if (!r.ok()) return false;
   rec->channel_report = true;
-  // WRRM takes the whole element, header included.
-  Bytes whole(4 + e.value.size());
-  capwap::WireWriter w(whole.data(), whole.size());
-  w.u16(e.type);
-  w.u16(static_cast<uint16_t>(e.value.size()));
-  w.bytes(e.value);
-  rec->wrrm_single = std::move(whole);
-  return true;
+  return KeepWholeForWrrm(rec, e.type, e.value);
 }
 
 // False when the element's value is shorter than its content (or a copy
@@ -353,18 +362,7 @@ int CW_KVENProc_ApWrrmRptTLVFunc(void* ctx, capwap::WireReader& cur, uint16_t id
   WtpEventRecord* rec = capwap::EventVendorContext(ctx);
   ByteView value;
   if (!rec || !cur.view(len, value)) return 0;
-  Bytes whole;
-  try {
-    whole.resize(4 + value.size());
-  } catch (const std::bad_alloc&) {
-    return 1;
-  }
-  capwap::WireWriter w(whole.data(), whole.size());
-  w.u16(id);
-  w.u16(len);
-  w.bytes(value);
-  rec->wrrm_single = std::move(whole);
-  return 0;
+  return KeepWholeForWrrm(rec, id, value) ? 0 : 1;
 }
 
 int CW_KVENPROC_WIRELESSCONTION(void* ctx, capwap::WireReader& cur, uint16_t, uint16_t len) {
