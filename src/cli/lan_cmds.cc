@@ -4,7 +4,9 @@
 
 #include <cstring>
 
+#include "config/vap_profile.h"
 #include "platform/cli.h"
+#include "registry/wtpcb.h"
 #include "relay/cfg_update.h"
 
 namespace {
@@ -125,9 +127,7 @@ LanOutcome ApplyLanCommand(vty* v, const CliArgs& args, LanCommand command, LanF
   return {};
 }
 
-// The virtual AP profiles are not built yet: no control block refers to
-// one, so no AP isolates by link.
-bool LanPortsIsolatedByLink(const CW_WTPCB&) { return false; }
+bool LanPortsIsolatedByLink(const CW_WTPCB& wtp) { return LanIsolatedByLink(wtp.vap_profile); }
 
 std::string DottedAddress(uint32_t network_order) {
   char text[INET_ADDRSTRLEN];

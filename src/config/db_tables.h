@@ -11,6 +11,7 @@ enum DbTable : int {
   kDbApModel = 39,
   kDbOfflineClient = 68,
   kDbVirtualApProfile = 99,
+  kDbAcl = 127,            // the framework's ACLs, keyed by ACL number; read only here
   kDbCwApByMac = 129,
   kDbCwMark = 131,
 };

@@ -23,6 +23,12 @@ struct CW_VAP_PROFILE {
   bool Active() const { return ac_ip != 0 && mode != CW_VAP_ISOLATE_NONE; }
 };
 
+// True while the profile isolates its APs by link: their wired LAN ports
+// are then the profile's, and their own VLAN settings are not sent.
+inline bool LanIsolatedByLink(const CW_VAP_PROFILE* profile) {
+  return profile && profile->Active() && profile->mode == CW_VAP_ISOLATE_LINK;
+}
+
 inline constexpr size_t kVapProfileRecordSize = 8;
 void VapProfileEncode(const CW_VAP_PROFILE& profile, uint8_t out[kVapProfileRecordSize]);
 // Exactly 8 bytes with the zero pad and a known mode, else nullopt.

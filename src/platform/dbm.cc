@@ -21,6 +21,10 @@ constexpr unsigned kMaxTables = 64;
 // admission). Its name is the one the database has always used for it.
 constexpr int kSettingsTable = 17;
 constexpr const char* kSettingsTableName = "table17";
+// The framework's ACL table, written by the configuration side and read by
+// the policy pushes; open, like the settings table, while connected.
+constexpr int kAclTable = 127;
+constexpr const char* kAclTableName = "table127";
 
 struct EnvCloser {
   void operator()(MDB_env* env) const { mdb_env_close(env); }
@@ -178,7 +182,7 @@ int DBM_Connect() {
   mdb_reader_check(env.get(), &dead);
   state.env = std::move(env);
   state.tables.clear();
-  return DBM_Open(kSettingsTable, kSettingsTableName);
+  return DBM_Open(kSettingsTable, kSettingsTableName) | DBM_Open(kAclTable, kAclTableName);
 }
 
 void DBM_Disconnect() {

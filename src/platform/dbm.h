@@ -10,7 +10,8 @@
 //
 // Tables: a number means nothing until DBM_Open names it, and nothing again
 // after DBM_Close: using it then fails with a log line. The framework's
-// settings table 17 is open from DBM_Connect to DBM_Disconnect.
+// settings table 17 and ACL table 127 are open from DBM_Connect to
+// DBM_Disconnect.
 //
 // Location: "/etc/config/vela/capwap.lmdb" (a directory), under CAPWAP_ROOT
 // when set. DBM_Connect creates it.
@@ -26,7 +27,7 @@
 
 struct thread_master;
 
-// Opens the environment and the settings table 17 (idempotent). 0 / 1.
+// Opens the environment and the tables 17 and 127 (idempotent). 0 / 1.
 int DBM_Connect();
 // Flushes, closes every table and the environment, forgets the flush loop.
 void DBM_Disconnect();

@@ -1,6 +1,7 @@
 #include "relay/relay.h"
 
 #include "relay/cfg_update.h"
+#include "relay/policy.h"
 #include "relay/radio_binding.h"
 #include "registry/tables.h"
 #include "relay/wmac.h"
@@ -10,6 +11,7 @@ int AC_RegisterIpcHandlers() {
   int refused = WMAC_RegisterChannelHandlers();
   refused |= AC_RegisterCfgUpdateHandlers();
   refused |= AC_RegisterRdBindHandlers();
+  refused |= capwap::RegisterPolicyRoutes();
   return refused;
 }
 

@@ -58,6 +58,7 @@ constexpr std::pair<uint16_t, const char*> kNames[] = {
     {kVirtualAp, "Virtual AP"},
     {kAntennaType, "Antenna Type"},
     {kMeshRole, "Mesh Role"},
+    {kL2Acl, "Layer-2 ACL"},
     {kRetransmitInterval, "Retransmit Interval"},
     {kLanPortAdmin, "LAN Port Admin"},
     {kMaxRetransmissions, "Maximum Retransmissions"},

@@ -60,6 +60,7 @@ enum : uint16_t {
   kVirtualAp = 61,
   kAntennaType = 62,
   kMeshRole = 63,
+  kL2Acl = 64,  // a layer-2 ACL chunk of a Configuration Update Request
   kRetransmitInterval = 65,
   kLanPortAdmin = 66,
   kMaxRetransmissions = 67,
@@ -140,6 +141,17 @@ enum : uint16_t {
   kMediaReport = 203,
   kWrrmReportA = 1056,
   kWrrmReportB = 1057,
+};
+
+// Security-policy settings of Configuration Update Requests.
+enum : uint16_t {
+  kAclRule = 82,
+  kWlanAcl = 83,
+  kUserIsolation = 123,
+  kSwitchProtection = 212,  // DHCP snooping, ARP inspection, ARP anti-attack
+  kPortVlans = 213,
+  kVlanIsolation = 214,
+  kPortalDomain = 215,
 };
 
 }  // namespace capwap::vendor_elem

@@ -12,8 +12,10 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "peer-sim/peer_sim.h"
+#include "peer-sim/policy_msgs.h"
 #include "platform/paths.h"
 #include "platform/thread.h"
 
@@ -52,6 +54,13 @@ void PrintUsage(const char* program) {
       "  --wids-hex HEX         WIDS configuration elements (type 25 payload)\n"
       "  --vendor-id N          vendor identifier of the default elements (%u)\n"
       "  --log-file PATH        append the log to PATH instead of standard output\n"
+      "  --policy CMD           send a WMAC security-policy request once started\n"
+      "                         (repeatable, in order); CMD is one line as below\n"
+      "  --policy-script FILE   send the requests of FILE, one line each, in order\n"
+      "Policy lines: user-isolation APID B0 B1 B2 | acl-rule APID WORD B4 B5 HEX |\n"
+      "  wlan-acl APID B0 B1 B2 WORD | l2-acl APID OP RADIO WLAN ACL [MAC] |\n"
+      "  l2-acl-2 ... | dhcp-snooping KIND [HEX] | vlan-isolate APID HEX |\n"
+      "  portal-domain APID WORD DOMAIN | raw TYPE APID PARAM [HEX] | wait MS\n"
       "  -h, --help             this text\n",
       program, capwap::sim::kDefaultVendorId);
 }
@@ -89,12 +98,28 @@ struct Settings {
   bool wrrm_given = false;
   bool wids_given = false;
   uint32_t vendor_id = capwap::sim::kDefaultVendorId;
+  std::vector<capwap::sim::PolicyCommand> policy;
 };
+
+// --policy and --policy-script: the requests to play once started.
+bool AddPolicy(bool from_file, const char* arg, Settings* s, const char* program) {
+  std::string why;
+  bool ok = true;
+  if (from_file) {
+    ok = capwap::sim::LoadPolicyScript(arg, &s->policy, &why);
+  } else {
+    capwap::sim::PolicyCommand command;
+    ok = capwap::sim::ParsePolicyCommand(arg, &command, &why);
+    if (ok) s->policy.push_back(std::move(command));
+  }
+  if (!ok) fprintf(stderr, "%s: %s\n", program, why.c_str());
+  return ok;
+}
 
 // Returns -1 to go on, else the exit status.
 int ParseArgs(int argc, char** argv, Settings* s) {
   enum { kSilentWmac = 256, kSilentWrrm, kSilentWids, kDelay, kRdbind, kWrrm, kWids, kVendor,
-         kLogFile, kSplit, kStall };
+         kLogFile, kSplit, kStall, kPolicy, kPolicyScript };
   static const option kOptions[] = {
       {"silent-wmac", no_argument, nullptr, kSilentWmac},
       {"silent-wrrm", no_argument, nullptr, kSilentWrrm},
@@ -107,6 +132,8 @@ int ParseArgs(int argc, char** argv, Settings* s) {
       {"wids-hex", required_argument, nullptr, kWids},
       {"vendor-id", required_argument, nullptr, kVendor},
       {"log-file", required_argument, nullptr, kLogFile},
+      {"policy", required_argument, nullptr, kPolicy},
+      {"policy-script", required_argument, nullptr, kPolicyScript},
       {"help", no_argument, nullptr, 'h'},
       {nullptr, 0, nullptr, 0},
   };
@@ -158,6 +185,10 @@ int ParseArgs(int argc, char** argv, Settings* s) {
         if (opt == kWids) s->sim.wids_config_elements = bytes, s->wids_given = true;
         break;
       case kLogFile: s->log_file = optarg; break;
+      case kPolicy:
+      case kPolicyScript:
+        if (!AddPolicy(opt == kPolicyScript, optarg, s, argv[0])) return 2;
+        break;
       case 'h': PrintUsage(argv[0]); return 0;
       default: PrintUsage(argv[0]); return 2;
     }
@@ -226,6 +257,8 @@ int main(int argc, char** argv) {
   capwap::sim::PeerSim sim(master.get(), settings.sim);
   if (sim.Start() != 0) return 1;
   WriteLine(out, "peer-sim ready (root '" + capwap::RootPrefix() + "')");
+  capwap::sim::PolicyRunner policy(master.get(), &sim, std::move(settings.policy));
+  policy.Start();
   thread_add_timer_msec(master.get(), CheckStop, master.get(), kStopCheckMs);
 
   thread fetched;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/paths.h"
+#include "wtp-sim/wtp_policy.h"
 
 namespace capwap::sim {
 
@@ -47,6 +48,7 @@ enum Option : int {
   kNoChangeState,
   kIgnoreConfigUpdate,
   kResult,
+  kFailPolicy,
   kVirtual,
   kSeed,
 };
@@ -85,6 +87,7 @@ const option kOptions[] = {
     {"no-change-state", no_argument, nullptr, kNoChangeState},
     {"ignore-config-update", no_argument, nullptr, kIgnoreConfigUpdate},
     {"result", required_argument, nullptr, kResult},
+    {"fail-policy", required_argument, nullptr, kFailPolicy},
     {"virtual", no_argument, nullptr, kVirtual},
     {"seed", required_argument, nullptr, kSeed},
     {"verbose", no_argument, nullptr, 'v'},
@@ -189,6 +192,7 @@ bool Apply(int c, const char* arg, SimCommandLine* cl) {
     case kNoChangeState: knobs.skip_change_state = true; return true;
     case kIgnoreConfigUpdate: knobs.ignore_config_update = true; return true;
     case kResult: return ParseResult(arg, &knobs);
+    case kFailPolicy: return ParsePolicyResult(arg, &knobs.policy_results);
     case kVirtual: cfg.master_status = 0; return true;
     case kSeed: return Number(arg, 1, UINT64_MAX, &cfg.seed);
     case 'v': cfg.verbose = true; return true;
@@ -240,6 +244,9 @@ std::string SimUsage(const char* program) {
          "  --no-change-state          never send Change State Event Request\n"
          "  --ignore-config-update     leave Configuration Update Requests unanswered\n"
          "  --result TYPE=CODE         answer AC requests of message TYPE with CODE\n"
+         "  --fail-policy ELEM=CODE    answer Configuration Updates carrying policy\n"
+         "                             element ELEM (vendor element ID, 64 for a\n"
+         "                             layer-2 ACL) with CODE\n"
          "  --virtual                  report master status 0 (virtual AP)\n"
          "  --event-interval S         WTP Event Request every S seconds in Run\n"
          "  --event-size N             extra report octets per WTP Event Request\n"

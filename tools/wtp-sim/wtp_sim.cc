@@ -68,6 +68,7 @@ WtpCounters& WtpCounters::operator+=(const WtpCounters& o) {
   ac_requests += o.ac_requests;
   ac_requests_repeated += o.ac_requests_repeated;
   ac_requests_ignored += o.ac_requests_ignored;
+  policy_settings += o.policy_settings;
   image_blocks += o.image_blocks;
   images_installed += o.images_installed;
   image_failures += o.image_failures;
@@ -104,6 +105,7 @@ std::string WtpCounters::Text() const {
       {"ac_requests", ac_requests},
       {"ac_repeated", ac_requests_repeated},
       {"ac_ignored", ac_requests_ignored},
+      {"policy", policy_settings},
       {"image_blocks", image_blocks},
       {"images", images_installed},
       {"image_failures", image_failures},
@@ -284,9 +286,10 @@ void SimWtp::SendRequest(Bytes datagram) {
   retransmit_timer_.Start(master_, wait, OnRetransmit, this);
 }
 
-void SimWtp::Respond(uint32_t request_type, uint8_t seq, ByteView extra) {
+void SimWtp::Respond(uint32_t request_type, uint8_t seq, ByteView extra,
+                     std::optional<uint32_t> forced) {
   auto code = knobs_.result_codes.find(request_type);
-  const uint32_t result = code == knobs_.result_codes.end() ? 0 : code->second;
+  const uint32_t result = forced ? *forced : code == knobs_.result_codes.end() ? 0 : code->second;
   Answer answer;
   answer.request_type = request_type;
   answer.seq = seq;

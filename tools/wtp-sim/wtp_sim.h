@@ -63,6 +63,9 @@ struct WtpKnobs {
   bool skip_change_state = false;     // after Configuration Status, never send Change State
   bool ignore_config_update = false;  // leave Configuration Update Requests unanswered
   std::map<uint32_t, uint32_t> result_codes;  // AC request type -> our result code
+  // Policy element (vendor element ID, or 64 for a layer-2 ACL) -> the
+  // result code of a Configuration Update Request carrying it.
+  std::map<uint16_t, uint32_t> policy_results;
   uint32_t event_interval = 0;        // WTP Event Requests in Run every N s (0: none)
   size_t event_padding = 0;           // extra report octets per WTP Event Request
   size_t config_status_padding = 0;   // extra octets in the Configuration Status Request
@@ -100,6 +103,7 @@ struct WtpCounters {
   uint64_t ac_requests = 0;
   uint64_t ac_requests_repeated = 0;
   uint64_t ac_requests_ignored = 0;
+  uint64_t policy_settings = 0;  // policy elements taken from Configuration Updates
   uint64_t image_blocks = 0;
   uint64_t images_installed = 0;
   uint64_t image_failures = 0;
@@ -194,7 +198,9 @@ class SimWtp {
   void SendToAc(int fd, const sockaddr_storage& to, const Bytes& datagram);
   uint8_t TakeSeq() { return next_seq_++; }
   void SendRequest(Bytes datagram);
-  void Respond(uint32_t request_type, uint8_t seq, ByteView extra = {});
+  // `result` overrides the result code the knobs give for the type.
+  void Respond(uint32_t request_type, uint8_t seq, ByteView extra = {},
+               std::optional<uint32_t> result = std::nullopt);
 
   // Progress through the exchanges (wtp_sim.cc).
   void SetState(WtpState state, std::string detail);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/thread.h"
+#include "wtp-sim/wtp_policy.h"
 #include "wtp-sim/wtp_sim.h"
 
 namespace capwap::sim {
@@ -333,7 +334,10 @@ void SimWtp::OnConfigUpdate(const ControlMessage& msg) {
     echo_interval_ = timers->echo;
     if (state_ == WtpState::kRun) ArmRunTimers();
   }
-  Respond(msg.ctl.msg_type, msg.ctl.seq);
+  const PolicyCheck policy = CheckPolicyElements(msg, knobs_.policy_results);
+  counters_.policy_settings += policy.settings;
+  if (!policy.error.empty()) ProtocolError("Configuration Update: %s", policy.error.c_str());
+  Respond(msg.ctl.msg_type, msg.ctl.seq, {}, policy.result);
 }
 
 void SimWtp::OnImageBlock(const ControlMessage& msg) {

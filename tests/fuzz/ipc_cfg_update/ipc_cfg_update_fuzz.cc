@@ -1,6 +1,9 @@
 // Arbitrary WMAC payloads for every message type that becomes a
-// Configuration Update Request, through AC_ProcIPCPkt, on a controller with
-// three WTPs: one in Run, one Idle, one in Configure.
+// Configuration Update Request (the security-policy pushes included),
+// through AC_ProcIPCPkt, on a controller with three WTPs: one in Run, one
+// Idle, one in Configure, and two layer-2 ACLs in the database (number 1:
+// 100 entries of kind 1; number 3: kind 3 whose count claims more entries
+// than the record holds).
 //
 // Input: a run of records {type u8, target u8, parameter u16 big-endian,
 // length u16 big-endian, payload}. The type byte picks one of the handled
@@ -27,6 +30,7 @@
 #include "platform/dbm.h"
 #include "registry/tables.h"
 #include "relay/cfg_update.h"
+#include "relay/policy.h"
 #include "relay/wmac.h"
 #include "support/lab.h"
 #include "transport/codec.h"
@@ -36,12 +40,13 @@
 namespace {
 
 constexpr const char* kModel = "fuzz-model";
-constexpr uint32_t kTypes[] = {14, 15, 20, 21, 26, 27, 40, 44, 45, 52,
-                               53, 54, 62, 67, 72, 75, 88, 89, 92, 97};
+constexpr uint32_t kTypes[] = {14, 15, 20, 21, 26, 27, 40, 44, 45, 52,  53,  54,  62,  67,
+                               72, 75, 88, 89, 92, 97, 61, 68, 69, 109, 110, 111, 113, 114};
 constexpr uint32_t kUnknownId = 31;
 
 bool RunOnly(uint32_t type) {
-  return type == 62 || type == 67 || type == 75 || type == 88 || type == 89 || type == 97;
+  return type == 62 || type == 67 || type == 75 || type == 88 || type == 89 || type == 97 ||
+         (type >= 109 && type <= 114) || type == 61 || type == 68 || type == 69;
 }
 // Types whose element list, or item 183-195 element, WMAC encodes itself.
 bool RawFromWmac(uint32_t type, uint32_t param) {
@@ -58,6 +63,16 @@ struct Controller {
     uint8_t record[kApModelRecordSize];
     ApModelEncode(model, record);
     DBM_Store(kDbApModel, record, 32, record, sizeof record);
+    StoreAcl(1, 1, 100, 100);
+    StoreAcl(3, 3, 0x7FFFFFFF, 30);
+  }
+
+  // An ACL record: kind at 4, count at 276, entries from 280.
+  static void StoreAcl(uint32_t number, uint32_t kind, uint32_t count, size_t entries) {
+    capwap::Bytes rec(280 + entries * (kind == 1 ? 36 : 80), 0x5A);
+    capwap::HostWriter(rec.data() + 4, 4).u32(kind);
+    capwap::HostWriter(rec.data() + 276, 4).u32(count);
+    DBM_Store(kDbAcl, &number, sizeof number, rec.data(), rec.size());
   }
 
   // The WTPs are made once (making one stores it); each input starts them
@@ -66,6 +81,7 @@ struct Controller {
     if (!wtps[0]) MakeWtps();
     AC_ResetIpcHandlers();
     AC_RegisterCfgUpdateHandlers();
+    capwap::RegisterPolicyRoutes();
     CW_CfgUpdateReset();
     g_WapiApAddr = sockaddr_in{};
     const uint32_t states[] = {CW_STATE_RUN, CW_STATE_IDLE, CW_STATE_CONFIG};
