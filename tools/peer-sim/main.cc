@@ -55,12 +55,13 @@ void PrintUsage(const char* program) {
       "  --vendor-id N          vendor identifier of the default elements (%u)\n"
       "  --log-file PATH        append the log to PATH instead of standard output\n"
       "  --policy CMD           send a WMAC security-policy request once started\n"
+      "                         (start with \"wait SECONDS\" to let the APs reach Run)\n"
       "                         (repeatable, in order); CMD is one line as below\n"
       "  --policy-script FILE   send the requests of FILE, one line each, in order\n"
       "Policy lines: user-isolation APID B0 B1 B2 | acl-rule APID WORD B4 B5 HEX |\n"
       "  wlan-acl APID B0 B1 B2 WORD | l2-acl APID OP RADIO WLAN ACL [MAC] |\n"
       "  l2-acl-2 ... | dhcp-snooping KIND [HEX] | vlan-isolate APID HEX |\n"
-      "  portal-domain APID WORD DOMAIN | raw TYPE APID PARAM [HEX] | wait MS\n"
+      "  portal-domain APID WORD DOMAIN | raw TYPE APID PARAM [HEX] | wait SECONDS\n"
       "  -h, --help             this text\n",
       program, capwap::sim::kDefaultVendorId);
 }

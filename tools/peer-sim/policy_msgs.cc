@@ -93,7 +93,7 @@ bool ParsePolicyCommand(std::string_view line, PolicyCommand* out, std::string* 
   const std::string verb = w.verb();
   Bytes& p = out->payload;
   if (verb == "wait") {
-    out->wait_ms = static_cast<uint32_t>(w.Num(3'600'000));
+    out->wait_ms = static_cast<uint32_t>(w.Num(3600) * 1000);
   } else if (verb == "user-isolation") {
     out->type = WMAC_IN_USER_ISOLATION;
     out->wtp_id = static_cast<uint32_t>(w.Num(UINT32_MAX));

@@ -10,7 +10,7 @@
 //   vlan-isolate APID HEX               type 113, the payload as given
 //   portal-domain APID WORD DOMAIN      type 114 (u16, 6 zero bytes, the text, NUL)
 //   raw TYPE APID PARAM [HEX]           any type, the payload as given
-//   wait MS                             pause before the next line
+//   wait SECONDS                        pause before the next line
 //
 // Numbers are decimal or 0x hexadecimal; payload words are host order, as
 // WMAC writes them. Blank lines and lines starting with '#' are skipped.
