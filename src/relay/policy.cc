@@ -48,7 +48,7 @@ bool AppendVendor(CW_PKT& pkt, uint32_t vendor_id, uint16_t elem_id,
   size_t len = 0;
   for (ByteView part : parts) len += part.size();
   if (len > VendorRoom(pkt)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " Vendor element %u of %zu bytes does not fit in the request; refused.", elem_id, len);
     return false;
   }
@@ -63,13 +63,13 @@ bool AppendVendor(CW_PKT& pkt, uint32_t vendor_id, uint16_t elem_id,
 CwPktPtr NewRequest(const CW_WTPCB* wtp) {
   CwPktPtr pkt = CW_AC_PktMalloc();
   if (!pkt) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No packet for a policy request to AP %u.", wtp->apid);
+    CwDebug(kDbgError, ZLOG_ERR, " No packet for a policy request to AP %u.", wtp->apid);
   }
   return pkt;
 }
 
 int SendRequest(CW_WTPCB* wtp, CwPktPtr pkt) {
-  CW_FinishCtlMsg(*pkt, CW_MSG_CFG_UPDATE_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_CFG_UPDATE_REQ));
+  FinishCtlMsg(*pkt, kMsgCfgUpdateReq, CW_AC_GetSeqNum(wtp, kMsgCfgUpdateReq));
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }
 
@@ -85,19 +85,19 @@ int SendVendor(CW_WTPCB* wtp, uint16_t elem_id, std::initializer_list<ByteView> 
 
 CW_WTPCB* FindWtp(const IpcHead& head, const char* missing_line) {
   CW_WTPCB* wtp = CW_AC_GetWTPByID(head.wtp_id);
-  if (!wtp) CwDebug(CW_DBG_ERROR, ZLOG_ERR, "%s", missing_line);
+  if (!wtp) CwDebug(kDbgError, ZLOG_ERR, "%s", missing_line);
   return wtp;
 }
 
 // The WTP of a request only a running AP takes; null, quietly, otherwise.
 CW_WTPCB* FindRunningWtp(const IpcHead& head, const char* missing_line) {
   CW_WTPCB* wtp = FindWtp(head, missing_line);
-  return wtp && wtp->state == CW_STATE_RUN ? wtp : nullptr;
+  return wtp && wtp->state == kStateRun ? wtp : nullptr;
 }
 
 // 1, after the line saying why.
 int Refuse(const char* what, size_t have, size_t need) {
-  CwDebug(CW_DBG_ERROR, ZLOG_ERR, " %s of %zu bytes, %zu needed; refused.", what, have, need);
+  CwDebug(kDbgError, ZLOG_ERR, " %s of %zu bytes, %zu needed; refused.", what, have, need);
   return 1;
 }
 
@@ -161,7 +161,7 @@ void WriteAclEntry(WireWriter& w, ByteView entry, uint32_t kind, const AclReques
 
 bool DecodeAclRequest(ByteView bytes, AclRequest* out) {
   if (bytes.size() != kAclRequestShort && bytes.size() != kAclRequestWithMac) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " Layer-2 ACL request of %zu bytes (7 or 13 expected); refused.", bytes.size());
     return false;
   }
@@ -198,7 +198,7 @@ bool SendAclChunk(CW_WTPCB* wtp, const AclRequest& req, uint32_t kind, const Acl
     if (!e.ok()) return false;
     element_len = w.size();
   }
-  CwDebug(CW_DBG_EVENT, ZLOG_NOTICE, "Send acl to AP %d,count %d, msglen %d ucRdId %d, ucWlanId %d",
+  CwDebug(kDbgEvent, ZLOG_NOTICE, "Send acl to AP %d,count %d, msglen %d ucRdId %d, ucWlanId %d",
           static_cast<int>(wtp->apid), static_cast<int>(total), static_cast<int>(element_len),
           req.radio_id, req.wlan_id);
   return SendRequest(wtp, std::move(pkt)) == 0;
@@ -257,11 +257,11 @@ bool IsolatedByLink(const CW_WTPCB& wtp) { return LanIsolatedByLink(wtp.vap_prof
 int AC_IPC_SetL2Acl(const IpcHead& head, const uint8_t* payload) {
   CW_WTPCB* wtp = CW_AC_GetWTPByID(head.wtp_id);
   ByteView bytes = IpcPayload(head, payload);
-  if (!wtp || bytes.empty() || wtp->state != CW_STATE_RUN) return 1;
+  if (!wtp || bytes.empty() || wtp->state != kStateRun) return 1;
   AclRequest req;
   if (!DecodeAclRequest(bytes, &req)) return 1;
   if (req.radio_id == 0 || req.wlan_id == 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "Failed to get radioid or wlanId[%d,%d] when sending acl to AP",
+    CwDebug(kDbgError, ZLOG_ERR, "Failed to get radioid or wlanId[%d,%d] when sending acl to AP",
             req.radio_id, req.wlan_id);
     return 1;
   }
@@ -269,7 +269,7 @@ int AC_IPC_SetL2Acl(const IpcHead& head, const uint8_t* payload) {
   uint32_t number = 0;
   std::memcpy(&number, req.number.data(), sizeof number);
   if (!record) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "Failed to get acl-info when sending acl to AP,acl num is %d",
+    CwDebug(kDbgError, ZLOG_ERR, "Failed to get acl-info when sending acl to AP,acl num is %d",
             static_cast<int>(number));
     return 1;
   }
@@ -279,7 +279,7 @@ int AC_IPC_SetL2Acl(const IpcHead& head, const uint8_t* payload) {
   if (!rec.ok()) return Refuse("ACL record", record->size(), kAclEntriesAt);
   std::optional<AclLayout> layout = LayoutOf(kind, req.station.has_value());
   if (!layout) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " ACL %u has kind %u; not sent.", number, kind);
+    CwDebug(kDbgError, ZLOG_ERR, " ACL %u has kind %u; not sent.", number, kind);
     return 1;
   }
   // The count is the record's word; the entries are what the record holds.
@@ -287,14 +287,14 @@ int AC_IPC_SetL2Acl(const IpcHead& head, const uint8_t* payload) {
   const size_t held = entries.size() / layout->record_entry;
   size_t total = declared;
   if (total > held) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " ACL %u counts %u entries but holds %zu; %zu sent.", number,
+    CwDebug(kDbgError, ZLOG_ERR, " ACL %u counts %u entries but holds %zu; %zu sent.", number,
             declared, held, held);
     total = held;
   }
   const size_t requests = total == 0 ? 1 : (total + layout->per_request - 1) / layout->per_request;
   const size_t free_slots = kSndQueSize - std::min<size_t>(wtp->sndq.count, kSndQueSize);
   if (requests > free_slots) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " ACL %u needs %zu requests, AP %u's queue has room for %zu; not sent.", number,
             requests, wtp->apid, free_slots);
     return 1;
@@ -320,7 +320,7 @@ int AC_IPC_ProcDhcpSnooping(const IpcHead& head, const uint8_t* payload) {
   if (kind == 0) return 0;
   std::vector<CW_WTPCB*> running;
   for (CW_WTPCB* wtp : ListOwners<CW_WTPCB>(g_pstAC_WTPDBTableById)) {
-    if (wtp->state == CW_STATE_RUN) running.push_back(wtp);
+    if (wtp->state == kStateRun) running.push_back(wtp);
   }
   for (CW_WTPCB* wtp : running) AC_IPC_SendDhcpSnooping(wtp, kind, IpcPayload(head, payload));
   return 0;
@@ -339,7 +339,7 @@ size_t CW_EncArpInspection_FromDbm(CW_PKT& pkt, uint32_t vendor_id) {
   std::optional<Bytes> value = FetchSetting(capwap::kArpInspectKey);
   if (!value) return 0;
   if (value->size() != capwap::kArpInspectRecordSize) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " ARP inspection record of %zu bytes (%zu expected); skipped.",
+    CwDebug(kDbgError, ZLOG_ERR, " ARP inspection record of %zu bytes (%zu expected); skipped.",
             value->size(), capwap::kArpInspectRecordSize);
     return 0;
   }
@@ -373,7 +373,7 @@ int AC_IPC_SendDhcpSnooping_Batch(CW_WTPCB* wtp) {
   size_t total = CW_EncDhcpSnooping_FromDbm(*pkt, vendor);
   total += CW_EncArpInspection_FromDbm(*pkt, vendor);
   total += CW_EncArpAntiAttack_FromDbm(*pkt, vendor);
-  CwDebug(CW_DBG_EVENT, ZLOG_NOTICE, "Send dhcpsnooping batch to AP %d, msglen %d",
+  CwDebug(kDbgEvent, ZLOG_NOTICE, "Send dhcpsnooping batch to AP %d, msglen %d",
           static_cast<int>(wtp->apid), static_cast<int>(total));
   return SendRequest(wtp, std::move(pkt));
 }
@@ -408,7 +408,7 @@ int AC_IPC_SndAclRule(CW_WTPCB* wtp, ByteView payload) {
   const uint32_t n = rec.U32(8);
   if (!rec.ok()) return Refuse("ACL rule message", payload.size(), kFixed);
   if (n > payload.size() - kFixed) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " ACL rule message names %u rule bytes in %zu; refused.", n,
+    CwDebug(kDbgError, ZLOG_ERR, " ACL rule message names %u rule bytes in %zu; refused.", n,
             payload.size());
     return 1;
   }
@@ -518,16 +518,16 @@ namespace capwap {
 
 int RegisterPolicyRoutes() {
   static constexpr WmacRoute kRoutes[] = {
-      {WMAC_IN_USER_ISOLATION, AC_IPC_ProcUsrsolation},
-      {WMAC_IN_ACL_RULE, AC_IPC_ProApAclRule},
-      {WMAC_IN_WLAN_ACL, AC_IPC_ProApUpdateWlanAcl},
-      {WMAC_IN_L2_ACL, AC_IPC_SetL2Acl, true},
-      {WMAC_IN_L2_ACL_2, AC_IPC_SetL2Acl, true},
-      {WMAC_IN_DHCP_SNOOPING, AC_IPC_ProcDhcpSnooping},
-      {WMAC_IN_VLAN_ISOLATE, AC_IPC_ProcVlanIsolate},
-      {WMAC_IN_PORTAL_DOMAIN, AC_IPC_ProApPortalPageDomain},
+      {WmacIn::kUserIsolation, AC_IPC_ProcUsrsolation},
+      {WmacIn::kAclRule, AC_IPC_ProApAclRule},
+      {WmacIn::kWlanAcl, AC_IPC_ProApUpdateWlanAcl},
+      {WmacIn::kL2Acl, AC_IPC_SetL2Acl, true},
+      {WmacIn::kL2Acl2, AC_IPC_SetL2Acl, true},
+      {WmacIn::kDhcpSnooping, AC_IPC_ProcDhcpSnooping},
+      {WmacIn::kVlanIsolate, AC_IPC_ProcVlanIsolate},
+      {WmacIn::kPortalDomain, AC_IPC_ProApPortalPageDomain},
   };
-  return AC_InstallIpcRoutes(kRoutes);
+  return InstallIpcRoutes(kRoutes);
 }
 
 }  // namespace capwap

@@ -95,11 +95,11 @@ bool ParsePolicyCommand(std::string_view line, PolicyCommand* out, std::string* 
   if (verb == "wait") {
     out->wait_ms = static_cast<uint32_t>(w.Num(3600) * 1000);
   } else if (verb == "user-isolation") {
-    out->type = WMAC_IN_USER_ISOLATION;
+    out->type = WmacIn::kUserIsolation;
     out->wtp_id = static_cast<uint32_t>(w.Num(UINT32_MAX));
     for (int i = 0; i < 3; ++i) PutHost(p, static_cast<uint8_t>(w.Num(255)));
   } else if (verb == "acl-rule") {
-    out->type = WMAC_IN_ACL_RULE;
+    out->type = WmacIn::kAclRule;
     out->wtp_id = static_cast<uint32_t>(w.Num(UINT32_MAX));
     PutHost(p, static_cast<uint32_t>(w.Num(UINT32_MAX)));
     PutHost(p, static_cast<uint8_t>(w.Num(255)));
@@ -109,13 +109,13 @@ bool ParsePolicyCommand(std::string_view line, PolicyCommand* out, std::string* 
     PutHost(p, static_cast<uint32_t>(rules.size()));
     Put(p, rules.data(), rules.size());
   } else if (verb == "wlan-acl") {
-    out->type = WMAC_IN_WLAN_ACL;
+    out->type = WmacIn::kWlanAcl;
     out->wtp_id = static_cast<uint32_t>(w.Num(UINT32_MAX));
     for (int i = 0; i < 3; ++i) PutHost(p, static_cast<uint8_t>(w.Num(255)));
     PutHost(p, uint8_t{0});
     PutHost(p, static_cast<uint32_t>(w.Num(UINT32_MAX)));
   } else if (verb == "l2-acl" || verb == "l2-acl-2") {
-    out->type = verb == "l2-acl" ? WMAC_IN_L2_ACL : WMAC_IN_L2_ACL_2;
+    out->type = verb == "l2-acl" ? WmacIn::kL2Acl : WmacIn::kL2Acl2;
     out->wtp_id = static_cast<uint32_t>(w.Num(UINT32_MAX));
     for (int i = 0; i < 3; ++i) PutHost(p, static_cast<uint8_t>(w.Num(255)));
     PutHost(p, static_cast<uint32_t>(w.Num(UINT32_MAX)));
@@ -128,15 +128,15 @@ bool ParsePolicyCommand(std::string_view line, PolicyCommand* out, std::string* 
       Put(p, mac.data(), mac.size());
     }
   } else if (verb == "dhcp-snooping") {
-    out->type = WMAC_IN_DHCP_SNOOPING;
+    out->type = WmacIn::kDhcpSnooping;
     out->param = static_cast<uint32_t>(w.Num(UINT32_MAX));
     if (w.more()) p = w.HexBytes();
   } else if (verb == "vlan-isolate") {
-    out->type = WMAC_IN_VLAN_ISOLATE;
+    out->type = WmacIn::kVlanIsolate;
     out->wtp_id = static_cast<uint32_t>(w.Num(UINT32_MAX));
     p = w.HexBytes();
   } else if (verb == "portal-domain") {
-    out->type = WMAC_IN_PORTAL_DOMAIN;
+    out->type = WmacIn::kPortalDomain;
     out->wtp_id = static_cast<uint32_t>(w.Num(UINT32_MAX));
     PutHost(p, static_cast<uint16_t>(w.Num(0xFFFF)));
     p.resize(8, 0);

@@ -52,7 +52,7 @@ TEST(Scenario, PolicyReachesARunningApFromTheSettingsAndFromWmac) {
     ASSERT_TRUE(sim::ParsePolicyCommand(line, &command, &why)) << why;
     commands.push_back(command);
   }
-  g_ulCwDebugBitmap = CW_DBG_ERROR;
+  g_ulCwDebugBitmap = kDbgError;
   LogCapture log;
   sim::PolicyRunner runner(lab.master(), lab.peers(), commands);
   runner.Start();
@@ -64,7 +64,7 @@ TEST(Scenario, PolicyReachesARunningApFromTheSettingsAndFromWmac) {
   EXPECT_EQ(counters.protocol_errors, 0u) << lab.ap(ap).last_error();
   EXPECT_TRUE(log.Contains(" Result code 1 frome Config Update Response frame.")) << log.text();
   EXPECT_EQ(wtp->sndq.count, 0u);
-  EXPECT_EQ(wtp->state, CW_STATE_RUN);
+  EXPECT_EQ(wtp->state, kStateRun);
 }
 
 }  // namespace

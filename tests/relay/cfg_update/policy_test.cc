@@ -31,7 +31,7 @@ class PolicyPush : public CfgUpdateLab {
   std::optional<std::vector<Bytes>> NextRequest() {
     std::optional<DecodedMessage> msg = Received(endpoint_);
     if (!msg) return std::nullopt;
-    EXPECT_EQ(msg->ctl.msg_type, CW_MSG_CFG_UPDATE_REQ);
+    EXPECT_EQ(msg->ctl.msg_type, kMsgCfgUpdateReq);
     EXPECT_TRUE(msg->complete);
     std::vector<Bytes> elements;
     for (const CwElement& e : msg->elements) elements.push_back(ElementBytes(e));
@@ -114,7 +114,7 @@ TEST_F(PolicyPush, EachWmacPolicyMessageWritesItsElement) {
   }
   // Outside Run nothing goes, whatever the message; DHCP snooping goes to
   // every AP in Run and to nobody else.
-  wtp_->state = CW_STATE_CONFIG;
+  wtp_->state = kStateConfig;
   for (uint32_t type : {61u, 68u, 69u, 113u, 114u, 109u}) FromWmac(type, wtp_->apid, Fill(1, 16));
   FromWmacWithParam(111, 0, 1, Hex("01"));
   EXPECT_FALSE(NextRequest().has_value());
@@ -227,7 +227,7 @@ TEST_F(PolicyPush, RunEntryBatchAndWiredLanVlansComeFromTheSettings) {
   ASSERT_EQ(AC_SndWiredLanVlan2(wtp_), 0);
   EXPECT_EQ(Only(), Vendor(213, Hex("02 01 0101 02 0000")));
   // A profile that isolates the AP by link owns its LAN ports.
-  CW_VAP_PROFILE profile{1, CW_VAP_ISOLATE_LINK, 0x0A000001};
+  VapProfile profile{1, kVapIsolateLink, 0x0A000001};
   wtp_->vap_profile = &profile;
   EXPECT_EQ(AC_SndWiredLanVlan(wtp_) + AC_SndWiredLanVlan2(wtp_), 0);
   EXPECT_FALSE(NextRequest().has_value());
