@@ -50,18 +50,18 @@ std::string IdleCode(const CW_WTPCB& wtp) {
 std::string RunCode(const CW_WTPCB& wtp) {
   std::string code = "R/M";
   if (wtp.master_status == 0) code += "/V";
-  if (wtp.capability & CW_CAP_MESH) code += "/MP";
+  if (wtp.capability & kCapMesh) code += "/MP";
   return code;
 }
 
 std::string StateCode(const CW_WTPCB& wtp) {
-  if (wtp.state == CW_STATE_IDLE) return IdleCode(wtp);
-  if (wtp.state == CW_STATE_RUN) return RunCode(wtp);
+  if (wtp.state == kStateIdle) return IdleCode(wtp);
+  if (wtp.state == kStateRun) return RunCode(wtp);
   return CW_FsmStateName(wtp.state);
 }
 
 std::string OnlineTime(const CW_WTPCB& wtp) {
-  uint32_t seconds = wtp.state == CW_STATE_RUN ? ul_CW_AC_Time - wtp.online_tick : 0;
+  uint32_t seconds = wtp.state == kStateRun ? ul_CW_AC_Time - wtp.online_tick : 0;
   char buf[32];
   snprintf(buf, sizeof buf, "%uh%um%us", seconds / 3600, seconds / 60 % 60, seconds % 60);
   return buf;
@@ -76,10 +76,10 @@ int ShowApTable(vty* v, const CliArgs& args) {
   std::optional<uint32_t> group = args.U32("group");
   uint32_t running = 0;
   for (CW_WTPCB* wtp : ListOwners<CW_WTPCB>(g_pstAC_WTPDBTableById)) {
-    if (wtp->state == CW_STATE_RUN && (!group || wtp->group_id == *group)) ++running;
+    if (wtp->state == kStateRun && (!group || wtp->group_id == *group)) ++running;
   }
   PrintTableLegend(v);
-  vty_out(v, "Running/Total APs                       :%u/%u\n", running, CW_AC_WtpCount());
+  vty_out(v, "Running/Total APs                       :%u/%u\n", running, WtpCount());
   vty_out(v, "%-4s%-14s%-16s%-15s%-14s%-11s%-6s%s\n", "ID", "Name", "MAC", "IP", "Model", "Time",
           "State", "Description");
   vty_out(v, "%s\n", std::string(99, '-').c_str());
@@ -145,7 +145,7 @@ int ShowApDetail(vty* v, const CliArgs& args) {
   vty_out(v, "S/W Version                    : %s\n", FieldText(wtp->descriptor.sw_version).c_str());
   vty_out(v, "Connection Type                : M\n");
   vty_out(v, "OnlineTime                     : %s\n",
-          wtp->state == CW_STATE_RUN ? OnlineTime(*wtp).c_str() : "");
+          wtp->state == kStateRun ? OnlineTime(*wtp).c_str() : "");
   return CLI_SUCCESS;
 }
 
@@ -166,8 +166,8 @@ int ShowFirmwareVersions(vty* v, const CliArgs&) {
   vty_out(v, "%s\n", std::string(51, '-').c_str());
   for (CW_WTPCB* wtp : ListOwners<CW_WTPCB>(g_pstAC_WTPDBTableById)) {
     if (wtp->name.empty()) continue;
-    std::string state = wtp->state == CW_STATE_RUN    ? std::string("R/M")
-                         : wtp->state == CW_STATE_IDLE ? IdleCode(*wtp)
+    std::string state = wtp->state == kStateRun    ? std::string("R/M")
+                         : wtp->state == kStateIdle ? IdleCode(*wtp)
                                                        : CW_FsmStateName(wtp->state);
     vty_out(v, "%-4d %-14s %-11s %-15s %-s\n", static_cast<int>(wtp->apid), wtp->name.c_str(),
             wtp->model.c_str(), FieldText(wtp->descriptor.sw_version).c_str(), state.c_str());
@@ -209,9 +209,9 @@ std::span<const CliCommand> capwap_show_commands() {
   static const auto name_help = With(kShowWlanAp, {"One access point by name", "AP name"});
   static const CliCommand table[] = {
       {ALL_VIEW_NODES, "show wlan ap (all|ap-group <1-255>)", table_help, {"group"}, ShowApTable},
-      {CW_AP_NODE, "show wlan ap (all|ap-group <1-255>)", table_help, {"group"}, ShowApTable},
+      {kApNode, "show wlan ap (all|ap-group <1-255>)", table_help, {"group"}, ShowApTable},
       {ALL_VIEW_NODES, "show wlan ap name WORD", name_help, {"name"}, ShowOneAp},
-      {CW_AP_NODE, "show wlan ap name WORD", name_help, {"name"}, ShowOneAp},
+      {kApNode, "show wlan ap name WORD", name_help, {"name"}, ShowOneAp},
       {ALL_VIEW_NODES, "show wlan ap name WORD detail", With(name_help, {"Identity and versions"}),
        {"name"}, ShowApDetail},
       {ALL_VIEW_NODES, "show wlan ap name WORD timers", With(name_help, {"Session timers"}),
