@@ -206,9 +206,8 @@ int CW_AC_ProcDiscReq(const CW_DISC_REQ_INFO* info, const CW_RCVPKT* rcv) {
   if (!wtp) {
     if (!g_bCwAutoApEnabled) {
       CwDebug(kDbgError, ZLOG_ERR,
-              " Reject Discovery Request since can't find AP config with MAC addr "
-              "%02x:%02x:%02x:%02x:%02x:%02x .\n",
-              mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+              " Reject Discovery Request since can't find AP config with MAC addr %s .\n",
+              capwap::MacText(mac).data());
       return 0;
     }
     if (!CW_AC_IsValidWTPModel(model)) {

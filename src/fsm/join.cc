@@ -303,15 +303,14 @@ int CW_AC_SndJoinResp(CW_WTPCB* wtp, const JoinResp& resp) {
   desc.remote = resp.dest;
   desc.local = wtp->local;
   const auto& m = wtp->mac;
-  CwDebug(kDbgPacket, ZLOG_INFO,
-          " Sending Join Response to AP %02x:%02x:%02x:%02x:%02x:%02x.\n", m[0], m[1], m[2], m[3],
-          m[4], m[5]);
+  CwDebug(kDbgPacket, ZLOG_INFO, " Sending Join Response to AP %s.\n",
+          capwap::MacText(m).data());
   const int sent = CW_SockSndMsg(&desc, pkt->buffer.data(), pkt->length, g_ucNeedEncrypt);
   if (sent != 0) {
     const int saved = errno;
     CwDebug(kDbgError, ZLOG_ERR,
-            "Send Join Response to AP %02x:%02x:%02x:%02x:%02x:%02x 0x%x:%d error %s\n", m[0], m[1],
-            m[2], m[3], m[4], m[5], resp.dest.Ipv4(), resp.dest.port, strerror(saved));
+            "Send Join Response to AP %s 0x%x:%d error %s\n", capwap::MacText(m).data(),
+            resp.dest.Ipv4(), resp.dest.port, strerror(saved));
   }
   return sent;
 }

@@ -171,9 +171,8 @@ void ForwardStationReports(const WtpEventRecord& rec, uint32_t apid) {
   if (rec.delete_station) {
     const auto& m = rec.delete_mac;
     CwDebug(kDbgPacket, ZLOG_INFO,
-            " Notifing WMAC to DELETE-STA with station MAC address "
-            "%02x:%02x:%02x:%02x:%02x:%02x.\n",
-            m[0], m[1], m[2], m[3], m[4], m[5]);
+            " Notifing WMAC to DELETE-STA with station MAC address %s.\n",
+            capwap::MacText(m).data());
     Record<7> out{};
     capwap::HostWriter w(out.data(), out.size());
     w.bytes(m.data(), 6);

@@ -95,9 +95,8 @@ int __CW_AC_HandleTunnelDown(CW_WTPCB* wtp, const char* /*func*/, int /*line*/) 
 
   wtp->state = kStateIdle;
   const auto& m = wtp->mac;
-  CwDebug(kDbgEvent, ZLOG_INFO,
-          " FSM switched to Idle state with AP %s MAC [%02x:%02x:%02x:%02x:%02x:%02x].\n",
-          wtp->name.c_str(), m[0], m[1], m[2], m[3], m[4], m[5]);
+  CwDebug(kDbgEvent, ZLOG_INFO, " FSM switched to Idle state with AP %s MAC [%s].\n",
+          wtp->name.c_str(), capwap::MacText(m).data());
   StoreWtp(wtp);
   Report_ApStatus("offline", wtp, ul_CW_AC_Time - wtp->online_tick);
   mirta_logger(m.data(), 31, "CAPWAP offline");

@@ -359,6 +359,6 @@ int AC_IPC_ProcCfgUpdReq(const IpcHead& head, const uint8_t* payload) {
             head.param);
     return 1;
   }
-  ByteView bytes = payload ? ByteView(payload, head.payload_len) : ByteView{};
-  return CW_AC_SndCfgUpdReqItem(wtp, head.param, ItemFromPayload(head.param, bytes));
+  return CW_AC_SndCfgUpdReqItem(wtp, head.param,
+                                ItemFromPayload(head.param, IpcPayload(head, payload)));
 }

@@ -55,11 +55,9 @@ void LogPreHandlerError(const CW_WTPCB* wtp, const CW_RCVPKT* rcv) {
             static_cast<int>(rcv->msg_type), text, rcv->remote.port);
     return;
   }
-  const auto& m = wtp->mac;
   CwDebug(kDbgError, ZLOG_ERR,
-          " Receiving ctrl pkt pre handler error type %d from APID %d MAC "
-          "%02x:%02x:%02x:%02x:%02x:%02x src ip %s port %d\n",
-          static_cast<int>(rcv->msg_type), wtp->apid, m[0], m[1], m[2], m[3], m[4], m[5], text,
+          " Receiving ctrl pkt pre handler error type %d from APID %d MAC %s src ip %s port %d\n",
+          static_cast<int>(rcv->msg_type), wtp->apid, capwap::MacText(wtp->mac).data(), text,
           rcv->remote.port);
 }
 
@@ -309,10 +307,8 @@ CW_WTPCB* CW_AC_EchoSessProc(CW_RCVPKT* rcv) {
   CW_WTPCB* session_wtp = CW_AC_GetWTPBySESSID(session_id);
   if (!session_wtp) return nullptr;
   if (!(session_wtp->remote == rcv->remote)) {
-    const auto& m = session_wtp->mac;
-    CwDebug(kDbgEvent, ZLOG_INFO,
-            "AP[%02x:%02x:%02x:%02x:%02x:%02x] Change Control Tunnel(NAT)\n", m[0], m[1], m[2],
-            m[3], m[4], m[5]);
+    CwDebug(kDbgEvent, ZLOG_INFO, "AP[%s] Change Control Tunnel(NAT)\n",
+            capwap::MacText(session_wtp->mac).data());
     RebindEndpoint(session_wtp, CW_AC_GetWTPByIP(rcv->remote), rcv->remote);
   }
   return session_wtp;
@@ -324,10 +320,9 @@ CW_WTPCB* CW_AC_EvtReqSessProc(CW_RCVPKT* rcv, CW_WTPCB* wtp_by_endpoint) {
   CW_WTPCB* session_wtp = CW_AC_GetWTPBySESSID(session_id);
   if (!session_wtp) return wtp_by_endpoint;
   if (!(session_wtp->remote == rcv->remote)) {
-    const auto& m = session_wtp->mac;
     CwDebug(kDbgEvent, ZLOG_INFO,
-            "EvtReqSessProc: AP[%02x:%02x:%02x:%02x:%02x:%02x] Change Control Tunnel(NAT)\n",
-            m[0], m[1], m[2], m[3], m[4], m[5]);
+            "EvtReqSessProc: AP[%s] Change Control Tunnel(NAT)\n",
+            capwap::MacText(session_wtp->mac).data());
     RebindEndpoint(session_wtp, wtp_by_endpoint, rcv->remote);
   }
   return session_wtp;
@@ -388,11 +383,10 @@ int CW_AC_PreHdlRspMsg(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
     CW_AC_PktDeque(wtp);
     return 0;
   }
-  const auto& m = wtp->mac;
   CwDebug(kDbgError, ZLOG_ERR,
-          "AP[%02x:%02x:%02x:%02x:%02x:%02x]prev send msg type %d seqnum %d, but we recv msg "
-          "type %d seq num %d pstSndMsg %p\n",
-          m[0], m[1], m[2], m[3], m[4], m[5], head ? static_cast<int>(head->msg_type) : 0,
+          "AP[%s]prev send msg type %d seqnum %d, but we recv msg type %d seq num %d "
+          "pstSndMsg %p\n",
+          capwap::MacText(wtp->mac).data(), head ? static_cast<int>(head->msg_type) : 0,
           head ? static_cast<int>(head->seq) : 0, static_cast<int>(rcv->msg_type),
           static_cast<int>(rcv->seq), static_cast<const void*>(head));
   return 1;

@@ -178,11 +178,9 @@ int CW_AC_RetransTimerHandler(thread* t) {
     CW_SetAcRetransTimer(wtp);
     return 0;
   }
-  const auto& m = wtp->mac;
   CwDebug(kDbgError, ZLOG_INFO,
-          " AP ID %d MAC %02x:%02x:%02x:%02x:%02x:%02x Retransmission failed, so turn CAPWAP "
-          "tunnel down.\n",
-          wtp->apid, m[0], m[1], m[2], m[3], m[4], m[5]);
+          " AP ID %d MAC %s Retransmission failed, so turn CAPWAP tunnel down.\n", wtp->apid,
+          capwap::MacText(wtp->mac).data());
   __CW_AC_HandleTunnelDown(wtp, "CW_AC_RetransTimerHandler", 94);
   return 0;
 }
