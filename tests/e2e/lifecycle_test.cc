@@ -73,6 +73,9 @@ TEST_F(Lifecycle, DiscoveryToRunUpdateAndEchoSupervision) {
   // A Configuration Update from WMAC (item 36, Statistics Timer) reaches the
   // AP; unanswered it is repeated (the back-off schedule itself is timed on
   // the manual clock in the send-queue tests); once answered it stops.
+  // First the Run-entry pushes are answered: time, switch protection and
+  // the two LAN VLAN settings.
+  ASSERT_TRUE(RunUntil([&] { return ap.counters().ac_requests >= 4; }, 10s));
   ap.knobs().ignore_config_update = true;
   const uint16_t stats_interval = 60;
   IpcHead head;
