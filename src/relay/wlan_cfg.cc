@@ -388,9 +388,8 @@ int CW_AC_SndWidthCfgReq(CW_WTPCB* wtp, uint32_t op, ByteView payload) {
   return SendRequest(wtp, op, payload, CW_AC_FillWidthCfgReq);
 }
 
-int CW_AC_SndIpBasedVlan(CW_WTPCB* wtp, ByteView payload) {
+int CW_AC_FillIpBasedVlan(CW_PKT& pkt, ByteView payload, uint32_t vendor_id) {
   CwIpVlanHead head;
-  if (!wtp) return 1;
   if (!WmacRecordDecode(payload, &head) || head.count > kIpVlanEntriesMax ||
       payload.size() != CwIpVlanHead::kSize + CwIpVlanHead::kEntryLen * head.count) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR,
@@ -399,24 +398,31 @@ int CW_AC_SndIpBasedVlan(CW_WTPCB* wtp, ByteView payload) {
             payload.size(), head.count, kIpVlanEntriesMax);
     return 1;
   }
-  // Vendor element 87: the header value, the count, then the entries as
-  // big-endian words; both lengths follow from the count.
-  const size_t value_len = 6 + CwIpVlanHead::kEntryLen * head.count;
-  capwap::Bytes vendor(kVendorHead + value_len);
-  WireWriter w(vendor.data(), vendor.size());
-  w.u32(wtp->board_vendor_id);
-  w.u16(vendor_elem::kIpBasedVlan);
-  w.u16(static_cast<uint16_t>(value_len));
-  w.u16(head.header);
-  w.u32(head.count);
-  HostReader entries(payload.subspan(CwIpVlanHead::kSize));
-  for (size_t i = 0; i < 3 * head.count; ++i) {
-    uint32_t word = 0;
-    entries.u32(word);
-    w.u32(word);
+  // The header value, the count, then the entries as big-endian words; both
+  // lengths follow from the count.
+  bool ok = WriteVendor(pkt, vendor_id, vendor_elem::kIpBasedVlan, [&](WireWriter& w) {
+    w.u16(head.header);
+    w.u32(head.count);
+    HostReader entries(payload.subspan(CwIpVlanHead::kSize));
+    for (size_t i = 0; i < 3 * head.count; ++i) {
+      uint32_t word = 0;
+      entries.u32(word);
+      w.u32(word);
+    }
+  });
+  return ok ? 0 : 1;
+}
+
+int CW_AC_SndIpBasedVlan(CW_WTPCB* wtp, ByteView payload) {
+  if (!wtp) return 1;
+  CwPktPtr pkt = CW_AC_PktMalloc();
+  if (!pkt) {
+    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No packet for the IP-based VLAN table to AP %u.", wtp->apid);
+    return 1;
   }
-  CwRefItem item = CwRefItem::Length(static_cast<uint16_t>(vendor.size()), vendor);
-  return CW_AC_SndCfgUpdReqItem(wtp, CW_ITEM_VENDOR_PAYLOAD, item.Item());
+  if (CW_AC_FillIpBasedVlan(*pkt, payload, wtp->board_vendor_id) != 0) return 1;
+  CW_FinishCtlMsg(*pkt, CW_MSG_CFG_UPDATE_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_CFG_UPDATE_REQ));
+  return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }
 
 int AC_IPC_ProcWlanCfg(const IpcHead& head, uint32_t op, const uint8_t* payload) {

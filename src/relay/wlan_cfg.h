@@ -44,8 +44,10 @@ int CW_AC_FillWidthCfgReq(CW_PKT& pkt, uint32_t op, capwap::ByteView payload, ui
 // sequence number; no state check here.
 int CW_AC_SndWlanCfgReq(CW_WTPCB* wtp, uint32_t op, capwap::ByteView payload);
 int CW_AC_SndWidthCfgReq(CW_WTPCB* wtp, uint32_t op, capwap::ByteView payload);
-// Configuration Update Request with the IP-based VLAN vendor element; the
-// payload must be exactly 8 + 12 N bytes for its count N.
+// The IP-based VLAN vendor element; the payload must be exactly 8 + 12 N
+// bytes for its count N (and N must fit the packet).
+int CW_AC_FillIpBasedVlan(CW_PKT& pkt, capwap::ByteView payload, uint32_t vendor_id);
+// A Configuration Update Request carrying that element.
 int CW_AC_SndIpBasedVlan(CW_WTPCB* wtp, capwap::ByteView payload);
 
 // Appends the elements of one station operation: Add (the WMAC record),
