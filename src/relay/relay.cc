@@ -11,7 +11,7 @@ int AC_RegisterIpcHandlers() {
   int refused = WMAC_RegisterChannelHandlers();
   refused |= AC_RegisterCfgUpdateHandlers();
   refused |= AC_RegisterRdBindHandlers();
-  refused |= AC_RegisterWlanHandlers();
+  refused |= RegisterWlanHandlers();
   return refused;
 }
 

@@ -120,9 +120,9 @@ int CW_AC_FillStaCfgReq(CW_PKT& pkt, uint32_t op, ByteView record, uint32_t vend
   const size_t cursor = pkt.cursor;
   const uint32_t length = pkt.length;
   bool ok = false;
-  if (op == CW_STA_OP_ADD) ok = FillAddSta(pkt, record, vendor_id);
-  if (op == CW_STA_OP_DEL) ok = FillDelSta(pkt, record);
-  if (op == CW_STA_OP_TRAFFIC) ok = FillTraffic(pkt, record);
+  if (op == kStaOpAdd) ok = FillAddSta(pkt, record, vendor_id);
+  if (op == kStaOpDel) ok = FillDelSta(pkt, record);
+  if (op == kStaOpTraffic) ok = FillTraffic(pkt, record);
   if (ok) return 0;
   pkt.cursor = cursor;
   pkt.length = length;
@@ -173,5 +173,5 @@ int AC_IPC_Set_ApStaTraffic(const IpcHead& head, const uint8_t* payload) {
   if (wtp->state != CW_STATE_RUN) return 0;
   CwDebug(CW_DBG_EVENT, ZLOG_INFO, "Traffic type %d", static_cast<int>(msg.traffic.traffic_type));
   const auto record = WmacRecordEncode(msg.traffic);
-  return CW_AC_SndStaCfgReq(wtp, CW_STA_OP_TRAFFIC, record);
+  return CW_AC_SndStaCfgReq(wtp, kStaOpTraffic, record);
 }

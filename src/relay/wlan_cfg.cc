@@ -355,9 +355,9 @@ int CW_AC_FillWlanCfgReq(CW_PKT& pkt, uint32_t op, ByteView payload, uint32_t ve
   const size_t cursor = pkt.cursor;
   const uint32_t length = pkt.length;
   bool ok = false;
-  if (op == CW_WLAN_OP_ADD) ok = FillAddWlan(pkt, payload, vendor_id);
-  if (op == CW_WLAN_OP_DEL) ok = FillDelWlan(pkt, payload);
-  if (op == CW_WLAN_OP_UPDATE) ok = FillUpdWlan(pkt, payload);
+  if (op == kWlanOpAdd) ok = FillAddWlan(pkt, payload, vendor_id);
+  if (op == kWlanOpDel) ok = FillDelWlan(pkt, payload);
+  if (op == kWlanOpUpdate) ok = FillUpdWlan(pkt, payload);
   if (ok) return 0;
   // Nothing half-built goes out.
   pkt.cursor = cursor;
@@ -367,7 +367,7 @@ int CW_AC_FillWlanCfgReq(CW_PKT& pkt, uint32_t op, ByteView payload, uint32_t ve
 
 int CW_AC_FillWidthCfgReq(CW_PKT& pkt, uint32_t op, ByteView payload, uint32_t vendor_id) {
   CwWidthRecord rec;
-  if (op != CW_WLAN_OP_WIDTH) return 1;
+  if (op != kWlanOpWidth) return 1;
   if (!WmacRecordDecode(payload, &rec)) {
     Refuse(" WMAC channel width of %u bytes, %u needed; dropped.",
            static_cast<unsigned>(payload.size()), CwWidthRecord::kSize);
@@ -388,7 +388,7 @@ int CW_AC_SndWidthCfgReq(CW_WTPCB* wtp, uint32_t op, ByteView payload) {
   return SendRequest(wtp, op, payload, CW_AC_FillWidthCfgReq);
 }
 
-int CW_AC_FillIpBasedVlan(CW_PKT& pkt, ByteView payload, uint32_t vendor_id) {
+int FillIpBasedVlan(CW_PKT& pkt, ByteView payload, uint32_t vendor_id) {
   CwIpVlanHead head;
   if (!WmacRecordDecode(payload, &head) || head.count > kIpVlanEntriesMax ||
       payload.size() != CwIpVlanHead::kSize + CwIpVlanHead::kEntryLen * head.count) {
@@ -420,7 +420,7 @@ int CW_AC_SndIpBasedVlan(CW_WTPCB* wtp, ByteView payload) {
     CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No packet for the IP-based VLAN table to AP %u.", wtp->apid);
     return 1;
   }
-  if (CW_AC_FillIpBasedVlan(*pkt, payload, wtp->board_vendor_id) != 0) return 1;
+  if (FillIpBasedVlan(*pkt, payload, wtp->board_vendor_id) != 0) return 1;
   CW_FinishCtlMsg(*pkt, CW_MSG_CFG_UPDATE_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_CFG_UPDATE_REQ));
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }
@@ -445,26 +445,26 @@ int AC_IPC_ProcIpBasedVlan(const IpcHead& head, const uint8_t* payload) {
   return CW_AC_SndIpBasedVlan(wtp, IpcPayload(head, payload));
 }
 
-int AC_RegisterWlanHandlers() {
+int RegisterWlanHandlers() {
   static constexpr WmacRoute kRoutes[] = {
       {WMAC_IN_ADD_WLAN, [](const IpcHead& h, const uint8_t* p) {
-         return AC_IPC_ProcWlanCfg(h, CW_WLAN_OP_ADD, p);
+         return AC_IPC_ProcWlanCfg(h, kWlanOpAdd, p);
        }},
       {WMAC_IN_DEL_WLAN, [](const IpcHead& h, const uint8_t* p) {
-         return AC_IPC_ProcWlanCfg(h, CW_WLAN_OP_DEL, p);
+         return AC_IPC_ProcWlanCfg(h, kWlanOpDel, p);
        }},
       {WMAC_IN_UPDATE_WLAN, [](const IpcHead& h, const uint8_t* p) {
-         return AC_IPC_ProcWlanCfg(h, CW_WLAN_OP_UPDATE, p);
+         return AC_IPC_ProcWlanCfg(h, kWlanOpUpdate, p);
        }},
       {WMAC_IN_WIDTH_CFG, [](const IpcHead& h, const uint8_t* p) {
-         return AC_IPC_ProcWidthCfg(h, CW_WLAN_OP_WIDTH, p);
+         return AC_IPC_ProcWidthCfg(h, kWlanOpWidth, p);
        }},
       {WMAC_IN_IP_VLAN, AC_IPC_ProcIpBasedVlan},
       {WMAC_IN_ADD_STA, [](const IpcHead& h, const uint8_t* p) {
-         return AC_IPC_ProcStaCfg(h, CW_STA_OP_ADD, p);
+         return AC_IPC_ProcStaCfg(h, kStaOpAdd, p);
        }},
       {WMAC_IN_DEL_STA, [](const IpcHead& h, const uint8_t* p) {
-         return AC_IPC_ProcStaCfg(h, CW_STA_OP_DEL, p);
+         return AC_IPC_ProcStaCfg(h, kStaOpDel, p);
        }},
       {WMAC_IN_STA_TRAFFIC, AC_IPC_Set_ApStaTraffic},
   };

@@ -21,15 +21,15 @@ struct IpcHead;
 
 // Operations of the fill functions.
 enum : uint32_t {
-  CW_WLAN_OP_ADD = 0,
-  CW_WLAN_OP_DEL = 1,
-  CW_WLAN_OP_UPDATE = 2,
-  CW_WLAN_OP_WIDTH = 3,
+  kWlanOpAdd = 0,
+  kWlanOpDel = 1,
+  kWlanOpUpdate = 2,
+  kWlanOpWidth = 3,
 };
 enum : uint32_t {
-  CW_STA_OP_ADD = 0,
-  CW_STA_OP_DEL = 1,
-  CW_STA_OP_TRAFFIC = 3,
+  kStaOpAdd = 0,
+  kStaOpDel = 1,
+  kStaOpTraffic = 3,
 };
 
 // Appends the elements of one WLAN operation (Add, Delete, Update) built
@@ -46,7 +46,7 @@ int CW_AC_SndWlanCfgReq(CW_WTPCB* wtp, uint32_t op, capwap::ByteView payload);
 int CW_AC_SndWidthCfgReq(CW_WTPCB* wtp, uint32_t op, capwap::ByteView payload);
 // The IP-based VLAN vendor element; the payload must be exactly 8 + 12 N
 // bytes for its count N (and N must fit the packet).
-int CW_AC_FillIpBasedVlan(CW_PKT& pkt, capwap::ByteView payload, uint32_t vendor_id);
+int FillIpBasedVlan(CW_PKT& pkt, capwap::ByteView payload, uint32_t vendor_id);
 // A Configuration Update Request carrying that element.
 int CW_AC_SndIpBasedVlan(CW_WTPCB* wtp, capwap::ByteView payload);
 
@@ -68,4 +68,4 @@ int AC_IPC_ProcStaCfg(const IpcHead& head, uint32_t op, const uint8_t* payload);
 // quietly (0).
 int AC_IPC_Set_ApStaTraffic(const IpcHead& head, const uint8_t* payload);
 // Installs the handlers above. 0, or 1 when a route was refused.
-int AC_RegisterWlanHandlers();
+int RegisterWlanHandlers();

@@ -47,7 +47,7 @@ uint32_t HostWord(ByteView payload, size_t offset) {
 }
 
 int FillVlan(CW_PKT& pkt, uint32_t, ByteView payload, uint32_t vendor) {
-  return CW_AC_FillIpBasedVlan(pkt, payload, vendor);
+  return FillIpBasedVlan(pkt, payload, vendor);
 }
 
 struct Case {
@@ -157,40 +157,40 @@ TEST(WlanRequestBytes, EachRecordGivesItsElements) {
   const Case cases[] = {
       // Key length 0: a 51-octet Add WLAN; the eight IE elements and the
       // single values are always there.
-      {"add, nothing optional", CW_AC_FillWlanCfgReq, CW_WLAN_OP_ADD, AddWlanBase(),
+      {"add, nothing optional", CW_AC_FillWlanCfgReq, kWlanOpAdd, AddWlanBase(),
        Concat({{AddWlanElem({})}, IeRows(Hex("2d02aabb")), SwitchRows(), SettingRows(), plain_tail})},
-      {"add, option word 2: vendor 124 and no 1071", CW_AC_FillWlanCfgReq, CW_WLAN_OP_ADD,
+      {"add, option word 2: vendor 124 and no 1071", CW_AC_FillWlanCfgReq, kWlanOpAdd,
        With(AddWlanBase(), {{928, HostU32(2)}, {932, HostU32(7)}}),
        Concat({{AddWlanElem({})}, IeRows(Hex("2d02aabb")), {Ven(124, U32(7), "vendor 124")}, SwitchRows(),
                SettingRows(), plain_tail})},
-      {"add, everything", CW_AC_FillWlanCfgReq, CW_WLAN_OP_ADD, full, AddWlanFullRows(full)},
+      {"add, everything", CW_AC_FillWlanCfgReq, kWlanOpAdd, full, AddWlanFullRows(full)},
       // The web page block needs its title, or both its second text and body.
-      {"add, web page body alone", CW_AC_FillWlanCfgReq, CW_WLAN_OP_ADD, With(AddWlanBase(), {{1405, U8(1)}}),
+      {"add, web page body alone", CW_AC_FillWlanCfgReq, kWlanOpAdd, With(AddWlanBase(), {{1405, U8(1)}}),
        Concat({{AddWlanElem({})}, IeRows(Hex("2d02aabb")), SwitchRows(), SettingRows(), plain_tail})},
-      {"add, short", CW_AC_FillWlanCfgReq, CW_WLAN_OP_ADD, Bytes(base.begin(), base.end() - 1), {}},
-      {"add, key of 33", CW_AC_FillWlanCfgReq, CW_WLAN_OP_ADD, With(AddWlanBase(), {{6, HostU16(33)}}), {}},
-      {"add, slot 1 length 3", CW_AC_FillWlanCfgReq, CW_WLAN_OP_ADD, With(AddWlanBase(), {{85, U8(3)}}), {}},
-      {"add, ninth slot length 129", CW_AC_FillWlanCfgReq, CW_WLAN_OP_ADD,
+      {"add, short", CW_AC_FillWlanCfgReq, kWlanOpAdd, Bytes(base.begin(), base.end() - 1), {}},
+      {"add, key of 33", CW_AC_FillWlanCfgReq, kWlanOpAdd, With(AddWlanBase(), {{6, HostU16(33)}}), {}},
+      {"add, slot 1 length 3", CW_AC_FillWlanCfgReq, kWlanOpAdd, With(AddWlanBase(), {{85, U8(3)}}), {}},
+      {"add, ninth slot length 129", CW_AC_FillWlanCfgReq, kWlanOpAdd,
        With(AddWlanBase(), {{799, U8(129)}, {928, HostU32(1)}}), {}},
-      {"add, two addresses in 5580 bytes", CW_AC_FillWlanCfgReq, CW_WLAN_OP_ADD,
+      {"add, two addresses in 5580 bytes", CW_AC_FillWlanCfgReq, kWlanOpAdd,
        With(AddWlanBase(), {{5544, U8(1)}, {5554, HostU16(2)}}), {}},
-      {"add, more addresses than a packet holds", CW_AC_FillWlanCfgReq, CW_WLAN_OP_ADD,
+      {"add, more addresses than a packet holds", CW_AC_FillWlanCfgReq, kWlanOpAdd,
        Cat({With(AddWlanBase(), {{5544, U8(1)}, {5554, HostU16(2000)}}), Bytes(20 * 2000, 0)}), {}},
-      {"update, no key: 7 octets", CW_AC_FillWlanCfgReq, CW_WLAN_OP_UPDATE, upd,
+      {"update, no key: 7 octets", CW_AC_FillWlanCfgReq, kWlanOpUpdate, upd,
        Concat({{Elem(1044, Hex("01 02 00 21 03 0000"), "update wlan")}, IeRows(Hex("2d02aabb"))})},
-      {"update, key of 3", CW_AC_FillWlanCfgReq, CW_WLAN_OP_UPDATE, With(upd, {{6, HostU16(3)}, {8, Str("abc")}}),
+      {"update, key of 3", CW_AC_FillWlanCfgReq, kWlanOpUpdate, With(upd, {{6, HostU16(3)}, {8, Str("abc")}}),
        Concat({{Elem(1044, Cat({Hex("01 02 00 21 03 0003"), Str("abc")}), "update wlan")},
                IeRows(Hex("2d02aabb"))})},
-      {"update, short", CW_AC_FillWlanCfgReq, CW_WLAN_OP_UPDATE, Bytes(753, 0), {}},
-      {"update, slot 8 length 129", CW_AC_FillWlanCfgReq, CW_WLAN_OP_UPDATE, With(upd, {{40 + 585, U8(129)}}), {}},
-      {"delete", CW_AC_FillWlanCfgReq, CW_WLAN_OP_DEL, Hex("01 02"), TruncTable{Elem(1027, Hex("0102"), "delete wlan")}},
-      {"delete, short", CW_AC_FillWlanCfgReq, CW_WLAN_OP_DEL, Hex("01"), {}},
-      {"unknown operation", CW_AC_FillWlanCfgReq, CW_WLAN_OP_WIDTH, Hex("01 02"), {}},
-      {"width", CW_AC_FillWidthCfgReq, CW_WLAN_OP_WIDTH,
+      {"update, short", CW_AC_FillWlanCfgReq, kWlanOpUpdate, Bytes(753, 0), {}},
+      {"update, slot 8 length 129", CW_AC_FillWlanCfgReq, kWlanOpUpdate, With(upd, {{40 + 585, U8(129)}}), {}},
+      {"delete", CW_AC_FillWlanCfgReq, kWlanOpDel, Hex("01 02"), TruncTable{Elem(1027, Hex("0102"), "delete wlan")}},
+      {"delete, short", CW_AC_FillWlanCfgReq, kWlanOpDel, Hex("01"), {}},
+      {"unknown operation", CW_AC_FillWlanCfgReq, kWlanOpWidth, Hex("01 02"), {}},
+      {"width", CW_AC_FillWidthCfgReq, kWlanOpWidth,
        Cat({Hex("a1a2a3a4"), HostU32(1), HostU32(2), HostU32(3), HostU32(4)}),
        TruncTable{Ven(139, Hex("a1a2a3a4 00000001 00000002 00000003 00000004"), "channel width")}},
-      {"width, short", CW_AC_FillWidthCfgReq, CW_WLAN_OP_WIDTH, Bytes(19, 0), {}},
-      {"width, other operation", CW_AC_FillWidthCfgReq, CW_WLAN_OP_ADD, Bytes(20, 0), {}},
+      {"width, short", CW_AC_FillWidthCfgReq, kWlanOpWidth, Bytes(19, 0), {}},
+      {"width, other operation", CW_AC_FillWidthCfgReq, kWlanOpAdd, Bytes(20, 0), {}},
       {"ip vlan, two entries", FillVlan, 0, vlan,
        TruncTable{Ven(87, Hex("0102 00000002 00000001 00000002 00000003 00000004 00000005 00000006"),
                       "ip-based vlan")}},
@@ -233,19 +233,19 @@ TEST(StationRequestBytes, EachRecordGivesItsElements) {
       130, Cat({kMac, Fill(0x48, 8), U16(0x4546), U16(0x4748), U8(0x49), Fill(0x4a, 10)}), "vendor 130");
   const Case cases[] = {
       // Key length 0 still gives a 20-octet session key.
-      {"add, no key", CW_AC_FillStaCfgReq, CW_STA_OP_ADD, AddStaBase(), AddStaRows({}, std::nullopt)},
-      {"add, key of 4 and vendor 130", CW_AC_FillStaCfgReq, CW_STA_OP_ADD, with130,
+      {"add, no key", CW_AC_FillStaCfgReq, kStaOpAdd, AddStaBase(), AddStaRows({}, std::nullopt)},
+      {"add, key of 4 and vendor 130", CW_AC_FillStaCfgReq, kStaOpAdd, with130,
        AddStaRows(Str("skey"), vendor130)},
-      {"add, short", CW_AC_FillStaCfgReq, CW_STA_OP_ADD, Bytes(481, 0), {}},
-      {"add, key of 257", CW_AC_FillStaCfgReq, CW_STA_OP_ADD, With(AddStaBase(), {{438, HostU16(257)}}), {}},
-      {"delete: two elements", CW_AC_FillStaCfgReq, CW_STA_OP_DEL,
+      {"add, short", CW_AC_FillStaCfgReq, kStaOpAdd, Bytes(481, 0), {}},
+      {"add, key of 257", CW_AC_FillStaCfgReq, kStaOpAdd, With(AddStaBase(), {{438, HostU16(257)}}), {}},
+      {"delete: two elements", CW_AC_FillStaCfgReq, kStaOpDel,
        Payload(CwDelStaRecord::kSize, {{0, U8(1)}, {2, kMac}, {14, HostU16(0x0e0f)}}),
        TruncTable{Elem(18, Cat({Hex("01 06"), kMac}), "delete station"), Elem(1064, U16(0x0e0f), "1064")}},
-      {"delete, short", CW_AC_FillStaCfgReq, CW_STA_OP_DEL, Bytes(15, 0), {}},
-      {"traffic", CW_AC_FillStaCfgReq, CW_STA_OP_TRAFFIC,
+      {"delete, short", CW_AC_FillStaCfgReq, kStaOpDel, Bytes(15, 0), {}},
+      {"traffic", CW_AC_FillStaCfgReq, kStaOpTraffic,
        Payload(CwStaTrafficRecord::kSize, {{0, kMac}, {8, HostU32(1000)}, {12, HostU32(2000)}, {16, HostU32(3)}}),
        TruncTable{Elem(56, Cat({kMac, U32(1000), U32(2000), U32(3)}), "station traffic")}},
-      {"traffic, short", CW_AC_FillStaCfgReq, CW_STA_OP_TRAFFIC, Bytes(19, 0), {}},
+      {"traffic, short", CW_AC_FillStaCfgReq, kStaOpTraffic, Bytes(19, 0), {}},
       {"unknown operation", CW_AC_FillStaCfgReq, 2, AddStaBase(), {}},
   };
   for (const Case& c : cases) Check(c);
