@@ -196,7 +196,8 @@ bool WriteWebPage(CW_PKT& pkt, uint32_t vendor_id, const CwWebPageBlock& web) {
 
 bool AddWlanFits(const CwAddWlanRecord& rec, ByteView payload) {
   if (!KeyFits(rec.key_len) || !IeSetFits(rec.ies)) return false;
-  if (rec.ninth.len > kCwIeNinthRoom) {
+  // The ninth slot is sent only with element 1071 (an option bit besides bit 1).
+  if ((rec.options & ~2u) != 0 && rec.ninth.len > kCwIeNinthRoom) {
     return Refuse(" WMAC WLAN record: IE slot %u length %u exceeds its room; dropped.", 9,
                   rec.ninth.len);
   }

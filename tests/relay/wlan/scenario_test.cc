@@ -14,7 +14,7 @@
 namespace capwap::test {
 namespace {
 
-constexpr uint32_t kAddWlan = 4, kAddSta = 7, kStaTraffic = 96;
+constexpr uint32_t kAddWlan = 4, kDelWlan = 5, kAddSta = 7, kStaTraffic = 96;
 
 template <class R>
 Bytes Encoded(const R& rec) {
@@ -75,6 +75,12 @@ TEST(WlanScenario, WmacConfiguresAnSsidAndAStationOnARunningAp) {
   lab.ap(ap).knobs().result_codes[CW_MSG_WLAN_CFG_REQ] = 1;
   ASSERT_TRUE(wmac->SendToAc(sim::Peer::kWmac, kAddWlan, wtp->apid, Encoded(DemoWlan())));
   lab.RunFor(1);
+  EXPECT_EQ(wmac->CountReceived(sim::Peer::kWmac, WMAC_MSG_SET_BSSID), 1u);
+  // A response without an assigned BSSID tells WMAC nothing either.
+  lab.ap(ap).knobs().result_codes.clear();
+  ASSERT_TRUE(wmac->SendToAc(sim::Peer::kWmac, kDelWlan, wtp->apid, Hex("01 02")));
+  lab.RunFor(1);
+  ASSERT_TRUE(lab.Received(ap, CW_MSG_WLAN_CFG_REQ)->Find(elem::kIeee80211DeleteWlan));
   EXPECT_EQ(wmac->CountReceived(sim::Peer::kWmac, WMAC_MSG_SET_BSSID), 1u);
   EXPECT_EQ(wtp->sndq.count, 0u);
 
