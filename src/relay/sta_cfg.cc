@@ -21,7 +21,7 @@ namespace {
 constexpr uint8_t kMacLen = 6;
 
 bool ShortRecord(const char* name, size_t have, size_t need) {
-  CwDebug(CW_DBG_ERROR, ZLOG_ERR, " WMAC %s of %zu bytes, %zu needed; dropped.", name, have,
+  CwDebug(kDbgError, ZLOG_ERR, " WMAC %s of %zu bytes, %zu needed; dropped.", name, have,
           need);
   return false;
 }
@@ -41,7 +41,7 @@ bool FillAddSta(CW_PKT& pkt, ByteView payload, uint32_t vendor_id) {
   if (rec.key_len > kCwStaKeyMax) {
     // More than the key field holds: copying it would read the next fields
     // and beyond the record.
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " WMAC ADD-STA: key of %u bytes (at most %zu); dropped.",
+    CwDebug(kDbgError, ZLOG_ERR, " WMAC ADD-STA: key of %u bytes (at most %zu); dropped.",
             rec.key_len, kCwStaKeyMax);
     return false;
   }
@@ -133,24 +133,24 @@ int CW_AC_SndStaCfgReq(CW_WTPCB* wtp, uint32_t op, ByteView record) {
   if (!wtp) return 1;
   CwPktPtr pkt = CW_AC_PktMalloc();
   if (!pkt) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " No packet for the Station Configuration Request (operation %u) to AP %u.", op,
             wtp->apid);
     return 1;
   }
   if (CW_AC_FillStaCfgReq(*pkt, op, record, wtp->board_vendor_id) != 0) return 1;
-  CW_FinishCtlMsg(*pkt, CW_MSG_STA_CFG_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_STA_CFG_REQ));
+  FinishCtlMsg(*pkt, kMsgStaCfgReq, CW_AC_GetSeqNum(wtp, kMsgStaCfgReq));
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }
 
 int AC_IPC_ProcStaCfg(const IpcHead& head, uint32_t op, const uint8_t* payload) {
   CW_WTPCB* wtp = CW_AC_GetWTPByID(head.wtp_id);
   if (!wtp) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to find AP entry when processing STA config message.");
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to find AP entry when processing STA config message.");
     return 1;
   }
-  if (wtp->state != CW_STATE_RUN) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+  if (wtp->state != kStateRun) {
+    CwDebug(kDbgError, ZLOG_ERR,
             " Failed to proc STA config message since AP is not under RUNNING state.");
     return 1;
   }
@@ -164,14 +164,14 @@ int AC_IPC_Set_ApStaTraffic(const IpcHead& head, const uint8_t* payload) {
     ShortRecord("station traffic", bytes.size(), CwStaTrafficMsg::kSize);
     return 1;
   }
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO, "Traffic type %d", static_cast<int>(msg.traffic.traffic_type));
+  CwDebug(kDbgEvent, ZLOG_INFO, "Traffic type %d", static_cast<int>(msg.traffic.traffic_type));
   CW_WTPCB* wtp = CW_AC_GetWTPByID(msg.wtp_id);
   if (!wtp) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "Failed to find AP when sending Sta Traffic");
+    CwDebug(kDbgError, ZLOG_ERR, "Failed to find AP when sending Sta Traffic");
     return 1;
   }
-  if (wtp->state != CW_STATE_RUN) return 0;
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO, "Traffic type %d", static_cast<int>(msg.traffic.traffic_type));
+  if (wtp->state != kStateRun) return 0;
+  CwDebug(kDbgEvent, ZLOG_INFO, "Traffic type %d", static_cast<int>(msg.traffic.traffic_type));
   const auto record = WmacRecordEncode(msg.traffic);
   return CW_AC_SndStaCfgReq(wtp, kStaOpTraffic, record);
 }

@@ -53,7 +53,7 @@ constexpr size_t kIpVlanEntriesMax =
     (kPacketRoom - kElemHead - kVendorHead - 6) / CwIpVlanHead::kEntryLen;
 
 bool Refuse(const char* what, unsigned a, unsigned b) {
-  CwDebug(CW_DBG_ERROR, ZLOG_ERR, what, a, b);
+  CwDebug(kDbgError, ZLOG_ERR, what, a, b);
   return false;
 }
 
@@ -148,11 +148,11 @@ std::array<uint8_t, kRemoteApLen> RemoteApValue(const CwRemoteApBlock& in) {
 
 bool WriteMediaGuarantee(CW_PKT& pkt, uint32_t vendor_id, const CwMediaGuarantee& m,
                          ByteView payload) {
-  CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, "AC:PKT:usMediaGuaranteeEnable = %d", m.enable);
-  CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, "AC:PKT:usMediaThreshold = %d", m.threshold);
-  CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, "AC:PKT:usChannelRatio = %d", m.ratio);
-  CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, "AC:PKT:usIpAddrCount = %d", m.count);
-  CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, "AC:PKT:uiAgingTime = %d", static_cast<int>(m.aging));
+  CwDebug(kDbgEvent, ZLOG_DEBUG, "AC:PKT:usMediaGuaranteeEnable = %d", m.enable);
+  CwDebug(kDbgEvent, ZLOG_DEBUG, "AC:PKT:usMediaThreshold = %d", m.threshold);
+  CwDebug(kDbgEvent, ZLOG_DEBUG, "AC:PKT:usChannelRatio = %d", m.ratio);
+  CwDebug(kDbgEvent, ZLOG_DEBUG, "AC:PKT:usIpAddrCount = %d", m.count);
+  CwDebug(kDbgEvent, ZLOG_DEBUG, "AC:PKT:uiAgingTime = %d", static_cast<int>(m.aging));
   return WriteVendor(pkt, vendor_id, vendor_elem::kWlanMediaGuarantee, [&](WireWriter& w) {
     w.u16(m.enable);
     w.u16(m.threshold);
@@ -322,13 +322,13 @@ int SendRequest(CW_WTPCB* wtp, uint32_t op, ByteView payload, FillFn fill) {
   if (!wtp) return 1;
   CwPktPtr pkt = CW_AC_PktMalloc();
   if (!pkt) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " No packet for the WLAN Configuration Request (operation %u) to AP %u.", op,
             wtp->apid);
     return 1;
   }
   if (fill(*pkt, op, payload, wtp->board_vendor_id) != 0) return 1;
-  CW_FinishCtlMsg(*pkt, CW_MSG_WLAN_CFG_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_WLAN_CFG_REQ));
+  FinishCtlMsg(*pkt, kMsgWlanCfgReq, CW_AC_GetSeqNum(wtp, kMsgWlanCfgReq));
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }
 
@@ -338,11 +338,11 @@ int SendRequest(CW_WTPCB* wtp, uint32_t op, ByteView payload, FillFn fill) {
 CW_WTPCB* RunningWtp(const IpcHead& head, const char* missing_line) {
   CW_WTPCB* wtp = CW_AC_GetWTPByID(head.wtp_id);
   if (!wtp) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "%s", missing_line);
+    CwDebug(kDbgError, ZLOG_ERR, "%s", missing_line);
     return nullptr;
   }
-  if (wtp->state != CW_STATE_RUN) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+  if (wtp->state != kStateRun) {
+    CwDebug(kDbgError, ZLOG_ERR,
             " Failed to proc WLAN config message (type %u) since AP is not under RUNNING state.",
             head.msg_type);
     return nullptr;
@@ -393,7 +393,7 @@ int FillIpBasedVlan(CW_PKT& pkt, ByteView payload, uint32_t vendor_id) {
   CwIpVlanHead head;
   if (!WmacRecordDecode(payload, &head) || head.count > kIpVlanEntriesMax ||
       payload.size() != CwIpVlanHead::kSize + CwIpVlanHead::kEntryLen * head.count) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " WMAC IP-based VLAN table of %zu bytes does not hold its %u entries (at most "
             "%zu); dropped.",
             payload.size(), head.count, kIpVlanEntriesMax);
@@ -418,11 +418,11 @@ int CW_AC_SndIpBasedVlan(CW_WTPCB* wtp, ByteView payload) {
   if (!wtp) return 1;
   CwPktPtr pkt = CW_AC_PktMalloc();
   if (!pkt) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No packet for the IP-based VLAN table to AP %u.", wtp->apid);
+    CwDebug(kDbgError, ZLOG_ERR, " No packet for the IP-based VLAN table to AP %u.", wtp->apid);
     return 1;
   }
   if (FillIpBasedVlan(*pkt, payload, wtp->board_vendor_id) != 0) return 1;
-  CW_FinishCtlMsg(*pkt, CW_MSG_CFG_UPDATE_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_CFG_UPDATE_REQ));
+  FinishCtlMsg(*pkt, kMsgCfgUpdateReq, CW_AC_GetSeqNum(wtp, kMsgCfgUpdateReq));
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }
 
@@ -448,26 +448,26 @@ int AC_IPC_ProcIpBasedVlan(const IpcHead& head, const uint8_t* payload) {
 
 int RegisterWlanHandlers() {
   static constexpr WmacRoute kRoutes[] = {
-      {WMAC_IN_ADD_WLAN, [](const IpcHead& h, const uint8_t* p) {
+      {WmacIn::kAddWlan, [](const IpcHead& h, const uint8_t* p) {
          return AC_IPC_ProcWlanCfg(h, kWlanOpAdd, p);
        }},
-      {WMAC_IN_DEL_WLAN, [](const IpcHead& h, const uint8_t* p) {
+      {WmacIn::kDelWlan, [](const IpcHead& h, const uint8_t* p) {
          return AC_IPC_ProcWlanCfg(h, kWlanOpDel, p);
        }},
-      {WMAC_IN_UPDATE_WLAN, [](const IpcHead& h, const uint8_t* p) {
+      {WmacIn::kUpdateWlan, [](const IpcHead& h, const uint8_t* p) {
          return AC_IPC_ProcWlanCfg(h, kWlanOpUpdate, p);
        }},
-      {WMAC_IN_WIDTH_CFG, [](const IpcHead& h, const uint8_t* p) {
+      {WmacIn::kWidthCfg, [](const IpcHead& h, const uint8_t* p) {
          return AC_IPC_ProcWidthCfg(h, kWlanOpWidth, p);
        }},
-      {WMAC_IN_IP_VLAN, AC_IPC_ProcIpBasedVlan},
-      {WMAC_IN_ADD_STA, [](const IpcHead& h, const uint8_t* p) {
+      {WmacIn::kIpVlan, AC_IPC_ProcIpBasedVlan},
+      {WmacIn::kAddSta, [](const IpcHead& h, const uint8_t* p) {
          return AC_IPC_ProcStaCfg(h, kStaOpAdd, p);
        }},
-      {WMAC_IN_DEL_STA, [](const IpcHead& h, const uint8_t* p) {
+      {WmacIn::kDelSta, [](const IpcHead& h, const uint8_t* p) {
          return AC_IPC_ProcStaCfg(h, kStaOpDel, p);
        }},
-      {WMAC_IN_STA_TRAFFIC, AC_IPC_Set_ApStaTraffic},
+      {WmacIn::kStaTraffic, AC_IPC_Set_ApStaTraffic},
   };
-  return AC_InstallIpcRoutes(kRoutes);
+  return InstallIpcRoutes(kRoutes);
 }

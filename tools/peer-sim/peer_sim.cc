@@ -330,7 +330,7 @@ void PeerSim::ParseWmacStream(int fd) {
 void PeerSim::HandleNotification(const IpcHead& head, Bytes header, ByteView payload) {
   Log("WMAC  <- %s (type %u) wtp %u len %u", NotificationName(head.msg_type), head.msg_type,
       head.wtp_id, head.payload_len);
-  if (head.msg_type == WMAC_MSG_SET_BSSID) {
+  if (head.msg_type == WmacMsg::kSetBssid) {
     Log("WMAC  <- SET-BSSID wtp %u %s", head.wtp_id, DescribeSetBssid(payload).c_str());
   }
   received_.push_back(PeerMessage{Peer::kWmac, head.msg_type, head.wtp_id, 0, std::move(header),
@@ -339,7 +339,7 @@ void PeerSim::HandleNotification(const IpcHead& head, Bytes header, ByteView pay
   if (options_.stall_wmac_after && wmac_notifications_ >= *options_.stall_wmac_after) {
     StallWmac(true);
   }
-  if (head.msg_type != WMAC_MSG_RDBIND) return;
+  if (head.msg_type != WmacMsg::kRdBind) return;
   if (!options_.silent_wmac) {
     Bytes binding = options_.rdbind_override.value_or(Bytes(payload.begin(), payload.end()));
     Answer(PeerAnswer{Peer::kWmac, kGetRdBind, head.wtp_id, std::move(binding)});

@@ -111,7 +111,7 @@ bool Build(const std::vector<std::string>& w, ScriptStep* step, std::string* why
     rec.key_len = static_cast<uint16_t>(key.size());
     Put(rec.key, key);
     Put(rec.web.title, web);
-    step->type = WMAC_IN_ADD_WLAN;
+    step->type = WmacIn::kAddWlan;
     step->payload = Encoded(rec);
     return true;
   }
@@ -123,7 +123,7 @@ bool Build(const std::vector<std::string>& w, ScriptStep* step, std::string* why
     if (!Options(w, 4, &key, nullptr)) return bad("options");
     rec.key_len = static_cast<uint16_t>(key.size());
     Put(rec.key, key);
-    step->type = WMAC_IN_UPDATE_WLAN;
+    step->type = WmacIn::kUpdateWlan;
     step->payload = Encoded(rec);
     return true;
   }
@@ -131,7 +131,7 @@ bool Build(const std::vector<std::string>& w, ScriptStep* step, std::string* why
     CwDelWlanRecord rec;
     if (!need(4)) return false;
     if (!Number(w[2], &rec.radio_id) || !Number(w[3], &rec.wlan_id)) return bad("radio or WLAN");
-    step->type = WMAC_IN_DEL_WLAN;
+    step->type = WmacIn::kDelWlan;
     step->payload = Encoded(rec);
     return true;
   }
@@ -142,7 +142,7 @@ bool Build(const std::vector<std::string>& w, ScriptStep* step, std::string* why
     if (!ParseMac(w[4], &rec.mac)) return bad("MAC");
     rec.sta_radio_id = rec.radio_id;
     rec.sta_mac = rec.qos_mac = rec.key_mac = rec.mac;
-    step->type = WMAC_IN_ADD_STA;
+    step->type = WmacIn::kAddSta;
     step->payload = Encoded(rec);
     return true;
   }
@@ -151,7 +151,7 @@ bool Build(const std::vector<std::string>& w, ScriptStep* step, std::string* why
     if (!need(4)) return false;
     if (!Number(w[2], &rec.radio_id)) return bad("radio");
     if (!ParseMac(w[3], &rec.mac)) return bad("MAC");
-    step->type = WMAC_IN_DEL_STA;
+    step->type = WmacIn::kDelSta;
     step->payload = Encoded(rec);
     return true;
   }
@@ -166,7 +166,7 @@ bool Build(const std::vector<std::string>& w, ScriptStep* step, std::string* why
     }
     // The message names its AP in the payload; the header's ID is unused.
     step->wtp_id = 0;
-    step->type = WMAC_IN_STA_TRAFFIC;
+    step->type = WmacIn::kStaTraffic;
     step->payload = Encoded(msg);
     return true;
   }
@@ -213,14 +213,14 @@ bool LoadScriptFile(const std::string& path, std::vector<ScriptStep>* steps, std
 
 const char* WlanRequestName(uint32_t type) {
   switch (type) {
-    case WMAC_IN_ADD_WLAN: return "ADD-WLAN";
-    case WMAC_IN_DEL_WLAN: return "DEL-WLAN";
-    case WMAC_IN_UPDATE_WLAN: return "UPDATE-WLAN";
-    case WMAC_IN_ADD_STA: return "ADD-STA";
-    case WMAC_IN_DEL_STA: return "DEL-STA";
-    case WMAC_IN_WIDTH_CFG: return "CHANNEL-WIDTH";
-    case WMAC_IN_IP_VLAN: return "IP-BASED-VLAN";
-    case WMAC_IN_STA_TRAFFIC: return "STA-TRAFFIC";
+    case WmacIn::kAddWlan: return "ADD-WLAN";
+    case WmacIn::kDelWlan: return "DEL-WLAN";
+    case WmacIn::kUpdateWlan: return "UPDATE-WLAN";
+    case WmacIn::kAddSta: return "ADD-STA";
+    case WmacIn::kDelSta: return "DEL-STA";
+    case WmacIn::kWidthCfg: return "CHANNEL-WIDTH";
+    case WmacIn::kIpVlan: return "IP-BASED-VLAN";
+    case WmacIn::kStaTraffic: return "STA-TRAFFIC";
     default: return "UNKNOWN";
   }
 }

@@ -52,14 +52,14 @@ bool RunOnly(uint32_t type) {
 }
 // The request a WMAC type becomes.
 uint32_t RequestType(uint32_t type) {
-  if (type == 4 || type == 5 || type == 6 || type == 36) return CW_MSG_WLAN_CFG_REQ;
-  if (type == 7 || type == 8 || type == 96) return CW_MSG_STA_CFG_REQ;
-  return CW_MSG_CFG_UPDATE_REQ;
+  if (type == 4 || type == 5 || type == 6 || type == 36) return kMsgWlanCfgReq;
+  if (type == 7 || type == 8 || type == 96) return kMsgStaCfgReq;
+  return kMsgCfgUpdateReq;
 }
 // Types whose element list, or item 183-195 element, WMAC encodes itself.
 bool RawFromWmac(uint32_t type, uint32_t param) {
   return type == 15 || type == 20 || type == 26 || type == 27 ||
-         (type == 14 && CW_ItemIsCallerBuilt(param));
+         (type == 14 && ItemIsCallerBuilt(param));
 }
 
 struct Controller {
@@ -77,12 +77,12 @@ struct Controller {
   // with empty queues and their first states.
   void StartSessions() {
     if (!wtps[0]) MakeWtps();
-    AC_ResetIpcHandlers();
-    AC_RegisterCfgUpdateHandlers();
+    ResetIpcHandlers();
+    RegisterCfgUpdateHandlers();
     RegisterWlanHandlers();
-    CW_CfgUpdateReset();
+    CfgUpdateReset();
     g_WapiApAddr = sockaddr_in{};
-    const uint32_t states[] = {CW_STATE_RUN, CW_STATE_IDLE, CW_STATE_CONFIG};
+    const uint32_t states[] = {kStateRun, kStateIdle, kStateConfig};
     for (uint32_t i = 0; i < 3; ++i) {
       CW_WTPCB* wtp = wtps[i];
       CW_FreeSndQue(&wtp->sndq);
@@ -136,7 +136,7 @@ void Deliver(Controller& ac, uint8_t type_byte, uint8_t target, uint16_t param,
                                          : kWlanTypes[(type_byte - 0x80) % std::size(kWlanTypes)];
   const uint32_t ids[] = {0, 1, 2, kUnknownId};
   CW_WTPCB* running = ac.wtps[0];
-  running->state = (target & 4) ? CW_STATE_CONFIG : CW_STATE_RUN;
+  running->state = (target & 4) ? kStateConfig : kStateRun;
   if (target & 8) {
     g_WapiApAddr.sin_family = AF_INET;
     g_WapiApAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -158,8 +158,8 @@ void Deliver(Controller& ac, uint8_t type_byte, uint8_t target, uint16_t param,
   for (int i = 0; i < 3; ++i) {
     const CW_WTPCB* wtp = ac.wtps[i];
     CheckQueued(wtp, before[i], RequestType(type), RawFromWmac(type, param));
-    if (RunOnly(type) && wtp->state != CW_STATE_RUN) FUZZ_CHECK(wtp->sndq.count == before[i]);
-    if ((type == 44 || type == 45) && wtp->state == CW_STATE_IDLE) {
+    if (RunOnly(type) && wtp->state != kStateRun) FUZZ_CHECK(wtp->sndq.count == before[i]);
+    if ((type == 44 || type == 45) && wtp->state == kStateIdle) {
       FUZZ_CHECK(wtp->sndq.count == before[i]);
     }
   }

@@ -52,7 +52,7 @@ TEST(WlanScenario, WmacConfiguresAnSsidAndAStationOnARunningAp) {
   const uint64_t reassembled = lab.ap(ap).counters().reassembled;
   ASSERT_TRUE(wmac->SendToAc(sim::Peer::kWmac, kAddWlan, wtp->apid, Encoded(DemoWlan())));
   lab.RunFor(1);
-  auto request = lab.Received(ap, CW_MSG_WLAN_CFG_REQ);
+  auto request = lab.Received(ap, kMsgWlanCfgReq);
   ASSERT_TRUE(request && request->complete);
   const CwElement* add = request->Find(elem::kIeee80211AddWlan);
   ASSERT_TRUE(add && add->value.size() == 51);
@@ -60,7 +60,7 @@ TEST(WlanScenario, WmacConfiguresAnSsidAndAStationOnARunningAp) {
   EXPECT_EQ(request->Count(elem::kIeee80211InformationElement), 8u);
   EXPECT_GT(lab.ap(ap).counters().reassembled, reassembled) << "sent in fragments";
   EXPECT_EQ(wtp->sndq.count, 0u) << "answered and released";
-  const sim::PeerMessage* bssid = wmac->LastReceived(sim::Peer::kWmac, WMAC_MSG_SET_BSSID);
+  const sim::PeerMessage* bssid = wmac->LastReceived(sim::Peer::kWmac, WmacMsg::kSetBssid);
   ASSERT_NE(bssid, nullptr);
   EXPECT_EQ(bssid->wtp_id, wtp->apid);
   WmacSetBssidRecord told;
@@ -72,16 +72,16 @@ TEST(WlanScenario, WmacConfiguresAnSsidAndAStationOnARunningAp) {
   EXPECT_EQ(told.bssid, expected);
 
   // A refused WLAN is answered with its result code and tells WMAC nothing.
-  lab.ap(ap).knobs().result_codes[CW_MSG_WLAN_CFG_REQ] = 1;
+  lab.ap(ap).knobs().result_codes[kMsgWlanCfgReq] = 1;
   ASSERT_TRUE(wmac->SendToAc(sim::Peer::kWmac, kAddWlan, wtp->apid, Encoded(DemoWlan())));
   lab.RunFor(1);
-  EXPECT_EQ(wmac->CountReceived(sim::Peer::kWmac, WMAC_MSG_SET_BSSID), 1u);
+  EXPECT_EQ(wmac->CountReceived(sim::Peer::kWmac, WmacMsg::kSetBssid), 1u);
   // A response without an assigned BSSID tells WMAC nothing either.
   lab.ap(ap).knobs().result_codes.clear();
   ASSERT_TRUE(wmac->SendToAc(sim::Peer::kWmac, kDelWlan, wtp->apid, Hex("01 02")));
   lab.RunFor(1);
-  ASSERT_TRUE(lab.Received(ap, CW_MSG_WLAN_CFG_REQ)->Find(elem::kIeee80211DeleteWlan));
-  EXPECT_EQ(wmac->CountReceived(sim::Peer::kWmac, WMAC_MSG_SET_BSSID), 1u);
+  ASSERT_TRUE(lab.Received(ap, kMsgWlanCfgReq)->Find(elem::kIeee80211DeleteWlan));
+  EXPECT_EQ(wmac->CountReceived(sim::Peer::kWmac, WmacMsg::kSetBssid), 1u);
   EXPECT_EQ(wtp->sndq.count, 0u);
 
   // A station, then its traffic limit (the message names its AP itself).
@@ -91,7 +91,7 @@ TEST(WlanScenario, WmacConfiguresAnSsidAndAStationOnARunningAp) {
   sta.wlan_id = 2;
   ASSERT_TRUE(wmac->SendToAc(sim::Peer::kWmac, kAddSta, wtp->apid, Encoded(sta)));
   lab.RunFor(1);
-  auto station = lab.Received(ap, CW_MSG_STA_CFG_REQ);
+  auto station = lab.Received(ap, kMsgStaCfgReq);
   ASSERT_TRUE(station && station->complete);
   ASSERT_NE(station->Find(elem::kAddStation), nullptr);
   EXPECT_EQ(station->Find(elem::kIeee80211Station)->value.size(), 139u);
@@ -101,7 +101,7 @@ TEST(WlanScenario, WmacConfiguresAnSsidAndAStationOnARunningAp) {
   traffic.traffic.first = 512;
   ASSERT_TRUE(wmac->SendToAc(sim::Peer::kWmac, kStaTraffic, 0, Encoded(traffic)));
   lab.RunFor(1);
-  station = lab.Received(ap, CW_MSG_STA_CFG_REQ);
+  station = lab.Received(ap, kMsgStaCfgReq);
   ASSERT_TRUE(station && station->Find(elem::kStationTraffic));
   EXPECT_EQ(station->Find(elem::kStationTraffic)->value.size(), 18u);
   EXPECT_EQ(wtp->sndq.count, 0u);
@@ -111,8 +111,8 @@ TEST(WlanScenario, WmacConfiguresAnSsidAndAStationOnARunningAp) {
   ASSERT_TRUE(wmac->SendToAc(sim::Peer::kWmac, kAddSta, joined->apid, Encoded(sta)));
   lab.RunFor(1);
   EXPECT_EQ(joined->sndq.count, 0u);
-  EXPECT_FALSE(lab.Received(held, CW_MSG_WLAN_CFG_REQ));
-  EXPECT_FALSE(lab.Received(held, CW_MSG_STA_CFG_REQ));
+  EXPECT_FALSE(lab.Received(held, kMsgWlanCfgReq));
+  EXPECT_FALSE(lab.Received(held, kMsgStaCfgReq));
 }
 
 }  // namespace
