@@ -125,8 +125,8 @@ TEST_F(WmacChannelTest, RoutesAreInstalledOncePerKnownTypeAndDispatchedAfterThei
   EXPECT_EQ(RegisterIpcHandlers(), 0) << "it starts from an empty table";
   EXPECT_EQ(RegisterWmacChannelHandlers(), 1);
   EXPECT_TRUE(log.Contains("WMAC message type 1 already has a handler; second route refused")) << log.text();
-  const WmacRoute bad[] = {{static_cast<WmacIn>(9), RecordingHandler},
-                           {static_cast<WmacIn>(115), RecordingHandler},
+  const WmacRoute bad[] = {{static_cast<WmacIn::Type>(9), RecordingHandler},
+                           {static_cast<WmacIn::Type>(115), RecordingHandler},
                            {WmacIn::kAddWlan, RecordingHandler}};
   EXPECT_EQ(InstallIpcRoutes(bad), 1);
   EXPECT_TRUE(log.Contains("WMAC route for unknown message type 9 refused"));
