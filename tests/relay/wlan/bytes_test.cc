@@ -19,20 +19,12 @@ namespace {
 constexpr uint32_t kVendor = 0x0000A1C6;
 using FillFn = int (*)(CW_PKT&, uint32_t, ByteView, uint32_t);
 
-// A zeroed payload of `size` bytes with each field at its offset.
-Bytes Payload(size_t size, std::initializer_list<std::pair<size_t, Bytes>> fields) {
-  Bytes out(size, 0);
-  for (const auto& [offset, bytes] : fields) {
-    for (size_t i = 0; i < bytes.size() && offset + i < size; ++i) out[offset + i] = bytes[i];
-  }
-  return out;
-}
+// The payload with each field written at its offset.
 Bytes With(Bytes payload, std::initializer_list<std::pair<size_t, Bytes>> fields) {
-  for (const auto& [offset, bytes] : fields) {
-    std::copy(bytes.begin(), bytes.end(), payload.begin() + static_cast<long>(offset));
-  }
+  for (const auto& [offset, bytes] : fields) std::copy(bytes.begin(), bytes.end(), payload.begin() + static_cast<long>(offset));
   return payload;
 }
+Bytes Payload(size_t size, std::initializer_list<std::pair<size_t, Bytes>> fields) { return With(Bytes(size, 0), fields); }
 TruncRow Elem(uint16_t type, const Bytes& value, std::string label) {
   return {Cat({U16(type), U16(static_cast<uint16_t>(value.size())), value}), std::move(label)};
 }
@@ -40,11 +32,7 @@ TruncRow Ven(uint16_t id, const Bytes& value, std::string label) {
   return Elem(37, Cat({U32(kVendor), U16(id), U16(static_cast<uint16_t>(value.size())), value}),
               std::move(label));
 }
-uint32_t HostWord(ByteView payload, size_t offset) {
-  uint32_t v = 0;
-  HostReader(payload.subspan(offset, 4)).u32(v);
-  return v;
-}
+uint32_t HostWord(ByteView p, size_t at) { uint32_t v = 0; HostReader(p.subspan(at, 4)).u32(v); return v; }
 
 int FillVlan(CW_PKT& pkt, uint32_t, ByteView payload, uint32_t vendor) {
   return FillIpBasedVlan(pkt, payload, vendor);
