@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include "peer-sim/peer_sim.h"
+#include "platform/fail_inject.h"
 #include "registry/wtpcb.h"
 #include "relay/wlan_records.h"
 #include "relay/wmac.h"
 #include "support/scenario.h"
 #include "support/truncation.h"
 #include "transport/elements.h"
+#include "transport/sendq.h"
 
 namespace capwap::test {
 namespace {
@@ -47,11 +49,16 @@ TEST(WlanScenario, WmacConfiguresAnSsidAndAStationOnARunningAp) {
   CW_WTPCB* joined = lab.Wtpcb(held);
   ASSERT_TRUE(wtp && joined);
 
-  // The SSID goes out in fragments; the AP's answer names its BSSID, which
-  // WMAC is told.
+  // The SSID goes out in fragments. The first is lost, so the whole request
+  // goes again after the back-off wait; the AP's answer then names its
+  // BSSID, which WMAC is told.
   const uint64_t reassembled = lab.ap(ap).counters().reassembled;
+  FailNext(FailFamily::kDatagramSend, 1);
   ASSERT_TRUE(wmac->SendToAc(sim::Peer::kWmac, kAddWlan, wtp->apid, Encoded(DemoWlan())));
   lab.RunFor(1);
+  EXPECT_EQ(wtp->sndq.count, 1u) << "unanswered";
+  EXPECT_EQ(wmac->CountReceived(sim::Peer::kWmac, WmacMsg::kSetBssid), 0u);
+  lab.RunFor(static_cast<double>(RetransWaitSeconds(wtp->retrans_interval, 1)));
   auto request = lab.Received(ap, kMsgWlanCfgReq);
   ASSERT_TRUE(request && request->complete);
   const CwElement* add = request->Find(elem::kIeee80211AddWlan);
