@@ -3,6 +3,7 @@
 #include "relay/cfg_update.h"
 #include "relay/policy.h"
 #include "relay/radio_binding.h"
+#include "relay/wlan_cfg.h"
 #include "registry/tables.h"
 #include "relay/wmac.h"
 
@@ -12,6 +13,7 @@ int RegisterIpcHandlers() {
   refused |= RegisterCfgUpdateHandlers();
   refused |= RegisterRdBindHandlers();
   refused |= capwap::RegisterPolicyRoutes();
+  refused |= RegisterWlanHandlers();
   return refused;
 }
 

@@ -12,10 +12,11 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "peer-sim/peer_sim.h"
-#include "peer-sim/policy_msgs.h"
+#include "peer-sim/wlan_script.h"
 #include "platform/paths.h"
 #include "platform/thread.h"
 
@@ -53,15 +54,20 @@ void PrintUsage(const char* program) {
       "  --wrrm-hex HEX         scan-settings elements (type 16 payload)\n"
       "  --wids-hex HEX         WIDS configuration elements (type 25 payload)\n"
       "  --vendor-id N          vendor identifier of the default elements (%u)\n"
+      "  --send LINE            play one WMAC request once ready (repeatable, in order)\n"
+      "  --script FILE          play the WMAC requests of FILE once ready, one a line:\n"
+      "                           add-wlan AP RADIO WLAN SSID [key TEXT] [web TITLE]\n"
+      "                           update-wlan AP RADIO WLAN [key TEXT]\n"
+      "                           del-wlan AP RADIO WLAN\n"
+      "                           add-sta AP RADIO WLAN MAC      del-sta AP RADIO MAC\n"
+      "                           sta-traffic AP MAC FIRST SECOND TYPE\n"
+      "                           send TYPE AP HEX               wait SECONDS\n"
+      "                         and the security-policy requests:\n"
+      "                           user-isolation AP B0 B1 B2     wlan-acl AP B0 B1 B2 WORD\n"
+      "                           acl-rule AP WORD B4 B5 HEX     vlan-isolate AP HEX\n"
+      "                           l2-acl AP OP RADIO WLAN ACL [MAC]  (l2-acl-2: type 110)\n"
+      "                           dhcp-snooping KIND [HEX]       portal-domain AP WORD DOMAIN\n"
       "  --log-file PATH        append the log to PATH instead of standard output\n"
-      "  --policy CMD           send a WMAC security-policy request once started\n"
-      "                         (start with \"wait SECONDS\" to let the APs reach Run)\n"
-      "                         (repeatable, in order); CMD is one line as below\n"
-      "  --policy-script FILE   send the requests of FILE, one line each, in order\n"
-      "Policy lines: user-isolation APID B0 B1 B2 | acl-rule APID WORD B4 B5 HEX |\n"
-      "  wlan-acl APID B0 B1 B2 WORD | l2-acl APID OP RADIO WLAN ACL [MAC] |\n"
-      "  l2-acl-2 ... | dhcp-snooping KIND [HEX] | vlan-isolate APID HEX |\n"
-      "  portal-domain APID WORD DOMAIN | raw TYPE APID PARAM [HEX] | wait SECONDS\n"
       "  -h, --help             this text\n",
       program, capwap::sim::kDefaultVendorId);
 }
@@ -99,28 +105,13 @@ struct Settings {
   bool wrrm_given = false;
   bool wids_given = false;
   uint32_t vendor_id = capwap::sim::kDefaultVendorId;
-  std::vector<capwap::sim::PolicyCommand> policy;
+  std::vector<capwap::sim::ScriptStep> script;
 };
-
-// --policy and --policy-script: the requests to play once started.
-bool AddPolicy(bool from_file, const char* arg, Settings* s, const char* program) {
-  std::string why;
-  bool ok = true;
-  if (from_file) {
-    ok = capwap::sim::LoadPolicyScript(arg, &s->policy, &why);
-  } else {
-    capwap::sim::PolicyCommand command;
-    ok = capwap::sim::ParsePolicyCommand(arg, &command, &why);
-    if (ok) s->policy.push_back(std::move(command));
-  }
-  if (!ok) fprintf(stderr, "%s: %s\n", program, why.c_str());
-  return ok;
-}
 
 // Returns -1 to go on, else the exit status.
 int ParseArgs(int argc, char** argv, Settings* s) {
   enum { kSilentWmac = 256, kSilentWrrm, kSilentWids, kDelay, kRdbind, kWrrm, kWids, kVendor,
-         kLogFile, kSplit, kStall, kPolicy, kPolicyScript };
+         kLogFile, kSplit, kStall, kSend, kScript };
   static const option kOptions[] = {
       {"silent-wmac", no_argument, nullptr, kSilentWmac},
       {"silent-wrrm", no_argument, nullptr, kSilentWrrm},
@@ -133,8 +124,8 @@ int ParseArgs(int argc, char** argv, Settings* s) {
       {"wids-hex", required_argument, nullptr, kWids},
       {"vendor-id", required_argument, nullptr, kVendor},
       {"log-file", required_argument, nullptr, kLogFile},
-      {"policy", required_argument, nullptr, kPolicy},
-      {"policy-script", required_argument, nullptr, kPolicyScript},
+      {"send", required_argument, nullptr, kSend},
+      {"script", required_argument, nullptr, kScript},
       {"help", no_argument, nullptr, 'h'},
       {nullptr, 0, nullptr, 0},
   };
@@ -186,10 +177,17 @@ int ParseArgs(int argc, char** argv, Settings* s) {
         if (opt == kWids) s->sim.wids_config_elements = bytes, s->wids_given = true;
         break;
       case kLogFile: s->log_file = optarg; break;
-      case kPolicy:
-      case kPolicyScript:
-        if (!AddPolicy(opt == kPolicyScript, optarg, s, argv[0])) return 2;
+      case kSend:
+      case kScript: {
+        std::string why;
+        bool ok = opt == kSend ? capwap::sim::ParseScriptLine(optarg, &s->script, &why)
+                               : capwap::sim::LoadScriptFile(optarg, &s->script, &why);
+        if (!ok) {
+          fprintf(stderr, "%s: %s\n", argv[0], why.c_str());
+          return 2;
+        }
         break;
+      }
       case 'h': PrintUsage(argv[0]); return 0;
       default: PrintUsage(argv[0]); return 2;
     }
@@ -258,9 +256,9 @@ int main(int argc, char** argv) {
   capwap::sim::PeerSim sim(master.get(), settings.sim);
   if (sim.Start() != 0) return 1;
   WriteLine(out, "peer-sim ready (root '" + capwap::RootPrefix() + "')");
-  capwap::sim::PolicyRunner policy(master.get(), &sim, std::move(settings.policy));
-  policy.Start();
   thread_add_timer_msec(master.get(), CheckStop, master.get(), kStopCheckMs);
+  capwap::sim::WmacScript script(master.get(), sim, std::move(settings.script));
+  script.Start();
 
   thread fetched;
   while (thread_fetch(master.get(), &fetched)) thread_call(&fetched);

@@ -1,14 +1,10 @@
-// Text form of WMAC's security-policy requests, and the runner that plays
-// them to the controller.
+// Text form of WMAC's security-policy requests.
 #include "peer-sim/policy_msgs.h"
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
-#include "peer-sim/peer_sim.h"
-#include "platform/thread.h"
 #include "relay/wmac.h"
 
 namespace capwap::sim {
@@ -86,15 +82,24 @@ void PutHost(Bytes& out, T v) {
 
 }  // namespace
 
-bool ParsePolicyCommand(std::string_view line, PolicyCommand* out, std::string* why) {
-  *out = PolicyCommand{};
+bool IsPolicyVerb(std::string_view verb) {
+  for (const char* known : {"user-isolation", "acl-rule", "wlan-acl", "l2-acl", "l2-acl-2",
+                            "dhcp-snooping", "vlan-isolate", "portal-domain"}) {
+    if (verb == known) return true;
+  }
+  return false;
+}
+
+bool ParsePolicyLine(std::string_view line, ScriptStep* out, std::string* why) {
+  *out = ScriptStep{};
   Words w(line);
-  if (w.empty() || w.verb()[0] == '#') return true;
+  if (w.empty() || !IsPolicyVerb(w.verb())) {
+    *why = "not a policy request";
+    return false;
+  }
   const std::string verb = w.verb();
   Bytes& p = out->payload;
-  if (verb == "wait") {
-    out->wait_ms = static_cast<uint32_t>(w.Num(3600) * 1000);
-  } else if (verb == "user-isolation") {
+  if (verb == "user-isolation") {
     out->type = WmacIn::kUserIsolation;
     out->wtp_id = static_cast<uint32_t>(w.Num(UINT32_MAX));
     for (int i = 0; i < 3; ++i) PutHost(p, static_cast<uint8_t>(w.Num(255)));
@@ -143,70 +148,12 @@ bool ParsePolicyCommand(std::string_view line, PolicyCommand* out, std::string* 
     const std::string domain = w.Text();
     Put(p, domain.data(), domain.size());
     p.push_back(0);
-  } else if (verb == "raw") {
-    out->type = static_cast<uint32_t>(w.Num(UINT32_MAX));
-    out->wtp_id = static_cast<uint32_t>(w.Num(UINT32_MAX));
-    out->param = static_cast<uint32_t>(w.Num(UINT32_MAX));
-    if (w.more()) p = w.HexBytes();
-  } else {
-    *why = "unknown policy command '" + verb + "'";
-    return false;
   }
   if (!w.ok() || w.more()) {
     *why = "bad or missing arguments in '" + std::string(line) + "'";
     return false;
   }
   return true;
-}
-
-bool LoadPolicyScript(const std::string& path, std::vector<PolicyCommand>* out,
-                      std::string* why) {
-  std::ifstream in(path);
-  if (!in) {
-    *why = "cannot read " + path;
-    return false;
-  }
-  size_t number = 0;
-  for (std::string line; std::getline(in, line);) {
-    ++number;
-    PolicyCommand command;
-    if (!ParsePolicyCommand(line, &command, why)) {
-      *why = path + ":" + std::to_string(number) + ": " + *why;
-      return false;
-    }
-    out->push_back(std::move(command));
-  }
-  return true;
-}
-
-PolicyRunner::PolicyRunner(thread_master* master, PeerSim* peers,
-                           std::vector<PolicyCommand> commands)
-    : master_(master), peers_(peers), commands_(std::move(commands)) {}
-
-PolicyRunner::~PolicyRunner() { thread_cancel(event_); }
-
-void PolicyRunner::Start() { Step(); }
-
-int PolicyRunner::OnDue(thread* t) {
-  static_cast<PolicyRunner*>(THREAD_ARG(t))->Step();
-  return 0;
-}
-
-void PolicyRunner::Step() {
-  while (next_ < commands_.size()) {
-    const PolicyCommand& c = commands_[next_++];
-    if (c.wait_ms > 0) {
-      thread_add_timer_msec(master_, OnDue, this, c.wait_ms, &event_);
-      return;
-    }
-    if (c.type == 0) continue;
-    IpcHead head;
-    head.kind = 1;
-    head.msg_type = c.type;
-    head.wtp_id = c.wtp_id;
-    head.param = c.param;
-    if (peers_->SendToAc(Peer::kWmac, head, c.payload)) ++sent_;
-  }
 }
 
 }  // namespace capwap::sim

@@ -1,6 +1,6 @@
 // Security policy end to end: the switch-protection batch and the wired-LAN
 // VLANs an AP gets when it enters Run, then WMAC's policy requests played by
-// the peer simulator from its text commands, all over real sockets, with
+// the peer simulator from its script lines, all over real sockets, with
 // the simulated AP checking every policy element and refusing one kind.
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include "config/db_tables.h"
 #include "peer-sim/peer_sim.h"
-#include "peer-sim/policy_msgs.h"
+#include "peer-sim/wlan_script.h"
 #include "platform/dbm.h"
 #include "platform/log.h"
 #include "relay/policy.h"
@@ -42,22 +42,21 @@ TEST(Scenario, PolicyReachesARunningApFromTheSettingsAndFromWmac) {
   EXPECT_EQ(wtp->sndq.count, 0u) << "every Run-entry request answered";
 
   const std::string id = std::to_string(wtp->apid);
-  std::vector<sim::PolicyCommand> commands;
+  std::vector<sim::ScriptStep> steps;
   for (const std::string& line : std::vector<std::string>{
-       "# one of each", "user-isolation " + id + " 1 0 1", "l2-acl " + id + " 2 1 1 1",
-        "dhcp-snooping 1 01", "vlan-isolate " + id + " 0a0b", "acl-rule " + id + " 7 1 2 aabb",
-        "wlan-acl " + id + " 1 1 2 9", "portal-domain " + id + " 1 portal.lan"}) {
-    sim::PolicyCommand command;
+           "# one of each", "user-isolation " + id + " 1 0 1", "l2-acl " + id + " 2 1 1 1",
+           "dhcp-snooping 1 01", "vlan-isolate " + id + " 0a0b", "acl-rule " + id + " 7 1 2 aabb",
+           "wlan-acl " + id + " 1 1 2 9", "portal-domain " + id + " 1 portal.lan"}) {
     std::string why;
-    ASSERT_TRUE(sim::ParsePolicyCommand(line, &command, &why)) << why;
-    commands.push_back(command);
+    ASSERT_TRUE(sim::ParseScriptLine(line, &steps, &why)) << why;
   }
+  ASSERT_EQ(steps.size(), 7u);
   g_ulCwDebugBitmap = kDbgError;
   LogCapture log;
-  sim::PolicyRunner runner(lab.master(), lab.peers(), commands);
-  runner.Start();
+  sim::WmacScript script(lab.master(), *lab.peers(), steps);
+  script.Start();
   lab.RunFor(10);
-  EXPECT_EQ(runner.sent(), 7u);
+  EXPECT_TRUE(script.done());
   // The ACL's 35 entries of kind 3 went as 34 (a request in two fragments)
   // and 1.
   EXPECT_EQ(counters.policy_settings, 4u + 8u);
