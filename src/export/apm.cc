@@ -89,21 +89,21 @@ std::string FieldText(ByteView payload, size_t offset, size_t width) {
 
 bool Holds(uint32_t type, ByteView payload, size_t need) {
   if (payload.size() >= need) return true;
-  CwDebug(CW_DBG_ERROR, ZLOG_ERR, " APM event %u carries %zu bytes, %zu needed; dropped.\n", type,
+  CwDebug(kDbgError, ZLOG_ERR, " APM event %u carries %zu bytes, %zu needed; dropped.\n", type,
           payload.size(), need);
   return false;
 }
 
 CW_WTPCB* RunningAp(const Mac& mac) {
   CW_WTPCB* wtp = CW_AC_GetWTPByMac(mac);
-  return wtp && wtp->state == CW_STATE_RUN ? wtp : nullptr;
+  return wtp && wtp->state == kStateRun ? wtp : nullptr;
 }
 
 // --- Event actions -------------------------------------------------------------
 
 int ApJoined(ByteView p) {
   const Mac m = MacAt(p, 24);
-  CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, "%s aucApMac:%02x%02x.%02x%02x.%02x%02x\n",
+  CwDebug(kDbgEvent, ZLOG_DEBUG, "%s aucApMac:%02x%02x.%02x%02x.%02x%02x\n",
           "CW_CMD_Set_ApJoin", m[0], m[1], m[2], m[3], m[4], m[5]);
   return 0;
 }
@@ -114,7 +114,7 @@ int Profile(uint32_t type, ByteView p) {
   if (mac != Mac{}) {
     const CW_WTPCB* wtp = CW_AC_GetWTPByMac(mac);
     if (!wtp) {
-      CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, " APM profile for unknown AP %s dropped.\n",
+      CwDebug(kDbgEvent, ZLOG_DEBUG, " APM profile for unknown AP %s dropped.\n",
               capwap::MacText(mac).data());
       return 1;
     }
@@ -136,11 +136,11 @@ int Upgrade(ByteView p) {
   if (U32At(p, 16) != kApmUpgrade) return 0;
   CW_WTPCB* wtp = RunningAp(MacAt(p, 8));
   if (!wtp) return 0;
-  if (CwDebugOn(CW_DBG_EVENT)) {
+  if (CwDebugOn(kDbgEvent)) {
     // Terminated copies for the log; the element carries the fields as sent.
-    CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, "aucFilePath:%s\n",
+    CwDebug(kDbgEvent, ZLOG_DEBUG, "aucFilePath:%s\n",
             FieldText(p, kUpgradePathAt, kUrlImagePathLen).c_str());
-    CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, "image md5 vlaue:%s\n",
+    CwDebug(kDbgEvent, ZLOG_DEBUG, "image md5 vlaue:%s\n",
             FieldText(p, kUpgradeMd5At, kUrlImageMd5Len).c_str());
   }
   std::array<uint8_t, kUrlImageValueSize> value{};
@@ -148,7 +148,7 @@ int Upgrade(ByteView p) {
   w.bytes(p.subspan(kUpgradePathAt, kUrlImagePathLen));  // @0, 128: path
   w.bytes(p.subspan(kUpgradeMd5At, kUrlImageMd5Len));    // @128, 33: MD5 text
   if (SendUrlImageElement(wtp, value) != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "CW_AC_PktMalloc ERROR !");
+    CwDebug(kDbgError, ZLOG_ERR, "CW_AC_PktMalloc ERROR !");
     return 1;
   }
   return 0;
@@ -157,10 +157,10 @@ int Upgrade(ByteView p) {
 int AclRules(ByteView p) {
   CW_WTPCB* wtp = RunningAp(MacAt(p, 0));
   if (!wtp) return 0;
-  CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, "set acl rule to ap id %d\n", static_cast<int>(wtp->apid));
+  CwDebug(kDbgEvent, ZLOG_DEBUG, "set acl rule to ap id %d\n", static_cast<int>(wtp->apid));
   const ApmActions& actions = State().actions;
   if (!actions.acl_rules) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " ACL rules for AP %u: no ACL sender.\n", wtp->apid);
+    CwDebug(kDbgError, ZLOG_ERR, " ACL rules for AP %u: no ACL sender.\n", wtp->apid);
     return 1;
   }
   return actions.acl_rules(wtp, p.subspan(kMacLen));
@@ -170,7 +170,7 @@ int RadioConfig(ByteView p) {
   const Mac m = MacAt(p, 0);
   const CW_WTPCB* wtp = CW_AC_GetWTPByMac(m);
   if (!wtp) {
-    CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, "Not find AP[%02x:%02x:%02x:%02x:%02x:%02x]\n", m[0], m[1],
+    CwDebug(kDbgEvent, ZLOG_DEBUG, "Not find AP[%02x:%02x:%02x:%02x:%02x:%02x]\n", m[0], m[1],
             m[2], m[3], m[4], m[5]);
     return 1;
   }
@@ -184,11 +184,11 @@ int StationTraffic(ByteView p) {
   if (!wtp) return 0;
   const uint32_t down = U32At(p, 12);
   const uint32_t up = U32At(p, 16);
-  CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, "set acl rule to ap id %d up %d down %d\n",
+  CwDebug(kDbgEvent, ZLOG_DEBUG, "set acl rule to ap id %d up %d down %d\n",
           static_cast<int>(wtp->apid), static_cast<int>(up), static_cast<int>(down));
   const ApmActions& actions = State().actions;
   if (!actions.station_traffic) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Station limits for AP %u: no station sender.\n",
+    CwDebug(kDbgError, ZLOG_ERR, " Station limits for AP %u: no station sender.\n",
             wtp->apid);
     return 1;
   }
@@ -206,7 +206,7 @@ bool TakeEvents(lib_globals* ctx, int fd) {
     uint32_t length = 0;
     if (!r.u32(type) || !r.u32(length)) return true;
     if (length > kApmPayloadMax) {
-      CwDebug(CW_DBG_ERROR, ZLOG_ERR, " APM event %u announces %u bytes; connection closed.\n",
+      CwDebug(kDbgError, ZLOG_ERR, " APM event %u announces %u bytes; connection closed.\n",
               type, length);
       return false;
     }
@@ -251,7 +251,7 @@ std::optional<std::string> ItemName(const CmdLine& cmd, size_t index) {
   if (index >= cmd.items.size()) return std::nullopt;
   auto name = CmdItemText(cmd.items[index], kWtpNameMax);
   if (!name || !NameAcceptable(*name)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Command 0x%08x: the AP name is not acceptable.\n",
+    CwDebug(kDbgError, ZLOG_ERR, " Command 0x%08x: the AP name is not acceptable.\n",
             cmd.code);
     return std::nullopt;
   }
@@ -306,11 +306,11 @@ int CreateApWithId(const CmdLine& cmd) {
   const bool name_used = CW_AC_GetWTPByNAME(*name) != nullptr;
   const bool id_used = CW_AC_GetWTPByID(*apid) != nullptr;
   if (name_used && id_used) {
-    CwDebug(CW_DBG_PACKET, ZLOG_INFO, " The AP already exists. \n");
+    CwDebug(kDbgPacket, ZLOG_INFO, " The AP already exists. \n");
     return 1;
   }
   if (name_used || id_used) {
-    CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Illegal input to create AP: duplicate AP name or ID\n");
+    CwDebug(kDbgPacket, ZLOG_INFO, " Illegal input to create AP: duplicate AP name or ID\n");
     return 1;
   }
   return CW_AC_CreateWTP(*model, *apid, *name, 0) ? 0 : 1;
@@ -321,7 +321,7 @@ int CreateAp(const CmdLine& cmd) {
   const auto model = ItemModel(cmd, 1);
   if (!name || !model) return 1;
   if (CW_AC_GetWTPByNAME(*name)) {
-    CwDebug(CW_DBG_PACKET, ZLOG_INFO, " The AP already exists...\n");
+    CwDebug(kDbgPacket, ZLOG_INFO, " The AP already exists...\n");
     return 1;
   }
   return CW_AC_CreateWTP(*model, 0xFFFFFFFFu, *name, 0) ? 0 : 1;
@@ -334,16 +334,16 @@ int BindMac(const CmdLine& cmd) {
   const auto text = CmdItemText(cmd.items[1], kMacTextLen);
   const auto mac = text ? MacFromText(*text) : std::nullopt;
   if (!wtp || !mac || *mac == Mac{} || ((*mac)[0] & 1)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Command 0x%08x: no such AP or no unicast MAC.\n",
+    CwDebug(kDbgError, ZLOG_ERR, " Command 0x%08x: no such AP or no unicast MAC.\n",
             cmd.code);
     return 1;
   }
   switch (ApBindMac(*wtp, *mac)) {
     case MacBind::kInUse:
-      CwDebug(CW_DBG_ERROR, ZLOG_ERR, " The MAC %s is bound to another AP.\n", text->c_str());
+      CwDebug(kDbgError, ZLOG_ERR, " The MAC %s is bound to another AP.\n", text->c_str());
       return 1;
     case MacBind::kNotIdle:
-      CwDebug(CW_DBG_ERROR, ZLOG_ERR, " AP %s is not idle; its MAC stays.\n", name->c_str());
+      CwDebug(kDbgError, ZLOG_ERR, " AP %s is not idle; its MAC stays.\n", name->c_str());
       return 1;
     case MacBind::kBound:
       break;

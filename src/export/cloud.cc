@@ -154,7 +154,7 @@ CloudSetResult Apply(const std::string& agent_host, int agent_port) {
   const bool reconnected = capwap_scm_cloudapp_reconnect() == 0;
   std::array<uint8_t, kCloudItemSize> item{};
   agent_cloud_server_get(item.data());
-  CW_AP_ALL_CmdSet(CW_ITEM_ELEM57, CwCfgItem(item));
+  CW_AP_ALL_CmdSet(kItemCloudServer, CwCfgItem(item));
   AgentWriteSystemConf(agent_host.c_str(), agent_port);
   return reconnected ? CloudSetResult::kDone : CloudSetResult::kReconnectFailed;
 }
@@ -217,7 +217,7 @@ int capwap_cloudapp_conf_save() {
   const std::string text =
       "mqserver=" + host + "\nmqport=" + std::to_string(port) + "\nmqca=1\n";
   if (!WriteTextFile(kGatewayFile, text)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Cannot write %s.\n", kGatewayFile);
+    CwDebug(kDbgError, ZLOG_ERR, " Cannot write %s.\n", kGatewayFile);
     return 1;
   }
   return 0;
@@ -232,7 +232,7 @@ int capwap_scm_cloudapp_start() {
   SCM_ServiceStart(kServiceConm, 0);
   thread_master* master = capwapm && capwapm->master ? capwapm->master.get() : nullptr;
   if (master && !State().agent_timer.Start(master, 1, AgentStartTimer, nullptr)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " The agent service start could not be scheduled.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " The agent service start could not be scheduled.\n");
     return 1;
   }
   return saved;
@@ -266,7 +266,7 @@ int AgentWriteSystemConf(const char* host, int port) {
            MacUpper(id).c_str(), company_info.model.c_str(), host ? host : "", port,
            company_info.version.c_str());
   if (!WriteTextFile(kAgentFile, text)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Cannot write %s.\n", kAgentFile);
+    CwDebug(kDbgError, ZLOG_ERR, " Cannot write %s.\n", kAgentFile);
     return 1;
   }
   return 0;
@@ -353,7 +353,7 @@ int CONM_Register(const char* service, const char* topic) {
   int attempt = 0;
   while (IPC_SocketSend(capwapm, path.c_str(), datagram->data(), datagram->size()) < 0) {
     if ((errno != EAGAIN && errno != EWOULDBLOCK) || ++attempt >= kRegisterAttempts) {
-      CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Registration %s/%s not taken by the connection manager.\n",
+      CwDebug(kDbgError, ZLOG_ERR, " Registration %s/%s not taken by the connection manager.\n",
               reg.service.c_str(), reg.topic.c_str());
       break;
     }
@@ -464,14 +464,14 @@ std::vector<std::string> CloudOnlineSyncDocuments(const std::vector<CloudApFacts
 
 int Report_ApStatus(const char* status, const CW_WTPCB* wtp, uint32_t online_seconds) {
   if (!wtp || !status) return 1;
-  CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, " Cloud report of AP %s: %s after %u seconds.\n",
+  CwDebug(kDbgEvent, ZLOG_DEBUG, " Cloud report of AP %s: %s after %u seconds.\n",
           wtp->name.c_str(), status, online_seconds);
   auto doc = CloudUpdateDocument(CloudFactsOf(*wtp, online_seconds), status);
   if (!doc) return 1;
   return CONM_Publish(CloudUpdateTopic(wtp->mac).c_str(), doc->c_str());
 }
 
-int PubAutoAptoCloud(const CW_WTP_BOARD_DATA& board, const CW_RCVPKT& rcv, uint16_t workmode) {
+int PubAutoAptoCloud(const WtpBoardData& board, const CW_RCVPKT& rcv, uint16_t workmode) {
   // One publication per MAC and window: a flood of requests from one AP (or
   // spoofed for it) costs one document.
   if (!State().discovered.insert(board.base_mac).second) return 0;
@@ -500,7 +500,7 @@ int AC_Report_ALL_AP_Status() {
       if (wtp->local.family == 0) acip = wtp->local.Ipv4();
       first = false;
     }
-    if (wtp->state == CW_STATE_RUN) {
+    if (wtp->state == kStateRun) {
       running.push_back(CloudFactsOf(*wtp, ul_CW_AC_Time - wtp->online_tick));
     }
   }

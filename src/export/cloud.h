@@ -136,7 +136,7 @@ std::vector<std::string> CloudOnlineSyncDocuments(const std::vector<CloudApFacts
 // Publishes the AP's update document ("online" / "offline"). 0 / 1.
 int Report_ApStatus(const char* status, const CW_WTPCB* wtp, uint32_t online_seconds);
 // Publishes a discovered AP, each MAC once per discovered-AP window. 0 / 1.
-int PubAutoAptoCloud(const CW_WTP_BOARD_DATA& board, const CW_RCVPKT& rcv, uint16_t workmode);
+int PubAutoAptoCloud(const WtpBoardData& board, const CW_RCVPKT& rcv, uint16_t workmode);
 // A new discovered-AP window: every MAC may be published again.
 void CloudDiscoveredWindowOpened();
 // Publishes the list of running APs. 0 / 1.

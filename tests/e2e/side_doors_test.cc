@@ -65,9 +65,9 @@ TEST_F(SideDoors, CommandSocketCloudDocumentsAndApmEvents) {
   std::copy(mac.begin(), mac.end(), profile.begin());
   ASSERT_TRUE(apm.Send(kApmProfileCreate, profile));
   ASSERT_TRUE(RunUntil(
-      [&] { return peers_->LastReceived(sim::Peer::kWmac, WMAC_MSG_APM_AP_INFO) != nullptr; },
+      [&] { return peers_->LastReceived(sim::Peer::kWmac, WmacMsg::kApmApInfo) != nullptr; },
       5s));
-  EXPECT_EQ(peers_->LastReceived(sim::Peer::kWmac, WMAC_MSG_APM_AP_INFO)->wtp_id, 7u);
+  EXPECT_EQ(peers_->LastReceived(sim::Peer::kWmac, WmacMsg::kApmApInfo)->wtp_id, 7u);
   ap.timing().stay_down = true;
   Bytes reset(236, 0);
   std::copy(mac.begin(), mac.end(), reset.begin() + 8);

@@ -43,9 +43,9 @@ class ApmLab : public RunLab {
       return 0;
     };
     ApmSetActions(actions);
-    reset_ap_ = MakeWtp(reset_end_, 5, CW_STATE_RUN);
-    upgrade_ap_ = MakeWtp(upgrade_end_, 6, CW_STATE_RUN);
-    joining_ap_ = MakeWtp(join_end_, 7, CW_STATE_JOIN);
+    reset_ap_ = MakeWtp(reset_end_, 5, kStateRun);
+    upgrade_ap_ = MakeWtp(upgrade_end_, 6, kStateRun);
+    joining_ap_ = MakeWtp(join_end_, 7, kStateJoin);
     for (CW_WTPCB* ap : {reset_ap_, upgrade_ap_, joining_ap_}) {
       ASSERT_NE(ap, nullptr);
       ASSERT_EQ(CW_AC_AddWTPByMac(ap->mac, ap), 0);
@@ -113,12 +113,12 @@ TEST_F(ApmLab, EveryEventTypeWithItsAction) {
   };
   const Row rows[] = {
       {"joined notice", 6, Payload(236, {{24, MacBytes(reset_ap_)}}), 0, 0, 0, 0, 0, 0},
-      {"profile of an AP", 7, Payload(128, {{0, MacBytes(upgrade_ap_)}}), WMAC_MSG_APM_AP_INFO,
+      {"profile of an AP", 7, Payload(128, {{0, MacBytes(upgrade_ap_)}}), WmacMsg::kApmApInfo,
        upgrade_ap_->apid, 0, 0, 0, 0},
-      {"profile of no AP", 12, Payload(128, {}), WMAC_MSG_APM_AP_INFO_UPDATE, 0, 0, 0, 0, 0},
+      {"profile of no AP", 12, Payload(128, {}), WmacMsg::kApmApInfoUpdate, 0, 0, 0, 0, 0},
       {"profile of an unknown AP", 7, Payload(128, {{0, unknown_mac}}), 0, 0, 0, 0, 0, 0},
       {"short profile", 12, Payload(127, {}), 0, 0, 0, 0, 0, 0},
-      {"radio settings", 13, Payload(76, {{0, MacBytes(joining_ap_)}}), WMAC_MSG_AP_RADIO_INFO,
+      {"radio settings", 13, Payload(76, {{0, MacBytes(joining_ap_)}}), WmacMsg::kApRadioInfo,
        joining_ap_->apid, 0, 0, 0, 0},
       {"radio of an unknown AP", 13, Payload(76, {{0, unknown_mac}}), 0, 0, 0, 0, 0, 0},
       {"reset of another sub-type", 8, Payload(236, {{8, MacBytes(reset_ap_)}, {16, Word(9)}}), 0,
@@ -149,8 +149,8 @@ TEST_F(ApmLab, EveryEventTypeWithItsAction) {
     ASSERT_TRUE(apm_.Write(ByteView(event).subspan(5)));
     lab_.Settle();
     std::vector<sim::PeerMessage> wmac;
-    for (uint32_t type : {WMAC_MSG_APM_AP_INFO, WMAC_MSG_APM_AP_INFO_UPDATE,
-                          WMAC_MSG_AP_RADIO_INFO}) {
+    for (uint32_t type : {WmacMsg::kApmApInfo, WmacMsg::kApmApInfoUpdate,
+                          WmacMsg::kApRadioInfo}) {
       for (auto& m : Wmac(type)) wmac.push_back(m);
     }
     ASSERT_EQ(wmac.size(), row.wmac_type ? 1u : 0u);
@@ -164,7 +164,7 @@ TEST_F(ApmLab, EveryEventTypeWithItsAction) {
     const std::vector<uint32_t> upgrade = Received(upgrade_end_, &update);
     ASSERT_EQ(upgrade.size(), row.upgrade_msgs);
     if (row.upgrade_msgs) {
-      EXPECT_EQ(upgrade[0], uint32_t{CW_MSG_CFG_UPDATE_REQ});
+      EXPECT_EQ(upgrade[0], uint32_t{kMsgCfgUpdateReq});
       const CwElement* vendor = update.Find(37);
       ASSERT_NE(vendor, nullptr);
       ASSERT_EQ(vendor->value.size(), 169u);
@@ -194,7 +194,7 @@ TEST_F(ApmLab, EveryEventTypeWithItsAction) {
     three.insert(three.end(), e.begin(), e.end());
   }
   ASSERT_TRUE(apm_.Write(three));
-  EXPECT_EQ(Wmac(WMAC_MSG_APM_AP_INFO_UPDATE).size(), 3u);
+  EXPECT_EQ(Wmac(WmacMsg::kApmApInfoUpdate).size(), 3u);
 
   // 64 KiB + 1 announced: that connection is closed, a new one is served.
   const Bytes absurd = {12, 0, 0, 0, 1, 0, 1, 0};
@@ -204,7 +204,7 @@ TEST_F(ApmLab, EveryEventTypeWithItsAction) {
   EXPECT_EQ(recv(apm_.fd(), &byte, 1, MSG_DONTWAIT), 0) << "closed by the daemon";
   ASSERT_TRUE(apm_.Connect());
   ASSERT_TRUE(apm_.Send(12, Payload(128, {})));
-  EXPECT_EQ(Wmac(WMAC_MSG_APM_AP_INFO_UPDATE).size(), 4u);
+  EXPECT_EQ(Wmac(WmacMsg::kApmApInfoUpdate).size(), 4u);
 }
 
 // Command datagrams: creating APs with and without an ID, binding MACs

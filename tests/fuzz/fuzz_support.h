@@ -38,7 +38,7 @@ namespace capwap::fuzz {
 // Keep one for the life of the process.
 class QuietDebugLog {
  public:
-  QuietDebugLog() { g_ulCwDebugBitmap = CW_DBG_ALL; }
+  QuietDebugLog() { g_ulCwDebugBitmap = kDbgAll; }
 
  private:
   LogCapture capture_{[](int, std::string_view) {}};

@@ -104,8 +104,8 @@ inline CwPktPtr RequestPacket(CW_WTPCB* wtp, uint32_t msg_type, size_t element_o
   if (!pkt) return pkt;
   Bytes value(element_octets, 0);
   for (size_t i = 0; i < value.size(); ++i) value[i] = static_cast<uint8_t>(i * 7 + msg_type);
-  EXPECT_EQ(CW_PktAppendRaw(*pkt, Element(37, value)), 0);
-  CW_FinishCtlMsg(*pkt, msg_type, CW_AC_GetSeqNum(wtp, msg_type));
+  EXPECT_EQ(PktAppendRaw(*pkt, Element(37, value)), 0);
+  FinishCtlMsg(*pkt, msg_type, CW_AC_GetSeqNum(wtp, msg_type));
   return pkt;
 }
 
@@ -143,8 +143,8 @@ inline int RecordingHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
 // Answers a Discovery Request with an empty Discovery Response.
 inline int AnsweringDiscoveryHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   RecordingHandler(wtp, rcv);
-  Bytes reply = ControlDatagram(CW_MSG_DISCOVERY_RSP, rcv->seq);
-  CW_SNDDESC desc;
+  Bytes reply = ControlDatagram(kMsgDiscoveryRsp, rcv->seq);
+  SendDesc desc;
   desc.fd = rcv->remote.family == 1 ? g_iAC_IP6SockId : g_iAC_IP4SockId;
   desc.remote = rcv->remote;
   desc.local = rcv->local;
@@ -154,13 +154,13 @@ inline int AnsweringDiscoveryHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
 class TransportLab : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_ulCwDebugBitmap = CW_DBG_ALL;
+    g_ulCwDebugBitmap = kDbgAll;
     ASSERT_EQ(CW_AC_WtpTableInit(), 0);
     StoreTestModel();
     capwap::ResetMsgHandlers();
     DispatchLog().clear();
     for (uint32_t type : {1u, 3u, 5u, 8u, 9u, 11u, 13u, 15u, 16u, 18u, 21u, 22u, 26u, 3398914u}) {
-      AC_SetMsgHandler(type, RecordingHandler);
+      SetMsgHandler(type, RecordingHandler);
     }
     ac_port_ = capwap::test::FreePortBase();
     ASSERT_NE(ac_port_, 0);
@@ -171,7 +171,7 @@ class TransportLab : public ::testing::Test {
     capwap::CloseSockets();
     capwap::ResetMsgHandlers();
     DispatchLog().clear();
-    CW_AC_WtpTableReset();
+    WtpTableReset();
     g_ucNeedEncrypt = 0;
     g_ulCwDebugBitmap = 0;
   }
@@ -193,7 +193,7 @@ class TransportLab : public ::testing::Test {
     EXPECT_NE(wtp, nullptr);
     if (!wtp) return nullptr;
     wtp->mac = {0x00, 0x11, 0x22, 0x33, 0x44, id_seed};
-    wtp->state = CW_STATE_RUN;
+    wtp->state = kStateRun;
     wtp->local.family = 0;
     wtp->local.ifindex = if_nametoindex("lo");
     wtp->local.local_ipv4 = INADDR_LOOPBACK;

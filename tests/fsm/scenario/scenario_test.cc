@@ -35,34 +35,34 @@ TEST(Scenario, AnUnknownApGoesFromDiscoveryToRunAndIsKeptByItsEchoes) {
   EXPECT_EQ(lab.Wtpcb(ap), nullptr) << "Discovery creates no record";
 
   ASSERT_TRUE(lab.Join(ap));
-  std::optional<DecodedMessage> join = lab.Received(ap, CW_MSG_JOIN_RSP);
+  std::optional<DecodedMessage> join = lab.Received(ap, kMsgJoinRsp);
   ASSERT_TRUE(join);
   EXPECT_EQ(ResultOf(*join), 0u);
   CW_WTPCB* wtp = lab.Wtpcb(ap);
   ASSERT_NE(wtp, nullptr);
   EXPECT_EQ(wtp->session_id, lab.ap(ap).identity().session_id);
-  std::vector<sim::PeerMessage> created = WmacOf(lab, WMAC_MSG_CREATE_AP);
+  std::vector<sim::PeerMessage> created = WmacOf(lab, WmacMsg::kCreateAp);
   ASSERT_EQ(created.size(), 1u);
   EXPECT_EQ(CreatedName(created[0].payload), "ap1");
 
   ASSERT_TRUE(lab.Configure(ap));
-  EXPECT_EQ(wtp->state, CW_STATE_CONFIG);
+  EXPECT_EQ(wtp->state, kStateConfig);
   ASSERT_TRUE(lab.Run(ap)) << lab.ap(ap).last_error();
-  EXPECT_EQ(wtp->state, CW_STATE_RUN);
+  EXPECT_EQ(wtp->state, kStateRun);
   EXPECT_EQ(g_uiCwApCount, 1u);
   EXPECT_EQ(g_uiCwConcurrentWTPS, 0u);
-  EXPECT_EQ(WmacOf(lab, WMAC_MSG_RADIO_STATE).size(), 1u);
-  std::vector<sim::PeerMessage> tunnel = WmacOf(lab, WMAC_MSG_TUNNEL_STATE);
+  EXPECT_EQ(WmacOf(lab, WmacMsg::kRadioState).size(), 1u);
+  std::vector<sim::PeerMessage> tunnel = WmacOf(lab, WmacMsg::kTunnelState);
   ASSERT_EQ(tunnel.size(), 1u);
-  CW_TUNNEL_RECORD up;
+  TunnelRecord up;
   ASSERT_TRUE(TunnelRecordDecode(tunnel[0].payload, &up));
-  EXPECT_EQ(up.state, CW_TUNNEL_UP);
+  EXPECT_EQ(up.state, kTunnelUp);
   EXPECT_EQ(up.wtp_data_port, lab.ap(ap).data_port());
 
   const uint16_t interval = wtp->echo_interval;
   ASSERT_GT(interval, 0);
   lab.RunFor(5.0 * interval);
-  EXPECT_EQ(wtp->state, CW_STATE_RUN);
+  EXPECT_EQ(wtp->state, kStateRun);
   EXPECT_GE(lab.ap(ap).counters().echo_answered, 4u);
   EXPECT_EQ(lab.ap(ap).counters().protocol_errors, 0u) << lab.ap(ap).last_error();
 }
@@ -83,7 +83,7 @@ TEST(Scenario, AnApOfferedAnImageDownloadsItAndComesBackOnIt) {
   ImageRecordOf(sim::kSimVendorId, "ia-210")->auto_upgrade = 1;
   const size_t ap = lab.AddAp();
   ASSERT_TRUE(lab.Join(ap));
-  std::optional<DecodedMessage> join = lab.Received(ap, CW_MSG_JOIN_RSP);
+  std::optional<DecodedMessage> join = lab.Received(ap, kMsgJoinRsp);
   ASSERT_TRUE(join);
   const CwElement* image = join->Find(25);
   ASSERT_NE(image, nullptr);
@@ -137,7 +137,7 @@ TEST(Scenario, ADeclaredApJoinsUnderItsNameAndHearsEachChangeOnceInRunOnly) {
     EXPECT_NEAR(wtp->nbr_dead_timer.RemainingSeconds(), change.dead_timer, 0.01) << change.line;
     lab.Settle();
     EXPECT_EQ(lab.ap(ap).counters().ac_requests, before + 1) << change.line;
-    std::optional<DecodedMessage> update = lab.Received(ap, CW_MSG_CFG_UPDATE_REQ);
+    std::optional<DecodedMessage> update = lab.Received(ap, kMsgCfgUpdateReq);
     ASSERT_TRUE(update && update->elements.size() == 1) << change.line;
     EXPECT_EQ(update->elements[0].type, change.element) << change.line;
     EXPECT_EQ(Bytes(update->elements[0].value.begin(), update->elements[0].value.end()),
@@ -149,7 +149,7 @@ TEST(Scenario, ADeclaredApJoinsUnderItsNameAndHearsEachChangeOnceInRunOnly) {
     ASSERT_EQ(cli_execute(capwapm, v.get(), line), CLI_SUCCESS) << line;
   }
   lab.Settle();
-  EXPECT_FALSE(lab.Received(joined, CW_MSG_CFG_UPDATE_REQ)) << "nothing is pushed outside Run";
+  EXPECT_FALSE(lab.Received(joined, kMsgCfgUpdateReq)) << "nothing is pushed outside Run";
   EXPECT_EQ(lab.ap(ap).counters().protocol_errors, 0u) << lab.ap(ap).last_error();
 }
 

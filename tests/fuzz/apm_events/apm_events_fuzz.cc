@@ -30,7 +30,7 @@
 namespace {
 
 using capwap::fuzz::StreamClient;
-constexpr uint32_t kStates[] = {CW_STATE_RUN, CW_STATE_JOIN, CW_STATE_IDLE};
+constexpr uint32_t kStates[] = {kStateRun, kStateJoin, kStateIdle};
 
 struct Daemon {
   Daemon() {
@@ -44,7 +44,7 @@ struct Daemon {
     ApmSetActions(actions);
   }
   void Fresh() {
-    CW_AC_WtpTableReset();
+    WtpTableReset();
     CW_AC_WtpTableInit();
     for (uint8_t i = 0; i < 3; ++i) {
       CW_WTPCB* wtp = CW_AC_CreateWTP("ia-210", 0xFFFFFFFF, "", 0);

@@ -32,14 +32,14 @@ struct Daemon {
     WMAC_AC_IPC_SetZg(lab.ctx());
   }
   void Fresh() {
-    CW_AC_WtpTableReset();
+    WtpTableReset();
     CW_AC_WtpTableInit();
     for (uint8_t i = 1; i <= 2; ++i) {
       CW_WTPCB* wtp = CW_AC_CreateWTP("ia-210", i, i == 1 ? "seed" : "busy", 0);
       FUZZ_CHECK(wtp != nullptr);
       wtp->mac = {0x02, 0, 0, 0, 0, i};
       CW_AC_AddWTPByMac(wtp->mac, wtp);
-      if (i == 2) wtp->state = CW_STATE_RUN;
+      if (i == 2) wtp->state = kStateRun;
     }
   }
   capwap::test::DaemonContext lab;

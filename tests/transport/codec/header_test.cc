@@ -70,7 +70,7 @@ TEST(CapwapHeader, OnlyClearTextWithATwoWordHeaderIsAccepted) {
 }
 
 TEST(CapwapHeader, ControlHeaderWritesFlagsZero) {
-  const capwap::Bytes wire = Cat({U32(CW_MSG_WLAN_CFG_RSP), U8(201), U16(0x0abc), U8(0x5a)});
+  const capwap::Bytes wire = Cat({U32(kMsgWlanCfgRsp), U8(201), U16(0x0abc), U8(0x5a)});
   CW_CTLHDR ctl;
   CW_DEC_CWCtlHdr(&ctl, wire.data());
   EXPECT_EQ(ctl.flags, 0x5a);
@@ -84,7 +84,7 @@ const TruncTable kControlDatagram = {
     {Hex("00 10 00 00"), "preamble, HLEN 2"},
     {U16(0), "fragment id"},
     {U16(0), "fragment offset"},
-    {U32(CW_MSG_WTP_EVENT_REQ), "message type"},
+    {U32(kMsgWtpEventReq), "message type"},
     {U8(9), "sequence number"},
     {U16(30), "element length"},
     {U8(0), "flags", Outcome::kPass},  // headers only: no elements
