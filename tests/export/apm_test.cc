@@ -1,6 +1,6 @@
 // APM events and the command socket over their real Unix sockets, on the
-// manual-clock loop with two running APs on loopback and WMAC played by the
-// peer simulator.
+// manual-clock loop with two running APs and one in Join on loopback, and
+// WMAC played by the peer simulator.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
@@ -15,6 +15,7 @@ struct StationCall {
   uint32_t apid;
   Mac station;
   uint32_t down, up;
+  bool operator==(const StationCall&) const = default;
 };
 std::vector<Bytes>& AclCalls() {
   static std::vector<Bytes> calls;
@@ -102,6 +103,7 @@ TEST_F(ApmLab, EveryEventTypeWithItsAction) {
   const Bytes unknown_mac = {0x02, 0, 0, 0, 0, 0x99};
   const Bytes path(128, 'p');  // no terminator: sent on as it came
   const Bytes md5(33, 'f');
+  StationCall last_station{};
   struct Row {
     const char* what;
     uint32_t type;
@@ -181,10 +183,12 @@ TEST_F(ApmLab, EveryEventTypeWithItsAction) {
     EXPECT_EQ(Received(join_end_).size(), 0u);
     EXPECT_EQ(AclCalls().size(), row.acl_calls);
     EXPECT_EQ(StationCalls().size(), row.station_calls);
+    if (!StationCalls().empty()) last_station = StationCalls().back();
     AclCalls().clear();
     StationCalls().clear();
   }
   EXPECT_TRUE(Logged("set acl rule to ap id 2 up 64 down 512"));
+  EXPECT_EQ(last_station, (StationCall{2, {0x02, 0, 0, 0, 0, 0x99}, 512, 64}));
 
   // Three events in one write: each is served.
   ForgetWmac();
