@@ -1,7 +1,7 @@
 // The side doors against the real binary: an AP declared and bound through
 // the command socket joins under its name; the connection manager stand-in
-// receives its online document; APM events reach WMAC and reset the AP,
-// whose offline document follows.
+// receives its online document; a new cloud server reaches it; APM events
+// reach WMAC and reset the AP, whose offline document follows.
 #include <cjson/cJSON.h>
 
 #include "e2e/binary_lab.h"
@@ -57,6 +57,14 @@ TEST_F(SideDoors, CommandSocketCloudDocumentsAndApmEvents) {
   EXPECT_EQ(Member(online.payload, "acip"), "127.0.0.1");
   EXPECT_EQ(Member(online.payload, "model"), "ia-210");
   EXPECT_NE(daemon_->Vty("show wlan ap all").find("door1"), std::string::npos);
+
+  // A new cloud server reaches the running AP (item 57) and the connection
+  // manager is told to reconnect.
+  const uint64_t answered = ap.counters().ac_requests;
+  daemon_->Vty("configure terminal\ncloud server ip 10.9.8.7 port 1883\nend");
+  ASSERT_TRUE(RunUntil([&] { return ap.counters().ac_requests > answered; }, 5s));
+  ASSERT_TRUE(RunUntil([&] { return !conm.registrations().empty(); }, 5s));
+  EXPECT_EQ(conm.registrations()[0].topic, "reconnect");
 
   // A profile event goes to WMAC with the AP's ID; a reset event resets it.
   sim::ApmClient apm;
