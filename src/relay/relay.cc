@@ -2,6 +2,7 @@
 
 #include "relay/cfg_update.h"
 #include "relay/radio_binding.h"
+#include "relay/wlan_cfg.h"
 #include "registry/tables.h"
 #include "relay/wmac.h"
 
@@ -10,6 +11,7 @@ int RegisterIpcHandlers() {
   int refused = RegisterWmacChannelHandlers();
   refused |= RegisterCfgUpdateHandlers();
   refused |= RegisterRdBindHandlers();
+  refused |= RegisterWlanHandlers();
   return refused;
 }
 

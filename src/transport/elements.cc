@@ -15,6 +15,7 @@ constexpr std::pair<uint16_t, const char*> kNames[] = {
     {kAcNameWithPriority, "AC Name with Priority"},
     {kAcTimestamp, "AC Timestamp"},
     {kAddMacAclEntry, "Add MAC ACL Entry"},
+    {kAddStation, "Add Station"},
     {kCapwapControlIpv4Address, "CAPWAP Control IPv4 Address"},
     {kCapwapControlIpv6Address, "CAPWAP Control IPv6 Address"},
     {kCapwapTimers, "CAPWAP Timers"},
@@ -52,6 +53,7 @@ constexpr std::pair<uint16_t, const char*> kNames[] = {
     {kDnsServers, "DNS Servers"},
     {kN2nServer, "n2n Server"},
     {kStationIp, "Station IP"},
+    {kStationTraffic, "Station Traffic"},
     {kCloudServer, "Cloud Server"},
     {kLedMode, "LED Mode"},
     {kSpecificStationDeletionTail, "Specific Station Deletion (tail)"},
@@ -87,6 +89,7 @@ constexpr std::pair<uint16_t, const char*> kNames[] = {
     {kIeee80211WtpRadioConfiguration, "IEEE 802.11 WTP Radio Configuration"},
     {kIeee80211WtpRadioFailAlarmIndication, "IEEE 802.11 WTP Radio Fail Alarm Indication"},
     {kIeee80211WtpRadioInformation, "IEEE 802.11 WTP Radio Information"},
+    {kWlanSetting1073, "WLAN Setting 1073"},
 };
 static_assert(std::is_sorted(std::begin(kNames), std::end(kNames),
                              [](const auto& a, const auto& b) { return a.first < b.first; }));

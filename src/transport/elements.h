@@ -15,6 +15,7 @@ enum : uint16_t {
   kAcNameWithPriority = 5,
   kAcTimestamp = 6,
   kAddMacAclEntry = 7,
+  kAddStation = 8,
   kCapwapControlIpv4Address = 10,
   kCapwapControlIpv6Address = 11,
   kCapwapTimers = 12,
@@ -71,6 +72,9 @@ enum : uint16_t {
   // This system's capabilities (mesh, run-time virtual APs), top-level in
   // Discovery and Join.
   kWtpCapabilities = 198,
+  // This system's per-station traffic limit of the Station Configuration
+  // Request.
+  kStationTraffic = 56,
 
   kIeee80211AddWlan = 1024,
   kIeee80211Antenna = 1025,
@@ -100,6 +104,17 @@ enum : uint16_t {
   // Per-radio elements this system carries without reading them.
   kFirstOpaqueRadio = 1049,
   kLastOpaqueRadio = 1072,
+  // This system's single-value WLAN and station settings of the IEEE 802.11
+  // binding (their values are settled between WMAC and the AP).
+  kWlanSetting1054 = 1054,
+  kWlanSetting1055 = 1055,
+  kWlanSetting1061 = 1061,
+  kStationSetting1062 = 1062,
+  kStationSetting1064 = 1064,
+  kWlanSetting1067 = 1067,
+  kWlanSetting1070 = 1070,
+  kWlanOptions = 1071,
+  kWlanSetting1073 = 1073,
 };
 
 // Printable name of an element type ("Session ID"; "Unknown" otherwise).
@@ -140,6 +155,24 @@ enum : uint16_t {
   kMediaReport = 203,
   kWrrmReportA = 1056,
   kWrrmReportB = 1057,
+};
+
+// Vendor elements of the IEEE 802.11 WLAN and Station Configuration
+// Requests (and the IP-based VLAN table of a Configuration Update). Some
+// numbers name other data in the AP's reports.
+enum : uint16_t {
+  kWlanSwitch80 = 80,
+  kIpBasedVlan = 87,
+  kWlanSwitch123 = 123,
+  kWlanValue124 = 124,
+  kWlanValue125 = 125,
+  kStationSetting130 = 130,
+  kWlanSwitch133 = 133,
+  kWlanValue134 = 134,
+  kChannelWidth = 139,
+  kWlanWebPage = 180,
+  kWlanRemoteAp = 200,
+  kWlanMediaGuarantee = 201,
 };
 
 }  // namespace capwap::vendor_elem

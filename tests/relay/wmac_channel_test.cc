@@ -127,13 +127,15 @@ TEST_F(WmacChannelTest, RoutesAreInstalledOncePerKnownTypeAndDispatchedAfterThei
   EXPECT_TRUE(log.Contains("WMAC message type 1 already has a handler; second route refused")) << log.text();
   const WmacRoute bad[] = {{static_cast<WmacIn::Type>(9), RecordingHandler},
                            {static_cast<WmacIn::Type>(115), RecordingHandler},
-                           {WmacIn::kAddWlan, RecordingHandler},
                            {WmacIn::kAddWlan, RecordingHandler}};
   EXPECT_EQ(InstallIpcRoutes(bad), 1);
   EXPECT_TRUE(log.Contains("WMAC route for unknown message type 9 refused"));
   EXPECT_TRUE(log.Contains("WMAC route for unknown message type 115 refused"));
-  EXPECT_EQ(CwBugCount(), bugs + 11) << "eight channel routes, two unknown types, one doubled";
+  EXPECT_EQ(CwBugCount(), bugs + 11) << "eight channel routes, two unknown types, one taken";
 
+  ResetIpcHandlers();
+  const WmacRoute probe[] = {{WmacIn::kAddWlan, RecordingHandler}, {WmacIn::kStaTraffic, RecordingHandler}};
+  ASSERT_EQ(RegisterWmacChannelHandlers() + InstallIpcRoutes(probe), 0);
   Recorded().clear();
   FromWmac(9, 1);
   FromWmac(115, 1);

@@ -12,8 +12,11 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "peer-sim/peer_sim.h"
+#include "peer-sim/wlan_script.h"
 #include "platform/paths.h"
 #include "platform/thread.h"
 
@@ -51,6 +54,14 @@ void PrintUsage(const char* program) {
       "  --wrrm-hex HEX         scan-settings elements (type 16 payload)\n"
       "  --wids-hex HEX         WIDS configuration elements (type 25 payload)\n"
       "  --vendor-id N          vendor identifier of the default elements (%u)\n"
+      "  --send LINE            play one WMAC request once ready (repeatable, in order)\n"
+      "  --script FILE          play the WMAC requests of FILE once ready, one a line:\n"
+      "                           add-wlan AP RADIO WLAN SSID [key TEXT] [web TITLE]\n"
+      "                           update-wlan AP RADIO WLAN [key TEXT]\n"
+      "                           del-wlan AP RADIO WLAN\n"
+      "                           add-sta AP RADIO WLAN MAC      del-sta AP RADIO MAC\n"
+      "                           sta-traffic AP MAC FIRST SECOND TYPE\n"
+      "                           send TYPE AP HEX               wait SECONDS\n"
       "  --log-file PATH        append the log to PATH instead of standard output\n"
       "  -h, --help             this text\n",
       program, capwap::sim::kDefaultVendorId);
@@ -89,12 +100,13 @@ struct Settings {
   bool wrrm_given = false;
   bool wids_given = false;
   uint32_t vendor_id = capwap::sim::kDefaultVendorId;
+  std::vector<capwap::sim::ScriptStep> script;
 };
 
 // Returns -1 to go on, else the exit status.
 int ParseArgs(int argc, char** argv, Settings* s) {
   enum { kSilentWmac = 256, kSilentWrrm, kSilentWids, kDelay, kRdbind, kWrrm, kWids, kVendor,
-         kLogFile, kSplit, kStall };
+         kLogFile, kSplit, kStall, kSend, kScript };
   static const option kOptions[] = {
       {"silent-wmac", no_argument, nullptr, kSilentWmac},
       {"silent-wrrm", no_argument, nullptr, kSilentWrrm},
@@ -107,6 +119,8 @@ int ParseArgs(int argc, char** argv, Settings* s) {
       {"wids-hex", required_argument, nullptr, kWids},
       {"vendor-id", required_argument, nullptr, kVendor},
       {"log-file", required_argument, nullptr, kLogFile},
+      {"send", required_argument, nullptr, kSend},
+      {"script", required_argument, nullptr, kScript},
       {"help", no_argument, nullptr, 'h'},
       {nullptr, 0, nullptr, 0},
   };
@@ -158,6 +172,17 @@ int ParseArgs(int argc, char** argv, Settings* s) {
         if (opt == kWids) s->sim.wids_config_elements = bytes, s->wids_given = true;
         break;
       case kLogFile: s->log_file = optarg; break;
+      case kSend:
+      case kScript: {
+        std::string why;
+        bool ok = opt == kSend ? capwap::sim::ParseScriptLine(optarg, &s->script, &why)
+                               : capwap::sim::LoadScriptFile(optarg, &s->script, &why);
+        if (!ok) {
+          fprintf(stderr, "%s: %s\n", argv[0], why.c_str());
+          return 2;
+        }
+        break;
+      }
       case 'h': PrintUsage(argv[0]); return 0;
       default: PrintUsage(argv[0]); return 2;
     }
@@ -227,6 +252,8 @@ int main(int argc, char** argv) {
   if (sim.Start() != 0) return 1;
   WriteLine(out, "peer-sim ready (root '" + capwap::RootPrefix() + "')");
   thread_add_timer_msec(master.get(), CheckStop, master.get(), kStopCheckMs);
+  capwap::sim::WmacScript script(master.get(), sim, std::move(settings.script));
+  script.Start();
 
   thread fetched;
   while (thread_fetch(master.get(), &fetched)) thread_call(&fetched);

@@ -1,4 +1,5 @@
 #include "peer-sim/peer_sim.h"
+#include "peer-sim/wlan_script.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -123,7 +124,7 @@ const char* AnswerName(uint32_t type) {
     case 35: return "REMOVE-AP-FROM-GROUP";
     case 43: return "GET-AC-CAPABILITY";
     case 76: return "AP-STATUS-REQUEST";
-    default: return "UNKNOWN";
+    default: return WlanRequestName(type);
   }
 }
 
@@ -329,6 +330,9 @@ void PeerSim::ParseWmacStream(int fd) {
 void PeerSim::HandleNotification(const IpcHead& head, Bytes header, ByteView payload) {
   Log("WMAC  <- %s (type %u) wtp %u len %u", NotificationName(head.msg_type), head.msg_type,
       head.wtp_id, head.payload_len);
+  if (head.msg_type == WmacMsg::kSetBssid) {
+    Log("WMAC  <- SET-BSSID wtp %u %s", head.wtp_id, DescribeSetBssid(payload).c_str());
+  }
   received_.push_back(PeerMessage{Peer::kWmac, head.msg_type, head.wtp_id, 0, std::move(header),
                                   Bytes(payload.begin(), payload.end())});
   ++wmac_notifications_;

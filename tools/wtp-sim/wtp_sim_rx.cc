@@ -8,6 +8,7 @@
 
 #include "platform/thread.h"
 #include "wtp-sim/wtp_sim.h"
+#include "wtp-sim/wtp_wlan.h"
 
 namespace capwap::sim {
 
@@ -303,10 +304,12 @@ void SimWtp::HandleAcRequest(const ControlMessage& msg) {
       return;
     case kMsgStaCfgReq:
       ++counters_.ac_requests;
+      if (sink_) sink_(id_.name + " " + DescribeWlanRequest(msg));
       Respond(type, seq);
       return;
     case kMsgWlanCfgReq:
       ++counters_.ac_requests;
+      if (sink_) sink_(id_.name + " " + DescribeWlanRequest(msg));
       Respond(type, seq, AssignedBssidElements(id_, msg.elements));
       return;
     case kMsgResetReq:

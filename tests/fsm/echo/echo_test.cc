@@ -266,28 +266,8 @@ TEST_F(EchoTest, ConfigUpdateResponseReportsRadioStateInAnyState) {
   EXPECT_TRUE(Logged(" Failed to decode config Update Response frame.\n"));
 }
 
-TEST_F(EchoTest, WlanConfigResponseTellsWmacOnlyOfAssignedBssids) {
-  WtpEndpoint ep;
-  CW_WTPCB* wtp = RunningWtp(ep, 9);
-  uint8_t seq = Outstanding(wtp, ep, kMsgWlanCfgReq);
-  Deliver(ep, ControlDatagram(kMsgWlanCfgRsp, seq, Element(33, U32(0))));
-  EXPECT_EQ(wtp->sndq.count, 0u) << "matched";
-  EXPECT_TRUE(Wmac(WmacMsg::kSetBssid).empty());
-  seq = Outstanding(wtp, ep, kMsgWlanCfgReq);
-  Deliver(ep, ControlDatagram(kMsgWlanCfgRsp, seq, Flatten(kWlanResponse)));
-  auto bssid = Wmac(WmacMsg::kSetBssid);
-  ASSERT_EQ(bssid.size(), 1u);
-  EXPECT_EQ(bssid[0].wtp_id, wtp->apid);
-  EXPECT_EQ(bssid[0].payload, Hex("01 03 02 aa bb cc dd ee"));
-
-  CW_RCVPKT failed = Received(kMsgWlanCfgRsp, Flatten(ResultThen(4, 1026, "b", Hex("01 03 02 aa bb cc dd ee"))));
-  EXPECT_EQ(CW_AC_WlanCfgRespHandler(wtp, &failed), 1);
-  EXPECT_TRUE(Logged(" Result code 4 frome WLAN Config Response.\n"));
-  wtp->state = kStateDataCheck;
-  CW_RCVPKT good = Received(kMsgWlanCfgRsp, Flatten(kWlanResponse));
-  EXPECT_EQ(CW_AC_WlanCfgRespHandler(wtp, &good), 1);
-  EXPECT_EQ(Wmac(WmacMsg::kSetBssid).size(), 1u);
-}
+// The WLAN Configuration Response and the BSSID it reports: the WLAN
+// scenario of the relay tests.
 
 TEST_F(EchoTest, StationConfigResponseChecksTheResultAndRefreshesLiveness) {
   WtpEndpoint ep;

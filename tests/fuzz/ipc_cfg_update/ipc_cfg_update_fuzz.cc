@@ -1,21 +1,25 @@
 // Arbitrary WMAC payloads for every message type that becomes a
-// Configuration Update Request, through AC_ProcIPCPkt, on a controller with
-// three WTPs: one in Run, one Idle, one in Configure.
+// Configuration Update, WLAN Configuration or Station Configuration Request,
+// through AC_ProcIPCPkt, on a controller with three WTPs: one in Run, one
+// Idle, one in Configure.
 //
 // Input: a run of records {type u8, target u8, parameter u16 big-endian,
 // length u16 big-endian, payload}. The type byte picks one of the handled
-// types; target bits 0-1 pick the header's WTP ID (0, the running WTP, the
+// types (below 0x80 the Configuration Update family, from 0x80 on the WLAN
+// and station family); target bits 0-1 pick the header's WTP ID (0, the running WTP, the
 // Idle one, an unknown one); bit 2 puts the running WTP in Configure for
 // this record; bit 3 names the running WTP as the last WAPI sender. The
 // parameter is the header parameter (the item of type 14).
 //
 // Oracles: each payload lives in a buffer of exactly its length, so a read
 // past it trips the address sanitizer; requests the controller builds
-// itself are well-formed Configuration Update Requests whose element walk
-// is complete; Run-only types never queue for a WTP outside Run; an Idle
-// WTP never takes a collection request.
+// itself are well-formed requests of the type the message becomes, whose
+// element walk is complete; Run-only types (every WLAN and station type)
+// never queue for a WTP outside Run; an Idle WTP never takes a collection
+// request.
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -27,6 +31,7 @@
 #include "platform/dbm.h"
 #include "registry/tables.h"
 #include "relay/cfg_update.h"
+#include "relay/wlan_cfg.h"
 #include "relay/wmac.h"
 #include "support/lab.h"
 #include "transport/codec.h"
@@ -38,10 +43,18 @@ namespace {
 constexpr const char* kModel = "fuzz-model";
 constexpr uint32_t kTypes[] = {14, 15, 20, 21, 26, 27, 40, 44, 45, 52,
                                53, 54, 62, 67, 72, 75, 88, 89, 92, 97};
+constexpr uint32_t kWlanTypes[] = {4, 5, 6, 36, 84, 7, 8, 96};
 constexpr uint32_t kUnknownId = 31;
 
 bool RunOnly(uint32_t type) {
-  return type == 62 || type == 67 || type == 75 || type == 88 || type == 89 || type == 97;
+  return type == 62 || type == 67 || type == 75 || type == 88 || type == 89 || type == 97 ||
+         std::find(std::begin(kWlanTypes), std::end(kWlanTypes), type) != std::end(kWlanTypes);
+}
+// The request a WMAC type becomes.
+uint32_t RequestType(uint32_t type) {
+  if (type == 4 || type == 5 || type == 6 || type == 36) return kMsgWlanCfgReq;
+  if (type == 7 || type == 8 || type == 96) return kMsgStaCfgReq;
+  return kMsgCfgUpdateReq;
 }
 // Types whose element list, or item 183-195 element, WMAC encodes itself.
 bool RawFromWmac(uint32_t type, uint32_t param) {
@@ -66,6 +79,7 @@ struct Controller {
     if (!wtps[0]) MakeWtps();
     ResetIpcHandlers();
     RegisterCfgUpdateHandlers();
+    RegisterWlanHandlers();
     CfgUpdateReset();
     g_WapiApAddr = sockaddr_in{};
     const uint32_t states[] = {kStateRun, kStateIdle, kStateConfig};
@@ -95,19 +109,19 @@ struct Controller {
   CW_WTPCB* wtps[3] = {nullptr, nullptr, nullptr};
 };
 
-// Every request queued since `from` is a Configuration Update Request whose
-// headers agree with its length and, unless WMAC encoded it, whose elements
-// walk to the end.
-void CheckQueued(const CW_WTPCB* wtp, uint32_t from, bool raw) {
+// Every request queued since `from` is a request of `msg_type` whose headers
+// agree with its length and, unless WMAC encoded it, whose elements walk to
+// the end.
+void CheckQueued(const CW_WTPCB* wtp, uint32_t from, uint32_t msg_type, bool raw) {
   const CW_SNDQUE& q = wtp->sndq;
   for (uint32_t i = from; i < q.count; ++i) {
     const CW_PKT* pkt = q.ring[(q.head + i) % kSndQueSize].get();
     FUZZ_CHECK(pkt != nullptr);
-    FUZZ_CHECK(pkt->msg_type == kMsgCfgUpdateReq);
+    FUZZ_CHECK(pkt->msg_type == msg_type);
     FUZZ_CHECK(pkt->length == pkt->buffer.size() && pkt->length >= kCwHeadersLen);
     CW_CTLHDR ctl;
     CW_DEC_CWCtlHdr(&ctl, pkt->buffer.data() + kCwHdrLen);
-    FUZZ_CHECK(ctl.msg_type == kMsgCfgUpdateReq);
+    FUZZ_CHECK(ctl.msg_type == msg_type);
     FUZZ_CHECK(ctl.elem_len == pkt->length - kCwHeadersLen);
     if (raw) continue;
     CwElementWalk walk(capwap::ByteView(pkt->buffer).subspan(kCwHeadersLen));
@@ -118,7 +132,8 @@ void CheckQueued(const CW_WTPCB* wtp, uint32_t from, bool raw) {
 
 void Deliver(Controller& ac, uint8_t type_byte, uint8_t target, uint16_t param,
              capwap::ByteView payload) {
-  const uint32_t type = kTypes[type_byte % std::size(kTypes)];
+  const uint32_t type = type_byte < 0x80 ? kTypes[type_byte % std::size(kTypes)]
+                                         : kWlanTypes[(type_byte - 0x80) % std::size(kWlanTypes)];
   const uint32_t ids[] = {0, 1, 2, kUnknownId};
   CW_WTPCB* running = ac.wtps[0];
   running->state = (target & 4) ? kStateConfig : kStateRun;
@@ -142,7 +157,7 @@ void Deliver(Controller& ac, uint8_t type_byte, uint8_t target, uint16_t param,
 
   for (int i = 0; i < 3; ++i) {
     const CW_WTPCB* wtp = ac.wtps[i];
-    CheckQueued(wtp, before[i], RawFromWmac(type, param));
+    CheckQueued(wtp, before[i], RequestType(type), RawFromWmac(type, param));
     if (RunOnly(type) && wtp->state != kStateRun) FUZZ_CHECK(wtp->sndq.count == before[i]);
     if ((type == 44 || type == 45) && wtp->state == kStateIdle) {
       FUZZ_CHECK(wtp->sndq.count == before[i]);
