@@ -25,6 +25,8 @@
 #include "platform/thread.h"
 #include "registry/tables.h"
 #include "relay/cfg_update.h"
+#include "relay/wlan_cfg.h"
+#include "relay/wlan_records.h"
 #include "relay/wmac.h"
 
 using capwap::ByteView;
@@ -51,8 +53,19 @@ constexpr size_t kMinTraffic = 20;          // uplink at 16
 constexpr size_t kUpgradePathAt = 42;
 constexpr size_t kUpgradeMd5At = 202;
 
+// A Station Configuration Request of operation 3: the first limit is the
+// downlink, the second the uplink, traffic type 0 (the event names none).
+int SendStationTraffic(CW_WTPCB* wtp, const std::array<uint8_t, 6>& station, uint32_t downlink,
+                       uint32_t uplink) {
+  CwStaTrafficRecord record;
+  record.mac = station;
+  record.first = downlink;
+  record.second = uplink;
+  return CW_AC_SndStaCfgReq(wtp, kStaOpTraffic, WmacRecordEncode(record));
+}
+
 struct ApmState {
-  ApmActions actions;
+  ApmActions actions = ApmDefaultActions();
   int cmd_fd = -1;
 };
 
@@ -388,6 +401,12 @@ int Capwap_Apm_EventCallBack(uint32_t type, const uint8_t* payload, uint32_t len
     default:  // 0-5 and 11 carry nothing to act on; 15 and above are unknown
       return 0;
   }
+}
+
+ApmActions ApmDefaultActions() {
+  ApmActions actions;
+  actions.station_traffic = SendStationTraffic;
+  return actions;
 }
 
 void ApmSetActions(const ApmActions& actions) { State().actions = actions; }

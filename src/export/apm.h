@@ -46,8 +46,9 @@ int AC_ApmIpcSocketInit();
 // for their type do nothing. 0 when acted on or ignored, 1 when dropped.
 int Capwap_Apm_EventCallBack(uint32_t type, const uint8_t* payload, uint32_t length);
 
-// The actions other modules carry out for APM events. Unset entries log
-// that the action is not available and do nothing.
+// The actions other modules carry out for APM events (tests replace them).
+// Unset entries log that the action is not available and do nothing; the
+// ACL sender is unset until security-policy pushes exist.
 struct ApmActions {
   // ACL rule bytes for the AP (the event's payload after the AP MAC).
   int (*acl_rules)(CW_WTPCB* wtp, capwap::ByteView rules) = nullptr;
@@ -55,6 +56,7 @@ struct ApmActions {
   int (*station_traffic)(CW_WTPCB* wtp, const std::array<uint8_t, 6>& station,
                          uint32_t downlink, uint32_t uplink) = nullptr;
 };
+ApmActions ApmDefaultActions();
 void ApmSetActions(const ApmActions& actions);
 
 // --- Command socket -------------------------------------------------------------
@@ -87,4 +89,5 @@ int Capwap_CmdLine_Recv(thread* t);
 int Capwap_Analysis_CmdLine(const uint8_t* datagram, size_t length);
 
 // Closes the command socket and restores the default actions (tests, stop).
+// The default station action sends a Station Configuration Request.
 void ApmReset();

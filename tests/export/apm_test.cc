@@ -1,5 +1,5 @@
 // APM events and the command socket over their real Unix sockets, on the
-// manual-clock loop with two running APs and one in Join on loopback, and
+// manual-clock loop with three running APs and one in Join on loopback, and
 // WMAC played by the peer simulator.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -11,18 +11,8 @@
 namespace capwap::test {
 namespace {
 
-struct StationCall {
-  uint32_t apid;
-  Mac station;
-  uint32_t down, up;
-  bool operator==(const StationCall&) const = default;
-};
 std::vector<Bytes>& AclCalls() {
   static std::vector<Bytes> calls;
-  return calls;
-}
-std::vector<StationCall>& StationCalls() {
-  static std::vector<StationCall> calls;
   return calls;
 }
 
@@ -33,21 +23,17 @@ class ApmLab : public RunLab {
     ASSERT_EQ(AC_ApmIpcSocketInit(), 0);
     ASSERT_EQ(Capwap_Init_CmdSock(), 0);
     AclCalls().clear();
-    StationCalls().clear();
-    ApmActions actions;
+    ApmActions actions = ApmDefaultActions();
     actions.acl_rules = [](CW_WTPCB*, ByteView rules) {
       AclCalls().emplace_back(rules.begin(), rules.end());
-      return 0;
-    };
-    actions.station_traffic = [](CW_WTPCB* wtp, const Mac& sta, uint32_t down, uint32_t up) {
-      StationCalls().push_back({wtp->apid, sta, down, up});
       return 0;
     };
     ApmSetActions(actions);
     reset_ap_ = MakeWtp(reset_end_, 5, kStateRun);
     upgrade_ap_ = MakeWtp(upgrade_end_, 6, kStateRun);
     joining_ap_ = MakeWtp(join_end_, 7, kStateJoin);
-    for (CW_WTPCB* ap : {reset_ap_, upgrade_ap_, joining_ap_}) {
+    station_ap_ = MakeWtp(station_end_, 8, kStateRun);
+    for (CW_WTPCB* ap : {reset_ap_, upgrade_ap_, joining_ap_, station_ap_}) {
       ASSERT_NE(ap, nullptr);
       ASSERT_EQ(CW_AC_AddWTPByMac(ap->mac, ap), 0);
     }
@@ -69,10 +55,11 @@ class ApmLab : public RunLab {
     return types;
   }
 
-  WtpEndpoint reset_end_, upgrade_end_, join_end_;
+  WtpEndpoint reset_end_, upgrade_end_, join_end_, station_end_;
   CW_WTPCB* reset_ap_ = nullptr;
   CW_WTPCB* upgrade_ap_ = nullptr;
   CW_WTPCB* joining_ap_ = nullptr;
+  CW_WTPCB* station_ap_ = nullptr;
   sim::ApmClient apm_;
 };
 
@@ -103,7 +90,6 @@ TEST_F(ApmLab, EveryEventTypeWithItsAction) {
   const Bytes unknown_mac = {0x02, 0, 0, 0, 0, 0x99};
   const Bytes path(128, 'p');  // no terminator: sent on as it came
   const Bytes md5(33, 'f');
-  StationCall last_station{};
   struct Row {
     const char* what;
     uint32_t type;
@@ -111,7 +97,7 @@ TEST_F(ApmLab, EveryEventTypeWithItsAction) {
     uint32_t wmac_type;   // 0: nothing to WMAC
     uint32_t apid_in_record;
     uint32_t reset_msgs, upgrade_msgs;
-    size_t acl_calls, station_calls;
+    size_t acl_calls, station_msgs;
   };
   const Row rows[] = {
       {"joined notice", 6, Payload(236, {{24, MacBytes(reset_ap_)}}), 0, 0, 0, 0, 0, 0},
@@ -136,7 +122,7 @@ TEST_F(ApmLab, EveryEventTypeWithItsAction) {
        1, 0},
       {"ACL rules shorter than a MAC", 10, Payload(5, {}), 0, 0, 0, 0, 0, 0},
       {"station limits", 14,
-       Payload(20, {{0, MacBytes(upgrade_ap_)}, {6, unknown_mac}, {12, Word(512)}, {16, Word(64)}}),
+       Payload(20, {{0, MacBytes(station_ap_)}, {6, unknown_mac}, {12, Word(512)}, {16, Word(64)}}),
        0, 0, 0, 0, 0, 1},
       {"station limits, AP in Join", 14, Payload(20, {{0, MacBytes(joining_ap_)}}), 0, 0, 0, 0, 0,
        0},
@@ -182,13 +168,19 @@ TEST_F(ApmLab, EveryEventTypeWithItsAction) {
     }
     EXPECT_EQ(Received(join_end_).size(), 0u);
     EXPECT_EQ(AclCalls().size(), row.acl_calls);
-    EXPECT_EQ(StationCalls().size(), row.station_calls);
-    if (!StationCalls().empty()) last_station = StationCalls().back();
+    DecodedMessage station;
+    const std::vector<uint32_t> sent = Received(station_end_, &station);
+    ASSERT_EQ(sent.size(), row.station_msgs);
+    if (row.station_msgs) {
+      EXPECT_EQ(sent[0], uint32_t{kMsgStaCfgReq});
+      const CwElement* limit = station.Find(56);
+      ASSERT_NE(limit, nullptr);
+      const Bytes expected = {0x02, 0, 0, 0, 0, 0x99, 0, 0, 2, 0, 0, 0, 0, 64, 0, 0, 0, 0};
+      EXPECT_EQ(Bytes(limit->value.begin(), limit->value.end()), expected);
+    }
     AclCalls().clear();
-    StationCalls().clear();
   }
-  EXPECT_TRUE(Logged("set acl rule to ap id 2 up 64 down 512"));
-  EXPECT_EQ(last_station, (StationCall{2, {0x02, 0, 0, 0, 0, 0x99}, 512, 64}));
+  EXPECT_TRUE(Logged("set acl rule to ap id 4 up 64 down 512"));
 
   // Three events in one write: each is served.
   ForgetWmac();

@@ -36,11 +36,8 @@ struct Daemon {
   Daemon() {
     CW_ApModel_Init();
     WMAC_AC_IPC_SetZg(lab.ctx());
-    ApmActions actions;
+    ApmActions actions = ApmDefaultActions();
     actions.acl_rules = [](CW_WTPCB*, capwap::ByteView) { return 0; };
-    actions.station_traffic = [](CW_WTPCB*, const std::array<uint8_t, 6>&, uint32_t, uint32_t) {
-      return 0;
-    };
     ApmSetActions(actions);
   }
   void Fresh() {
