@@ -319,11 +319,10 @@ int CW_AP_ALL_CmdSet(uint32_t item, const CwCfgItem& data) {
 
 int AC_Enc_AcHostNameElem(const CW_APGROUP& group, CwRefItem& item,
                           std::array<uint8_t, kAcHostNameElemSize>& buffer) {
-  constexpr uint16_t kHostNameElemId = 2;
   constexpr uint16_t kHostNameLen = 32;
   WireWriter w(buffer.data(), buffer.size());
   w.u32(g_uiOid);
-  w.u16(kHostNameElemId);
+  w.u16(capwap::vendor_elem::kAcHostName);
   w.u16(kHostNameLen);
   w.fixed_str(group.ac_hostname, kHostNameLen);
   item = CwRefItem::Length(kAcHostNameElemSize, buffer);

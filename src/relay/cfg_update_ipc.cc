@@ -28,25 +28,6 @@ void CfgUpdateReset() { g_ucApRtCollectTime = 0; }
 
 namespace {
 
-// Vendor element IDs of the requests below.
-enum : uint16_t {
-  kVenEnvMonitor = 80,
-  kVenRfid = 81,
-  kVenUrlImage = 84,
-  kVenDpiServer = 86,
-  kVenGtkUpdate = 89,
-  kVenStaSync = 90,
-  kVenDnsInfo = 91,
-  kVenNormalCollect = 93,
-  kVenRtCollect = 96,
-  kVenReceiveSignal = 98,
-  kVenClientSignal = 99,
-  kVenBlockChannel = 113,
-  kVenRoamingSignal = 118,
-  kVen11v = 119,
-  kVenBandSteer = 126,
-};
-
 constexpr size_t kVendorHeaderLen = 8;  // vendor identifier, element ID, length
 // The largest vendor element value a request can carry: the packet buffer
 // less both headers, the element header and the vendor header.
@@ -174,27 +155,27 @@ int AC_IPC_UpdWidsCfg(const IpcHead& head, const uint8_t* payload) {
 }
 
 int AC_IPC_BlockChannel(const IpcHead& head, const uint8_t* payload) {
-  return RelaySixteenBytes(head, payload, kVenBlockChannel,
+  return RelaySixteenBytes(head, payload, capwap::vendor_elem::kBlockChannel,
                            " Failed to find AP entry when processing block channel message.");
 }
 
 int AC_IPC_11vPara(const IpcHead& head, const uint8_t* payload) {
-  return RelaySixteenBytes(head, payload, kVen11v,
+  return RelaySixteenBytes(head, payload, capwap::vendor_elem::kBss11v,
                            " Failed to find AP entry when processing 802.11v parameters.");
 }
 
 int AC_IPC_RoamingSignal(const IpcHead& head, const uint8_t* payload) {
-  return RelaySignal(head, payload, kVenRoamingSignal,
+  return RelaySignal(head, payload, capwap::vendor_elem::kRoamingSignal,
                      " Failed to find AP entry when processing roaming signal message.");
 }
 
 int AC_IPC_ClientSignal(const IpcHead& head, const uint8_t* payload) {
-  return RelaySignal(head, payload, kVenClientSignal,
+  return RelaySignal(head, payload, capwap::vendor_elem::kClientSignal,
                      " Failed to find AP entry when processing station signal message.");
 }
 
 int AC_IPC_ReceiveSignal(const IpcHead& head, const uint8_t* payload) {
-  return RelaySignal(head, payload, kVenReceiveSignal,
+  return RelaySignal(head, payload, capwap::vendor_elem::kReceiveSignal,
                      " Failed to find AP entry when processing signal updating message.");
 }
 
@@ -211,7 +192,7 @@ int AC_IPC_ProcBandSteer(const IpcHead& head, const uint8_t* payload) {
   w.u8(in.byte1);
   w.u32(in.word4);
   w.u32(in.word8);
-  return SendVendorElement(wtp, kVenBandSteer, value, kDeclaredLen);
+  return SendVendorElement(wtp, capwap::vendor_elem::kBandSteering, value, kDeclaredLen);
 }
 
 // --- Requests for running APs ---------------------------------------------
@@ -230,7 +211,7 @@ int AC_IPC_ProEnvir_Monitor(const IpcHead& head, const uint8_t* payload) {
   w.u32(in.word8);
   w.bytes(in.data.data(), in.data.size());
   w.bytes(wtp->mac.data(), wtp->mac.size());
-  return SendVendorElement(wtp, kVenEnvMonitor, value);
+  return SendVendorElement(wtp, capwap::vendor_elem::kEnvMonitor, value);
 }
 
 int AC_IPC_Dpi_Server(const IpcHead& head, const uint8_t* payload) {
@@ -243,7 +224,7 @@ int AC_IPC_Dpi_Server(const IpcHead& head, const uint8_t* payload) {
   WireWriter w(value.data(), value.size());
   w.u32(in.word0);
   w.u32(in.word4);
-  return SendVendorElement(wtp, kVenDpiServer, value);
+  return SendVendorElement(wtp, capwap::vendor_elem::kDpiServer, value);
 }
 
 int AC_IPC_ProRfid_Track(const IpcHead& head, const uint8_t* payload) {
@@ -275,21 +256,21 @@ int AC_IPC_ProRfid_Track(const IpcHead& head, const uint8_t* payload) {
     w.u16(tag);
     w.bytes(mac);
   }
-  return SendVendorElement(wtp, kVenRfid, value);
+  return SendVendorElement(wtp, capwap::vendor_elem::kRfid, value);
 }
 
 int AC_IPC_ProApDnsInfo(const IpcHead& head, const uint8_t* payload) {
-  return RelayCopy(head, payload, kVenDnsInfo,
+  return RelayCopy(head, payload, capwap::vendor_elem::kDnsServers,
                    " Failed to find AP entry when processing DNS information message.");
 }
 
 int AC_IPC_ProApGtkUpdate(const IpcHead& head, const uint8_t* payload) {
-  return RelayCopy(head, payload, kVenGtkUpdate,
+  return RelayCopy(head, payload, capwap::vendor_elem::kGtkUpdate,
                    " Failed to find AP entry when processing group key update message.");
 }
 
 int AC_IPC_ProApStaSync(const IpcHead& head, const uint8_t* payload) {
-  return RelayCopy(head, payload, kVenStaSync,
+  return RelayCopy(head, payload, capwap::vendor_elem::kStaSync,
                    " Failed to find AP entry when processing station synchronisation message.");
 }
 
@@ -300,7 +281,7 @@ int CW_AC_SndCfgNormalCollect(CW_WTPCB* wtp, uint32_t value) {
   WireWriter w(element.data(), element.size());
   w.u8(wtp->normal_collect);
   w.u32(value);
-  return SendVendorElement(wtp, kVenNormalCollect, element);
+  return SendVendorElement(wtp, capwap::vendor_elem::kNormalCollection, element);
 }
 
 int CW_AC_SndCfgRcollection(CW_WTPCB* wtp, uint16_t on, uint32_t period) {
@@ -308,7 +289,7 @@ int CW_AC_SndCfgRcollection(CW_WTPCB* wtp, uint16_t on, uint32_t period) {
   WireWriter w(element.data(), element.size());
   w.u16(on);
   w.u32(period);
-  return SendVendorElement(wtp, kVenRtCollect, element);
+  return SendVendorElement(wtp, capwap::vendor_elem::kRtCollectTime, element);
 }
 
 int CW_Snmp_Set_WTPRcollectionOff(CW_WTPCB* wtp) {
@@ -439,7 +420,7 @@ int CW_AC_Send_ApUpdUrlimg(CW_WTPCB* wtp) {
 
 int SendUrlImageElement(CW_WTPCB* wtp, ByteView value) {
   if (!wtp || value.size() != kUrlImageValueSize) return 1;
-  return SendVendorElement(wtp, kVenUrlImage, value);
+  return SendVendorElement(wtp, capwap::vendor_elem::kUrlImage, value);
 }
 
 // --- Registration ---------------------------------------------------------

@@ -175,4 +175,22 @@ enum : uint16_t {
   kWlanMediaGuarantee = 201,
 };
 
+// Vendor elements of the Configuration Update Requests relayed from WMAC.
+enum : uint16_t {
+  kEnvMonitor = 80,
+  kRfid = 81,
+  kUrlImage = 84,
+  kDpiServer = 86,
+  kGtkUpdate = 89,
+  kStaSync = 90,
+  kDnsServers = 91,
+  kNormalCollection = 93,
+  kRtCollectTime = 96,
+  kReceiveSignal = 98,
+  kClientSignal = 99,
+  kBlockChannel = 113,
+  kRoamingSignal = 118,
+  kBss11v = 119,
+};
+
 }  // namespace capwap::vendor_elem
