@@ -220,15 +220,14 @@ int MacAddress(vty* v, CW_WTPCB& wtp, const CliArgs& args) {
     vty_out(v, "%% mac %s is invalid.\n", text.c_str());
     return CLI_WARNING;
   }
-  CW_WTPCB* holder = CW_AC_GetWTPByMac(mac);
-  if (holder && holder != &wtp) return Refuse(v, "The Mac address is in use! \n");
-  if (wtp.state != kStateIdle) return Refuse(v, kMsgMacRunning);
-  if (!MacIsZero(wtp.mac) && wtp.mac != mac) {
-    CW_WTP_Del_By_Mac(&wtp);  // while the block still names the old MAC
-    CW_AC_DelWtpFromMacTable(&wtp);
+  switch (ApBindMac(wtp, mac)) {
+    case MacBind::kInUse:
+      return Refuse(v, "The Mac address is in use! \n");
+    case MacBind::kNotIdle:
+      return Refuse(v, kMsgMacRunning);
+    case MacBind::kBound:
+      break;
   }
-  wtp.mac = mac;
-  CW_AC_AddWTPByMac(mac, &wtp);
   WMAC_AC_IPC_NotifyApInfo(WmacApInfoOf(wtp));
   return CLI_SUCCESS;
 }

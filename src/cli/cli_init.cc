@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "diag/debug.h"
+#include "export/cloud.h"
 #include "platform/cli.h"
 
 namespace {
@@ -33,13 +34,14 @@ void capwap_cli_init(lib_globals* ctx) {
   int failed = 0;
   for (auto table : {capwap_debug_commands(), capwap_show_commands(), capwap_model_commands(),
                      capwap_oper_commands(), capwap_ap_commands(), capwap_apgroup_commands(),
-                     capwap_switch_commands()}) {
+                     capwap_switch_commands(), capwap_cloud_commands()}) {
     failed += cli_install_table(ctx, table);
   }
   if (failed != 0) {
     CwDebug(kDbgError, ZLOG_ERR, " %d commands could not be installed.\n", failed);
   }
   capwap_virtual_ap_cli_init(ctx);
+  agent_cloud_server_init();
   InstallWriter(ctx, kAutoApWriteNode, capwap_autoap_mode_write);
   InstallWriter(ctx, kApModelNode, capwap_model_write);
   InstallWriter(ctx, kVapProfileNode, capwap_virtual_ap_mode_write);

@@ -38,6 +38,10 @@ std::span<const CliCommand> capwap_ap_commands();
 std::span<const CliCommand> capwap_apgroup_commands();
 // Automatic admission, the broadcast-discovery filter, tunnel scrambling.
 std::span<const CliCommand> capwap_switch_commands();
+// "cloud server ..." and "no cloud server".
+std::span<const CliCommand> capwap_cloud_commands();
+// The cloud server lines of the switches writer.
+void agent_cloud_server_config_write(vty* v);
 
 // The AP of a session in the AP node (the node's context is its APID), or
 // null after printing "%The AP does not exist.\n" when it has been deleted.

@@ -35,9 +35,6 @@ int TunnelEncrypt(vty*, const CliArgs&) {
   return CLI_SUCCESS;
 }
 
-// Reserved for the cloud server lines, which follow the switches.
-void WriteCloudServer(vty*) {}
-
 }  // namespace
 
 int capwap_autoap_mode_write(vty* v) {
@@ -51,7 +48,7 @@ int capwap_autoap_mode_write(vty* v) {
     vty_out(v, "capwap discovery broadcast forbidden\n");
   }
   vty_out(v, "!\n");
-  WriteCloudServer(v);
+  agent_cloud_server_config_write(v);
   if (g_ucNeedEncrypt == 1) vty_out(v, "capwap tunnel-encrypt enable\n!\n");
   return 0;
 }

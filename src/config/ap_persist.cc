@@ -7,6 +7,7 @@
 #include "platform/cli.h"
 #include "platform/dbm.h"
 #include "platform/util.h"
+#include "registry/tables.h"
 #include "registry/wtp_record.h"
 
 uint8_t g_bCwAutoApEnabled = 0;
@@ -87,6 +88,19 @@ void CW_WTP_Store_By_Mac(const CW_WTPCB* wtp) {
 void CW_WTP_Del_By_Mac(const CW_WTPCB* wtp) {
   if (!wtp) return;
   DBM_Delete(kDbCwApByMac, wtp->mac.data(), wtp->mac.size());
+}
+
+MacBind ApBindMac(CW_WTPCB& wtp, const std::array<uint8_t, 6>& mac) {
+  CW_WTPCB* holder = CW_AC_GetWTPByMac(mac);
+  if (holder && holder != &wtp) return MacBind::kInUse;
+  if (wtp.state != kStateIdle) return MacBind::kNotIdle;
+  if (wtp.mac != std::array<uint8_t, 6>{} && wtp.mac != mac) {
+    CW_WTP_Del_By_Mac(&wtp);  // while the block still names the old MAC
+    CW_AC_DelWtpFromMacTable(&wtp);
+  }
+  wtp.mac = mac;
+  CW_AC_AddWTPByMac(mac, &wtp);
+  return MacBind::kBound;
 }
 
 void CW_WTP_Mark_Store(const CW_WTPCB* wtp) {

@@ -27,6 +27,12 @@ std::optional<CW_WTPMARK> WtpMarkDecode(capwap::ByteView record);
 
 void CW_WTP_Store_By_Mac(const CW_WTPCB* wtp);
 void CW_WTP_Del_By_Mac(const CW_WTPCB* wtp);
+// Binds a MAC to an AP the way the mac-address command does: refused when
+// another AP holds the MAC or the AP is not Idle; an older MAC of the AP is
+// unlinked (index and stored row) before the new one is indexed and stored.
+// The caller tells WMAC.
+enum class MacBind { kBound, kInUse, kNotIdle };
+MacBind ApBindMac(CW_WTPCB& wtp, const std::array<uint8_t, 6>& mac);
 void CW_WTP_Mark_Store(const CW_WTPCB* wtp);
 void CW_WTP_Mark_Delete(const CW_WTPCB* wtp);
 

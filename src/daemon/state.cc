@@ -6,6 +6,8 @@
 #include "config/model_catalogue.h"
 #include "config/vap_profile.h"
 #include "diag/debug.h"
+#include "export/apm.h"
+#include "export/cloud.h"
 #include "platform/cli.h"
 #include "platform/identity.h"
 #include "registry/acinfo.h"
@@ -38,6 +40,8 @@ void capwap_reset_state() {
   RdBindReset();
   capwap::ResetMsgHandlers();
   g_stCW_AC_GlobalInfo = capwap::AcGlobalInfo{};
+  CloudReset();
+  ApmReset();
   ul_CW_AC_Time = 0;
   lib_set_start_complete(false);
 }

@@ -89,6 +89,9 @@ int __CW_AC_HandleTunnelDown(CW_WTPCB* wtp, const char* /*func*/, int /*line*/) 
     wtp->concurrency_flag = 0;
     if (g_uiCwConcurrentWTPS > 0) --g_uiCwConcurrentWTPS;
   }
+  // Only a session that was online is reported offline: a failed Join, an
+  // image download or a repeated teardown of an idle AP was never online.
+  const bool was_online = wtp->state == kStateRun;
   NotifyWmacOfTeardown(wtp);
   CW_AC_DelWtpFromSessTable(wtp);
   CW_AC_DelWtpFromIpTable(wtp);
@@ -98,8 +101,10 @@ int __CW_AC_HandleTunnelDown(CW_WTPCB* wtp, const char* /*func*/, int /*line*/) 
   CwDebug(kDbgEvent, ZLOG_INFO, " FSM switched to Idle state with AP %s MAC [%s].\n",
           wtp->name.c_str(), capwap::MacText(m).data());
   StoreWtp(wtp);
-  Report_ApStatus("offline", wtp, ul_CW_AC_Time - wtp->online_tick);
-  mirta_logger(m.data(), 31, "CAPWAP offline");
+  if (was_online) {
+    Report_ApStatus("offline", wtp, ul_CW_AC_Time - wtp->online_tick);
+    mirta_logger(m.data(), 31, "CAPWAP offline");
+  }
 
   wtp->req_seq = 0;
   wtp->last_rcv_seq = 0;

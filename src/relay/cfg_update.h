@@ -226,6 +226,13 @@ int CW_AC_Send_ApUpdImg(CW_WTPCB* wtp);
 // Vendor element 84: the URL image's 128-byte path and 33-byte MD5 text; 1
 // when the set has no URL image for the model.
 int CW_AC_Send_ApUpdUrlimg(CW_WTPCB* wtp);
+// Vendor element 84 with a value already laid out: the path (128 bytes)
+// then the MD5 text (33 bytes), sent as they are. 1 when the value is not
+// 161 bytes or nothing was sent.
+inline constexpr size_t kUrlImagePathLen = 128;
+inline constexpr size_t kUrlImageMd5Len = 33;
+inline constexpr size_t kUrlImageValueSize = kUrlImagePathLen + kUrlImageMd5Len;
+int SendUrlImageElement(CW_WTPCB* wtp, capwap::ByteView value);
 
 // Resets this module's globals (tests).
 void CfgUpdateReset();

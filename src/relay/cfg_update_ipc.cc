@@ -407,15 +407,19 @@ int CW_AC_Send_ApUpdImg(CW_WTPCB* wtp) {
 }
 
 int CW_AC_Send_ApUpdUrlimg(CW_WTPCB* wtp) {
-  constexpr size_t kPathLen = 128, kMd5Len = 33;
   const ImageUrl* image = FindUrlImage(wtp->model);
   if (!image) return 1;
   CwDebug(kDbgEvent, ZLOG_DEBUG, "aucFilePath:%s", image->url.c_str());
   CwDebug(kDbgEvent, ZLOG_DEBUG, "image md5 vlaue:%s", image->md5.c_str());
-  std::array<uint8_t, kPathLen + kMd5Len> value{};
+  std::array<uint8_t, kUrlImageValueSize> value{};
   WireWriter w(value.data(), value.size());
-  w.fixed_str(image->url, kPathLen);
-  w.fixed_str(image->md5, kMd5Len);
+  w.fixed_str(image->url, kUrlImagePathLen);
+  w.fixed_str(image->md5, kUrlImageMd5Len);
+  return SendUrlImageElement(wtp, value);
+}
+
+int SendUrlImageElement(CW_WTPCB* wtp, ByteView value) {
+  if (!wtp || value.size() != kUrlImageValueSize) return 1;
   return SendVendorElement(wtp, capwap::vendor_elem::kUrlImage, value);
 }
 

@@ -140,6 +140,7 @@ void AC_AutoAp_Enable(const IpcHead& head, const uint8_t* payload) {
   if (!r.u32(seconds)) return;
   thread_master* master = capwapm && capwapm->master ? capwapm->master.get() : nullptr;
   g_bCwAutoAptoCloud = 1;
+  CloudDiscoveredWindowOpened();
   if (!AutoApWindowTimer().Start(master, static_cast<long>(seconds), AutoApWindowExpired,
                                  nullptr)) {
     // A window that could never close would publish every discovery.

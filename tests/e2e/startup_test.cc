@@ -87,7 +87,8 @@ TEST(DaemonBinary, ConfigurationSurvivesWriteAndRestartByteForByte) {
       " lan-ip-address 172.16.0.1/16\n lan-dhcp range 172.16.1.1 172.16.1.200 leasetime 60\n"
       " dns-server 9.9.9.9\n lan-port vlan 100\n exit\n"
       "wlan auto-ap disable\nno wlan auto-ap auto-persistent enable\n"
-      "capwap discovery broadcast forbidden\ncapwap tunnel-encrypt enable\nend");
+      "capwap discovery broadcast forbidden\ncapwap tunnel-encrypt enable\n"
+      "cloud server cloud.example.net port 8884\nend");
   const std::string notice = kCliUnsavedNotice;
   EXPECT_TRUE(configured.ends_with(notice + "capwap# ")) << configured;
   std::string before = daemon.Vty("show running-config");
@@ -100,7 +101,8 @@ TEST(DaemonBinary, ConfigurationSurvivesWriteAndRestartByteForByte) {
   ASSERT_TRUE(daemon.Restart()) << daemon.output();
   EXPECT_EQ(daemon.Vty("show running-config"), before);
   for (const char* line : {"wlan auto-ap disable\n", "wlan ap lab4 model mx-325e apid",
-                           "wlan ap lab2 model lab-custom apid", " lan-port 2 shutdown\n"}) {
+                           "wlan ap lab2 model lab-custom apid", " lan-port 2 shutdown\n",
+                           "!\ncloud server cloud.example.net port 8884\n!\n"}) {
     EXPECT_NE(before.find(line), std::string::npos) << line << before;
   }
   EXPECT_EQ(before.find("debug-nonsense"), std::string::npos);
