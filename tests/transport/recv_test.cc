@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "fsm/handlers.h"
-#include "transport_fixture.h"
+#include "transport_lab.h"
 
 namespace transport_test {
 namespace {
