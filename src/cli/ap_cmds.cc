@@ -64,25 +64,25 @@ bool MacUsable(const std::array<uint8_t, 6>& mac) { return !MacIsZero(mac) && !(
 // and the cw_ap record. A failed store is not reported.
 void Save(CW_WTPCB& wtp, bool mark) {
   if (mark) CW_WTP_Mark_Store(&wtp);
-  CW_AC_StoreWTP(&wtp);
+  StoreWtp(&wtp);
 }
 
 void Push(CW_WTPCB& wtp, uint32_t item, capwap::ByteView record) {
-  if (wtp.state == CW_STATE_RUN) CW_AC_SndCfgUpdReqItem(&wtp, item, CwCfgItem(record));
+  if (wtp.state == kStateRun) CW_AC_SndCfgUpdReqItem(&wtp, item, CwCfgItem(record));
 }
 
 // Item 62: bit 0 antenna external, bit 1 anti-attack, bit 2 TPC.
 void PushAntennaFlags(CW_WTPCB& wtp) {
   const uint8_t flags = static_cast<uint8_t>((wtp.antenna_external ? 1 : 0) |
                                              (wtp.anti_attack ? 2 : 0) | (wtp.tpc ? 4 : 0));
-  Push(wtp, CW_ITEM_ANTENNA_FLAGS, CW_ItemU8(flags));
+  Push(wtp, kItemAntennaFlags, ItemU8(flags));
 }
 
 // Item 63 goes only to a mesh-capable AP.
 void PushMesh(CW_WTPCB& wtp) {
   if (!(wtp.capability & kCapabilityMesh)) return;
   const std::array<uint8_t, 3> mesh = {wtp.mesh_role, wtp.mesh_id, wtp.mesh_data_path};
-  Push(wtp, CW_ITEM_MESH, mesh);
+  Push(wtp, kItemMesh, mesh);
 }
 
 LanFields LanOf(CW_WTPCB& wtp) {
@@ -93,7 +93,7 @@ LanFields LanOf(CW_WTPCB& wtp) {
 int EnterAp(vty* v, const CW_WTPCB& wtp) {
   if (wtp.auto_created == 1) return Refuse(v, "the Auto Ap can not be set!\n");
   v->index = wtp.apid;
-  v->node = CW_AP_NODE;
+  v->node = kApNode;
   return CLI_SUCCESS;
 }
 
@@ -146,7 +146,7 @@ bool ReleaseModel(const CW_WTPCB& wtp) {
 int DeleteAp(vty* v, const CliArgs& args) {
   CW_WTPCB* wtp = CW_AC_GetWTPByNAME(args.Str("name"));
   if (!wtp) return Refuse(v, kMsgNoAp);
-  if (wtp->state != CW_STATE_IDLE) {
+  if (wtp->state != kStateIdle) {
     CW_AC_SndResetReq(wtp);
     __CW_AC_HandleTunnelDown(wtp, "no_capwap_create_ap", __LINE__);
   }
@@ -178,7 +178,7 @@ int RenameAp(vty* v, const CliArgs& args) {
 }
 
 void KeepAutoAp(CW_WTPCB& wtp) {
-  if (wtp.name.empty() || wtp.auto_created != 1 || wtp.state != CW_STATE_RUN) return;
+  if (wtp.name.empty() || wtp.auto_created != 1 || wtp.state != kStateRun) return;
   wtp.auto_created = 0;
   Save(wtp, true);
 }
@@ -222,7 +222,7 @@ int MacAddress(vty* v, CW_WTPCB& wtp, const CliArgs& args) {
   }
   CW_WTPCB* holder = CW_AC_GetWTPByMac(mac);
   if (holder && holder != &wtp) return Refuse(v, "The Mac address is in use! \n");
-  if (wtp.state != CW_STATE_IDLE) return Refuse(v, kMsgMacRunning);
+  if (wtp.state != kStateIdle) return Refuse(v, kMsgMacRunning);
   if (!MacIsZero(wtp.mac) && wtp.mac != mac) {
     CW_WTP_Del_By_Mac(&wtp);  // while the block still names the old MAC
     CW_AC_DelWtpFromMacTable(&wtp);
@@ -235,7 +235,7 @@ int MacAddress(vty* v, CW_WTPCB& wtp, const CliArgs& args) {
 
 int NoMacAddress(vty* v, CW_WTPCB& wtp, const CliArgs&) {
   if (MacIsZero(wtp.mac)) return CLI_SUCCESS;
-  if (wtp.state != CW_STATE_IDLE) return Refuse(v, kMsgMacRunning);
+  if (wtp.state != kStateIdle) return Refuse(v, kMsgMacRunning);
   CW_WTP_Del_By_Mac(&wtp);
   CW_AC_DelWtpFromMacTable(&wtp);
   return CLI_SUCCESS;
@@ -245,7 +245,7 @@ int LedMode(vty*, CW_WTPCB& wtp, const CliArgs& args) {
   const uint8_t quiet = args.Str("mode") == "quiet" ? 1 : 0;
   if (wtp.led_quiet == quiet) return CLI_SUCCESS;
   wtp.led_quiet = quiet;
-  Push(wtp, CW_ITEM_LED_MODE, CW_ItemU8(quiet));
+  Push(wtp, kItemLedMode, ItemU8(quiet));
   return CLI_SUCCESS;
 }
 
@@ -267,7 +267,7 @@ bool IntervalAllowed(vty* v, uint32_t value) {
 int SetRetransmit(CW_WTPCB& wtp, uint16_t value) {
   wtp.retrans_interval = value;
   Save(wtp, false);
-  Push(wtp, CW_ITEM_RETRANS_INTERVAL, CW_ItemU16(value));
+  Push(wtp, kItemRetransInterval, ItemU16(value));
   return CLI_SUCCESS;
 }
 
@@ -286,10 +286,10 @@ int NoRetransmitInterval(vty*, CW_WTPCB& wtp, const CliArgs&) {
 int SetEcho(CW_WTPCB& wtp, uint16_t value) {
   wtp.echo_interval = value;
   Save(wtp, true);
-  if (wtp.state != CW_STATE_RUN) return CLI_SUCCESS;
+  if (wtp.state != kStateRun) return CLI_SUCCESS;
   const std::array<uint8_t, 2> timers = {static_cast<uint8_t>(wtp.discovery_interval & 0xFF),
                                          static_cast<uint8_t>(value & 0xFF)};
-  Push(wtp, CW_ITEM_CAPWAP_TIMERS, timers);
+  Push(wtp, kItemCapwapTimers, timers);
   capwap::RestartNbrDeadTimer(&wtp, 4L * value);
   return CLI_SUCCESS;
 }
@@ -305,7 +305,7 @@ int NoEchoInterval(vty*, CW_WTPCB& wtp, const CliArgs&) { return SetEcho(wtp, kD
 int SetMaxRetrans(CW_WTPCB& wtp, uint8_t count) {
   wtp.max_retrans = count;
   Save(wtp, false);
-  Push(wtp, CW_ITEM_MAX_RETRANS, CW_ItemU16(count));
+  Push(wtp, kItemMaxRetrans, ItemU16(count));
   return CLI_SUCCESS;
 }
 
@@ -336,14 +336,14 @@ int StaticIp(vty* v, CW_WTPCB& wtp, const CliArgs& args) {
   if (mask == 0xFFFFFFFFu) return Refuse(v, "the netmask is not to be 255.255.255.255!\n");
   wtp.static_ip = {addr, mask, gateway, 1};
   Save(wtp, true);
-  Push(wtp, CW_ITEM_STATIC_IP, CwItemStaticIp{addr, mask, gateway, 1}.Record());
+  Push(wtp, kItemStaticIp, CwItemStaticIp{addr, mask, gateway, 1}.Record());
   return CLI_SUCCESS;
 }
 
 int NoStaticIp(vty*, CW_WTPCB& wtp, const CliArgs&) {
   wtp.static_ip = {};
   Save(wtp, true);
-  Push(wtp, CW_ITEM_STATIC_IP, CwItemStaticIp{}.Record());
+  Push(wtp, kItemStaticIp, CwItemStaticIp{}.Record());
   return CLI_SUCCESS;
 }
 
@@ -380,7 +380,7 @@ int MeshDataPath(vty* v, CW_WTPCB& wtp, const CliArgs& args) {
   const uint8_t path = args.Str("path") == "5g" ? 2 : 1;
   // Custom models are not checked.
   const CW_APMODEL* model = CW_GetApModelInfo_ByModel(wtp.model);
-  if (path == 2 && model && !(model->capability & CW_MODEL_CAP_5G)) {
+  if (path == 2 && model && !(model->capability & kModelCap5g)) {
     vty_out(v, "This model %s does not support cellular 5G\n", wtp.model.c_str());
     return CLI_WARNING;
   }
@@ -400,14 +400,14 @@ int ApLan(vty* v, CW_WTPCB& wtp, const CliArgs& args) {
 // The built-in model of the AP when it has wired LAN ports, else null.
 const CW_APMODEL* LanModel(const CW_WTPCB& wtp) {
   const CW_APMODEL* model = CW_GetApModelInfo_ByModel(wtp.model);
-  return model && (model->capability & CW_MODEL_CAP_LAN) ? model : nullptr;
+  return model && (model->capability & kModelCapLan) ? model : nullptr;
 }
 
 // After a stored LAN-port VLAN change: refused while the AP's virtual AP
 // profile isolates by link, else sent to a running AP by `send`.
 int SendLanVlan(vty* v, CW_WTPCB& wtp, int (*send)(CW_WTPCB*)) {
   if (LanPortsIsolatedByLink(wtp)) return Refuse(v, kMsgLinkIsolation);
-  if (wtp.state == CW_STATE_RUN) send(&wtp);
+  if (wtp.state == kStateRun) send(&wtp);
   return CLI_SUCCESS;
 }
 
@@ -438,7 +438,7 @@ int NoLanVlan(vty* v, CW_WTPCB& wtp, const CliArgs&) { return SetLanVlan(v, wtp,
 // refused as well.
 uint8_t LanPort(vty* v, const CW_WTPCB& wtp, const CliArgs& args, bool need_capability) {
   const CW_APMODEL* model = CW_GetApModelInfo_ByModel(wtp.model);
-  if (!model || (need_capability && !(model->capability & CW_MODEL_CAP_LAN))) {
+  if (!model || (need_capability && !(model->capability & kModelCapLan))) {
     vty_out(v, "Warning: custorm ap model %s not support lan vlan.\n", wtp.model.c_str());
     return 0;
   }
@@ -476,7 +476,7 @@ int SetPortAdmin(CW_WTPCB& wtp, const CliArgs& args, uint8_t enabled) {
   const auto port = static_cast<uint8_t>(args.U32("port").value_or(1));
   wtp.lan_port_admin[port - 1] = {port, enabled};
   Save(wtp, false);
-  Push(wtp, CW_ITEM_LAN_PORT_ADMIN, std::array<uint8_t, 2>{port, enabled});
+  Push(wtp, kItemLanPortAdmin, std::array<uint8_t, 2>{port, enabled});
   return CLI_SUCCESS;
 }
 
@@ -517,16 +517,16 @@ int Tpc(vty*, CW_WTPCB& wtp, const CliArgs&) {
 // quietly, as every AP is offline then.
 int RtCollect(vty* v, CW_WTPCB& wtp, const CliArgs&) {
   wtp.rt_collect = 1;
-  if (wtp.state == CW_STATE_IDLE || g_ucApRtCollectTime == 0) {
+  if (wtp.state == kStateIdle || g_ucApRtCollectTime == 0) {
     return v->replaying ? CLI_SUCCESS : Refuse(v, "Please set RT collect period first!\n");
   }
-  if (wtp.state == CW_STATE_RUN) CW_AC_SndCfgRcollection(&wtp, 1, g_ucApRtCollectTime);
+  if (wtp.state == kStateRun) CW_AC_SndCfgRcollection(&wtp, 1, g_ucApRtCollectTime);
   return CLI_SUCCESS;
 }
 
 int NoRtCollect(vty*, CW_WTPCB& wtp, const CliArgs&) {
   wtp.rt_collect = 0;
-  if (wtp.state == CW_STATE_RUN && g_ucApRtCollectTime != 0) {
+  if (wtp.state == kStateRun && g_ucApRtCollectTime != 0) {
     CW_AC_SndCfgRcollection(&wtp, 0, g_ucApRtCollectTime);
   }
   return CLI_SUCCESS;
@@ -642,77 +642,77 @@ std::span<const CliCommand> capwap_ap_commands() {
         "Every running one"},
        {"name"},
        PersistAutoAps},
-      {CW_AP_NODE, "mac-address WORD", {"Bind the AP's MAC address", "MAC as HHHH.HHHH.HHHH"},
+      {kApNode, "mac-address WORD", {"Bind the AP's MAC address", "MAC as HHHH.HHHH.HHHH"},
        {"mac"}, OnAp<MacAddress>},
-      {CW_AP_NODE, "no mac-address", {kNo, "Unbind the AP's MAC address"}, {},
+      {kApNode, "no mac-address", {kNo, "Unbind the AP's MAC address"}, {},
        OnAp<NoMacAddress>},
-      {CW_AP_NODE, "led-mode (quiet|normal)", {"LED behaviour", "LEDs off", "LEDs on"}, {"mode"},
+      {kApNode, "led-mode (quiet|normal)", {"LED behaviour", "LEDs off", "LEDs on"}, {"mode"},
        OnAp<LedMode>},
-      {CW_AP_NODE, "priority <1-7>", {"AC priority sent to the AP", "Priority"}, {"priority"},
+      {kApNode, "priority <1-7>", {"AC priority sent to the AP", "Priority"}, {"priority"},
        OnAp<Priority>},
-      {CW_AP_NODE, "no priority", {kNo, "AC priority back to 4"}, {}, OnAp<Priority>},
-      {CW_AP_NODE, "retransmit-interval <0-255>",
+      {kApNode, "no priority", {kNo, "AC priority back to 4"}, {}, OnAp<Priority>},
+      {kApNode, "retransmit-interval <0-255>",
        {"Control retransmission interval", "Seconds (0, or 3 and more)"}, {"interval"},
        OnAp<RetransmitInterval>},
-      {CW_AP_NODE, "no retransmit-interval", {kNo, "Retransmission interval back to 5 s"}, {},
+      {kApNode, "no retransmit-interval", {kNo, "Retransmission interval back to 5 s"}, {},
        OnAp<NoRetransmitInterval>},
-      {CW_AP_NODE, "echo-interval <0-255>", {"Echo interval", "Seconds (0, or 3 and more)"},
+      {kApNode, "echo-interval <0-255>", {"Echo interval", "Seconds (0, or 3 and more)"},
        {"interval"}, OnAp<EchoInterval>},
-      {CW_AP_NODE, "no echo-interval", {kNo, "Echo interval back to 10 s"}, {},
+      {kApNode, "no echo-interval", {kNo, "Echo interval back to 10 s"}, {},
        OnAp<NoEchoInterval>},
-      {CW_AP_NODE, "maximum-retransmission-count <1-30>",
+      {kApNode, "maximum-retransmission-count <1-30>",
        {"Transmissions of a control request", "Count"}, {"count"}, OnAp<MaxRetrans>},
-      {CW_AP_NODE, "no maximum-transmission", {kNo, "Transmissions back to 9"}, {},
+      {kApNode, "no maximum-transmission", {kNo, "Transmissions back to 9"}, {},
        OnAp<NoMaxRetrans>},
-      {CW_AP_NODE, "description WORD", {"AP description", "Text (up to 63 characters)"},
+      {kApNode, "description WORD", {"AP description", "Text (up to 63 characters)"},
        {"text"}, OnAp<Description>},
-      {CW_AP_NODE, "no description", {kNo, "Clear the description"}, {},
+      {kApNode, "no description", {kNo, "Clear the description"}, {},
        OnAp<NoDescription>},
-      {CW_AP_NODE, "ip address A.B.C.D netmask A.B.C.D gateway A.B.C.D",
+      {kApNode, "ip address A.B.C.D netmask A.B.C.D gateway A.B.C.D",
        {"IP settings", "Static address of the AP", "Address", "Netmask", "Netmask",
         "Default gateway", "Gateway"},
        {"addr", "mask", "gateway"}, OnAp<StaticIp>},
-      {CW_AP_NODE, "no ip address", {kNo, "IP settings", "Back to a dynamic address"}, {},
+      {kApNode, "no ip address", {kNo, "IP settings", "Back to a dynamic address"}, {},
        OnAp<NoStaticIp>},
-      {CW_AP_NODE, "mesh-role mesh-portal", {"Mesh role", "Mesh portal"}, {}, OnAp<MeshRole>},
-      {CW_AP_NODE, "no mesh-role", {kNo, "Mesh role"}, {}, OnAp<NoMeshRole>},
-      {CW_AP_NODE, "mesh-id <1-64>", {"Mesh identifier", "Identifier"}, {"id"}, OnAp<MeshId>},
-      {CW_AP_NODE, "no mesh-id", {kNo, "Mesh identifier"}, {}, OnAp<NoMeshId>},
-      {CW_AP_NODE, "mesh-data-path (wired|5g)", {"Mesh uplink", "Wired", "Cellular 5G"},
+      {kApNode, "mesh-role mesh-portal", {"Mesh role", "Mesh portal"}, {}, OnAp<MeshRole>},
+      {kApNode, "no mesh-role", {kNo, "Mesh role"}, {}, OnAp<NoMeshRole>},
+      {kApNode, "mesh-id <1-64>", {"Mesh identifier", "Identifier"}, {"id"}, OnAp<MeshId>},
+      {kApNode, "no mesh-id", {kNo, "Mesh identifier"}, {}, OnAp<NoMeshId>},
+      {kApNode, "mesh-data-path (wired|5g)", {"Mesh uplink", "Wired", "Cellular 5G"},
        {"path"}, OnAp<MeshDataPath>},
-      {CW_AP_NODE, "no mesh-data-path", {kNo, "Mesh uplink"}, {}, OnAp<NoMeshDataPath>},
-      {CW_AP_NODE, "lan-port vlan <1-4094>", {kLanPort, "VLAN of every port", "VLAN (1: none)"},
+      {kApNode, "no mesh-data-path", {kNo, "Mesh uplink"}, {}, OnAp<NoMeshDataPath>},
+      {kApNode, "lan-port vlan <1-4094>", {kLanPort, "VLAN of every port", "VLAN (1: none)"},
        {"vlan"}, OnAp<LanVlan>},
-      {CW_AP_NODE, "no lan-port vlan", {kNo, kLanPort, "VLAN of every port"}, {},
+      {kApNode, "no lan-port vlan", {kNo, kLanPort, "VLAN of every port"}, {},
        OnAp<NoLanVlan>},
-      {CW_AP_NODE, "lan-port <1-4> vlan <1-4094>",
+      {kApNode, "lan-port <1-4> vlan <1-4094>",
        {kLanPort, "Port number", "VLAN of the port", "VLAN (1: none)"}, {"port", "vlan"},
        OnAp<PortVlan>},
-      {CW_AP_NODE, "no lan-port <1-4> vlan", {kNo, kLanPort, "Port number", "VLAN of the port"},
+      {kApNode, "no lan-port <1-4> vlan", {kNo, kLanPort, "Port number", "VLAN of the port"},
        {"port"}, OnAp<NoPortVlan>},
-      {CW_AP_NODE, "lan-port <1-4> shutdown", {kLanPort, "Port number", "Disable the port"},
+      {kApNode, "lan-port <1-4> shutdown", {kLanPort, "Port number", "Disable the port"},
        {"port"}, OnAp<PortShutdown>},
-      {CW_AP_NODE, "no lan-port <1-4> shutdown",
+      {kApNode, "no lan-port <1-4> shutdown",
        {kNo, kLanPort, "Port number", "Disable the port"}, {"port"}, OnAp<NoPortShutdown>},
-      {CW_AP_NODE, "antenna type (internal|external)",
+      {kApNode, "antenna type (internal|external)",
        {"Antenna settings", "Antenna in use", "Internal antennas", "External antennas"},
        {"type"}, OnAp<AntennaType>},
-      {CW_AP_NODE, "anti-attack enable", {"Attack protection", "Turn it on"}, {},
+      {kApNode, "anti-attack enable", {"Attack protection", "Turn it on"}, {},
        OnAp<AntiAttack<true>>},
-      {CW_AP_NODE, "no anti-attack enable", {kNo, "Attack protection", "Turn it on"}, {},
+      {kApNode, "no anti-attack enable", {kNo, "Attack protection", "Turn it on"}, {},
        OnAp<AntiAttack<false>>},
-      {CW_AP_NODE, "tpc enable", {"Transmit power control", "Turn it on"}, {}, OnAp<Tpc<true>>},
-      {CW_AP_NODE, "no tpc enable", {kNo, "Transmit power control", "Turn it on"}, {},
+      {kApNode, "tpc enable", {"Transmit power control", "Turn it on"}, {}, OnAp<Tpc<true>>},
+      {kApNode, "no tpc enable", {kNo, "Transmit power control", "Turn it on"}, {},
        OnAp<Tpc<false>>},
-      {CW_AP_NODE, "ap-info real-time-collection enable",
+      {kApNode, "ap-info real-time-collection enable",
        {"AP information reports", "Real-time statistics collection", "Turn it on"}, {},
        OnAp<RtCollect>},
-      {CW_AP_NODE, "no ap-info real-time-collection",
+      {kApNode, "no ap-info real-time-collection",
        {kNo, "AP information reports", "Real-time statistics collection"}, {},
        OnAp<NoRtCollect>},
   };
   for (const LanCommandRow& row : LanCommandRows()) {
-    table.push_back({CW_AP_NODE, row.grammar, row.help, row.args, ApLanHandler(row.command)});
+    table.push_back({kApNode, row.grammar, row.help, row.args, ApLanHandler(row.command)});
   }
   return table;
 }

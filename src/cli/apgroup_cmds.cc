@@ -29,7 +29,7 @@ template <typename F>
 void ForEachRunningAp(const CW_APGROUP& group, F f) {
   for (uint32_t apid = 1; apid <= kMaxApId; ++apid) {
     CW_WTPCB* wtp = CW_AC_GetWTPByID(apid);
-    if (wtp && wtp->state == CW_STATE_RUN && wtp->group_id == group.group_id) f(*wtp);
+    if (wtp && wtp->state == kStateRun && wtp->group_id == group.group_id) f(*wtp);
   }
 }
 
@@ -37,7 +37,7 @@ void ForEachRunningAp(const CW_APGROUP& group, F f) {
 // each AP first takes the group's address as its inherited one.
 void CW_AP_Group_CmdSet(const CW_APGROUP& group, uint32_t item, const CwCfgItem& data) {
   ForEachRunningAp(group, [&](CW_WTPCB& wtp) {
-    if (item == CW_ITEM_LAN_IP) {
+    if (item == kItemLanIp) {
       wtp.lan_ip_inherited.addr = group.lan_ip.addr;
       wtp.lan_ip_inherited.prefixlen = group.lan_ip.prefixlen;
     }
@@ -66,7 +66,7 @@ int EnterGroup(vty* v, const CliArgs& args) {
   if (!group) group = ApGroupCreate(number);
   if (!group) return CLI_WARNING;
   v->index = number;
-  v->node = CW_APGROUP_NODE;
+  v->node = kApGroupNode;
   return CLI_SUCCESS;
 }
 
@@ -80,7 +80,7 @@ int SetHostName(CW_APGROUP& group, std::string name) {
   CwRefItem item;
   std::array<uint8_t, kAcHostNameElemSize> buffer{};
   AC_Enc_AcHostNameElem(group, item, buffer);
-  CW_AP_Group_CmdSet(group, CW_ITEM_VENDOR_PAYLOAD, item.Item());
+  CW_AP_Group_CmdSet(group, kItemVendorPayload, item.Item());
   return CLI_SUCCESS;
 }
 
@@ -191,20 +191,20 @@ std::span<const CliCommand> capwap_apgroup_commands() {
        EnterGroup},
       {CONFIG_NODE, "no wlan ap-group <1-1>", {kNo, kWlan, kGroup, "Group number"}, {"group"},
        NoGroup},
-      {CW_APGROUP_NODE, "ac-hostname WORD",
+      {kApGroupNode, "ac-hostname WORD",
        {"AC host name sent to the group's APs", "Name (up to 32 characters)"}, {"name"},
        OnGroup<AcHostName>},
-      {CW_APGROUP_NODE, "no ac-hostname", {kNo, "AC host name sent to the group's APs"}, {},
+      {kApGroupNode, "no ac-hostname", {kNo, "AC host name sent to the group's APs"}, {},
        OnGroup<NoAcHostName>},
-      {CW_APGROUP_NODE, "lan-port vlan <1-4094>",
+      {kApGroupNode, "lan-port vlan <1-4094>",
        {"Wired LAN ports", "VLAN of the group's APs", "VLAN (1: none)"}, {"vlan"},
        OnGroup<GroupVlan>},
-      {CW_APGROUP_NODE, "no lan-port vlan", {kNo, "Wired LAN ports", "VLAN of the group's APs"},
+      {kApGroupNode, "no lan-port vlan", {kNo, "Wired LAN ports", "VLAN of the group's APs"},
        {}, OnGroup<NoGroupVlan>},
   };
   for (const LanCommandRow& row : LanCommandRows()) {
     table.push_back(
-        {CW_APGROUP_NODE, row.grammar, row.help, row.args, GroupLanHandler(row.command)});
+        {kApGroupNode, row.grammar, row.help, row.args, GroupLanHandler(row.command)});
   }
   return table;
 }

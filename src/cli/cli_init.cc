@@ -12,8 +12,8 @@ namespace {
 // the configuration in: the daemon-wide switches, then the models and
 // virtual AP profiles that APs name, the groups whose LAN-port VLAN an AP
 // may take over, the APs, and the firmware images.
-constexpr int kWriterOrder[] = {CW_AUTOAP_WRITE_NODE, CW_APMODEL_NODE, CW_VAP_PROFILE_NODE,
-                                CW_APGROUP_NODE,      CW_AP_NODE,      CW_APVER_WRITE_NODE};
+constexpr int kWriterOrder[] = {kAutoApWriteNode, kApModelNode, kVapProfileNode,
+                                kApGroupNode,      kApNode,      kApVerWriteNode};
 
 void InstallWriter(lib_globals* ctx, int node, cli_writer writer) {
   const auto* at = std::find(std::begin(kWriterOrder), std::end(kWriterOrder), node);
@@ -23,11 +23,11 @@ void InstallWriter(lib_globals* ctx, int node, cli_writer writer) {
 }  // namespace
 
 void capwap_cli_init(lib_globals* ctx) {
-  cli_install_node(ctx, CW_AP_NODE, "config-ap", CONFIG_NODE);
-  cli_install_node(ctx, CW_APGROUP_NODE, "config-ap-group", CONFIG_NODE);
-  cli_install_node(ctx, CW_APMODEL_NODE, "config-ap-model", CONFIG_NODE);
-  cli_install_node(ctx, CW_VAP_PROFILE_NODE, "config-vap-profile", CONFIG_NODE);
-  for (int node : {CW_AP_NODE, CW_APGROUP_NODE, CW_APMODEL_NODE, CW_VAP_PROFILE_NODE}) {
+  cli_install_node(ctx, kApNode, "config-ap", CONFIG_NODE);
+  cli_install_node(ctx, kApGroupNode, "config-ap-group", CONFIG_NODE);
+  cli_install_node(ctx, kApModelNode, "config-ap-model", CONFIG_NODE);
+  cli_install_node(ctx, kVapProfileNode, "config-vap-profile", CONFIG_NODE);
+  for (int node : {kApNode, kApGroupNode, kApModelNode, kVapProfileNode}) {
     cli_install_default(ctx, node);
   }
   int failed = 0;
@@ -37,13 +37,13 @@ void capwap_cli_init(lib_globals* ctx) {
     failed += cli_install_table(ctx, table);
   }
   if (failed != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " %d commands could not be installed.\n", failed);
+    CwDebug(kDbgError, ZLOG_ERR, " %d commands could not be installed.\n", failed);
   }
   capwap_virtual_ap_cli_init(ctx);
-  InstallWriter(ctx, CW_AUTOAP_WRITE_NODE, capwap_autoap_mode_write);
-  InstallWriter(ctx, CW_APMODEL_NODE, capwap_model_write);
-  InstallWriter(ctx, CW_VAP_PROFILE_NODE, capwap_virtual_ap_mode_write);
-  InstallWriter(ctx, CW_APGROUP_NODE, capwap_apgroup_mode_write);
-  InstallWriter(ctx, CW_AP_NODE, capwap_ap_mode_write);
-  InstallWriter(ctx, CW_APVER_WRITE_NODE, capwap_apver_mode_write);
+  InstallWriter(ctx, kAutoApWriteNode, capwap_autoap_mode_write);
+  InstallWriter(ctx, kApModelNode, capwap_model_write);
+  InstallWriter(ctx, kVapProfileNode, capwap_virtual_ap_mode_write);
+  InstallWriter(ctx, kApGroupNode, capwap_apgroup_mode_write);
+  InstallWriter(ctx, kApNode, capwap_ap_mode_write);
+  InstallWriter(ctx, kApVerWriteNode, capwap_apver_mode_write);
 }

@@ -6,19 +6,19 @@
 #include <string_view>
 
 struct CliCommand;
-struct CW_VAP_PROFILE;
+struct VapProfile;
 struct CW_WTPCB;
 struct lib_globals;
 struct vty;
 
 // Daemon CLI nodes (framework mode numbers).
 enum : int {
-  CW_AP_NODE = 100,
-  CW_APGROUP_NODE = 104,
-  CW_AUTOAP_WRITE_NODE = 108,
-  CW_APVER_WRITE_NODE = 109,
-  CW_APMODEL_NODE = 110,
-  CW_VAP_PROFILE_NODE = 131,
+  kApNode = 100,
+  kApGroupNode = 104,
+  kAutoApWriteNode = 108,
+  kApVerWriteNode = 109,
+  kApModelNode = 110,
+  kVapProfileNode = 131,
 };
 
 // Declares the daemon's nodes, installs every table below and registers the
@@ -67,17 +67,17 @@ int capwap_virtual_ap_mode_write(vty* v);
 void capwap_ap_virtual_write(vty* v, const CW_WTPCB& wtp);
 // Pushes an active profile to the AP when it is a physical AP in Run that
 // takes profiles at run time (item 61). 1 when the profile is not active.
-int CAPWAP_VAP_Apply(CW_WTPCB* wtp, const CW_VAP_PROFILE* profile);
+int CAPWAP_VAP_Apply(CW_WTPCB* wtp, const VapProfile* profile);
 // Withdraws the AP's profile from it (zero profile; leaving link isolation,
 // its wired-LAN VLAN back). The binding stays.
 void CAPWAP_VAP_UnApply(CW_WTPCB* wtp);
 // Applies the profile to every AP bound to it.
-void CAPWAP_VapProfileBindAllAp(const CW_VAP_PROFILE* profile);
+void CAPWAP_VapProfileBindAllAp(const VapProfile* profile);
 // Withdraws an active profile from every AP bound to it; with `unbind` 1
 // also clears each binding and stores the AP.
-void CAPWAP_VapProfileUnbindAllAp(const CW_VAP_PROFILE* profile, int unbind);
+void CAPWAP_VapProfileUnbindAllAp(const VapProfile* profile, int unbind);
 // Profile `number` (made when missing) in tunnel mode with the address;
 // applied to its APs when the address or the mode changed. 0 / 1.
 int CAPWAP_VirtualApSetAcip(uint32_t number, std::string_view address);
 // One line per AP bound to the profile, with "Online" or "offline".
-void CAPWAP_VapProfileBindApShows(vty* v, const CW_VAP_PROFILE* profile);
+void CAPWAP_VapProfileBindApShows(vty* v, const VapProfile* profile);

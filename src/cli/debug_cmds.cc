@@ -28,11 +28,11 @@ int DebugClearAll(vty*, const CliArgs&) {
 }
 
 int ShowDebug(vty* v, const CliArgs&) {
-  if (g_ulCwDebugBitmap & CW_DBG_ALL) vty_out(v, "CAPWAP: \n");
-  if (g_ulCwDebugBitmap & CW_DBG_FSM) vty_out(v, "           fsm:      ON\n");
-  if (g_ulCwDebugBitmap & CW_DBG_EVENT) vty_out(v, "           event:    ON\n");
-  if (g_ulCwDebugBitmap & CW_DBG_ERROR) vty_out(v, "           error:    ON\n");
-  if (g_ulCwDebugBitmap & CW_DBG_PACKET) vty_out(v, "           packet:   ON\n");
+  if (g_ulCwDebugBitmap & kDbgAll) vty_out(v, "CAPWAP: \n");
+  if (g_ulCwDebugBitmap & kDbgFsm) vty_out(v, "           fsm:      ON\n");
+  if (g_ulCwDebugBitmap & kDbgEvent) vty_out(v, "           event:    ON\n");
+  if (g_ulCwDebugBitmap & kDbgError) vty_out(v, "           error:    ON\n");
+  if (g_ulCwDebugBitmap & kDbgPacket) vty_out(v, "           packet:   ON\n");
   return CLI_SUCCESS;
 }
 

@@ -74,11 +74,11 @@ LanOutcome ApplyLanCommand(vty* v, const CliArgs& args, LanCommand command, LanF
       if (f.lan_addr == prefix->prefix.s_addr && f.lan_prefixlen == prefix->prefixlen) return {};
       f.lan_addr = prefix->prefix.s_addr;
       f.lan_prefixlen = prefix->prefixlen;
-      return Push(CW_ITEM_LAN_IP, RecordBytes(LanIpOf(f).Record()));
+      return Push(kItemLanIp, RecordBytes(LanIpOf(f).Record()));
     }
     case LanCommand::kNoLanIp:
       f.lan_addr = f.lan_prefixlen = 0;
-      return Push(CW_ITEM_LAN_IP, RecordBytes(LanIpOf(f).Record()));
+      return Push(kItemLanIp, RecordBytes(LanIpOf(f).Record()));
     case LanCommand::kDhcp: {
       uint32_t low = 0, high = 0;
       if (int rc = CheckDhcpRange(v, args, f, &low, &high); rc != CLI_SUCCESS) return Refused(rc);
@@ -87,11 +87,11 @@ LanOutcome ApplyLanCommand(vty* v, const CliArgs& args, LanCommand command, LanF
       f.dhcp_low = low;
       f.dhcp_high = high;
       f.dhcp_lease = lease;
-      return Push(CW_ITEM_LAN_DHCP, RecordBytes(DhcpOf(f).Record()));
+      return Push(kItemLanDhcp, RecordBytes(DhcpOf(f).Record()));
     }
     case LanCommand::kNoDhcp:
       f.dhcp_low = f.dhcp_high = f.dhcp_lease = 0;
-      return Push(CW_ITEM_LAN_DHCP, RecordBytes(DhcpOf(f).Record()));
+      return Push(kItemLanDhcp, RecordBytes(DhcpOf(f).Record()));
     case LanCommand::kDns: {
       std::array<uint32_t, 4> servers{};
       for (size_t i = 0; i < servers.size(); ++i) {
@@ -103,11 +103,11 @@ LanOutcome ApplyLanCommand(vty* v, const CliArgs& args, LanCommand command, LanF
       }
       if (servers == f.dns) return {};
       f.dns = servers;
-      return Push(CW_ITEM_DNS_SERVERS, RecordBytes(CwItemDnsServers{servers}.Record()));
+      return Push(kItemDnsServers, RecordBytes(CwItemDnsServers{servers}.Record()));
     }
     case LanCommand::kNoDns:
       f.dns.fill(0);
-      return Push(CW_ITEM_DNS_SERVERS, RecordBytes(CwItemDnsServers{}.Record()));
+      return Push(kItemDnsServers, RecordBytes(CwItemDnsServers{}.Record()));
     case LanCommand::kN2n: {
       auto addr = args.Ipv4("addr");
       if (!addr) return Refused(InvalidAddress(v, args, "addr"));
@@ -115,12 +115,12 @@ LanOutcome ApplyLanCommand(vty* v, const CliArgs& args, LanCommand command, LanF
       if (f.n2n_addr == addr->s_addr && f.n2n_port == port) return {};
       f.n2n_addr = addr->s_addr;
       f.n2n_port = port;
-      return Push(CW_ITEM_N2N_SERVER, RecordBytes(N2nOf(f).Record()));
+      return Push(kItemN2nServer, RecordBytes(N2nOf(f).Record()));
     }
     case LanCommand::kNoN2n:
       f.n2n_addr = 0;
       f.n2n_port = 0;
-      return Push(CW_ITEM_N2N_SERVER, RecordBytes(N2nOf(f).Record()));
+      return Push(kItemN2nServer, RecordBytes(N2nOf(f).Record()));
   }
   return {};
 }

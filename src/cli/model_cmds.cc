@@ -102,7 +102,7 @@ int ApModelEnter(vty* v, const CliArgs& args) {
     model = std::move(fresh);
   }
   v->index = std::move(*model);
-  v->node = CW_APMODEL_NODE;
+  v->node = kApModelNode;
   return CLI_SUCCESS;
 }
 
@@ -140,7 +140,7 @@ int RadioMode(vty* v, const CliArgs& args) {
   uint32_t radio = args.U32("radio").value_or(0);
   if (radio < 1 || radio > model->radios.size()) return CLI_WARNING;
   std::string mode = args.Str("mode");
-  CW_APMODEL_RADIO& entry = model->radios[radio - 1];
+  ApModelRadio& entry = model->radios[radio - 1];
   for (const ModeKeyword& keyword : kModeKeywords) {
     if (mode == keyword.keyword) entry.modes = keyword.modes;
   }
@@ -190,7 +190,7 @@ int capwap_model_write(vty* v) {
     if (!value) continue;
     auto model = ApModelDecode(*value);
     if (!model) {
-      CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Skipping damaged AP model record (%zu bytes).\n",
+      CwDebug(kDbgError, ZLOG_ERR, " Skipping damaged AP model record (%zu bytes).\n",
               value->size());
       continue;
     }
@@ -212,17 +212,17 @@ std::span<const CliCommand> capwap_model_commands() {
        {"Negate a command", "Wireless LAN settings", "Delete a custom AP model", "Model name"},
        {"model"},
        NoApModel},
-      {CW_APMODEL_NODE,
+      {kApModelNode,
        "radio-count <1-4>",
        {"Number of radios of the model", "Radio count"},
        {"count"},
        RadioCount},
-      {CW_APMODEL_NODE,
+      {kApModelNode,
        "vender-id <0-4294967295>",
        {"Vendor identifier reported by APs of the model", "Vendor identifier"},
        {"vendor"},
        VendorId},
-      {CW_APMODEL_NODE,
+      {kApModelNode,
        "radio <1-4> mode (11a|11b|11g|11an|11gn|11bgn|11ac|11axg|11axa) max-power <5-33>",
        RadioModeHelp(),
        {"radio", "mode", "power"},

@@ -60,14 +60,14 @@ int UpgradeAp(vty* v, const CliArgs& args) {
   bool url = args.Has("url");
   if (args.Has("name")) {
     CW_WTPCB* wtp = CW_AC_GetWTPByNAME(args.Str("name"));
-    if (!wtp || wtp->state != CW_STATE_RUN || OfferImage(wtp, url) != 0) {
+    if (!wtp || wtp->state != kStateRun || OfferImage(wtp, url) != 0) {
       return Print(v, "update ap image fail!\n");
     }
     return CLI_SUCCESS;
   }
   std::string model = args.Str("model");
   for (CW_WTPCB* wtp : ListOwners<CW_WTPCB>(g_pstAC_WTPDBTableById)) {
-    if (wtp->state == CW_STATE_RUN && wtp->model == model) OfferImage(wtp, url);
+    if (wtp->state == kStateRun && wtp->model == model) OfferImage(wtp, url);
   }
   return CLI_SUCCESS;
 }
@@ -91,10 +91,10 @@ int SetImage(vty* v, const CliArgs& args) {
   capwap::ApVersion ver;
   bool ok = true;
   if (access(path.c_str(), R_OK) != 0) {
-    CwDebug(CW_DBG_EVENT, ZLOG_INFO, "ImgFile Is not exist\n");
+    CwDebug(kDbgEvent, ZLOG_INFO, "ImgFile Is not exist\n");
     ok = false;
   } else if (CW_AC_GetApVer(&ver, file.c_str()) != 0) {
-    CwDebug(CW_DBG_EVENT, ZLOG_INFO, "CW_AC_GetApVer Fail\n");
+    CwDebug(kDbgEvent, ZLOG_INFO, "CW_AC_GetApVer Fail\n");
     ok = false;
   }
   // The image name "<model>-<version>" must fit its 32-byte field whole:
@@ -109,7 +109,7 @@ int SetImage(vty* v, const CliArgs& args) {
 int RemoveImage(vty* v, const CliArgs& args) {
   std::string model = args.Str("model");
   if (model.size() > kModelMax) return Print(v, "the ap model invalid\n");
-  if (CW_CMD_Del_ApModelVersion(g_uiOid, model) != 0) {
+  if (DelApModelVersion(g_uiOid, model) != 0) {
     return Print(v, "cancel update the ap image fail!\n");
   }
   return CLI_SUCCESS;
@@ -129,7 +129,7 @@ int SetUrlImage(vty* v, const CliArgs& args) {
   }
   std::transform(md5.begin(), md5.end(), md5.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (CW_CMD_Set_ApUrlImage(g_uiOid, model, url, md5) != 0) {
+  if (SetApUrlImage(g_uiOid, model, url, md5) != 0) {
     return Print(v, "update the ap image fail!\n");
   }
   return CLI_SUCCESS;
@@ -138,7 +138,7 @@ int SetUrlImage(vty* v, const CliArgs& args) {
 int RemoveUrlImage(vty* v, const CliArgs& args) {
   std::string model = args.Str("model");
   if (model.size() > kModelMax) return Print(v, "the ap model invalid\n");
-  if (CW_CMD_Del_ApUrlImage(g_uiOid, model) != 0) {
+  if (DelApUrlImage(g_uiOid, model) != 0) {
     return Print(v, "cancel update the ap image fail!\n");
   }
   return CLI_SUCCESS;
@@ -161,7 +161,7 @@ struct ModelChoice {
 
 ModelChoice Models() {
   ModelChoice choice;
-  for (const CW_MODEL_COMPACT& model : ActiveVendorProfile().models) {
+  for (const ModelCompact& model : ActiveVendorProfile().models) {
     choice.grammar += std::string(" | ") + model.name;
     choice.help.push_back(std::string("Model ") + model.name);
   }

@@ -1,6 +1,5 @@
 // Operational views of the APs: the AP table, one AP, its detail and its
 // session timers, and the endpoint-index dump.
-#include <arpa/inet.h>
 
 #include <cstdio>
 #include <cstring>
@@ -24,16 +23,9 @@ std::string MacDotted(const std::array<uint8_t, 6>& m) {
   return buf;
 }
 
+// As capwap::AddrText, with the unspecified IPv6 address written "0::0".
 std::string IpText(const CW_ADDR& addr) {
-  char buf[INET6_ADDRSTRLEN];
-  if (addr.family == 1) {
-    if (addr.AddrIsZero()) return "0::0";
-    inet_ntop(AF_INET6, addr.addr.data(), buf, sizeof buf);
-    return buf;
-  }
-  in_addr a{htonl(addr.Ipv4())};
-  inet_ntop(AF_INET, &a, buf, sizeof buf);
-  return buf;
+  return addr.family == 1 && addr.AddrIsZero() ? "0::0" : capwap::AddrText(addr);
 }
 
 // Long texts are cut to `keep` characters followed by "..".
@@ -50,18 +42,18 @@ std::string IdleCode(const CW_WTPCB& wtp) {
 std::string RunCode(const CW_WTPCB& wtp) {
   std::string code = "R/M";
   if (wtp.master_status == 0) code += "/V";
-  if (wtp.capability & CW_CAP_MESH) code += "/MP";
+  if (wtp.capability & kCapMesh) code += "/MP";
   return code;
 }
 
 std::string StateCode(const CW_WTPCB& wtp) {
-  if (wtp.state == CW_STATE_IDLE) return IdleCode(wtp);
-  if (wtp.state == CW_STATE_RUN) return RunCode(wtp);
+  if (wtp.state == kStateIdle) return IdleCode(wtp);
+  if (wtp.state == kStateRun) return RunCode(wtp);
   return CW_FsmStateName(wtp.state);
 }
 
 std::string OnlineTime(const CW_WTPCB& wtp) {
-  uint32_t seconds = wtp.state == CW_STATE_RUN ? ul_CW_AC_Time - wtp.online_tick : 0;
+  uint32_t seconds = wtp.state == kStateRun ? ul_CW_AC_Time - wtp.online_tick : 0;
   char buf[32];
   snprintf(buf, sizeof buf, "%uh%um%us", seconds / 3600, seconds / 60 % 60, seconds % 60);
   return buf;
@@ -76,10 +68,10 @@ int ShowApTable(vty* v, const CliArgs& args) {
   std::optional<uint32_t> group = args.U32("group");
   uint32_t running = 0;
   for (CW_WTPCB* wtp : ListOwners<CW_WTPCB>(g_pstAC_WTPDBTableById)) {
-    if (wtp->state == CW_STATE_RUN && (!group || wtp->group_id == *group)) ++running;
+    if (wtp->state == kStateRun && (!group || wtp->group_id == *group)) ++running;
   }
   PrintTableLegend(v);
-  vty_out(v, "Running/Total APs                       :%u/%u\n", running, CW_AC_WtpCount());
+  vty_out(v, "Running/Total APs                       :%u/%u\n", running, WtpCount());
   vty_out(v, "%-4s%-14s%-16s%-15s%-14s%-11s%-6s%s\n", "ID", "Name", "MAC", "IP", "Model", "Time",
           "State", "Description");
   vty_out(v, "%s\n", std::string(99, '-').c_str());
@@ -106,23 +98,18 @@ int ShowOneAp(vty* v, const CliArgs& args) {
   vty_out(v, "ID   Name                MAC         IP              Model     Time      State\n");
   vty_out(v, "%s\n", std::string(78, '-').c_str());
   if (wtp->name.empty()) return CLI_SUCCESS;
-  const auto& m = wtp->mac;
-  std::string ip = IpText(wtp->remote);
-  std::string name_col = wtp->name.size() >= 15 ? wtp->name.substr(0, 12) + ".." : wtp->name;
-  std::string ip_col = ip.size() >= 16 ? ip.substr(0, 13) + ".." : ip;
-  vty_out(v, "%-4d %-14s %02x%02x.%02x%02x.%02x%02x %-15s %-11s %-11s %-s\n",
-          static_cast<int>(wtp->apid), name_col.c_str(), m[0], m[1], m[2], m[3], m[4], m[5],
-          ip_col.c_str(), wtp->model.c_str(), OnlineTime(*wtp).c_str(), StateCode(*wtp).c_str());
+  vty_out(v, "%-4d %-14s %s %-15s %-11s %-11s %-s\n", static_cast<int>(wtp->apid),
+          Shorten(wtp->name, 15, 12).c_str(), MacDotted(wtp->mac).c_str(),
+          Shorten(IpText(wtp->remote), 16, 13).c_str(), wtp->model.c_str(),
+          OnlineTime(*wtp).c_str(), StateCode(*wtp).c_str());
   return CLI_SUCCESS;
 }
 
 void PrintIdentity(vty* v, const CW_WTPCB& wtp) {
-  const auto& m = wtp.mac;
   vty_out(v, "AP ID                          : %d\n", static_cast<int>(wtp.apid));
   vty_out(v, "AP NAME                        : %s\n", wtp.name.c_str());
   vty_out(v, "AP SN                          : %s\n", wtp.serial.c_str());
-  vty_out(v, "AP MAC                         : %02x:%02x:%02x:%02x:%02x:%02x\n", m[0], m[1],
-          m[2], m[3], m[4], m[5]);
+  vty_out(v, "AP MAC                         : %s\n", capwap::MacText(wtp.mac).data());
   if (wtp.remote.family == 1) {
     vty_out(v, "AP IP                          : %s\n", IpText(wtp.remote).c_str());
   } else {
@@ -145,7 +132,7 @@ int ShowApDetail(vty* v, const CliArgs& args) {
   vty_out(v, "S/W Version                    : %s\n", FieldText(wtp->descriptor.sw_version).c_str());
   vty_out(v, "Connection Type                : M\n");
   vty_out(v, "OnlineTime                     : %s\n",
-          wtp->state == CW_STATE_RUN ? OnlineTime(*wtp).c_str() : "");
+          wtp->state == kStateRun ? OnlineTime(*wtp).c_str() : "");
   return CLI_SUCCESS;
 }
 
@@ -166,8 +153,8 @@ int ShowFirmwareVersions(vty* v, const CliArgs&) {
   vty_out(v, "%s\n", std::string(51, '-').c_str());
   for (CW_WTPCB* wtp : ListOwners<CW_WTPCB>(g_pstAC_WTPDBTableById)) {
     if (wtp->name.empty()) continue;
-    std::string state = wtp->state == CW_STATE_RUN    ? std::string("R/M")
-                         : wtp->state == CW_STATE_IDLE ? IdleCode(*wtp)
+    std::string state = wtp->state == kStateRun    ? std::string("R/M")
+                         : wtp->state == kStateIdle ? IdleCode(*wtp)
                                                        : CW_FsmStateName(wtp->state);
     vty_out(v, "%-4d %-14s %-11s %-15s %-s\n", static_cast<int>(wtp->apid), wtp->name.c_str(),
             wtp->model.c_str(), FieldText(wtp->descriptor.sw_version).c_str(), state.c_str());
@@ -183,11 +170,10 @@ int ShowWtpIndex(vty* v, const CliArgs&) {
     vty_out(v, "entry Hash bucket %u \n", static_cast<unsigned>(i));
     for (CW_WTPCB* wtp : ListOwners<CW_WTPCB>(table->buckets[i])) {
       if (wtp->name.empty()) continue;
-      const auto& m = wtp->mac;
       std::string ip = wtp->remote.family == 1 ? "ipv6-addr" : IpText(wtp->remote);
-      vty_out(v, "%-4d %-14s %02x%02x.%02x%02x.%02x%02x %-15s %-11s %-s\n",
-              static_cast<int>(wtp->apid), wtp->name.c_str(), m[0], m[1], m[2], m[3], m[4], m[5],
-              ip.c_str(), wtp->model.c_str(), CW_FsmStateName(wtp->state));
+      vty_out(v, "%-4d %-14s %s %-15s %-11s %-s\n", static_cast<int>(wtp->apid),
+              wtp->name.c_str(), MacDotted(wtp->mac).c_str(), ip.c_str(), wtp->model.c_str(),
+              CW_FsmStateName(wtp->state));
     }
   }
   return CLI_SUCCESS;
@@ -209,9 +195,9 @@ std::span<const CliCommand> capwap_show_commands() {
   static const auto name_help = With(kShowWlanAp, {"One access point by name", "AP name"});
   static const CliCommand table[] = {
       {ALL_VIEW_NODES, "show wlan ap (all|ap-group <1-255>)", table_help, {"group"}, ShowApTable},
-      {CW_AP_NODE, "show wlan ap (all|ap-group <1-255>)", table_help, {"group"}, ShowApTable},
+      {kApNode, "show wlan ap (all|ap-group <1-255>)", table_help, {"group"}, ShowApTable},
       {ALL_VIEW_NODES, "show wlan ap name WORD", name_help, {"name"}, ShowOneAp},
-      {CW_AP_NODE, "show wlan ap name WORD", name_help, {"name"}, ShowOneAp},
+      {kApNode, "show wlan ap name WORD", name_help, {"name"}, ShowOneAp},
       {ALL_VIEW_NODES, "show wlan ap name WORD detail", With(name_help, {"Identity and versions"}),
        {"name"}, ShowApDetail},
       {ALL_VIEW_NODES, "show wlan ap name WORD timers", With(name_help, {"Session timers"}),

@@ -25,7 +25,7 @@ int AutoPersistent(vty*, const CliArgs&) {
 
 template <bool Forbid>
 int BroadcastForbid(vty*, const CliArgs&) {
-  CW_CMD_Set_BroadcastForbid(Forbid);
+  SetBroadcastForbid(Forbid);
   return CLI_SUCCESS;
 }
 
@@ -47,7 +47,7 @@ int capwap_autoap_mode_write(vty* v) {
   vty_out(v, g_bCwAutoApEnabled == 1 ? "wlan auto-ap enable\n" : "wlan auto-ap disable\n");
   vty_out(v, g_bCwAutoApPersistentEnabled == 1 ? "wlan auto-ap auto-persistent enable\n"
                                                : "no wlan auto-ap auto-persistent enable\n");
-  if (g_ucCwDiscoveryFilter & kDiscoveryFilterBroadcast) {
+  if (discovery_filter & kDiscoveryFilterBroadcast) {
     vty_out(v, "capwap discovery broadcast forbidden\n");
   }
   vty_out(v, "!\n");

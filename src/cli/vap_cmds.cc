@@ -31,27 +31,27 @@ constexpr uint32_t kMinVlan = 2;
 bool Physical(const CW_WTPCB& wtp) { return wtp.master_status != 0; }
 
 void LogNoRunTime(const CW_WTPCB& wtp) {
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO,
+  CwDebug(kDbgEvent, ZLOG_INFO,
           " ap %s not support real time set virtual ap, please clear ap first.\n",
           wtp.name.c_str());
 }
 
-int PushProfile(CW_WTPCB* wtp, const CW_VAP_PROFILE& profile) {
+int PushProfile(CW_WTPCB* wtp, const VapProfile& profile) {
   uint8_t record[kVapProfileRecordSize];
   VapProfileEncode(profile, record);
-  return CW_AC_SndCfgUpdReqItem(wtp, CW_ITEM_VIRTUAL_AP, CwCfgItem(capwap::ByteView(record)));
+  return CW_AC_SndCfgUpdReqItem(wtp, kItemVirtualAp, CwCfgItem(capwap::ByteView(record)));
 }
 
 // Withdraws a profile that isolated in `mode` from the AP: the zero profile,
 // then, leaving link isolation, the AP's wired-LAN VLAN back.
 void Withdraw(CW_WTPCB* wtp, uint8_t mode) {
-  if (wtp->state != CW_STATE_RUN || !Physical(*wtp)) return;
-  if (!(wtp->capability & CW_CAP_RUNTIME_VAP)) {
+  if (wtp->state != kStateRun || !Physical(*wtp)) return;
+  if (!(wtp->capability & kCapRuntimeVap)) {
     LogNoRunTime(*wtp);
     return;
   }
-  PushProfile(wtp, CW_VAP_PROFILE{});
-  if (mode != CW_VAP_ISOLATE_LINK) return;
+  PushProfile(wtp, VapProfile{});
+  if (mode != kVapIsolateLink) return;
   const CW_APGROUP* group = ApGroupGet(wtp->group_id);
   uint32_t vlan = wtp->lan_vlan >= kMinVlan                   ? wtp->lan_vlan
                   : group && group->lan_vlan >= kMinVlan ? group->lan_vlan
@@ -60,7 +60,7 @@ void Withdraw(CW_WTPCB* wtp, uint8_t mode) {
 }
 
 template <typename F>
-void ForEachBoundAp(const CW_VAP_PROFILE* profile, F f) {
+void ForEachBoundAp(const VapProfile* profile, F f) {
   for (CW_WTPCB* wtp : ListOwners<CW_WTPCB>(g_pstAC_WTPDBTableById)) {
     if (wtp->vap_profile == profile) f(wtp);
   }
@@ -68,7 +68,7 @@ void ForEachBoundAp(const CW_VAP_PROFILE* profile, F f) {
 
 void StoreAp(CW_WTPCB* wtp) {
   CW_WTP_Mark_Store(wtp);
-  CW_AC_StoreWTP(wtp);
+  StoreWtp(wtp);
 }
 
 void UnbindAp(CW_WTPCB* wtp) {
@@ -81,7 +81,7 @@ void UnbindAp(CW_WTPCB* wtp) {
 // A mode change of a profile: an active profile is withdrawn from its APs in
 // the old mode (so leaving link isolation restores their VLAN) and applied
 // in the new one.
-void ChangeMode(CW_VAP_PROFILE* profile, uint8_t mode, uint32_t addr) {
+void ChangeMode(VapProfile* profile, uint8_t mode, uint32_t addr) {
   uint8_t old_mode = profile->mode;
   bool was_active = profile->Active();
   profile->mode = mode;
@@ -102,9 +102,9 @@ std::string Dotted(uint32_t host_order) {
 }
 
 // The profile of the node, or null after printing why.
-CW_VAP_PROFILE* NodeProfile(vty* v) {
+VapProfile* NodeProfile(vty* v) {
   const auto* number = std::any_cast<uint32_t>(&v->index);
-  CW_VAP_PROFILE* profile = number ? CAPWAP_VapProfileLookup(*number) : nullptr;
+  VapProfile* profile = number ? CAPWAP_VapProfileLookup(*number) : nullptr;
   if (!profile) vty_out(v, "%s", kMsgProfileGone);
   return profile;
 }
@@ -116,13 +116,13 @@ int EnterProfile(vty* v, const CliArgs& args) {
     return CLI_WARNING;
   }
   v->index = number;
-  v->node = CW_VAP_PROFILE_NODE;
+  v->node = kVapProfileNode;
   return CLI_SUCCESS;
 }
 
 int DeleteProfile(vty* v, const CliArgs& args) {
   uint32_t number = args.U32("number").value_or(0);
-  CW_VAP_PROFILE* profile = CAPWAP_VapProfileLookup(number);
+  VapProfile* profile = CAPWAP_VapProfileLookup(number);
   if (!profile) {
     vty_out(v, kMsgNotFound, Number(number).c_str());
     return CLI_WARNING;
@@ -133,7 +133,7 @@ int DeleteProfile(vty* v, const CliArgs& args) {
 }
 
 int SetAcIp(vty* v, const CliArgs& args) {
-  CW_VAP_PROFILE* profile = NodeProfile(v);
+  VapProfile* profile = NodeProfile(v);
   if (!profile) return CLI_WARNING;
   uint32_t addr = ntohl(args.Ipv4("address")->s_addr);
   if (profile->ac_ip != addr) {
@@ -145,7 +145,7 @@ int SetAcIp(vty* v, const CliArgs& args) {
 }
 
 int ClearAcIp(vty* v, const CliArgs&) {
-  CW_VAP_PROFILE* profile = NodeProfile(v);
+  VapProfile* profile = NodeProfile(v);
   if (!profile) return CLI_WARNING;
   if (profile->Active()) CAPWAP_VapProfileUnbindAllAp(profile, 0);
   profile->ac_ip = 0;
@@ -154,32 +154,32 @@ int ClearAcIp(vty* v, const CliArgs&) {
 }
 
 int SetMode(vty* v, const CliArgs& args) {
-  CW_VAP_PROFILE* profile = NodeProfile(v);
+  VapProfile* profile = NodeProfile(v);
   if (!profile) return CLI_WARNING;
-  uint8_t mode = args.Str("mode").starts_with('t') ? CW_VAP_ISOLATE_TUNNEL : CW_VAP_ISOLATE_LINK;
+  uint8_t mode = args.Str("mode").starts_with('t') ? kVapIsolateTunnel : kVapIsolateLink;
   if (profile->mode != mode) ChangeMode(profile, mode, profile->ac_ip);
   VapProfileStore(*profile);
   return CLI_SUCCESS;
 }
 
 int ClearMode(vty* v, const CliArgs&) {
-  CW_VAP_PROFILE* profile = NodeProfile(v);
+  VapProfile* profile = NodeProfile(v);
   if (!profile) return CLI_WARNING;
   if (profile->Active()) CAPWAP_VapProfileUnbindAllAp(profile, 0);
-  profile->mode = CW_VAP_ISOLATE_NONE;
+  profile->mode = kVapIsolateNone;
   VapProfileStore(*profile);
   return CLI_SUCCESS;
 }
 
 int ShowProfiles(vty* v, const CliArgs&) {
-  for (const CW_VAP_PROFILE& profile : g_vap_profile_list) {
+  for (const VapProfile& profile : g_vap_profile_list) {
     vty_out(v, "wlan virtual-ap-profile %d\n", profile.number);
     vty_out(v, "\t controlled-ac ip : %s\n", Dotted(profile.ac_ip).c_str());
-    if (profile.mode == CW_VAP_ISOLATE_NONE) {
+    if (profile.mode == kVapIsolateNone) {
       vty_out(v, "\t isolation mode   : none\n");
     } else {
       vty_out(v, "\t isolation mode   : %s\n",
-              profile.mode == CW_VAP_ISOLATE_LINK ? "link" : "tunnel");
+              profile.mode == kVapIsolateLink ? "link" : "tunnel");
     }
     vty_out(v, "\t ---------------------------------------------------\n");
     vty_out(v, "\t AP              STATUS\n");
@@ -192,7 +192,7 @@ int BindAp(vty* v, const CliArgs& args) {
   CW_WTPCB* wtp = capwap_node_ap(v);
   if (!wtp) return CLI_WARNING;
   uint32_t number = args.U32("number").value_or(0);
-  CW_VAP_PROFILE* profile = CAPWAP_VapProfileLookup(number);
+  VapProfile* profile = CAPWAP_VapProfileLookup(number);
   if (!profile) {
     vty_out(v, kMsgNotFound, Number(number).c_str());
     return CLI_WARNING;
@@ -224,23 +224,23 @@ int ControlledAc(vty* v, const CliArgs& args) {
 
 }  // namespace
 
-int CAPWAP_VAP_Apply(CW_WTPCB* wtp, const CW_VAP_PROFILE* profile) {
+int CAPWAP_VAP_Apply(CW_WTPCB* wtp, const VapProfile* profile) {
   if (!profile || !profile->Active()) return 1;
-  if (wtp->state != CW_STATE_RUN || !Physical(*wtp)) return 0;
-  if (wtp->capability & CW_CAP_RUNTIME_VAP) return PushProfile(wtp, *profile);
+  if (wtp->state != kStateRun || !Physical(*wtp)) return 0;
+  if (wtp->capability & kCapRuntimeVap) return PushProfile(wtp, *profile);
   LogNoRunTime(*wtp);
   return 0;
 }
 
 void CAPWAP_VAP_UnApply(CW_WTPCB* wtp) {
-  Withdraw(wtp, wtp->vap_profile ? wtp->vap_profile->mode : uint8_t{CW_VAP_ISOLATE_NONE});
+  Withdraw(wtp, wtp->vap_profile ? wtp->vap_profile->mode : uint8_t{kVapIsolateNone});
 }
 
-void CAPWAP_VapProfileBindAllAp(const CW_VAP_PROFILE* profile) {
+void CAPWAP_VapProfileBindAllAp(const VapProfile* profile) {
   ForEachBoundAp(profile, [profile](CW_WTPCB* wtp) { CAPWAP_VAP_Apply(wtp, profile); });
 }
 
-void CAPWAP_VapProfileUnbindAllAp(const CW_VAP_PROFILE* profile, int unbind) {
+void CAPWAP_VapProfileUnbindAllAp(const VapProfile* profile, int unbind) {
   ForEachBoundAp(profile, [&](CW_WTPCB* wtp) {
     if (unbind) {
       UnbindAp(wtp);
@@ -253,11 +253,11 @@ void CAPWAP_VapProfileUnbindAllAp(const CW_VAP_PROFILE* profile, int unbind) {
 int CAPWAP_VirtualApSetAcip(uint32_t number, std::string_view address) {
   in_addr parsed{};
   if (inet_pton(AF_INET, std::string(address).c_str(), &parsed) != 1) return 1;
-  CW_VAP_PROFILE* profile = CAPWAP_VapProfile(number);
+  VapProfile* profile = CAPWAP_VapProfile(number);
   if (!profile) return 1;
   uint32_t addr = ntohl(parsed.s_addr);
-  if (profile->mode != CW_VAP_ISOLATE_TUNNEL) {
-    ChangeMode(profile, CW_VAP_ISOLATE_TUNNEL, addr);
+  if (profile->mode != kVapIsolateTunnel) {
+    ChangeMode(profile, kVapIsolateTunnel, addr);
   } else if (profile->ac_ip != addr) {
     profile->ac_ip = addr;
     CAPWAP_VapProfileBindAllAp(profile);
@@ -265,20 +265,20 @@ int CAPWAP_VirtualApSetAcip(uint32_t number, std::string_view address) {
   return VapProfileStore(*profile);
 }
 
-void CAPWAP_VapProfileBindApShows(vty* v, const CW_VAP_PROFILE* profile) {
+void CAPWAP_VapProfileBindApShows(vty* v, const VapProfile* profile) {
   ForEachBoundAp(profile, [v](CW_WTPCB* wtp) {
     vty_out(v, "\t %s          %s\n", wtp->name.c_str(),
-            wtp->state == CW_STATE_RUN ? "Online" : "offline");
+            wtp->state == kStateRun ? "Online" : "offline");
   });
 }
 
 int capwap_virtual_ap_mode_write(vty* v) {
-  for (const CW_VAP_PROFILE& profile : g_vap_profile_list) {
+  for (const VapProfile& profile : g_vap_profile_list) {
     vty_out(v, "wlan virtual-ap-profile %d\n", profile.number);
     if (profile.ac_ip != 0) vty_out(v, " network-isolation ac-ip %s\n", Dotted(profile.ac_ip).c_str());
-    if (profile.mode != CW_VAP_ISOLATE_NONE) {
+    if (profile.mode != kVapIsolateNone) {
       vty_out(v, " network-isolation mode %s\n",
-              profile.mode == CW_VAP_ISOLATE_LINK ? "link" : "tunnel");
+              profile.mode == kVapIsolateLink ? "link" : "tunnel");
     }
     vty_out(v, "!\n");
   }
@@ -290,10 +290,10 @@ void capwap_ap_virtual_write(vty* v, const CW_WTPCB& wtp) {
 }
 
 void capwap_virtual_ap_cli_init(lib_globals* ctx) {
-  if (!CAPWAP_VapProfile(1)) CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Virtual ap profile 1 not made.\n");
+  if (!CAPWAP_VapProfile(1)) CwDebug(kDbgError, ZLOG_ERR, " Virtual ap profile 1 not made.\n");
   int failed = cli_install_table(ctx, capwap_vap_commands());
   if (failed != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " %d commands could not be installed.\n", failed);
+    CwDebug(kDbgError, ZLOG_ERR, " %d commands could not be installed.\n", failed);
   }
 }
 
@@ -304,25 +304,25 @@ std::span<const CliCommand> capwap_vap_commands() {
       {CONFIG_NODE, "wlan virtual-ap-profile <1-1>", kProfile, {"number"}, EnterProfile},
       {CONFIG_NODE, "no wlan virtual-ap-profile <1-1>",
        {"Negate a command", kProfile[0], kProfile[1], kProfile[2]}, {"number"}, DeleteProfile},
-      {CW_VAP_PROFILE_NODE, "network-isolation ac-ip A.B.C.D",
+      {kVapProfileNode, "network-isolation ac-ip A.B.C.D",
        {"Isolation of the APs' traffic", "Controlled access controller", "IPv4 address"},
        {"address"}, SetAcIp},
-      {CW_VAP_PROFILE_NODE, "no network-isolation ac-ip",
+      {kVapProfileNode, "no network-isolation ac-ip",
        {"Negate a command", "Isolation of the APs' traffic", "Controlled access controller"}, {},
        ClearAcIp},
-      {CW_VAP_PROFILE_NODE, "network-isolation mode (tunnel|link)",
+      {kVapProfileNode, "network-isolation mode (tunnel|link)",
        {"Isolation of the APs' traffic", "Isolation mode", "Isolate by tunnel", "Isolate by link"},
        {"mode"}, SetMode},
-      {CW_VAP_PROFILE_NODE, "no network-isolation mode",
+      {kVapProfileNode, "no network-isolation mode",
        {"Negate a command", "Isolation of the APs' traffic", "Isolation mode"}, {}, ClearMode},
       {ALL_VIEW_NODES, "show wlan virtual-ap-profile <1-1>",
        {"Show running system information", kProfile[0], kProfile[1], kProfile[2]}, {"number"},
        ShowProfiles},
-      {CW_AP_NODE, "virtual-ap-profile <1-1>", {"Bind a virtual AP profile", "Profile number"},
+      {kApNode, "virtual-ap-profile <1-1>", {"Bind a virtual AP profile", "Profile number"},
        {"number"}, BindAp},
-      {CW_AP_NODE, "no virtual-ap-profile", {"Negate a command", "Bind a virtual AP profile"}, {},
+      {kApNode, "no virtual-ap-profile", {"Negate a command", "Bind a virtual AP profile"}, {},
        UnbindApCmd},
-      {CW_APGROUP_NODE, "controlled-ac A.B.C.D",
+      {kApGroupNode, "controlled-ac A.B.C.D",
        {"Controlled access controller", "IPv4 address"}, {"address"}, ControlledAc,
        kPrivilegeUser, true},
   };

@@ -11,7 +11,7 @@
 
 uint8_t g_bCwAutoApEnabled = 0;
 uint8_t g_bCwAutoApPersistentEnabled = 0;
-uint8_t g_ucCwDiscoveryFilter = 0;
+uint8_t discovery_filter = 0;
 
 namespace {
 
@@ -32,7 +32,7 @@ std::optional<std::array<uint8_t, 6>> StoredMac(uint32_t apid) {
   capwap::HostWriter(key, sizeof key).u32(apid);
   auto record = DBM_Fetch(kDbCwAp, key, sizeof key);
   if (!record) return std::nullopt;
-  return CW_WtpRecordMac(*record);
+  return WtpRecordMac(*record);
 }
 
 std::optional<CW_WTPMARK> FetchMark(const std::array<uint8_t, 6>& mac) {
@@ -92,8 +92,8 @@ void CW_WTP_Del_By_Mac(const CW_WTPCB* wtp) {
 void CW_WTP_Mark_Store(const CW_WTPCB* wtp) {
   if (!MarksApply(wtp)) return;
   if (auto mark = FetchMark(wtp->mac)) {
-    if (mark->mark == CW_MARK_DELETED) {
-      mark->mark = CW_MARK_CHANGED;
+    if (mark->mark == kMarkDeleted) {
+      mark->mark = kMarkChanged;
       StoreMark(*mark);
     }
     return;
@@ -102,14 +102,14 @@ void CW_WTP_Mark_Store(const CW_WTPCB* wtp) {
   mark.apid = wtp->apid;
   mark.mac = wtp->mac;
   auto stored_mac = StoredMac(wtp->apid);
-  mark.mark = stored_mac && !MacIsZero(*stored_mac) ? CW_MARK_CHANGED : CW_MARK_ADDED;
+  mark.mark = stored_mac && !MacIsZero(*stored_mac) ? kMarkChanged : kMarkAdded;
   StoreMark(mark);
 }
 
 void CW_WTP_Mark_Delete(const CW_WTPCB* wtp) {
   if (!MarksApply(wtp)) return;
   auto mark = FetchMark(wtp->mac);
-  if (mark && mark->mark == CW_MARK_ADDED) {
+  if (mark && mark->mark == kMarkAdded) {
     // Added and never synchronised: nothing for the other side to learn.
     DBM_Delete(kDbCwMark, wtp->mac.data(), wtp->mac.size());
     return;
@@ -119,7 +119,7 @@ void CW_WTP_Mark_Delete(const CW_WTPCB* wtp) {
     mark->apid = wtp->apid;
     mark->mac = wtp->mac;
   }
-  mark->mark = CW_MARK_DELETED;
+  mark->mark = kMarkDeleted;
   StoreMark(*mark);
 }
 
@@ -134,8 +134,8 @@ void CW_CMD_Set_Autoap_PresistentEnable(uint8_t enabled) {
   g_bCwAutoApPersistentEnabled = enabled ? 1 : 0;
 }
 
-void CW_CMD_Set_BroadcastForbid(bool forbid) {
-  const bool set = g_ucCwDiscoveryFilter & kDiscoveryFilterBroadcast;
+void SetBroadcastForbid(bool forbid) {
+  const bool set = discovery_filter & kDiscoveryFilterBroadcast;
   if (set == forbid) return;
   // The rule outlives the daemon (its bit starts clear at every start): it
   // is added only when the firewall does not hold it already, so replaying
@@ -145,11 +145,11 @@ void CW_CMD_Set_BroadcastForbid(bool forbid) {
                      : "iptables -D " + rule)
                  .c_str());
   if (forbid) {
-    g_ucCwDiscoveryFilter |= kDiscoveryFilterBroadcast;
+    discovery_filter |= kDiscoveryFilterBroadcast;
     DBM_Store(kDbDaemonSettings, kBroadcastForbidKey, std::strlen(kBroadcastForbidKey),
-              &g_ucCwDiscoveryFilter, 1);
+              &discovery_filter, 1);
   } else {
-    g_ucCwDiscoveryFilter &= static_cast<uint8_t>(~kDiscoveryFilterBroadcast);
+    discovery_filter &= static_cast<uint8_t>(~kDiscoveryFilterBroadcast);
     DBM_Delete(kDbDaemonSettings, kBroadcastForbidKey, std::strlen(kBroadcastForbidKey));
   }
 }
@@ -157,5 +157,5 @@ void CW_CMD_Set_BroadcastForbid(bool forbid) {
 void AutoApSwitchesReset() {
   g_bCwAutoApEnabled = 0;
   g_bCwAutoApPersistentEnabled = 0;
-  g_ucCwDiscoveryFilter = 0;
+  discovery_filter = 0;
 }

@@ -15,7 +15,7 @@ extern uint8_t g_bCwAutoApEnabled;            // unknown APs may join
 extern uint8_t g_bCwAutoApPersistentEnabled;  // auto APs become configured in Run
 
 // Change mark record (12 bytes): APID u32, MAC 6, mark u16.
-enum : uint16_t { CW_MARK_ADDED = 1, CW_MARK_DELETED = 2, CW_MARK_CHANGED = 4 };
+enum : uint16_t { kMarkAdded = 1, kMarkDeleted = 2, kMarkChanged = 4 };
 struct CW_WTPMARK {
   uint32_t apid = 0;
   std::array<uint8_t, 6> mac{};
@@ -36,12 +36,12 @@ void CW_CMD_Set_Autoap_PresistentEnable(uint8_t enabled);
 
 // Discovery-filter flags byte. With kDiscoveryFilterBroadcast set, a
 // firewall rule drops Discovery Requests sent to 255.255.255.255.
-extern uint8_t g_ucCwDiscoveryFilter;
+extern uint8_t discovery_filter;
 inline constexpr uint8_t kDiscoveryFilterBroadcast = 2;
 // Adds (forbid) or removes the firewall rule, sets or clears the bit and
 // stores the byte under "CwBroadcastForbid" in table 17 (deletes the key
 // when cleared). Nothing happens when the bit is already as asked.
-void CW_CMD_Set_BroadcastForbid(bool forbid);
+void SetBroadcastForbid(bool forbid);
 
 // Both auto-AP switches and the discovery filter back to 0 (tests).
 void AutoApSwitchesReset();

@@ -1,6 +1,6 @@
 #include "config/images.h"
 
-std::array<CW_IMGVENDOR, kImgVendors> g_aucImgDb;
+std::array<ImageVendor, kImgVendors> g_aucImgDb;
 
 namespace {
 
@@ -8,7 +8,7 @@ constexpr size_t kFieldChars = 31;  // 32-byte fields keep a terminating NUL
 
 std::string Field(std::string_view text) { return std::string(text.substr(0, kFieldChars)); }
 
-CW_IMGVENDOR* VendorEntry(uint32_t vendor_id, bool create) {
+ImageVendor* VendorEntry(uint32_t vendor_id, bool create) {
   for (auto& entry : g_aucImgDb) {
     if (entry.vendor_id == vendor_id) return &entry;
   }
@@ -28,9 +28,9 @@ int CW_CMD_Set_ApModelVersion(uint32_t vendor_id, std::string_view model,
                               std::string_view version, std::string_view user_file,
                               uint8_t auto_upgrade) {
   if (vendor_id == 0 || model.empty()) return 1;
-  CW_IMGVENDOR* entry = VendorEntry(vendor_id, true);
+  ImageVendor* entry = VendorEntry(vendor_id, true);
   if (!entry) return 1;
-  CW_IMGREC* slot = nullptr;
+  ImageRecord* slot = nullptr;
   for (auto& rec : entry->records) {
     if (rec.model == Field(model)) {
       slot = &rec;
@@ -51,8 +51,8 @@ int CW_CMD_Set_ApModelVersion(uint32_t vendor_id, std::string_view model,
   return 0;
 }
 
-CW_IMGREC* ImageRecordOf(uint32_t vendor_id, std::string_view model) {
-  CW_IMGVENDOR* entry = VendorEntry(vendor_id, false);
+ImageRecord* ImageRecordOf(uint32_t vendor_id, std::string_view model) {
+  ImageVendor* entry = VendorEntry(vendor_id, false);
   if (!entry) return nullptr;
   for (auto& rec : entry->records) {
     if (!rec.model.empty() && rec.model == Field(model)) return &rec;
@@ -60,15 +60,15 @@ CW_IMGREC* ImageRecordOf(uint32_t vendor_id, std::string_view model) {
   return nullptr;
 }
 
-int CW_CMD_Del_ApModelVersion(uint32_t vendor_id, std::string_view model) {
-  CW_IMGREC* rec = ImageRecordOf(vendor_id, model);
+int DelApModelVersion(uint32_t vendor_id, std::string_view model) {
+  ImageRecord* rec = ImageRecordOf(vendor_id, model);
   if (!rec) return 1;
-  *rec = CW_IMGREC{};
+  *rec = ImageRecord{};
   return 0;
 }
 
 namespace {
-CW_IMGURL* UrlEntryOf(CW_IMGVENDOR* entry, std::string_view model) {
+ImageUrl* UrlEntryOf(ImageVendor* entry, std::string_view model) {
   for (auto& url : entry->urls) {
     if (!url.model.empty() && url.model == model) return &url;
   }
@@ -76,26 +76,26 @@ CW_IMGURL* UrlEntryOf(CW_IMGVENDOR* entry, std::string_view model) {
 }
 }  // namespace
 
-int CW_CMD_Set_ApUrlImage(uint32_t vendor_id, std::string_view model, std::string_view url,
+int SetApUrlImage(uint32_t vendor_id, std::string_view model, std::string_view url,
                           std::string_view md5) {
   if (vendor_id == 0 || model.empty()) return 1;
-  CW_IMGVENDOR* entry = VendorEntry(vendor_id, true);
+  ImageVendor* entry = VendorEntry(vendor_id, true);
   if (!entry) return 1;
-  CW_IMGURL* slot = UrlEntryOf(entry, model);
+  ImageUrl* slot = UrlEntryOf(entry, model);
   for (auto& free_slot : entry->urls) {
     if (slot) break;
     if (free_slot.model.empty()) slot = &free_slot;
   }
   if (!slot) return 1;
-  *slot = CW_IMGURL{std::string(model), std::string(url), std::string(md5)};
+  *slot = ImageUrl{std::string(model), std::string(url), std::string(md5)};
   return 0;
 }
 
-int CW_CMD_Del_ApUrlImage(uint32_t vendor_id, std::string_view model) {
-  CW_IMGVENDOR* entry = VendorEntry(vendor_id, false);
-  CW_IMGURL* slot = entry ? UrlEntryOf(entry, model) : nullptr;
+int DelApUrlImage(uint32_t vendor_id, std::string_view model) {
+  ImageVendor* entry = VendorEntry(vendor_id, false);
+  ImageUrl* slot = entry ? UrlEntryOf(entry, model) : nullptr;
   if (!slot) return 1;
-  *slot = CW_IMGURL{};
+  *slot = ImageUrl{};
   return 0;
 }
 

@@ -10,7 +10,7 @@
 inline constexpr size_t kImgVendors = 8;
 inline constexpr size_t kImgRecords = 16;
 
-struct CW_IMGREC {
+struct ImageRecord {
   std::string model;      // empty = free record (32-byte field)
   std::string version;    // 32-byte field
   std::string name;       // "%s-%s" of model and version (32-byte field)
@@ -21,19 +21,19 @@ struct CW_IMGREC {
   std::string file_name;
 };
 
-struct CW_IMGURL {
+struct ImageUrl {
   std::string model;
   std::string url;
   std::string md5;
 };
 
-struct CW_IMGVENDOR {
+struct ImageVendor {
   uint32_t vendor_id = 0;  // 0 = free entry
-  std::array<CW_IMGREC, kImgRecords> records{};
-  std::array<CW_IMGURL, kImgRecords> urls{};
+  std::array<ImageRecord, kImgRecords> records{};
+  std::array<ImageUrl, kImgRecords> urls{};
 };
 
-extern std::array<CW_IMGVENDOR, kImgVendors> g_aucImgDb;
+extern std::array<ImageVendor, kImgVendors> g_aucImgDb;
 
 // Replaces the record of the same model in the vendor's entry or takes the
 // first free record; a new vendor takes the first free entry. 0 / 1 (full).
@@ -41,13 +41,13 @@ int CW_CMD_Set_ApModelVersion(uint32_t vendor_id, std::string_view model,
                               std::string_view version, std::string_view user_file,
                               uint8_t auto_upgrade);
 // Frees the record of the model in the vendor's entry. 0 / 1 (none).
-int CW_CMD_Del_ApModelVersion(uint32_t vendor_id, std::string_view model);
+int DelApModelVersion(uint32_t vendor_id, std::string_view model);
 // Sets the URL image of the model (replacing the model's entry or taking the
 // first free one); the caller has checked the lengths. 0 / 1 (full).
-int CW_CMD_Set_ApUrlImage(uint32_t vendor_id, std::string_view model, std::string_view url,
+int SetApUrlImage(uint32_t vendor_id, std::string_view model, std::string_view url,
                           std::string_view md5);
 // Frees the URL entry of the model. 0 / 1 (none).
-int CW_CMD_Del_ApUrlImage(uint32_t vendor_id, std::string_view model);
+int DelApUrlImage(uint32_t vendor_id, std::string_view model);
 // The record of a model in the vendor's entry, or null.
-CW_IMGREC* ImageRecordOf(uint32_t vendor_id, std::string_view model);
+ImageRecord* ImageRecordOf(uint32_t vendor_id, std::string_view model);
 void ImageTableReset();

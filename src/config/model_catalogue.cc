@@ -43,7 +43,7 @@ CW_APMODEL ZeroModel() {
   return model;
 }
 
-void EncodeRadio(capwap::HostWriter& w, const CW_APMODEL_RADIO& radio) {
+void EncodeRadio(capwap::HostWriter& w, const ApModelRadio& radio) {
   w.u8(radio.modes);       // +0
   w.zeros(6);              // +1
   w.u8(radio.max_power);   // +7
@@ -52,7 +52,7 @@ void EncodeRadio(capwap::HostWriter& w, const CW_APMODEL_RADIO& radio) {
   w.u16(radio.attr_word);  // +290
 }
 
-void DecodeRadio(capwap::HostReader& r, CW_APMODEL_RADIO& radio) {
+void DecodeRadio(capwap::HostReader& r, ApModelRadio& radio) {
   r.u8(radio.modes);
   r.skip(6);
   r.u8(radio.max_power);
@@ -69,7 +69,7 @@ void ApModelEncode(const CW_APMODEL& model, uint8_t out[kApModelRecordSize]) {
   w.fixed_str(std::string_view(model.name).substr(0, kNameField - 1), kNameField);  // @0
   w.u8(model.radio_count);                                                          // @32
   w.zeros(3);                                                                       // @33
-  for (const CW_APMODEL_RADIO& radio : model.radios) EncodeRadio(w, radio);         // @36
+  for (const ApModelRadio& radio : model.radios) EncodeRadio(w, radio);         // @36
   w.zeros(8);                                                                       // @1204
   w.u32(model.vendor_id);                                                           // @1212
   w.u8(model.in_use);                                                               // @1216
@@ -86,7 +86,7 @@ std::optional<CW_APMODEL> ApModelDecode(capwap::ByteView record) {
   r.bytes(name, sizeof name);
   r.u8(model.radio_count);
   r.skip(3);
-  for (CW_APMODEL_RADIO& radio : model.radios) DecodeRadio(r, radio);
+  for (ApModelRadio& radio : model.radios) DecodeRadio(r, radio);
   r.skip(8);
   r.u32(model.vendor_id);
   r.u8(model.in_use);
@@ -117,7 +117,7 @@ std::optional<CW_APMODEL> ApModelFetch(std::string_view name) {
   if (!value) return std::nullopt;
   auto model = ApModelDecode(*value);
   if (!model) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Stored AP model %.*s is damaged (%zu bytes), ignored.\n",
+    CwDebug(kDbgError, ZLOG_ERR, " Stored AP model %.*s is damaged (%zu bytes), ignored.\n",
             static_cast<int>(name.size()), name.data(), value->size());
   }
   return model;
@@ -129,7 +129,7 @@ int ApModelStore(const CW_APMODEL& model) {
   uint8_t record[kApModelRecordSize];
   ApModelEncode(model, record);
   if (DBM_Store(kDbApModel, key->data(), key->size(), record, sizeof record) != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to store AP model %s.\n", model.name.c_str());
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to store AP model %s.\n", model.name.c_str());
     return 1;
   }
   return 0;
@@ -146,10 +146,10 @@ void ApModelReset() {
   g_ApModeNum = 0;
 }
 
-void ApModelLoadCompact(std::span<const CW_MODEL_COMPACT> table) {
+void ApModelLoadCompact(std::span<const ModelCompact> table) {
   ApModelReset();
   for (size_t i = 0; i < table.size() && i < g_astCWApdbList.size(); ++i) {
-    const CW_MODEL_COMPACT& entry = table[i];
+    const ModelCompact& entry = table[i];
     CW_APMODEL& slot = g_astCWApdbList[i];
     slot.name = entry.name;
     slot.radio_count = entry.radio_count;
@@ -185,14 +185,14 @@ void SelectModelVendor(std::string_view vendor_name) {
   CW_ApModel_Init();
 }
 
-const CW_VENDOR_PROFILE& SelectVendorProfile(std::string_view vendor_name) {
-  for (const CW_VENDOR_PROFILE& profile : NamedVendorProfiles()) {
+const VendorProfile& SelectVendorProfile(std::string_view vendor_name) {
+  for (const VendorProfile& profile : NamedVendorProfiles()) {
     if (EqualsNoCase(profile.name, vendor_name)) return profile;
   }
   return DefaultVendorProfile();
 }
 
-const CW_VENDOR_PROFILE& ActiveVendorProfile() {
+const VendorProfile& ActiveVendorProfile() {
   return SelectVendorProfile(company_info.vendor_name);
 }
 
@@ -207,7 +207,7 @@ const CW_APMODEL* CW_GetApModelInfo_ByModel(std::string_view name) {
 
 bool CW_isSupportAntTypeSW(std::string_view name) {
   const CW_APMODEL* model = CW_GetApModelInfo_ByModel(name);
-  return model && (model->capability & CW_MODEL_CAP_ANTENNA);
+  return model && (model->capability & kModelCapAntenna);
 }
 
 bool CW_IsValidModel(std::string_view name, uint8_t in_use) {
@@ -238,12 +238,12 @@ int CW_AC_IsValidWTPModel(std::string_view name) {
 
 int CW_AC_CheckAPMac(const std::array<uint8_t, 6>* mac, std::string_view model) {
   if (!mac) return 0;
-  const CW_VENDOR_PROFILE& profile = ActiveVendorProfile();
+  const VendorProfile& profile = ActiveVendorProfile();
   for (const char* exempt : profile.rules.mac_exempt) {
     if (EqualsNoCase(exempt, model)) return 1;
   }
-  const CW_AP_ADMISSION* row = nullptr;
-  for (const CW_AP_ADMISSION& candidate : profile.admission) {
+  const ApAdmission* row = nullptr;
+  for (const ApAdmission& candidate : profile.admission) {
     if (EqualsNoCase(candidate.vendor, company_info.vendor_name)) {
       row = &candidate;
       break;
@@ -272,7 +272,7 @@ int CW_AC_CheckAPVersion(const char* hw_version, std::string_view model) {
 
 bool ModelsCompatible(std::string_view configured, std::string_view reported) {
   if (configured == reported) return true;
-  const CW_MODEL_RULES& rules = ActiveVendorProfile().rules;
+  const ModelRules& rules = ActiveVendorProfile().rules;
   if (rules.interchange_configured && rules.interchange_reported &&
       configured == rules.interchange_configured && reported == rules.interchange_reported) {
     return true;
@@ -280,4 +280,4 @@ bool ModelsCompatible(std::string_view configured, std::string_view reported) {
   return rules.wildcard && configured == rules.wildcard;
 }
 
-const CW_MODEL_RULES& ActiveModelRules() { return ActiveVendorProfile().rules; }
+const ModelRules& ActiveModelRules() { return ActiveVendorProfile().rules; }

@@ -15,7 +15,7 @@ inline constexpr size_t kApModelRecordSize = 1220;
 inline constexpr size_t kApModelRadioEntrySize = 292;
 inline constexpr int kApModelSlots = 64;
 
-struct CW_APMODEL_RADIO {
+struct ApModelRadio {
   uint8_t modes = 0;       // bits: 1 b, 2 a, 4 g, 8 n, 16 ac, 32 ax
   uint8_t max_power = 0;   // dBm
   uint8_t attr_byte = 0;
@@ -25,13 +25,13 @@ struct CW_APMODEL_RADIO {
 struct CW_APMODEL {
   std::string name;        // lower case, at most 31 characters
   uint8_t radio_count = 0;
-  std::array<CW_APMODEL_RADIO, 4> radios{};
+  std::array<ApModelRadio, 4> radios{};
   uint32_t vendor_id = 0;
   uint8_t in_use = 0;
   uint8_t capability = 0;  // 1 antenna switching, 2 cellular 5G, 4 LAN ports
   uint8_t lan_ports = 1;
 };
-enum : uint8_t { CW_MODEL_CAP_ANTENNA = 1, CW_MODEL_CAP_5G = 2, CW_MODEL_CAP_LAN = 4 };
+enum : uint8_t { kModelCapAntenna = 1, kModelCap5g = 2, kModelCapLan = 4 };
 
 // Record codec (1220 bytes). Decode refuses any other size.
 void ApModelEncode(const CW_APMODEL& model, uint8_t out[kApModelRecordSize]);
@@ -83,7 +83,7 @@ void ApModelReset();
 
 // One compact built-in entry. lan_ports 0 or 1 mean one port; radios beyond
 // radio_count are ignored.
-struct CW_MODEL_COMPACT {
+struct ModelCompact {
   const char* name;  // lower case, fewer than 32 characters, keyword syntax
   uint8_t radio_count;
   uint8_t capability;
@@ -98,7 +98,7 @@ struct CW_MODEL_COMPACT {
 
 // One MAC admission row: APs of `vendor` must carry `oui` and lower 24 bits
 // of their MAC within one of the first `range_count` ranges (bounds included).
-struct CW_AP_ADMISSION {
+struct ApAdmission {
   const char* vendor;
   std::array<uint8_t, 3> oui;
   uint32_t range_count;
@@ -107,7 +107,7 @@ struct CW_AP_ADMISSION {
 
 // Model names a profile gives special treatment; null when the profile has
 // no such row.
-struct CW_MODEL_RULES {
+struct ModelRules {
   const char* interchange_configured = nullptr;  // a record configured with this model
   const char* interchange_reported = nullptr;    // ... admits an AP reporting this one
   const char* wildcard = nullptr;        // a record configured with it admits any model
@@ -115,23 +115,23 @@ struct CW_MODEL_RULES {
   std::array<const char*, 2> mac_exempt{};  // never subject to the MAC admission check
 };
 
-struct CW_VENDOR_PROFILE {
+struct VendorProfile {
   const char* name;  // compared case-insensitively with company_info.vendor_name
   void (*init)();    // the profile's initialiser
-  std::span<const CW_MODEL_COMPACT> models;
-  std::span<const CW_AP_ADMISSION> admission;
-  CW_MODEL_RULES rules;
+  std::span<const ModelCompact> models;
+  std::span<const ApAdmission> admission;
+  ModelRules rules;
 };
 
 // The named profiles in selection order, and the default.
-std::span<const CW_VENDOR_PROFILE> NamedVendorProfiles();
-const CW_VENDOR_PROFILE& DefaultVendorProfile();
+std::span<const VendorProfile> NamedVendorProfiles();
+const VendorProfile& DefaultVendorProfile();
 // The profile a vendor name selects (first case-insensitive match, else the
 // default), and the one selected by company_info.vendor_name.
-const CW_VENDOR_PROFILE& SelectVendorProfile(std::string_view vendor_name);
-const CW_VENDOR_PROFILE& ActiveVendorProfile();
+const VendorProfile& SelectVendorProfile(std::string_view vendor_name);
+const VendorProfile& ActiveVendorProfile();
 // Special rows of the active profile.
-const CW_MODEL_RULES& ActiveModelRules();
+const ModelRules& ActiveModelRules();
 // Test hook: makes `vendor_name` the platform vendor name and rebuilds the
 // catalogue from the profile it selects.
 void SelectModelVendor(std::string_view vendor_name);
@@ -139,4 +139,4 @@ void SelectModelVendor(std::string_view vendor_name);
 void CW_ApModel_Default_Init();
 // Fills g_astCWApdbList from a compact table and stores every entry in
 // ap_model with in-use 0 (the body of every profile initialiser).
-void ApModelLoadCompact(std::span<const CW_MODEL_COMPACT> table);
+void ApModelLoadCompact(std::span<const ModelCompact> table);

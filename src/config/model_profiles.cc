@@ -22,7 +22,7 @@
 
 namespace {
 
-using Radio = CW_MODEL_COMPACT::Radio;
+using Radio = ModelCompact::Radio;
 
 // Mode bits: 1 b, 2 a, 4 g, 8 n, 16 ac, 32 ax.
 constexpr uint8_t kBG = 5;
@@ -33,9 +33,9 @@ constexpr uint8_t kAN = 10;
 constexpr uint8_t kAC = 26;
 constexpr uint8_t kAAX = 58;
 
-constexpr uint8_t kAnt = CW_MODEL_CAP_ANTENNA;
-constexpr uint8_t k5G = CW_MODEL_CAP_5G;
-constexpr uint8_t kLan = CW_MODEL_CAP_LAN;
+constexpr uint8_t kAnt = kModelCapAntenna;
+constexpr uint8_t k5G = kModelCap5g;
+constexpr uint8_t kLan = kModelCapLan;
 
 constexpr Radio G(uint8_t modes, uint8_t power, uint16_t streams) {
   return {modes, power, 1, streams};
@@ -45,7 +45,7 @@ constexpr Radio A(uint8_t modes, uint8_t power, uint16_t streams) {
 }
 
 // name, radio count, capability bits, radios, LAN ports.
-constexpr CW_MODEL_COMPACT kDefaultModels[] = {
+constexpr ModelCompact kDefaultModels[] = {
     // Indoor, single band.
     {"ia-110", 1, 0, {G(kBGN, 20, 2)}, 0},
     {"ia-115", 1, 0, {G(kBGN, 23, 2)}, 0},
@@ -113,14 +113,14 @@ constexpr CW_MODEL_COMPACT kDefaultModels[] = {
 };
 static_assert(std::size(kDefaultModels) == 55);
 
-constexpr CW_AP_ADMISSION kDefaultAdmission[] = {
+constexpr ApAdmission kDefaultAdmission[] = {
     {"Quorvane",
      {0x02, 0xc4, 0x5a},
      3,
      {{{0x000000, 0x0fffff}, {0x400000, 0x4fffff}, {0xa00000, 0xa0ffff}}}},
 };
 
-constexpr CW_MODEL_COMPACT kKestrelonModels[] = {
+constexpr ModelCompact kKestrelonModels[] = {
     {"ks-11", 1, 0, {G(kBGN, 20, 2)}, 0},
     {"ks-21", 2, 0, {G(kBGN, 20, 2), A(kAC, 23, 2)}, 0},
     {"ks-21b", 2, 0, {G(kBGN, 20, 2), A(kAC, 23, 2)}, 0},
@@ -135,7 +135,7 @@ constexpr CW_MODEL_COMPACT kKestrelonModels[] = {
     {"ks-m3", 2, k5G, {G(kGAX, 23, 2), A(kAAX, 26, 2)}, 0},
 };
 
-constexpr CW_MODEL_COMPACT kVireauxModels[] = {
+constexpr ModelCompact kVireauxModels[] = {
     {"vx-100", 1, 0, {G(kBGN, 20, 2)}, 0},
     {"vx-200", 2, 0, {G(kBGN, 20, 2), A(kAC, 23, 2)}, 0},
     {"vx-300", 2, 0, {G(kGAX, 22, 2), A(kAAX, 24, 2)}, 0},
@@ -144,23 +144,23 @@ constexpr CW_MODEL_COMPACT kVireauxModels[] = {
     {"vx-m5", 3, k5G | kAnt, {G(kGAX, 27, 2), A(kAAX, 30, 2), A(kAAX, 30, 2)}, 0},
 };
 
-constexpr CW_MODEL_COMPACT kTamsynetModels[] = {
+constexpr ModelCompact kTamsynetModels[] = {
     {"tn-one", 2, 0, {G(kGAX, 22, 2), A(kAAX, 24, 2)}, 0},
 };
 
-constexpr CW_MODEL_COMPACT kOrlumeModels[] = {
+constexpr ModelCompact kOrlumeModels[] = {
     {"ol-2", 2, 0, {G(kBGN, 20, 2), A(kAC, 23, 2)}, 0},
     {"ol-3", 2, 0, {G(kGAX, 22, 2), A(kAAX, 24, 2)}, 0},
     {"ol-3w", 2, kLan, {G(kGAX, 20, 2), A(kAAX, 22, 2)}, 2},
     {"ol-4q", 4, 0, {G(kGAX, 23, 4), A(kAAX, 26, 4), A(kAAX, 26, 4), A(kAC, 20, 1)}, 0},
 };
 
-void CW_ApModel_Kestrelon_Init() { ApModelLoadCompact(kKestrelonModels); }
-void CW_ApModel_Vireaux_Init() { ApModelLoadCompact(kVireauxModels); }
-void CW_ApModel_Tamsynet_Init() { ApModelLoadCompact(kTamsynetModels); }
-void CW_ApModel_Orlume_Init() { ApModelLoadCompact(kOrlumeModels); }
+void InitKestrelonModel() { ApModelLoadCompact(kKestrelonModels); }
+void InitVireauxModel() { ApModelLoadCompact(kVireauxModels); }
+void InitTamsynetModel() { ApModelLoadCompact(kTamsynetModels); }
+void InitOrlumeModel() { ApModelLoadCompact(kOrlumeModels); }
 
-const CW_VENDOR_PROFILE kDefaultProfile = {
+const VendorProfile kDefaultProfile = {
     "default",
     CW_ApModel_Default_Init,
     kDefaultModels,
@@ -173,18 +173,18 @@ const CW_VENDOR_PROFILE kDefaultProfile = {
 };
 
 // Selection order.
-const CW_VENDOR_PROFILE kNamedProfiles[] = {
-    {"Kestrelon", CW_ApModel_Kestrelon_Init, kKestrelonModels, {},
+const VendorProfile kNamedProfiles[] = {
+    {"Kestrelon", InitKestrelonModel, kKestrelonModels, {},
      {.interchange_configured = "ks-21", .interchange_reported = "ks-21b"}},
-    {"Vireaux", CW_ApModel_Vireaux_Init, kVireauxModels, {}, {.version_rule = "vx-o5"}},
-    {"Tamsynet", CW_ApModel_Tamsynet_Init, kTamsynetModels, {}, {}},
-    {"Orlume", CW_ApModel_Orlume_Init, kOrlumeModels, {}, {}},
+    {"Vireaux", InitVireauxModel, kVireauxModels, {}, {.version_rule = "vx-o5"}},
+    {"Tamsynet", InitTamsynetModel, kTamsynetModels, {}, {}},
+    {"Orlume", InitOrlumeModel, kOrlumeModels, {}, {}},
 };
 
 }  // namespace
 
 void CW_ApModel_Default_Init() { ApModelLoadCompact(kDefaultModels); }
 
-std::span<const CW_VENDOR_PROFILE> NamedVendorProfiles() { return kNamedProfiles; }
+std::span<const VendorProfile> NamedVendorProfiles() { return kNamedProfiles; }
 
-const CW_VENDOR_PROFILE& DefaultVendorProfile() { return kDefaultProfile; }
+const VendorProfile& DefaultVendorProfile() { return kDefaultProfile; }

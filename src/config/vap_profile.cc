@@ -5,9 +5,9 @@
 #include "config/db_tables.h"
 #include "platform/dbm.h"
 
-std::list<CW_VAP_PROFILE> g_vap_profile_list;
+std::list<VapProfile> g_vap_profile_list;
 
-void VapProfileEncode(const CW_VAP_PROFILE& profile, uint8_t out[kVapProfileRecordSize]) {
+void VapProfileEncode(const VapProfile& profile, uint8_t out[kVapProfileRecordSize]) {
   capwap::HostWriter w(out, kVapProfileRecordSize);
   w.u8(profile.number);  // @0
   w.u8(profile.mode);    // @1
@@ -15,47 +15,47 @@ void VapProfileEncode(const CW_VAP_PROFILE& profile, uint8_t out[kVapProfileReco
   w.u32(profile.ac_ip);  // @4
 }
 
-std::optional<CW_VAP_PROFILE> VapProfileDecode(capwap::ByteView record) {
+std::optional<VapProfile> VapProfileDecode(capwap::ByteView record) {
   if (record.size() != kVapProfileRecordSize) return std::nullopt;
   capwap::HostReader r(record);
-  CW_VAP_PROFILE profile;
+  VapProfile profile;
   uint16_t pad = 0;
   r.u8(profile.number);
   r.u8(profile.mode);
   r.u16(pad);
   r.u32(profile.ac_ip);
-  if (!r.ok() || pad != 0 || profile.mode > CW_VAP_ISOLATE_TUNNEL) return std::nullopt;
+  if (!r.ok() || pad != 0 || profile.mode > kVapIsolateTunnel) return std::nullopt;
   return profile;
 }
 
-CW_VAP_PROFILE* CAPWAP_VapProfileLookup(uint32_t number) {
+VapProfile* CAPWAP_VapProfileLookup(uint32_t number) {
   auto it = std::find_if(g_vap_profile_list.begin(), g_vap_profile_list.end(),
-                         [number](const CW_VAP_PROFILE& p) { return p.number == number; });
+                         [number](const VapProfile& p) { return p.number == number; });
   return it == g_vap_profile_list.end() ? nullptr : &*it;
 }
 
-int VapProfileStore(const CW_VAP_PROFILE& profile) {
+int VapProfileStore(const VapProfile& profile) {
   uint8_t record[kVapProfileRecordSize];
   VapProfileEncode(profile, record);
   return DBM_Store(kDbVirtualApProfile, &profile.number, 1, record, sizeof record) == 0 ? 0 : 1;
 }
 
-CW_VAP_PROFILE* CAPWAP_VapProfileCreate(uint32_t number) {
+VapProfile* CAPWAP_VapProfileCreate(uint32_t number) {
   if (number < 1 || number > 255 || CAPWAP_VapProfileLookup(number)) return nullptr;
-  CW_VAP_PROFILE& profile = g_vap_profile_list.emplace_back();
+  VapProfile& profile = g_vap_profile_list.emplace_back();
   profile.number = static_cast<uint8_t>(number);
   VapProfileStore(profile);
   return &profile;
 }
 
-void CAPWAP_VapProfileDelete(CW_VAP_PROFILE* profile) {
+void CAPWAP_VapProfileDelete(VapProfile* profile) {
   if (!profile) return;
   DBM_Delete(kDbVirtualApProfile, &profile->number, 1);
-  g_vap_profile_list.remove_if([profile](const CW_VAP_PROFILE& p) { return &p == profile; });
+  g_vap_profile_list.remove_if([profile](const VapProfile& p) { return &p == profile; });
 }
 
-CW_VAP_PROFILE* CAPWAP_VapProfile(uint32_t number) {
-  CW_VAP_PROFILE* profile = CAPWAP_VapProfileLookup(number);
+VapProfile* CAPWAP_VapProfile(uint32_t number) {
+  VapProfile* profile = CAPWAP_VapProfileLookup(number);
   return profile ? profile : CAPWAP_VapProfileCreate(number);
 }
 

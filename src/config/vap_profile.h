@@ -13,32 +13,32 @@
 
 #include "platform/bytes.h"
 
-enum : uint8_t { CW_VAP_ISOLATE_NONE = 0, CW_VAP_ISOLATE_LINK = 1, CW_VAP_ISOLATE_TUNNEL = 2 };
+enum : uint8_t { kVapIsolateNone = 0, kVapIsolateLink = 1, kVapIsolateTunnel = 2 };
 
-struct CW_VAP_PROFILE {
+struct VapProfile {
   uint8_t number = 0;  // @0
-  uint8_t mode = CW_VAP_ISOLATE_NONE;  // @1, then 2 zero bytes
+  uint8_t mode = kVapIsolateNone;  // @1, then 2 zero bytes
   uint32_t ac_ip = 0;  // @4 controlled AC, IPv4 host order; 0 = none
   // Active when both the address and the mode are set.
-  bool Active() const { return ac_ip != 0 && mode != CW_VAP_ISOLATE_NONE; }
+  bool Active() const { return ac_ip != 0 && mode != kVapIsolateNone; }
 };
 
 inline constexpr size_t kVapProfileRecordSize = 8;
-void VapProfileEncode(const CW_VAP_PROFILE& profile, uint8_t out[kVapProfileRecordSize]);
+void VapProfileEncode(const VapProfile& profile, uint8_t out[kVapProfileRecordSize]);
 // Exactly 8 bytes with the zero pad and a known mode, else nullopt.
-std::optional<CW_VAP_PROFILE> VapProfileDecode(capwap::ByteView record);
+std::optional<VapProfile> VapProfileDecode(capwap::ByteView record);
 
-extern std::list<CW_VAP_PROFILE> g_vap_profile_list;
+extern std::list<VapProfile> g_vap_profile_list;
 
-CW_VAP_PROFILE* CAPWAP_VapProfileLookup(uint32_t number);
+VapProfile* CAPWAP_VapProfileLookup(uint32_t number);
 // A zeroed profile with the number, appended and stored; null for a number
 // outside 1-255 or one already present.
-CW_VAP_PROFILE* CAPWAP_VapProfileCreate(uint32_t number);
+VapProfile* CAPWAP_VapProfileCreate(uint32_t number);
 // Deletes the record and the profile. Nobody may refer to it any more.
-void CAPWAP_VapProfileDelete(CW_VAP_PROFILE* profile);
+void CAPWAP_VapProfileDelete(VapProfile* profile);
 // Lookup, else create.
-CW_VAP_PROFILE* CAPWAP_VapProfile(uint32_t number);
+VapProfile* CAPWAP_VapProfile(uint32_t number);
 // Stores the profile's record. 0 / 1.
-int VapProfileStore(const CW_VAP_PROFILE& profile);
+int VapProfileStore(const VapProfile& profile);
 // Empties the list (tests and stop); the database is left alone.
 void VapProfileReset();

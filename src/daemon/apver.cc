@@ -33,7 +33,7 @@ int CW_AC_GetApVer(capwap::ApVersion* out, const char* file_name) {
   }
   // A single token has no second-to-last token: a name without version.
   if (tokens.size() < 2) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to get AP firmware version.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to get AP firmware version.\n");
     return 1;
   }
   std::string model;
@@ -51,7 +51,7 @@ int AC_ApVerDbInit(const char* model) {
   std::string dir_path = capwap::RootPath(kImageDir);
   DIR* dir = opendir(dir_path.c_str());
   if (!dir) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to create AP database.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to create AP database.\n");
     return 1;
   }
   while (dirent* entry = readdir(dir)) {
@@ -62,7 +62,7 @@ int AC_ApVerDbInit(const char* model) {
     if (CW_AC_GetApVer(&ver, entry->d_name) != 0) continue;
     if (model && std::strcmp(model, ver.model) != 0) continue;
     if (CW_CMD_Set_ApModelVersion(g_uiOid, ver.model, ver.version, "", 0) != 0) continue;
-    if (CW_IMGREC* image = ImageRecordOf(g_uiOid, ver.model)) image->file_name = entry->d_name;
+    if (ImageRecord* image = ImageRecordOf(g_uiOid, ver.model)) image->file_name = entry->d_name;
   }
   closedir(dir);
   return 0;

@@ -210,7 +210,7 @@ int AC_Init() {
   if (AC_TimerInit() != 0) return 1;
   Capwap_Init_CmdSock();
   if (AC_SockInit() != 0) return 2;
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO, "MTYP_CAPWAP=%d\n", 609);
+  CwDebug(kDbgEvent, ZLOG_INFO, "MTYP_CAPWAP=%d\n", 609);
   AC_ApVerDbInit(nullptr);
   return 0;
 }
@@ -224,11 +224,11 @@ int AC_DataInit() {
   ApGroupReset();
   CW_APGROUP* group = ApGroupCreate(1);
   if (!group) return 1;
-  CW_VendorRegistryReset();
-  if (CW_RegisterVendorHandlers() != 0) return 1;
-  CW_FsmRegisterHandlers();
-  if (AC_RegisterIpcHandlers() != 0) return 1;
-  AC_RegisterApEventHooks();
+  VendorRegistryReset();
+  if (RegisterVendorHandlers() != 0) return 1;
+  FsmRegisterHandlers();
+  if (RegisterIpcHandlers() != 0) return 1;
+  RegisterApEventHooks();
   return 0;
 }
 

@@ -21,7 +21,7 @@
 void capwap_reset_state() {
   ResetDebugState();
   identity_reset();
-  CW_AC_WtpTableReset();  // before the pool: it releases the serial table
+  WtpTableReset();  // before the pool: it releases the serial table
   capwap::HashPoolReset();
   SetApEventHooks({});
   AutoApSwitchesReset();
@@ -29,13 +29,13 @@ void capwap_reset_state() {
   ImageTableReset();
   VapProfileReset();
   ApModelReset();
-  CW_VendorRegistryReset();
+  VendorRegistryReset();
   g_ucNeedEncrypt = 0;
   capwap::ResetKeepAlive();
-  WMAC_AC_IPC_Reset();
-  AC_ResetIpcHandlers();
-  CW_CfgUpdateReset();
-  CW_RdBindReset();
+  WmacIpcReset();
+  ResetIpcHandlers();
+  CfgUpdateReset();
+  RdBindReset();
   capwap::ResetMsgHandlers();
   g_stCW_AC_GlobalInfo = capwap::AcGlobalInfo{};
   ul_CW_AC_Time = 0;

@@ -21,11 +21,11 @@ namespace {
 
 uint32_t BitsOf(const char* keyword) {
   if (!keyword) return 0;
-  if (strcmp(keyword, "all") == 0) return CW_DBG_FSM | CW_DBG_EVENT | CW_DBG_ERROR | CW_DBG_PACKET;
-  if (strcmp(keyword, "fsm") == 0) return CW_DBG_FSM;
-  if (strcmp(keyword, "error") == 0) return CW_DBG_ERROR;
-  if (strcmp(keyword, "packet") == 0) return CW_DBG_PACKET;
-  if (strcmp(keyword, "event") == 0) return CW_DBG_EVENT;
+  if (strcmp(keyword, "all") == 0) return kDbgFsm | kDbgEvent | kDbgError | kDbgPacket;
+  if (strcmp(keyword, "fsm") == 0) return kDbgFsm;
+  if (strcmp(keyword, "error") == 0) return kDbgError;
+  if (strcmp(keyword, "packet") == 0) return kDbgPacket;
+  if (strcmp(keyword, "event") == 0) return kDbgEvent;
   return 0;
 }
 
@@ -68,7 +68,7 @@ int ClearDebugCategory(const char* keyword, DebugPrinter print, void* sink) {
 }
 
 void ClearAllDebugCategories() {
-  g_ulCwDebugBitmap &= ~(CW_DBG_FSM | CW_DBG_EVENT | CW_DBG_ERROR | CW_DBG_PACKET);
+  g_ulCwDebugBitmap &= ~(kDbgFsm | kDbgEvent | kDbgError | kDbgPacket);
 }
 
 void ResetDebugState() {

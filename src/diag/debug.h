@@ -12,11 +12,11 @@ struct lib_globals;
 
 // Debug category bits (command keywords fsm, error, packet, event).
 enum : uint32_t {
-  CW_DBG_FSM = 1,
-  CW_DBG_ERROR = 2,
-  CW_DBG_PACKET = 4,
-  CW_DBG_EVENT = 8,
-  CW_DBG_ALL = CW_DBG_FSM | CW_DBG_ERROR | CW_DBG_PACKET | CW_DBG_EVENT,
+  kDbgFsm = 1,
+  kDbgError = 2,
+  kDbgPacket = 4,
+  kDbgEvent = 8,
+  kDbgAll = kDbgFsm | kDbgError | kDbgPacket | kDbgEvent,
 };
 
 extern uint32_t g_ulCwDebugBitmap;

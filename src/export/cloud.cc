@@ -11,12 +11,12 @@
 uint8_t g_bCwAutoAptoCloud = 0;
 
 int Report_ApStatus(const char* status, const CW_WTPCB* wtp, uint32_t online_seconds) {
-  CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, " Cloud report of AP %s: %s after %u seconds.\n",
+  CwDebug(kDbgEvent, ZLOG_DEBUG, " Cloud report of AP %s: %s after %u seconds.\n",
           wtp ? wtp->name.c_str() : "?", status, online_seconds);
   return 0;
 }
 
-int PubAutoAptoCloud(const CW_WTP_BOARD_DATA& /*board*/, const CW_RCVPKT& /*rcv*/,
+int PubAutoAptoCloud(const WtpBoardData& /*board*/, const CW_RCVPKT& /*rcv*/,
                      uint16_t /*workmode*/) {
   return 0;
 }

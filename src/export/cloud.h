@@ -13,7 +13,7 @@ extern uint8_t g_bCwAutoAptoCloud;
 // Publishes the AP's update document ("online" / "offline"). 0 / 1.
 int Report_ApStatus(const char* status, const CW_WTPCB* wtp, uint32_t online_seconds);
 // Publishes a discovered AP. 0 / 1.
-int PubAutoAptoCloud(const CW_WTP_BOARD_DATA& board, const CW_RCVPKT& rcv, uint16_t workmode);
+int PubAutoAptoCloud(const WtpBoardData& board, const CW_RCVPKT& rcv, uint16_t workmode);
 // Publishes the list of running APs. 0 / 1.
 int AC_Report_ALL_AP_Status();
 // The item-57 value: host (128 bytes, NUL padded) then port (host order u16).

@@ -25,8 +25,8 @@ bool ReadRadioState(capwap::ByteView value, std::array<uint8_t, 12>* rows) {
 
 }  // namespace
 
-int CW_AC_DecCfgUpdResp(CW_CFGUPD_RSP* record, const CW_RCVPKT* rcv) {
-  *record = CW_CFGUPD_RSP{};
+int CW_AC_DecCfgUpdResp(CfgUpdateRsp* record, const CW_RCVPKT* rcv) {
+  *record = CfgUpdateRsp{};
   CwElementWalk walk(rcv->Elements());
   for (const CwElement& e : walk) {
     if (e.type == elem::kResultCode && !capwap::ReadResultCode(e.value, &record->result_code)) {
@@ -42,15 +42,15 @@ int CW_AC_DecCfgUpdResp(CW_CFGUPD_RSP* record, const CW_RCVPKT* rcv) {
 int CW_AC_CfgUpdRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!wtp || !rcv) return 1;
   capwap::RefreshLiveness(wtp);
-  CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Receiving Config Update Response frame from AP %s.\n",
+  CwDebug(kDbgPacket, ZLOG_INFO, " Receiving Config Update Response frame from AP %s.\n",
           capwap::MacText(wtp->mac).data());
-  CW_CFGUPD_RSP response;
+  CfgUpdateRsp response;
   if (CW_AC_DecCfgUpdResp(&response, rcv) != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode config Update Response frame.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to decode config Update Response frame.\n");
     return 1;
   }
   if (response.result_code != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Result code %d frome Config Update Response frame. \n",
+    CwDebug(kDbgError, ZLOG_ERR, " Result code %d frome Config Update Response frame. \n",
             static_cast<int>(response.result_code));
     return 1;
   }

@@ -9,11 +9,11 @@
 #include "registry/wtpcb.h"
 #include "transport/types.h"
 
-struct CW_CFGUPD_RSP {
+struct CfgUpdateRsp {
   uint32_t result_code = 0;
   uint8_t radio_state_flag = 0;  // a Radio Operational State was present
   std::array<uint8_t, 12> radio_states{};  // radio ID r in row r - 1
 };
 
 int CW_AC_CfgUpdRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv);
-int CW_AC_DecCfgUpdResp(CW_CFGUPD_RSP* record, const CW_RCVPKT* rcv);
+int CW_AC_DecCfgUpdResp(CfgUpdateRsp* record, const CW_RCVPKT* rcv);

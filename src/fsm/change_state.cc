@@ -38,7 +38,7 @@ bool DecodeRadioState(capwap::ByteView value, std::array<uint8_t, 12>* rows) {
 }
 
 // Returned Message Element: reason, length, then that many bytes.
-bool DecodeReturned(capwap::ByteView value, CW_CHGSTATE_REQ* record) {
+bool DecodeReturned(capwap::ByteView value, ChangeStateReq* record) {
   capwap::WireReader r(value);
   if (!r.u8(record->returned_reason) || !r.u8(record->returned_length)) return false;
   return r.bytes(record->returned.data(), record->returned_length);
@@ -53,10 +53,10 @@ bool ArmDataCheckWait(CW_WTPCB* wtp) {
 
 // What WMAC learns of an AP entering Run.
 void NotifyWmacOfRun(CW_WTPCB* wtp) {
-  CwDebug(CW_DBG_FSM, ZLOG_INFO, " FSM switched to Running State.\n");
-  wtp->tunnel = CW_AC_TunnelRecordOf(*wtp, CW_TUNNEL_UP);
+  CwDebug(kDbgFsm, ZLOG_INFO, " FSM switched to Running State.\n");
+  wtp->tunnel = TunnelRecordOf(*wtp, kTunnelUp);
   WMAC_AC_IPC_NotifyApInfo(WmacApInfoOf(*wtp));
-  if (wtp->capability & CW_CAP_MESH) {
+  if (wtp->capability & kCapMesh) {
     const uint8_t mesh[3] = {wtp->mesh_role, wtp->mesh_id, wtp->mesh_data_path};
     WMAC_AC_IPC_NotifyMeshInfo(wtp->apid, mesh);
   }
@@ -68,14 +68,14 @@ void NotifyWmacOfRun(CW_WTPCB* wtp) {
 void PushControllerTime(CW_WTPCB* wtp) {
   timeval now{};
   gettimeofday(&now, nullptr);
-  const auto record = CW_ItemU32(static_cast<uint32_t>(now.tv_sec));
-  CW_AC_SndCfgUpdReqItem(wtp, CW_ITEM_AC_TIMESTAMP, CwCfgItem(record));
+  const auto record = ItemU32(static_cast<uint32_t>(now.tv_sec));
+  CW_AC_SndCfgUpdReqItem(wtp, kItemAcTimestamp, CwCfgItem(record));
 }
 
 }  // namespace
 
-int CW_AC_DEC_ChgStateReq(CW_CHGSTATE_REQ* record, capwap::ByteView elements) {
-  *record = CW_CHGSTATE_REQ{};
+int CW_AC_DEC_ChgStateReq(ChangeStateReq* record, capwap::ByteView elements) {
+  *record = ChangeStateReq{};
   CwElementWalk walk(elements);
   for (const CwElement& e : walk) {
     bool ok = true;
@@ -102,30 +102,30 @@ int CW_AC_DEC_ChgStateReq(CW_CHGSTATE_REQ* record, capwap::ByteView elements) {
 int CW_AC_ChgStateReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!wtp || !rcv) return 1;
   const auto& m = wtp->mac;
-  CwDebug(CW_DBG_PACKET, ZLOG_INFO,
+  CwDebug(kDbgPacket, ZLOG_INFO,
           " Receiving Change State Event Request from AP %02x-%02x-%02x-%02x-%02x-%02x.\n", m[0],
           m[1], m[2], m[3], m[4], m[5]);
-  if (wtp->state == CW_STATE_RUN) {
+  if (wtp->state == kStateRun) {
     CW_AC_SndChgStateRsp(wtp);
     return 0;
   }
-  CW_CHGSTATE_REQ request;
+  ChangeStateReq request;
   if (CW_AC_DEC_ChgStateReq(&request, rcv->Elements()) != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode Change State Event Request frame.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to decode Change State Event Request frame.\n");
     wtp->last_rcv_seq = wtp->prev_rcv_seq;
     return 1;
   }
   wtp->chg_state_timer.Cancel();
 
   wtp->radio_states = request.radio_states;
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO, " [IPC] Notifing WMAC to synchronize radio state.\n");
+  CwDebug(kDbgEvent, ZLOG_INFO, " [IPC] Notifing WMAC to synchronize radio state.\n");
   WMAC_AC_IPC_NotifyRadioState(wtp->apid, wtp->radio_states);
 
   CW_AC_SndChgStateRsp(wtp);
 
-  wtp->state = CW_STATE_DATA_CHECK;
+  wtp->state = kStateDataCheck;
   if (!ArmDataCheckWait(wtp)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to start data-check timer of AP %s.\n",
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to start data-check timer of AP %s.\n",
             wtp->name.c_str());
     return 1;
   }
@@ -137,22 +137,22 @@ int CW_AC_FillChgStateRsp(CW_PKT* /*pkt*/) { return 0; }
 int CW_AC_SndChgStateRsp(CW_WTPCB* wtp) {
   CwPktPtr pkt = CW_AC_PktMalloc();
   if (!pkt) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No packet for the Change State Event Response to AP %s.\n",
+    CwDebug(kDbgError, ZLOG_ERR, " No packet for the Change State Event Response to AP %s.\n",
             wtp->name.c_str());
     return 1;
   }
   CW_AC_FillChgStateRsp(pkt.get());
-  CW_FinishCtlMsg(*pkt, CW_MSG_CHG_STATE_RSP, CW_AC_GetSeqNum(wtp, CW_MSG_CHG_STATE_RSP));
+  FinishCtlMsg(*pkt, kMsgChgStateRsp, CW_AC_GetSeqNum(wtp, kMsgChgStateRsp));
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }
 
 int CW_AC_RunStateInit(CW_WTPCB* wtp) {
   if (!wtp) return 1;
-  wtp->state = CW_STATE_RUN;
+  wtp->state = kStateRun;
   if (g_bCwAutoApPersistentEnabled) wtp->auto_created = 0;
   wtp->online_tick = ul_CW_AC_Time;
   wtp->creation_time = static_cast<uint32_t>(time(nullptr));
-  CW_AC_StoreWTP(wtp);
+  StoreWtp(wtp);
   Report_ApStatus("online", wtp, 0);
   mirta_logger(wtp->mac.data(), 30, "CAPWAP online");
 

@@ -12,7 +12,7 @@
 #include "transport/types.h"
 
 // A decoded Change State Event Request; zero where the request is silent.
-struct CW_CHGSTATE_REQ {
+struct ChangeStateReq {
   uint32_t result_code = 0;
   // Rows of (radio ID, state, cause); radio ID r in row r - 1.
   std::array<uint8_t, 12> radio_states{};
@@ -25,7 +25,7 @@ struct CW_CHGSTATE_REQ {
 // element's header or value runs past the end, or a value is too short for
 // its fields. Radio Operational State rows for radio IDs outside 1-4 are
 // ignored; unknown elements are skipped.
-int CW_AC_DEC_ChgStateReq(CW_CHGSTATE_REQ* record, capwap::ByteView elements);
+int CW_AC_DEC_ChgStateReq(ChangeStateReq* record, capwap::ByteView elements);
 
 // Message handler of type 11. 1 on a decode failure (no answer, the
 // request's sequence number is forgotten) or when the data-check timer

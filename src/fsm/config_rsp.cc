@@ -10,33 +10,33 @@ namespace elem = capwap::elem;
 
 namespace {
 
-bool InRun(const CW_WTPCB* wtp) { return wtp && wtp->state == CW_STATE_RUN; }
+bool InRun(const CW_WTPCB* wtp) { return wtp && wtp->state == kStateRun; }
 
 }  // namespace
 
-int CW_AC_DecStaCfgRsp(CW_STACFG_RSP* record, const CW_RCVPKT* rcv) {
+int CW_AC_DecStaCfgRsp(StaCfgRsp* record, const CW_RCVPKT* rcv) {
   return capwap::DecodeResultOnly(rcv->Elements(), &record->result_code) ? 0 : 1;
 }
 
 int CW_AC_StaCfgRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!InRun(wtp) || !rcv) return 1;
-  CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Receiving Station Config Response frame from AP.\n");
+  CwDebug(kDbgPacket, ZLOG_INFO, " Receiving Station Config Response frame from AP.\n");
   capwap::RefreshLiveness(wtp);
-  CW_STACFG_RSP response;
+  StaCfgRsp response;
   if (CW_AC_DecStaCfgRsp(&response, rcv) != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode Station Config Response frame.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to decode Station Config Response frame.\n");
     return 1;
   }
   if (response.result_code != 0) {
-    CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Result code %d from Station Config Resopnse frame.\n",
+    CwDebug(kDbgEvent, ZLOG_INFO, " Result code %d from Station Config Resopnse frame.\n",
             static_cast<int>(response.result_code));
     return 1;
   }
   return 0;
 }
 
-int CW_AC_DecWlanCfgRsp(CW_WLANCFG_RSP* record, const CW_RCVPKT* rcv) {
-  *record = CW_WLANCFG_RSP{};
+int CW_AC_DecWlanCfgRsp(WlanCfgRsp* record, const CW_RCVPKT* rcv) {
+  *record = WlanCfgRsp{};
   CwElementWalk walk(rcv->Elements(), {.min_left = capwap::kResponseElemMin});
   for (const CwElement& e : walk) {
     if (e.type == elem::kResultCode && !capwap::ReadResultCode(e.value, &record->result_code)) {
@@ -55,16 +55,16 @@ int CW_AC_DecWlanCfgRsp(CW_WLANCFG_RSP* record, const CW_RCVPKT* rcv) {
 
 int CW_AC_WlanCfgRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!InRun(wtp) || !rcv) return 1;
-  CwDebug(CW_DBG_PACKET, ZLOG_INFO, "Receiving WLAN Config Response frame from AP %s.\n",
+  CwDebug(kDbgPacket, ZLOG_INFO, "Receiving WLAN Config Response frame from AP %s.\n",
           capwap::MacText(wtp->mac).data());
   capwap::RefreshLiveness(wtp);
-  CW_WLANCFG_RSP response;
+  WlanCfgRsp response;
   if (CW_AC_DecWlanCfgRsp(&response, rcv) != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode WLAN Config Response frame.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to decode WLAN Config Response frame.\n");
     return 1;
   }
   if (response.result_code != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Result code %d frome WLAN Config Response.\n",
+    CwDebug(kDbgError, ZLOG_ERR, " Result code %d frome WLAN Config Response.\n",
             static_cast<int>(response.result_code));
     return 1;
   }

@@ -10,11 +10,11 @@
 #include "registry/wtpcb.h"
 #include "transport/types.h"
 
-struct CW_STACFG_RSP {
+struct StaCfgRsp {
   uint32_t result_code = 0;
 };
 
-struct CW_WLANCFG_RSP {
+struct WlanCfgRsp {
   uint32_t result_code = 0;
   uint8_t bssid_flag = 0;  // an Assigned WTP BSSID was present
   uint8_t radio_id = 0;
@@ -23,7 +23,7 @@ struct CW_WLANCFG_RSP {
 };
 
 int CW_AC_StaCfgRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv);
-int CW_AC_DecStaCfgRsp(CW_STACFG_RSP* record, const CW_RCVPKT* rcv);
+int CW_AC_DecStaCfgRsp(StaCfgRsp* record, const CW_RCVPKT* rcv);
 
 int CW_AC_WlanCfgRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv);
-int CW_AC_DecWlanCfgRsp(CW_WLANCFG_RSP* record, const CW_RCVPKT* rcv);
+int CW_AC_DecWlanCfgRsp(WlanCfgRsp* record, const CW_RCVPKT* rcv);

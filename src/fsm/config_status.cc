@@ -45,22 +45,22 @@ enum class ElemResult { kOk, kNoMemory };
 // A value too short for the fields of its record is skipped: only the cases
 // listed for this exchange (no elements, an element past the end, memory)
 // make the request undecodable.
-ElemResult DecodeRadioElement(CW_CFG_STATUS_REQ_INFO* info, const capwap::RadioElementCodec& row,
+ElemResult DecodeRadioElement(CfgStatusReqInfo* info, const capwap::RadioElementCodec& row,
                               ByteView value) {
   std::array<uint8_t, capwap::kRadioRecordMax> buffer{};
   const std::span<uint8_t> record = std::span(buffer).first(row.record_size);
   if (!capwap::RadioFromWire(row, value, record)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_INFO, " Config Request element %u of %zu bytes skipped.\n",
+    CwDebug(kDbgError, ZLOG_INFO, " Config Request element %u of %zu bytes skipped.\n",
             static_cast<unsigned>(row.element), value.size());
     return ElemResult::kOk;
   }
   const uint8_t radio_id = record[0];
   if (radio_id < 1 || radio_id > 4) {
-    CwDebug(CW_DBG_ERROR, ZLOG_INFO, " Config Request element %u of radio %u ignored.\n",
+    CwDebug(kDbgError, ZLOG_INFO, " Config Request element %u of radio %u ignored.\n",
             static_cast<unsigned>(row.element), static_cast<unsigned>(radio_id));
     return ElemResult::kOk;
   }
-  if (CW_RdBindSetSub(info->rdbind, radio_id, row.rdbind_tlv, record) != 0) {
+  if (RdBindSetSub(info->rdbind, radio_id, row.rdbind_tlv, record) != 0) {
     return ElemResult::kNoMemory;
   }
   return ElemResult::kOk;
@@ -68,15 +68,15 @@ ElemResult DecodeRadioElement(CW_CFG_STATUS_REQ_INFO* info, const capwap::RadioE
 
 // A payload whose sub-elements cannot be walked keeps what its handlers
 // took before the fault; the rest of that payload is skipped.
-ElemResult DecodeVendorPayload(CW_CFG_STATUS_REQ_INFO* info, ByteView value) {
+ElemResult DecodeVendorPayload(CfgStatusReqInfo* info, ByteView value) {
   if (CW_AC_DecVendorElem(info, value) == 0) return ElemResult::kOk;
   if (info->no_memory) return ElemResult::kNoMemory;
-  CwDebug(CW_DBG_ERROR, ZLOG_INFO,
+  CwDebug(kDbgError, ZLOG_INFO,
           " Malformed Vendor Specific Payload in Config Request skipped.\n");
   return ElemResult::kOk;
 }
 
-ElemResult DecodeElement(CW_CFG_STATUS_REQ_INFO* info, const CwElement& e) {
+ElemResult DecodeElement(CfgStatusReqInfo* info, const CwElement& e) {
   const capwap::RadioElementCodec* row = capwap::RadioElementFor(e.type);
   if (row && (row->uses & capwap::kRadioInStatusRequest)) {
     return DecodeRadioElement(info, *row, e.value);
@@ -112,7 +112,7 @@ bool PutSessionBasics(CW_PKT& pkt, const CW_WTPCB& wtp) {
   });
   ok &= PutElement(pkt, elem::kLocationData, [&](WireWriter& w) { w.bytes(ByteView(wtp.location)); });
   ok &= PutElement(pkt, elem::kStatisticsTimer, [&](WireWriter& w) { w.u16(wtp.stats_interval); });
-  if (wtp.capability & CW_CAP_MESH) {
+  if (wtp.capability & kCapMesh) {
     ok &= PutElement(pkt, elem::kMeshRole, [&](WireWriter& w) {
       w.u8(wtp.mesh_role);
       w.u8(wtp.mesh_id);
@@ -193,16 +193,16 @@ bool PutCloudAndNames(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources& 
 }
 
 bool PutRadiosAndPeers(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources& src) {
-  bool ok = CW_AC_EncRdBindElems(pkt, wtp.rdbind, wtp.board_vendor_id) == 0;
+  bool ok = EncodeRdBindElems(pkt, wtp.rdbind, wtp.board_vendor_id) == 0;
   if (src.antenna_switch) {
     ok &= PutElement(pkt, elem::kAntennaType,
                      [&](WireWriter& w) { w.u8(wtp.antenna_external ? 1 : 0); });
   }
   for (const Bytes* block : {&wtp.wrrm_block, &wtp.wids_block}) {
-    if (!block->empty()) ok &= CW_PktAppendRaw(pkt, *block) == 0;
+    if (!block->empty()) ok &= PktAppendRaw(pkt, *block) == 0;
   }
   if (wtp.vap_profile && wtp.master_status != 0) {
-    ok &= (wtp.capability & CW_CAP_RUNTIME_VAP)
+    ok &= (wtp.capability & kCapRuntimeVap)
               ? CAPWAP_ENC_VapMsgIE(pkt, *wtp.vap_profile, wtp.board_vendor_id) == 0
               : CAPWAP_ENC_VapMsgBackupAc(pkt, *wtp.vap_profile) == 0;
   }
@@ -212,17 +212,17 @@ bool PutRadiosAndPeers(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources&
 }
 
 // Steps 4 to 9 of a decoded request.
-int EnterConfig(CW_WTPCB* wtp, CW_RCVPKT* rcv, CW_CFG_STATUS_REQ_INFO& info) {
+int EnterConfig(CW_WTPCB* wtp, CW_RCVPKT* rcv, CfgStatusReqInfo& info) {
   wtp->join_timer.Cancel();
   wtp->last_rcv_seq = rcv->seq;
-  for (const CW_RDBIND_RADIO& radio : info.rdbind.radios) {
+  for (const RadioBindingRadio& radio : info.rdbind.radios) {
     const auto& config = radio.sub[12];  // WTP Radio Configuration
     if (!config || config->size() < 10 || radio.radio_id < 1 || radio.radio_id > 4) continue;
     auto& row = wtp->bssid_table[radio.radio_id - 1];
     row.radio_id = static_cast<uint8_t>(radio.radio_id);
     std::copy_n(config->begin() + 4, row.bssid.size(), row.bssid.begin());
   }
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO,
+  CwDebug(kDbgEvent, ZLOG_INFO,
           " Notify WMAC Radio Binding parameters from Config Status Request for Ap %d. \n",
           static_cast<int>(wtp->apid));
   wtp->rdbind_notify_result =
@@ -234,9 +234,9 @@ int EnterConfig(CW_WTPCB* wtp, CW_RCVPKT* rcv, CW_CFG_STATUS_REQ_INFO& info) {
   wtp->wait_wids = 1;
   WIDS_Ac_Ipc_GetCfg(capwapm, wtp->apid);
 
-  wtp->state = CW_STATE_CONFIG;
-  CW_AC_StoreWTP(wtp);
-  CwDebug(CW_DBG_FSM, ZLOG_INFO, " FSM switched to Config State.\n");
+  wtp->state = kStateConfig;
+  StoreWtp(wtp);
+  CwDebug(kDbgFsm, ZLOG_INFO, " FSM switched to Config State.\n");
 
   if (!ArmSessionTimer(wtp, wtp->cfg_ipc_timer, kCfgIpcWaitSeconds, CW_AC_IPCTimerHandler,
                        "IPC")) {
@@ -247,40 +247,40 @@ int EnterConfig(CW_WTPCB* wtp, CW_RCVPKT* rcv, CW_CFG_STATUS_REQ_INFO& info) {
 
 }  // namespace
 
-int CW_AC_DecCfgReq(CW_CFG_STATUS_REQ_INFO* info, ByteView elements) {
+int CW_AC_DecCfgReq(CfgStatusReqInfo* info, ByteView elements) {
   if (!info) return 1;
   if (elements.size() < 4) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Illegal Config Request frame received.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Illegal Config Request frame received.\n");
     return 1;
   }
-  capwap::VendorDecodeScope<CW_CFG_STATUS_REQ_INFO> scope(info);
+  capwap::VendorDecodeScope<CfgStatusReqInfo> scope(info);
   CwElementWalk walk(elements);
   for (const CwElement& e : walk) {
     if (DecodeElement(info, e) == ElemResult::kNoMemory) {
-      CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No memory to decode Config Request frame.\n");
+      CwDebug(kDbgError, ZLOG_ERR, " No memory to decode Config Request frame.\n");
       return 1;
     }
   }
   if (!walk.complete()) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Illegal Config Request frame received .\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Illegal Config Request frame received .\n");
     return 1;
   }
-  info->rdbind.radio_count = CW_RdBindRadioCount(info->rdbind);
+  info->rdbind.radio_count = RdBindRadioCount(info->rdbind);
   return 0;
 }
 
 int CW_AC_CfgReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!wtp || !rcv) return 1;
-  if (wtp->state != CW_STATE_JOIN && wtp->state != CW_STATE_IMAGE) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Receiving Config Request frame under wrong state %s.\n",
+  if (wtp->state != kStateJoin && wtp->state != kStateImage) {
+    CwDebug(kDbgError, ZLOG_ERR, " Receiving Config Request frame under wrong state %s.\n",
             capwap::MacText(wtp->mac).data());
     return 1;
   }
-  CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Receiving Config Request frame from AP %s.\n",
+  CwDebug(kDbgPacket, ZLOG_INFO, " Receiving Config Request frame from AP %s.\n",
           capwap::MacText(wtp->mac).data());
-  CW_CFG_STATUS_REQ_INFO info;
+  CfgStatusReqInfo info;
   if (CW_AC_DecCfgReq(&info, rcv->Elements()) != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " Failed to decode Config Status Request frame since illegal frame format.\n");
     CW_FreeRdBind(&info.rdbind);
     __CW_AC_HandleTunnelDown(wtp, "CW_AC_CfgReqHandler", __LINE__);
@@ -289,7 +289,7 @@ int CW_AC_CfgReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   return EnterConfig(wtp, rcv, info);
 }
 
-CwCfgRespSources CW_AC_CfgRespSourcesOf(const CW_WTPCB& wtp) {
+CwCfgRespSources CfgRespSourcesOf(const CW_WTPCB& wtp) {
   CwCfgRespSources src;
   src.group = ApGroupGet(wtp.group_id);
   agent_cloud_server_get(src.cloud.data());
@@ -298,9 +298,9 @@ CwCfgRespSources CW_AC_CfgRespSourcesOf(const CW_WTPCB& wtp) {
   return src;
 }
 
-int CW_AC_BuildCfgResp(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources& sources) {
+int BuildCfgResp(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources& sources) {
   if (!sources.group) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " AP group %u of AP %s is missing.\n", wtp.group_id,
+    CwDebug(kDbgError, ZLOG_ERR, " AP group %u of AP %s is missing.\n", wtp.group_id,
             wtp.name.c_str());
     return 0;
   }
@@ -312,14 +312,14 @@ int CW_AC_BuildCfgResp(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources&
 }
 
 int CW_AC_FillCfgResp(CW_PKT& pkt, const CW_WTPCB& wtp) {
-  return CW_AC_BuildCfgResp(pkt, wtp, CW_AC_CfgRespSourcesOf(wtp));
+  return BuildCfgResp(pkt, wtp, CfgRespSourcesOf(wtp));
 }
 
 int CW_AC_SndCfgResp(CW_WTPCB* wtp) {
   if (!wtp) return 1;
   CwPktPtr pkt = CW_AC_PktMalloc();
   if (!pkt) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " Failed to allocate packet for Config Status Response of AP %s.\n",
             wtp->name.c_str());
     return 1;
@@ -328,17 +328,17 @@ int CW_AC_SndCfgResp(CW_WTPCB* wtp) {
     CAPWAP_BUG("Config Status Response of AP %s overflowed", wtp->name.c_str());
   }
   CW_FreeRdBind(&wtp->rdbind);
-  CW_FinishCtlMsg(*pkt, CW_MSG_CFG_STATUS_RSP, CW_AC_GetSeqNum(wtp, CW_MSG_CFG_STATUS_RSP));
-  CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Sending Config Status Response frame to AP %s.\n",
+  FinishCtlMsg(*pkt, kMsgCfgStatusRsp, CW_AC_GetSeqNum(wtp, kMsgCfgStatusRsp));
+  CwDebug(kDbgPacket, ZLOG_INFO, " Sending Config Status Response frame to AP %s.\n",
           capwap::MacText(wtp->mac).data());
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }
 
-CW_CFG_STATUS_REQ_INFO* CW_CfgReqOf(void* context) {
-  return capwap::VendorDecodeScope<CW_CFG_STATUS_REQ_INFO>::Target(context);
+CfgStatusReqInfo* CfgReqOf(void* context) {
+  return capwap::VendorDecodeScope<CfgStatusReqInfo>::Target(context);
 }
 
-void CW_CfgStatusRegister() {
-  AC_SetMsgHandler(CW_MSG_CFG_STATUS_REQ, CW_AC_CfgReqHandler);
-  CW_SetCfgRespSender(CW_AC_SndCfgResp);
+void CfgStatusRegister() {
+  SetMsgHandler(kMsgCfgStatusReq, CW_AC_CfgReqHandler);
+  SetCfgRespSender(CW_AC_SndCfgResp);
 }

@@ -24,9 +24,9 @@ struct CW_APGROUP;
 
 // A decoded Configuration Status Request. The radio binding owns its
 // sub-records and releases them with the record.
-struct CW_CFG_STATUS_REQ_INFO {
+struct CfgStatusReqInfo {
   uint32_t reserved = 0;  // leading word, unused
-  CW_RDBIND rdbind;       // the radios as reported, radio ID r in radios[r - 1]
+  RadioBinding rdbind;       // the radios as reported, radio ID r in radios[r - 1]
   std::string ac_name;    // AC Name (4), as received
   bool no_memory = false; // a sub-record copy could not be allocated
 };
@@ -39,7 +39,7 @@ int CW_AC_CfgReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv);
 // 4 octets of elements, an element that runs past the end, or memory
 // exhaustion. A value too short for its fields and a malformed vendor
 // payload are skipped with a debug line.
-int CW_AC_DecCfgReq(CW_CFG_STATUS_REQ_INFO* info, capwap::ByteView elements);
+int CW_AC_DecCfgReq(CfgStatusReqInfo* info, capwap::ByteView elements);
 
 // Builds and sends the response; releases the AP's radio binding. 1 when no
 // packet could be taken (nothing is sent), otherwise CW_AC_SendCtlMsg's result.
@@ -55,14 +55,14 @@ struct CwCfgRespSources {
   bool antenna_switch = false;          // the AP's model switches antenna type
   uint32_t oid = 0;                     // the controller's vendor identifier
 };
-CwCfgRespSources CW_AC_CfgRespSourcesOf(const CW_WTPCB& wtp);
+CwCfgRespSources CfgRespSourcesOf(const CW_WTPCB& wtp);
 // The pure builder behind CW_AC_FillCfgResp. 0, or 1 when the packet overflowed.
-int CW_AC_BuildCfgResp(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources& sources);
+int BuildCfgResp(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources& sources);
 
 // The request record that vendor sub-element 129 fills: `context` while a
 // Configuration Status Request is being decoded into it, otherwise null (the
 // same vendor dispatcher serves other messages' records too).
-CW_CFG_STATUS_REQ_INFO* CW_CfgReqOf(void* context);
+CfgStatusReqInfo* CfgReqOf(void* context);
 
 // Installs the request handler (type 5) and the response sender.
-void CW_CfgStatusRegister();
+void CfgStatusRegister();

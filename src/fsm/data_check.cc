@@ -10,7 +10,7 @@ namespace {
 
 // Data Check: the data channel is open, the session enters Run.
 int OpenDataChannel(CW_WTPCB* wtp, const std::array<uint8_t, 16>& session_id, int is_ipv6,
-                    const CW_PKTINFO* pktinfo) {
+                    const PktInfo* pktinfo) {
   capwap::AnswerKeepAlive(*wtp, session_id, is_ipv6, pktinfo);
   wtp->data_check_timer.Cancel();
   CW_AC_RunStateInit(wtp);
@@ -25,11 +25,11 @@ void TrackDataEndpoint(CW_WTPCB* wtp) {
       wtp->data_end.port == wtp->tunnel.wtp_data_port) {
     return;
   }
-  CwDebug(CW_DBG_EVENT, ZLOG_NOTICE,
+  CwDebug(kDbgEvent, ZLOG_NOTICE,
           " Notifing WMAC to update tunnel with MAC address %s | IP %s | Port %d.\n",
           capwap::MacText(wtp->mac).data(), capwap::AddrText(wtp->data_end).c_str(),
           wtp->data_end.port);
-  wtp->tunnel = CW_AC_TunnelRecordOf(*wtp, CW_TUNNEL_MOVED);
+  wtp->tunnel = TunnelRecordOf(*wtp, kTunnelMoved);
   WMAC_AC_IPC_NotifyTunnelState(wtp->tunnel);
 }
 
@@ -38,8 +38,8 @@ void TrackDataEndpoint(CW_WTPCB* wtp) {
 namespace capwap {
 
 int OnDataKeepAlive(CW_WTPCB* wtp, const std::array<uint8_t, 16>& session_id, int is_ipv6,
-                    const CW_PKTINFO* pktinfo) {
-  if (wtp->state == CW_STATE_DATA_CHECK) return OpenDataChannel(wtp, session_id, is_ipv6, pktinfo);
+                    const PktInfo* pktinfo) {
+  if (wtp->state == kStateDataCheck) return OpenDataChannel(wtp, session_id, is_ipv6, pktinfo);
   TrackDataEndpoint(wtp);
   return 0;
 }

@@ -15,6 +15,6 @@ namespace capwap {
 // A keepalive of the WTP's session; wtp->data_end already holds its source.
 // `pktinfo` is the local end the IPv4 socket reported (null for IPv6). 0.
 int OnDataKeepAlive(CW_WTPCB* wtp, const std::array<uint8_t, 16>& session_id, int is_ipv6,
-                    const CW_PKTINFO* pktinfo);
+                    const PktInfo* pktinfo);
 
 }  // namespace capwap

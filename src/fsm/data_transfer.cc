@@ -15,13 +15,13 @@ namespace {
 
 constexpr size_t kDataHeaderLen = 4;  // type, mode, length
 
-bool DecodeData(CW_DATA_TRANSFER_DATA* record, capwap::ByteView value) {
+bool DecodeData(DataTransferData* record, capwap::ByteView value) {
   capwap::WireReader r(value);
   uint16_t length = 0;
   if (!r.u8(record->type) || !r.u8(record->mode) || !r.u16(length)) return false;
   const size_t present = value.size() - kDataHeaderLen;
   if (length > present) {
-    CwDebug(CW_DBG_ERROR, ZLOG_INFO,
+    CwDebug(kDbgError, ZLOG_INFO,
             " Data Transfer Data announces %u bytes and carries %zu; the rest is not read.\n",
             static_cast<unsigned>(length), present);
   }
@@ -32,8 +32,8 @@ bool DecodeData(CW_DATA_TRANSFER_DATA* record, capwap::ByteView value) {
 
 }  // namespace
 
-int CW_AC_DecDataTransReq(CW_DATA_TRANSFER_DATA* record, const CW_RCVPKT* rcv) {
-  *record = CW_DATA_TRANSFER_DATA{};
+int CW_AC_DecDataTransReq(DataTransferData* record, const CW_RCVPKT* rcv) {
+  *record = DataTransferData{};
   CwElementWalk walk(rcv->Elements());
   try {
     for (const CwElement& e : walk) {
@@ -48,11 +48,11 @@ int CW_AC_DecDataTransReq(CW_DATA_TRANSFER_DATA* record, const CW_RCVPKT* rcv) {
 void CW_AC_FreeCrashData(std::list<capwap::Bytes>& list) { list.clear(); }
 
 void CW_AC_DealCrashData(std::list<capwap::Bytes>& list) {
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Data transfer complete: %zu chunks received.\n", list.size());
+  CwDebug(kDbgEvent, ZLOG_INFO, " Data transfer complete: %zu chunks received.\n", list.size());
   CW_AC_FreeCrashData(list);
 }
 
-int CW_AC_SaveTransData(CW_WTPCB* wtp, CW_DATA_TRANSFER_DATA& record) {
+int CW_AC_SaveTransData(CW_WTPCB* wtp, DataTransferData& record) {
   if (record.type == kChunkError) {
     CW_AC_FreeCrashData(wtp->crash_data);
     return 0;
@@ -74,20 +74,20 @@ int CW_AC_SndDataTransRsp(CW_WTPCB* wtp, uint32_t result) {
     CwElementWriter e(*pkt, elem::kResultCode);
     e.w().u32(result);
   }
-  CW_FinishCtlMsg(*pkt, CW_MSG_DATA_TRANSFER_RSP,
-                  CW_AC_GetSeqNum(wtp, CW_MSG_DATA_TRANSFER_RSP));
+  FinishCtlMsg(*pkt, kMsgDataTransferRsp,
+                  CW_AC_GetSeqNum(wtp, kMsgDataTransferRsp));
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }
 
 int CW_AC_DataTransReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!wtp || !rcv) return 0;
   capwap::RefreshLiveness(wtp);
-  CW_DATA_TRANSFER_DATA record;
+  DataTransferData record;
   uint32_t result = 1;
   if (CW_AC_DecDataTransReq(&record, rcv) == 0) {
     result = CW_AC_SaveTransData(wtp, record);
   } else {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode Data Transfer Request frame.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to decode Data Transfer Request frame.\n");
   }
   CW_AC_SndDataTransRsp(wtp, result);
   return 0;
@@ -101,8 +101,8 @@ int CW_AC_SndDataTransReq(CW_WTPCB* wtp, uint8_t mode) {
     CwElementWriter e(*pkt, elem::kDataTransferMode);
     e.w().u8(mode);
   }
-  CW_FinishCtlMsg(*pkt, CW_MSG_DATA_TRANSFER_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_DATA_TRANSFER_REQ));
-  CwDebug(CW_DBG_PACKET, ZLOG_NOTICE, " Sending Data Transmit Request to AP.\n");
+  FinishCtlMsg(*pkt, kMsgDataTransferReq, CW_AC_GetSeqNum(wtp, kMsgDataTransferReq));
+  CwDebug(kDbgPacket, ZLOG_NOTICE, " Sending Data Transmit Request to AP.\n");
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }
 
@@ -117,15 +117,15 @@ int CW_AC_DecDataTransRsp(uint32_t* result, const CW_RCVPKT* rcv) {
 
 int CW_AC_DataTransRspHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!wtp || !rcv) return 1;
-  CwDebug(CW_DBG_PACKET, ZLOG_NOTICE, " Receiving Data Transmit Response from AP.\n");
+  CwDebug(kDbgPacket, ZLOG_NOTICE, " Receiving Data Transmit Response from AP.\n");
   capwap::RefreshLiveness(wtp);
   uint32_t result = 0;
   if (CW_AC_DecDataTransRsp(&result, rcv) != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode Data Transfer Response frame.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to decode Data Transfer Response frame.\n");
     return 1;
   }
   if (result != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Result code %d from Data Transfer Response frame.\n",
+    CwDebug(kDbgError, ZLOG_ERR, " Result code %d from Data Transfer Response frame.\n",
             static_cast<int>(result));
     return 1;
   }

@@ -11,7 +11,7 @@
 #include "transport/types.h"
 
 // Decoded Data Transfer Data element (13).
-struct CW_DATA_TRANSFER_DATA {
+struct DataTransferData {
   uint8_t type = 0;  // 1 data, 2 end of data, 5 error
   uint8_t mode = 0;  // 1 crash data, 2 memory dump
   capwap::Bytes data;
@@ -24,10 +24,10 @@ int CW_AC_DataTransReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv);
 // 1 when an element header or value runs past the message. A data length
 // beyond its element is cut to the element; of several Data Transfer Data
 // elements the last one counts.
-int CW_AC_DecDataTransReq(CW_DATA_TRANSFER_DATA* record, const CW_RCVPKT* rcv);
+int CW_AC_DecDataTransReq(DataTransferData* record, const CW_RCVPKT* rcv);
 // Appends the chunk (or releases the list at an end or error chunk). 0, or 1
 // when the node could not be had (the list is then released).
-int CW_AC_SaveTransData(CW_WTPCB* wtp, CW_DATA_TRANSFER_DATA& record);
+int CW_AC_SaveTransData(CW_WTPCB* wtp, DataTransferData& record);
 void CW_AC_FreeCrashData(std::list<capwap::Bytes>& list);
 // End of a transfer: the data has been received whole; it is released.
 void CW_AC_DealCrashData(std::list<capwap::Bytes>& list);

@@ -29,14 +29,14 @@ constexpr uint32_t kBroadcastAddress = 0xFFFFFFFF;
 // --- Decoding ---------------------------------------------------------------
 
 void DecodeBoardData(CW_DISC_REQ_INFO* info, capwap::ByteView value) {
-  CW_WTP_BOARD_DATA board;
+  WtpBoardData board;
   if (CW_DEC_IE_WtpBD(&board, value.data(), value.size()) != 0) return;
   info->board = board;
   info->have_board = true;
 }
 
 void DecodeDescriptor(CW_DISC_REQ_INFO* info, capwap::ByteView value) {
-  CW_WTP_DESCRIPTOR descriptor;
+  WtpDescriptor descriptor;
   if (CW_DEC_IE_WtpDesc(&descriptor, value.data(), value.size()) != 0) return;
   info->descriptor = descriptor;
   info->have_descriptor = true;
@@ -83,7 +83,7 @@ int DecodeElement(CW_DISC_REQ_INFO* info, const CwElement& e) {
 // The admission limits: APs between Join and Run, and APs online.
 bool CapacityLeft() {
   if (g_uiCwConcurrentWTPS >= g_uiCwMaxConcurrentWTPS) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " [Discovery state] The current concurrency AP number %d has reached the maximum %d, "
             "Discovery request temporarily rejected.\n",
             static_cast<int>(g_uiCwConcurrentWTPS), static_cast<int>(g_uiCwMaxConcurrentWTPS));
@@ -94,13 +94,13 @@ bool CapacityLeft() {
 
 // Refusal of an AP that has a record; 0 when it may be answered.
 int CheckConfiguredAp(CW_WTPCB* wtp, const CW_DISC_REQ_INFO& info, const std::string& model) {
-  if (wtp->state != CW_STATE_IDLE) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Receiving Discovery request under wrong state.\n");
+  if (wtp->state != kStateIdle) {
+    CwDebug(kDbgError, ZLOG_ERR, " Receiving Discovery request under wrong state.\n");
     return 1;
   }
   if (wtp->discovered == 0) wtp->discovered = 1;
   if (!ModelsCompatible(wtp->model, model)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " WTP model doesn't match. Configed model is %s, but real model is %s.\n",
             wtp->model.c_str(), model.c_str());
     return 1;
@@ -124,10 +124,10 @@ bool PutPriority(CW_PKT& pkt, uint32_t vendor_id, uint8_t priority) {
 
 // --- Decoding ---------------------------------------------------------------
 
-int CW_Dec11IERdInfo(std::array<CW_DISC_RADIO_INFO, kDiscRadioSlots>& slots,
+int CW_Dec11IERdInfo(std::array<DiscRadioInfo, kDiscRadioSlots>& slots,
                      capwap::ByteView value) {
   capwap::WireReader r(value);
-  CW_DISC_RADIO_INFO radio;
+  DiscRadioInfo radio;
   if (!r.u8(radio.radio_id) || !r.bytes(radio.radio_type.data(), radio.radio_type.size())) {
     return 1;
   }
@@ -165,7 +165,7 @@ int CW_AC_DecDiscReq(CW_DISC_REQ_INFO* info, const CW_RCVPKT* rcv) {
 
 // --- Handling ---------------------------------------------------------------
 
-void CW_AC_FillBroadcastLocal(CW_ADDR& local) {
+void FillBroadcastLocal(CW_ADDR& local) {
   const in_addr_t address = if_getifaddress_byifindex(capwapm, static_cast<int>(local.ifindex));
   if (address == 0) return;
   local.local_ipv4 = ntohl(address);
@@ -174,27 +174,27 @@ void CW_AC_FillBroadcastLocal(CW_ADDR& local) {
 
 int CW_AC_DiscReqHandler(CW_WTPCB* /*wtp*/, CW_RCVPKT* rcv) {
   if (!rcv) return 1;
-  if (CwDebugOn(CW_DBG_PACKET)) {
-    CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Receiving Discovery Request from AP %s.\n",
+  if (CwDebugOn(kDbgPacket)) {
+    CwDebug(kDbgPacket, ZLOG_INFO, " Receiving Discovery Request from AP %s.\n",
             capwap::AddrText(rcv->remote).c_str());
   }
   CW_DISC_REQ_INFO info;
   if (CW_AC_DecDiscReq(&info, rcv) != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode Discovery Request frame.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to decode Discovery Request frame.\n");
     return 1;
   }
   // Published before admission: refused APs are of interest too.
   if (g_bCwAutoAptoCloud == 1) PubAutoAptoCloud(info.board, *rcv, info.workmode);
   if (!CapacityLeft()) return 0;
   if (rcv->local.family == 0 && rcv->local.Ipv4() == kBroadcastAddress) {
-    CW_AC_FillBroadcastLocal(rcv->local);
+    FillBroadcastLocal(rcv->local);
   }
   CW_AC_ProcDiscReq(&info, rcv);
   return 0;
 }
 
 int CW_AC_ProcDiscReq(const CW_DISC_REQ_INFO* info, const CW_RCVPKT* rcv) {
-  CW_DISC_RESP resp;
+  DiscoveryResp resp;
   resp.remote = rcv->remote;
   resp.local = rcv->local;
   resp.seq = rcv->seq;
@@ -205,14 +205,13 @@ int CW_AC_ProcDiscReq(const CW_DISC_REQ_INFO* info, const CW_RCVPKT* rcv) {
   CW_WTPCB* wtp = CW_AC_GetWTPByMac(mac);
   if (!wtp) {
     if (!g_bCwAutoApEnabled) {
-      CwDebug(CW_DBG_ERROR, ZLOG_ERR,
-              " Reject Discovery Request since can't find AP config with MAC addr "
-              "%02x:%02x:%02x:%02x:%02x:%02x .\n",
-              mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+      CwDebug(kDbgError, ZLOG_ERR,
+              " Reject Discovery Request since can't find AP config with MAC addr %s .\n",
+              capwap::MacText(mac).data());
       return 0;
     }
     if (!CW_AC_IsValidWTPModel(model)) {
-      CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Invalid AP model %s from Discovery Request.\n",
+      CwDebug(kDbgError, ZLOG_ERR, " Invalid AP model %s from Discovery Request.\n",
               model.c_str());
       return 1;
     }
@@ -221,11 +220,11 @@ int CW_AC_ProcDiscReq(const CW_DISC_REQ_INFO* info, const CW_RCVPKT* rcv) {
     resp.priority = wtp->priority;
   }
   if (!CW_AC_CheckAPVersion(info->descriptor.hw_version.data(), model)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Firmware version doesn't match.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Firmware version doesn't match.\n");
     return 1;
   }
   if (!CW_AC_CheckAPMac(&mac, model)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " AP MAC [%x:%x:%x:%x:%x:%x] software not compatible.\n",
+    CwDebug(kDbgError, ZLOG_ERR, " AP MAC [%x:%x:%x:%x:%x:%x] software not compatible.\n",
             mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
     return 1;
   }
@@ -235,33 +234,33 @@ int CW_AC_ProcDiscReq(const CW_DISC_REQ_INFO* info, const CW_RCVPKT* rcv) {
 
 // --- Response -----------------------------------------------------------------
 
-int CW_AC_FillDiscResp(CW_PKT& pkt, const capwap::AcGlobalInfo& ac, uint32_t vendor_id,
+int FillDiscResp(CW_PKT& pkt, const capwap::AcGlobalInfo& ac, uint32_t vendor_id,
                        uint8_t priority, uint8_t seq) {
   const bool ok = capwap::PutAcDescriptor(pkt, ac, vendor_id) && capwap::PutAcName(pkt, ac) &&
                   capwap::PutAcControlAddress(pkt, ac, ac.family == 1) && PutPriority(pkt, vendor_id, priority);
   if (!ok) return 1;
-  CW_FinishCtlMsg(pkt, CW_MSG_DISCOVERY_RSP, seq);
+  FinishCtlMsg(pkt, kMsgDiscoveryRsp, seq);
   return 0;
 }
 
-int CW_AC_SndDiscResp(CW_WTPCB* /*wtp*/, const CW_DISC_RESP& resp, uint32_t vendor_id) {
+int CW_AC_SndDiscResp(CW_WTPCB* /*wtp*/, const DiscoveryResp& resp, uint32_t vendor_id) {
   CwPktPtr pkt = CW_AC_PktMalloc();
   if (!pkt) return 1;
   g_stCW_AC_GlobalInfo.active_wtps = static_cast<uint16_t>(g_uiCwApCount);
-  if (CW_AC_FillDiscResp(*pkt, g_stCW_AC_GlobalInfo, vendor_id, resp.priority, resp.seq) != 0) {
+  if (FillDiscResp(*pkt, g_stCW_AC_GlobalInfo, vendor_id, resp.priority, resp.seq) != 0) {
     return 0;
   }
-  CW_SNDDESC desc;
+  SendDesc desc;
   desc.fd = resp.remote.family != 0 ? g_iAC_IP6SockId : g_iAC_IP4SockId;
   desc.remote = resp.remote;
   desc.local = resp.local;
-  if (CwDebugOn(CW_DBG_PACKET)) {
-    CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Send Discovery Response to AP %s.\n",
+  if (CwDebugOn(kDbgPacket)) {
+    CwDebug(kDbgPacket, ZLOG_INFO, " Send Discovery Response to AP %s.\n",
             capwap::AddrText(resp.remote).c_str());
   }
   if (CW_SockSndMsg(&desc, pkt->buffer.data(), pkt->length, g_ucNeedEncrypt) == 1) {
     const int saved = errno;
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "Send discover response pkt to 0x%x:%d error %s\n",
+    CwDebug(kDbgError, ZLOG_ERR, "Send discover response pkt to 0x%x:%d error %s\n",
             resp.remote.Ipv4(), resp.remote.port, strerror(saved));
   }
   return 0;

@@ -16,7 +16,7 @@
 
 // One IEEE 802.11 WTP Radio Information element: radio ID and the radio
 // type bytes as received.
-struct CW_DISC_RADIO_INFO {
+struct DiscRadioInfo {
   uint8_t radio_id = 0;
   std::array<uint8_t, 4> radio_type{};
 };
@@ -26,9 +26,9 @@ struct CW_DISC_REQ_INFO {
   uint8_t discovery_type = 0;
   uint8_t frame_tunnel_mode = 0;
   uint8_t mac_type = 0;
-  CW_WTP_BOARD_DATA board;
-  CW_WTP_DESCRIPTOR descriptor;
-  std::array<CW_DISC_RADIO_INFO, kDiscRadioSlots> radios{};  // radio r in radios[r - 1]
+  WtpBoardData board;
+  WtpDescriptor descriptor;
+  std::array<DiscRadioInfo, kDiscRadioSlots> radios{};  // radio r in radios[r - 1]
   std::array<uint8_t, 32> vendor_data63{};  // first 32 bytes of vendor sub-element 63
   uint16_t workmode = 0;                    // bit value 2 = mesh, else fit
   bool have_board = false;
@@ -37,7 +37,7 @@ struct CW_DISC_REQ_INFO {
 inline constexpr uint16_t kWorkModeMesh = 2;
 
 // Where and how to answer one request.
-struct CW_DISC_RESP {
+struct DiscoveryResp {
   CW_ADDR remote;        // the requesting AP
   CW_ADDR local;         // where its request arrived
   uint8_t seq = 0;       // the request's sequence number
@@ -56,7 +56,7 @@ int CW_AC_DecDiscReq(CW_DISC_REQ_INFO* info, const CW_RCVPKT* rcv);
 int CW_AC_DecDiscVendorElem(CW_DISC_REQ_INFO* info, const uint8_t* value, size_t length);
 // Stores one Radio Information value in its slot. 1 when the value is
 // shorter than 5 bytes or the radio ID is 0 or above 4.
-int CW_Dec11IERdInfo(std::array<CW_DISC_RADIO_INFO, kDiscRadioSlots>& slots,
+int CW_Dec11IERdInfo(std::array<DiscRadioInfo, kDiscRadioSlots>& slots,
                      capwap::ByteView value);
 
 // The validation chain; 0 when a response was sent (or refused for lack of
@@ -64,12 +64,12 @@ int CW_Dec11IERdInfo(std::array<CW_DISC_RADIO_INFO, kDiscRadioSlots>& slots,
 int CW_AC_ProcDiscReq(const CW_DISC_REQ_INFO* info, const CW_RCVPKT* rcv);
 // Builds and sends the Discovery Response directly (not through a queue);
 // wtp may be null. 1 only when no packet could be taken.
-int CW_AC_SndDiscResp(CW_WTPCB* wtp, const CW_DISC_RESP& resp, uint32_t vendor_id);
+int CW_AC_SndDiscResp(CW_WTPCB* wtp, const DiscoveryResp& resp, uint32_t vendor_id);
 // Pure builder: the four elements and both headers into a new packet, the
 // controller described by `ac`. 0, or 1 when the packet overflowed (our bug).
-int CW_AC_FillDiscResp(CW_PKT& pkt, const capwap::AcGlobalInfo& ac, uint32_t vendor_id,
+int FillDiscResp(CW_PKT& pkt, const capwap::AcGlobalInfo& ac, uint32_t vendor_id,
                        uint8_t priority, uint8_t seq);
 
 // A request that arrived as a broadcast carries 255.255.255.255 as its
 // local address: take the receiving interface's address instead.
-void CW_AC_FillBroadcastLocal(CW_ADDR& local);
+void FillBroadcastLocal(CW_ADDR& local);

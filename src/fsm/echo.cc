@@ -20,8 +20,8 @@ constexpr size_t kEchoRespLen = kCwHeadersLen + kCwElemHeaderLen + 4;
 
 }  // namespace
 
-int CW_AC_DecEchoReq(CW_ECHO_REQ* out, const CW_RCVPKT* rcv) {
-  *out = CW_ECHO_REQ{};
+int CW_AC_DecEchoReq(EchoReq* out, const CW_RCVPKT* rcv) {
+  *out = EchoReq{};
   CwElementWalk walk(rcv->Elements());
   for (const CwElement& e : walk) {
     if (e.type != elem::kSessionId) continue;
@@ -33,13 +33,13 @@ int CW_AC_DecEchoReq(CW_ECHO_REQ* out, const CW_RCVPKT* rcv) {
 
 int CW_AC_EchoReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!wtp || !rcv) return 1;
-  if (wtp->state != CW_STATE_RUN) {
-    CwDebug(CW_DBG_EVENT, ZLOG_INFO, "CW_AC_EchoReqHandler::pstWtp->uiState != AC_STATE_RUN\n");
+  if (wtp->state != kStateRun) {
+    CwDebug(kDbgEvent, ZLOG_INFO, "CW_AC_EchoReqHandler::pstWtp->uiState != AC_STATE_RUN\n");
     return 1;
   }
-  CW_ECHO_REQ request;
+  EchoReq request;
   if (CW_AC_DecEchoReq(&request, rcv) != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode Echo Request frame.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to decode Echo Request frame.\n");
     return 1;
   }
   capwap::RefreshLiveness(wtp);
@@ -54,6 +54,6 @@ int CW_AC_SndEchoResp(CW_WTPCB* wtp) {
     CwElementWriter e(*pkt, elem::kAcTimestamp);
     e.w().u32(static_cast<uint32_t>(time(nullptr)));
   }
-  CW_FinishCtlMsg(*pkt, CW_MSG_ECHO_RSP, CW_AC_GetSeqNum(wtp, CW_MSG_ECHO_RSP));
+  FinishCtlMsg(*pkt, kMsgEchoRsp, CW_AC_GetSeqNum(wtp, kMsgEchoRsp));
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }

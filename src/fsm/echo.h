@@ -9,14 +9,14 @@
 #include "registry/wtpcb.h"
 #include "transport/types.h"
 
-struct CW_ECHO_REQ {
+struct EchoReq {
   std::array<uint8_t, 16> session_id{};
 };
 
 // Echo Request (type 13): answered only in Run, with the AC Timestamp.
 int CW_AC_EchoReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv);
 // A message without a Session ID decodes to the zero ID.
-int CW_AC_DecEchoReq(CW_ECHO_REQ* out, const CW_RCVPKT* rcv);
+int CW_AC_DecEchoReq(EchoReq* out, const CW_RCVPKT* rcv);
 // Echo Response: AC Timestamp in seconds since 1970, the sequence number of
 // the AP's last request other than Echo. 1 when no packet could be had.
 int CW_AC_SndEchoResp(CW_WTPCB* wtp);

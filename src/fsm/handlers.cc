@@ -16,21 +16,21 @@
 #include "transport/keepalive.h"
 #include "transport/recv.h"
 
-void CW_FsmRegisterHandlers() {
+void FsmRegisterHandlers() {
   capwap::ResetMsgHandlers();
-  AC_SetMsgHandler(CW_MSG_DISCOVERY_REQ, CW_AC_DiscReqHandler);
-  AC_SetMsgHandler(CW_MSG_JOIN_REQ, CW_AC_JoinReqHandler);
-  CW_CfgStatusRegister();  // type 5 and the Configuration Status Response sender
-  AC_SetMsgHandler(CW_MSG_CFG_UPDATE_RSP, CW_AC_CfgUpdRespHandler);
-  AC_SetMsgHandler(CW_MSG_CHG_STATE_REQ, CW_AC_ChgStateReqHandler);
-  AC_SetMsgHandler(CW_MSG_ECHO_REQ, CW_AC_EchoReqHandler);
-  AC_SetMsgHandler(CW_MSG_IMAGE_DATA_REQ, CW_AC_ImgDataReqHandler);
-  AC_SetMsgHandler(CW_MSG_IMAGE_DATA_RSP, CW_AC_ImgDataRespHandler);
-  AC_SetMsgHandler(CW_MSG_WTP_EVENT_REQ, CW_AC_EvtReqHandler);
-  AC_SetMsgHandler(CW_MSG_RESET_RSP, CW_AC_ResetRespHandler);
-  AC_SetMsgHandler(CW_MSG_DATA_TRANSFER_REQ, CW_AC_DataTransReqHandler);
-  AC_SetMsgHandler(CW_MSG_DATA_TRANSFER_RSP, CW_AC_DataTransRspHandler);
-  AC_SetMsgHandler(CW_MSG_STA_CFG_RSP, CW_AC_StaCfgRespHandler);
-  AC_SetMsgHandler(CW_MSG_WLAN_CFG_RSP, CW_AC_WlanCfgRespHandler);
+  SetMsgHandler(kMsgDiscoveryReq, CW_AC_DiscReqHandler);
+  SetMsgHandler(kMsgJoinReq, CW_AC_JoinReqHandler);
+  CfgStatusRegister();  // type 5 and the Configuration Status Response sender
+  SetMsgHandler(kMsgCfgUpdateRsp, CW_AC_CfgUpdRespHandler);
+  SetMsgHandler(kMsgChgStateReq, CW_AC_ChgStateReqHandler);
+  SetMsgHandler(kMsgEchoReq, CW_AC_EchoReqHandler);
+  SetMsgHandler(kMsgImageDataReq, CW_AC_ImgDataReqHandler);
+  SetMsgHandler(kMsgImageDataRsp, CW_AC_ImgDataRespHandler);
+  SetMsgHandler(kMsgWtpEventReq, CW_AC_EvtReqHandler);
+  SetMsgHandler(kMsgResetRsp, CW_AC_ResetRespHandler);
+  SetMsgHandler(kMsgDataTransferReq, CW_AC_DataTransReqHandler);
+  SetMsgHandler(kMsgDataTransferRsp, CW_AC_DataTransRspHandler);
+  SetMsgHandler(kMsgStaCfgRsp, CW_AC_StaCfgRespHandler);
+  SetMsgHandler(kMsgWlanCfgRsp, CW_AC_WlanCfgRespHandler);
   capwap::SetKeepAliveHandler(capwap::OnDataKeepAlive);
 }

@@ -2,4 +2,4 @@
 // dispatch table (start-up and test fixtures).
 #pragma once
 
-void CW_FsmRegisterHandlers();
+void FsmRegisterHandlers();

@@ -34,7 +34,7 @@ struct RequestedImage {
   std::string model, version, name;
 };
 
-RequestedImage ParseIdentifier(const CW_IMGDATA_REQ& record) {
+RequestedImage ParseIdentifier(const ImageDataReq& record) {
   RequestedImage out;
   capwap::WireReader r(capwap::ByteView(record.identifier).subspan(kVendorIdLen,
                                                                    record.identifier_len));
@@ -50,10 +50,10 @@ RequestedImage ParseIdentifier(const CW_IMGDATA_REQ& record) {
   return out;
 }
 
-const CW_IMGREC* FindImage(const RequestedImage& wanted) {
-  for (const CW_IMGVENDOR& entry : g_aucImgDb) {
+const ImageRecord* FindImage(const RequestedImage& wanted) {
+  for (const ImageVendor& entry : g_aucImgDb) {
     if (entry.vendor_id != g_uiOid) continue;
-    for (const CW_IMGREC& rec : entry.records) {
+    for (const ImageRecord& rec : entry.records) {
       if (!rec.model.empty() && rec.model == wanted.model && rec.version == wanted.version &&
           rec.name == wanted.name) {
         return &rec;
@@ -69,7 +69,7 @@ int EndSession(CW_WTPCB* wtp, const char* reason) {
 }
 
 int Refuse(CW_WTPCB* wtp, const char* message) {
-  CwDebug(CW_DBG_ERROR, ZLOG_ERR, "%s", message);
+  CwDebug(kDbgError, ZLOG_ERR, "%s", message);
   CW_AC_SndImgDataRsp(wtp, 1);
   return EndSession(wtp, "CW_AC_ImgDataReqHandler");
 }
@@ -100,8 +100,8 @@ bool PutBlock(CW_PKT& pkt, CW_WTPCB* wtp, bool last, size_t size) {
 
 // --- Image Data Request from the AP -----------------------------------------------
 
-int CW_AC_DecImgDataReq(CW_IMGDATA_REQ* record, const CW_RCVPKT* rcv) {
-  *record = CW_IMGDATA_REQ{};
+int CW_AC_DecImgDataReq(ImageDataReq* record, const CW_RCVPKT* rcv) {
+  *record = ImageDataReq{};
   bool have_identifier = false;
   CwElementWalk walk(rcv->Elements());
   for (const CwElement& e : walk) {
@@ -120,7 +120,7 @@ int CW_AC_DecImgDataReq(CW_IMGDATA_REQ* record, const CW_RCVPKT* rcv) {
   return walk.complete() && have_identifier && record->initiate_download ? 0 : 1;
 }
 
-std::string CW_AC_GetImgFullName(const CW_IMGREC& record) {
+std::string CW_AC_GetImgFullName(const ImageRecord& record) {
   std::string path;
   // An operator upload names a file of the userspace folder; a name with a
   // directory part would reach elsewhere and is not opened.
@@ -134,7 +134,7 @@ std::string CW_AC_GetImgFullName(const CW_IMGREC& record) {
     path = capwap::RootPath(kImageDir) + "/" + record.name;
   }
   if (path.empty() || access(path.c_str(), R_OK) != 0) {
-    CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Image file %s doesn't exist.\n", path.c_str());
+    CwDebug(kDbgEvent, ZLOG_INFO, " Image file %s doesn't exist.\n", path.c_str());
     return {};
   }
   return path;
@@ -146,8 +146,8 @@ uint32_t CW_AC_GetImgSize(const std::string& path) {
   return static_cast<uint32_t>(st.st_size);
 }
 
-int CW_AC_IsImgExist(CW_WTPCB* wtp, const CW_IMGDATA_REQ& record) {
-  const CW_IMGREC* image = FindImage(ParseIdentifier(record));
+int CW_AC_IsImgExist(CW_WTPCB* wtp, const ImageDataReq& record) {
+  const ImageRecord* image = FindImage(ParseIdentifier(record));
   if (!image) return 0;
   std::string path = CW_AC_GetImgFullName(*image);
   if (path.empty()) return 0;
@@ -159,7 +159,7 @@ int CW_AC_IsImgExist(CW_WTPCB* wtp, const CW_IMGDATA_REQ& record) {
 int CW_AC_ImgDataReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!wtp || !rcv) return 1;
   capwap::RefreshLiveness(wtp);
-  CW_IMGDATA_REQ record;
+  ImageDataReq record;
   if (CW_AC_DecImgDataReq(&record, rcv) != 0) {
     return Refuse(wtp, " Failed to decode Image Data Request.\n");
   }
@@ -168,9 +168,9 @@ int CW_AC_ImgDataReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   }
   wtp->image_id = record.identifier;
   wtp->join_timer.Cancel();
-  if (wtp->state != CW_STATE_RUN) {
-    wtp->state = CW_STATE_IMAGE;
-    CW_AC_StoreWTP(wtp);
+  if (wtp->state != kStateRun) {
+    wtp->state = kStateImage;
+    StoreWtp(wtp);
   }
   CW_AC_SndImgDataRsp(wtp, 0);
   return CW_AC_SndImgReq(wtp);
@@ -183,7 +183,7 @@ int CW_AC_SndImgDataRsp(CW_WTPCB* wtp, uint32_t result) {
     CwElementWriter e(*pkt, elem::kResultCode);
     e.w().u32(result);
   }
-  CW_FinishCtlMsg(*pkt, CW_MSG_IMAGE_DATA_RSP, CW_AC_GetSeqNum(wtp, CW_MSG_IMAGE_DATA_RSP));
+  FinishCtlMsg(*pkt, kMsgImageDataRsp, CW_AC_GetSeqNum(wtp, kMsgImageDataRsp));
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }
 
@@ -208,7 +208,7 @@ int CW_AC_SndImgReq(CW_WTPCB* wtp) {
     e.w().bytes(info.data(), info.size());
     if (!e.ok()) return EndSession(wtp, "CW_AC_SndImgReq");
   }
-  CW_FinishCtlMsg(*pkt, CW_MSG_IMAGE_DATA_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_IMAGE_DATA_REQ));
+  FinishCtlMsg(*pkt, kMsgImageDataReq, CW_AC_GetSeqNum(wtp, kMsgImageDataReq));
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }
 
@@ -229,7 +229,7 @@ int CW_AC_GetImgInfo(std::array<uint8_t, 20>& out, const CW_WTPCB& wtp) {
     void* map = mmap(nullptr, wtp.image_size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (map == MAP_FAILED) {
       close(fd);
-      CwDebug(CW_DBG_ERROR, ZLOG_ERR, "CW_AC_GetImgInfo::mmap fail\n");
+      CwDebug(kDbgError, ZLOG_ERR, "CW_AC_GetImgInfo::mmap fail\n");
       return 1;
     }
     UTIL_MD5Calc(digest, capwap::ByteView(static_cast<const uint8_t*>(map), wtp.image_size));
@@ -259,13 +259,13 @@ int CW_AC_ImgDataRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   capwap::RefreshLiveness(wtp);
   uint32_t result = 1;
   if (CW_AC_DecImgDataResp(&result, rcv) != 0) result = 1;
-  if (result != 0 && wtp->state != CW_STATE_RUN) {
+  if (result != 0 && wtp->state != kStateRun) {
     EndSession(wtp, "CW_AC_ImgDataRespHandler");
     return 0;
   }
   if (!wtp->image_downloading) return 0;
   if (wtp->image_sent >= wtp->image_size) {
-    CwDebug(CW_DBG_EVENT, ZLOG_NOTICE, " Image sent to AP %s; it restarts with it.\n",
+    CwDebug(kDbgEvent, ZLOG_NOTICE, " Image sent to AP %s; it restarts with it.\n",
             wtp->name.c_str());
     ClearDownload(wtp);
     EndSession(wtp, "CW_AC_ImgDataRespHandler");

@@ -17,7 +17,7 @@ inline constexpr size_t kImageBlockSize = 1024;
 
 // Decoded Image Data Request: the Image Identifier after its vendor
 // identifier (model, version and image name sub-elements), clipped to 112.
-struct CW_IMGDATA_REQ {
+struct ImageDataReq {
   std::array<uint8_t, 112> identifier{};  // 4 zero bytes, then the value
   size_t identifier_len = 0;
   bool initiate_download = false;
@@ -27,13 +27,13 @@ struct CW_IMGDATA_REQ {
 // and ending the session.
 int CW_AC_ImgDataReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv);
 // 0 when both Image Identifier and Initiate Download are present.
-int CW_AC_DecImgDataReq(CW_IMGDATA_REQ* record, const CW_RCVPKT* rcv);
+int CW_AC_DecImgDataReq(ImageDataReq* record, const CW_RCVPKT* rcv);
 // 1 when the named image is in the controller's own table and its file
 // exists; its size and path are then in the control block.
-int CW_AC_IsImgExist(CW_WTPCB* wtp, const CW_IMGDATA_REQ& record);
+int CW_AC_IsImgExist(CW_WTPCB* wtp, const ImageDataReq& record);
 // The file of an image record: an operator upload in the userspace folder,
 // else the built-in file in the image folder. Empty when the file is missing.
-std::string CW_AC_GetImgFullName(const CW_IMGREC& record);
+std::string CW_AC_GetImgFullName(const ImageRecord& record);
 uint32_t CW_AC_GetImgSize(const std::string& path);
 int CW_AC_SndImgDataRsp(CW_WTPCB* wtp, uint32_t result);
 // The next block (the first opens the file). 0 / 1 (the session has ended).

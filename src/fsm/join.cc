@@ -35,10 +35,10 @@ void CopyClipped(std::array<T, N>& field, capwap::ByteView value, size_t cap = N
 // Radio IDs outside the record's four slots are ignored, not refused.
 void DecodeRadioInfo(CW_JOIN_REQ_INFO* info, capwap::ByteView value) {
   capwap::WireReader r(value);
-  CW_JOIN_RADIO_INFO radio;
+  JoinRadioInfo radio;
   if (!r.u8(radio.radio_id) || !r.bytes(radio.radio_type.data(), radio.radio_type.size()) ||
       radio.radio_id == 0 || radio.radio_id > kJoinRadioSlots) {
-    CwDebug(CW_DBG_ERROR, ZLOG_INFO, " Radio Information of radio %d ignored in Join Request.\n",
+    CwDebug(kDbgError, ZLOG_INFO, " Radio Information of radio %d ignored in Join Request.\n",
             value.empty() ? 0 : value[0]);
     return;
   }
@@ -51,7 +51,7 @@ void DecodeRadioInfo(CW_JOIN_REQ_INFO* info, capwap::ByteView value) {
 void DecodeVendorPayload(CW_JOIN_REQ_INFO* info, capwap::ByteView value) {
   capwap::VendorDecodeScope<CW_JOIN_REQ_INFO> scope(info);
   if (CW_AC_DecVendorElem(info, value) != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_INFO,
+    CwDebug(kDbgError, ZLOG_INFO,
             " Malformed Vendor Specific Payload in Join Request skipped.\n");
   }
 }
@@ -60,7 +60,7 @@ void DecodeVendorPayload(CW_JOIN_REQ_INFO* info, capwap::ByteView value) {
 // the element is then skipped.
 bool FixedValueFits(const CwElement& e, size_t size) {
   if (e.value.size() >= size) return true;
-  CwDebug(CW_DBG_ERROR, ZLOG_INFO, " Join Request element %u of %zu bytes skipped.\n",
+  CwDebug(kDbgError, ZLOG_INFO, " Join Request element %u of %zu bytes skipped.\n",
           static_cast<unsigned>(e.type), e.value.size());
   return false;
 }
@@ -107,7 +107,7 @@ int DecodeElement(CW_JOIN_REQ_INFO* info, const CwElement& e) {
 // The admission limits: APs between Join and Run, and APs online.
 bool CapacityLeft() {
   if (g_uiCwConcurrentWTPS >= g_uiCwMaxConcurrentWTPS) {
-    CwDebug(CW_DBG_EVENT, ZLOG_INFO,
+    CwDebug(kDbgEvent, ZLOG_INFO,
             " [Join state] The current concurrency AP number %d has reached the maximum %d, Join "
             "request temporarily rejected.\n",
             static_cast<int>(g_uiCwConcurrentWTPS), static_cast<int>(g_uiCwMaxConcurrentWTPS));
@@ -122,16 +122,16 @@ CW_WTPCB* BindRecord(const CW_JOIN_REQ_INFO& info, int* result) {
   const auto& mac = info.board.base_mac;
   if (CW_WTPCB* wtp = CW_AC_GetWTPByMac(mac)) return wtp;
   if (!g_bCwAutoApEnabled) {
-    CwDebug(CW_DBG_ERROR, ZLOG_INFO,
+    CwDebug(kDbgError, ZLOG_INFO,
             " Can't match the AP config, and auto ap feature is disabled.\n");
     *result = 0;
     return nullptr;
   }
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Creating AP with MAC address %02x-%02x-%02x-%02x-%02x-%02x.\n",
+  CwDebug(kDbgEvent, ZLOG_INFO, " Creating AP with MAC address %02x-%02x-%02x-%02x-%02x-%02x.\n",
           mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
   CW_WTPCB* wtp = CW_AC_CreateWTP(FieldText(info.board.model), kAnyApid, "", 1);
   if (!wtp) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " Failed to create AP with MAC address %02x-%02x-%02x-%02x-%02x-%02x.\n", mac[0],
             mac[1], mac[2], mac[3], mac[4], mac[5]);
     *result = 1;
@@ -145,7 +145,7 @@ CW_WTPCB* BindRecord(const CW_JOIN_REQ_INFO& info, int* result) {
 
 // No command sets an AP's serial number, so the record follows what the AP
 // reports; the serial index is re-entered with the session.
-void UpdateSerial(CW_WTPCB* wtp, const CW_WTP_BOARD_DATA& board) {
+void UpdateSerial(CW_WTPCB* wtp, const WtpBoardData& board) {
   std::string reported = FieldText(board.serial);
   if (wtp->serial == reported) return;
   CW_AC_DelWtpFromSn(wtp);
@@ -169,9 +169,9 @@ int EnterJoinState(CW_WTPCB* wtp, int sent) {
     ++g_uiCwConcurrentWTPS;
     wtp->concurrency_flag = 1;
   }
-  wtp->state = CW_STATE_JOIN;
-  CW_AC_StoreWTP(wtp);
-  CwDebug(CW_DBG_FSM, ZLOG_INFO, " FSM switched to Join State. \n");
+  wtp->state = kStateJoin;
+  StoreWtp(wtp);
+  CwDebug(kDbgFsm, ZLOG_INFO, " FSM switched to Join State. \n");
   if (!ArmSessionTimer(wtp, wtp->join_timer, kJoinWaitSeconds, CW_AC_ImgCfgTimerHandler,
                        "join-wait")) {
     return 1;
@@ -193,9 +193,9 @@ bool PutTransportProtocol(CW_PKT& pkt) {
 }
 
 bool PutImageIdentifier(CW_PKT& pkt, const CW_WTPCB& wtp) {
-  const CW_IMGREC* image = CW_AC_NeedUpdateImage(wtp.descriptor, wtp.model, wtp.board_vendor_id);
+  const ImageRecord* image = CW_AC_NeedUpdateImage(wtp.descriptor, wtp.model, wtp.board_vendor_id);
   if (!image) return true;
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO, "CW_AC_FillJoinResp::NeedUpdateImage\n");
+  CwDebug(kDbgEvent, ZLOG_INFO, "CW_AC_FillJoinResp::NeedUpdateImage\n");
   std::array<uint8_t, kImageIdentifierSize> value{};
   CW_AC_GetImageId(*image, value, wtp.model, wtp.board_vendor_id);
   CwElementWriter e(pkt, elem::kImageIdentifier);
@@ -203,10 +203,10 @@ bool PutImageIdentifier(CW_PKT& pkt, const CW_WTPCB& wtp) {
   return e.ok();
 }
 
-const CW_IMGREC* FindImage(std::string_view model, uint32_t vendor_id) {
-  for (const CW_IMGVENDOR& entry : g_aucImgDb) {
+const ImageRecord* FindImage(std::string_view model, uint32_t vendor_id) {
+  for (const ImageVendor& entry : g_aucImgDb) {
     if (entry.vendor_id == 0 || entry.vendor_id != vendor_id) continue;
-    for (const CW_IMGREC& record : entry.records) {
+    for (const ImageRecord& record : entry.records) {
       if (!record.model.empty() && record.model == model) return &record;
     }
   }
@@ -217,7 +217,7 @@ const CW_IMGREC* FindImage(std::string_view model, uint32_t vendor_id) {
 
 // --- Decoding ---------------------------------------------------------------
 
-CW_JOIN_REQ_INFO* CW_JoinVendorContext(void* ctx) {
+CW_JOIN_REQ_INFO* JoinVendorContext(void* ctx) {
   return capwap::VendorDecodeScope<CW_JOIN_REQ_INFO>::Target(ctx);
 }
 
@@ -235,28 +235,28 @@ int CW_AC_DecJoinReq(CW_JOIN_REQ_INFO* info, const CW_RCVPKT* rcv) {
 
 int CW_AC_JoinReqHandler(CW_WTPCB* bound, CW_RCVPKT* rcv) {
   if (!rcv) return 1;
-  if (CwDebugOn(CW_DBG_PACKET)) {
-    CwDebug(CW_DBG_PACKET, ZLOG_INFO, " Receiving Join Request from AP %s.\n",
+  if (CwDebugOn(kDbgPacket)) {
+    CwDebug(kDbgPacket, ZLOG_INFO, " Receiving Join Request from AP %s.\n",
             capwap::AddrText(rcv->remote).c_str());
   }
   if (!CapacityLeft()) return 0;
-  if (bound && bound->state != CW_STATE_IDLE) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Receiving Join Request under wrong state,%d.\n",
+  if (bound && bound->state != kStateIdle) {
+    CwDebug(kDbgError, ZLOG_ERR, " Receiving Join Request under wrong state,%d.\n",
             static_cast<int>(bound->state));
     return 1;
   }
   CW_JOIN_REQ_INFO info;
   if (CW_AC_DecJoinReq(&info, rcv) != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode Join Request frame.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to decode Join Request frame.\n");
     return 1;
   }
 
-  CW_JOIN_RESP resp;
+  JoinResp resp;
   resp.dest = rcv->remote;
   resp.seq = rcv->seq;
   if (CW_WTPCB* holder = CW_AC_GetWTPBySESSID(info.session_id)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Session ID is in use, so Join Request rejected.\n");
-    resp.result = CW_JOIN_RESULT_SESSION_IN_USE;
+    CwDebug(kDbgError, ZLOG_ERR, " Session ID is in use, so Join Request rejected.\n");
+    resp.result = kJoinResultSessionInUse;
     resp.priority = holder->priority;
     return CW_AC_SndJoinResp(holder, resp);
   }
@@ -265,8 +265,8 @@ int CW_AC_JoinReqHandler(CW_WTPCB* bound, CW_RCVPKT* rcv) {
   CW_WTPCB* wtp = BindRecord(info, &refusal);
   if (!wtp) return refusal;
   UpdateSerial(wtp, info.board);
-  if (wtp->state != CW_STATE_IDLE) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Receiving Join Request under wrong state .\n");
+  if (wtp->state != kStateIdle) {
+    CwDebug(kDbgError, ZLOG_ERR, " Receiving Join Request under wrong state .\n");
     return 1;
   }
   EnterSession(wtp, info, *rcv);
@@ -280,38 +280,37 @@ int CW_AC_JoinReqHandler(CW_WTPCB* bound, CW_RCVPKT* rcv) {
 // The sequence number comes from the response context: the request's, which
 // a successful Join also stores as the record's last received one. A refusal
 // answered through another AP's record leaves that record untouched.
-int CW_AC_FillJoinResp(CW_PKT& pkt, const CW_WTPCB& wtp, const CW_JOIN_RESP& resp) {
+int CW_AC_FillJoinResp(CW_PKT& pkt, const CW_WTPCB& wtp, const JoinResp& resp) {
   bool ok = PutResultCode(pkt, resp.result);
-  if (ok && resp.result == CW_JOIN_RESULT_SUCCESS) {
+  if (ok && resp.result == kJoinResultSuccess) {
     const capwap::AcGlobalInfo& ac = g_stCW_AC_GlobalInfo;
     ok = capwap::PutAcDescriptor(pkt, ac, wtp.board_vendor_id) && capwap::PutAcName(pkt, ac) &&
          capwap::PutAcControlAddress(pkt, ac, wtp.local.family != 0) && PutTransportProtocol(pkt) &&
          PutImageIdentifier(pkt, wtp);
   }
   if (!ok) return 1;
-  CW_FinishCtlMsg(pkt, CW_MSG_JOIN_RSP, resp.seq);
+  FinishCtlMsg(pkt, kMsgJoinRsp, resp.seq);
   return 0;
 }
 
-int CW_AC_SndJoinResp(CW_WTPCB* wtp, const CW_JOIN_RESP& resp) {
+int CW_AC_SndJoinResp(CW_WTPCB* wtp, const JoinResp& resp) {
   if (!wtp) return 1;
   CwPktPtr pkt = CW_AC_PktMalloc();
   if (!pkt) return 1;
   if (CW_AC_FillJoinResp(*pkt, *wtp, resp) != 0) return 1;
-  CW_SNDDESC desc;
+  SendDesc desc;
   desc.fd = resp.dest.family != 0 ? g_iAC_IP6SockId : g_iAC_IP4SockId;
   desc.remote = resp.dest;
   desc.local = wtp->local;
   const auto& m = wtp->mac;
-  CwDebug(CW_DBG_PACKET, ZLOG_INFO,
-          " Sending Join Response to AP %02x:%02x:%02x:%02x:%02x:%02x.\n", m[0], m[1], m[2], m[3],
-          m[4], m[5]);
+  CwDebug(kDbgPacket, ZLOG_INFO, " Sending Join Response to AP %s.\n",
+          capwap::MacText(m).data());
   const int sent = CW_SockSndMsg(&desc, pkt->buffer.data(), pkt->length, g_ucNeedEncrypt);
   if (sent != 0) {
     const int saved = errno;
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
-            "Send Join Response to AP %02x:%02x:%02x:%02x:%02x:%02x 0x%x:%d error %s\n", m[0], m[1],
-            m[2], m[3], m[4], m[5], resp.dest.Ipv4(), resp.dest.port, strerror(saved));
+    CwDebug(kDbgError, ZLOG_ERR,
+            "Send Join Response to AP %s 0x%x:%d error %s\n", capwap::MacText(m).data(),
+            resp.dest.Ipv4(), resp.dest.port, strerror(saved));
   }
   return sent;
 }
@@ -322,11 +321,11 @@ void CW_AC_Is_NeedSameApimageUpdate(std::string_view model, std::array<char, 32>
   SetFieldText(out, model);
 }
 
-const CW_IMGREC* CW_AC_NeedUpdateImage(const CW_WTP_DESCRIPTOR& descriptor,
+const ImageRecord* CW_AC_NeedUpdateImage(const WtpDescriptor& descriptor,
                                        std::string_view model, uint32_t vendor_id) {
   std::array<char, 32> key{};
   CW_AC_Is_NeedSameApimageUpdate(model, key);
-  const CW_IMGREC* image = FindImage(FieldText(key), vendor_id);
+  const ImageRecord* image = FindImage(FieldText(key), vendor_id);
   if (!image) return nullptr;
   const std::string reported = FieldText(descriptor.sw_version);
   if (image->version.compare(0, reported.size(), reported) == 0) return nullptr;
@@ -334,7 +333,7 @@ const CW_IMGREC* CW_AC_NeedUpdateImage(const CW_WTP_DESCRIPTOR& descriptor,
   return image;
 }
 
-int CW_AC_GetImageId(const CW_IMGREC& record, std::array<uint8_t, kImageIdentifierSize>& out,
+int CW_AC_GetImageId(const ImageRecord& record, std::array<uint8_t, kImageIdentifierSize>& out,
                      std::string_view model, uint32_t vendor_id) {
   capwap::WireWriter w(out.data(), out.size());
   w.u32(vendor_id);

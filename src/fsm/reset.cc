@@ -18,7 +18,7 @@ constexpr size_t kResetImageFieldLen = 108;
 constexpr char kRestoreReason[] = "resore";
 
 void ResetOne(CW_WTPCB* wtp, bool restore) {
-  if (wtp->state == CW_STATE_RUN) {
+  if (wtp->state == kStateRun) {
     uint8_t* reason = wtp->image_id.data() + 4;
     if (restore) {
       std::memcpy(reason, kRestoreReason, sizeof kRestoreReason);
@@ -39,7 +39,7 @@ void ReleaseAutoModel(const CW_WTPCB* wtp) {
 int CW_AC_SndResetReq(CW_WTPCB* wtp) {
   if (!wtp) return 1;
   if (wtp->master_status == 0) {
-    CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Can't reset virtual ap %s\n", wtp->name.c_str());
+    CwDebug(kDbgEvent, ZLOG_INFO, " Can't reset virtual ap %s\n", wtp->name.c_str());
     return 0;
   }
   CwPktPtr pkt = CW_AC_PktMalloc();
@@ -49,7 +49,7 @@ int CW_AC_SndResetReq(CW_WTPCB* wtp) {
     e.w().u32(wtp->board_vendor_id);
     e.w().bytes(wtp->image_id.data() + 4, kResetImageFieldLen);
   }
-  CW_FinishCtlMsg(*pkt, CW_MSG_RESET_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_RESET_REQ));
+  FinishCtlMsg(*pkt, kMsgResetReq, CW_AC_GetSeqNum(wtp, kMsgResetReq));
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }
 
@@ -76,21 +76,21 @@ int CW_CMD_ResetAp(std::string_view selector, std::string_view argument, bool re
   return 0;
 }
 
-int CW_AC_DecResetResp(CW_RESET_RSP* record, const CW_RCVPKT* rcv) {
+int CW_AC_DecResetResp(ResetRsp* record, const CW_RCVPKT* rcv) {
   return capwap::DecodeResultOnly(rcv->Elements(), &record->result_code) ? 0 : 1;
 }
 
 int CW_AC_ResetRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
-  if (!wtp || wtp->state != CW_STATE_RUN || !rcv) return 1;
-  CwDebug(CW_DBG_PACKET, ZLOG_ERR, " Receiving Reset Response frame from AP.\n");
+  if (!wtp || wtp->state != kStateRun || !rcv) return 1;
+  CwDebug(kDbgPacket, ZLOG_ERR, " Receiving Reset Response frame from AP.\n");
   capwap::RefreshLiveness(wtp);
-  CW_RESET_RSP response;
+  ResetRsp response;
   if (CW_AC_DecResetResp(&response, rcv) != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode Reset Reponse frame.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to decode Reset Reponse frame.\n");
     return 1;
   }
   if (response.result_code != 0) {
-    CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Result code %d from Reset Response frame.\n",
+    CwDebug(kDbgEvent, ZLOG_INFO, " Result code %d from Reset Response frame.\n",
             static_cast<int>(response.result_code));
   }
   __CW_AC_HandleTunnelDown(wtp, "CW_AC_ResetRespHandler", __LINE__);

@@ -7,7 +7,7 @@
 #include "registry/wtpcb.h"
 #include "transport/types.h"
 
-struct CW_RESET_RSP {
+struct ResetRsp {
   uint32_t result_code = 0;
 };
 
@@ -25,4 +25,4 @@ int CW_CMD_ResetAp(std::string_view selector, std::string_view argument, bool re
 // (0 whenever it decoded, 1 otherwise).
 int CW_AC_ResetRespHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv);
 // 1 when an element runs past the message or a Result Code is short.
-int CW_AC_DecResetResp(CW_RESET_RSP* record, const CW_RCVPKT* rcv);
+int CW_AC_DecResetResp(ResetRsp* record, const CW_RCVPKT* rcv);

@@ -48,14 +48,14 @@ constexpr VendorHandlerRow kVendorHandlers[] = {
 
 }  // namespace
 
-int CW_RegisterVendorHandlers() {
-  int vendor_slot = CW_RegVendorId(g_uiOid);
+int RegisterVendorHandlers() {
+  int vendor_slot = RegVendorId(g_uiOid);
   if (vendor_slot < 0) {
     printf("CW_REG_VENDORID Fail!\n");
     return 1;
   }
   for (const auto& row : kVendorHandlers) {
-    if (CW_RegVendorElem(vendor_slot, row.elem_id, row.func) < 0) {
+    if (RegVendorElem(vendor_slot, row.elem_id, row.func) < 0) {
       printf("CW_REG_VENDOR_ELEM_ID Fail!\n");
       return 1;
     }
@@ -71,7 +71,7 @@ namespace {
 // the rest of the message still decodes.
 bool HoldsFixed(uint16_t id, uint16_t len, uint16_t size, const char* message) {
   if (len >= size) return true;
-  CwDebug(CW_DBG_ERROR, ZLOG_INFO,
+  CwDebug(kDbgError, ZLOG_INFO,
           " Vendor element %u of %u bytes in %s skipped, %u bytes needed.\n",
           static_cast<unsigned>(id), static_cast<unsigned>(len), message,
           static_cast<unsigned>(size));
@@ -84,14 +84,14 @@ bool HoldsFixed(uint16_t id, uint16_t len, uint16_t size, const char* message) {
 // other messages' records have no place for them, so there the sub-element
 // is skipped by its length.
 int CW_KVENPROC_MASTERSTATUS(void* ctx, capwap::WireReader& cur, uint16_t id, uint16_t len) {
-  CW_JOIN_REQ_INFO* join = CW_JoinVendorContext(ctx);
+  CW_JOIN_REQ_INFO* join = JoinVendorContext(ctx);
   if (!join || !HoldsFixed(id, len, 4, "Join Request")) return 0;
   cur.u32(join->master_status);
   return 0;
 }
 
 int CW_KVENPROC_CAPBILITIES(void* ctx, capwap::WireReader& cur, uint16_t id, uint16_t len) {
-  CW_JOIN_REQ_INFO* join = CW_JoinVendorContext(ctx);
+  CW_JOIN_REQ_INFO* join = JoinVendorContext(ctx);
   if (!join || !HoldsFixed(id, len, 2, "Join Request")) return 0;
   cur.u16(join->capability);
   return 0;
@@ -105,13 +105,13 @@ int CW_KVENPROC_CAPBILITIES(void* ctx, capwap::WireReader& cur, uint16_t id, uin
 int CW_KVENProc_Ap11NRDCAPTLVFunc(void* ctx, capwap::WireReader& cur, uint16_t id,
                                   uint16_t len) {
   constexpr uint16_t kRadioCapSize = 76;
-  CW_CFG_STATUS_REQ_INFO* req = CW_CfgReqOf(ctx);
+  CfgStatusReqInfo* req = CfgReqOf(ctx);
   if (!req || !HoldsFixed(id, len, kRadioCapSize, "Config Request")) return 0;
   capwap::ByteView record;
   if (!cur.view(kRadioCapSize, record)) return 0;
   const uint8_t radio_id = record[0];
   if (radio_id < 1 || radio_id > 4) return 0;
-  if (CW_RdBindSetSub(req->rdbind, radio_id, 15, record) != 0) {
+  if (RdBindSetSub(req->rdbind, radio_id, 15, record) != 0) {
     req->no_memory = true;
     return 1;
   }

@@ -31,4 +31,4 @@ int CW_KVENPROC_CAPBILITIES(void* ctx, capwap::WireReader& cur, uint16_t id, uin
 
 // Registers the 23 handlers for the platform's vendor identifier, in order.
 // 0; 1 after printing "CW_REG_VENDORID Fail!" or "CW_REG_VENDOR_ELEM_ID Fail!".
-int CW_RegisterVendorHandlers();
+int RegisterVendorHandlers();

@@ -26,7 +26,7 @@ namespace capwap {
 
 bool ReportBuffer::Append(uint16_t type, ByteView value, bool network_order) {
   if (data.size() + 4 + value.size() > limit) {
-    CwDebug(CW_DBG_ERROR, ZLOG_INFO, " Report element %u of %zu bytes dropped: report full.\n",
+    CwDebug(kDbgError, ZLOG_INFO, " Report element %u of %zu bytes dropped: report full.\n",
             static_cast<unsigned>(type), value.size());
     return true;
   }
@@ -97,7 +97,7 @@ bool DecodeRadioStatistics(WtpEventRecord* rec, capwap::WireReader& r) {
   if (radio_id < rec->radio_stats.size()) {
     rec->radio_stats[radio_id] = stats;
   } else {
-    CwDebug(CW_DBG_ERROR, ZLOG_INFO, " Radio statistics of radio %u ignored.\n",
+    CwDebug(kDbgError, ZLOG_INFO, " Radio statistics of radio %u ignored.\n",
             static_cast<unsigned>(radio_id));
   }
   return true;
@@ -170,10 +170,9 @@ using Record = std::array<uint8_t, N>;
 void ForwardStationReports(const WtpEventRecord& rec, uint32_t apid) {
   if (rec.delete_station) {
     const auto& m = rec.delete_mac;
-    CwDebug(CW_DBG_PACKET, ZLOG_INFO,
-            " Notifing WMAC to DELETE-STA with station MAC address "
-            "%02x:%02x:%02x:%02x:%02x:%02x.\n",
-            m[0], m[1], m[2], m[3], m[4], m[5]);
+    CwDebug(kDbgPacket, ZLOG_INFO,
+            " Notifing WMAC to DELETE-STA with station MAC address %s.\n",
+            capwap::MacText(m).data());
     Record<7> out{};
     capwap::HostWriter w(out.data(), out.size());
     w.bytes(m.data(), 6);
@@ -253,7 +252,7 @@ int CW_AC_DecEvtReq(WtpEventRecord* record, ByteView elements) {
   CwElementWalk walk(elements);
   for (const CwElement& e : walk) {
     if (!DecodeElement(record, e)) {
-      CwDebug(CW_DBG_ERROR, ZLOG_INFO, " WTP Event Request element %u of %zu bytes is malformed.\n",
+      CwDebug(kDbgError, ZLOG_INFO, " WTP Event Request element %u of %zu bytes is malformed.\n",
               static_cast<unsigned>(e.type), e.value.size());
       return 1;
     }
@@ -268,7 +267,7 @@ int CW_AC_SndEvtResp(CW_WTPCB* wtp) {
     CwElementWriter e(*pkt, elem::kAcTimestamp);
     e.w().u32(static_cast<uint32_t>(time(nullptr)));
   }
-  CW_FinishCtlMsg(*pkt, CW_MSG_WTP_EVENT_RSP, CW_AC_GetSeqNum(wtp, CW_MSG_WTP_EVENT_RSP));
+  FinishCtlMsg(*pkt, kMsgWtpEventRsp, CW_AC_GetSeqNum(wtp, kMsgWtpEventRsp));
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }
 
@@ -277,11 +276,11 @@ int CW_AC_EvtReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   // A running AP's statistics and reports keep its session alive like Echo.
   capwap::RefreshLiveness(wtp);
   CW_AC_SndEvtResp(wtp);
-  if (wtp->state != CW_STATE_RUN) return 1;
+  if (wtp->state != kStateRun) return 1;
   // The record holds up to 52 KB of report data: on the heap, per request.
   auto record = std::make_unique<WtpEventRecord>();
   if (CW_AC_DecEvtReq(record.get(), rcv->Elements()) != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to decode WTP Event Requst frame.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to decode WTP Event Requst frame.\n");
     return 1;
   }
   Forward(*record, wtp->apid);

@@ -15,8 +15,8 @@ CW_WTPCB* WtpOf(thread* t) { return static_cast<CW_WTPCB*>(THREAD_ARG(t)); }
 // Step 3 of the teardown: WMAC learns that the tunnel of a running AP is
 // down, or forgets an automatically created AP that never reached Run.
 void NotifyWmacOfTeardown(CW_WTPCB* wtp) {
-  if (wtp->state == CW_STATE_RUN) {
-    CW_TUNNEL_RECORD record;
+  if (wtp->state == kStateRun) {
+    TunnelRecord record;
     record.state = 0;
     record.apid = wtp->apid;
     record.family = wtp->data_end.family;
@@ -43,8 +43,8 @@ void ClearSessionAreas(CW_WTPCB* wtp) {
   wtp->image_sent = 0;
   wtp->image_path.clear();
   wtp->crash_data.clear();
-  wtp->descriptor = CW_WTP_DESCRIPTOR{};
-  wtp->rdbind = CW_RDBIND{};
+  wtp->descriptor = WtpDescriptor{};
+  wtp->rdbind = RadioBinding{};
 }
 
 // Pushes the neighbour-dead deadline to `seconds` from now. Every Echo does
@@ -76,7 +76,7 @@ bool ArmSessionTimer(CW_WTPCB* wtp, capwap::Timer& timer, long seconds, thread_f
     }
   }
   if (!armed) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to start %s timer of AP %s.\n", what,
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to start %s timer of AP %s.\n", what,
             wtp->name.c_str());
   }
   return armed;
@@ -93,12 +93,11 @@ int __CW_AC_HandleTunnelDown(CW_WTPCB* wtp, const char* /*func*/, int /*line*/) 
   CW_AC_DelWtpFromSessTable(wtp);
   CW_AC_DelWtpFromIpTable(wtp);
 
-  wtp->state = CW_STATE_IDLE;
+  wtp->state = kStateIdle;
   const auto& m = wtp->mac;
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO,
-          " FSM switched to Idle state with AP %s MAC [%02x:%02x:%02x:%02x:%02x:%02x].\n",
-          wtp->name.c_str(), m[0], m[1], m[2], m[3], m[4], m[5]);
-  CW_AC_StoreWTP(wtp);
+  CwDebug(kDbgEvent, ZLOG_INFO, " FSM switched to Idle state with AP %s MAC [%s].\n",
+          wtp->name.c_str(), capwap::MacText(m).data());
+  StoreWtp(wtp);
   Report_ApStatus("offline", wtp, ul_CW_AC_Time - wtp->online_tick);
   mirta_logger(m.data(), 31, "CAPWAP offline");
 
@@ -124,7 +123,7 @@ int CW_AC_DelWtpTimers(CW_WTPCB* wtp) {
 }
 
 void capwap::RefreshLiveness(CW_WTPCB* wtp) {
-  if (!wtp || wtp->state != CW_STATE_RUN) return;
+  if (!wtp || wtp->state != kStateRun) return;
   if (wtp->echo_interval == 0) {
     wtp->nbr_dead_timer.Cancel();
     return;
@@ -155,7 +154,7 @@ int CW_AC_ChgStateTimerHandler(thread* t) {
 
 int CW_AC_IPCTimerHandler(thread* t) {
   CW_WTPCB* wtp = WtpOf(t);
-  CwDebug(CW_DBG_ERROR, ZLOG_NOTICE, " IPC timer expired, so turn CAPWAP tunnel down.\n");
+  CwDebug(kDbgError, ZLOG_NOTICE, " IPC timer expired, so turn CAPWAP tunnel down.\n");
   wtp->data_check_timer.Cancel();
   wtp->cfg_ipc_timer.Cancel();
   wtp->wait_rdbind = 0;

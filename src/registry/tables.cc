@@ -185,7 +185,7 @@ void SetApEventHooks(const ApEventHooks& hooks) { Hooks() = hooks; }
 
 const ApEventHooks& ApEvents() { return Hooks(); }
 
-void CW_AC_WtpTableReset() {
+void WtpTableReset() {
   // Serial entries go back to the node pool (freeing the table would not).
   for (OwnedWtp& entry : Owned()) CW_AC_DelWtpFromSn(entry.block.get());
   g_ppAC_WTPDB_TableById.fill(nullptr);
@@ -196,7 +196,7 @@ void CW_AC_WtpTableReset() {
   g_uiCwConcurrentWTPS = 0;
 }
 
-uint32_t CW_AC_WtpCount() {
+uint32_t WtpCount() {
   uint32_t n = 0;
   for (uint32_t apid = 1; apid <= kMaxApId; ++apid) {
     if (g_ppAC_WTPDB_TableById[apid]) ++n;
@@ -249,7 +249,7 @@ int CW_AC_AddWTPByMac(const std::array<uint8_t, 6>& mac, CW_WTPCB* wtp) {
   if (!bucket || !wtp) return 1;
   Enter(g_pstAC_WTPDBTableByMac.get(), bucket, &wtp->mac_link);
   CW_WTP_Mark_Store(wtp);
-  CW_AC_StoreWTP(wtp);
+  StoreWtp(wtp);
   if (!MacIsZero(wtp->mac)) CW_WTP_Store_By_Mac(wtp);
   return 0;
 }
@@ -259,7 +259,7 @@ int CW_AC_DelWtpFromMacTable(CW_WTPCB* wtp) {
   Unlink(g_pstAC_WTPDBTableByMac.get(), &wtp->mac_link);
   CW_WTP_Mark_Delete(wtp);
   wtp->mac.fill(0);
-  CW_AC_StoreWTP(wtp);
+  StoreWtp(wtp);
   return 0;
 }
 
@@ -423,9 +423,9 @@ void AnnounceCreated(CW_WTPCB* wtp) {
     if (ApEvents().created) ApEvents().created(*wtp);
     CW_WTP_Mark_Store(wtp);
   } catch (const std::bad_alloc&) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No memory to announce AP %u.\n", wtp->apid);
+    CwDebug(kDbgError, ZLOG_ERR, " No memory to announce AP %u.\n", wtp->apid);
   }
-  CW_AC_StoreWTP(wtp);
+  StoreWtp(wtp);
 }
 
 // Deleting an AP: every index, the APID, the database records, and the
@@ -462,15 +462,15 @@ CW_WTPCB* CW_AC_CreateWTP(std::string_view model, uint32_t apid, std::string_vie
   if (!g_pstAC_WTPDBTableByName || chosen < 0 || !CW_IsValidModel(model, 1)) return nullptr;
   CW_WTPCB* wtp = NewBlock(chosen, model, name);
   if (!wtp) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No memory to create AP with ID %d.\n", chosen);
+    CwDebug(kDbgError, ZLOG_ERR, " No memory to create AP with ID %d.\n", chosen);
     return nullptr;
   }
 
   CW_AC_SetWTPByID(wtp->apid, wtp);
   CW_AC_AddWTPByNAME(wtp->name, wtp);
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO, " AP created with model %s, ID %d and name %s\n",
+  CwDebug(kDbgEvent, ZLOG_INFO, " AP created with model %s, ID %d and name %s\n",
           wtp->model.c_str(), chosen, wtp->name.c_str());
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Notifing WMAC to ADD-WTP (name %s).\n", wtp->name.c_str());
+  CwDebug(kDbgEvent, ZLOG_INFO, " Notifing WMAC to ADD-WTP (name %s).\n", wtp->name.c_str());
 
   wtp->auto_created = auto_created;
   wtp->creation_time = static_cast<uint32_t>(time(nullptr));
@@ -481,15 +481,15 @@ CW_WTPCB* CW_AC_CreateWTP(std::string_view model, uint32_t apid, std::string_vie
 
 void CW_AC_FreeWTP(CW_WTPCB* wtp) { FreeBlock(wtp, true); }
 
-void CW_AC_FreeWTPAtWmacRequest(CW_WTPCB* wtp) { FreeBlock(wtp, false); }
+void FreeWtpAtWmacRequest(CW_WTPCB* wtp) { FreeBlock(wtp, false); }
 
 void CW_AC_DeleteWTP(CW_WTPCB* wtp) {
   if (!wtp) return;
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Notifing WMAC to DELETE-WTP (name %s).\n", wtp->name.c_str());
+  CwDebug(kDbgEvent, ZLOG_INFO, " Notifing WMAC to DELETE-WTP (name %s).\n", wtp->name.c_str());
   if (ApEvents().deleted) ApEvents().deleted(wtp->apid);
 }
 
-int CW_AC_StoreWTP(const CW_WTPCB* wtp) {
+int StoreWtp(const CW_WTPCB* wtp) {
   if (!wtp) return 1;
   std::unique_ptr<uint8_t[]> record;
   if (!capwap::ShouldFail(capwap::FailFamily::kWtpAlloc)) {
@@ -499,14 +499,14 @@ int CW_AC_StoreWTP(const CW_WTPCB* wtp) {
     }
   }
   if (!record) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No memory to store AP %u in the database.\n", wtp->apid);
+    CwDebug(kDbgError, ZLOG_ERR, " No memory to store AP %u in the database.\n", wtp->apid);
     return 1;
   }
-  CW_EncodeWtpRecord(*wtp, record.get());
+  EncodeWtpRecord(*wtp, record.get());
   uint8_t key[4];
   capwap::HostWriter(key, sizeof key).u32(wtp->apid);
   if (DBM_Store(kDbCwAp, key, sizeof key, record.get(), kWtpRecordSize) != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to store AP %u in the database.\n", wtp->apid);
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to store AP %u in the database.\n", wtp->apid);
     return 1;
   }
   return 0;
@@ -520,7 +520,7 @@ uint8_t CW_AC_GetSeqNum(CW_WTPCB* wtp, uint32_t msg_type) {
 bool capwap::OnlineLimitReached() {
   const uint32_t max_online = get_max_apcnt();
   if (g_uiCwApCount < max_online) return false;
-  CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+  CwDebug(kDbgError, ZLOG_ERR,
           " [Discovery state] The current online AP number %d has reached the maximum %d, so no "
           "more APs can be connected to this AC.\n",
           static_cast<int>(g_uiCwApCount), static_cast<int>(max_online));

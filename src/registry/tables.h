@@ -16,7 +16,7 @@
 
 struct wlan_hash;  // chained string hash (registry/hash.h)
 
-// Process-wide registry (reset with CW_AC_WtpTableReset).
+// Process-wide registry (reset with WtpTableReset).
 extern std::array<CW_WTPCB*, kMaxApId + 1> g_ppAC_WTPDB_TableById;  // slot 0 unused
 extern LIST g_pstAC_WTPDBTableById;                                  // ascending APID
 extern std::unique_ptr<HASH_TABLE> g_pstAC_WTPDBTableByMac;
@@ -46,11 +46,11 @@ uint32_t SessionIdBucket(const std::array<uint8_t, 16>& session_id);
 
 // What the registry tells the WMAC side when an AP is created or deleted and
 // when a running AP's tunnel goes down. The relay registers them at start-up;
-// unset ones are skipped. CW_AC_WtpTableReset leaves them alone.
+// unset ones are skipped. WtpTableReset leaves them alone.
 struct ApEventHooks {
   void (*created)(const CW_WTPCB& wtp) = nullptr;
   void (*deleted)(uint32_t apid) = nullptr;
-  void (*tunnel_state)(const CW_TUNNEL_RECORD& record) = nullptr;
+  void (*tunnel_state)(const TunnelRecord& record) = nullptr;
 };
 void SetApEventHooks(const ApEventHooks& hooks);
 const ApEventHooks& ApEvents();
@@ -58,7 +58,7 @@ const ApEventHooks& ApEvents();
 // Allocates the tables. 0 / 1.
 int CW_AC_WtpTableInit();
 // Frees every WTP and every table (tests and shutdown).
-void CW_AC_WtpTableReset();
+void WtpTableReset();
 
 int CW_AC_AllocAPID();                 // lowest free APID or -1
 int CW_AC_FreeAPID(uint32_t apid);     // 0, or 1 outside 1-32
@@ -99,16 +99,16 @@ CW_WTPCB* CW_AC_CreateWTP(std::string_view model, uint32_t apid, std::string_vie
 // session must have been torn down first so that its peers hear of it.
 void CW_AC_FreeWTP(CW_WTPCB* wtp);
 // The same for a deletion WMAC asked for (DEL-WTP): WMAC is not told back.
-void CW_AC_FreeWTPAtWmacRequest(CW_WTPCB* wtp);
+void FreeWtpAtWmacRequest(CW_WTPCB* wtp);
 // Tells WMAC the AP is deleted.
 void CW_AC_DeleteWTP(CW_WTPCB* wtp);
 // Stores the whole block in DBM table 37 under its APID. 0; 1 when the
 // store fails or the record image cannot be allocated.
-int CW_AC_StoreWTP(const CW_WTPCB* wtp);
+int StoreWtp(const CW_WTPCB* wtp);
 
 // Next sequence number for a message of this type: requests advance the
 // request counter (8-bit wrap); responses echo the last received request.
 uint8_t CW_AC_GetSeqNum(CW_WTPCB* wtp, uint32_t msg_type);
 
 // Number of WTPs in the APID table.
-uint32_t CW_AC_WtpCount();
+uint32_t WtpCount();

@@ -31,7 +31,7 @@ void PutAddr(HostWriter& w, const CW_ADDR& a) {
   w.zeros(2);
 }
 
-void PutDescriptor(HostWriter& w, const CW_WTP_DESCRIPTOR& d) {
+void PutDescriptor(HostWriter& w, const WtpDescriptor& d) {
   w.u8(d.max_radios);     // +0
   w.u8(d.radios_in_use);  // +1
   w.u8(d.num_encrypt);    // +2
@@ -44,10 +44,10 @@ void PutDescriptor(HostWriter& w, const CW_WTP_DESCRIPTOR& d) {
   w.zeros(32);                                    // +262
 }
 
-void PutRdBind(HostWriter& w, const CW_RDBIND& rb) {
+void PutRdBind(HostWriter& w, const RadioBinding& rb) {
   w.u32(rb.idle_timeout);  // +0
   w.u32(rb.radio_count);   // +4
-  for (const CW_RDBIND_RADIO& radio : rb.radios) {  // +8, 104 bytes each
+  for (const RadioBindingRadio& radio : rb.radios) {  // +8, 104 bytes each
     w.u32(radio.radio_id);
     w.zeros(kRadioSlotSize - 4);  // sub-record references
   }
@@ -202,7 +202,7 @@ void GetAddr(HostReader& r, CW_ADDR& a) {
   r.skip(2);
 }
 
-void GetDescriptor(HostReader& r, CW_WTP_DESCRIPTOR& d) {
+void GetDescriptor(HostReader& r, WtpDescriptor& d) {
   r.u8(d.max_radios);
   r.u8(d.radios_in_use);
   r.u8(d.num_encrypt);
@@ -215,10 +215,10 @@ void GetDescriptor(HostReader& r, CW_WTP_DESCRIPTOR& d) {
   r.skip(32);
 }
 
-void GetRdBind(HostReader& r, CW_RDBIND& rb) {
+void GetRdBind(HostReader& r, RadioBinding& rb) {
   r.u32(rb.idle_timeout);
   r.u32(rb.radio_count);
-  for (CW_RDBIND_RADIO& radio : rb.radios) {
+  for (RadioBindingRadio& radio : rb.radios) {
     r.u32(radio.radio_id);
     r.skip(kRadioSlotSize - 4);
   }
@@ -373,14 +373,14 @@ bool GetFields(ByteView record, CW_WTPCB& wtp) {
 }
 
 bool PlausibleFields(const CW_WTPCB& wtp) {
-  return wtp.apid >= 1 && wtp.apid <= kMaxApId && wtp.state <= CW_STATE_RESET &&
+  return wtp.apid >= 1 && wtp.apid <= kMaxApId && wtp.state <= kStateReset &&
          wtp.name.size() <= kWtpNameMax && wtp.serial.size() <= 32 && wtp.local.family <= 1 &&
          wtp.data_end.family <= 1 && wtp.remote.family <= 1;
 }
 
 }  // namespace
 
-void CW_EncodeWtpRecord(const CW_WTPCB& wtp, uint8_t out[kWtpRecordSize]) {
+void EncodeWtpRecord(const CW_WTPCB& wtp, uint8_t out[kWtpRecordSize]) {
   HostWriter w(out, kWtpRecordSize);
   PutHead(w, wtp);
   PutSessionArea(w, wtp);
@@ -391,7 +391,7 @@ void CW_EncodeWtpRecord(const CW_WTPCB& wtp, uint8_t out[kWtpRecordSize]) {
   assert(w.ok() && w.size() == kWtpRecordSize);
 }
 
-bool CW_DecodeWtpRecord(ByteView record, CW_WTPCB* wtp) {
+bool DecodeWtpRecord(ByteView record, CW_WTPCB* wtp) {
   if (!wtp || record.size() != kWtpRecordSize) return false;
   // Decode into a scratch block and accept the image only when encoding that
   // block gives the same bytes back: padding, runtime areas and string tails
@@ -399,12 +399,12 @@ bool CW_DecodeWtpRecord(ByteView record, CW_WTPCB* wtp) {
   auto scratch = std::make_unique<CW_WTPCB>();
   if (!GetFields(record, *scratch) || !PlausibleFields(*scratch)) return false;
   auto again = std::make_unique<uint8_t[]>(kWtpRecordSize);
-  CW_EncodeWtpRecord(*scratch, again.get());
+  EncodeWtpRecord(*scratch, again.get());
   if (!std::equal(record.begin(), record.end(), again.get())) return false;
   return GetFields(record, *wtp);
 }
 
-std::optional<std::array<uint8_t, 6>> CW_WtpRecordMac(ByteView record) {
+std::optional<std::array<uint8_t, 6>> WtpRecordMac(ByteView record) {
   HostReader r(record);
   std::array<uint8_t, 6> mac{};
   if (!r.skip(104) || !r.bytes(mac.data(), mac.size())) return std::nullopt;

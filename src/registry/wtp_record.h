@@ -11,11 +11,11 @@
 #include "platform/bytes.h"
 #include "registry/wtpcb.h"
 
-void CW_EncodeWtpRecord(const CW_WTPCB& wtp, uint8_t out[kWtpRecordSize]);
+void EncodeWtpRecord(const CW_WTPCB& wtp, uint8_t out[kWtpRecordSize]);
 // Fills the imaged fields of *wtp (runtime members untouched). Refuses any
 // size other than 39464 and any image this encoder cannot have produced
 // (APID outside 1-32, unknown state, unterminated name or serial, oversized
 // block lengths, non-zero runtime areas); on refusal *wtp is unchanged.
-bool CW_DecodeWtpRecord(capwap::ByteView record, CW_WTPCB* wtp);
+bool DecodeWtpRecord(capwap::ByteView record, CW_WTPCB* wtp);
 // The MAC field (offset 104) of a stored image, or nullopt when too short.
-std::optional<std::array<uint8_t, 6>> CW_WtpRecordMac(capwap::ByteView record);
+std::optional<std::array<uint8_t, 6>> WtpRecordMac(capwap::ByteView record);

@@ -3,7 +3,7 @@
 // with the CAPWAP session coming and going on it.
 //
 // Its 39464-byte database image (DBM table 37 "cw_ap", key = APID) is
-// produced by CW_EncodeWtpRecord (wtp_record.h), field by field at the
+// produced by EncodeWtpRecord (wtp_record.h), field by field at the
 // record offsets noted here as @offset. Runtime-only members (timers,
 // queues, lists, open files) have no image; their record bytes are zero.
 #pragma once
@@ -22,7 +22,7 @@
 #include "registry/list.h"
 #include "transport/types.h"
 
-struct CW_VAP_PROFILE;  // config/vap_profile.h
+struct VapProfile;  // config/vap_profile.h
 
 inline constexpr size_t kWtpRecordSize = 39464;
 inline constexpr uint32_t kMaxApId = 32;
@@ -30,19 +30,19 @@ inline constexpr size_t kWtpNameMax = 32;  // characters, 33-byte field
 
 // Capability bits reported by the AP (CW_WTPCB::capability).
 enum : uint16_t {
-  CW_CAP_RUNTIME_VAP = 1,  // takes virtual AP profiles at run time
-  CW_CAP_MESH = 2,         // mesh capable
+  kCapRuntimeVap = 1,  // takes virtual AP profiles at run time
+  kCapMesh = 2,         // mesh capable
 };
 
 // Session state values.
 enum : uint32_t {
-  CW_STATE_IDLE = 0,
-  CW_STATE_JOIN = 1,
-  CW_STATE_IMAGE = 2,
-  CW_STATE_CONFIG = 3,
-  CW_STATE_DATA_CHECK = 4,
-  CW_STATE_RUN = 5,
-  CW_STATE_RESET = 6,
+  kStateIdle = 0,
+  kStateJoin = 1,
+  kStateImage = 2,
+  kStateConfig = 3,
+  kStateDataCheck = 4,
+  kStateRun = 5,
+  kStateReset = 6,
 };
 
 // --- Reassembly state (one message at a time) ---------------------------
@@ -78,19 +78,19 @@ struct CW_SNDQUE {
 
 // --- Radio binding (Part of the relay; held here) -----------------------
 inline constexpr int kRdBindSlotWords = 26;  // word 0 radio ID, 1..25 sub-records
-struct CW_RDBIND_RADIO {
+struct RadioBindingRadio {
   uint32_t radio_id = 0;
   // Sub-record copies by slot word (index 0 unused), owned here.
   std::array<std::optional<capwap::Bytes>, kRdBindSlotWords> sub{};
 };
-struct CW_RDBIND {
+struct RadioBinding {
   uint32_t idle_timeout = 0;
   uint32_t radio_count = 0;
-  std::array<CW_RDBIND_RADIO, 4> radios{};  // radio ID r in radios[r - 1]
+  std::array<RadioBindingRadio, 4> radios{};  // radio ID r in radios[r - 1]
 };
 
 // --- Tunnel-state record (last one sent to WMAC) -------------------------
-struct CW_TUNNEL_RECORD {
+struct TunnelRecord {
   uint32_t state = 0;  // 0 down, 1 up, 2 data endpoint changed
   uint32_t apid = 0;
   uint8_t family = 0;  // data channel, 1 = IPv6
@@ -148,7 +148,7 @@ struct CW_WTPCB {
   std::array<uint8_t, 6> mac{};  // @104, all zero when unknown
   std::string name;           // @110 char[33], at most 32 characters
   std::string description;    // @143 char[64]
-  uint32_t state = CW_STATE_IDLE;  // @208
+  uint32_t state = kStateIdle;  // @208
   CW_ADDR data_end;           // @212 data channel: family @212, addr @224, port @240
   CW_ADDR remote;             // @244 control endpoint; zero when not indexed
   uint8_t auto_created = 0;   // @276
@@ -185,13 +185,13 @@ struct CW_WTPCB {
   uint32_t image_sent = 0;        // @8792
   std::string image_path;         // @8796 char[64]
   std::list<capwap::Bytes> crash_data;  // @8860 (runtime list)
-  CW_WTP_DESCRIPTOR descriptor;   // @8876 (294 bytes; hw @8882, sw @8946)
+  WtpDescriptor descriptor;   // @8876 (294 bytes; hw @8882, sw @8946)
   uint16_t discovery_interval = 3;  // @9170
   uint16_t echo_interval = 10;      // @9172
   uint16_t retrans_interval = 5;    // @9174
   uint16_t stats_interval = 120;    // @9176
   std::array<uint8_t, 32> location{};  // @9184
-  CW_RDBIND rdbind;               // @9216 (424 bytes; sub-records runtime)
+  RadioBinding rdbind;               // @9216 (424 bytes; sub-records runtime)
   struct {
     uint8_t radio_id = 0;
     std::array<uint8_t, 6> bssid{};
@@ -199,7 +199,7 @@ struct CW_WTPCB {
   uint32_t master_status = 0;     // @9696 counted-AP flag; 0 = virtual AP
   uint32_t rdbind_notify_result = 0;  // @9700
   std::array<uint8_t, 12> radio_states{};  // @9704, rows of (radio ID, state, cause)
-  CW_TUNNEL_RECORD tunnel;        // @9716 (52 bytes)
+  TunnelRecord tunnel;        // @9716 (52 bytes)
   uint8_t wait_wrrm = 0;          // @9768
   capwap::Bytes wrrm_block;       // @9769, length @17964 (at most 8195 bytes)
   uint32_t creation_time = 0;     // @17968 wall clock
@@ -224,7 +224,7 @@ struct CW_WTPCB {
   std::array<uint32_t, 4> dns{};  // @39356
   uint8_t led_quiet = 0;          // @39372
   uint32_t lan_vlan = 0;          // @39376
-  CW_VAP_PROFILE* vap_profile = nullptr;  // @39380 (runtime reference)
+  VapProfile* vap_profile = nullptr;  // @39380 (runtime reference)
   uint8_t vap_profile_num = 0;    // @39384
   uint8_t antenna_external = 0;   // @39385
   uint8_t mesh_role = 0;          // @39386

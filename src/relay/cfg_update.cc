@@ -49,85 +49,85 @@ void WriteMacAcl(ItemInput& in, WireWriter& w) {
 
 // The encoders of the item table. Offsets are record offsets.
 constexpr ItemRow kItems[] = {
-    {CW_ITEM_AC_NAME_PRIORITY, 33,
+    {kItemAcNamePriority, 33,
      [](ItemInput& in, WireWriter& w) {
        w.u8(in.record.U8(0));
        w.bytes(in.record.View(1, 32));
      }},
-    {CW_ITEM_AC_TIMESTAMP, 4,
+    {kItemAcTimestamp, 4,
      [](ItemInput& in, WireWriter& w) { w.u32(in.record.U32(0)); }},
-    {CW_ITEM_ADD_MAC_ACL, 1, WriteMacAcl},
-    {CW_ITEM_CAPWAP_TIMERS, 2,
+    {kItemAddMacAcl, 1, WriteMacAcl},
+    {kItemCapwapTimers, 2,
      [](ItemInput& in, WireWriter& w) {
        w.u8(in.record.U8(0));  // discovery interval
        w.u8(in.record.U8(1));  // echo interval
      }},
-    {CW_ITEM_DEL_MAC_ACL, 1, WriteMacAcl},
-    {CW_ITEM_IDLE_TIMEOUT, 4,
+    {kItemDelMacAcl, 1, WriteMacAcl},
+    {kItemIdleTimeout, 4,
      [](ItemInput& in, WireWriter& w) { w.u32(in.record.U32(0)); }},
-    {CW_ITEM_IMAGE_ID, 4 + kImageDescriptorSize,
+    {kItemImageId, 4 + kImageDescriptorSize,
      [](ItemInput& in, WireWriter& w) {
        w.u32(in.vendor_id);
        w.bytes(in.record.View(4, kImageDescriptorSize));
      }},
-    {CW_ITEM_LOCATION, 32,
+    {kItemLocation, 32,
      [](ItemInput& in, WireWriter& w) { w.bytes(in.record.View(0, 32)); }},
-    {CW_ITEM_STATS_TIMER, 2,
+    {kItemStatsTimer, 2,
      [](ItemInput& in, WireWriter& w) { w.u16(in.record.U16(0)); }},
-    {CW_ITEM_VENDOR_PAYLOAD, 2,
+    {kItemVendorPayload, 2,
      [](ItemInput& in, WireWriter& w) { w.bytes(in.referenced.first(in.record.U16(0))); }},
-    {CW_ITEM_WTP_FALLBACK, 1,
+    {kItemWtpFallback, 1,
      [](ItemInput& in, WireWriter& w) { w.u8(in.record.U8(0)); }},
-    {CW_ITEM_WTP_NAME, 32,
+    {kItemWtpName, 32,
      [](ItemInput& in, WireWriter& w) { w.bytes(in.record.View(0, 32)); }},
-    {CW_ITEM_STATIC_IP, 13,
+    {kItemStaticIp, 13,
      [](ItemInput& in, WireWriter& w) {
        w.u32(in.record.U32(0));  // address
        w.u32(in.record.U32(4));  // netmask
        w.u32(in.record.U32(8));  // gateway
        w.u8(in.record.U8(12));   // static flag
      }},
-    {CW_ITEM_LAN_IP, 8,
+    {kItemLanIp, 8,
      [](ItemInput& in, WireWriter& w) {
        w.u32(in.record.U32(0));
        w.u32(in.record.U32(4));
      }},
-    {CW_ITEM_LAN_DHCP, 12,
+    {kItemLanDhcp, 12,
      [](ItemInput& in, WireWriter& w) {
        for (size_t off = 0; off < 12; off += 4) w.u32(in.record.U32(off));
      }},
-    {CW_ITEM_DNS_SERVERS, 16,
+    {kItemDnsServers, 16,
      [](ItemInput& in, WireWriter& w) {
        for (size_t off = 0; off < 16; off += 4) w.u32(in.record.U32(off));
      }},
-    {CW_ITEM_N2N_SERVER, 6,
+    {kItemN2nServer, 6,
      [](ItemInput& in, WireWriter& w) {
        w.u32(in.record.U32(0));
        w.u16(in.record.U16(4));
      }},
-    {CW_ITEM_ELEM57, 130,
+    {kItemCloudServer, 130,
      [](ItemInput& in, WireWriter& w) {
        w.bytes(in.record.View(0, 128));
        w.u16(in.record.U16(128));
      }},
-    {CW_ITEM_LED_MODE, 1,
+    {kItemLedMode, 1,
      [](ItemInput& in, WireWriter& w) { w.u8(in.record.U8(0)); }},
-    {CW_ITEM_ANTENNA_FLAGS, 1,
+    {kItemAntennaFlags, 1,
      [](ItemInput& in, WireWriter& w) { w.u8(in.record.U8(0)); }},
-    {CW_ITEM_MESH, 3,
+    {kItemMesh, 3,
      [](ItemInput& in, WireWriter& w) {
        w.u8(in.record.U8(0));  // role
        w.u8(in.record.U8(1));  // mesh ID
        w.u8(in.record.U8(2));  // data path
      }},
-    {CW_ITEM_RETRANS_INTERVAL, 2,
+    {kItemRetransInterval, 2,
      [](ItemInput& in, WireWriter& w) { w.u8(Low8(in.record.U16(0))); }},
-    {CW_ITEM_LAN_PORT_ADMIN, 2,
+    {kItemLanPortAdmin, 2,
      [](ItemInput& in, WireWriter& w) {
        w.u8(in.record.U8(0));  // port
        w.u8(in.record.U8(1));  // enabled
      }},
-    {CW_ITEM_MAX_RETRANS, 2,
+    {kItemMaxRetrans, 2,
      [](ItemInput& in, WireWriter& w) { w.u8(Low8(in.record.U16(0))); }},
 };
 
@@ -148,25 +148,25 @@ const capwap::RadioElementCodec* FindRadioItem(uint32_t item) {
 // caller has checked holds the count or length).
 size_t ReferencedSize(uint32_t item, ByteView record) {
   CwHostRecord r(record);
-  if (item == CW_ITEM_ADD_MAC_ACL || item == CW_ITEM_DEL_MAC_ACL) {
+  if (item == kItemAddMacAcl || item == kItemDelMacAcl) {
     return r.U8(0) * kMacAclEntrySize;
   }
-  if (item == CW_ITEM_VENDOR_PAYLOAD || CW_ItemIsCallerBuilt(item)) return r.U16(0);
+  if (item == kItemVendorPayload || ItemIsCallerBuilt(item)) return r.U16(0);
   return 0;
 }
 
 // True when the data holds everything the item reads; a debug line when not.
 bool ItemDataFits(uint32_t item, const CwCfgItem& data) {
-  size_t need = CW_ItemRecordSize(item, data.record);
+  size_t need = ItemRecordSize(item, data.record);
   if (data.record.size() < need) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " Configuration Update item %u needs %zu record bytes, %zu given; dropped.", item,
             need, data.record.size());
     return false;
   }
   size_t referenced = ReferencedSize(item, data.record);
   if (data.referenced.size() < referenced) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " Configuration Update item %u refers to %zu bytes, %zu given; dropped.", item,
             referenced, data.referenced.size());
     return false;
@@ -178,11 +178,11 @@ bool ItemDataFits(uint32_t item, const CwCfgItem& data) {
 // reason other than the item having no element.
 bool AppendItem(CW_PKT& pkt, uint32_t item, const CwCfgItem& data, uint32_t vendor_id) {
   if (!ItemDataFits(item, data)) return false;
-  if (CW_ItemIsCallerBuilt(item)) {
+  if (ItemIsCallerBuilt(item)) {
     CwHostRecord r(data.record);
-    return CW_PktAppendRaw(pkt, data.referenced.first(r.U16(0))) == 0;
+    return PktAppendRaw(pkt, data.referenced.first(r.U16(0))) == 0;
   }
-  if (item == CW_ITEM_VIRTUAL_AP) {
+  if (item == kItemVirtualAp) {
     if (data.record.empty()) return true;
     auto profile = VapProfileDecode(data.record);
     return profile && CAPWAP_ENC_VapMsgIE(pkt, *profile, vendor_id) == 0;
@@ -201,7 +201,7 @@ bool AppendItem(CW_PKT& pkt, uint32_t item, const CwCfgItem& data, uint32_t vend
 }
 
 int SendRequest(CW_WTPCB* wtp, CwPktPtr pkt) {
-  CW_FinishCtlMsg(*pkt, CW_MSG_CFG_UPDATE_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_CFG_UPDATE_REQ));
+  FinishCtlMsg(*pkt, kMsgCfgUpdateReq, CW_AC_GetSeqNum(wtp, kMsgCfgUpdateReq));
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }
 
@@ -223,15 +223,15 @@ CwRefItem CwRefItem::Count(uint8_t count, ByteView entries) {
   return item;
 }
 
-std::array<uint8_t, 1> CW_ItemU8(uint8_t value) { return {value}; }
+std::array<uint8_t, 1> ItemU8(uint8_t value) { return {value}; }
 
-std::array<uint8_t, 2> CW_ItemU16(uint16_t value) {
+std::array<uint8_t, 2> ItemU16(uint16_t value) {
   std::array<uint8_t, 2> out{};
   HostWriter(out.data(), out.size()).u16(value);
   return out;
 }
 
-std::array<uint8_t, 4> CW_ItemU32(uint32_t value) {
+std::array<uint8_t, 4> ItemU32(uint32_t value) {
   std::array<uint8_t, 4> out{};
   HostWriter(out.data(), out.size()).u32(value);
   return out;
@@ -281,9 +281,9 @@ std::array<uint8_t, 6> CwItemN2nServer::Record() const {
 
 // --- Encoder and sender ---------------------------------------------------
 
-size_t CW_ItemRecordSize(uint32_t item, ByteView record) {
-  if (item == CW_ITEM_ADD_MAC_ACL || item == CW_ITEM_DEL_MAC_ACL) return 1;
-  if (item == CW_ITEM_VENDOR_PAYLOAD || CW_ItemIsCallerBuilt(item)) return 2;
+size_t ItemRecordSize(uint32_t item, ByteView record) {
+  if (item == kItemAddMacAcl || item == kItemDelMacAcl) return 1;
+  if (item == kItemVendorPayload || ItemIsCallerBuilt(item)) return 2;
   if (const capwap::RadioElementCodec* radio = FindRadioItem(item)) {
     return capwap::RadioRecordNeed(*radio, record);
   }
@@ -301,7 +301,7 @@ int CW_AC_SndCfgUpdReqItem(CW_WTPCB* wtp, uint32_t item, const CwCfgItem& data) 
   if (!wtp) return 1;
   CwPktPtr pkt = CW_AC_PktMalloc();
   if (!pkt) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " No packet for the Configuration Update Request of item %u to AP %u.", item,
             wtp->apid);
     return 1;
@@ -312,7 +312,7 @@ int CW_AC_SndCfgUpdReqItem(CW_WTPCB* wtp, uint32_t item, const CwCfgItem& data) 
 
 int CW_AP_ALL_CmdSet(uint32_t item, const CwCfgItem& data) {
   for (CW_WTPCB* wtp : ListOwners<CW_WTPCB>(g_pstAC_WTPDBTableById)) {
-    if (wtp->state == CW_STATE_RUN) CW_AC_SndCfgUpdReqItem(wtp, item, data);
+    if (wtp->state == kStateRun) CW_AC_SndCfgUpdReqItem(wtp, item, data);
   }
   return 0;
 }
@@ -337,8 +337,8 @@ namespace {
 // A WMAC payload as item data: by-reference items carry their bytes inline
 // from offset 4, where an in-process record would hold the pointer.
 CwCfgItem ItemFromPayload(uint32_t item, ByteView payload) {
-  bool by_reference = item == CW_ITEM_ADD_MAC_ACL || item == CW_ITEM_DEL_MAC_ACL ||
-                      item == CW_ITEM_VENDOR_PAYLOAD || CW_ItemIsCallerBuilt(item);
+  bool by_reference = item == kItemAddMacAcl || item == kItemDelMacAcl ||
+                      item == kItemVendorPayload || ItemIsCallerBuilt(item);
   if (!by_reference) return CwCfgItem(payload);
   if (payload.size() <= kRefRecordSize) return CwCfgItem(payload);
   return CwCfgItem(payload.first(kRefRecordSize), payload.subspan(kRefRecordSize));
@@ -349,16 +349,16 @@ CwCfgItem ItemFromPayload(uint32_t item, ByteView payload) {
 int AC_IPC_ProcCfgUpdReq(const IpcHead& head, const uint8_t* payload) {
   CW_WTPCB* wtp = CW_AC_GetWTPByID(head.wtp_id);
   if (!wtp) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " Failed to find AP entry when processing Config Update Request.");
     return 1;
   }
-  if (head.param == CW_ITEM_VIRTUAL_AP) {
+  if (head.param == kItemVirtualAp) {
     // The virtual AP encoder reads a profile object, which no payload is.
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Configuration Update item %u is not taken from WMAC.",
+    CwDebug(kDbgError, ZLOG_ERR, " Configuration Update item %u is not taken from WMAC.",
             head.param);
     return 1;
   }
-  ByteView bytes = payload ? ByteView(payload, head.payload_len) : ByteView{};
-  return CW_AC_SndCfgUpdReqItem(wtp, head.param, ItemFromPayload(head.param, bytes));
+  return CW_AC_SndCfgUpdReqItem(wtp, head.param,
+                                ItemFromPayload(head.param, IpcPayload(head, payload)));
 }

@@ -25,35 +25,35 @@ struct IpcHead;
 // items (31 and the IEEE 802.11 elements) are the radio element rows marked
 // as items (transport/radio_elements.h).
 enum : uint32_t {
-  CW_ITEM_AC_NAME_PRIORITY = capwap::elem::kAcNameWithPriority,
-  CW_ITEM_AC_TIMESTAMP = capwap::elem::kAcTimestamp,
-  CW_ITEM_ADD_MAC_ACL = capwap::elem::kAddMacAclEntry,
-  CW_ITEM_CAPWAP_TIMERS = capwap::elem::kCapwapTimers,
-  CW_ITEM_DEL_MAC_ACL = capwap::elem::kDeleteMacAclEntry,
-  CW_ITEM_IDLE_TIMEOUT = capwap::elem::kIdleTimeout,
-  CW_ITEM_IMAGE_ID = capwap::elem::kImageIdentifier,
-  CW_ITEM_LOCATION = capwap::elem::kLocationData,
-  CW_ITEM_STATS_TIMER = capwap::elem::kStatisticsTimer,
-  CW_ITEM_VENDOR_PAYLOAD = capwap::elem::kVendorSpecificPayload,
-  CW_ITEM_WTP_FALLBACK = capwap::elem::kWtpFallback,
-  CW_ITEM_WTP_NAME = capwap::elem::kWtpName,
-  CW_ITEM_STATIC_IP = capwap::elem::kWtpStaticIpAddressInformation,
-  CW_ITEM_LAN_IP = capwap::elem::kLanIp,
-  CW_ITEM_LAN_DHCP = capwap::elem::kLanDhcp,
-  CW_ITEM_DNS_SERVERS = capwap::elem::kDnsServers,
-  CW_ITEM_N2N_SERVER = capwap::elem::kN2nServer,
-  CW_ITEM_ELEM57 = capwap::elem::kCloudServer,
-  CW_ITEM_LED_MODE = capwap::elem::kLedMode,
-  CW_ITEM_VIRTUAL_AP = capwap::elem::kVirtualAp,
-  CW_ITEM_ANTENNA_FLAGS = capwap::elem::kAntennaType,
-  CW_ITEM_MESH = capwap::elem::kMeshRole,
-  CW_ITEM_RETRANS_INTERVAL = capwap::elem::kRetransmitInterval,
-  CW_ITEM_LAN_PORT_ADMIN = capwap::elem::kLanPortAdmin,
-  CW_ITEM_MAX_RETRANS = capwap::elem::kMaxRetransmissions,
+  kItemAcNamePriority = capwap::elem::kAcNameWithPriority,
+  kItemAcTimestamp = capwap::elem::kAcTimestamp,
+  kItemAddMacAcl = capwap::elem::kAddMacAclEntry,
+  kItemCapwapTimers = capwap::elem::kCapwapTimers,
+  kItemDelMacAcl = capwap::elem::kDeleteMacAclEntry,
+  kItemIdleTimeout = capwap::elem::kIdleTimeout,
+  kItemImageId = capwap::elem::kImageIdentifier,
+  kItemLocation = capwap::elem::kLocationData,
+  kItemStatsTimer = capwap::elem::kStatisticsTimer,
+  kItemVendorPayload = capwap::elem::kVendorSpecificPayload,
+  kItemWtpFallback = capwap::elem::kWtpFallback,
+  kItemWtpName = capwap::elem::kWtpName,
+  kItemStaticIp = capwap::elem::kWtpStaticIpAddressInformation,
+  kItemLanIp = capwap::elem::kLanIp,
+  kItemLanDhcp = capwap::elem::kLanDhcp,
+  kItemDnsServers = capwap::elem::kDnsServers,
+  kItemN2nServer = capwap::elem::kN2nServer,
+  kItemCloudServer = capwap::elem::kCloudServer,
+  kItemLedMode = capwap::elem::kLedMode,
+  kItemVirtualAp = capwap::elem::kVirtualAp,
+  kItemAntennaFlags = capwap::elem::kAntennaType,
+  kItemMesh = capwap::elem::kMeshRole,
+  kItemRetransInterval = capwap::elem::kRetransmitInterval,
+  kItemLanPortAdmin = capwap::elem::kLanPortAdmin,
+  kItemMaxRetrans = capwap::elem::kMaxRetransmissions,
 };
 // Items 183, 184, 193 and 195 carry an element the caller built whole
 // (header included); it is copied as it is.
-inline bool CW_ItemIsCallerBuilt(uint32_t item) {
+inline bool ItemIsCallerBuilt(uint32_t item) {
   return item == 183 || item == 184 || item == 193 || item == 195;
 }
 
@@ -85,9 +85,9 @@ struct CwRefItem {
 };
 
 // Records of the fixed items that the daemon itself sends.
-std::array<uint8_t, 1> CW_ItemU8(uint8_t value);    // 40, 58, 62
-std::array<uint8_t, 2> CW_ItemU16(uint16_t value);  // 36, 65, 67 (65, 67 send the low byte)
-std::array<uint8_t, 4> CW_ItemU32(uint32_t value);  // 6, 23
+std::array<uint8_t, 1> ItemU8(uint8_t value);    // 40, 58, 62
+std::array<uint8_t, 2> ItemU16(uint16_t value);  // 36, 65, 67 (65, 67 send the low byte)
+std::array<uint8_t, 4> ItemU32(uint32_t value);  // 6, 23
 struct CwItemStaticIp {  // 49
   uint32_t addr = 0, netmask = 0, gateway = 0;
   uint8_t is_static = 0;
@@ -159,7 +159,7 @@ class CwHostRecord {
 // The smallest record the item needs, given its leading bytes (the counts
 // of items 7, 17, 1025 and 1042 live in the record); 0 for items that read
 // nothing.
-size_t CW_ItemRecordSize(uint32_t item, capwap::ByteView record);
+size_t ItemRecordSize(uint32_t item, capwap::ByteView record);
 
 // Appends the item's element to pkt; an unknown item, items 2, 3 and 16,
 // and data too short for the item append nothing (the last with a debug
@@ -207,7 +207,7 @@ int AC_IPC_ProApStaSync(const IpcHead& head, const uint8_t* payload);      // 89
 int AC_IPC_11vPara(const IpcHead& head, const uint8_t* payload);           // 92
 int AC_IPC_ProApDnsInfo(const IpcHead& head, const uint8_t* payload);      // 97, Run only
 // Installs the handlers above and type 14. 0, or 1 when a route was refused.
-int AC_RegisterCfgUpdateHandlers();
+int RegisterCfgUpdateHandlers();
 
 // --- Statistics collection ------------------------------------------------
 // Real-time collection period last set by WMAC (type 45); 0 = not set.
@@ -228,4 +228,4 @@ int CW_AC_Send_ApUpdImg(CW_WTPCB* wtp);
 int CW_AC_Send_ApUpdUrlimg(CW_WTPCB* wtp);
 
 // Resets this module's globals (tests).
-void CW_CfgUpdateReset();
+void CfgUpdateReset();

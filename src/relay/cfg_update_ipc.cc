@@ -24,7 +24,7 @@ using capwap::WireWriter;
 
 uint8_t g_ucApRtCollectTime = 0;
 
-void CW_CfgUpdateReset() { g_ucApRtCollectTime = 0; }
+void CfgUpdateReset() { g_ucApRtCollectTime = 0; }
 
 namespace {
 
@@ -54,7 +54,7 @@ constexpr size_t kVendorValueMax = kCwPktBufSize - kCwHeadersLen - 4 - kVendorHe
 
 CW_WTPCB* FindWtp(const IpcHead& head, const char* missing_line) {
   CW_WTPCB* wtp = CW_AC_GetWTPByID(head.wtp_id);
-  if (!wtp) CwDebug(CW_DBG_ERROR, ZLOG_ERR, "%s", missing_line);
+  if (!wtp) CwDebug(kDbgError, ZLOG_ERR, "%s", missing_line);
   return wtp;
 }
 
@@ -62,12 +62,12 @@ CW_WTPCB* FindWtp(const IpcHead& head, const char* missing_line) {
 // is not in Run.
 CW_WTPCB* FindRunningWtp(const IpcHead& head, const char* missing_line) {
   CW_WTPCB* wtp = FindWtp(head, missing_line);
-  return wtp && wtp->state == CW_STATE_RUN ? wtp : nullptr;
+  return wtp && wtp->state == kStateRun ? wtp : nullptr;
 }
 
 bool PayloadHolds(const IpcHead& head, ByteView payload, size_t need) {
   if (payload.size() >= need) return true;
-  CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+  CwDebug(kDbgError, ZLOG_ERR,
           " WMAC message %u carries %zu payload bytes, %zu needed; dropped.", head.msg_type,
           payload.size(), need);
   return false;
@@ -81,7 +81,7 @@ bool PayloadRecord(const IpcHead& head, ByteView payload, R* out) {
 
 bool FitsVendorElement(const IpcHead& head, size_t value_len) {
   if (value_len <= kVendorValueMax) return true;
-  CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+  CwDebug(kDbgError, ZLOG_ERR,
           " WMAC message %u carries %zu bytes, more than one request holds; dropped.",
           head.msg_type, value_len);
   return false;
@@ -98,7 +98,7 @@ int SendVendorElement(CW_WTPCB* wtp, uint16_t elem_id, ByteView value, uint16_t 
   w.bytes(value);
   if (!w.ok() || payload.size() > UINT16_MAX) return 1;
   CwRefItem item = CwRefItem::Length(static_cast<uint16_t>(payload.size()), payload);
-  return CW_AC_SndCfgUpdReqItem(wtp, CW_ITEM_VENDOR_PAYLOAD, item.Item());
+  return CW_AC_SndCfgUpdReqItem(wtp, kItemVendorPayload, item.Item());
 }
 int SendVendorElement(CW_WTPCB* wtp, uint16_t elem_id, ByteView value) {
   return SendVendorElement(wtp, elem_id, value, static_cast<uint16_t>(value.size()));
@@ -108,8 +108,8 @@ int SendVendorElement(CW_WTPCB* wtp, uint16_t elem_id, ByteView value) {
 int SendElementList(CW_WTPCB* wtp, ByteView elements) {
   CwPktPtr pkt = CW_AC_PktMalloc();
   if (!pkt) return 1;
-  if (CW_PktAppendRaw(*pkt, elements) != 0) return 1;
-  CW_FinishCtlMsg(*pkt, CW_MSG_CFG_UPDATE_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_CFG_UPDATE_REQ));
+  if (PktAppendRaw(*pkt, elements) != 0) return 1;
+  FinishCtlMsg(*pkt, kMsgCfgUpdateReq, CW_AC_GetSeqNum(wtp, kMsgCfgUpdateReq));
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
 }
 
@@ -255,7 +255,7 @@ int AC_IPC_ProRfid_Track(const IpcHead& head, const uint8_t* payload) {
   WmacRfidHead in;
   if (!PayloadRecord(head, bytes, &in) || !FitsVendorElement(head, bytes.size())) return 1;
   if (in.count > (bytes.size() - WmacRfidHead::kSize) / kEntryLen) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " RFID tracking message names %u tags in %zu bytes; dropped.", in.count, bytes.size());
     return 1;
   }
@@ -324,13 +324,13 @@ std::vector<CW_WTPCB*> CollectionTargets(const IpcHead& head) {
   if (head.wtp_id != 0) {
     CW_WTPCB* wtp = FindWtp(
         head, " Failed to find AP entry when processing statistics collection message.");
-    if (wtp && wtp->state != CW_STATE_IDLE) targets.push_back(wtp);
+    if (wtp && wtp->state != kStateIdle) targets.push_back(wtp);
     return targets;
   }
   LIST& ids = g_pstAC_WTPDBTableById;
   for (LIST_NODE* node = ids.First(); node; node = ids.Next(node)) {
     auto* wtp = static_cast<CW_WTPCB*>(node->owner);
-    if (wtp && wtp->state != CW_STATE_IDLE) targets.push_back(wtp);
+    if (wtp && wtp->state != kStateIdle) targets.push_back(wtp);
   }
   return targets;
 }
@@ -362,11 +362,11 @@ int AC_SetRTCollect_Foreach(const IpcHead& head, const uint8_t* payload) {
 
 int AC_ASU_To_Wapid(const IpcHead& head, const uint8_t* payload) {
   ByteView frame = IpcPayload(head, payload);
-  CW_SNDDESC desc;
+  SendDesc desc;
   desc.fd = g_iAC_DataSockId;
-  desc.remote = CW_AddrFromSockaddr4(g_WapiApAddr);
+  desc.remote = AddrFromSockaddr4(g_WapiApAddr);
   if (desc.remote.AddrIsZero()) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No AP has sent WAPI data yet; ASU data dropped.");
+    CwDebug(kDbgError, ZLOG_ERR, " No AP has sent WAPI data yet; ASU data dropped.");
     return 1;
   }
   Bytes datagram(kCwHdrLen + frame.size(), 0);
@@ -374,10 +374,10 @@ int AC_ASU_To_Wapid(const IpcHead& head, const uint8_t* payload) {
   CW_EncCwHdr(&hdr, datagram.data());
   WireWriter body(datagram.data() + kCwHdrLen, frame.size());
   body.bytes(frame);
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO, "%s:: AC capwap send ASU wapi data to wtp", "AC_ASU_To_Wapid");
+  CwDebug(kDbgEvent, ZLOG_INFO, "%s:: AC capwap send ASU wapi data to wtp", "AC_ASU_To_Wapid");
   if (CW_SockSnd(&desc, datagram.data(), datagram.size(), g_ucNeedEncrypt) != 0) {
     int saved = errno;
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "Send mange frame msg to 0x%x:%d error %s",
+    CwDebug(kDbgError, ZLOG_ERR, "Send mange frame msg to 0x%x:%d error %s",
             desc.remote.Ipv4(), desc.remote.port, strerror(saved));
     return 1;
   }
@@ -390,10 +390,10 @@ namespace {
 
 constexpr size_t kImageFieldLen = 32;
 
-const CW_IMGURL* FindUrlImage(std::string_view model) {
-  for (const CW_IMGVENDOR& entry : g_aucImgDb) {
+const ImageUrl* FindUrlImage(std::string_view model) {
+  for (const ImageVendor& entry : g_aucImgDb) {
     if (g_uiOid == 0 || entry.vendor_id != g_uiOid) continue;
-    for (const CW_IMGURL& url : entry.urls) {
+    for (const ImageUrl& url : entry.urls) {
       if (!url.model.empty() && url.model == model) return &url;
     }
   }
@@ -402,7 +402,7 @@ const CW_IMGURL* FindUrlImage(std::string_view model) {
 
 // The Image Identifier record: 4 unused bytes, then the image descriptor as
 // it goes on the wire: (0, 32, model), (1, 32, version), (2, 32, name).
-std::array<uint8_t, 112> ImageIdRecord(const CW_IMGREC& image) {
+std::array<uint8_t, 112> ImageIdRecord(const ImageRecord& image) {
   std::array<uint8_t, 112> record{};
   WireWriter w(record.data(), record.size());
   w.zeros(4);
@@ -418,19 +418,19 @@ std::array<uint8_t, 112> ImageIdRecord(const CW_IMGREC& image) {
 }  // namespace
 
 int CW_AC_Send_ApUpdImg(CW_WTPCB* wtp) {
-  const CW_IMGREC* image = ImageRecordOf(g_uiOid, wtp->model);
+  const ImageRecord* image = ImageRecordOf(g_uiOid, wtp->model);
   if (!image) return 1;
-  CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, " aucSwVer:%s", image->version.c_str());
+  CwDebug(kDbgEvent, ZLOG_DEBUG, " aucSwVer:%s", image->version.c_str());
   std::array<uint8_t, 112> record = ImageIdRecord(*image);
-  return CW_AC_SndCfgUpdReqItem(wtp, CW_ITEM_IMAGE_ID, CwCfgItem(record));
+  return CW_AC_SndCfgUpdReqItem(wtp, kItemImageId, CwCfgItem(record));
 }
 
 int CW_AC_Send_ApUpdUrlimg(CW_WTPCB* wtp) {
   constexpr size_t kPathLen = 128, kMd5Len = 33;
-  const CW_IMGURL* image = FindUrlImage(wtp->model);
+  const ImageUrl* image = FindUrlImage(wtp->model);
   if (!image) return 1;
-  CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, "aucFilePath:%s", image->url.c_str());
-  CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, "image md5 vlaue:%s", image->md5.c_str());
+  CwDebug(kDbgEvent, ZLOG_DEBUG, "aucFilePath:%s", image->url.c_str());
+  CwDebug(kDbgEvent, ZLOG_DEBUG, "image md5 vlaue:%s", image->md5.c_str());
   std::array<uint8_t, kPathLen + kMd5Len> value{};
   WireWriter w(value.data(), value.size());
   w.fixed_str(image->url, kPathLen);
@@ -440,28 +440,28 @@ int CW_AC_Send_ApUpdUrlimg(CW_WTPCB* wtp) {
 
 // --- Registration ---------------------------------------------------------
 
-int AC_RegisterCfgUpdateHandlers() {
+int RegisterCfgUpdateHandlers() {
   static constexpr WmacRoute kRoutes[] = {
-      {WMAC_IN_CFG_UPDATE_REQ, AC_IPC_ProcCfgUpdReq},
-      {WMAC_IN_PWR_SCAN, AC_IPC_PwrScan},
-      {WMAC_IN_WLAN_SNIFFER, AC_IPC_WlanSniffer},
-      {WMAC_IN_BLOCK_CHANNEL, AC_IPC_BlockChannel},
-      {WMAC_IN_UPD_WIDS_CFG, AC_IPC_UpdWidsCfg},
-      {WMAC_IN_UPD_WIDS_CFG_2, AC_IPC_UpdWidsCfg},
-      {WMAC_IN_BAND_STEER, AC_IPC_ProcBandSteer},
-      {WMAC_IN_NORMAL_COLLECT, AC_SetNomalCollect_Foreach},
-      {WMAC_IN_RT_COLLECT, AC_SetRTCollect_Foreach},
-      {WMAC_IN_ROAMING_SIGNAL, AC_IPC_RoamingSignal},
-      {WMAC_IN_CLIENT_SIGNAL, AC_IPC_ClientSignal},
-      {WMAC_IN_RECEIVE_SIGNAL, AC_IPC_ReceiveSignal},
-      {WMAC_IN_ENV_MONITOR, AC_IPC_ProEnvir_Monitor},
-      {WMAC_IN_RFID_TRACK, AC_IPC_ProRfid_Track},
-      {WMAC_IN_WAPI, AC_ASU_To_Wapid},
-      {WMAC_IN_DPI_SERVER, AC_IPC_Dpi_Server},
-      {WMAC_IN_GTK_UPDATE, AC_IPC_ProApGtkUpdate, true},
-      {WMAC_IN_STA_SYNC, AC_IPC_ProApStaSync, true},
-      {WMAC_IN_DOT11V, AC_IPC_11vPara},
-      {WMAC_IN_DNS_INFO, AC_IPC_ProApDnsInfo},
+      {WmacIn::kCfgUpdateReq, AC_IPC_ProcCfgUpdReq},
+      {WmacIn::kPwrScan, AC_IPC_PwrScan},
+      {WmacIn::kWlanSniffer, AC_IPC_WlanSniffer},
+      {WmacIn::kBlockChannel, AC_IPC_BlockChannel},
+      {WmacIn::kUpdWidsCfg, AC_IPC_UpdWidsCfg},
+      {WmacIn::kUpdWidsCfg2, AC_IPC_UpdWidsCfg},
+      {WmacIn::kBandSteer, AC_IPC_ProcBandSteer},
+      {WmacIn::kNormalCollect, AC_SetNomalCollect_Foreach},
+      {WmacIn::kRtCollect, AC_SetRTCollect_Foreach},
+      {WmacIn::kRoamingSignal, AC_IPC_RoamingSignal},
+      {WmacIn::kClientSignal, AC_IPC_ClientSignal},
+      {WmacIn::kReceiveSignal, AC_IPC_ReceiveSignal},
+      {WmacIn::kEnvMonitor, AC_IPC_ProEnvir_Monitor},
+      {WmacIn::kRfidTrack, AC_IPC_ProRfid_Track},
+      {WmacIn::kWapi, AC_ASU_To_Wapid},
+      {WmacIn::kDpiServer, AC_IPC_Dpi_Server},
+      {WmacIn::kGtkUpdate, AC_IPC_ProApGtkUpdate, true},
+      {WmacIn::kStaSync, AC_IPC_ProApStaSync, true},
+      {WmacIn::kDot11v, AC_IPC_11vPara},
+      {WmacIn::kDnsInfo, AC_IPC_ProApDnsInfo},
   };
-  return AC_InstallIpcRoutes(kRoutes);
+  return InstallIpcRoutes(kRoutes);
 }

@@ -16,7 +16,7 @@ int AC_IPC_SndWiredLanVlan(CW_WTPCB* wtp, uint32_t vlan) {
   w.u16(4);
   w.u32(vlan);
   CwRefItem item = CwRefItem::Length(static_cast<uint16_t>(payload.size()), payload);
-  return CW_AC_SndCfgUpdReqItem(wtp, CW_ITEM_VENDOR_PAYLOAD, item.Item());
+  return CW_AC_SndCfgUpdReqItem(wtp, kItemVendorPayload, item.Item());
 }
 
 int AC_IPC_SendDhcpSnooping_Batch(CW_WTPCB* /*wtp*/) { return 0; }

@@ -26,7 +26,7 @@ using capwap::WireWriter;
 namespace {
 
 // Every TLV that is held in a radio slot, by type.
-constexpr CW_RDBIND_TLV kRdBindTlvs[] = {
+constexpr RadioBindingTlv kRdBindTlvs[] = {
     {1, 10, 1, 1025},   {2, 8, 2, 1028},    {3, 16, 3, 1030},   {4, 8, 4, 1032},
     {5, 8, 5, 0},       {6, 9, 6, 1034},    {7, 9, 7, 1040},    {8, 4, 8, 1041},
     {9, 10, 9, 1042},   {10, 2, 10, 31},    {11, 5, 11, 1048},  {12, 16, 12, 1046},
@@ -60,7 +60,7 @@ void PutVendorHeader(WireWriter& w, uint32_t vendor_id, uint16_t elem_id, uint16
 
 // The element value of a sub-record at its type's fixed size: the vendor
 // elements here, every other one through its radio element row.
-void PutRadioValue(WireWriter& w, const CW_RDBIND_TLV& tlv, ByteView record, uint32_t vendor_id) {
+void PutRadioValue(WireWriter& w, const RadioBindingTlv& tlv, ByteView record, uint32_t vendor_id) {
   switch (tlv.type) {
     case 14:
       PutVendorHeader(w, vendor_id, capwap::vendor_elem::kRadioSlot, 16);
@@ -88,7 +88,7 @@ void OutOfBound(int which) {
 }
 
 // The sub-record copy; false when memory runs out.
-bool StoreSub(CW_RDBIND_RADIO& radio, const CW_RDBIND_TLV& tlv, ByteView value) {
+bool StoreSub(RadioBindingRadio& radio, const RadioBindingTlv& tlv, ByteView value) {
   try {
     Bytes copy(tlv.size, 0);
     std::copy_n(value.begin(), std::min(value.size(), copy.size()), copy.begin());
@@ -102,7 +102,7 @@ bool StoreSub(CW_RDBIND_RADIO& radio, const CW_RDBIND_TLV& tlv, ByteView value) 
 // The WTP a Config-state answer is for, or null after its debug line.
 CW_WTPCB* AnswerWtp(uint32_t wtp_id, const char* missing_line) {
   CW_WTPCB* wtp = CW_AC_GetWTPByID(wtp_id);
-  if (!wtp) CwDebug(CW_DBG_ERROR, ZLOG_ERR, "%s", missing_line);
+  if (!wtp) CwDebug(kDbgError, ZLOG_ERR, "%s", missing_line);
   return wtp;
 }
 
@@ -111,7 +111,7 @@ CW_WTPCB* AnswerWtp(uint32_t wtp_id, const char* missing_line) {
 bool StoreAnswerBlock(Bytes& block, const uint8_t* payload, size_t length, const char* peer,
                       uint32_t apid) {
   if (length > kCfgAnswerBlockMax || (length && !payload)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " %s configuration of %zu bytes for AP %u exceeds its %zu-byte block, dropped.", peer,
             length, apid, kCfgAnswerBlockMax);
     return false;
@@ -129,14 +129,14 @@ int Route(const IpcHead& head, const uint8_t* payload) {
 
 }  // namespace
 
-const CW_RDBIND_TLV* CW_RdBindTlvByType(uint16_t type) {
-  for (const CW_RDBIND_TLV& tlv : kRdBindTlvs) {
+const RadioBindingTlv* RdBindTlvByType(uint16_t type) {
+  for (const RadioBindingTlv& tlv : kRdBindTlvs) {
     if (tlv.type == type) return &tlv;
   }
   return nullptr;
 }
 
-int CW_GetRdBind(CW_RDBIND* record, const uint8_t* data, size_t length) {
+int CW_GetRdBind(RadioBinding* record, const uint8_t* data, size_t length) {
   if (!record) return 1;
   if (length && (!data || reinterpret_cast<uintptr_t>(data) > UINTPTR_MAX - length)) {
     OutOfBound(1);
@@ -151,7 +151,7 @@ int CW_GetRdBind(CW_RDBIND* record, const uint8_t* data, size_t length) {
       OutOfBound(2);
       return 1;
     }
-    const CW_RDBIND_TLV* tlv = CW_RdBindTlvByType(type);
+    const RadioBindingTlv* tlv = RdBindTlvByType(type);
     if (!tlv && type != kRdBindIdleTimeoutTlv) {
       r.skip(declared);
       continue;
@@ -171,7 +171,7 @@ int CW_GetRdBind(CW_RDBIND* record, const uint8_t* data, size_t length) {
       invalid_radio = true;
       continue;
     }
-    CW_RDBIND_RADIO& radio = record->radios[radio_id - 1];
+    RadioBindingRadio& radio = record->radios[radio_id - 1];
     radio.radio_id = radio_id;
     if (!StoreSub(radio, *tlv, value)) return 1;
   }
@@ -181,38 +181,38 @@ int CW_GetRdBind(CW_RDBIND* record, const uint8_t* data, size_t length) {
     record->radio_count = 0;
     return 0;
   }
-  record->radio_count = CW_RdBindRadioCount(*record);
+  record->radio_count = RdBindRadioCount(*record);
   return 0;
 }
 
-int CW_FreeRdBind(CW_RDBIND* record) {
+int CW_FreeRdBind(RadioBinding* record) {
   if (!record) return 0;
-  for (CW_RDBIND_RADIO& radio : record->radios) {
+  for (RadioBindingRadio& radio : record->radios) {
     for (auto& sub : radio.sub) sub.reset();
   }
   return 0;
 }
 
-void CW_ClearRdBind(CW_RDBIND* record) {
+void ClearRdBind(RadioBinding* record) {
   if (!record) return;
   CW_FreeRdBind(record);
   record->idle_timeout = 0;
   record->radio_count = 0;
-  for (CW_RDBIND_RADIO& radio : record->radios) radio.radio_id = 0;
+  for (RadioBindingRadio& radio : record->radios) radio.radio_id = 0;
 }
 
-int CW_RdBindSetSub(CW_RDBIND& record, uint8_t radio_id, uint16_t type, ByteView value) {
-  const CW_RDBIND_TLV* tlv = CW_RdBindTlvByType(type);
+int RdBindSetSub(RadioBinding& record, uint8_t radio_id, uint16_t type, ByteView value) {
+  const RadioBindingTlv* tlv = RdBindTlvByType(type);
   if (!tlv || !ValidRadio(radio_id)) return 1;
-  CW_RDBIND_RADIO& radio = record.radios[radio_id - 1];
+  RadioBindingRadio& radio = record.radios[radio_id - 1];
   radio.radio_id = radio_id;
   return StoreSub(radio, *tlv, value) ? 0 : 1;
 }
 
-uint32_t CW_RdBindRadioCount(const CW_RDBIND& record) {
+uint32_t RdBindRadioCount(const RadioBinding& record) {
   uint32_t count = 0;
-  for (const CW_RDBIND_RADIO& radio : record.radios) {
-    for (const CW_RDBIND_TLV& tlv : kRdBindTlvs) {
+  for (const RadioBindingRadio& radio : record.radios) {
+    for (const RadioBindingTlv& tlv : kRdBindTlvs) {
       if (tlv.type != 15 && radio.sub[tlv.slot]) {
         ++count;
         break;
@@ -222,11 +222,11 @@ uint32_t CW_RdBindRadioCount(const CW_RDBIND& record) {
   return count;
 }
 
-size_t CW_EncRdBindTlv(const CW_RDBIND& record, std::span<uint8_t> out) {
+size_t EncodeRdBindTlv(const RadioBinding& record, std::span<uint8_t> out) {
   WireWriter w(out);
-  for (const CW_RDBIND_RADIO& radio : record.radios) {
+  for (const RadioBindingRadio& radio : record.radios) {
     for (uint16_t type : kWmacOrder) {
-      const CW_RDBIND_TLV& tlv = *CW_RdBindTlvByType(type);
+      const RadioBindingTlv& tlv = *RdBindTlvByType(type);
       const auto& sub = radio.sub[tlv.slot];
       if (!sub) continue;
       w.u16(tlv.type);
@@ -240,11 +240,11 @@ size_t CW_EncRdBindTlv(const CW_RDBIND& record, std::span<uint8_t> out) {
   return w.ok() ? w.size() : 0;
 }
 
-int CW_AC_EncRdBindElems(CW_PKT& pkt, const CW_RDBIND& record, uint32_t vendor_id) {
+int EncodeRdBindElems(CW_PKT& pkt, const RadioBinding& record, uint32_t vendor_id) {
   bool ok = true;
-  for (const CW_RDBIND_RADIO& radio : record.radios) {
+  for (const RadioBindingRadio& radio : record.radios) {
     for (uint16_t type : kApOrder) {
-      const CW_RDBIND_TLV& tlv = *CW_RdBindTlvByType(type);
+      const RadioBindingTlv& tlv = *RdBindTlvByType(type);
       const auto& sub = radio.sub[tlv.slot];
       if (!sub) continue;
       // A sub-record held shorter than its type reads as zero-padded.
@@ -258,11 +258,11 @@ int CW_AC_EncRdBindElems(CW_PKT& pkt, const CW_RDBIND& record, uint32_t vendor_i
   return ok ? 0 : 1;
 }
 
-int CW_AC_CfgUpdRdBinding(CW_WTPCB* wtp, const CW_RDBIND& record) {
+int CW_AC_CfgUpdRdBinding(CW_WTPCB* wtp, const RadioBinding& record) {
   if (!wtp) return 1;
   CwPktPtr pkt = CW_AC_PktMalloc();
   if (!pkt) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to allocate packet for radio binding of AP %s.\n",
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to allocate packet for radio binding of AP %s.\n",
             wtp->name.c_str());
     return 1;
   }
@@ -270,8 +270,8 @@ int CW_AC_CfgUpdRdBinding(CW_WTPCB* wtp, const CW_RDBIND& record) {
     CwElementWriter e(*pkt, capwap::elem::kIdleTimeout);
     e.w().u32(record.idle_timeout);
   }
-  CW_AC_EncRdBindElems(*pkt, record, wtp->board_vendor_id);
-  CW_FinishCtlMsg(*pkt, CW_MSG_CFG_UPDATE_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_CFG_UPDATE_REQ));
+  EncodeRdBindElems(*pkt, record, wtp->board_vendor_id);
+  FinishCtlMsg(*pkt, kMsgCfgUpdateReq, CW_AC_GetSeqNum(wtp, kMsgCfgUpdateReq));
   CW_AC_SendCtlMsg(std::move(pkt), wtp);
   return 0;
 }
@@ -280,13 +280,13 @@ int AC_IPC_ProcSetRdBind(uint32_t wtp_id, const uint8_t* payload, size_t length)
   CW_WTPCB* wtp = AnswerWtp(
       wtp_id, " Failed to find AP entry when processing Radio Binding message.");
   if (!wtp) return 1;
-  CW_ClearRdBind(&wtp->rdbind);
+  ClearRdBind(&wtp->rdbind);
   if (CW_GetRdBind(&wtp->rdbind, payload, length) != 0) {
-    CW_ClearRdBind(&wtp->rdbind);
+    ClearRdBind(&wtp->rdbind);
     return 1;
   }
   CW_AC_CfgUpdRdBinding(wtp, wtp->rdbind);
-  CW_ClearRdBind(&wtp->rdbind);
+  ClearRdBind(&wtp->rdbind);
   return 0;
 }
 
@@ -294,15 +294,15 @@ int AC_IPC_ProcGetRdBind(uint32_t wtp_id, const uint8_t* payload, size_t length)
   CW_WTPCB* wtp = AnswerWtp(
       wtp_id, " Failed to find AP entry when processing getting radio binding.");
   if (!wtp) return 1;
-  CW_ClearRdBind(&wtp->rdbind);
+  ClearRdBind(&wtp->rdbind);
   if (CW_GetRdBind(&wtp->rdbind, payload, length) != 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " GET RADIO BIND FOR AP %d ERROR.",
+    CwDebug(kDbgError, ZLOG_ERR, " GET RADIO BIND FOR AP %d ERROR.",
             static_cast<int>(wtp->apid));
-    CW_ClearRdBind(&wtp->rdbind);
+    ClearRdBind(&wtp->rdbind);
     return 1;
   }
   wtp->wait_rdbind = 0;
-  CW_AC_CfgAnswersRendezvous(wtp);
+  CfgAnswersRendezvous(wtp);
   return 0;
 }
 
@@ -312,7 +312,7 @@ int AC_IPC_ProcWrrmScan(uint32_t wtp_id, const uint8_t* payload, size_t length) 
   if (!wtp) return 1;
   if (!StoreAnswerBlock(wtp->wrrm_block, payload, length, "WRRM", wtp->apid)) return 1;
   wtp->wait_wrrm = 0;
-  CW_AC_CfgAnswersRendezvous(wtp);
+  CfgAnswersRendezvous(wtp);
   return 0;
 }
 
@@ -322,28 +322,28 @@ int AC_IPC_ProcWIDSCfg(uint32_t wtp_id, const uint8_t* payload, size_t length) {
   if (!wtp) return 1;
   if (!StoreAnswerBlock(wtp->wids_block, payload, length, "WIDS", wtp->apid)) return 1;
   wtp->wait_wids = 0;
-  CW_AC_CfgAnswersRendezvous(wtp);
+  CfgAnswersRendezvous(wtp);
   return 0;
 }
 
-int AC_RegisterRdBindHandlers() {
-  static constexpr WmacRoute kRoutes[] = {{WMAC_IN_SET_RDBIND, Route<AC_IPC_ProcSetRdBind>},
-                                          {WMAC_IN_GET_RDBIND, Route<AC_IPC_ProcGetRdBind>},
-                                          {WMAC_IN_WRRM_SCAN, Route<AC_IPC_ProcWrrmScan>},
-                                          {WMAC_IN_WIDS_CFG, Route<AC_IPC_ProcWIDSCfg>}};
-  return AC_InstallIpcRoutes(kRoutes);
+int RegisterRdBindHandlers() {
+  static constexpr WmacRoute kRoutes[] = {{WmacIn::kSetRdBind, Route<AC_IPC_ProcSetRdBind>},
+                                          {WmacIn::kGetRdBind, Route<AC_IPC_ProcGetRdBind>},
+                                          {WmacIn::kWrrmScan, Route<AC_IPC_ProcWrrmScan>},
+                                          {WmacIn::kWidsCfg, Route<AC_IPC_ProcWIDSCfg>}};
+  return InstallIpcRoutes(kRoutes);
 }
 
-void CW_SetCfgRespSender(CwCfgRespSender sender) { RespSender() = sender; }
+void SetCfgRespSender(CwCfgRespSender sender) { RespSender() = sender; }
 
-int CW_AC_CfgAnswersRendezvous(CW_WTPCB* wtp) {
-  if (!wtp || wtp->state != CW_STATE_CONFIG) return 0;
+int CfgAnswersRendezvous(CW_WTPCB* wtp) {
+  if (!wtp || wtp->state != kStateConfig) return 0;
   if (wtp->wait_rdbind || wtp->wait_wrrm || wtp->wait_wids) return 0;
   if (wtp->chg_state_timer.Running()) return 0;
   if (CwCfgRespSender send = RespSender()) {
     send(wtp);
   } else {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " No Config Status Response sender for AP %s.\n",
+    CwDebug(kDbgError, ZLOG_ERR, " No Config Status Response sender for AP %s.\n",
             wtp->name.c_str());
   }
   CW_FreeRdBind(&wtp->rdbind);
@@ -353,4 +353,4 @@ int CW_AC_CfgAnswersRendezvous(CW_WTPCB* wtp) {
   return 1;
 }
 
-void CW_RdBindReset() { RespSender() = nullptr; }
+void RdBindReset() { RespSender() = nullptr; }

@@ -5,11 +5,11 @@
 #include "registry/tables.h"
 #include "relay/wmac.h"
 
-int AC_RegisterIpcHandlers() {
-  AC_ResetIpcHandlers();
-  int refused = WMAC_RegisterChannelHandlers();
-  refused |= AC_RegisterCfgUpdateHandlers();
-  refused |= AC_RegisterRdBindHandlers();
+int RegisterIpcHandlers() {
+  ResetIpcHandlers();
+  int refused = RegisterWmacChannelHandlers();
+  refused |= RegisterCfgUpdateHandlers();
+  refused |= RegisterRdBindHandlers();
   return refused;
 }
 
@@ -23,10 +23,10 @@ void AnnounceCreated(const CW_WTPCB& wtp) {
   WMAC_AC_IPC_CreateAP(wtp.apid, record);
 }
 void AnnounceDeleted(uint32_t apid) { WMAC_AC_IPC_DeleteAP(apid); }
-void AnnounceTunnelState(const CW_TUNNEL_RECORD& record) { WMAC_AC_IPC_NotifyTunnelState(record); }
+void AnnounceTunnelState(const TunnelRecord& record) { WMAC_AC_IPC_NotifyTunnelState(record); }
 }  // namespace
 
-void AC_RegisterApEventHooks() {
+void RegisterApEventHooks() {
   SetApEventHooks({.created = AnnounceCreated,
                    .deleted = AnnounceDeleted,
                    .tunnel_state = AnnounceTunnelState});

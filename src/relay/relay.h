@@ -4,7 +4,7 @@
 
 // Every relay module's routes, after clearing the table. 0, or 1 when a
 // route was refused (a start-up error).
-int AC_RegisterIpcHandlers();
+int RegisterIpcHandlers();
 // Makes the registry tell WMAC about APs created and deleted and about
 // tunnels going down.
-void AC_RegisterApEventHooks();
+void RegisterApEventHooks();

@@ -14,8 +14,8 @@
 
 #include "transport/types.h"
 
-struct CW_VAP_PROFILE;
+struct VapProfile;
 
-int CAPWAP_ENC_VapMsgIE(CW_PKT& pkt, const CW_VAP_PROFILE& profile, uint32_t vendor_id);
+int CAPWAP_ENC_VapMsgIE(CW_PKT& pkt, const VapProfile& profile, uint32_t vendor_id);
 // Writes nothing when the profile has no address.
-int CAPWAP_ENC_VapMsgBackupAc(CW_PKT& pkt, const CW_VAP_PROFILE& profile);
+int CAPWAP_ENC_VapMsgBackupAc(CW_PKT& pkt, const VapProfile& profile);

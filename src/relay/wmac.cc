@@ -50,30 +50,30 @@ using IpcTypeTable = std::array<IpcTypeRow, kDispatchLimit>;
 
 consteval IpcTypeTable BuildTypeTable() {
   IpcTypeTable t{};
-  auto text = [&t](WmacIn type, const char* line) { t[type] = IpcTypeRow{true, RowLog::kText, line}; };
-  text(WMAC_IN_DEL_WTP, " [IPC] Receiving DEL-WTP from WMAC. ");
-  text(WMAC_IN_SET_RDBIND, " [IPC] Receiving SET-RDBIND from WMAC. ");
-  text(WMAC_IN_GET_RDBIND, " [IPC] Receiving GET-RDBIND from WMAC. ");
-  text(WMAC_IN_ADD_WLAN, " [IPC] Receiving ADD-WLAN from WMAC. ");
-  text(WMAC_IN_DEL_WLAN, " [IPC] Receiving DEL-WLAN from WMAC. ");
-  text(WMAC_IN_UPDATE_WLAN, " [IPC] Receiving UPDATE-WLAN from WMAC. ");
-  text(WMAC_IN_ADD_STA, " [IPC] Receiving ADD-STA from WMAC. ");
-  text(WMAC_IN_DEL_STA, " [IPC] Receiving DEL-STA from WMAC. ");
-  text(WMAC_IN_CFG_UPDATE_REQ, " [IPC] Receiving CFG-UPDATE-REQ from WMAC. ");
-  text(WMAC_IN_IP_VLAN, " [IPC] Receiving IP-based vlan from WMAC. ");
-  t[WMAC_IN_WAPI] = IpcTypeRow{true, RowLog::kWapiLen, nullptr};
-  t[WMAC_IN_STA_TRAFFIC] = IpcTypeRow{true, RowLog::kTrafficWord, nullptr};
-  for (WmacIn type :
-       {WMAC_IN_PWR_SCAN, WMAC_IN_WRRM_SCAN, WMAC_IN_WLAN_SNIFFER, WMAC_IN_BLOCK_CHANNEL,
-        WMAC_IN_WIDS_CFG, WMAC_IN_UPD_WIDS_CFG, WMAC_IN_UPD_WIDS_CFG_2, WMAC_IN_MANAGE_FRAME,
-        WMAC_IN_ADD_AP_GROUP, WMAC_IN_DEL_AP_GROUP, WMAC_IN_ADD_AP_TO_GROUP,
-        WMAC_IN_REM_AP_FROM_GROUP, WMAC_IN_WIDTH_CFG, WMAC_IN_BAND_STEER, WMAC_IN_GET_AC_CAP,
-        WMAC_IN_NORMAL_COLLECT, WMAC_IN_RT_COLLECT, WMAC_IN_ROAMING_SIGNAL,
-        WMAC_IN_CLIENT_SIGNAL, WMAC_IN_RECEIVE_SIGNAL, WMAC_IN_USER_ISOLATION,
-        WMAC_IN_ENV_MONITOR, WMAC_IN_RFID_TRACK, WMAC_IN_ACL_RULE, WMAC_IN_WLAN_ACL,
-        WMAC_IN_DPI_SERVER, WMAC_IN_AP_STATUS_REQ, WMAC_IN_GTK_UPDATE, WMAC_IN_STA_SYNC,
-        WMAC_IN_DOT11V, WMAC_IN_DNS_INFO, WMAC_IN_L2_ACL, WMAC_IN_L2_ACL_2,
-        WMAC_IN_DHCP_SNOOPING, WMAC_IN_VLAN_ISOLATE, WMAC_IN_PORTAL_DOMAIN}) {
+  auto text = [&t](WmacIn::Type type, const char* line) { t[type] = IpcTypeRow{true, RowLog::kText, line}; };
+  text(WmacIn::kDelWtp, " [IPC] Receiving DEL-WTP from WMAC. ");
+  text(WmacIn::kSetRdBind, " [IPC] Receiving SET-RDBIND from WMAC. ");
+  text(WmacIn::kGetRdBind, " [IPC] Receiving GET-RDBIND from WMAC. ");
+  text(WmacIn::kAddWlan, " [IPC] Receiving ADD-WLAN from WMAC. ");
+  text(WmacIn::kDelWlan, " [IPC] Receiving DEL-WLAN from WMAC. ");
+  text(WmacIn::kUpdateWlan, " [IPC] Receiving UPDATE-WLAN from WMAC. ");
+  text(WmacIn::kAddSta, " [IPC] Receiving ADD-STA from WMAC. ");
+  text(WmacIn::kDelSta, " [IPC] Receiving DEL-STA from WMAC. ");
+  text(WmacIn::kCfgUpdateReq, " [IPC] Receiving CFG-UPDATE-REQ from WMAC. ");
+  text(WmacIn::kIpVlan, " [IPC] Receiving IP-based vlan from WMAC. ");
+  t[WmacIn::kWapi] = IpcTypeRow{true, RowLog::kWapiLen, nullptr};
+  t[WmacIn::kStaTraffic] = IpcTypeRow{true, RowLog::kTrafficWord, nullptr};
+  for (WmacIn::Type type :
+       {WmacIn::kPwrScan, WmacIn::kWrrmScan, WmacIn::kWlanSniffer, WmacIn::kBlockChannel,
+        WmacIn::kWidsCfg, WmacIn::kUpdWidsCfg, WmacIn::kUpdWidsCfg2, WmacIn::kManageFrame,
+        WmacIn::kAddApGroup, WmacIn::kDelApGroup, WmacIn::kAddApToGroup,
+        WmacIn::kRemApFromGroup, WmacIn::kWidthCfg, WmacIn::kBandSteer, WmacIn::kGetAcCap,
+        WmacIn::kNormalCollect, WmacIn::kRtCollect, WmacIn::kRoamingSignal,
+        WmacIn::kClientSignal, WmacIn::kReceiveSignal, WmacIn::kUserIsolation,
+        WmacIn::kEnvMonitor, WmacIn::kRfidTrack, WmacIn::kAclRule, WmacIn::kWlanAcl,
+        WmacIn::kDpiServer, WmacIn::kApStatusReq, WmacIn::kGtkUpdate, WmacIn::kStaSync,
+        WmacIn::kDot11v, WmacIn::kDnsInfo, WmacIn::kL2Acl, WmacIn::kL2Acl2,
+        WmacIn::kDhcpSnooping, WmacIn::kVlanIsolate, WmacIn::kPortalDomain}) {
     t[type] = IpcTypeRow{true, RowLog::kNone, nullptr};
   }
   for (uint32_t ignored : {78, 79, 80, 86, 87}) t[ignored] = IpcTypeRow{true, RowLog::kNone, nullptr};
@@ -99,17 +99,17 @@ void LogReceipt(const IpcTypeRow& row, const IpcHead& head, const uint8_t* paylo
     case RowLog::kNone:
       return;
     case RowLog::kText:
-      CwDebug(CW_DBG_PACKET, ZLOG_INFO, "%s", row.text);
+      CwDebug(kDbgPacket, ZLOG_INFO, "%s", row.text);
       return;
     case RowLog::kWapiLen:
-      CwDebug(CW_DBG_EVENT, ZLOG_INFO, "%s::AC capwap recv ASU wapi data len :%d",
+      CwDebug(kDbgEvent, ZLOG_INFO, "%s::AC capwap recv ASU wapi data len :%d",
               "AC_ProcIPCPkt", static_cast<int>(head.payload_len));
       return;
     case RowLog::kTrafficWord: {
       HostReader r(IpcPayload(head, payload));
       uint32_t word5 = 0;
       if (!r.skip(20) || !r.u32(word5)) word5 = 0;
-      CwDebug(CW_DBG_PACKET, ZLOG_INFO,
+      CwDebug(kDbgPacket, ZLOG_INFO,
               " [IPC] Receiving AC_IPC_SEND_TRAFFIC_STA from WMAC. %d",
               static_cast<int>(word5));
       return;
@@ -126,12 +126,12 @@ bool TakeMessages(lib_globals* ctx, int fd) {
     IpcHead head;
     if (!IpcHeadDecode(pending, &head)) return true;
     if (head.msg_type >= kTypeReadLimit) {
-      CwDebug(CW_DBG_ERROR, ZLOG_ERR, "too big msg type");
+      CwDebug(kDbgError, ZLOG_ERR, "too big msg type");
       IPC_Consume(ctx, fd, kIpcHeadSize);
       continue;
     }
     if (head.payload_len > kMaxPayload) {
-      CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+      CwDebug(kDbgError, ZLOG_ERR,
               " WMAC message type %u announces %u payload bytes (at most %u): connection %d "
               "closed.",
               head.msg_type, head.payload_len, kMaxPayload, fd);
@@ -150,10 +150,10 @@ bool TakeMessages(lib_globals* ctx, int fd) {
 void LogUnfinished(lib_globals* ctx, int fd) {
   ByteView rest = IPC_Received(ctx, fd);
   if (rest.size() >= kIpcHeadSize) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "recv msg iLen %d",
+    CwDebug(kDbgError, ZLOG_ERR, "recv msg iLen %d",
             static_cast<int>(rest.size() - kIpcHeadSize));
   } else if (!rest.empty()) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " WMAC connection %d ended inside a header (%zu bytes).",
+    CwDebug(kDbgError, ZLOG_ERR, " WMAC connection %d ended inside a header (%zu bytes).",
             fd, rest.size());
   }
 }
@@ -179,9 +179,9 @@ int AC_RcvIPCPkt(thread* t) {
   if (received == IpcReceive::kOpen && sane && armed) return 0;
   if (received == IpcReceive::kClosed) {
     LogUnfinished(ctx, fd);
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "client close to server");
+    CwDebug(kDbgError, ZLOG_ERR, "client close to server");
   } else if (!armed) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " WMAC connection %d cannot be re-armed, closed.", fd);
+    CwDebug(kDbgError, ZLOG_ERR, " WMAC connection %d cannot be re-armed, closed.", fd);
   }
   IPC_CloseConnection(ctx, fd);
   return 0;
@@ -198,7 +198,7 @@ int AC_ProcIPCPkt(const IpcHead& head, const uint8_t* payload) {
   return 0;
 }
 
-int AC_InstallIpcRoutes(std::span<const WmacRoute> routes) {
+int InstallIpcRoutes(std::span<const WmacRoute> routes) {
   int refused = 0;
   for (const WmacRoute& route : routes) {
     const uint32_t type = route.type;
@@ -215,7 +215,7 @@ int AC_InstallIpcRoutes(std::span<const WmacRoute> routes) {
   return refused;
 }
 
-void AC_ResetIpcHandlers() { Channel().routes.fill(WmacRoute{}); }
+void ResetIpcHandlers() { Channel().routes.fill(WmacRoute{}); }
 
 int WMAC_AC_IPC_Send(uint32_t wtp_id, uint32_t msg_type, const void* payload, size_t length) {
   WmacChannel& channel = Channel();
@@ -246,13 +246,13 @@ int WMAC_AC_IPC_Send(uint32_t wtp_id, uint32_t msg_type, const void* payload, si
   return 0;
 }
 
-void WMAC_AC_IPC_Reset() {
+void WmacIpcReset() {
   WmacChannel& channel = Channel();
   // Only forgotten: the connection belongs to the IPC layer of the context
   // it was made on, which closes it when it stops (and may be gone already).
   channel.wmac_fd = -1;
   channel.zg = nullptr;
-  AC_AutoApWindowClose();
+  AutoApWindowClose();
 }
 
 // --- Outgoing notifications --------------------------------------------
@@ -282,77 +282,77 @@ int SendText(uint32_t wtp_id, uint32_t msg_type, const std::string& text, size_t
 int WMAC_AC_IPC_CreateAP(uint32_t apid, const WmacCreateApRecord& rec) {
   uint8_t record[kWmacCreateApSize];
   WmacCreateApEncode(rec, record);
-  return WMAC_AC_IPC_Send(apid, WMAC_MSG_CREATE_AP, record, sizeof record);
+  return WMAC_AC_IPC_Send(apid, WmacMsg::kCreateAp, record, sizeof record);
 }
 
 int WMAC_AC_IPC_DeleteAP(uint32_t apid) {
-  return WMAC_AC_IPC_Send(apid, WMAC_MSG_DELETE_AP, nullptr, 0);
+  return WMAC_AC_IPC_Send(apid, WmacMsg::kDeleteAp, nullptr, 0);
 }
 
-int WMAC_AC_IPC_NotifyRdBind(uint32_t apid, const CW_RDBIND& rdbind, int /*flags*/) {
+int WMAC_AC_IPC_NotifyRdBind(uint32_t apid, const RadioBinding& rdbind, int /*flags*/) {
   Bytes buffer;
   try {
     buffer.assign(kWmacRdBindBufSize, 0);
   } catch (const std::bad_alloc&) {
     return 1;
   }
-  size_t used = CW_EncRdBindTlv(rdbind, buffer);
-  return WMAC_AC_IPC_Send(apid, WMAC_MSG_RDBIND, buffer.data(), used);
+  size_t used = EncodeRdBindTlv(rdbind, buffer);
+  return WMAC_AC_IPC_Send(apid, WmacMsg::kRdBind, buffer.data(), used);
 }
 
 int WMAC_AC_IPC_NotifyDelSta(uint32_t apid, const uint8_t record[7]) {
-  return SendFixed(apid, WMAC_MSG_DEL_STA, record, 7, 7);
+  return SendFixed(apid, WmacMsg::kDelSta, record, 7, 7);
 }
 
 int WMAC_AC_IPC_NotifyRadioState(uint32_t apid, const std::array<uint8_t, 12>& states) {
-  return SendFixed(apid, WMAC_MSG_RADIO_STATE, states.data(), states.size(), 12);
+  return SendFixed(apid, WmacMsg::kRadioState, states.data(), states.size(), 12);
 }
 
-int WMAC_AC_IPC_NotifyTunnelState(const CW_TUNNEL_RECORD& rec) {
+int WMAC_AC_IPC_NotifyTunnelState(const TunnelRecord& rec) {
   uint8_t record[kTunnelRecordSize];
   TunnelRecordEncode(rec, record);
-  return WMAC_AC_IPC_Send(rec.apid, WMAC_MSG_TUNNEL_STATE, record, sizeof record);
+  return WMAC_AC_IPC_Send(rec.apid, WmacMsg::kTunnelState, record, sizeof record);
 }
 
 int WMAC_AC_IPC_NotifyBandSteer(const uint8_t* record, size_t length, uint32_t apid) {
-  return SendFixed(apid, WMAC_MSG_BAND_STEER, record, length, 40);
+  return SendFixed(apid, WmacMsg::kBandSteer, record, length, 40);
 }
 
 int WMAC_AC_IPC_NotifySatIp(uint32_t apid, const uint8_t record[24]) {
-  return SendFixed(apid, WMAC_MSG_STA_IP, record, 24, 24);
+  return SendFixed(apid, WmacMsg::kStaIp, record, 24, 24);
 }
 
 int WMAC_AC_IPC_NotifySetBssid(const uint8_t record[8], uint32_t apid) {
-  return SendFixed(apid, WMAC_MSG_SET_BSSID, record, 8, 8);
+  return SendFixed(apid, WmacMsg::kSetBssid, record, 8, 8);
 }
 
 int WMAC_AC_IPC_NotifyApName(uint32_t apid, const std::string& name) {
-  return SendText(apid, WMAC_MSG_AP_NAME, name, 33, 32);
+  return SendText(apid, WmacMsg::kApName, name, 33, 32);
 }
 
 int WMAC_AC_IPC_NotifyStaScanRpt(const uint8_t* data, size_t length, uint32_t apid) {
-  return WMAC_AC_IPC_Send(apid, WMAC_MSG_STA_SCAN_RPT, data, length);
+  return WMAC_AC_IPC_Send(apid, WmacMsg::kStaScanRpt, data, length);
 }
 
 int WMAC_AC_IPC_GetACcap() {
   uint8_t cap[4];
   HostWriter w(cap, sizeof cap);
   w.u32(31);
-  return WMAC_AC_IPC_Send(0, WMAC_MSG_AC_CAP, cap, sizeof cap);
+  return WMAC_AC_IPC_Send(0, WmacMsg::kAcCap, cap, sizeof cap);
 }
 
 int WMAC_AC_IPC_NotifyMediaRpt(const uint8_t* data, size_t length, uint32_t apid) {
-  return WMAC_AC_IPC_Send(apid, WMAC_MSG_MEDIA_RPT, data, length);
+  return WMAC_AC_IPC_Send(apid, WmacMsg::kMediaRpt, data, length);
 }
 
 int WMAC_AC_IPC_WirelessCON(const uint8_t* data, size_t length, uint32_t apid) {
-  return WMAC_AC_IPC_Send(apid, WMAC_MSG_WIRELESS_CON, data, length);
+  return WMAC_AC_IPC_Send(apid, WmacMsg::kWirelessCon, data, length);
 }
 
 int WMAC_AC_IPC_NotifyApInfo(const WmacApInfoRecord& rec) {
   uint8_t record[kWmacApInfoSize];
   WmacApInfoEncode(rec, record);
-  return WMAC_AC_IPC_Send(rec.apid, WMAC_MSG_AP_INFO, record, sizeof record);
+  return WMAC_AC_IPC_Send(rec.apid, WmacMsg::kApInfo, record, sizeof record);
 }
 
 namespace {
@@ -367,48 +367,48 @@ uint32_t RecordWord0(const uint8_t record[kWmacProfileRecordSize]) {
 }  // namespace
 
 int WMAC_AC_IPC_NotifyApmApInfo(const uint8_t record[kWmacProfileRecordSize]) {
-  return WMAC_AC_IPC_Send(RecordWord0(record), WMAC_MSG_APM_AP_INFO, record,
+  return WMAC_AC_IPC_Send(RecordWord0(record), WmacMsg::kApmApInfo, record,
                           kWmacProfileRecordSize);
 }
 
 int WMAC_AC_IPC_UpdateApmApInfo(const uint8_t record[kWmacProfileRecordSize]) {
-  return WMAC_AC_IPC_Send(RecordWord0(record), WMAC_MSG_APM_AP_INFO_UPDATE, record,
+  return WMAC_AC_IPC_Send(RecordWord0(record), WmacMsg::kApmApInfoUpdate, record,
                           kWmacProfileRecordSize);
 }
 
 int WMAC_AC_IPC_SetApRadioInfo(const uint8_t record[kWmacProfileRecordSize]) {
-  return WMAC_AC_IPC_Send(RecordWord0(record), WMAC_MSG_AP_RADIO_INFO, record,
+  return WMAC_AC_IPC_Send(RecordWord0(record), WmacMsg::kApRadioInfo, record,
                           kWmacProfileRecordSize);
 }
 
 int WMAC_AC_IPC_NotifySendWapiMsg(const uint8_t* data, size_t length) {
-  return WMAC_AC_IPC_Send(0, WMAC_MSG_WAPI, data, length);
+  return WMAC_AC_IPC_Send(0, WmacMsg::kWapi, data, length);
 }
 
 int WMAC_AC_IPC_NotifyWapiClientInfo(const uint8_t* record, size_t length, uint32_t apid) {
-  return SendFixed(apid, WMAC_MSG_WAPI_CLIENT, record, length, 12);
+  return SendFixed(apid, WmacMsg::kWapiClient, record, length, 12);
 }
 
 int WMAC_AC_IPC_NotifyStaSync(const uint8_t* data, size_t length, uint32_t apid) {
-  return WMAC_AC_IPC_Send(apid, WMAC_MSG_STA_SYNC, data, length);
+  return WMAC_AC_IPC_Send(apid, WmacMsg::kStaSync, data, length);
 }
 
 int WMAC_AC_IPC_NotifyDelSpecSta(uint32_t apid, const uint8_t record[24]) {
-  return SendFixed(apid, WMAC_MSG_DEL_SPEC_STA, record, 24, 24);
+  return SendFixed(apid, WmacMsg::kDelSpecSta, record, 24, 24);
 }
 
 int WMAC_AC_IPC_ReportAutoChl(uint32_t apid, const uint8_t record[8]) {
-  return SendFixed(apid, WMAC_MSG_AUTO_CHL, record, 8, 8);
+  return SendFixed(apid, WmacMsg::kAutoChl, record, 8, 8);
 }
 
 int WMAC_AC_IPC_NotifyDnsInfo(const uint8_t* data, size_t length, uint32_t apid) {
-  return WMAC_AC_IPC_Send(apid, WMAC_MSG_DNS_INFO, data, length);
+  return WMAC_AC_IPC_Send(apid, WmacMsg::kDnsInfo, data, length);
 }
 
 int WMAC_AC_IPC_NotifyMeshInfo(uint32_t apid, const uint8_t mesh[3]) {
-  return SendFixed(apid, WMAC_MSG_MESH_INFO, mesh, 3, 3);
+  return SendFixed(apid, WmacMsg::kMeshInfo, mesh, 3, 3);
 }
 
 int WMAC_AC_IPC_NotifyApSn(uint32_t apid, const std::string& serial) {
-  return SendText(apid, WMAC_MSG_AP_SN, serial, 32, 32);
+  return SendText(apid, WmacMsg::kApSn, serial, 32, 32);
 }

@@ -37,34 +37,36 @@ void IpcHeadEncode(const IpcHead& head, uint8_t out[kIpcHeadSize]);
 bool IpcHeadDecode(capwap::ByteView bytes, IpcHead* head);
 
 // Outgoing message types.
+namespace WmacMsg {
 enum : uint32_t {
-  WMAC_MSG_CREATE_AP = 0,
-  WMAC_MSG_DELETE_AP = 1,
-  WMAC_MSG_RDBIND = 3,
-  WMAC_MSG_DEL_STA = 8,
-  WMAC_MSG_RADIO_STATE = 11,
-  WMAC_MSG_TUNNEL_STATE = 12,
-  WMAC_MSG_BAND_STEER = 23,
-  WMAC_MSG_STA_IP = 24,
-  WMAC_MSG_SET_BSSID = 30,
-  WMAC_MSG_AP_NAME = 31,
-  WMAC_MSG_STA_SCAN_RPT = 38,
-  WMAC_MSG_AC_CAP = 43,
-  WMAC_MSG_MEDIA_RPT = 58,
-  WMAC_MSG_WIRELESS_CON = 59,
-  WMAC_MSG_AP_INFO = 63,
-  WMAC_MSG_APM_AP_INFO = 64,
-  WMAC_MSG_APM_AP_INFO_UPDATE = 65,
-  WMAC_MSG_AP_RADIO_INFO = 66,
-  WMAC_MSG_WAPI = 71,
-  WMAC_MSG_WAPI_CLIENT = 73,
-  WMAC_MSG_STA_SYNC = 89,
-  WMAC_MSG_DEL_SPEC_STA = 93,
-  WMAC_MSG_AUTO_CHL = 94,
-  WMAC_MSG_DNS_INFO = 97,
-  WMAC_MSG_MESH_INFO = 112,
-  WMAC_MSG_AP_SN = 115,
+  kCreateAp = 0,
+  kDeleteAp = 1,
+  kRdBind = 3,
+  kDelSta = 8,
+  kRadioState = 11,
+  kTunnelState = 12,
+  kBandSteer = 23,
+  kStaIp = 24,
+  kSetBssid = 30,
+  kApName = 31,
+  kStaScanRpt = 38,
+  kAcCap = 43,
+  kMediaRpt = 58,
+  kWirelessCon = 59,
+  kApInfo = 63,
+  kApmApInfo = 64,
+  kApmApInfoUpdate = 65,
+  kApRadioInfo = 66,
+  kWapi = 71,
+  kWapiClient = 73,
+  kStaSync = 89,
+  kDelSpecSta = 93,
+  kAutoChl = 94,
+  kDnsInfo = 97,
+  kMeshInfo = 112,
+  kApSn = 115,
 };
+}  // namespace WmacMsg
 
 // Create-AP record (type 0), 72 bytes.
 struct WmacCreateApRecord {
@@ -92,8 +94,8 @@ WmacApInfoRecord WmacApInfoOf(const CW_WTPCB& wtp);
 
 // Tunnel-state record (type 12), 52 bytes.
 inline constexpr size_t kTunnelRecordSize = 52;
-void TunnelRecordEncode(const CW_TUNNEL_RECORD& rec, uint8_t out[kTunnelRecordSize]);
-bool TunnelRecordDecode(capwap::ByteView bytes, CW_TUNNEL_RECORD* rec);
+void TunnelRecordEncode(const TunnelRecord& rec, uint8_t out[kTunnelRecordSize]);
+bool TunnelRecordDecode(capwap::ByteView bytes, TunnelRecord* rec);
 
 // Profile record (types 64, 65) and radio record (type 66), 204 bytes each.
 inline constexpr size_t kWmacProfileRecordSize = 204;
@@ -197,7 +199,7 @@ struct WmacRfidHead {
 };
 
 // Buffer size of notification 3, the radio-binding TLV list (encoded by
-// CW_EncRdBindTlv of relay/radio_binding.h).
+// EncodeRdBindTlv of relay/radio_binding.h).
 inline constexpr size_t kWmacRdBindBufSize = 16384;
 
 // --- Channel -------------------------------------------------------------
@@ -213,38 +215,40 @@ int AC_ProcIPCPkt(const IpcHead& head, const uint8_t* payload);
 // Incoming message types (WMAC to AC). Types 78, 79, 80, 86 and 87 are
 // accepted and ignored; 109 and 110 reach their handler only for an
 // existing WTP.
-enum WmacIn : uint32_t {
-  WMAC_IN_DEL_WTP = 1, WMAC_IN_SET_RDBIND = 2, WMAC_IN_GET_RDBIND = 3, WMAC_IN_ADD_WLAN = 4,
-  WMAC_IN_DEL_WLAN = 5, WMAC_IN_UPDATE_WLAN = 6, WMAC_IN_ADD_STA = 7, WMAC_IN_DEL_STA = 8,
-  WMAC_IN_CFG_UPDATE_REQ = 14, WMAC_IN_PWR_SCAN = 15, WMAC_IN_WRRM_SCAN = 16,
-  WMAC_IN_WLAN_SNIFFER = 20, WMAC_IN_BLOCK_CHANNEL = 21, WMAC_IN_WIDS_CFG = 25,
-  WMAC_IN_UPD_WIDS_CFG = 26, WMAC_IN_UPD_WIDS_CFG_2 = 27, WMAC_IN_MANAGE_FRAME = 28,
-  WMAC_IN_ADD_AP_GROUP = 32, WMAC_IN_DEL_AP_GROUP = 33, WMAC_IN_ADD_AP_TO_GROUP = 34,
-  WMAC_IN_REM_AP_FROM_GROUP = 35, WMAC_IN_WIDTH_CFG = 36, WMAC_IN_BAND_STEER = 40,
-  WMAC_IN_GET_AC_CAP = 43, WMAC_IN_NORMAL_COLLECT = 44, WMAC_IN_RT_COLLECT = 45,
-  WMAC_IN_ROAMING_SIGNAL = 52, WMAC_IN_CLIENT_SIGNAL = 53, WMAC_IN_RECEIVE_SIGNAL = 54,
-  WMAC_IN_USER_ISOLATION = 61, WMAC_IN_ENV_MONITOR = 62, WMAC_IN_RFID_TRACK = 67,
-  WMAC_IN_ACL_RULE = 68, WMAC_IN_WLAN_ACL = 69, WMAC_IN_WAPI = 72, WMAC_IN_DPI_SERVER = 75,
-  WMAC_IN_AP_STATUS_REQ = 76, WMAC_IN_IP_VLAN = 84, WMAC_IN_GTK_UPDATE = 88,
-  WMAC_IN_STA_SYNC = 89, WMAC_IN_DOT11V = 92, WMAC_IN_STA_TRAFFIC = 96, WMAC_IN_DNS_INFO = 97,
-  WMAC_IN_L2_ACL = 109, WMAC_IN_L2_ACL_2 = 110, WMAC_IN_DHCP_SNOOPING = 111,
-  WMAC_IN_VLAN_ISOLATE = 113, WMAC_IN_PORTAL_DOMAIN = 114,
+namespace WmacIn {
+enum Type : uint32_t {
+  kDelWtp = 1, kSetRdBind = 2, kGetRdBind = 3, kAddWlan = 4,
+  kDelWlan = 5, kUpdateWlan = 6, kAddSta = 7, kDelSta = 8,
+  kCfgUpdateReq = 14, kPwrScan = 15, kWrrmScan = 16,
+  kWlanSniffer = 20, kBlockChannel = 21, kWidsCfg = 25,
+  kUpdWidsCfg = 26, kUpdWidsCfg2 = 27, kManageFrame = 28,
+  kAddApGroup = 32, kDelApGroup = 33, kAddApToGroup = 34,
+  kRemApFromGroup = 35, kWidthCfg = 36, kBandSteer = 40,
+  kGetAcCap = 43, kNormalCollect = 44, kRtCollect = 45,
+  kRoamingSignal = 52, kClientSignal = 53, kReceiveSignal = 54,
+  kUserIsolation = 61, kEnvMonitor = 62, kRfidTrack = 67,
+  kAclRule = 68, kWlanAcl = 69, kWapi = 72, kDpiServer = 75,
+  kApStatusReq = 76, kIpVlan = 84, kGtkUpdate = 88,
+  kStaSync = 89, kDot11v = 92, kStaTraffic = 96, kDnsInfo = 97,
+  kL2Acl = 109, kL2Acl2 = 110, kDhcpSnooping = 111,
+  kVlanIsolate = 113, kPortalDomain = 114,
 };
+}  // namespace WmacIn
 
 // Handler of an incoming message type.
 using WmacIpcHandler = int (*)(const IpcHead& head, const uint8_t* payload);
 // One route of a module's table; `needs_wtp`: the handler runs only when
 // the header names an existing WTP.
 struct WmacRoute {
-  WmacIn type;
+  WmacIn::Type type;
   WmacIpcHandler handler;
   bool needs_wtp = false;
 };
 // Installs a module's routes (start-up and test fixtures). A type outside
 // the catalogue or one that already has a handler is refused with an error
 // line; 1 when any route was refused, 0 otherwise.
-int AC_InstallIpcRoutes(std::span<const WmacRoute> routes);
-void AC_ResetIpcHandlers();
+int InstallIpcRoutes(std::span<const WmacRoute> routes);
+void ResetIpcHandlers();
 
 // Handlers owned by the channel (WMAC types 1, 28, 32-35, 43, 76); each
 // returns 0, or 1 when the message is dropped.
@@ -254,26 +258,26 @@ int AC_IPC_ProcAddApGroup(const IpcHead& head, const uint8_t* payload);
 int AC_IPC_ProcDelApGroup(const IpcHead& head, const uint8_t* payload);
 int AC_IPC_ProcAddApToGroup(const IpcHead& head, const uint8_t* payload);
 int AC_IPC_ProcRemApToGroup(const IpcHead& head, const uint8_t* payload);
-int AC_IPC_ProcGetACcap(const IpcHead& head, const uint8_t* payload);
-int AC_IPC_ProcApStatusReq(const IpcHead& head, const uint8_t* payload);
+int ProcGetAcCap(const IpcHead& head, const uint8_t* payload);
+int ProcApStatusReq(const IpcHead& head, const uint8_t* payload);
 // Installs the handlers above (start-up). 0, or 1 when a route was refused.
-int WMAC_RegisterChannelHandlers();
+int RegisterWmacChannelHandlers();
 // Closes the discovered-AP window (type 76) at once and cancels its timer.
-void AC_AutoApWindowClose();
+void AutoApWindowClose();
 
 // Builds and sends one message to "/tmp/wmac_ac_addr".
 int WMAC_AC_IPC_Send(uint32_t wtp_id, uint32_t msg_type, const void* payload, size_t length);
 // Forgets the cached WMAC connection (its context closes it) and the event
 // master, and cancels the discovered-AP window timer (tests).
-void WMAC_AC_IPC_Reset();
+void WmacIpcReset();
 
 // --- Outgoing notifications --------------------------------------------
 int WMAC_AC_IPC_CreateAP(uint32_t apid, const WmacCreateApRecord& rec);
 int WMAC_AC_IPC_DeleteAP(uint32_t apid);
-int WMAC_AC_IPC_NotifyRdBind(uint32_t apid, const CW_RDBIND& rdbind, int flags);
+int WMAC_AC_IPC_NotifyRdBind(uint32_t apid, const RadioBinding& rdbind, int flags);
 int WMAC_AC_IPC_NotifyDelSta(uint32_t apid, const uint8_t record[7]);
 int WMAC_AC_IPC_NotifyRadioState(uint32_t apid, const std::array<uint8_t, 12>& states);
-int WMAC_AC_IPC_NotifyTunnelState(const CW_TUNNEL_RECORD& rec);
+int WMAC_AC_IPC_NotifyTunnelState(const TunnelRecord& rec);
 int WMAC_AC_IPC_NotifyBandSteer(const uint8_t* record, size_t length, uint32_t apid);
 int WMAC_AC_IPC_NotifySatIp(uint32_t apid, const uint8_t record[24]);
 int WMAC_AC_IPC_NotifySetBssid(const uint8_t record[8], uint32_t apid);  // WmacSetBssidRecord

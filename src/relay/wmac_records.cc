@@ -67,7 +67,7 @@ WmacApInfoRecord WmacApInfoOf(const CW_WTPCB& wtp) {
   return rec;
 }
 
-void TunnelRecordEncode(const CW_TUNNEL_RECORD& rec, uint8_t out[kTunnelRecordSize]) {
+void TunnelRecordEncode(const TunnelRecord& rec, uint8_t out[kTunnelRecordSize]) {
   HostWriter w(out, kTunnelRecordSize);
   w.u32(rec.state);          // @0
   w.u32(rec.apid);           // @4
@@ -82,10 +82,10 @@ void TunnelRecordEncode(const CW_TUNNEL_RECORD& rec, uint8_t out[kTunnelRecordSi
   w.zeros(2);                // @50
 }
 
-bool TunnelRecordDecode(ByteView bytes, CW_TUNNEL_RECORD* rec) {
+bool TunnelRecordDecode(ByteView bytes, TunnelRecord* rec) {
   if (bytes.size() != kTunnelRecordSize) return false;
   HostReader r(bytes);
-  CW_TUNNEL_RECORD t;
+  TunnelRecord t;
   uint8_t pad[3];
   uint8_t tail[2];
   r.u32(t.state);

@@ -28,7 +28,7 @@ std::optional<uint32_t> GroupNumberOf(const IpcHead& head, const uint8_t* payloa
   HostReader r(IpcPayload(head, payload));
   uint32_t group = 0;
   if (!r.u32(group)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " AP group message %u without a group number.",
+    CwDebug(kDbgError, ZLOG_ERR, " AP group message %u without a group number.",
             head.msg_type);
     return std::nullopt;
   }
@@ -42,17 +42,17 @@ bool GroupInRange(std::optional<uint32_t> group) { return group && *group < kApG
 int AC_IPC_CleanWTP(const IpcHead& head, const uint8_t* /*payload*/) {
   CW_WTPCB* wtp = CW_AC_GetWTPByID(head.wtp_id);
   if (!wtp) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "Failed to find AP when sending clean WTP message.");
+    CwDebug(kDbgError, ZLOG_ERR, "Failed to find AP when sending clean WTP message.");
     return 1;
   }
-  if (wtp->state != CW_STATE_IDLE) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "CLEAN AP(%s:%d) IN WRONG STATE %d ", wtp->name.c_str(),
+  if (wtp->state != kStateIdle) {
+    CwDebug(kDbgError, ZLOG_ERR, "CLEAN AP(%s:%d) IN WRONG STATE %d ", wtp->name.c_str(),
             static_cast<int>(wtp->apid), static_cast<int>(wtp->state));
     return 1;
   }
   // Leaves every index, deletes the cw_ap, mark and by-MAC records, releases
   // the APID and the block. WMAC asked for it, so it is not told back.
-  CW_AC_FreeWTPAtWmacRequest(wtp);
+  FreeWtpAtWmacRequest(wtp);
   return 0;
 }
 
@@ -69,7 +69,7 @@ int AC_IPC_ProcDelApGroup(const IpcHead& head, const uint8_t* payload) {
   std::optional<uint32_t> group = GroupNumberOf(head, payload);
   if (!GroupInRange(group)) return 1;
   if (*group == kDefaultApGroup) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " AP group %u cannot be deleted.", *group);
+    CwDebug(kDbgError, ZLOG_ERR, " AP group %u cannot be deleted.", *group);
     return 1;
   }
   ApGroupDelete(*group);
@@ -90,14 +90,14 @@ int AC_IPC_ProcAddApToGroup(const IpcHead& head, const uint8_t* payload) {
   wtp->group_ac.v6 = group.controlled_ac_v6;
   wtp->group_ac.ipv4 = group.controlled_ac_ipv4;
   wtp->group_ac.ipv6 = group.controlled_ac_ipv6;
-  if (wtp->state == CW_STATE_RUN && !group.ac_hostname.empty()) {
+  if (wtp->state == kStateRun && !group.ac_hostname.empty()) {
     std::array<uint8_t, kAcHostNameElemSize> host_name{};
     CwRefItem item;
     AC_Enc_AcHostNameElem(group, item, host_name);
-    CW_AC_SndCfgUpdReqItem(wtp, CW_ITEM_VENDOR_PAYLOAD, item.Item());
+    CW_AC_SndCfgUpdReqItem(wtp, kItemVendorPayload, item.Item());
   }
   CW_WTP_Mark_Store(wtp);
-  CW_AC_StoreWTP(wtp);
+  StoreWtp(wtp);
   return 0;
 }
 
@@ -110,7 +110,7 @@ int AC_IPC_ProcRemApToGroup(const IpcHead& head, const uint8_t* payload) {
   return 0;
 }
 
-int AC_IPC_ProcGetACcap(const IpcHead& /*head*/, const uint8_t* /*payload*/) {
+int ProcGetAcCap(const IpcHead& /*head*/, const uint8_t* /*payload*/) {
   return WMAC_AC_IPC_GetACcap();
 }
 
@@ -144,22 +144,22 @@ void AC_AutoAp_Enable(const IpcHead& head, const uint8_t* payload) {
                                  nullptr)) {
     // A window that could never close would publish every discovery.
     g_bCwAutoAptoCloud = 0;
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Discovered-AP window timer could not be created.");
+    CwDebug(kDbgError, ZLOG_ERR, " Discovered-AP window timer could not be created.");
     return;
   }
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO, "Start to send auto-ap to cloud in %d seconds",
+  CwDebug(kDbgEvent, ZLOG_INFO, "Start to send auto-ap to cloud in %d seconds",
           static_cast<int>(seconds));
 }
 
 }  // namespace
 
-int AC_IPC_ProcApStatusReq(const IpcHead& head, const uint8_t* payload) {
+int ProcApStatusReq(const IpcHead& head, const uint8_t* payload) {
   AC_Report_AP_status(head);
   AC_AutoAp_Enable(head, payload);
   return 0;
 }
 
-void AC_AutoApWindowClose() {
+void AutoApWindowClose() {
   AutoApWindowTimer().Cancel();
   g_bCwAutoAptoCloud = 0;
 }
@@ -183,7 +183,7 @@ void EncodeFrameHeader(uint32_t frame_param, uint8_t out[kCwHdrLen]) {
 int AC_IPC_Send_ManagePkt(const IpcHead& head, const uint8_t* payload) {
   CW_WTPCB* wtp = CW_AC_GetWTPByID(head.wtp_id);
   if (!wtp) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " Failed to find AP entry when sending management frame to AP.");
     return 1;
   }
@@ -193,7 +193,7 @@ int AC_IPC_Send_ManagePkt(const IpcHead& head, const uint8_t* payload) {
   capwap::HostWriter body(datagram.data() + kCwHdrLen, frame.size());
   body.bytes(frame);
 
-  CW_SNDDESC desc;
+  SendDesc desc;
   desc.remote = wtp->data_end;
   desc.local = wtp->local;
   int failed;
@@ -205,22 +205,22 @@ int AC_IPC_Send_ManagePkt(const IpcHead& head, const uint8_t* payload) {
     failed = CW_SockSnd(&desc, datagram.data(), datagram.size(), g_ucNeedEncrypt);
   }
   if (failed) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "Send mange frame msg to 0x%x:%d error %s",
+    CwDebug(kDbgError, ZLOG_ERR, "Send mange frame msg to 0x%x:%d error %s",
             wtp->data_end.Ipv4(), wtp->data_end.port, strerror(errno));
   }
   return failed ? 1 : 0;
 }
 
-int WMAC_RegisterChannelHandlers() {
+int RegisterWmacChannelHandlers() {
   static constexpr WmacRoute kRoutes[] = {
-      {WMAC_IN_DEL_WTP, AC_IPC_CleanWTP},
-      {WMAC_IN_MANAGE_FRAME, AC_IPC_Send_ManagePkt},
-      {WMAC_IN_ADD_AP_GROUP, AC_IPC_ProcAddApGroup},
-      {WMAC_IN_DEL_AP_GROUP, AC_IPC_ProcDelApGroup},
-      {WMAC_IN_ADD_AP_TO_GROUP, AC_IPC_ProcAddApToGroup},
-      {WMAC_IN_REM_AP_FROM_GROUP, AC_IPC_ProcRemApToGroup},
-      {WMAC_IN_GET_AC_CAP, AC_IPC_ProcGetACcap},
-      {WMAC_IN_AP_STATUS_REQ, AC_IPC_ProcApStatusReq},
+      {WmacIn::kDelWtp, AC_IPC_CleanWTP},
+      {WmacIn::kManageFrame, AC_IPC_Send_ManagePkt},
+      {WmacIn::kAddApGroup, AC_IPC_ProcAddApGroup},
+      {WmacIn::kDelApGroup, AC_IPC_ProcDelApGroup},
+      {WmacIn::kAddApToGroup, AC_IPC_ProcAddApToGroup},
+      {WmacIn::kRemApFromGroup, AC_IPC_ProcRemApToGroup},
+      {WmacIn::kGetAcCap, ProcGetAcCap},
+      {WmacIn::kApStatusReq, ProcApStatusReq},
   };
-  return AC_InstallIpcRoutes(kRoutes);
+  return InstallIpcRoutes(kRoutes);
 }

@@ -23,31 +23,31 @@ struct MsgName {
 };
 
 constexpr MsgName kMsgNames[] = {
-    {CW_MSG_DISCOVERY_REQ, "Discovery Request"},
-    {CW_MSG_DISCOVERY_RSP, "Discovery Response"},
-    {CW_MSG_JOIN_REQ, "Join Request"},
-    {CW_MSG_JOIN_RSP, "Join Response"},
-    {CW_MSG_CFG_STATUS_REQ, "Configuration Status Request"},
-    {CW_MSG_CFG_STATUS_RSP, "Configuration Status Response"},
-    {CW_MSG_CFG_UPDATE_REQ, "Configuration Update Request"},
-    {CW_MSG_CFG_UPDATE_RSP, "Configuration Update Response"},
-    {CW_MSG_WTP_EVENT_REQ, "WTP Event Request"},
-    {CW_MSG_WTP_EVENT_RSP, "WTP Event Response"},
-    {CW_MSG_CHG_STATE_REQ, "Change State Event Request"},
-    {CW_MSG_CHG_STATE_RSP, "Change State Event Response"},
-    {CW_MSG_ECHO_REQ, "Echo Request"},
-    {CW_MSG_ECHO_RSP, "Echo Response"},
-    {CW_MSG_IMAGE_DATA_REQ, "Image Data Request"},
-    {CW_MSG_IMAGE_DATA_RSP, "Image Data Response"},
-    {CW_MSG_RESET_REQ, "Reset Request"},
-    {CW_MSG_RESET_RSP, "Reset Response"},
-    {CW_MSG_PRIMARY_DISC_REQ, "Primary Discovery Request"},
-    {CW_MSG_DATA_TRANSFER_REQ, "Data Transfer Request"},
-    {CW_MSG_DATA_TRANSFER_RSP, "Data Transfer Response"},
-    {CW_MSG_STA_CFG_REQ, "Station Configuration Request"},
-    {CW_MSG_STA_CFG_RSP, "Station Configuration Response"},
-    {CW_MSG_WLAN_CFG_REQ, "IEEE 802.11 WLAN Configuration Request"},
-    {CW_MSG_WLAN_CFG_RSP, "IEEE 802.11 WLAN Configuration Response"},
+    {kMsgDiscoveryReq, "Discovery Request"},
+    {kMsgDiscoveryRsp, "Discovery Response"},
+    {kMsgJoinReq, "Join Request"},
+    {kMsgJoinRsp, "Join Response"},
+    {kMsgCfgStatusReq, "Configuration Status Request"},
+    {kMsgCfgStatusRsp, "Configuration Status Response"},
+    {kMsgCfgUpdateReq, "Configuration Update Request"},
+    {kMsgCfgUpdateRsp, "Configuration Update Response"},
+    {kMsgWtpEventReq, "WTP Event Request"},
+    {kMsgWtpEventRsp, "WTP Event Response"},
+    {kMsgChgStateReq, "Change State Event Request"},
+    {kMsgChgStateRsp, "Change State Event Response"},
+    {kMsgEchoReq, "Echo Request"},
+    {kMsgEchoRsp, "Echo Response"},
+    {kMsgImageDataReq, "Image Data Request"},
+    {kMsgImageDataRsp, "Image Data Response"},
+    {kMsgResetReq, "Reset Request"},
+    {kMsgResetRsp, "Reset Response"},
+    {kMsgPrimaryDiscReq, "Primary Discovery Request"},
+    {kMsgDataTransferReq, "Data Transfer Request"},
+    {kMsgDataTransferRsp, "Data Transfer Response"},
+    {kMsgStaCfgReq, "Station Configuration Request"},
+    {kMsgStaCfgRsp, "Station Configuration Response"},
+    {kMsgWlanCfgReq, "IEEE 802.11 WLAN Configuration Request"},
+    {kMsgWlanCfgRsp, "IEEE 802.11 WLAN Configuration Response"},
 };
 
 // Board Data sub-element types.
@@ -82,7 +82,7 @@ bool ReadSubElement(capwap::WireReader& r, uint16_t& type, capwap::ByteView& val
 
 }  // namespace
 
-const char* CW_MsgTypeName(uint32_t msg_type) {
+const char* MsgTypeName(uint32_t msg_type) {
   for (const MsgName& entry : kMsgNames) {
     if (entry.type == msg_type) return entry.name;
   }
@@ -189,13 +189,13 @@ bool DecodeResultOnly(ByteView elements, uint32_t* result_code) {
 
 // --- WTP Board Data and WTP Descriptor ----------------------------------
 
-int CW_DEC_IE_WtpBD(CW_WTP_BOARD_DATA* out, const uint8_t* value, size_t length) {
-  *out = CW_WTP_BOARD_DATA{};
+int CW_DEC_IE_WtpBD(WtpBoardData* out, const uint8_t* value, size_t length) {
+  *out = WtpBoardData{};
   if (value == nullptr) return 1;
   capwap::WireReader r(value, length);
   if (!r.u32(out->vendor_id)) return 1;
   if (!vendor_isvalid(out->vendor_id)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_INFO, " Reported vendor ID %x is illegal.\n", out->vendor_id);
+    CwDebug(kDbgError, ZLOG_INFO, " Reported vendor ID %x is illegal.\n", out->vendor_id);
     return 1;
   }
   bool have_model = false;
@@ -230,8 +230,8 @@ int CW_DEC_IE_WtpBD(CW_WTP_BOARD_DATA* out, const uint8_t* value, size_t length)
   return have_model && have_mac ? 0 : 1;
 }
 
-int CW_DEC_IE_WtpDesc(CW_WTP_DESCRIPTOR* out, const uint8_t* value, size_t length) {
-  *out = CW_WTP_DESCRIPTOR{};
+int CW_DEC_IE_WtpDesc(WtpDescriptor* out, const uint8_t* value, size_t length) {
+  *out = WtpDescriptor{};
   if (value == nullptr) return 1;
   capwap::WireReader r(value, length);
   // Counts, then the single encryption sub-element (WBID, capabilities).
@@ -334,7 +334,7 @@ CwElementWriter::~CwElementWriter() {
   pkt_.length += static_cast<uint32_t>(kCwElemHeaderLen + value_len);
 }
 
-int CW_PktAppendRaw(CW_PKT& pkt, capwap::ByteView bytes) {
+int PktAppendRaw(CW_PKT& pkt, capwap::ByteView bytes) {
   if (pkt.cursor > pkt.buffer.size() || bytes.size() > pkt.buffer.size() - pkt.cursor) {
     CAPWAP_BUG("%zu raw octets do not fit in the packet", bytes.size());
     return 1;
@@ -346,7 +346,7 @@ int CW_PktAppendRaw(CW_PKT& pkt, capwap::ByteView bytes) {
   return 0;
 }
 
-void CW_FinishCtlMsg(CW_PKT& pkt, uint32_t msg_type, uint8_t seq) {
+void FinishCtlMsg(CW_PKT& pkt, uint32_t msg_type, uint8_t seq) {
   if (pkt.buffer.size() < kCwHeadersLen) {
     CAPWAP_BUG("packet buffer has no room for the CAPWAP headers");
     return;

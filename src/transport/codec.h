@@ -16,35 +16,35 @@
 
 // --- Message types ------------------------------------------------------
 enum : uint32_t {
-  CW_MSG_DISCOVERY_REQ = 1,
-  CW_MSG_DISCOVERY_RSP = 2,
-  CW_MSG_JOIN_REQ = 3,
-  CW_MSG_JOIN_RSP = 4,
-  CW_MSG_CFG_STATUS_REQ = 5,
-  CW_MSG_CFG_STATUS_RSP = 6,
-  CW_MSG_CFG_UPDATE_REQ = 7,
-  CW_MSG_CFG_UPDATE_RSP = 8,
-  CW_MSG_WTP_EVENT_REQ = 9,
-  CW_MSG_WTP_EVENT_RSP = 10,
-  CW_MSG_CHG_STATE_REQ = 11,
-  CW_MSG_CHG_STATE_RSP = 12,
-  CW_MSG_ECHO_REQ = 13,
-  CW_MSG_ECHO_RSP = 14,
-  CW_MSG_IMAGE_DATA_REQ = 15,
-  CW_MSG_IMAGE_DATA_RSP = 16,
-  CW_MSG_RESET_REQ = 17,
-  CW_MSG_RESET_RSP = 18,
-  CW_MSG_PRIMARY_DISC_REQ = 19,
-  CW_MSG_DATA_TRANSFER_REQ = 21,
-  CW_MSG_DATA_TRANSFER_RSP = 22,
-  CW_MSG_STA_CFG_REQ = 25,
-  CW_MSG_STA_CFG_RSP = 26,
-  CW_MSG_WLAN_CFG_REQ = 3398913,  // 0x33DD01
-  CW_MSG_WLAN_CFG_RSP = 3398914,  // 0x33DD02
+  kMsgDiscoveryReq = 1,
+  kMsgDiscoveryRsp = 2,
+  kMsgJoinReq = 3,
+  kMsgJoinRsp = 4,
+  kMsgCfgStatusReq = 5,
+  kMsgCfgStatusRsp = 6,
+  kMsgCfgUpdateReq = 7,
+  kMsgCfgUpdateRsp = 8,
+  kMsgWtpEventReq = 9,
+  kMsgWtpEventRsp = 10,
+  kMsgChgStateReq = 11,
+  kMsgChgStateRsp = 12,
+  kMsgEchoReq = 13,
+  kMsgEchoRsp = 14,
+  kMsgImageDataReq = 15,
+  kMsgImageDataRsp = 16,
+  kMsgResetReq = 17,
+  kMsgResetRsp = 18,
+  kMsgPrimaryDiscReq = 19,
+  kMsgDataTransferReq = 21,
+  kMsgDataTransferRsp = 22,
+  kMsgStaCfgReq = 25,
+  kMsgStaCfgRsp = 26,
+  kMsgWlanCfgReq = 3398913,  // 0x33DD01
+  kMsgWlanCfgRsp = 3398914,  // 0x33DD02
 };
 // Printable name of a message type ("Discovery Request"; "Unknown" otherwise).
-const char* CW_MsgTypeName(uint32_t msg_type);
-inline bool CW_IsRequest(uint32_t msg_type) { return (msg_type & 1u) != 0; }
+const char* MsgTypeName(uint32_t msg_type);
+inline bool IsRequest(uint32_t msg_type) { return (msg_type & 1u) != 0; }
 
 // --- Headers ------------------------------------------------------------
 // Decodes octets 0-7; no checking. The caller guarantees 8 octets.
@@ -125,9 +125,9 @@ bool DecodeResultOnly(ByteView elements, uint32_t* result_code);
 // --- Shared element decoders -------------------------------------------
 // WTP Board Data (38): vendor must pass vendor_isvalid; model (lower-cased)
 // and base MAC required. 0 / 1.
-int CW_DEC_IE_WtpBD(CW_WTP_BOARD_DATA* out, const uint8_t* value, size_t length);
+int CW_DEC_IE_WtpBD(WtpBoardData* out, const uint8_t* value, size_t length);
 // WTP Descriptor (39). 0 / 1.
-int CW_DEC_IE_WtpDesc(CW_WTP_DESCRIPTOR* out, const uint8_t* value, size_t length);
+int CW_DEC_IE_WtpDesc(WtpDescriptor* out, const uint8_t* value, size_t length);
 
 // --- Building messages --------------------------------------------------
 // A new packet: zeroed 32768-byte buffer (or `size` bytes, for a message whose
@@ -157,11 +157,11 @@ class CwElementWriter {
   capwap::WireWriter body_;
 };
 // Writes raw bytes at the cursor (already-encoded element lists). 0 / 1.
-int CW_PktAppendRaw(CW_PKT& pkt, capwap::ByteView bytes);
+int PktAppendRaw(CW_PKT& pkt, capwap::ByteView bytes);
 // Steps 2-4 of building a control message: encodes the transport header and
 // the control header (element length = pkt.length), adds 16 to the length,
 // stores type and sequence number in the packet.
-void CW_FinishCtlMsg(CW_PKT& pkt, uint32_t msg_type, uint8_t seq);
+void FinishCtlMsg(CW_PKT& pkt, uint32_t msg_type, uint8_t seq);
 
 // --- Vendor element registry -------------------------------------------
 inline constexpr int kMaxVendors = 128;
@@ -175,9 +175,9 @@ extern uint32_t g_aulVendorIdx[kMaxVendors];
 extern uint16_t g_ausVendorElemIdx[kMaxVendorElems];  // shared by all vendors
 extern CwVendorElemFunc g_apfVendorElemProcFunc[kMaxVendors][kMaxVendorElems];
 // First free slot for the vendor; -1 when none is free.
-int CW_RegVendorId(uint32_t vendor_id);
+int RegVendorId(uint32_t vendor_id);
 // Registers a handler for (vendor slot, element ID); -1 when no element slot.
-int CW_RegVendorElem(int vendor_slot, uint16_t elem_id, CwVendorElemFunc func);
+int RegVendorElem(int vendor_slot, uint16_t elem_id, CwVendorElemFunc func);
 // The handler for a vendor element, or null (with the unsupported-element
 // debug line when the element is known but has no handler).
 CwVendorElemFunc CW_AC_Get_VendorProcFunc(uint32_t vendor_id, uint16_t elem_id);
@@ -212,7 +212,7 @@ class VendorDecodeScope {
 };
 }  // namespace capwap
 // Empties the registry (start-up and tests).
-void CW_VendorRegistryReset();
+void VendorRegistryReset();
 
 // --- Scrambling ---------------------------------------------------------
 // XOR with the 94-character key; the same call scrambles and descrambles.

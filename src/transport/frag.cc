@@ -78,30 +78,30 @@ bool SameFragment(const CW_FRAGNODE& held, const CW_RCVPKT* rcv, const CW_HDR& h
 // retransmits it, possibly under the same ID, and the receive path answers
 // a repeated request.
 int CW_VerifyFragPkt(CW_FRAGINFO* info, const CW_RCVPKT* rcv, const CW_HDR& hdr) {
-  if (hdr.frag_id == info->rejected_frag_id) return CW_FRAG_IGNORE;
+  if (hdr.frag_id == info->rejected_frag_id) return kFragIgnore;
   const uint32_t payload = rcv->length - kCwHdrLen;
   const uint32_t start = uint32_t{hdr.frag_offset} * kOffsetUnit;
   const uint32_t end = start + payload;
   // Offsets count 8-octet units, so only the last fragment may end between two.
-  if (payload == 0 || (!hdr.L() && payload % kOffsetUnit != 0)) return CW_FRAG_REFUSE;
+  if (payload == 0 || (!hdr.L() && payload % kOffsetUnit != 0)) return kFragRefuse;
 
   auto& held = info->fragments;
   auto next = std::find_if(held.begin(), held.end(),
                            [start](const CW_FRAGNODE& n) { return StartOf(n) >= start; });
   if (next != held.end() && StartOf(*next) == start) {
-    return SameFragment(*next, rcv, hdr) ? CW_FRAG_IGNORE : CW_FRAG_REFUSE;
+    return SameFragment(*next, rcv, hdr) ? kFragIgnore : kFragRefuse;
   }
-  if (next != held.end() && StartOf(*next) < end) return CW_FRAG_REFUSE;
-  if (next != held.begin() && EndOf(*std::prev(next)) > start) return CW_FRAG_REFUSE;
+  if (next != held.end() && StartOf(*next) < end) return kFragRefuse;
+  if (next != held.begin() && EndOf(*std::prev(next)) > start) return kFragRefuse;
   // One end only, and nothing beyond it.
-  if (hdr.L() && (next != held.end() || info->expected != 0)) return CW_FRAG_REFUSE;
-  if (info->expected != 0 && end > info->expected) return CW_FRAG_REFUSE;
+  if (hdr.L() && (next != held.end() || info->expected != 0)) return kFragRefuse;
+  if (info->expected != 0 && end > info->expected) return kFragRefuse;
 
   if (held.size() >= kMaxHeldFragments) {
     info->rejected_frag_id = hdr.frag_id;
-    return CW_FRAG_REFUSE;
+    return kFragRefuse;
   }
-  return CW_FRAG_ACCEPT;
+  return kFragAccept;
 }
 
 void CW_InsertFragNode(CW_FRAGINFO* info, CW_FRAGNODE node) {
@@ -130,7 +130,7 @@ int CW_AssembleFrag(CW_FRAGINFO* info, CW_RCVPKT* rcv) {
   try {
     message.reserve(total);
   } catch (const std::bad_alloc&) {
-    return CW_FRAG_REJECTED;
+    return kFragRejected;
   }
   message.resize(kCwHdrLen, 0);
   CW_HDR hdr;
@@ -140,7 +140,7 @@ int CW_AssembleFrag(CW_FRAGINFO* info, CW_RCVPKT* rcv) {
   }
   rcv->buffer = std::move(message);
   rcv->length = static_cast<uint32_t>(rcv->buffer.size());
-  return CW_FRAG_COMPLETE;
+  return kFragComplete;
 }
 
 void CW_ClearFragInfo(CW_FRAGINFO* info) {
@@ -182,7 +182,7 @@ CW_FRAGNODE MakeFragNode(CW_RCVPKT* rcv, const CW_HDR& hdr) {
 // next one, under a new ID; waiting for the old one would block both.
 void DropStaleMessage(CW_WTPCB* wtp, uint16_t new_frag_id) {
   CW_FRAGINFO& info = wtp->frag;
-  CwDebug(CW_DBG_PACKET, ZLOG_DEBUG,
+  CwDebug(kDbgPacket, ZLOG_DEBUG,
           " AP %s incomplete fragmented message %u dropped for fragment ID %u.\n",
           wtp->name.c_str(), static_cast<unsigned>(info.cur_frag_id),
           static_cast<unsigned>(new_frag_id));
@@ -203,41 +203,41 @@ void CompleteReassembly(CW_FRAGINFO* info) {
 
 int AC_HandleFragPkt(CW_WTPCB* wtp, CW_RCVPKT* rcv, const CW_HDR& hdr) {
   if (!wtp) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to find AP when frame reassemble.\n");
-    return CW_FRAG_REJECTED;
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to find AP when frame reassemble.\n");
+    return kFragRejected;
   }
-  if (rcv->length < kCwHdrLen || rcv->length > rcv->buffer.size()) return CW_FRAG_REJECTED;
+  if (rcv->length < kCwHdrLen || rcv->length > rcv->buffer.size()) return kFragRejected;
   CW_FRAGINFO& info = wtp->frag;
   if (info.in_progress && hdr.frag_id != info.cur_frag_id && hdr.frag_id != info.rejected_frag_id) {
     DropStaleMessage(wtp, hdr.frag_id);
   }
   switch (CW_VerifyFragPkt(&info, rcv, hdr)) {
-    case CW_FRAG_IGNORE:
-      CwDebug(CW_DBG_PACKET, ZLOG_DEBUG, " AP %s fragment ID %u offset %u ignored (repeat).\n",
+    case kFragIgnore:
+      CwDebug(kDbgPacket, ZLOG_DEBUG, " AP %s fragment ID %u offset %u ignored (repeat).\n",
               wtp->name.c_str(), static_cast<unsigned>(hdr.frag_id),
               static_cast<unsigned>(hdr.frag_offset));
       rcv->buffer = capwap::Bytes();
       rcv->length = 0;
-      return CW_FRAG_HELD;
-    case CW_FRAG_REFUSE:
-      CwDebug(CW_DBG_ERROR, ZLOG_INFO,
+      return kFragHeld;
+    case kFragRefuse:
+      CwDebug(kDbgError, ZLOG_INFO,
               " AP %s fragment ID %u offset %u (%u octets) refused, message dropped.\n",
               wtp->name.c_str(), static_cast<unsigned>(hdr.frag_id),
               static_cast<unsigned>(hdr.frag_offset),
               static_cast<unsigned>(rcv->length - kCwHdrLen));
-      return CW_FRAG_REJECTED;
+      return kFragRejected;
     default:
       break;
   }
   if (!info.fragments.empty() && !info.timer.Running() && !StartReassemblyTimer(wtp)) {
-    return CW_FRAG_REJECTED;
+    return kFragRejected;
   }
   CW_InsertFragNode(&info, MakeFragNode(rcv, hdr));
   // Held fragments never overlap and none reaches past the end, so the
   // octet count equals the end only when every octet is there.
-  if (info.expected == 0 || info.received != info.expected) return CW_FRAG_HELD;
+  if (info.expected == 0 || info.received != info.expected) return kFragHeld;
 
-  if (CW_AssembleFrag(&info, rcv) != CW_FRAG_COMPLETE) return CW_FRAG_REJECTED;
+  if (CW_AssembleFrag(&info, rcv) != kFragComplete) return kFragRejected;
   CompleteReassembly(&info);
-  return CW_FRAG_COMPLETE;
+  return kFragComplete;
 }

@@ -25,23 +25,23 @@ inline constexpr uint16_t kMaxHeldFragments = 51;
 std::vector<CW_PKT> CW_FragPkt(const CW_PKT& pkt, uint16_t frag_id);
 
 // Reassembly result codes.
-enum : int { CW_FRAG_REJECTED = 1, CW_FRAG_HELD = 2, CW_FRAG_COMPLETE = 3 };
-// Takes the fragment in rcv: on CW_FRAG_HELD its buffer has moved into the
+enum : int { kFragRejected = 1, kFragHeld = 2, kFragComplete = 3 };
+// Takes the fragment in rcv: on kFragHeld its buffer has moved into the
 // reassembly state, or was released when the fragment is dropped on its own
-// (a repeat). On CW_FRAG_REJECTED the caller clears the state. On
-// CW_FRAG_COMPLETE rcv holds the reassembled message.
+// (a repeat). On kFragRejected the caller clears the state. On
+// kFragComplete rcv holds the reassembled message.
 int AC_HandleFragPkt(CW_WTPCB* wtp, CW_RCVPKT* rcv, const CW_HDR& hdr);
 
 // CW_VerifyFragPkt verdicts on a fragment of the message being collected.
 enum : int {
-  CW_FRAG_ACCEPT = 0,  // insert it
-  CW_FRAG_REFUSE = 1,  // malformed, overlapping, inconsistent or over the limit: drop the message
-  CW_FRAG_IGNORE = 2,  // a repeat of a held fragment, or of a refused message: drop it alone
+  kFragAccept = 0,  // insert it
+  kFragRefuse = 1,  // malformed, overlapping, inconsistent or over the limit: drop the message
+  kFragIgnore = 2,  // a repeat of a held fragment, or of a refused message: drop it alone
 };
 // rcv->length must lie within rcv->buffer and be at least the header.
 int CW_VerifyFragPkt(CW_FRAGINFO* info, const CW_RCVPKT* rcv, const CW_HDR& hdr);
 void CW_InsertFragNode(CW_FRAGINFO* info, CW_FRAGNODE node);
-// CW_FRAG_COMPLETE, or CW_FRAG_REJECTED when memory is short.
+// kFragComplete, or kFragRejected when memory is short.
 int CW_AssembleFrag(CW_FRAGINFO* info, CW_RCVPKT* rcv);
 // Releases the held fragments and resets the counters (not the rejected ID
 // and not the timer).

@@ -40,11 +40,11 @@ CW_ADDR SourceEndpoint(int is_ipv6, const sockaddr* source) {
   if (is_ipv6) {
     sockaddr_in6 sa6;
     std::memcpy(&sa6, source, sizeof sa6);
-    return CW_AddrFromSockaddr6(sa6);
+    return AddrFromSockaddr6(sa6);
   }
   sockaddr_in sa4;
   std::memcpy(&sa4, source, sizeof sa4);
-  return CW_AddrFromSockaddr4(sa4);
+  return AddrFromSockaddr4(sa4);
 }
 
 int RelayWapiFrame(capwap::ByteView datagram, const sockaddr* source) {
@@ -53,7 +53,7 @@ int RelayWapiFrame(capwap::ByteView datagram, const sockaddr* source) {
   std::memcpy(&g_WapiApAddr, source, sizeof g_WapiApAddr);
   capwap::ByteView payload = datagram.subspan(kCwHdrLen);
   WMAC_AC_IPC_NotifySendWapiMsg(payload.data(), payload.size());
-  CwDebug(CW_DBG_EVENT, ZLOG_DEBUG, " AC capwap send wapi data to AC Wmac len :%d\n",
+  CwDebug(kDbgEvent, ZLOG_DEBUG, " AC capwap send wapi data to AC Wmac len :%d\n",
           static_cast<int>(payload.size()));
   return 0;
 }
@@ -67,7 +67,7 @@ void LogUnknownSession(const SessionId& session_id) {
   capwap::WireReader r(session_id.data(), session_id.size());
   uint32_t w[4] = {};
   for (uint32_t& word : w) r.u32(word);
-  CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Failed to find AP by session ID(%x%x%x%x).\n", w[0], w[1],
+  CwDebug(kDbgEvent, ZLOG_INFO, " Failed to find AP by session ID(%x%x%x%x).\n", w[0], w[1],
           w[2], w[3]);
 }
 
@@ -80,9 +80,9 @@ namespace capwap {
 void SetKeepAliveHandler(KeepAliveHandler handler) { SessionHandler() = handler; }
 
 void AnswerKeepAlive(const CW_WTPCB& wtp, const SessionId& session_id, int is_ipv6,
-                     const CW_PKTINFO* pktinfo) {
-  std::array<uint8_t, kKeepaliveLen> reply = CW_AC_BuildKeepAlive(session_id);
-  CW_SNDDESC desc;
+                     const PktInfo* pktinfo) {
+  std::array<uint8_t, kKeepaliveLen> reply = BuildKeepAlive(session_id);
+  SendDesc desc;
   desc.remote = wtp.data_end;
   if (is_ipv6) {
     desc.fd = g_iAC_DataSock6Id;
@@ -97,14 +97,14 @@ void AnswerKeepAlive(const CW_WTPCB& wtp, const SessionId& session_id, int is_ip
   }
   if (CW_SockSnd(&desc, reply.data(), reply.size(), g_ucNeedEncrypt) != 0) {
     int saved = errno;
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "Send keepalive msg to 0x%x:%d error %s\n",
+    CwDebug(kDbgError, ZLOG_ERR, "Send keepalive msg to 0x%x:%d error %s\n",
             desc.remote.Ipv4(), desc.remote.port, strerror(saved));
   }
 }
 
 }  // namespace capwap
 
-std::array<uint8_t, kKeepaliveLen> CW_AC_BuildKeepAlive(const SessionId& session_id) {
+std::array<uint8_t, kKeepaliveLen> BuildKeepAlive(const SessionId& session_id) {
   std::array<uint8_t, kKeepaliveLen> out{};
   CW_HDR hdr;
   hdr.SetBit(kHdrBitK, true);
@@ -117,7 +117,7 @@ std::array<uint8_t, kKeepaliveLen> CW_AC_BuildKeepAlive(const SessionId& session
   return out;
 }
 
-int CW_AC_DecKeepAlive(capwap::ByteView datagram, SessionId* session_id) {
+int DecodeKeepAlive(capwap::ByteView datagram, SessionId* session_id) {
   capwap::ByteView body = datagram.size() > kCwHdrLen ? datagram.subspan(kCwHdrLen)
                                                       : capwap::ByteView{};
   capwap::WireReader r(body);
@@ -128,7 +128,7 @@ int CW_AC_DecKeepAlive(capwap::ByteView datagram, SessionId* session_id) {
     const int shown = have_length && elem_len != kKeepaliveElemLen
                           ? elem_len
                           : static_cast<int>(r.remaining());
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Illegal Keepalive frame with length %d received.\n", shown);
+    CwDebug(kDbgError, ZLOG_ERR, " Illegal Keepalive frame with length %d received.\n", shown);
     return 1;
   }
   uint16_t type = 0;
@@ -136,7 +136,7 @@ int CW_AC_DecKeepAlive(capwap::ByteView datagram, SessionId* session_id) {
   r.u16(type);
   r.u16(length);
   if (type != elem::kSessionId || length != kSessionIdLen) {
-    CwDebug(CW_DBG_EVENT, ZLOG_ERR,
+    CwDebug(kDbgEvent, ZLOG_ERR,
             " Illegal Keepalive frame with message type %d and message length received.\n", type);
     return 1;
   }
@@ -144,17 +144,17 @@ int CW_AC_DecKeepAlive(capwap::ByteView datagram, SessionId* session_id) {
 }
 
 int AC_ProcKeepAlive(capwap::ByteView datagram, int is_ipv6, const sockaddr* source,
-                     const CW_PKTINFO* pktinfo) {
+                     const PktInfo* pktinfo) {
   CW_HDR hdr;
   if (datagram.size() >= kCwHdrLen) CW_DEC_CWHdr(&hdr, datagram.data());
   if (datagram.size() < kCwHdrLen || !hdr.K() || !source) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Illegal Keepalive frame received.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Illegal Keepalive frame received.\n");
     return 1;
   }
   if (hdr.reserved3 == kWapiReservedBits) return RelayWapiFrame(datagram, source);
 
   SessionId session_id{};
-  if (CW_AC_DecKeepAlive(datagram, &session_id) != 0) return 1;
+  if (DecodeKeepAlive(datagram, &session_id) != 0) return 1;
   CW_WTPCB* wtp = CW_AC_GetWTPBySESSID(session_id);
   if (!wtp) {
     LogUnknownSession(session_id);
@@ -165,8 +165,8 @@ int AC_ProcKeepAlive(capwap::ByteView datagram, int is_ipv6, const sockaddr* sou
   return handler ? handler(wtp, session_id, is_ipv6, pktinfo) : 0;
 }
 
-CW_TUNNEL_RECORD CW_AC_TunnelRecordOf(const CW_WTPCB& wtp, uint32_t state) {
-  CW_TUNNEL_RECORD rec;
+TunnelRecord TunnelRecordOf(const CW_WTPCB& wtp, uint32_t state) {
+  TunnelRecord rec;
   rec.state = state;
   rec.apid = wtp.apid;
   rec.family = wtp.data_end.family;
@@ -189,7 +189,7 @@ int AC_RcvDataPkt(thread* t) {
   if (buffer.empty()) return 0;
   for (int reads = 0; reads < kCwRcvBatch; ++reads) {
     sockaddr_in from{};
-    CW_PKTINFO info;
+    PktInfo info;
     ssize_t n = CW_SockRcv(THREAD_FD(t), buffer.data(), buffer.size(), &from, &info,
                            g_ucNeedEncrypt, MSG_DONTWAIT);
     if (n < 0) return 0;

@@ -31,7 +31,7 @@ inline constexpr size_t kKeepaliveLen = 30;
 inline constexpr uint16_t kKeepaliveElemLen = 20;
 
 // Tunnel states of the records sent to WMAC.
-enum : uint32_t { CW_TUNNEL_DOWN = 0, CW_TUNNEL_UP = 1, CW_TUNNEL_MOVED = 2 };
+enum : uint32_t { kTunnelDown = 0, kTunnelUp = 1, kTunnelMoved = 2 };
 
 // Read handlers of the IPv4 and IPv6 data sockets (re-register first).
 int AC_RcvDataPkt(thread* t);
@@ -41,31 +41,31 @@ int AC_Rcv6DataPkt(thread* t);
 // sockaddr_in6 when is_ipv6; `pktinfo` is what the IPv4 socket reported of
 // the local end (null for IPv6). Nothing is kept of the datagram.
 int AC_ProcKeepAlive(capwap::ByteView datagram, int is_ipv6, const sockaddr* source,
-                     const CW_PKTINFO* pktinfo);
+                     const PktInfo* pktinfo);
 
 // The Session ID of a keepalive whose header was already checked: 0, or 1
 // (logged) when the element length is not 20, the element is not a 16-octet
 // Session ID, or the frame ends early. Octets after the element are ignored.
-int CW_AC_DecKeepAlive(capwap::ByteView datagram, std::array<uint8_t, 16>* session_id);
+int DecodeKeepAlive(capwap::ByteView datagram, std::array<uint8_t, 16>* session_id);
 
 // The AC's keepalive answer for a session (kKeepaliveLen octets).
-std::array<uint8_t, kKeepaliveLen> CW_AC_BuildKeepAlive(const std::array<uint8_t, 16>& session_id);
+std::array<uint8_t, kKeepaliveLen> BuildKeepAlive(const std::array<uint8_t, 16>& session_id);
 
 // A tunnel-state record of the WTP's current data channel: its APID, data
 // endpoint, the AC's control address, the AC's data port, the virtual-AP
 // flag and the scrambling switch of this moment.
-CW_TUNNEL_RECORD CW_AC_TunnelRecordOf(const CW_WTPCB& wtp, uint32_t state);
+TunnelRecord TunnelRecordOf(const CW_WTPCB& wtp, uint32_t state);
 
 namespace capwap {
 // What the session makes of a keepalive of its WTP; wtp->data_end already
 // holds the source. `pktinfo` is the IPv4 socket's local end, null for IPv6.
 using KeepAliveHandler = int (*)(CW_WTPCB* wtp, const std::array<uint8_t, 16>& session_id,
-                                 int is_ipv6, const CW_PKTINFO* pktinfo);
+                                 int is_ipv6, const PktInfo* pktinfo);
 // Set at start-up with the message handlers; without one a keepalive only
 // moves the data endpoint.
 void SetKeepAliveHandler(KeepAliveHandler handler);
 // Answers a keepalive through the data socket of the family it came on, from
 // the local address it reached.
 void AnswerKeepAlive(const CW_WTPCB& wtp, const std::array<uint8_t, 16>& session_id, int is_ipv6,
-                     const CW_PKTINFO* pktinfo);
+                     const PktInfo* pktinfo);
 }  // namespace capwap

@@ -28,7 +28,7 @@ constexpr const char* kUserSpaceDir = "/etc/config/vela/userspace";
 void BeginUpload(CW_WTPCB* wtp, capwap::MonCore& record, uint32_t proc_index) {
   record.proc_index = static_cast<uint8_t>(proc_index);
   record.proc_name = g_aucMonApProcName[proc_index];
-  record.file_name = CW_MonCoreFileName(wtp->apid, record.proc_name.c_str(), time(nullptr));
+  record.file_name = MonCoreFileName(wtp->apid, record.proc_name.c_str(), time(nullptr));
   record.last_seq = 0;
   record.total = 0;
   record.received = 0;
@@ -41,7 +41,7 @@ void BeginUpload(CW_WTPCB* wtp, capwap::MonCore& record, uint32_t proc_index) {
 
 }  // namespace
 
-std::string CW_MonCoreFileName(uint32_t apid, const char* process, long now) {
+std::string MonCoreFileName(uint32_t apid, const char* process, long now) {
   char name[96];
   std::snprintf(name, sizeof name, "/corefile/core-ap%u-%s-%ld", apid, process, now);
   return capwap::RootPath(kUserSpaceDir) + name;
@@ -69,11 +69,11 @@ int AC_MonHandlePkt(capwap::ByteView datagram, int is_ipv6, const sockaddr* sour
   std::memcpy(&from, source, sizeof from);
   // The AP is known by its address at its control port: the upload comes
   // from another port of the same host.
-  CW_ADDR control = CW_AddrFromSockaddr4(from);
+  CW_ADDR control = AddrFromSockaddr4(from);
   control.port = capwap::CapwapPort(capwap::kControlPort);
   CW_WTPCB* wtp = CW_AC_GetWTPByIP(control);
   if (!wtp) {
-    CwDebug(CW_DBG_EVENT, ZLOG_INFO, " Core-dump chunk from %s: no AP at its control port.\n",
+    CwDebug(kDbgEvent, ZLOG_INFO, " Core-dump chunk from %s: no AP at its control port.\n",
             capwap::AddrText(control).c_str());
     return 1;
   }
@@ -112,7 +112,7 @@ int CW_AC_DecMonCore(capwap::ByteView datagram, CW_WTPCB* wtp, const sockaddr_in
     if (record.received >= record.total) {
       record.in_progress = 0;
       record.stall_timer.Cancel();
-      CwDebug(CW_DBG_EVENT, ZLOG_NOTICE, " Core file of %s from AP %s stored in %s.\n",
+      CwDebug(kDbgEvent, ZLOG_NOTICE, " Core file of %s from AP %s stored in %s.\n",
               record.proc_name.c_str(), wtp->name.c_str(), record.file_name.c_str());
     }
   }
@@ -124,7 +124,7 @@ int CW_AC_WriteCoreToFlash(const std::string& file_name, capwap::ByteView data) 
   if (!capwap::MakeParentDirs(file_name)) return 1;
   std::unique_ptr<FILE, FileCloser> file(std::fopen(file_name.c_str(), "ab"));
   if (!file) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to open core file %s.\n", file_name.c_str());
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to open core file %s.\n", file_name.c_str());
     return 1;
   }
   return std::fwrite(data.data(), 1, data.size(), file.get()) == data.size() ? 0 : 1;
@@ -149,7 +149,7 @@ void CW_AC_MonCoreRep(const capwap::MonCore& record, uint8_t seq, const sockaddr
 int CW_AC_MonTimeOut(thread* t) {
   auto* record = static_cast<capwap::MonCore*>(THREAD_ARG(t));
   if (!record || !record->in_progress) return 0;
-  CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Core file %s stalled; deleted.\n", record->file_name.c_str());
+  CwDebug(kDbgError, ZLOG_ERR, " Core file %s stalled; deleted.\n", record->file_name.c_str());
   // The file is unlinked directly: no shell, and no file-system-wide sync,
   // which would stall the loop and is not needed for a deletion.
   if (!record->file_name.empty()) unlink(record->file_name.c_str());

@@ -32,4 +32,4 @@ void CW_AC_MonCoreRep(const capwap::MonCore& record, uint8_t seq, const sockaddr
 // Stall timer: the partial file is deleted and the transfer ends.
 int CW_AC_MonTimeOut(thread* t);
 // The core file of one upload: <userspace>/corefile/core-ap<APID>-<process>-<time>.
-std::string CW_MonCoreFileName(uint32_t apid, const char* process, long now);
+std::string MonCoreFileName(uint32_t apid, const char* process, long now);

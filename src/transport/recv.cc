@@ -33,12 +33,12 @@ constexpr size_t kIp6ControlLen = 1024;
 // Configuration types take the last two.
 constexpr size_t kWlanCfgReqSlot = 27;
 constexpr size_t kWlanCfgRspSlot = 28;
-std::array<CwMsgHandler, 29> g_msg_handlers{};
+std::array<CwMsgHandler, 29> msg_handlers{};
 
 int HandlerSlot(uint32_t msg_type) {
   if (msg_type >= 1 && msg_type <= 26) return static_cast<int>(msg_type);
-  if (msg_type == CW_MSG_WLAN_CFG_REQ) return kWlanCfgReqSlot;
-  if (msg_type == CW_MSG_WLAN_CFG_RSP) return kWlanCfgRspSlot;
+  if (msg_type == kMsgWlanCfgReq) return kWlanCfgReqSlot;
+  if (msg_type == kMsgWlanCfgRsp) return kWlanCfgRspSlot;
   return -1;
 }
 
@@ -48,23 +48,21 @@ bool IsKnownMsgType(uint32_t msg_type) { return HandlerSlot(msg_type) >= 0; }
 
 void LogPreHandlerError(const CW_WTPCB* wtp, const CW_RCVPKT* rcv) {
   char text[64];
-  CW_AddrText(rcv->remote, text, sizeof text);
+  WriteAddrText(rcv->remote, text, sizeof text);
   if (!wtp) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR,
+    CwDebug(kDbgError, ZLOG_ERR,
             " Receiving ctrl pkt pre handler error type %d from src ip %s port %d\n",
             static_cast<int>(rcv->msg_type), text, rcv->remote.port);
     return;
   }
-  const auto& m = wtp->mac;
-  CwDebug(CW_DBG_ERROR, ZLOG_ERR,
-          " Receiving ctrl pkt pre handler error type %d from APID %d MAC "
-          "%02x:%02x:%02x:%02x:%02x:%02x src ip %s port %d\n",
-          static_cast<int>(rcv->msg_type), wtp->apid, m[0], m[1], m[2], m[3], m[4], m[5], text,
+  CwDebug(kDbgError, ZLOG_ERR,
+          " Receiving ctrl pkt pre handler error type %d from APID %d MAC %s src ip %s port %d\n",
+          static_cast<int>(rcv->msg_type), wtp->apid, capwap::MacText(wtp->mac).data(), text,
           rcv->remote.port);
 }
 
 void LogIllegalHeader(const CW_RCVPKT* rcv) {
-  CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Illegal CAPWAP header from %x.\n", rcv->remote.Ipv4());
+  CwDebug(kDbgError, ZLOG_ERR, " Illegal CAPWAP header from %x.\n", rcv->remote.Ipv4());
 }
 
 // --- Session re-binding ---------------------------------------------------
@@ -113,7 +111,7 @@ void RebindEndpoint(CW_WTPCB* session_wtp, CW_WTPCB* wtp_by_endpoint, const CW_A
 // receive record and taken back after handling; when reassembly keeps it, or
 // a reassembled message replaced it, the slot is refilled before its next
 // read.
-std::array<capwap::Bytes, kCwRcvBatch> g_ctl_rcv_buffers;
+std::array<capwap::Bytes, kCwRcvBatch> ctl_rcv_buffers;
 
 // Makes the slot hold a datagram-sized buffer; false when memory is short.
 bool ReadyRcvBuffer(capwap::Bytes& slot) {
@@ -121,7 +119,7 @@ bool ReadyRcvBuffer(capwap::Bytes& slot) {
   try {
     slot.assign(kCwRcvBufSize, 0);
   } catch (const std::bad_alloc&) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "malloc ctrl pack error\n");
+    CwDebug(kDbgError, ZLOG_ERR, "malloc ctrl pack error\n");
     return false;
   }
   return true;
@@ -148,7 +146,7 @@ ssize_t RecvIp6(int fd, CW_RCVPKT* rcv, uint16_t local_port, int flags) {
   msg.msg_controllen = sizeof control;
   ssize_t n = recvmsg(fd, &msg, flags);
   if (n < 0) return n;
-  rcv->remote = CW_AddrFromSockaddr6(from);
+  rcv->remote = AddrFromSockaddr6(from);
   rcv->local.family = 1;
   rcv->local.port = local_port;
   for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
@@ -165,8 +163,8 @@ ssize_t RecvIp6(int fd, CW_RCVPKT* rcv, uint16_t local_port, int flags) {
 // whole message, otherwise the AC_HandlePkt code to return.
 int ReassembleFragment(CW_RCVPKT* rcv, const CW_HDR& hdr, CW_WTPCB* wtp) {
   int result = AC_HandleFragPkt(wtp, rcv, hdr);
-  if (result == CW_FRAG_HELD) return AC_PKT_HELD;
-  if (result == CW_FRAG_COMPLETE) {
+  if (result == kFragHeld) return kPktHeld;
+  if (result == kFragComplete) {
     // The message lives in rcv now; the held fragments are no longer needed.
     CW_ClearFragInfo(&wtp->frag);
     return 0;
@@ -177,7 +175,7 @@ int ReassembleFragment(CW_RCVPKT* rcv, const CW_HDR& hdr, CW_WTPCB* wtp) {
     CW_ClearFragInfo(&wtp->frag);
     wtp->frag.timer.Cancel();
   }
-  return AC_PKT_FRAG_REJECTED;
+  return kPktFragRejected;
 }
 
 }  // namespace
@@ -189,43 +187,43 @@ int ReassembleFragment(CW_RCVPKT* rcv, const CW_HDR& hdr, CW_WTPCB* wtp) {
 
 int AC_RcvIP4Pkt(thread* t) {
   thread_rearm(t);
-  std::array<CW_RCVSLOT, kCwRcvBatch> slots;
+  std::array<RecvSlot, kCwRcvBatch> slots;
   for (size_t i = 0; i < slots.size(); ++i) {
-    if (!ReadyRcvBuffer(g_ctl_rcv_buffers[i])) return 0;
-    slots[i].buffer = g_ctl_rcv_buffers[i].data();
+    if (!ReadyRcvBuffer(ctl_rcv_buffers[i])) return 0;
+    slots[i].buffer = ctl_rcv_buffers[i].data();
     slots[i].size = kCwRcvBufSize;
   }
-  int n = CW_SockRcvBatch(THREAD_FD(t), slots.data(), kCwRcvBatch);
+  int n = SockRcvBatch(THREAD_FD(t), slots.data(), kCwRcvBatch);
   if (n < 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "recv ctrl pack error (%s)\n", strerror(errno));
+    CwDebug(kDbgError, ZLOG_ERR, "recv ctrl pack error (%s)\n", strerror(errno));
     return 0;
   }
   const uint16_t local_port = capwap::CapwapPort(capwap::kControlPort);
-  CW_SockSndBatchBegin(THREAD_FD(t));
+  SockSndBatchBegin(THREAD_FD(t));
   for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
-    const CW_RCVSLOT& slot = slots[i];
+    const RecvSlot& slot = slots[i];
     CW_RCVPKT rcv;
-    rcv.buffer = std::move(g_ctl_rcv_buffers[i]);
+    rcv.buffer = std::move(ctl_rcv_buffers[i]);
     if (g_ucNeedEncrypt && slot.length > 0) {
       CW_Encrypt(rcv.buffer.data(), slot.length, kCwScrambleKey);
     }
-    rcv.remote = CW_AddrFromSockaddr4(slot.from);
+    rcv.remote = AddrFromSockaddr4(slot.from);
     rcv.local.family = 0;
     rcv.local.ifindex = slot.info.ifindex;
     rcv.local.local_ipv4 = slot.info.spec_dst;
     rcv.local.SetIpv4(slot.info.addr);
     rcv.local.port = local_port;
     rcv.length = static_cast<uint32_t>(slot.length);
-    HandleFromSlot(&rcv, g_ctl_rcv_buffers[i]);
+    HandleFromSlot(&rcv, ctl_rcv_buffers[i]);
   }
-  CW_SockSndBatchEnd();
+  SockSndBatchEnd();
   return 0;
 }
 
 int AC_RcvIP6Pkt(thread* t) {
   thread_rearm(t);
   const uint16_t local_port = capwap::CapwapPort(capwap::kControlPort);
-  capwap::Bytes& slot = g_ctl_rcv_buffers[0];
+  capwap::Bytes& slot = ctl_rcv_buffers[0];
   for (int reads = 0; reads < kCwRcvBatch; ++reads) {
     if (!ReadyRcvBuffer(slot)) return 0;
     CW_RCVPKT rcv;
@@ -234,7 +232,7 @@ int AC_RcvIP6Pkt(thread* t) {
     if (n < 0) {
       slot = std::move(rcv.buffer);
       // After the first datagram an empty queue only ends the batch.
-      if (reads == 0 || !CW_SockQueueEmpty(errno)) perror("recvmsg");
+      if (reads == 0 || !SockQueueEmpty(errno)) perror("recvmsg");
       return 0;
     }
     rcv.length = static_cast<uint32_t>(n);
@@ -249,13 +247,13 @@ int AC_HandlePkt(CW_RCVPKT* rcv) {
   if (rcv->length > rcv->buffer.size()) rcv->length = static_cast<uint32_t>(rcv->buffer.size());
   if (rcv->length < kCwHdrLen) {
     LogIllegalHeader(rcv);
-    return AC_PKT_DROPPED;
+    return kPktDropped;
   }
   CW_HDR hdr;
   CW_DEC_CWHdr(&hdr, rcv->buffer.data());
   if (CW_CheckCWHdr(&hdr) != 0) {
     LogIllegalHeader(rcv);
-    return AC_PKT_DROPPED;
+    return kPktDropped;
   }
 
   // The endpoint look-up is left to the Echo Request's session re-binding
@@ -270,33 +268,33 @@ int AC_HandlePkt(CW_RCVPKT* rcv) {
 
   if (rcv->length < kCwHeadersLen) {
     LogIllegalHeader(rcv);
-    return AC_PKT_DROPPED;
+    return kPktDropped;
   }
   CW_CTLHDR ctl;
   CW_DEC_CWCtlHdr(&ctl, rcv->buffer.data() + kCwHdrLen);
   rcv->msg_type = ctl.msg_type;
   rcv->seq = ctl.seq;
   if (!IsKnownMsgType(rcv->msg_type)) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Recive ctrl pkt valid\n");
-    return AC_PKT_DROPPED;
+    CwDebug(kDbgError, ZLOG_ERR, " Recive ctrl pkt valid\n");
+    return kPktDropped;
   }
 
-  if (rcv->msg_type == CW_MSG_ECHO_REQ) {
+  if (rcv->msg_type == kMsgEchoReq) {
     wtp = CW_AC_EchoSessProc(rcv);
   } else {
     if (!reassembled) wtp = CW_AC_GetWTPByIP(rcv->remote);
-    if (rcv->msg_type == CW_MSG_WTP_EVENT_REQ) wtp = CW_AC_EvtReqSessProc(rcv, wtp);
+    if (rcv->msg_type == kMsgWtpEventReq) wtp = CW_AC_EvtReqSessProc(rcv, wtp);
   }
 
   if (AC_MsgPreHandler(wtp, rcv) != 0) {
     LogPreHandlerError(wtp, rcv);
-    return AC_PKT_DROPPED;
+    return kPktDropped;
   }
   int result = AC_ProcMsg(wtp, rcv);
   if (reassembled) {
     rcv->buffer = capwap::Bytes();
     rcv->length = 0;
-    return AC_PKT_REASSEMBLED;
+    return kPktReassembled;
   }
   return result;
 }
@@ -309,10 +307,8 @@ CW_WTPCB* CW_AC_EchoSessProc(CW_RCVPKT* rcv) {
   CW_WTPCB* session_wtp = CW_AC_GetWTPBySESSID(session_id);
   if (!session_wtp) return nullptr;
   if (!(session_wtp->remote == rcv->remote)) {
-    const auto& m = session_wtp->mac;
-    CwDebug(CW_DBG_EVENT, ZLOG_INFO,
-            "AP[%02x:%02x:%02x:%02x:%02x:%02x] Change Control Tunnel(NAT)\n", m[0], m[1], m[2],
-            m[3], m[4], m[5]);
+    CwDebug(kDbgEvent, ZLOG_INFO, "AP[%s] Change Control Tunnel(NAT)\n",
+            capwap::MacText(session_wtp->mac).data());
     RebindEndpoint(session_wtp, CW_AC_GetWTPByIP(rcv->remote), rcv->remote);
   }
   return session_wtp;
@@ -324,10 +320,9 @@ CW_WTPCB* CW_AC_EvtReqSessProc(CW_RCVPKT* rcv, CW_WTPCB* wtp_by_endpoint) {
   CW_WTPCB* session_wtp = CW_AC_GetWTPBySESSID(session_id);
   if (!session_wtp) return wtp_by_endpoint;
   if (!(session_wtp->remote == rcv->remote)) {
-    const auto& m = session_wtp->mac;
-    CwDebug(CW_DBG_EVENT, ZLOG_INFO,
-            "EvtReqSessProc: AP[%02x:%02x:%02x:%02x:%02x:%02x] Change Control Tunnel(NAT)\n",
-            m[0], m[1], m[2], m[3], m[4], m[5]);
+    CwDebug(kDbgEvent, ZLOG_INFO,
+            "EvtReqSessProc: AP[%s] Change Control Tunnel(NAT)\n",
+            capwap::MacText(session_wtp->mac).data());
     RebindEndpoint(session_wtp, wtp_by_endpoint, rcv->remote);
   }
   return session_wtp;
@@ -337,28 +332,28 @@ CW_WTPCB* CW_AC_EvtReqSessProc(CW_RCVPKT* rcv, CW_WTPCB* wtp_by_endpoint) {
 
 int AC_MsgPreHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   switch (rcv->msg_type) {
-    case CW_MSG_DISCOVERY_REQ:
-    case CW_MSG_JOIN_REQ:
-    case CW_MSG_ECHO_REQ:
+    case kMsgDiscoveryReq:
+    case kMsgJoinReq:
+    case kMsgEchoReq:
       return 0;
     default:
       break;
   }
   if (!wtp) return 1;
   switch (rcv->msg_type) {
-    case CW_MSG_CFG_STATUS_REQ:
-    case CW_MSG_WTP_EVENT_REQ:
-    case CW_MSG_CHG_STATE_REQ:
-    case CW_MSG_IMAGE_DATA_REQ:
-    case CW_MSG_PRIMARY_DISC_REQ:
-    case CW_MSG_DATA_TRANSFER_REQ:
+    case kMsgCfgStatusReq:
+    case kMsgWtpEventReq:
+    case kMsgChgStateReq:
+    case kMsgImageDataReq:
+    case kMsgPrimaryDiscReq:
+    case kMsgDataTransferReq:
       return CW_AC_PreHdlReqMsg(wtp, rcv);
-    case CW_MSG_CFG_UPDATE_RSP:
-    case CW_MSG_IMAGE_DATA_RSP:
-    case CW_MSG_RESET_RSP:
-    case CW_MSG_DATA_TRANSFER_RSP:
-    case CW_MSG_STA_CFG_RSP:
-    case CW_MSG_WLAN_CFG_RSP:
+    case kMsgCfgUpdateRsp:
+    case kMsgImageDataRsp:
+    case kMsgResetRsp:
+    case kMsgDataTransferRsp:
+    case kMsgStaCfgRsp:
+    case kMsgWlanCfgRsp:
       return CW_AC_PreHdlRspMsg(wtp, rcv);
     default:
       return 1;
@@ -367,13 +362,13 @@ int AC_MsgPreHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
 
 int CW_AC_PreHdlReqMsg(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   if (!wtp) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to find AP when pre-handling request frame.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to find AP when pre-handling request frame.\n");
     return 1;
   }
   // Distance in the 8-bit sequence space: 0-127 ahead is new (or a repeat).
   auto distance = static_cast<int8_t>(static_cast<uint8_t>(rcv->seq - wtp->last_rcv_seq));
   if (distance < 0) {
-    CwDebug(CW_DBG_EVENT, ZLOG_INFO, "CW_AC_PreHdlReqMsg::ucDistance(%d) >= %d\n", distance, 128);
+    CwDebug(kDbgEvent, ZLOG_INFO, "CW_AC_PreHdlReqMsg::ucDistance(%d) >= %d\n", distance, 128);
     return 1;
   }
   wtp->prev_rcv_seq = wtp->last_rcv_seq;
@@ -388,11 +383,10 @@ int CW_AC_PreHdlRspMsg(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
     CW_AC_PktDeque(wtp);
     return 0;
   }
-  const auto& m = wtp->mac;
-  CwDebug(CW_DBG_ERROR, ZLOG_ERR,
-          "AP[%02x:%02x:%02x:%02x:%02x:%02x]prev send msg type %d seqnum %d, but we recv msg "
-          "type %d seq num %d pstSndMsg %p\n",
-          m[0], m[1], m[2], m[3], m[4], m[5], head ? static_cast<int>(head->msg_type) : 0,
+  CwDebug(kDbgError, ZLOG_ERR,
+          "AP[%s]prev send msg type %d seqnum %d, but we recv msg type %d seq num %d "
+          "pstSndMsg %p\n",
+          capwap::MacText(wtp->mac).data(), head ? static_cast<int>(head->msg_type) : 0,
           head ? static_cast<int>(head->seq) : 0, static_cast<int>(rcv->msg_type),
           static_cast<int>(rcv->seq), static_cast<const void*>(head));
   return 1;
@@ -402,18 +396,18 @@ int CW_AC_PreHdlRspMsg(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
 
 CwMsgHandler AC_GetMsgHandler(uint32_t msg_type) {
   int slot = HandlerSlot(msg_type);
-  return slot < 0 ? nullptr : g_msg_handlers[static_cast<size_t>(slot)];
+  return slot < 0 ? nullptr : msg_handlers[static_cast<size_t>(slot)];
 }
 
-void AC_SetMsgHandler(uint32_t msg_type, CwMsgHandler handler) {
+void SetMsgHandler(uint32_t msg_type, CwMsgHandler handler) {
   int slot = HandlerSlot(msg_type);
-  if (slot >= 0) g_msg_handlers[static_cast<size_t>(slot)] = handler;
+  if (slot >= 0) msg_handlers[static_cast<size_t>(slot)] = handler;
 }
 
-void capwap::ResetMsgHandlers() { g_msg_handlers.fill(nullptr); }
+void capwap::ResetMsgHandlers() { msg_handlers.fill(nullptr); }
 
 int AC_ProcMsg(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
-  if (!wtp && rcv->msg_type != CW_MSG_DISCOVERY_REQ && rcv->msg_type != CW_MSG_JOIN_REQ) return 1;
+  if (!wtp && rcv->msg_type != kMsgDiscoveryReq && rcv->msg_type != kMsgJoinReq) return 1;
   CwMsgHandler handler = AC_GetMsgHandler(rcv->msg_type);
   if (!handler) return 1;
   return handler(wtp, rcv);

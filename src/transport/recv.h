@@ -15,7 +15,7 @@ int AC_RcvIP4Pkt(thread* t);
 int AC_RcvIP6Pkt(thread* t);
 
 // AC_HandlePkt result codes besides handler results.
-enum : int { AC_PKT_DROPPED = 1, AC_PKT_HELD = 2, AC_PKT_REASSEMBLED = 3, AC_PKT_FRAG_REJECTED = 5 };
+enum : int { kPktDropped = 1, kPktHeld = 2, kPktReassembled = 3, kPktFragRejected = 5 };
 int AC_HandlePkt(CW_RCVPKT* rcv);
 
 // The WTP of an Echo Request's Session ID (null when none), moved to the
@@ -31,7 +31,7 @@ using CwMsgHandler = int (*)(CW_WTPCB* wtp, CW_RCVPKT* rcv);
 CwMsgHandler AC_GetMsgHandler(uint32_t msg_type);
 // Installs the handler of a message type (exchange modules register theirs at
 // start-up); a null handler removes it.
-void AC_SetMsgHandler(uint32_t msg_type, CwMsgHandler handler);
+void SetMsgHandler(uint32_t msg_type, CwMsgHandler handler);
 namespace capwap {
 void ResetMsgHandlers();
 }  // namespace capwap

@@ -29,7 +29,7 @@ void ResolveLocalInterface(CW_WTPCB* wtp) {
   if (wtp->local.ifindex != 0 || wtp->local.family != 0) return;
   int ifindex = if_lookup_by_ipv4_address(capwapm, htonl(wtp->local.local_ipv4));
   if (ifindex <= 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "apid %d error, device not has ip %x\n", wtp->apid,
+    CwDebug(kDbgError, ZLOG_ERR, "apid %d error, device not has ip %x\n", wtp->apid,
             wtp->local.local_ipv4);
     return;
   }
@@ -39,15 +39,15 @@ void ResolveLocalInterface(CW_WTPCB* wtp) {
 // The first transmission of a request scrambles its buffer in place, so a
 // retransmission must send the held octets as they are.
 bool BufferAlreadyScrambled(const CW_PKT* pkt, const CW_WTPCB* wtp) {
-  return CW_IsRequest(pkt->msg_type) && pkt->msg_type != CW_MSG_ECHO_REQ &&
+  return IsRequest(pkt->msg_type) && pkt->msg_type != kMsgEchoReq &&
          wtp->sndq.tx_count != 0;
 }
 
-void SendDatagram(const CW_SNDDESC& desc, const CW_PKT* pkt, CW_WTPCB* wtp, uint8_t* octets,
+void SendDatagram(const SendDesc& desc, const CW_PKT* pkt, CW_WTPCB* wtp, uint8_t* octets,
                   size_t length, int scramble) {
   if (CW_SockSndMsg(&desc, octets, length, scramble) != 0) {
     int saved = errno;
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "Send ctrl pkt %d to ap %s 0x%x:%d error %s\n",
+    CwDebug(kDbgError, ZLOG_ERR, "Send ctrl pkt %d to ap %s 0x%x:%d error %s\n",
             static_cast<int>(pkt->msg_type), wtp->name.c_str(), wtp->remote.Ipv4(),
             wtp->remote.port, strerror(saved));
   }
@@ -55,7 +55,7 @@ void SendDatagram(const CW_SNDDESC& desc, const CW_PKT* pkt, CW_WTPCB* wtp, uint
 
 }  // namespace
 
-long CW_RetransWaitSeconds(uint16_t interval, uint32_t transmissions) {
+long RetransWaitSeconds(uint16_t interval, uint32_t transmissions) {
   const long cap = (interval >= 3 && interval < 64) ? interval / 2 : 32;
   if (interval < 3 || transmissions < 4) {
     // 2^(n+1) passes every possible cap long before the shift could overflow.
@@ -74,14 +74,14 @@ int CW_AC_DirectSnd(CW_PKT* pkt, CW_WTPCB* wtp) {
     uint16_t frag_id = CW_AC_GetSeqNum(wtp, pkt->msg_type);
     fragments = CW_FragPkt(*pkt, frag_id);
     if (fragments.empty()) {
-      CwDebug(CW_DBG_ERROR, ZLOG_ERR, "Fragment ctrl pkt %d (%u octets) to ap %s failed\n",
+      CwDebug(kDbgError, ZLOG_ERR, "Fragment ctrl pkt %d (%u octets) to ap %s failed\n",
               static_cast<int>(pkt->msg_type), pkt->length, wtp->name.c_str());
       return 1;
     }
   }
   ResolveLocalInterface(wtp);
 
-  CW_SNDDESC desc;
+  SendDesc desc;
   desc.fd = wtp->remote.family == 1 ? g_iAC_IP6SockId : g_iAC_IP4SockId;
   desc.remote = wtp->remote;
   desc.local = wtp->local;
@@ -105,7 +105,7 @@ int CW_AC_DirectSnd(CW_PKT* pkt, CW_WTPCB* wtp) {
 int CW_AC_SendCtlMsg(CwPktPtr pkt, CW_WTPCB* wtp) {
   if (!pkt) return 1;
   if (CW_AC_PktRemalloc(pkt.get()) != 0) return 1;
-  if (CW_IsRequest(pkt->msg_type)) return CW_AC_PktEnque(std::move(pkt), wtp);
+  if (IsRequest(pkt->msg_type)) return CW_AC_PktEnque(std::move(pkt), wtp);
   return CW_AC_DirectSnd(pkt.get(), wtp);
 }
 
@@ -127,7 +127,7 @@ int CW_AC_RetransMsg(CW_WTPCB* wtp) {
   CW_SNDQUE& queue = wtp->sndq;
   if (queue.count == 0) return 0;
   if (queue.head >= kSndQueSize || !queue.ring[queue.head]) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Invalid sending queue position when retransmition.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Invalid sending queue position when retransmition.\n");
     return 1;
   }
   // A transmission that failed before reaching the socket (the message
@@ -160,14 +160,14 @@ int CW_AC_PktDeque(CW_WTPCB* wtp) {
 }
 
 int CW_SetAcRetransTimer(CW_WTPCB* wtp) {
-  long wait = CW_RetransWaitSeconds(wtp->retrans_interval, wtp->sndq.tx_count);
+  long wait = RetransWaitSeconds(wtp->retrans_interval, wtp->sndq.tx_count);
   return wtp->retrans_timer.Start(capwap::DaemonLoop(), wait, CW_AC_RetransTimerHandler, wtp) ? 0 : 1;
 }
 
 int CW_AC_RetransTimerHandler(thread* t) {
   auto* wtp = static_cast<CW_WTPCB*>(THREAD_ARG(t));
   if (!wtp) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to find AP when retrasmit timer expired.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to find AP when retrasmit timer expired.\n");
     return 0;
   }
   if (wtp->max_retrans == 0) wtp->max_retrans = kDefaultMaxRetrans;
@@ -178,11 +178,9 @@ int CW_AC_RetransTimerHandler(thread* t) {
     CW_SetAcRetransTimer(wtp);
     return 0;
   }
-  const auto& m = wtp->mac;
-  CwDebug(CW_DBG_ERROR, ZLOG_INFO,
-          " AP ID %d MAC %02x:%02x:%02x:%02x:%02x:%02x Retransmission failed, so turn CAPWAP "
-          "tunnel down.\n",
-          wtp->apid, m[0], m[1], m[2], m[3], m[4], m[5]);
+  CwDebug(kDbgError, ZLOG_INFO,
+          " AP ID %d MAC %s Retransmission failed, so turn CAPWAP tunnel down.\n", wtp->apid,
+          capwap::MacText(wtp->mac).data());
   __CW_AC_HandleTunnelDown(wtp, "CW_AC_RetransTimerHandler", 94);
   return 0;
 }

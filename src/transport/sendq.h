@@ -21,4 +21,4 @@ int CW_AC_RetransTimerHandler(thread* t);
 // Releases every queued packet and zeroes the indexes.
 void CW_FreeSndQue(CW_SNDQUE* queue);
 // The wait before the next transmission for interval I and count n (seconds).
-long CW_RetransWaitSeconds(uint16_t interval, uint32_t transmissions);
+long RetransWaitSeconds(uint16_t interval, uint32_t transmissions);

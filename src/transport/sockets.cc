@@ -68,8 +68,8 @@ bool BindIp6Any(int fd, uint16_t port) {
 }
 
 // The first IP_PKTINFO of a received message (all zero without one).
-CW_PKTINFO PktInfoOf(msghdr* msg) {
-  CW_PKTINFO info;
+PktInfo PktInfoOf(msghdr* msg) {
+  PktInfo info;
   for (cmsghdr* c = CMSG_FIRSTHDR(msg); c; c = CMSG_NXTHDR(msg, c)) {
     if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
     in_pktinfo pi;
@@ -123,17 +123,17 @@ struct SendBatch {
   size_t count = 0;
   std::array<HeldDatagram, kCapacity> held;
 };
-SendBatch g_send_batch;
+SendBatch send_batch;
 
 void LogBatchSendError(const HeldDatagram& datagram, int error) {
   char text[INET_ADDRSTRLEN] = "";
   inet_ntop(AF_INET, &datagram.to.sin_addr, text, sizeof text);
-  CwDebug(CW_DBG_ERROR, ZLOG_ERR, "Send ctrl pkt to %s:%d error %s\n", text,
+  CwDebug(kDbgError, ZLOG_ERR, "Send ctrl pkt to %s:%d error %s\n", text,
           ntohs(datagram.to.sin_port), strerror(error));
 }
 
 void FlushSendBatch() {
-  SendBatch& batch = g_send_batch;
+  SendBatch& batch = send_batch;
   std::array<mmsghdr, SendBatch::kCapacity> msgs;
   std::array<iovec, SendBatch::kCapacity> iovs;
   alignas(cmsghdr) uint8_t control[SendBatch::kCapacity][kPktInfoControlLen] = {};
@@ -161,7 +161,7 @@ void FlushSendBatch() {
 // Holds a datagram for the batch; false when it cannot be held.
 bool HoldDatagram(const sockaddr_in& to, const in_pktinfo& info, const uint8_t* buffer,
                   size_t length) {
-  SendBatch& batch = g_send_batch;
+  SendBatch& batch = send_batch;
   if (batch.count == SendBatch::kCapacity) FlushSendBatch();
   HeldDatagram& datagram = batch.held[batch.count];
   try {
@@ -263,7 +263,7 @@ int AC_DataSockIP6Init() {
 int AC_MonitorSock_Init(uint32_t addr) {
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, "Wtp_monitoring Creat socket error.\n ");
+    CwDebug(kDbgError, ZLOG_ERR, "Wtp_monitoring Creat socket error.\n ");
     return 1;
   }
   AddNonBlocking(fd);
@@ -284,12 +284,12 @@ int AC_SockInit() {
   g_iAC_IP4SockId = AC_SockIP4Init(0, capwap::CapwapPort(capwap::kControlPort));
   g_iAC_DataSockId = AC_DataSockIP4Init(0, capwap::CapwapPort(capwap::kDataPort));
   if (g_iAC_DataSockId < 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to initial IPv4 socket.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to initial IPv4 socket.\n");
     return 1;
   }
   g_iAC_DataSock6Id = AC_DataSockIP6Init();
   if (g_iAC_DataSock6Id < 0) {
-    CwDebug(CW_DBG_ERROR, ZLOG_ERR, " Failed to initial IPv6 socket.\n");
+    CwDebug(kDbgError, ZLOG_ERR, " Failed to initial IPv6 socket.\n");
     return 1;
   }
   return AC_SockIP6Init();
@@ -303,9 +303,9 @@ void capwap::CloseSockets() {
   CloseFd(g_iAC_MonCoreFd);
 }
 
-bool CW_SockQueueEmpty(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+bool SockQueueEmpty(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
-ssize_t CW_SockRcv(int fd, uint8_t* buffer, size_t size, sockaddr_in* from, CW_PKTINFO* info,
+ssize_t CW_SockRcv(int fd, uint8_t* buffer, size_t size, sockaddr_in* from, PktInfo* info,
                    int descramble, int flags) {
   iovec iov{buffer, size};
   alignas(cmsghdr) uint8_t control[4096];
@@ -323,7 +323,7 @@ ssize_t CW_SockRcv(int fd, uint8_t* buffer, size_t size, sockaddr_in* from, CW_P
   return n;
 }
 
-int CW_SockRcvBatch(int fd, CW_RCVSLOT* slots, int count) {
+int SockRcvBatch(int fd, RecvSlot* slots, int count) {
   // IP_PKTINFO is the only control message the control socket asks for.
   constexpr size_t kControlLen = CMSG_SPACE(sizeof(in_pktinfo));
   count = std::clamp(count, 0, kCwRcvBatch);
@@ -348,25 +348,25 @@ int CW_SockRcvBatch(int fd, CW_RCVSLOT* slots, int count) {
   return n;
 }
 
-void CW_SockSndBatchBegin(int fd) {
-  if (g_send_batch.count > 0) FlushSendBatch();
-  g_send_batch.fd = fd;
+void SockSndBatchBegin(int fd) {
+  if (send_batch.count > 0) FlushSendBatch();
+  send_batch.fd = fd;
 }
 
-void CW_SockSndBatchEnd() {
-  if (g_send_batch.count > 0) FlushSendBatch();
-  g_send_batch.fd = -1;
+void SockSndBatchEnd() {
+  if (send_batch.count > 0) FlushSendBatch();
+  send_batch.fd = -1;
 }
 
-int CW_SockSnd(const CW_SNDDESC* desc, uint8_t* buffer, size_t length, int scramble) {
+int CW_SockSnd(const SendDesc* desc, uint8_t* buffer, size_t length, int scramble) {
   if (scramble) CW_Encrypt(buffer, length, kCwScrambleKey);
   if (capwap::ShouldFail(capwap::FailFamily::kDatagramSend)) {
     errno = EIO;
     return 1;
   }
-  sockaddr_in to = CW_AddrToSockaddr4(desc->remote);
+  sockaddr_in to = AddrToSockaddr4(desc->remote);
   const in_pktinfo info = PktInfoFrom(desc->local);
-  if (desc->fd >= 0 && desc->fd == g_send_batch.fd && HoldDatagram(to, info, buffer, length)) {
+  if (desc->fd >= 0 && desc->fd == send_batch.fd && HoldDatagram(to, info, buffer, length)) {
     return 0;
   }
   iovec iov{buffer, length};
@@ -376,13 +376,13 @@ int CW_SockSnd(const CW_SNDDESC* desc, uint8_t* buffer, size_t length, int scram
   return sendmsg(desc->fd, &msg, 0) < 0 ? 1 : 0;
 }
 
-int CW_Sock6Snd(const CW_SNDDESC* desc, const uint8_t* buffer, size_t length) {
+int CW_Sock6Snd(const SendDesc* desc, const uint8_t* buffer, size_t length) {
   if (capwap::ShouldFail(capwap::FailFamily::kDatagramSend)) {
     errno = EIO;
     perror("CW_SockSndIpv6::sendto Error");
     return 1;
   }
-  sockaddr_in6 to = CW_AddrToSockaddr6(desc->remote);
+  sockaddr_in6 to = AddrToSockaddr6(desc->remote);
   ssize_t sent = sendto(desc->fd, buffer, length, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
   if (sent < 0 || static_cast<size_t>(sent) != length) {
     perror("CW_SockSndIpv6::sendto Error");
@@ -391,7 +391,7 @@ int CW_Sock6Snd(const CW_SNDDESC* desc, const uint8_t* buffer, size_t length) {
   return 0;
 }
 
-int CW_SockSndMsg(const CW_SNDDESC* desc, uint8_t* buffer, size_t length, int scramble) {
+int CW_SockSndMsg(const SendDesc* desc, uint8_t* buffer, size_t length, int scramble) {
   if (desc->remote.family == 1) return CW_Sock6Snd(desc, buffer, length);
   return CW_SockSnd(desc, buffer, length, scramble);
 }
@@ -409,7 +409,7 @@ int capwap_nsm_if_v6addr_add(const nsm_if_address& address) {
   return 0;
 }
 
-CW_ADDR CW_AddrFromSockaddr4(const sockaddr_in& sa) {
+CW_ADDR AddrFromSockaddr4(const sockaddr_in& sa) {
   CW_ADDR addr;
   addr.family = 0;
   addr.SetIpv4(ntohl(sa.sin_addr.s_addr));
@@ -417,7 +417,7 @@ CW_ADDR CW_AddrFromSockaddr4(const sockaddr_in& sa) {
   return addr;
 }
 
-CW_ADDR CW_AddrFromSockaddr6(const sockaddr_in6& sa) {
+CW_ADDR AddrFromSockaddr6(const sockaddr_in6& sa) {
   CW_ADDR addr;
   addr.family = 1;
   std::memcpy(addr.addr.data(), &sa.sin6_addr, 16);
@@ -425,7 +425,7 @@ CW_ADDR CW_AddrFromSockaddr6(const sockaddr_in6& sa) {
   return addr;
 }
 
-sockaddr_in CW_AddrToSockaddr4(const CW_ADDR& addr) {
+sockaddr_in AddrToSockaddr4(const CW_ADDR& addr) {
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = htonl(addr.Ipv4());
@@ -433,7 +433,7 @@ sockaddr_in CW_AddrToSockaddr4(const CW_ADDR& addr) {
   return sa;
 }
 
-sockaddr_in6 CW_AddrToSockaddr6(const CW_ADDR& addr) {
+sockaddr_in6 AddrToSockaddr6(const CW_ADDR& addr) {
   sockaddr_in6 sa{};
   sa.sin6_family = AF_INET6;
   std::memcpy(&sa.sin6_addr, addr.addr.data(), 16);
@@ -441,7 +441,7 @@ sockaddr_in6 CW_AddrToSockaddr6(const CW_ADDR& addr) {
   return sa;
 }
 
-const char* CW_AddrText(const CW_ADDR& addr, char* buf, size_t size) {
+const char* WriteAddrText(const CW_ADDR& addr, char* buf, size_t size) {
   if (addr.family == 1) {
     if (!inet_ntop(AF_INET6, addr.addr.data(), buf, static_cast<socklen_t>(size))) buf[0] = '\0';
     return buf;
@@ -468,7 +468,7 @@ std::array<char, 18> MacText(const std::array<uint8_t, 6>& mac) {
 
 std::string AddrText(const CW_ADDR& addr) {
   char buf[INET6_ADDRSTRLEN] = {};
-  return CW_AddrText(addr, buf, sizeof buf);
+  return WriteAddrText(addr, buf, sizeof buf);
 }
 
 }  // namespace capwap

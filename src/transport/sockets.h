@@ -21,14 +21,14 @@ extern int g_iAC_DataSock6Id;  // IPv6 data
 extern int g_iAC_MonCoreFd;    // core-dump monitor
 
 // Send descriptor built per send.
-struct CW_SNDDESC {
+struct SendDesc {
   int fd = -1;
   CW_ADDR remote;
   CW_ADDR local;
 };
 
 // Received IP_PKTINFO (host order copies of the three words).
-struct CW_PKTINFO {
+struct PktInfo {
   uint32_t ifindex = 0;
   uint32_t spec_dst = 0;  // host order
   uint32_t addr = 0;      // host order
@@ -53,50 +53,50 @@ void CloseSockets();
 inline constexpr int kCwRcvBatch = 16;
 
 // True when a failed receive only found the socket's queue empty.
-bool CW_SockQueueEmpty(int error);
+bool SockQueueEmpty(int error);
 
 // One recvmsg; bytes received or negative. from receives the source. flags
 // are recvmsg's (readers that take a batch pass MSG_DONTWAIT).
-ssize_t CW_SockRcv(int fd, uint8_t* buffer, size_t size, sockaddr_in* from, CW_PKTINFO* info,
+ssize_t CW_SockRcv(int fd, uint8_t* buffer, size_t size, sockaddr_in* from, PktInfo* info,
                    int descramble, int flags = 0);
-// One IPv4 datagram of a batch read by CW_SockRcvBatch.
-struct CW_RCVSLOT {
+// One IPv4 datagram of a batch read by SockRcvBatch.
+struct RecvSlot {
   uint8_t* buffer = nullptr;  // where to read, `size` octets
   size_t size = 0;
   sockaddr_in from{};         // the source
-  CW_PKTINFO info;            // where it arrived
+  PktInfo info;            // where it arrived
   size_t length = 0;          // octets received
 };
 // Reads up to `count` (at most kCwRcvBatch) waiting datagrams with one
 // recvmmsg, without waiting and without descrambling. The number read, or
 // negative (errno EAGAIN when none was waiting).
-int CW_SockRcvBatch(int fd, CW_RCVSLOT* slots, int count);
+int SockRcvBatch(int fd, RecvSlot* slots, int count);
 
 // While a reader handles a receive batch, the IPv4 datagrams sent on its
 // socket are held (in the order sent) and go out with one sendmmsg when the
 // batch ends; a failure is then logged for the datagram it hit. Sends on other
 // sockets, and all sends outside a batch, go out at once.
-void CW_SockSndBatchBegin(int fd);
-void CW_SockSndBatchEnd();
+void SockSndBatchBegin(int fd);
+void SockSndBatchEnd();
 
 // IPv4 send with IP_PKTINFO from desc->local; scrambles buffer in place when
 // asked. 0 sent (or held by the batch), 1 failed.
-int CW_SockSnd(const CW_SNDDESC* desc, uint8_t* buffer, size_t length, int scramble);
+int CW_SockSnd(const SendDesc* desc, uint8_t* buffer, size_t length, int scramble);
 // IPv6 sendto. 0 when all bytes were sent, 1 otherwise.
-int CW_Sock6Snd(const CW_SNDDESC* desc, const uint8_t* buffer, size_t length);
+int CW_Sock6Snd(const SendDesc* desc, const uint8_t* buffer, size_t length);
 // Chooses CW_Sock6Snd for an IPv6 remote end, else CW_SockSnd.
-int CW_SockSndMsg(const CW_SNDDESC* desc, uint8_t* buffer, size_t length, int scramble);
+int CW_SockSndMsg(const SendDesc* desc, uint8_t* buffer, size_t length, int scramble);
 
 // IPv6 multicast join of "ff0e::18c" on a new interface address. 0 / 1.
 int capwap_nsm_if_v6addr_add(const nsm_if_address& address);
 
 // Conversions between sockaddr and CW_ADDR (remote ends).
-CW_ADDR CW_AddrFromSockaddr4(const sockaddr_in& sa);
-CW_ADDR CW_AddrFromSockaddr6(const sockaddr_in6& sa);
-sockaddr_in CW_AddrToSockaddr4(const CW_ADDR& addr);
-sockaddr_in6 CW_AddrToSockaddr6(const CW_ADDR& addr);
+CW_ADDR AddrFromSockaddr4(const sockaddr_in& sa);
+CW_ADDR AddrFromSockaddr6(const sockaddr_in6& sa);
+sockaddr_in AddrToSockaddr4(const CW_ADDR& addr);
+sockaddr_in6 AddrToSockaddr6(const CW_ADDR& addr);
 // Dotted IPv4 or IPv6 text of an address.
-const char* CW_AddrText(const CW_ADDR& addr, char* buf, size_t size);
+const char* WriteAddrText(const CW_ADDR& addr, char* buf, size_t size);
 
 namespace capwap {
 // Registers a read handler for the socket with the daemon's loop (nothing

@@ -122,7 +122,7 @@ struct CW_RCVPKT {
 };
 
 // Decoded WTP Board Data (element 38).
-struct CW_WTP_BOARD_DATA {
+struct WtpBoardData {
   uint32_t vendor_id = 0;
   std::array<char, 32> model{};     // lower-cased
   std::array<char, 32> serial{};
@@ -133,7 +133,7 @@ struct CW_WTP_BOARD_DATA {
 
 // Decoded WTP Descriptor (element 39); 294 bytes in the control-block record:
 // 6 bytes of counts and capabilities, the four 64-byte versions, 32 zero.
-struct CW_WTP_DESCRIPTOR {
+struct WtpDescriptor {
   uint8_t max_radios = 0;
   uint8_t radios_in_use = 0;
   uint8_t num_encrypt = 0;

@@ -38,7 +38,7 @@ int ElementSlot(uint16_t elem_id) {
 
 }  // namespace
 
-int CW_RegVendorId(uint32_t vendor_id) {
+int RegVendorId(uint32_t vendor_id) {
   if (vendor_id == 0) return -1;
   const int known = FindSlot(g_aulVendorIdx, vendor_id);
   if (known >= 0) return known;
@@ -47,7 +47,7 @@ int CW_RegVendorId(uint32_t vendor_id) {
   return slot;
 }
 
-int CW_RegVendorElem(int vendor_slot, uint16_t elem_id, CwVendorElemFunc func) {
+int RegVendorElem(int vendor_slot, uint16_t elem_id, CwVendorElemFunc func) {
   if (vendor_slot < 0 || vendor_slot >= kMaxVendors || elem_id == 0) return -1;
   int slot = ElementSlot(elem_id);
   if (slot < 0) slot = FindSlot(g_ausVendorElemIdx, uint16_t{0});
@@ -64,7 +64,7 @@ CwVendorElemFunc CW_AC_Get_VendorProcFunc(uint32_t vendor_id, uint16_t elem_id) 
   if (elem_slot < 0) return nullptr;
   CwVendorElemFunc func = g_apfVendorElemProcFunc[vendor_slot][elem_slot];
   if (func == nullptr) {
-    CwDebug(CW_DBG_ERROR, ZLOG_INFO,
+    CwDebug(kDbgError, ZLOG_INFO,
             " Unsupported vendor element found. Vendor index is %d and vendor element index is "
             "%d.\n",
             vendor_slot, elem_slot);
@@ -90,7 +90,7 @@ int CW_AC_DecVendorElem(void* context, capwap::ByteView value) {
     capwap::WireReader cursor(sub);
     if (func(context, cursor, elem_id, length) != 0) return 1;
     if (!cursor.ok()) {
-      CwDebug(CW_DBG_ERROR, ZLOG_INFO, " Vendor element %u is shorter than its content.\n",
+      CwDebug(kDbgError, ZLOG_INFO, " Vendor element %u is shorter than its content.\n",
               static_cast<unsigned>(elem_id));
       return 1;
     }
@@ -98,7 +98,7 @@ int CW_AC_DecVendorElem(void* context, capwap::ByteView value) {
   return 0;
 }
 
-void CW_VendorRegistryReset() {
+void VendorRegistryReset() {
   std::fill(std::begin(g_aulVendorIdx), std::end(g_aulVendorIdx), 0u);
   std::fill(std::begin(g_ausVendorElemIdx), std::end(g_ausVendorElemIdx), uint16_t{0});
   for (auto& row : g_apfVendorElemProcFunc) std::fill(std::begin(row), std::end(row), nullptr);

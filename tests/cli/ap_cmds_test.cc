@@ -51,7 +51,7 @@ TEST(ApCommands, EveryRefusalPrintsItsMessageAndChangesNothing) {
     ASSERT_EQ(cli_execute(lab.ctx(), v.get(), line), CLI_SUCCESS) << line << v->out;
   }
   ASSERT_NE(CW_AC_CreateWTP("ia-210", 0xFFFFFFFFu, "auto1", 1), nullptr);
-  CW_AC_GetWTPByNAME("lab2")->state = CW_STATE_RUN;
+  CW_AC_GetWTPByNAME("lab2")->state = kStateRun;
 
   const std::string long_name(33, 'n');
   const Row rows[] = {

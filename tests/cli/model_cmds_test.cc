@@ -63,7 +63,7 @@ class ApModelCommandTest : public ::testing::Test {
 
 TEST_F(ApModelCommandTest, DefiningACustomModel) {
   EXPECT_EQ(Run("wlan ap-model Lab-Two"), "");
-  EXPECT_EQ(vty_->node, CW_APMODEL_NODE);
+  EXPECT_EQ(vty_->node, kApModelNode);
   EXPECT_EQ(cli_prompt(lab_->ctx(), vty_.get()), "capwap(config-ap-model)# ");
   const auto* context = std::any_cast<CW_APMODEL>(&vty_->index);
   ASSERT_TRUE(context);
@@ -120,7 +120,7 @@ TEST_F(ApModelCommandTest, RefusalsWithTheirMessages) {
             "The APModel is too long . \n");
   EXPECT_EQ(capwap::DbmCount(kTable), 55u);
   Run("wlan ap-model " + std::string(31, 'n'));
-  EXPECT_EQ(vty_->node, CW_APMODEL_NODE);
+  EXPECT_EQ(vty_->node, kApModelNode);
   Run("exit");
 
   EXPECT_EQ(Run("no wlan ap-model nothere", CLI_WARNING),
@@ -203,7 +203,7 @@ TEST_F(ApModelCommandTest, DamagedRecordIsReplacedOrRemoved) {
   auto key = ApModelKey("junk");
   const uint8_t junk[7] = {1, 2, 3, 4, 5, 6, 7};
   ASSERT_EQ(DBM_Store(kTable, key->data(), key->size(), junk, sizeof junk), 0);
-  g_ulCwDebugBitmap = CW_DBG_ALL;
+  g_ulCwDebugBitmap = kDbgAll;
   capwap::LogCapture log;
   EXPECT_EQ(Written(), "");
   EXPECT_TRUE(log.Contains("damaged AP model record (7 bytes)")) << log.text();
@@ -276,7 +276,7 @@ TEST(DaemonCommandTables, ValidateTogetherAndInstall) {
   EXPECT_EQ(cli_validate_table(all), std::vector<std::string>{});
   DaemonContext lab;
   host_vty_init(lab.ctx());
-  g_ulCwDebugBitmap = CW_DBG_ALL;
+  g_ulCwDebugBitmap = kDbgAll;
   capwap::LogCapture log;
   capwap_cli_init(lab.ctx());
   EXPECT_FALSE(log.Contains("could not be installed")) << log.text();

@@ -76,12 +76,12 @@ TEST(OperCommands, EachCommandWithItsRefusalsThenAResetByName) {
   };
   for (const auto& [line, out] : rows) EXPECT_EQ(Answer(vty, line), out) << line;
 
-  const CW_IMGREC* image = ImageRecordOf(g_uiOid, model);
+  const ImageRecord* image = ImageRecordOf(g_uiOid, model);
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(image->name, model + "-2.1");
   EXPECT_EQ(image->user_file, "fw-2.1-a.bin");
   EXPECT_EQ(image->auto_upgrade, 0);
-  for (const CW_IMGVENDOR& entry : g_aucImgDb) {
+  for (const ImageVendor& entry : g_aucImgDb) {
     if (entry.vendor_id != g_uiOid) continue;
     EXPECT_EQ(entry.urls[0].md5, "0123456789abcdef0123456789abcdef");
   }
@@ -94,7 +94,7 @@ TEST(OperCommands, EachCommandWithItsRefusalsThenAResetByName) {
       << "what capwap-cli completes with Tab";
 
   // Binding in the AP node, kept in the record and written in the AP block.
-  auto in_ap = vty_new_internal(capwapm, CW_AP_NODE);
+  auto in_ap = vty_new_internal(capwapm, kApNode);
   in_ap->index = wtp->apid;
   EXPECT_EQ(cli_execute(capwapm, in_ap.get(), "virtual-ap-profile 1"), CLI_SUCCESS);
   EXPECT_EQ(wtp->vap_profile, CAPWAP_VapProfileLookup(1));
@@ -105,7 +105,7 @@ TEST(OperCommands, EachCommandWithItsRefusalsThenAResetByName) {
   lab.RunFor(10);  // the offers and the profile are answered
   EXPECT_EQ(Answer(vty, "clear wlan ap name " + name), "");
   lab.RunFor(5);
-  std::optional<DecodedMessage> reset = lab.Received(ap, CW_MSG_RESET_REQ);
+  std::optional<DecodedMessage> reset = lab.Received(ap, kMsgResetReq);
   ASSERT_TRUE(reset);
   EXPECT_EQ(reset->Count(capwap::elem::kImageIdentifier), 1u);
 }

@@ -69,7 +69,7 @@ TEST_F(ModelCatalogueTest, InitialiserAppliesTheCompactEntryRules) {
   const CW_APMODEL* plate = CW_GetApModelInfo_ByModel("wp-124");
   ASSERT_TRUE(plate);
   EXPECT_EQ(plate->lan_ports, 4);
-  EXPECT_EQ(plate->capability, CW_MODEL_CAP_LAN);
+  EXPECT_EQ(plate->capability, kModelCapLan);
   const CW_APMODEL* quad = CW_GetApModelInfo_ByModel("ia-340");
   ASSERT_TRUE(quad);
   EXPECT_EQ(quad->radio_count, 4);
@@ -80,18 +80,18 @@ TEST_F(ModelCatalogueTest, InitialiserAppliesTheCompactEntryRules) {
 // Every profile's rows are valid keyword names with one to four radios, and
 // its special rows name models of its own table.
 TEST_F(ModelCatalogueTest, EveryProfileTableIsWellFormed) {
-  std::vector<const CW_VENDOR_PROFILE*> all = {&DefaultVendorProfile()};
+  std::vector<const VendorProfile*> all = {&DefaultVendorProfile()};
   for (const auto& p : NamedVendorProfiles()) all.push_back(&p);
-  for (const CW_VENDOR_PROFILE* p : all) {
+  for (const VendorProfile* p : all) {
     SCOPED_TRACE(p->name);
     std::set<std::string> names;
-    for (const CW_MODEL_COMPACT& e : p->models) {
+    for (const ModelCompact& e : p->models) {
       std::string name = e.name;
       EXPECT_TRUE(names.insert(name).second) << "duplicate " << name;
       EXPECT_LT(name.size(), 32u);
       for (char c : name) EXPECT_TRUE(std::islower(c) || std::isdigit(c) || c == '-') << name;
       EXPECT_TRUE(e.radio_count >= 1 && e.radio_count <= 4) << name;
-      EXPECT_EQ((e.capability & CW_MODEL_CAP_LAN) != 0, e.lan_ports >= 2) << name;
+      EXPECT_EQ((e.capability & kModelCapLan) != 0, e.lan_ports >= 2) << name;
     }
     for (const char* special : {p->rules.interchange_configured, p->rules.interchange_reported,
                                 p->rules.wildcard, p->rules.version_rule,

@@ -14,7 +14,7 @@ namespace {
 
 TEST(GetApVer, SplitsModelAndVersionOrRefusesTheName) {
   capwap::test::ResetAllGlobals();
-  g_ulCwDebugBitmap = CW_DBG_ERROR;
+  g_ulCwDebugBitmap = kDbgError;
   capwap::LogCapture log;
   std::string many;
   for (int i = 0; i < 100; ++i) many += "t-";
@@ -59,7 +59,7 @@ TEST_F(ImageScan, RecordsEveryImageForThePlatformVendor) {
   Touch("junk");
   capwap::MakeDirs(root_.Path("/usr/sbin/apimage/subdir-1.0-x"));
   ASSERT_EQ(AC_ApVerDbInit(nullptr), 0);
-  CW_IMGREC* rec = ImageRecordOf(g_uiOid, "ap300");
+  ImageRecord* rec = ImageRecordOf(g_uiOid, "ap300");
   ASSERT_NE(rec, nullptr);
   EXPECT_EQ(rec->version, "2.1.5");
   EXPECT_EQ(rec->name, "ap300-2.1.5");
@@ -76,7 +76,7 @@ TEST_F(ImageScan, FiltersByModelAndReportsMissingDirectory) {
   EXPECT_NE(ImageRecordOf(g_uiOid, "ap500"), nullptr);
 
   capwap::test::TempRoot empty_root;
-  g_ulCwDebugBitmap = CW_DBG_ERROR;
+  g_ulCwDebugBitmap = kDbgError;
   capwap::LogCapture log;
   EXPECT_EQ(AC_ApVerDbInit(nullptr), 1);
   EXPECT_TRUE(log.Contains(" Failed to create AP database."));
@@ -87,7 +87,7 @@ TEST(ImageTable, ReplacesSameModelAndFillsUpToSixteen) {
   ImageTableReset();
   ASSERT_EQ(CW_CMD_Set_ApModelVersion(7, "m", "1.0", "", 0), 0);
   ASSERT_EQ(CW_CMD_Set_ApModelVersion(7, "m", "2.0", "up.bin", 1), 0);
-  CW_IMGREC* rec = ImageRecordOf(7, "m");
+  ImageRecord* rec = ImageRecordOf(7, "m");
   ASSERT_NE(rec, nullptr);
   EXPECT_EQ(rec->version, "2.0");
   EXPECT_EQ(rec->user_file, "up.bin");

@@ -28,7 +28,7 @@ TEST(DaemonState, ResetAfterTwoApsInRunLeavesEveryGlobalAtItsStart) {
         << lab.ap(ap).last_error();
   }
   ASSERT_EQ(g_uiCwApCount, 2u);
-  g_ulCwDebugBitmap = CW_DBG_ALL;
+  g_ulCwDebugBitmap = kDbgAll;
   logcapmacaddr[0] = '0';
   g_ucNeedEncrypt = 1;
 
@@ -48,7 +48,7 @@ TEST(DaemonState, ResetAfterTwoApsInRunLeavesEveryGlobalAtItsStart) {
   EXPECT_TRUE(std::all_of(g_pstCwApGroupList.begin(), g_pstCwApGroupList.end(),
                           [](const auto& group) { return group == nullptr; }));
   EXPECT_TRUE(std::all_of(g_aucImgDb.begin(), g_aucImgDb.end(),
-                          [](const CW_IMGVENDOR& v) { return v.vendor_id == 0; }));
+                          [](const ImageVendor& v) { return v.vendor_id == 0; }));
   EXPECT_EQ(g_ApModeNum, 0);
   EXPECT_TRUE(g_astCWApdbList[0].name.empty());
   EXPECT_EQ(g_stCW_AC_GlobalInfo.active_wtps, 0);

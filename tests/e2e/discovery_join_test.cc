@@ -45,8 +45,8 @@ TEST_F(DiscoveryJoinBinary, DiscoverJoinRefuseAndIpv6OnTheWire) {
   sim::SimWtp& first = AddAp(0, false);
   ASSERT_TRUE(Joined(first)) << daemon_->output();
   EXPECT_EQ(first.ac_priority(), 4);
-  ASSERT_NE(first.LastReceived(CW_MSG_JOIN_RSP), nullptr);
-  const DecodedMessage join = DecodeMessage(*first.LastReceived(CW_MSG_JOIN_RSP));
+  ASSERT_NE(first.LastReceived(kMsgJoinRsp), nullptr);
+  const DecodedMessage join = DecodeMessage(*first.LastReceived(kMsgJoinRsp));
   EXPECT_EQ(ResultOf(join), 0u);
   EXPECT_EQ(join.Count(10), 1u);
   EXPECT_EQ(first.counters().protocol_errors, 0u) << first.last_error();
@@ -59,7 +59,7 @@ TEST_F(DiscoveryJoinBinary, DiscoverJoinRefuseAndIpv6OnTheWire) {
   std::vector<Bytes> twin_got = Answers(twin_end, 2s);
   ASSERT_EQ(twin_got.size(), 1u);
   const DecodedMessage refused = DecodeMessage(twin_got[0]);
-  EXPECT_EQ(refused.ctl.msg_type, CW_MSG_JOIN_RSP);
+  EXPECT_EQ(refused.ctl.msg_type, kMsgJoinRsp);
   EXPECT_EQ(refused.ctl.seq, 0x44);
   ASSERT_EQ(refused.elements.size(), 1u);
   EXPECT_EQ(ResultOf(refused), 6u);
@@ -75,8 +75,8 @@ TEST_F(DiscoveryJoinBinary, DiscoverJoinRefuseAndIpv6OnTheWire) {
   // An IPv6 AP is told the controller's address as element 11.
   sim::SimWtp& second = AddAp(1, true);
   ASSERT_TRUE(Joined(second)) << second.last_error();
-  ASSERT_NE(second.LastReceived(CW_MSG_JOIN_RSP), nullptr);
-  const DecodedMessage join6 = DecodeMessage(*second.LastReceived(CW_MSG_JOIN_RSP));
+  ASSERT_NE(second.LastReceived(kMsgJoinRsp), nullptr);
+  const DecodedMessage join6 = DecodeMessage(*second.LastReceived(kMsgJoinRsp));
   EXPECT_EQ(ResultOf(join6), 0u);
   ASSERT_NE(join6.Find(11), nullptr);
   EXPECT_EQ(join6.Find(11)->value.size(), 18u);

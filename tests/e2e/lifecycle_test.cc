@@ -54,23 +54,23 @@ TEST_F(Lifecycle, DiscoveryToRunUpdateAndEchoSupervision) {
   EXPECT_EQ(ap.counters().protocol_errors, 0u) << ap.last_error();
 
   // WMAC was told everything, in the record layouts.
-  ASSERT_TRUE(RunUntil([&] { return Wmac(WMAC_MSG_TUNNEL_STATE) != nullptr; }, kPatience));
-  const sim::PeerMessage* created = Wmac(WMAC_MSG_CREATE_AP);
+  ASSERT_TRUE(RunUntil([&] { return Wmac(WmacMsg::kTunnelState) != nullptr; }, kPatience));
+  const sim::PeerMessage* created = Wmac(WmacMsg::kCreateAp);
   ASSERT_NE(created, nullptr);
   ASSERT_EQ(created->payload.size(), kWmacCreateApSize);
   EXPECT_STREQ(reinterpret_cast<const char*>(created->payload.data() + 32), "ap1");
   EXPECT_EQ(created->payload[71], 1);  // created by automatic admission
-  ASSERT_NE(Wmac(WMAC_MSG_RDBIND), nullptr);
-  EXPECT_FALSE(Wmac(WMAC_MSG_RDBIND)->payload.empty());
-  ASSERT_NE(Wmac(WMAC_MSG_RADIO_STATE), nullptr);
-  EXPECT_EQ(Wmac(WMAC_MSG_RADIO_STATE)->payload.size(), 12u);
-  const sim::PeerMessage* info = Wmac(WMAC_MSG_AP_INFO);
+  ASSERT_NE(Wmac(WmacMsg::kRdBind), nullptr);
+  EXPECT_FALSE(Wmac(WmacMsg::kRdBind)->payload.empty());
+  ASSERT_NE(Wmac(WmacMsg::kRadioState), nullptr);
+  EXPECT_EQ(Wmac(WmacMsg::kRadioState)->payload.size(), 12u);
+  const sim::PeerMessage* info = Wmac(WmacMsg::kApInfo);
   ASSERT_NE(info, nullptr);
   ASSERT_EQ(info->payload.size(), kWmacApInfoSize);
   EXPECT_EQ(HostWord(info->payload, 0), 1u);
   EXPECT_TRUE(
       std::equal(ap.identity().mac.begin(), ap.identity().mac.end(), info->payload.begin() + 132));
-  const sim::PeerMessage* up = Wmac(WMAC_MSG_TUNNEL_STATE);
+  const sim::PeerMessage* up = Wmac(WmacMsg::kTunnelState);
   ASSERT_EQ(up->payload.size(), kTunnelRecordSize);
   EXPECT_EQ(HostWord(up->payload, 0), 1u);  // up
   EXPECT_EQ(HostWord(up->payload, 4), 1u);  // APID
@@ -101,7 +101,7 @@ TEST_F(Lifecycle, DiscoveryToRunUpdateAndEchoSupervision) {
   ap.timing().stay_down = true;
   ASSERT_TRUE(RunUntil(
       [&] {
-        const sim::PeerMessage* last = Wmac(WMAC_MSG_TUNNEL_STATE);
+        const sim::PeerMessage* last = Wmac(WmacMsg::kTunnelState);
         return last && HostWord(last->payload, 0) == 0;
       },
       kPatience))

@@ -44,7 +44,7 @@ namespace capwap::fuzz {
 // Keep one for the life of the process.
 class QuietDebugLog {
  public:
-  QuietDebugLog() { g_ulCwDebugBitmap = CW_DBG_ALL; }
+  QuietDebugLog() { g_ulCwDebugBitmap = kDbgAll; }
 
  private:
   LogCapture capture_{[](int, std::string_view) {}};
@@ -86,7 +86,7 @@ inline void StoreModel(const char* name, std::initializer_list<uint8_t> modes) {
 // loopback and bound to 127.0.0.1:port, where nobody listens.
 inline CW_WTPCB* LoneSession(const char* model, uint32_t apid, uint32_t state,
                              uint16_t port = 41999) {
-  CW_AC_WtpTableReset();
+  WtpTableReset();
   FUZZ_CHECK(CW_AC_WtpTableInit() == 0);
   CW_WTPCB* wtp = CW_AC_CreateWTP(model, apid, "", 0);
   FUZZ_CHECK(wtp != nullptr);

@@ -31,13 +31,13 @@ class RegistryTest : public ::testing::Test {
     ASSERT_EQ(ApModelStore(model), 0);
     WMAC_AC_IPC_SetZg(lab_.ctx());
     ASSERT_EQ(peers_.Start(), 0);
-    g_ulCwDebugBitmap = CW_DBG_ALL;
+    g_ulCwDebugBitmap = kDbgAll;
     lib_set_start_complete(false);
   }
   void TearDown() override {
     lib_set_start_complete(false);
     ResetAllGlobals();
-    WMAC_AC_IPC_Reset();
+    WmacIpcReset();
   }
 
   // A configured AP (not auto-created) with the given name.

@@ -79,11 +79,11 @@ TEST_F(SessionTest, TeardownFromEveryStateReturnsToIdle) {
     uint32_t tunnel_msgs, delete_msgs, ap_count_after;
   };
   const Case cases[] = {
-      {CW_STATE_IDLE, 0, 1, 0, 0, 2},   {CW_STATE_JOIN, 0, 1, 0, 0, 2},
-      {CW_STATE_JOIN, 1, 1, 0, 1, 2},   {CW_STATE_IMAGE, 0, 1, 0, 0, 2},
-      {CW_STATE_CONFIG, 0, 1, 0, 0, 2}, {CW_STATE_DATA_CHECK, 0, 1, 0, 0, 2},
-      {CW_STATE_RUN, 0, 1, 1, 0, 1},    {CW_STATE_RUN, 0, 0, 1, 0, 2},
-      {CW_STATE_RESET, 0, 1, 0, 0, 2},
+      {kStateIdle, 0, 1, 0, 0, 2},   {kStateJoin, 0, 1, 0, 0, 2},
+      {kStateJoin, 1, 1, 0, 1, 2},   {kStateImage, 0, 1, 0, 0, 2},
+      {kStateConfig, 0, 1, 0, 0, 2}, {kStateDataCheck, 0, 1, 0, 0, 2},
+      {kStateRun, 0, 1, 1, 0, 1},    {kStateRun, 0, 0, 1, 0, 2},
+      {kStateReset, 0, 1, 0, 0, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "state " << c.state << " auto " << int{c.auto_created}
@@ -96,7 +96,7 @@ TEST_F(SessionTest, TeardownFromEveryStateReturnsToIdle) {
     LogCapture log;
 
     EXPECT_EQ(__CW_AC_HandleTunnelDown(wtp, __func__, __LINE__), 0);
-    EXPECT_EQ(wtp->state, uint32_t{CW_STATE_IDLE});
+    EXPECT_EQ(wtp->state, uint32_t{kStateIdle});
     EXPECT_EQ(StoredState(wtp), 0u);
     EXPECT_FALSE(Indexed(wtp));
     EXPECT_TRUE(wtp->remote.AddrIsZero());
@@ -122,12 +122,12 @@ TEST_F(SessionTest, TeardownFromEveryStateReturnsToIdle) {
 
     std::vector<sim::PeerMessage> tunnel, deletes;
     for (auto& msg : DrainWmac()) {
-      if (msg.type == WMAC_MSG_TUNNEL_STATE) tunnel.push_back(std::move(msg));
-      if (msg.type == WMAC_MSG_DELETE_AP) deletes.push_back(std::move(msg));
+      if (msg.type == WmacMsg::kTunnelState) tunnel.push_back(std::move(msg));
+      if (msg.type == WmacMsg::kDeleteAp) deletes.push_back(std::move(msg));
     }
     ASSERT_EQ(tunnel.size(), c.tunnel_msgs);
     if (!tunnel.empty()) {
-      CW_TUNNEL_RECORD rec;
+      TunnelRecord rec;
       ASSERT_TRUE(TunnelRecordDecode(tunnel[0].payload, &rec));
       CW_ADDR ac;
       ac.SetIpv4(0xC0A80101);
@@ -145,12 +145,12 @@ TEST_F(SessionTest, TeardownFromEveryStateReturnsToIdle) {
 }
 
 TEST_F(SessionTest, EchoIntervalZeroDisarmsTheNeighbourDeadTimer) {
-  CW_WTPCB* wtp = InSession(CW_STATE_RUN);
+  CW_WTPCB* wtp = InSession(kStateRun);
   wtp->echo_interval = 0;
   capwap::RestartNbrDeadTimer(wtp, 40);
   capwap::RefreshLiveness(wtp);
   EXPECT_FALSE(wtp->nbr_dead_timer.Running()) << "the refresh cancels and does not re-arm";
-  wtp->state = CW_STATE_CONFIG;
+  wtp->state = kStateConfig;
   wtp->echo_interval = 10;
   capwap::RefreshLiveness(wtp);
   EXPECT_FALSE(wtp->nbr_dead_timer.Running()) << "outside Run nothing is armed";
@@ -158,7 +158,7 @@ TEST_F(SessionTest, EchoIntervalZeroDisarmsTheNeighbourDeadTimer) {
 
 TEST_F(SessionTest, TimerCreationFailureIsLogged) {
   LogCapture log;
-  CW_WTPCB* wtp = InSession(CW_STATE_RUN);
+  CW_WTPCB* wtp = InSession(kStateRun);
   FailNext(FailFamily::kTimerCreate, 1);
   capwap::RefreshLiveness(wtp);
   EXPECT_FALSE(wtp->nbr_dead_timer.Running());
@@ -168,7 +168,7 @@ TEST_F(SessionTest, TimerCreationFailureIsLogged) {
 }
 
 TEST_F(SessionTest, TeardownReleasesQueuedPacketsTimersAndTheImageFile) {
-  CW_WTPCB* wtp = InSession(CW_STATE_RUN);
+  CW_WTPCB* wtp = InSession(kStateRun);
   for (uint32_t i = 0; i < 3; ++i) {
     wtp->sndq.ring[i] = std::make_unique<CW_PKT>();
     wtp->sndq.ring[i]->buffer.assign(512, 0xAB);

@@ -87,7 +87,7 @@ TEST_F(RegistryTables, CreationSetsDefaultsStoresAndTellsWmac) {
   EXPECT_TRUE(log.Contains(" AP created with model model-x, ID 3 and name lobby\n"));
   EXPECT_TRUE(log.Contains(" Notifing WMAC to ADD-WTP (name lobby).\n"));
 
-  auto created = DrainWmac(WMAC_MSG_CREATE_AP);
+  auto created = DrainWmac(WmacMsg::kCreateAp);
   ASSERT_EQ(created.size(), 1u);
   EXPECT_EQ(created[0].wtp_id, 3u);
   ASSERT_EQ(created[0].payload.size(), kWmacCreateApSize);
@@ -97,7 +97,7 @@ TEST_F(RegistryTables, CreationSetsDefaultsStoresAndTellsWmac) {
   EXPECT_EQ(rec[71], 1) << "auto-created flag";
 
   auto decoded = std::make_unique<CW_WTPCB>();
-  ASSERT_TRUE(CW_DecodeWtpRecord(DBM_Fetch(kDbCwAp, ApKey(3).data(), 4).value(), decoded.get()));
+  ASSERT_TRUE(DecodeWtpRecord(DBM_Fetch(kDbCwAp, ApKey(3).data(), 4).value(), decoded.get()));
   EXPECT_EQ(decoded->name, "lobby");
   EXPECT_EQ(decoded->online_tick, 4321u);
 }
@@ -204,9 +204,9 @@ TEST_F(RegistryTables, FreeingRemovesEveryRecordAndIndexAndTellsWmac) {
   for (DbTable table : {kDbCwAp, kDbCwApByMac, kDbCwMark}) EXPECT_EQ(DbmCount(table), 0u);
   EXPECT_EQ(CW_AC_GetWTPByMac(mac), nullptr);
   EXPECT_EQ(CW_AC_GetWTPByNAME("cycle"), nullptr);
-  EXPECT_EQ(CW_AC_WtpCount(), 0u);
+  EXPECT_EQ(WtpCount(), 0u);
   EXPECT_TRUE(log.Contains(" Notifing WMAC to DELETE-WTP (name cycle).\n"));
-  auto deleted = DrainWmac(WMAC_MSG_DELETE_AP);
+  auto deleted = DrainWmac(WmacMsg::kDeleteAp);
   ASSERT_EQ(deleted.size(), 1u);
   EXPECT_EQ(deleted[0].wtp_id, 4u);
   EXPECT_TRUE(deleted[0].payload.empty());
@@ -217,26 +217,26 @@ TEST_F(RegistryTables, ChangeMarksAfterStartUp) {
   CW_WTPCB* added = Make("added");
   added->mac = {0x02, 0, 0, 0, 0, 0x07};
   CW_AC_AddWTPByMac(added->mac, added);
-  EXPECT_EQ(MarkOf(added->mac).value().mark, CW_MARK_ADDED) << "the stored record had no MAC";
+  EXPECT_EQ(MarkOf(added->mac).value().mark, kMarkAdded) << "the stored record had no MAC";
   EXPECT_EQ(MarkOf(added->mac).value().apid, added->apid);
   CW_WTP_Mark_Store(added);
-  EXPECT_EQ(MarkOf(added->mac).value().mark, CW_MARK_ADDED) << "an added mark stays";
+  EXPECT_EQ(MarkOf(added->mac).value().mark, kMarkAdded) << "an added mark stays";
   std::array<uint8_t, 6> mac = added->mac;
   CW_AC_FreeWTP(added);
   EXPECT_FALSE(MarkOf(mac)) << "added and never synchronised: the mark goes";
 
   CW_WTPCB* wtp = Make("synced");
   wtp->mac = {0x02, 0, 0, 0, 0, 0x08};
-  CW_AC_StoreWTP(wtp);  // a record with this MAC already exists
+  StoreWtp(wtp);  // a record with this MAC already exists
   CW_WTP_Mark_Store(wtp);
-  EXPECT_EQ(MarkOf(wtp->mac).value().mark, CW_MARK_CHANGED);
+  EXPECT_EQ(MarkOf(wtp->mac).value().mark, kMarkChanged);
   CW_AC_DelWtpFromMacTable(wtp);  // the mark follows the old MAC
-  EXPECT_EQ(MarkOf({0x02, 0, 0, 0, 0, 0x08}).value().mark, CW_MARK_DELETED);
-  EXPECT_EQ(CW_WtpRecordMac(DBM_Fetch(kDbCwAp, ApKey(wtp->apid).data(), 4).value()).value(),
+  EXPECT_EQ(MarkOf({0x02, 0, 0, 0, 0, 0x08}).value().mark, kMarkDeleted);
+  EXPECT_EQ(WtpRecordMac(DBM_Fetch(kDbCwAp, ApKey(wtp->apid).data(), 4).value()).value(),
             (std::array<uint8_t, 6>{}));
   wtp->mac = {0x02, 0, 0, 0, 0, 0x08};
   CW_WTP_Mark_Store(wtp);
-  EXPECT_EQ(MarkOf(wtp->mac).value().mark, CW_MARK_CHANGED) << "deleted then stored again";
+  EXPECT_EQ(MarkOf(wtp->mac).value().mark, kMarkChanged) << "deleted then stored again";
 }
 
 TEST_F(RegistryTables, EnteringTwiceOrAfterAKeyChangeKeepsTheBucketsSound) {
@@ -262,7 +262,7 @@ TEST_F(RegistryTables, EnteringTwiceOrAfterAKeyChangeKeepsTheBucketsSound) {
 TEST_F(RegistryTables, MacRecordFollowsTheStoredImage) {
   CW_WTPCB* wtp = Make("mover");
   wtp->mac = {0x0A, 0, 0, 0, 0, 1};
-  CW_AC_StoreWTP(wtp);
+  StoreWtp(wtp);
   std::array<uint8_t, 6> old = wtp->mac;
   wtp->mac = {0x0A, 0, 0, 0, 0, 2};
   CW_WTP_Store_By_Mac(wtp);  // the stored image still names the old MAC
@@ -277,10 +277,10 @@ TEST_F(RegistryTables, StoreFailureLeavesThePreviousRecord) {
   wtp->description = "changed";
   for (FailFamily family : {FailFamily::kDbmStore, FailFamily::kWtpAlloc}) {
     FailNext(family, 1);
-    EXPECT_EQ(CW_AC_StoreWTP(wtp), 1);
+    EXPECT_EQ(StoreWtp(wtp), 1);
     EXPECT_EQ(TextAt(DBM_Fetch(kDbCwAp, ApKey(wtp->apid).data(), 4).value(), 143, 64), "");
   }
-  EXPECT_EQ(CW_AC_StoreWTP(wtp), 0);
+  EXPECT_EQ(StoreWtp(wtp), 0);
   EXPECT_EQ(TextAt(DBM_Fetch(kDbCwAp, ApKey(wtp->apid).data(), 4).value(), 143, 64), "changed");
 }
 
@@ -301,7 +301,7 @@ TEST_F(RegistryTables, SequenceNumbersAndAutoApSwitch) {
 }
 
 TEST(WtpMarkRecord, FieldsLandAtTheirOffsetsAndOtherSizesAreRefused) {
-  CW_WTPMARK mark{0x01020304, {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6}, CW_MARK_CHANGED};
+  CW_WTPMARK mark{0x01020304, {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6}, kMarkChanged};
   uint8_t rec[kWtpMarkSize];
   WtpMarkEncode(mark, rec);
   ByteView r(rec, sizeof rec);

@@ -31,7 +31,7 @@ void FillSentinels(CW_WTPCB& w) {
   w.mac = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6};
   w.name = std::string(32, 'N');
   w.description = "desc-text";
-  w.state = CW_STATE_DATA_CHECK;
+  w.state = kStateDataCheck;
   w.data_end = Addr(0, 0, 0, 0x40, 0x4142);
   w.remote = Addr(1, 0, 0, 0x60, 0x6162);
   w.auto_created = 0x71;
@@ -139,7 +139,7 @@ class WtpRecordTest : public ::testing::Test {
   void SetUp() override {
     ResetAllGlobals();
     FillSentinels(*wtp_);
-    CW_EncodeWtpRecord(*wtp_, record_.data());
+    EncodeWtpRecord(*wtp_, record_.data());
   }
   void TearDown() override { ResetAllGlobals(); }
 
@@ -156,7 +156,7 @@ TEST_F(WtpRecordTest, FieldsLandAtTheirOffsets) {
     uint32_t value;
   };
   const Field fields[] = {
-      {56, 4, 7}, {60, 4, 7}, {64, 4, 0x01020304}, {142, 1, 0}, {208, 4, CW_STATE_DATA_CHECK},
+      {56, 4, 7}, {60, 4, 7}, {64, 4, 0x01020304}, {142, 1, 0}, {208, 4, kStateDataCheck},
       {240, 2, 0x4142}, {276, 1, 0x71}, {277, 1, 0x72}, {278, 1, 0x73}, {280, 2, 0x7475},
       {282, 1, 0x76}, {283, 1, 0x77}, {288, 1, 0x81}, {289, 1, 0x82}, {290, 1, 0x83},
       {328, 1, 0x90}, {343, 1, 0x9F}, {8592, 4, 0xB0B1B2B3}, {8604, 4, 1}, {8668, 1, 1},
@@ -201,7 +201,7 @@ TEST_F(WtpRecordTest, FieldsLandAtTheirOffsets) {
 }
 
 TEST_F(WtpRecordTest, RuntimeMembersNeverReachTheImage) {
-  CW_VAP_PROFILE profile;
+  VapProfile profile;
   wtp_->vap_profile = &profile;
   wtp_->crash_data.push_back(Bytes{1, 2, 3});
   wtp_->sndq.ring[0] = std::make_unique<CW_PKT>();
@@ -209,16 +209,16 @@ TEST_F(WtpRecordTest, RuntimeMembersNeverReachTheImage) {
   wtp_->frag.in_progress = 1;
   wtp_->rdbind.radios[0].sub[3] = Bytes{9, 9};
   Bytes again(kWtpRecordSize);
-  CW_EncodeWtpRecord(*wtp_, again.data());
+  EncodeWtpRecord(*wtp_, again.data());
   EXPECT_EQ(again, record_);
 }
 
 TEST_F(WtpRecordTest, RoundTripRestoresEveryImagedField) {
   auto copy = std::make_unique<CW_WTPCB>();
   copy->crash_data.push_back(Bytes{4});
-  ASSERT_TRUE(CW_DecodeWtpRecord(record_, copy.get()));
+  ASSERT_TRUE(DecodeWtpRecord(record_, copy.get()));
   Bytes again(kWtpRecordSize);
-  CW_EncodeWtpRecord(*copy, again.data());
+  EncodeWtpRecord(*copy, again.data());
   EXPECT_EQ(again, record_);
   EXPECT_EQ(copy->name, wtp_->name);
   EXPECT_EQ(copy->serial, wtp_->serial);
@@ -234,7 +234,7 @@ TEST_F(WtpRecordTest, WrongSizesAndGarbageNeverHalfFillABlock) {
   target->name = "keep";
   target->apid = 3;
   auto refused = [&](ByteView bytes) {
-    bool ok = CW_DecodeWtpRecord(bytes, target.get());
+    bool ok = DecodeWtpRecord(bytes, target.get());
     return !ok && target->name == "keep" && target->apid == 3 && target->state == 0;
   };
   Bytes longer = record_;
@@ -271,10 +271,10 @@ TEST_F(WtpRecordTest, WrongSizesAndGarbageNeverHalfFillABlock) {
 }
 
 TEST_F(WtpRecordTest, MacOfAStoredImage) {
-  auto mac = CW_WtpRecordMac(record_);
+  auto mac = WtpRecordMac(record_);
   ASSERT_TRUE(mac);
   EXPECT_EQ(*mac, wtp_->mac);
-  EXPECT_FALSE(CW_WtpRecordMac(ByteView(record_).first(109)));
+  EXPECT_FALSE(WtpRecordMac(ByteView(record_).first(109)));
 }
 
 }  // namespace

@@ -100,8 +100,8 @@ class RelayTest : public ::testing::Test {
     ASSERT_EQ(ApModelStore(model), 0);
     WMAC_AC_IPC_SetZg(lab_.ctx());
     ASSERT_EQ(AC_IPCInit(), 0);
-    ASSERT_EQ(WMAC_RegisterChannelHandlers(), 0);
-    g_ulCwDebugBitmap = CW_DBG_ALL;
+    ASSERT_EQ(RegisterWmacChannelHandlers(), 0);
+    g_ulCwDebugBitmap = kDbgAll;
     Recorded().clear();
     sim::PeerSimOptions options;
     options.log = [this](std::string_view line) { sim_log_.append(line).append("\n"); };

@@ -15,14 +15,14 @@ namespace capwap::test {
 namespace {
 
 // Type 15 has no channel handler, so the tests own it.
-constexpr uint32_t kProbeType = WMAC_IN_PWR_SCAN;
+constexpr uint32_t kProbeType = WmacIn::kPwrScan;
 
 class WmacChannelTest : public RelayTest {
  protected:
   void SetUp() override {
     RelayTest::SetUp();
-    const WmacRoute probe[] = {{WMAC_IN_PWR_SCAN, RecordingHandler}};
-    ASSERT_EQ(AC_InstallIpcRoutes(probe), 0);
+    const WmacRoute probe[] = {{WmacIn::kPwrScan, RecordingHandler}};
+    ASSERT_EQ(InstallIpcRoutes(probe), 0);
   }
 };
 
@@ -119,17 +119,17 @@ TEST_F(WmacChannelTest, RoutesAreInstalledOncePerKnownTypeAndDispatchedAfterThei
   // Every module's table installs without a clash; a second install of any
   // route, a route for an unknown type and a duplicate inside a table are
   // start-up errors.
-  ASSERT_EQ(AC_RegisterIpcHandlers(), 0);
+  ASSERT_EQ(RegisterIpcHandlers(), 0);
   const uint64_t bugs = CwBugCount();
   LogCapture log;
-  EXPECT_EQ(AC_RegisterIpcHandlers(), 0) << "it starts from an empty table";
-  EXPECT_EQ(WMAC_RegisterChannelHandlers(), 1);
+  EXPECT_EQ(RegisterIpcHandlers(), 0) << "it starts from an empty table";
+  EXPECT_EQ(RegisterWmacChannelHandlers(), 1);
   EXPECT_TRUE(log.Contains("WMAC message type 1 already has a handler; second route refused")) << log.text();
-  const WmacRoute bad[] = {{static_cast<WmacIn>(9), RecordingHandler},
-                           {static_cast<WmacIn>(115), RecordingHandler},
-                           {WMAC_IN_ADD_WLAN, RecordingHandler},
-                           {WMAC_IN_ADD_WLAN, RecordingHandler}};
-  EXPECT_EQ(AC_InstallIpcRoutes(bad), 1);
+  const WmacRoute bad[] = {{static_cast<WmacIn::Type>(9), RecordingHandler},
+                           {static_cast<WmacIn::Type>(115), RecordingHandler},
+                           {WmacIn::kAddWlan, RecordingHandler},
+                           {WmacIn::kAddWlan, RecordingHandler}};
+  EXPECT_EQ(InstallIpcRoutes(bad), 1);
   EXPECT_TRUE(log.Contains("WMAC route for unknown message type 9 refused"));
   EXPECT_TRUE(log.Contains("WMAC route for unknown message type 115 refused"));
   EXPECT_EQ(CwBugCount(), bugs + 11) << "eight channel routes, two unknown types, one doubled";
@@ -153,9 +153,9 @@ TEST_F(WmacChannelTest, RoutesAreInstalledOncePerKnownTypeAndDispatchedAfterThei
   EXPECT_TRUE(log.Contains(" [IPC] Receiving AC_IPC_SEND_TRAFFIC_STA from WMAC. 0"));
 
   // Group keys reach their handler only for an existing WTP.
-  AC_ResetIpcHandlers();
-  const WmacRoute keys[] = {{WMAC_IN_GTK_UPDATE, RecordingHandler, true}};
-  ASSERT_EQ(AC_InstallIpcRoutes(keys), 0);
+  ResetIpcHandlers();
+  const WmacRoute keys[] = {{WmacIn::kGtkUpdate, RecordingHandler, true}};
+  ASSERT_EQ(InstallIpcRoutes(keys), 0);
   Recorded().clear();
   FromWmac(88, 5);
   EXPECT_TRUE(Recorded().empty());
@@ -176,12 +176,12 @@ TEST_F(WmacChannelTest, NotificationsAreAnsweredPaddedOrCutAndSurviveAnAbsentPee
   ASSERT_EQ(WMAC_AC_IPC_NotifyApName(2, std::string(40, 'n')), 0);
   ASSERT_EQ(WMAC_AC_IPC_NotifyApSn(2, "SN1"), 0);
   lab_.Settle();
-  EXPECT_EQ(sim_->LastReceived(sim::Peer::kWmac, WMAC_MSG_BAND_STEER)->payload,
+  EXPECT_EQ(sim_->LastReceived(sim::Peer::kWmac, WmacMsg::kBandSteer)->payload,
             Cat({Bytes(steer, steer + 10), Fill(0, 30)}));
-  EXPECT_EQ(sim_->LastReceived(sim::Peer::kWmac, WMAC_MSG_AP_NAME)->payload, Cat({Fill('n', 32), U8(0)}));
-  EXPECT_EQ(sim_->LastReceived(sim::Peer::kWmac, WMAC_MSG_AP_SN)->payload, Fixed("SN1", 32));
+  EXPECT_EQ(sim_->LastReceived(sim::Peer::kWmac, WmacMsg::kApName)->payload, Cat({Fill('n', 32), U8(0)}));
+  EXPECT_EQ(sim_->LastReceived(sim::Peer::kWmac, WmacMsg::kApSn)->payload, Fixed("SN1", 32));
 
-  WMAC_AC_IPC_Reset();
+  WmacIpcReset();
   testing::internal::CaptureStdout();
   EXPECT_EQ(WMAC_AC_IPC_DeleteAP(3), 1);
   EXPECT_NE(testing::internal::GetCapturedStdout().find("not set ipc zg"), std::string::npos);
@@ -215,13 +215,13 @@ TEST(WmacStallScenario, AStuckWmacHoldsUpNeitherSendsNorEchoes) {
   }
   EXPECT_TRUE(log.Contains("/tmp/wmac_ac_addr is not reading")) << log.text();
   EXPECT_TRUE(log.Contains("unsent messages")) << log.text();
-  EXPECT_EQ(wtp->state, CW_STATE_RUN);
+  EXPECT_EQ(wtp->state, kStateRun);
   EXPECT_GE(lab.ap(ap).counters().echo_answered, answered + 3);
   lab.peers()->StallWmac(false);
   lab.Settle();
   ASSERT_EQ(WMAC_AC_IPC_NotifyApSn(wtp->apid, "AFTER-STALL"), 0);
   lab.Settle();
-  const sim::PeerMessage* sn = lab.peers()->LastReceived(sim::Peer::kWmac, WMAC_MSG_AP_SN);
+  const sim::PeerMessage* sn = lab.peers()->LastReceived(sim::Peer::kWmac, WmacMsg::kApSn);
   ASSERT_NE(sn, nullptr) << "a new connection carries the next notification";
   EXPECT_EQ(std::string(sn->payload.begin(), sn->payload.begin() + 11), "AFTER-STALL");
 }

@@ -89,12 +89,12 @@ TEST_F(WmacHandlersTest, ApJoinsAndLeavesAGroupWithItsSettings) {
 
 TEST_F(WmacHandlersTest, DelWtpRemovesAnIdleApAndWhatItHoldsButNotARunningOne) {
   CW_WTPCB* roof = MakeWtp("roof", 8);
-  roof->state = CW_STATE_RUN;
+  roof->state = kStateRun;
   LogCapture log;
   FromWmac(1, 8);
   EXPECT_TRUE(log.Contains("CLEAN AP(roof:8) IN WRONG STATE 5 "));
   EXPECT_EQ(CW_AC_GetWTPByID(8), roof);
-  roof->state = CW_STATE_IDLE;
+  roof->state = kStateIdle;
 
   CW_WTPCB* wtp = MakeWtp("porch", 6);
   ASSERT_NE(wtp, nullptr);
@@ -104,7 +104,7 @@ TEST_F(WmacHandlersTest, DelWtpRemovesAnIdleApAndWhatItHoldsButNotARunningOne) {
   // An Idle AP may still hold a queued request and armed timers.
   CwPktPtr request = CW_AC_PktMalloc();
   ASSERT_TRUE(request);
-  CW_FinishCtlMsg(*request, CW_MSG_CFG_UPDATE_REQ, CW_AC_GetSeqNum(wtp, CW_MSG_CFG_UPDATE_REQ));
+  FinishCtlMsg(*request, kMsgCfgUpdateReq, CW_AC_GetSeqNum(wtp, kMsgCfgUpdateReq));
   ASSERT_EQ(CW_AC_SendCtlMsg(std::move(request), wtp), 0);
   ASSERT_TRUE(wtp->frag.timer.Start(lab_.master(), 30, CW_AC_FragTimerHandler, wtp));
   sim_->ClearHistory();
@@ -114,7 +114,7 @@ TEST_F(WmacHandlersTest, DelWtpRemovesAnIdleApAndWhatItHoldsButNotARunningOne) {
   EXPECT_EQ(CW_AC_GetWTPByMac(mac), nullptr);
   EXPECT_FALSE(Stored(kApTable, 6).has_value());
   EXPECT_FALSE(DBM_Fetch(kByMacTable, mac.data(), 6).has_value());
-  EXPECT_EQ(sim_->CountReceived(sim::Peer::kWmac, WMAC_MSG_DELETE_AP), 0u)
+  EXPECT_EQ(sim_->CountReceived(sim::Peer::kWmac, WmacMsg::kDeleteAp), 0u)
       << "WMAC asked for the deletion; it is not told back";
   lab_.RunFor(120);  // nothing the block armed fires on it afterwards
   EXPECT_NE(MakeWtp("porch", 6), nullptr) << "the APID and the name can be used again";
@@ -135,7 +135,7 @@ TEST_F(WmacHandlersTest, StatusRequestOpensTheDiscoveredApWindowForItsSeconds) {
   EXPECT_EQ(g_bCwAutoAptoCloud, 0);
 
   FailNext(FailFamily::kTimerCreate, 1);
-  AC_IPC_ProcApStatusReq(Head(76, 0), U32Bytes(30).data());
+  ProcApStatusReq(Head(76, 0), U32Bytes(30).data());
   EXPECT_EQ(g_bCwAutoAptoCloud, 0) << "a window that could not close stays closed";
   EXPECT_TRUE(log.Contains(" Discovered-AP window timer could not be created."));
 }

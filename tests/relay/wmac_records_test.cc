@@ -79,7 +79,7 @@ TEST(WmacRecords, HeaderAndNotificationRecords) {
 }
 
 TEST(WmacRecords, TunnelRecordRoundTripAndRefusals) {
-  CW_TUNNEL_RECORD rec;
+  TunnelRecord rec;
   rec.state = 2;
   rec.apid = 31;
   rec.family = 1;
@@ -97,7 +97,7 @@ TEST(WmacRecords, TunnelRecordRoundTripAndRefusals) {
                           {Bytes(rec.wtp_data_addr.begin(), rec.wtp_data_addr.end()), "WTP data address"},
                           {HostU16(5247), "AC port"}, {HostU16(0xBEEF), "WTP port"},
                           {Hex("01 01 0000"), "virtual AP, scrambled, pad"}}));
-  CW_TUNNEL_RECORD back;
+  TunnelRecord back;
   ASSERT_TRUE(TunnelRecordDecode(ByteView(raw, kTunnelRecordSize), &back));
   EXPECT_EQ(back.wtp_data_addr, rec.wtp_data_addr);
   EXPECT_EQ(back.wtp_data_port, rec.wtp_data_port);

@@ -146,7 +146,7 @@ class RunLab : public ::testing::Test {
     port_base_ = FreePortBase();
     ASSERT_NE(port_base_, 0);
     setenv("CAPWAP_PORT_BASE", std::to_string(port_base_).c_str(), 1);
-    g_ulCwDebugBitmap = CW_DBG_ALL;
+    g_ulCwDebugBitmap = kDbgAll;
     CW_ApModel_Init();
     ASSERT_EQ(CW_AC_WtpTableInit(), 0);
     CW_APMODEL model;
@@ -157,8 +157,8 @@ class RunLab : public ::testing::Test {
     ASSERT_EQ(ApModelStore(model), 0);
     CW_CMD_Set_AutoEnable(1);
     ImageTableReset();
-    ASSERT_EQ(CW_RegisterVendorHandlers(), 0);
-    CW_FsmRegisterHandlers();
+    ASSERT_EQ(RegisterVendorHandlers(), 0);
+    FsmRegisterHandlers();
     g_iAC_IP4SockId = AC_SockIP4Init(INADDR_LOOPBACK, port_base_);
     ASSERT_GE(g_iAC_IP4SockId, 0);
     g_iAC_DataSockId = AC_DataSockIP4Init(INADDR_LOOPBACK, DataPort());
@@ -172,7 +172,7 @@ class RunLab : public ::testing::Test {
   void TearDown() override {
     peers_.reset();
     capwap::CloseSockets();
-    CW_AC_WtpTableReset();
+    WtpTableReset();
     ImageTableReset();
     g_ulCwDebugBitmap = 0;
     if (saved_port_base_) {
@@ -248,9 +248,9 @@ class RunLab : public ::testing::Test {
     }
     return out;
   }
-  std::optional<CW_TUNNEL_RECORD> LastTunnelRecord() {
-    std::vector<sim::PeerMessage> records = Wmac(WMAC_MSG_TUNNEL_STATE);
-    CW_TUNNEL_RECORD rec;
+  std::optional<TunnelRecord> LastTunnelRecord() {
+    std::vector<sim::PeerMessage> records = Wmac(WmacMsg::kTunnelState);
+    TunnelRecord rec;
     if (records.empty() || !TunnelRecordDecode(records.back().payload, &rec)) return std::nullopt;
     return rec;
   }

@@ -54,7 +54,7 @@ DaemonContext::DaemonContext() {
   capwapm = ctx_.get();
   EXPECT_EQ(DBM_Connect(), 0);
   for (const auto& [id, name] : kDbTables) EXPECT_EQ(DBM_Open(id, name), 0);
-  AC_RegisterApEventHooks();
+  RegisterApEventHooks();
 }
 
 DaemonContext::~DaemonContext() {

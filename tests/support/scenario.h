@@ -9,7 +9,7 @@
 //   ASSERT_TRUE(lab.Discover(ap));   // one exchange further, then it holds
 //   ASSERT_TRUE(lab.Join(ap));
 //   ...
-//   auto rsp = lab.Received(ap, CW_MSG_JOIN_RSP);  // decoded by the codec
+//   auto rsp = lab.Received(ap, kMsgJoinRsp);  // decoded by the codec
 //
 // Each verb lets the AP complete one more exchange and runs the loop until it
 // has (true) or the timeout passes or the AP went Down (false). Teardown

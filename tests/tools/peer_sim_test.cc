@@ -22,8 +22,8 @@ namespace capwap::test {
 namespace {
 
 // A radio binding as the AP reported it: radio 1 with TLVs 1 and 10.
-CW_RDBIND ReportedBinding() {
-  CW_RDBIND rd;
+RadioBinding ReportedBinding() {
+  RadioBinding rd;
   rd.radios[0].radio_id = 1;
   rd.radios[0].sub[1] = Bytes{1, 2, 2, 1, 2, 0, 0, 0, 0, 0};
   rd.radios[0].sub[10] = Bytes{1, 1};
@@ -46,8 +46,8 @@ class PeerSimProcessTest : public ::testing::Test {
     ASSERT_EQ(CW_AC_WtpTableInit(), 0);
     WMAC_AC_IPC_SetZg(lab_.ctx());
     ASSERT_EQ(AC_IPCInit(), 0);
-    const WmacRoute answers[] = {{WMAC_IN_GET_RDBIND, RecordingHandler}, {WMAC_IN_WRRM_SCAN, RecordingHandler}, {WMAC_IN_WIDS_CFG, RecordingHandler}};
-    ASSERT_EQ(AC_InstallIpcRoutes(answers), 0);
+    const WmacRoute answers[] = {{WmacIn::kGetRdBind, RecordingHandler}, {WmacIn::kWrrmScan, RecordingHandler}, {WmacIn::kWidsCfg, RecordingHandler}};
+    ASSERT_EQ(InstallIpcRoutes(answers), 0);
     Recorded().clear();
   }
   void TearDown() override {

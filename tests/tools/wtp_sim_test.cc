@@ -28,7 +28,7 @@ CW_RCVPKT Received(const Bytes& datagram) {
 
 TEST(WtpSim, EveryMessageDecodesWithTheControllersDecoders) {
   ResetAllGlobals();
-  ASSERT_EQ(CW_RegisterVendorHandlers(), 0);
+  ASSERT_EQ(RegisterVendorHandlers(), 0);
   sim::WtpIdentity id;
   id.name = "ap-one";
   id.mac = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
@@ -52,18 +52,18 @@ TEST(WtpSim, EveryMessageDecodesWithTheControllersDecoders) {
   EXPECT_EQ(join_info.radios[1].radio_id, 2);
 
   CW_RCVPKT config = Received(sim::BuildConfigStatusRequest(id, 3));
-  CW_CFG_STATUS_REQ_INFO config_info;
+  CfgStatusReqInfo config_info;
   ASSERT_EQ(CW_AC_DecCfgReq(&config_info, config.Elements()), 0);
   EXPECT_EQ(config_info.rdbind.radio_count, 2);
   CW_FreeRdBind(&config_info.rdbind);
 
   CW_RCVPKT change = Received(sim::BuildChangeStateRequest(id, 4));
-  CW_CHGSTATE_REQ change_info;
+  ChangeStateReq change_info;
   ASSERT_EQ(CW_AC_DEC_ChgStateReq(&change_info, change.Elements()), 0);
   EXPECT_EQ(change_info.radio_states[0], 1);
 
   CW_RCVPKT echo = Received(sim::BuildEchoRequest(id, 5));
-  CW_ECHO_REQ echo_info;
+  EchoReq echo_info;
   ASSERT_EQ(CW_AC_DecEchoReq(&echo_info, &echo), 0);
   EXPECT_EQ(echo_info.session_id, id.session_id);
 
@@ -73,7 +73,7 @@ TEST(WtpSim, EveryMessageDecodesWithTheControllersDecoders) {
   EXPECT_TRUE(walk.complete());
 
   std::array<uint8_t, 16> keepalive_session{};
-  ASSERT_EQ(CW_AC_DecKeepAlive(sim::BuildKeepalive(id.session_id), &keepalive_session), 0);
+  ASSERT_EQ(DecodeKeepAlive(sim::BuildKeepalive(id.session_id), &keepalive_session), 0);
   EXPECT_EQ(keepalive_session, id.session_id);
 }
 

@@ -11,7 +11,7 @@ namespace {
 // octets of a recognisable pattern.
 CW_PKT WholeMessage(size_t payload) {
   CW_PKT pkt;
-  pkt.msg_type = CW_MSG_CFG_UPDATE_REQ;
+  pkt.msg_type = kMsgCfgUpdateReq;
   pkt.length = static_cast<uint32_t>(payload + kCwHdrLen);
   pkt.buffer.assign(pkt.length, 0);
   for (size_t i = 0; i < payload; ++i) pkt.buffer[kCwHdrLen + i] = static_cast<uint8_t>(i % 251);
@@ -82,7 +82,7 @@ class ReassemblyTest : public TransportLab {
   Bytes Message(size_t element_octets, uint8_t seq = 1) {
     Bytes value(element_octets);
     for (size_t i = 0; i < value.size(); ++i) value[i] = static_cast<uint8_t>(i * 13);
-    return ControlDatagram(CW_MSG_CFG_STATUS_REQ, seq, Element(37, value));
+    return ControlDatagram(kMsgCfgStatusReq, seq, Element(37, value));
   }
   int Feed(const Bytes& d) { return Handle(endpoint_.Addr(), d); }
   const CW_FRAGINFO& info() const { return wtp_->frag; }
@@ -103,7 +103,7 @@ TEST_F(ReassemblyTest, ManyPiecesInAnyOrderAndCompletionBookkeeping) {
   auto frags = Fragment(message, 300, 64);  // 704 payload octets: 11 pieces
   ASSERT_EQ(frags.size(), 11u);
   const size_t order[] = {3, 10, 0, 7, 1, 9, 2, 8, 4, 6};
-  for (size_t k : order) ASSERT_EQ(Feed(frags[k]), AC_PKT_HELD);
+  for (size_t k : order) ASSERT_EQ(Feed(frags[k]), kPktHeld);
   // Offsets are kept ascending whatever the arrival order.
   uint16_t prev = 0;
   for (const CW_FRAGNODE& node : info().fragments) {
@@ -120,7 +120,7 @@ TEST_F(ReassemblyTest, ManyPiecesInAnyOrderAndCompletionBookkeeping) {
   rcv.length = static_cast<uint32_t>(frags[5].size());
   CW_HDR hdr;
   CW_DEC_CWHdr(&hdr, rcv.buffer.data());
-  ASSERT_EQ(AC_HandleFragPkt(wtp_, &rcv, hdr), CW_FRAG_COMPLETE);
+  ASSERT_EQ(AC_HandleFragPkt(wtp_, &rcv, hdr), kFragComplete);
   EXPECT_EQ(Bytes(rcv.buffer.begin(), rcv.buffer.begin() + rcv.length), message);
   EXPECT_EQ(info().in_progress, 0);
   EXPECT_EQ(info().rejected_frag_id, 0xFFFFFFFFu);
@@ -134,7 +134,7 @@ TEST_F(ReassemblyTest, SingleFragmentWithFirstAndLastCompletesWithoutTimer) {
   Bytes message = Message(20);
   auto frags = Fragment(message, 5, 1400);
   ASSERT_EQ(frags.size(), 1u);
-  EXPECT_EQ(Feed(frags[0]), AC_PKT_REASSEMBLED);
+  EXPECT_EQ(Feed(frags[0]), kPktReassembled);
   ASSERT_EQ(DispatchLog().size(), 1u);
   EXPECT_EQ(DispatchLog()[0].message, message);
   EXPECT_EQ(thread_master_timer_count(lab_.master()), 0u);
@@ -143,19 +143,19 @@ TEST_F(ReassemblyTest, SingleFragmentWithFirstAndLastCompletesWithoutTimer) {
 
 TEST_F(ReassemblyTest, FiftySecondFragmentAbandonsTheReassembly) {
   for (uint16_t k = 0; k < kMaxHeldFragments; ++k) {
-    ASSERT_EQ(Feed(FragmentDatagram(40, k, false, Bytes(8, static_cast<uint8_t>(k)))), AC_PKT_HELD)
+    ASSERT_EQ(Feed(FragmentDatagram(40, k, false, Bytes(8, static_cast<uint8_t>(k)))), kPktHeld)
         << k;
   }
   EXPECT_EQ(info().fragments.size(), 51u);
   capwap::LogCapture log;
-  EXPECT_EQ(Feed(FragmentDatagram(40, 51, true, Bytes(8, 0))), AC_PKT_FRAG_REJECTED);
+  EXPECT_EQ(Feed(FragmentDatagram(40, 51, true, Bytes(8, 0))), kPktFragRejected);
   EXPECT_TRUE(
       log.Contains(" AP ap1 fragment ID 40 offset 51 (8 octets) refused, message dropped.\n"));
   ExpectIdle();
   EXPECT_EQ(info().rejected_frag_id, 40u);
   EXPECT_FALSE(info().timer.Running());
   // Stragglers of the refused message are dropped without a new reassembly.
-  EXPECT_EQ(Feed(FragmentDatagram(40, 52, false, Bytes(8, 0))), AC_PKT_HELD);
+  EXPECT_EQ(Feed(FragmentDatagram(40, 52, false, Bytes(8, 0))), kPktHeld);
   ExpectIdle();
   EXPECT_TRUE(DispatchLog().empty());
 }
@@ -164,10 +164,10 @@ TEST_F(ReassemblyTest, ThirtySecondsAfterTheSecondFragmentTheMessageIsDropped) {
   Bytes message = Message(3000);
   auto frags = Fragment(message, 60, 1400);
   ASSERT_EQ(frags.size(), 3u);
-  EXPECT_EQ(Feed(frags[0]), AC_PKT_HELD);
+  EXPECT_EQ(Feed(frags[0]), kPktHeld);
   EXPECT_FALSE(info().timer.Running());  // armed by the second fragment
   lab_.RunFor(10);
-  EXPECT_EQ(Feed(frags[1]), AC_PKT_HELD);
+  EXPECT_EQ(Feed(frags[1]), kPktHeld);
   EXPECT_TRUE(info().timer.Running());
   lab_.RunFor(29.9);
   EXPECT_EQ(info().fragments.size(), 2u);
@@ -175,7 +175,7 @@ TEST_F(ReassemblyTest, ThirtySecondsAfterTheSecondFragmentTheMessageIsDropped) {
   ExpectIdle();
   EXPECT_FALSE(info().timer.Running());
   // The straggler alone cannot complete the message.
-  EXPECT_EQ(Feed(frags[2]), AC_PKT_HELD);
+  EXPECT_EQ(Feed(frags[2]), kPktHeld);
   EXPECT_TRUE(DispatchLog().empty());
 }
 

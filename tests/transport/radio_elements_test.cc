@@ -121,7 +121,7 @@ TEST(RadioElements, EveryRowEncodesDecodesAndRefusesShortInput) {
     SCOPED_TRACE(row.element);
     const RadioElementCodec* codec = RadioElementFor(row.element);
     ASSERT_NE(codec, nullptr);
-    const CW_RDBIND_TLV* tlv = CW_RdBindTlvByType(codec->rdbind_tlv);
+    const RadioBindingTlv* tlv = RdBindTlvByType(codec->rdbind_tlv);
     ASSERT_NE(tlv, nullptr);
     EXPECT_EQ(tlv->size, codec->record_size);
     EXPECT_EQ(tlv->element, row.element == 1033 ? 0 : row.element) << "OFDM stays off the binding";

@@ -25,7 +25,7 @@ class ReceiveTest : public TransportLab {
     return n;
   }
   Bytes EchoRequest(uint8_t seq, uint8_t session_seed) {
-    return ControlDatagram(CW_MSG_ECHO_REQ, seq, SessionIdElement(SessionOf(session_seed)));
+    return ControlDatagram(kMsgEchoReq, seq, SessionIdElement(SessionOf(session_seed)));
   }
 
   WtpEndpoint endpoint_;
@@ -35,33 +35,33 @@ class ReceiveTest : public TransportLab {
 TEST_F(ReceiveTest, RequestSequenceWindowWrapsAround) {
   capwap::LogCapture log;
   wtp_->last_rcv_seq = 250;
-  Deliver(endpoint_, ControlDatagram(CW_MSG_CFG_STATUS_REQ, 5));
+  Deliver(endpoint_, ControlDatagram(kMsgCfgStatusReq, 5));
   ASSERT_EQ(DispatchLog().size(), 1u);
   EXPECT_EQ(DispatchLog()[0].wtp, wtp_);
   EXPECT_EQ(wtp_->last_rcv_seq, 5);
   EXPECT_EQ(wtp_->prev_rcv_seq, 250);
 
   // A repeat passes and is answered again by its handler.
-  Deliver(endpoint_, ControlDatagram(CW_MSG_CFG_STATUS_REQ, 5));
+  Deliver(endpoint_, ControlDatagram(kMsgCfgStatusReq, 5));
   EXPECT_EQ(DispatchLog().size(), 2u);
   EXPECT_EQ(wtp_->prev_rcv_seq, 5);
 
-  Deliver(endpoint_, ControlDatagram(CW_MSG_CHG_STATE_REQ, 250));
+  Deliver(endpoint_, ControlDatagram(kMsgChgStateReq, 250));
   EXPECT_EQ(DispatchLog().size(), 2u);
   EXPECT_EQ(wtp_->last_rcv_seq, 5);
   EXPECT_TRUE(log.Contains("CW_AC_PreHdlReqMsg::ucDistance(-11) >= 128\n"));
 
   // 127 ahead is the far edge of the window; 128 ahead is behind.
-  Deliver(endpoint_, ControlDatagram(CW_MSG_WTP_EVENT_REQ, 132));
+  Deliver(endpoint_, ControlDatagram(kMsgWtpEventReq, 132));
   EXPECT_EQ(DispatchLog().size(), 3u);
-  Deliver(endpoint_, ControlDatagram(CW_MSG_DATA_TRANSFER_REQ, 4));
+  Deliver(endpoint_, ControlDatagram(kMsgDataTransferReq, 4));
   EXPECT_EQ(DispatchLog().size(), 3u);
   EXPECT_TRUE(log.Contains("CW_AC_PreHdlReqMsg::ucDistance(-128) >= 128\n"));
   EXPECT_EQ(wtp_->last_rcv_seq, 132);
 
   // Echo Requests do not move the window.
   Deliver(endpoint_, EchoRequest(3, 1));
-  EXPECT_EQ(DispatchedCount(CW_MSG_ECHO_REQ), 1u);
+  EXPECT_EQ(DispatchedCount(kMsgEchoReq), 1u);
   EXPECT_EQ(wtp_->last_rcv_seq, 132);
 }
 
@@ -70,21 +70,21 @@ TEST_F(ReceiveTest, EchoFromANewPortMovesTheSessionThere) {
   WtpEndpoint moved;
   Deliver(moved, EchoRequest(1, 1));
   EXPECT_TRUE(log.Contains("AP[00:11:22:33:44:01] Change Control Tunnel(NAT)\n"));
-  ASSERT_EQ(DispatchedCount(CW_MSG_ECHO_REQ), 1u);
+  ASSERT_EQ(DispatchedCount(kMsgEchoReq), 1u);
   EXPECT_EQ(DispatchLog()[0].wtp, wtp_);
   EXPECT_EQ(wtp_->remote, moved.Addr());
   EXPECT_EQ(CW_AC_GetWTPByIP(moved.Addr()), wtp_);
   EXPECT_EQ(CW_AC_GetWTPByIP(endpoint_.Addr()), nullptr);
 
   // Later datagrams from the new port find the WTP; the old port does not.
-  Deliver(moved, ControlDatagram(CW_MSG_CFG_STATUS_REQ, 1));
-  ASSERT_EQ(DispatchedCount(CW_MSG_CFG_STATUS_REQ), 1u);
+  Deliver(moved, ControlDatagram(kMsgCfgStatusReq, 1));
+  ASSERT_EQ(DispatchedCount(kMsgCfgStatusReq), 1u);
   EXPECT_EQ(DispatchLog().back().wtp, wtp_);
-  Deliver(endpoint_, ControlDatagram(CW_MSG_CFG_STATUS_REQ, 2));
-  EXPECT_EQ(DispatchedCount(CW_MSG_CFG_STATUS_REQ), 1u);
+  Deliver(endpoint_, ControlDatagram(kMsgCfgStatusReq, 2));
+  EXPECT_EQ(DispatchedCount(kMsgCfgStatusReq), 1u);
 
   // And what the controller sends goes to the new port.
-  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ), wtp_), 0);
+  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, kMsgCfgUpdateReq), wtp_), 0);
   EXPECT_EQ(moved.Drain().size(), 1u);
   EXPECT_TRUE(endpoint_.Drain().empty());
 
@@ -92,7 +92,7 @@ TEST_F(ReceiveTest, EchoFromANewPortMovesTheSessionThere) {
   log.Clear();
   Deliver(moved, EchoRequest(2, 1));
   EXPECT_FALSE(log.Contains("Change Control Tunnel(NAT)"));
-  EXPECT_EQ(DispatchedCount(CW_MSG_ECHO_REQ), 2u);
+  EXPECT_EQ(DispatchedCount(kMsgEchoReq), 2u);
 }
 
 TEST_F(ReceiveTest, EventRequestSessionIdMovesTheSessionThere) {
@@ -103,15 +103,15 @@ TEST_F(ReceiveTest, EventRequestSessionIdMovesTheSessionThere) {
   Bytes own_session = SessionIdElement(SessionOf(1));
   elements.insert(elements.end(), other_session.begin(), other_session.end());
   elements.insert(elements.end(), own_session.begin(), own_session.end());  // the last one wins
-  Deliver(moved, ControlDatagram(CW_MSG_WTP_EVENT_REQ, 1, elements));
+  Deliver(moved, ControlDatagram(kMsgWtpEventReq, 1, elements));
   EXPECT_TRUE(log.Contains("EvtReqSessProc: AP[00:11:22:33:44:01] Change Control Tunnel(NAT)\n"));
-  ASSERT_EQ(DispatchedCount(CW_MSG_WTP_EVENT_REQ), 1u);
+  ASSERT_EQ(DispatchedCount(kMsgWtpEventReq), 1u);
   EXPECT_EQ(DispatchLog().back().wtp, wtp_);
   EXPECT_EQ(CW_AC_GetWTPByIP(moved.Addr()), wtp_);
   EXPECT_EQ(CW_AC_GetWTPByIP(endpoint_.Addr()), nullptr);
 
-  Deliver(moved, ControlDatagram(CW_MSG_CHG_STATE_REQ, 2));
-  EXPECT_EQ(DispatchLog().back().msg_type, CW_MSG_CHG_STATE_REQ);
+  Deliver(moved, ControlDatagram(kMsgChgStateReq, 2));
+  EXPECT_EQ(DispatchLog().back().msg_type, kMsgChgStateReq);
   EXPECT_EQ(DispatchLog().back().wtp, wtp_);
 }
 
@@ -133,9 +133,9 @@ TEST_F(ReceiveTest, UnknownMessageTypesAreDroppedBeforePreHandling) {
 }
 
 TEST_F(ReceiveTest, DiscoveryAndJoinFromAnUnknownEndpointReachTheirHandlers) {
-  AC_SetMsgHandler(CW_MSG_DISCOVERY_REQ, AnsweringDiscoveryHandler);
+  SetMsgHandler(kMsgDiscoveryReq, AnsweringDiscoveryHandler);
   WtpEndpoint stranger;
-  Deliver(stranger, ControlDatagram(CW_MSG_DISCOVERY_REQ, 9));
+  Deliver(stranger, ControlDatagram(kMsgDiscoveryReq, 9));
   ASSERT_EQ(DispatchLog().size(), 1u);
   const Dispatched& d = DispatchLog()[0];
   EXPECT_EQ(d.wtp, nullptr);
@@ -143,16 +143,16 @@ TEST_F(ReceiveTest, DiscoveryAndJoinFromAnUnknownEndpointReachTheirHandlers) {
   EXPECT_EQ(d.local.Ipv4(), INADDR_LOOPBACK);
   auto answer = stranger.Drain();
   ASSERT_EQ(answer.size(), 1u);
-  EXPECT_EQ(MsgTypeOf(answer[0]), CW_MSG_DISCOVERY_RSP);
+  EXPECT_EQ(MsgTypeOf(answer[0]), kMsgDiscoveryRsp);
   EXPECT_EQ(SeqOf(answer[0]), 9);
 
-  Deliver(stranger, ControlDatagram(CW_MSG_JOIN_REQ, 1));
+  Deliver(stranger, ControlDatagram(kMsgJoinReq, 1));
   ASSERT_EQ(DispatchLog().size(), 2u);
   EXPECT_EQ(DispatchLog()[1].wtp, nullptr);
 
   // Anything else needs a WTP.
   capwap::LogCapture log;
-  Deliver(stranger, ControlDatagram(CW_MSG_CFG_STATUS_REQ, 1));
+  Deliver(stranger, ControlDatagram(kMsgCfgStatusReq, 1));
   EXPECT_EQ(DispatchLog().size(), 2u);
   EXPECT_TRUE(log.Contains(" Receiving ctrl pkt pre handler error type 5 from src ip 127.0.0.1 "
                            "port " + std::to_string(stranger.port()) + "\n"));
@@ -161,14 +161,14 @@ TEST_F(ReceiveTest, DiscoveryAndJoinFromAnUnknownEndpointReachTheirHandlers) {
 // The daemon's own table, not a recording one: a message type it leaves
 // without a handler shows here.
 TEST_F(ReceiveTest, TheDaemonsOwnTableAnswersTheRunningWtp) {
-  CW_FsmRegisterHandlers();
+  FsmRegisterHandlers();
   for (uint32_t type : {1u, 3u, 5u, 8u, 11u, 13u, 18u, 26u, 3398914u}) {
-    EXPECT_NE(AC_GetMsgHandler(type), nullptr) << CW_MsgTypeName(type);
+    EXPECT_NE(AC_GetMsgHandler(type), nullptr) << MsgTypeName(type);
   }
   Deliver(endpoint_, EchoRequest(7, 1));
   std::vector<Bytes> answer = endpoint_.Drain();
   ASSERT_EQ(answer.size(), 1u);
-  EXPECT_EQ(MsgTypeOf(answer[0]), CW_MSG_ECHO_RSP);
+  EXPECT_EQ(MsgTypeOf(answer[0]), kMsgEchoRsp);
 }
 
 // One wake-up of the IPv4 control reader on `fd`, as the loop makes it.
@@ -187,7 +187,7 @@ TEST_F(ReceiveTest, OneWakeUpReadsABoundedBatchAndHeldFragmentsKeepTheirBytes) {
   // more Echo Requests than one wake-up reads, all waiting on the socket.
   Bytes value(600);
   for (size_t i = 0; i < value.size(); ++i) value[i] = static_cast<uint8_t>(i * 13 + 5);
-  Bytes whole = ControlDatagram(CW_MSG_CFG_STATUS_REQ, 1, Element(37, value));
+  Bytes whole = ControlDatagram(kMsgCfgStatusReq, 1, Element(37, value));
   std::vector<Bytes> burst;
   for (const Bytes& fragment : Fragment(whole, 9, 304)) {
     burst.push_back(fragment);
@@ -202,10 +202,10 @@ TEST_F(ReceiveTest, OneWakeUpReadsABoundedBatchAndHeldFragmentsKeepTheirBytes) {
   // One batch: three of its datagrams were fragments of one message.
   EXPECT_EQ(DispatchLog().size(), kCwRcvBatch - 2);
   lab_.Settle();
-  EXPECT_EQ(DispatchedCount(CW_MSG_ECHO_REQ), burst.size() - 3);
-  ASSERT_EQ(DispatchedCount(CW_MSG_CFG_STATUS_REQ), 1u);
+  EXPECT_EQ(DispatchedCount(kMsgEchoReq), burst.size() - 3);
+  ASSERT_EQ(DispatchedCount(kMsgCfgStatusReq), 1u);
   for (const Dispatched& d : DispatchLog()) {
-    if (d.msg_type == CW_MSG_CFG_STATUS_REQ) {
+    if (d.msg_type == kMsgCfgStatusReq) {
       EXPECT_EQ(d.message, whole);
     }
   }

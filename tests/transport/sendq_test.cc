@@ -26,11 +26,11 @@ TEST(RetransWait, FollowsTheBackOffRule) {
   };
   for (const Case& c : cases) {
     for (size_t i = 0; i < c.waits.size(); ++i) {
-      EXPECT_EQ(CW_RetransWaitSeconds(c.interval, static_cast<uint32_t>(i + 1)), c.waits[i])
+      EXPECT_EQ(RetransWaitSeconds(c.interval, static_cast<uint32_t>(i + 1)), c.waits[i])
           << "interval " << c.interval << " after transmission " << i + 1;
     }
   }
-  EXPECT_EQ(CW_RetransWaitSeconds(1, 4000000000u), 32);
+  EXPECT_EQ(RetransWaitSeconds(1, 4000000000u), 32);
 }
 
 class SendQueueTest : public TransportLab {
@@ -53,7 +53,7 @@ class SendQueueTest : public TransportLab {
     for (int t = 1; t <= seconds; ++t) {
       lab_.RunFor(1);
       for (size_t i = 0; i < endpoint_.Drain().size(); ++i) s.sent.push_back(t);
-      if (s.teardown < 0 && wtp_->state == CW_STATE_IDLE) s.teardown = t;
+      if (s.teardown < 0 && wtp_->state == kStateIdle) s.teardown = t;
     }
     return s;
   }
@@ -79,7 +79,7 @@ TEST_P(BackOffSchedule, RetransmitsThenTearsDownOneWaitAfterTheLast) {
   wtp_->retrans_interval = c.interval;
   wtp_->max_retrans = c.max_retrans;
   capwap::LogCapture log;
-  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ), wtp_), 0);
+  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, kMsgCfgUpdateReq), wtp_), 0);
 
   Schedule s = Observe(c.teardown + 5);
   EXPECT_EQ(s.sent, c.sent);
@@ -110,27 +110,27 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SendQueueTest, ResponsesGoOutAtOnceAndAreNotQueued) {
   wtp_->last_rcv_seq = 42;
   CwPktPtr rsp = CW_AC_PktMalloc();
-  CW_FinishCtlMsg(*rsp, CW_MSG_ECHO_RSP, CW_AC_GetSeqNum(wtp_, CW_MSG_ECHO_RSP));
+  FinishCtlMsg(*rsp, kMsgEchoRsp, CW_AC_GetSeqNum(wtp_, kMsgEchoRsp));
   EXPECT_EQ(CW_AC_SendCtlMsg(std::move(rsp), wtp_), 0);
   auto got = endpoint_.Drain();
   ASSERT_EQ(got.size(), 1u);
-  EXPECT_EQ(MsgTypeOf(got[0]), CW_MSG_ECHO_RSP);
+  EXPECT_EQ(MsgTypeOf(got[0]), kMsgEchoRsp);
   EXPECT_EQ(SeqOf(got[0]), 42);
   EXPECT_EQ(got[0].size(), kCwHeadersLen);
   EXPECT_EQ(wtp_->sndq.count, 0u);
   EXPECT_FALSE(wtp_->retrans_timer.Running());
   EXPECT_TRUE(Observe(10).sent.empty());
-  EXPECT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_RESET_REQ), nullptr), 1);
+  EXPECT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, kMsgResetReq), nullptr), 1);
 }
 
 TEST_F(SendQueueTest, SecondRequestWaitsForTheFirstResponse) {
-  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ), wtp_), 0);
-  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_STA_CFG_REQ), wtp_), 0);
+  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, kMsgCfgUpdateReq), wtp_), 0);
+  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, kMsgStaCfgReq), wtp_), 0);
   EXPECT_EQ(wtp_->sndq.count, 2u);
 
   auto first = endpoint_.Drain();
   ASSERT_EQ(first.size(), 1u);
-  EXPECT_EQ(MsgTypeOf(first[0]), CW_MSG_CFG_UPDATE_REQ);
+  EXPECT_EQ(MsgTypeOf(first[0]), kMsgCfgUpdateReq);
   const uint8_t first_seq = SeqOf(first[0]);
 
   // Retransmissions repeat only the head.
@@ -139,36 +139,36 @@ TEST_F(SendQueueTest, SecondRequestWaitsForTheFirstResponse) {
   ASSERT_EQ(again.size(), 1u);
   EXPECT_EQ(again[0], first[0]);
 
-  Deliver(endpoint_, Response(CW_MSG_CFG_UPDATE_RSP, first_seq));
+  Deliver(endpoint_, Response(kMsgCfgUpdateRsp, first_seq));
   ASSERT_EQ(DispatchLog().size(), 1u);
-  EXPECT_EQ(DispatchLog()[0].msg_type, CW_MSG_CFG_UPDATE_RSP);
+  EXPECT_EQ(DispatchLog()[0].msg_type, kMsgCfgUpdateRsp);
   EXPECT_EQ(DispatchLog()[0].wtp, wtp_);
 
   auto second = endpoint_.Drain();
   ASSERT_EQ(second.size(), 1u);
-  EXPECT_EQ(MsgTypeOf(second[0]), CW_MSG_STA_CFG_REQ);
+  EXPECT_EQ(MsgTypeOf(second[0]), kMsgStaCfgReq);
   EXPECT_EQ(SeqOf(second[0]), static_cast<uint8_t>(first_seq + 1));
   EXPECT_EQ(wtp_->sndq.count, 1u);
   EXPECT_EQ(wtp_->sndq.tx_count, 1u);
 
-  Deliver(endpoint_, Response(CW_MSG_STA_CFG_RSP, SeqOf(second[0])));
+  Deliver(endpoint_, Response(kMsgStaCfgRsp, SeqOf(second[0])));
   EXPECT_EQ(wtp_->sndq.count, 0u);
   EXPECT_EQ(wtp_->sndq.head, 0u);
   EXPECT_EQ(wtp_->sndq.tail, 0u);
   EXPECT_FALSE(wtp_->retrans_timer.Running());
   EXPECT_TRUE(Observe(60).sent.empty());
-  EXPECT_EQ(wtp_->state, CW_STATE_RUN);
+  EXPECT_EQ(wtp_->state, kStateRun);
 }
 
 TEST_F(SendQueueTest, MismatchedResponsesAreDroppedAndRetransmissionGoesOn) {
-  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ), wtp_), 0);
+  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, kMsgCfgUpdateReq), wtp_), 0);
   auto sent = endpoint_.Drain();
   ASSERT_EQ(sent.size(), 1u);
   const uint8_t seq = SeqOf(sent[0]);
   capwap::LogCapture log;
 
   // A Reset Response does not answer a Configuration Update Request.
-  Deliver(endpoint_, Response(CW_MSG_RESET_RSP, seq));
+  Deliver(endpoint_, Response(kMsgResetRsp, seq));
   EXPECT_TRUE(log.Contains("AP[00:11:22:33:44:01]prev send msg type 7 seqnum " +
                            std::to_string(seq) + ", but we recv msg type 18 seq num " +
                            std::to_string(seq) + " pstSndMsg "));
@@ -176,7 +176,7 @@ TEST_F(SendQueueTest, MismatchedResponsesAreDroppedAndRetransmissionGoesOn) {
                            "00:11:22:33:44:01 src ip 127.0.0.1 port " +
                            std::to_string(endpoint_.port()) + "\n"));
   // Nor does the right type with another sequence number.
-  Deliver(endpoint_, Response(CW_MSG_CFG_UPDATE_RSP, static_cast<uint8_t>(seq + 1)));
+  Deliver(endpoint_, Response(kMsgCfgUpdateRsp, static_cast<uint8_t>(seq + 1)));
   EXPECT_TRUE(DispatchLog().empty());
   EXPECT_EQ(wtp_->sndq.count, 1u);
 
@@ -185,27 +185,27 @@ TEST_F(SendQueueTest, MismatchedResponsesAreDroppedAndRetransmissionGoesOn) {
   ASSERT_EQ(retrans.size(), 1u);
   EXPECT_EQ(retrans[0], sent[0]);
 
-  Deliver(endpoint_, Response(CW_MSG_CFG_UPDATE_RSP, seq));
+  Deliver(endpoint_, Response(kMsgCfgUpdateRsp, seq));
   EXPECT_EQ(DispatchLog().size(), 1u);
   EXPECT_EQ(wtp_->sndq.count, 0u);
 
   // A response with nothing outstanding is dropped.
-  Deliver(endpoint_, Response(CW_MSG_CFG_UPDATE_RSP, seq));
+  Deliver(endpoint_, Response(kMsgCfgUpdateRsp, seq));
   EXPECT_EQ(DispatchLog().size(), 1u);
 }
 
 TEST_F(SendQueueTest, LargeRequestsAreFragmentedWithTheirOwnId) {
   // 1408 octets go out whole.
-  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ, 1388), wtp_), 0);
+  ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, kMsgCfgUpdateReq, 1388), wtp_), 0);
   auto whole = endpoint_.Drain();
   ASSERT_EQ(whole.size(), 1u);
   EXPECT_EQ(whole[0].size(), 1408u);
   EXPECT_EQ(whole[0][3] & 0xC0, 0);  // neither F nor L
-  Deliver(endpoint_, Response(CW_MSG_CFG_UPDATE_RSP, SeqOf(whole[0])));
+  Deliver(endpoint_, Response(kMsgCfgUpdateRsp, SeqOf(whole[0])));
 
   // 1409 octets: 1400 + 1 payload octets; the fragment ID is the next
   // request sequence number, which it uses up.
-  CwPktPtr pkt = RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ, 1389);
+  CwPktPtr pkt = RequestPacket(wtp_, kMsgCfgUpdateReq, 1389);
   Bytes original(pkt->buffer.begin(), pkt->buffer.begin() + pkt->length);
   const uint8_t req_seq = static_cast<uint8_t>(pkt->seq);
   ASSERT_EQ(original.size(), 1409u);
@@ -230,23 +230,23 @@ TEST_F(SendQueueTest, LargeRequestsAreFragmentedWithTheirOwnId) {
 
 TEST_F(SendQueueTest, FullQueueRefusesAndTeardownReleasesEverything) {
   for (size_t i = 0; i < kSndQueSize; ++i) {
-    ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ), wtp_), 0);
+    ASSERT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, kMsgCfgUpdateReq), wtp_), 0);
   }
-  EXPECT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, CW_MSG_CFG_UPDATE_REQ), wtp_), 1);
+  EXPECT_EQ(CW_AC_SendCtlMsg(RequestPacket(wtp_, kMsgCfgUpdateReq), wtp_), 1);
   EXPECT_EQ(wtp_->sndq.count, kSndQueSize);
   EXPECT_EQ(wtp_->sndq.tail, 0u);  // wrapped
   EXPECT_EQ(endpoint_.Drain().size(), 1u);
 
   // Half a fragmented message is held as well.
-  Bytes message = ControlDatagram(CW_MSG_WTP_EVENT_REQ, 1, Element(37, Bytes(3000, 0x5A)));
+  Bytes message = ControlDatagram(kMsgWtpEventReq, 1, Element(37, Bytes(3000, 0x5A)));
   auto frags = Fragment(message, 77, 1400);
   ASSERT_EQ(frags.size(), 3u);
-  EXPECT_EQ(Handle(endpoint_.Addr(), frags[0]), AC_PKT_HELD);
-  EXPECT_EQ(Handle(endpoint_.Addr(), frags[1]), AC_PKT_HELD);
+  EXPECT_EQ(Handle(endpoint_.Addr(), frags[0]), kPktHeld);
+  EXPECT_EQ(Handle(endpoint_.Addr(), frags[1]), kPktHeld);
   EXPECT_TRUE(wtp_->frag.timer.Running());
 
   __CW_AC_HandleTunnelDown(wtp_, "test", 1);
-  EXPECT_EQ(wtp_->state, CW_STATE_IDLE);
+  EXPECT_EQ(wtp_->state, kStateIdle);
   EXPECT_EQ(wtp_->sndq.count, 0u);
   EXPECT_EQ(wtp_->sndq.head, 0u);
   EXPECT_EQ(wtp_->sndq.tail, 0u);

@@ -101,8 +101,8 @@ inline CwPktPtr RequestPacket(CW_WTPCB* wtp, uint32_t msg_type, size_t element_o
   if (!pkt) return pkt;
   Bytes value(element_octets, 0);
   for (size_t i = 0; i < value.size(); ++i) value[i] = static_cast<uint8_t>(i * 7 + msg_type);
-  EXPECT_EQ(CW_PktAppendRaw(*pkt, Element(37, value)), 0);
-  CW_FinishCtlMsg(*pkt, msg_type, CW_AC_GetSeqNum(wtp, msg_type));
+  EXPECT_EQ(PktAppendRaw(*pkt, Element(37, value)), 0);
+  FinishCtlMsg(*pkt, msg_type, CW_AC_GetSeqNum(wtp, msg_type));
   return pkt;
 }
 
@@ -140,8 +140,8 @@ inline int RecordingHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
 // Answers a Discovery Request with an empty Discovery Response.
 inline int AnsweringDiscoveryHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   RecordingHandler(wtp, rcv);
-  Bytes reply = ControlDatagram(CW_MSG_DISCOVERY_RSP, rcv->seq);
-  CW_SNDDESC desc;
+  Bytes reply = ControlDatagram(kMsgDiscoveryRsp, rcv->seq);
+  SendDesc desc;
   desc.fd = rcv->remote.family == 1 ? g_iAC_IP6SockId : g_iAC_IP4SockId;
   desc.remote = rcv->remote;
   desc.local = rcv->local;

@@ -17,7 +17,7 @@ class TransportLab : public capwap::test::RunLab {
     capwap::ResetMsgHandlers();
     DispatchLog().clear();
     for (uint32_t type : {1u, 3u, 5u, 8u, 9u, 11u, 13u, 15u, 16u, 18u, 21u, 22u, 26u, 3398914u}) {
-      AC_SetMsgHandler(type, RecordingHandler);
+      SetMsgHandler(type, RecordingHandler);
     }
     ac_port_ = ControlPort();
   }
@@ -30,7 +30,7 @@ class TransportLab : public capwap::test::RunLab {
 
   // A WTP in Run whose session is bound to `endpoint`.
   CW_WTPCB* RunningWtp(const WtpEndpoint& endpoint, uint8_t seed) {
-    return MakeWtp(endpoint, seed, CW_STATE_RUN);
+    return MakeWtp(endpoint, seed, kStateRun);
   }
   // Feeds a datagram straight to AC_HandlePkt as if read from `from`.
   int Handle(const CW_ADDR& from, const Bytes& datagram) {

@@ -335,7 +335,7 @@ void PeerSim::HandleNotification(const IpcHead& head, Bytes header, ByteView pay
   if (options_.stall_wmac_after && wmac_notifications_ >= *options_.stall_wmac_after) {
     StallWmac(true);
   }
-  if (head.msg_type != WMAC_MSG_RDBIND) return;
+  if (head.msg_type != WmacMsg::kRdBind) return;
   if (!options_.silent_wmac) {
     Bytes binding = options_.rdbind_override.value_or(Bytes(payload.begin(), payload.end()));
     Answer(PeerAnswer{Peer::kWmac, kGetRdBind, head.wtp_id, std::move(binding)});

@@ -40,7 +40,7 @@ class Message {
   explicit Message(size_t capacity = kCwPktBufSize) { pkt_.buffer.assign(capacity, 0); }
   CW_PKT& pkt() { return pkt_; }
   Bytes Finish(uint32_t msg_type, uint8_t seq) {
-    CW_FinishCtlMsg(pkt_, msg_type, seq);
+    FinishCtlMsg(pkt_, msg_type, seq);
     pkt_.buffer.resize(pkt_.length);
     return std::move(pkt_.buffer);
   }
@@ -268,7 +268,7 @@ Bytes BuildDiscoveryRequest(const WtpIdentity& id, uint8_t seq) {
   PutU8(pkt, elem::kWtpFrameTunnelMode, kFrameTunnel8023);
   PutU8(pkt, elem::kWtpMacType, kMacTypeLocal);
   PutRadioInfos(pkt, id);
-  return m.Finish(CW_MSG_DISCOVERY_REQ, seq);
+  return m.Finish(kMsgDiscoveryReq, seq);
 }
 
 Bytes BuildJoinRequest(const WtpIdentity& id, uint8_t seq) {
@@ -293,7 +293,7 @@ Bytes BuildJoinRequest(const WtpIdentity& id, uint8_t seq) {
     w.u16(id.capability_bits);
   }
   PutRadioInfos(pkt, id);
-  return m.Finish(CW_MSG_JOIN_REQ, seq);
+  return m.Finish(kMsgJoinReq, seq);
 }
 
 Bytes BuildConfigStatusRequest(const WtpIdentity& id, uint8_t seq, size_t padding) {
@@ -316,7 +316,7 @@ Bytes BuildConfigStatusRequest(const WtpIdentity& id, uint8_t seq, size_t paddin
     w.u16(static_cast<uint16_t>(n));
     for (size_t i = 0; i < n; ++i) w.u8(static_cast<uint8_t>(i * 7));
   }
-  return m.Finish(CW_MSG_CFG_STATUS_REQ, seq);
+  return m.Finish(kMsgCfgStatusReq, seq);
 }
 
 Bytes BuildChangeStateRequest(const WtpIdentity& id, uint8_t seq) {
@@ -332,13 +332,13 @@ Bytes BuildChangeStateRequest(const WtpIdentity& id, uint8_t seq) {
     CwElementWriter e(pkt, elem::kResultCode);
     e.w().u32(0);
   }
-  return m.Finish(CW_MSG_CHG_STATE_REQ, seq);
+  return m.Finish(kMsgChgStateReq, seq);
 }
 
 Bytes BuildEchoRequest(const WtpIdentity& id, uint8_t seq) {
   Message m;
   PutSessionId(m.pkt(), id.session_id);
-  return m.Finish(CW_MSG_ECHO_REQ, seq);
+  return m.Finish(kMsgEchoReq, seq);
 }
 
 Bytes BuildEventRequest(const WtpIdentity& id, uint8_t seq, size_t padding, ByteView extra) {
@@ -379,8 +379,8 @@ Bytes BuildEventRequest(const WtpIdentity& id, uint8_t seq, size_t padding, Byte
     w.u16(static_cast<uint16_t>(n));
     for (size_t i = 0; i < n; ++i) w.u8(static_cast<uint8_t>(i));
   }
-  if (!extra.empty()) CW_PktAppendRaw(pkt, extra);
-  return m.Finish(CW_MSG_WTP_EVENT_REQ, seq);
+  if (!extra.empty()) PktAppendRaw(pkt, extra);
+  return m.Finish(kMsgWtpEventReq, seq);
 }
 
 Bytes BuildImageDataRequest(uint8_t seq, ByteView image_identifier) {
@@ -391,7 +391,7 @@ Bytes BuildImageDataRequest(uint8_t seq, ByteView image_identifier) {
     e.w().bytes(image_identifier);
   }
   { CwElementWriter e(pkt, elem::kInitiateDownload); }
-  return m.Finish(CW_MSG_IMAGE_DATA_REQ, seq);
+  return m.Finish(kMsgImageDataReq, seq);
 }
 
 Bytes BuildKeepalive(const SessionId& session_id) {
@@ -414,7 +414,7 @@ Bytes BuildResponse(uint32_t msg_type, uint8_t seq, uint32_t result_code, ByteVi
     CwElementWriter e(pkt, elem::kResultCode);
     e.w().u32(result_code);
   }
-  if (result_code == 0 && !extra.empty()) CW_PktAppendRaw(pkt, extra);
+  if (result_code == 0 && !extra.empty()) PktAppendRaw(pkt, extra);
   return m.Finish(msg_type, seq);
 }
 
@@ -473,7 +473,7 @@ bool ParseControl(ByteView datagram, ControlMessage* out, std::string* why) {
   for (const CwElement& e : walk) out->list.push_back(e);
   if (!walk.complete()) {
     return Fail(why, Format("%s: element %zu runs past the message",
-                            CW_MsgTypeName(out->ctl.msg_type), out->list.size() + 1));
+                            MsgTypeName(out->ctl.msg_type), out->list.size() + 1));
   }
   return true;
 }

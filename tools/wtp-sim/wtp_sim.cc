@@ -273,12 +273,12 @@ void SimWtp::SendRequest(Bytes datagram) {
   out.seq = ctl.seq;
   out.datagram = std::move(datagram);
   out.transmissions = 1;
-  if (ctl.msg_type != CW_MSG_ECHO_REQ) last_other_seq_ = ctl.seq;
-  Trace("> %s seq %u (%zu octets)", CW_MsgTypeName(ctl.msg_type), ctl.seq, out.datagram.size());
+  if (ctl.msg_type != kMsgEchoReq) last_other_seq_ = ctl.seq;
+  Trace("> %s seq %u (%zu octets)", MsgTypeName(ctl.msg_type), ctl.seq, out.datagram.size());
   if (out.datagram.size() >= kSimFragThreshold) out.frag_id = next_frag_id_++;
   Transmit(out.datagram, out.frag_id, &knobs_.frag_faults);
   ++counters_.requests_sent;
-  const uint32_t wait = ctl.msg_type == CW_MSG_DISCOVERY_REQ ? timing_.discovery_interval
+  const uint32_t wait = ctl.msg_type == kMsgDiscoveryReq ? timing_.discovery_interval
                                                               : timing_.retransmit_interval;
   outstanding_ = std::move(out);
   retransmit_timer_.Start(master_, wait, OnRetransmit, this);
@@ -291,7 +291,7 @@ void SimWtp::Respond(uint32_t request_type, uint8_t seq, ByteView extra) {
   answer.request_type = request_type;
   answer.seq = seq;
   answer.datagram = BuildResponse(request_type + 1, seq, result, extra);
-  Trace("> %s seq %u result %u", CW_MsgTypeName(request_type + 1), seq, result);
+  Trace("> %s seq %u result %u", MsgTypeName(request_type + 1), seq, result);
   Transmit(answer.datagram);
   last_answer_ = std::move(answer);
 }
@@ -422,7 +422,7 @@ int SimWtp::OnRetransmit(thread* t) {
 
 void SimWtp::RetransmitDue() {
   if (!outstanding_) return;
-  if (outstanding_->msg_type == CW_MSG_DISCOVERY_REQ) {
+  if (outstanding_->msg_type == kMsgDiscoveryReq) {
     // Each Discovery Request is new; the AC may be down or busy for a while.
     outstanding_.reset();
     SendRequest(BuildDiscoveryRequest(id_, TakeSeq()));
@@ -430,12 +430,12 @@ void SimWtp::RetransmitDue() {
     return;
   }
   if (outstanding_->transmissions >= timing_.max_retransmit) {
-    GoDown(std::string("no ") + CW_MsgTypeName(outstanding_->msg_type + 1));
+    GoDown(std::string("no ") + MsgTypeName(outstanding_->msg_type + 1));
     return;
   }
   ++outstanding_->transmissions;
   ++counters_.retransmissions;
-  Trace("> %s seq %u again", CW_MsgTypeName(outstanding_->msg_type), outstanding_->seq);
+  Trace("> %s seq %u again", MsgTypeName(outstanding_->msg_type), outstanding_->seq);
   Transmit(outstanding_->datagram,
            knobs_.frag_same_id ? std::optional<uint16_t>(outstanding_->frag_id) : std::nullopt);
   retransmit_timer_.Start(master_, timing_.retransmit_interval, OnRetransmit, this);

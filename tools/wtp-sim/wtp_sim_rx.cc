@@ -119,9 +119,9 @@ void SimWtp::HandleMessage(const Bytes& datagram) {
     return;
   }
   last_received_[msg.ctl.msg_type] = datagram;
-  Trace("< %s seq %u (%zu octets)", CW_MsgTypeName(msg.ctl.msg_type), msg.ctl.seq,
+  Trace("< %s seq %u (%zu octets)", MsgTypeName(msg.ctl.msg_type), msg.ctl.seq,
         datagram.size());
-  if (CW_IsRequest(msg.ctl.msg_type)) {
+  if (IsRequest(msg.ctl.msg_type)) {
     HandleAcRequest(msg);
   } else {
     HandleResponse(msg);
@@ -133,20 +133,20 @@ void SimWtp::HandleMessage(const Bytes& datagram) {
 bool SimWtp::MatchResponse(const ControlMessage& msg) {
   const uint32_t type = msg.ctl.msg_type;
   if (!outstanding_) {
-    ProtocolError("%s seq %u with no request outstanding", CW_MsgTypeName(type), msg.ctl.seq);
+    ProtocolError("%s seq %u with no request outstanding", MsgTypeName(type), msg.ctl.seq);
     return false;
   }
   if (type != outstanding_->msg_type + 1) {
-    ProtocolError("%s while a %s is outstanding", CW_MsgTypeName(type),
-                  CW_MsgTypeName(outstanding_->msg_type));
+    ProtocolError("%s while a %s is outstanding", MsgTypeName(type),
+                  MsgTypeName(outstanding_->msg_type));
     return false;
   }
   if (msg.ctl.seq == outstanding_->seq) return true;
-  if (type == CW_MSG_ECHO_RSP && msg.ctl.seq == last_other_seq_) {
+  if (type == kMsgEchoRsp && msg.ctl.seq == last_other_seq_) {
     ++counters_.echo_seq_other;
     if (!knobs_.strict_echo_seq) return true;
   }
-  ProtocolError("%s seq %u, expected %u", CW_MsgTypeName(type), msg.ctl.seq, outstanding_->seq);
+  ProtocolError("%s seq %u, expected %u", MsgTypeName(type), msg.ctl.seq, outstanding_->seq);
   return false;
 }
 
@@ -159,19 +159,19 @@ void SimWtp::CompleteOutstanding() {
 void SimWtp::HandleResponse(const ControlMessage& msg) {
   if (!MatchResponse(msg)) return;
   switch (msg.ctl.msg_type) {
-    case CW_MSG_DISCOVERY_RSP:
+    case kMsgDiscoveryRsp:
       OnDiscoveryResponse(msg);
       return;
-    case CW_MSG_JOIN_RSP:
+    case kMsgJoinRsp:
       OnJoinResponse(msg);
       return;
-    case CW_MSG_CFG_STATUS_RSP:
+    case kMsgCfgStatusRsp:
       OnConfigStatusResponse(msg);
       return;
-    case CW_MSG_IMAGE_DATA_RSP:
+    case kMsgImageDataRsp:
       OnImageDataResponse(msg);
       return;
-    case CW_MSG_CHG_STATE_RSP:
+    case kMsgChgStateRsp:
       CompleteOutstanding();
       ++counters_.state_changes;
       if (run_until_ == WtpStep::kChangeState) {
@@ -180,12 +180,12 @@ void SimWtp::HandleResponse(const ControlMessage& msg) {
         EnterDataCheck();
       }
       return;
-    case CW_MSG_ECHO_RSP:
+    case kMsgEchoRsp:
       CompleteOutstanding();
       ++counters_.echo_answered;
       if (!msg.Find(elem::kAcTimestamp)) ProtocolError("Echo Response without AC Timestamp");
       return;
-    case CW_MSG_WTP_EVENT_RSP:
+    case kMsgWtpEventRsp:
       CompleteOutstanding();
       ++counters_.events_answered;
       return;
@@ -294,31 +294,31 @@ void SimWtp::HandleAcRequest(const ControlMessage& msg) {
   }
   if (!AcceptsAcRequests()) {
     ++counters_.ac_requests_ignored;
-    Trace("%s ignored in %s", CW_MsgTypeName(type), WtpStateName(state_));
+    Trace("%s ignored in %s", MsgTypeName(type), WtpStateName(state_));
     return;
   }
   switch (type) {
-    case CW_MSG_CFG_UPDATE_REQ:
+    case kMsgCfgUpdateReq:
       OnConfigUpdate(msg);
       return;
-    case CW_MSG_STA_CFG_REQ:
+    case kMsgStaCfgReq:
       ++counters_.ac_requests;
       Respond(type, seq);
       return;
-    case CW_MSG_WLAN_CFG_REQ:
+    case kMsgWlanCfgReq:
       ++counters_.ac_requests;
       Respond(type, seq, AssignedBssidElements(id_, msg.elements));
       return;
-    case CW_MSG_RESET_REQ:
+    case kMsgResetReq:
       ++counters_.ac_requests;
       Respond(type, seq);
       GoDown("reset by AC");
       return;
-    case CW_MSG_IMAGE_DATA_REQ:
+    case kMsgImageDataReq:
       OnImageBlock(msg);
       return;
     default:
-      ProtocolError("unexpected %s (type %u) from the AC", CW_MsgTypeName(type), type);
+      ProtocolError("unexpected %s (type %u) from the AC", MsgTypeName(type), type);
       return;
   }
 }

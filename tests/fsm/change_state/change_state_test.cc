@@ -31,7 +31,7 @@ const TruncTable kChangeState = {
 };
 
 bool DecodeChangeState(ByteView in) {
-  CW_CHGSTATE_REQ record;
+  ChangeStateReq record;
   return CW_AC_DEC_ChgStateReq(&record, in) == 0;
 }
 
@@ -44,7 +44,7 @@ TEST(ChangeStateDecode, TruncationsLengthsAndFields) {
 
   const Bytes elements = Cat({Flatten(kChangeState), Element(32, Hex("04 02 05")),
                               Element(32, Hex("07 01 01")), Element(500, Hex("ff ff"))});
-  CW_CHGSTATE_REQ record;
+  ChangeStateReq record;
   record.result_code = 99;
   ASSERT_EQ(CW_AC_DEC_ChgStateReq(&record, elements), 0);
   EXPECT_EQ(record.result_code, 0u);
@@ -58,15 +58,15 @@ TEST(ChangeStateDecode, TruncationsLengthsAndFields) {
 class ChangeStateTest : public RunLab {
  protected:
   Bytes Request(uint8_t seq, const Bytes& elements) {
-    return ControlDatagram(CW_MSG_CHG_STATE_REQ, seq, elements);
+    return ControlDatagram(kMsgChgStateReq, seq, elements);
   }
   CW_WTPCB* ConfigWtp(const WtpEndpoint& ep) {
-    CW_WTPCB* wtp = MakeWtp(ep, 1, CW_STATE_CONFIG);
+    CW_WTPCB* wtp = MakeWtp(ep, 1, kStateConfig);
     wtp->chg_state_timer.Start(lab_.master(), 10, CW_AC_ChgStateTimerHandler, wtp);
     ForgetWmac();
     return wtp;
   }
-  const TruncTable kEmptyResponse = ControlHeaderRows(CW_MSG_CHG_STATE_RSP, 5, 0);
+  const TruncTable kEmptyResponse = ControlHeaderRows(kMsgChgStateRsp, 5, 0);
 };
 
 TEST_F(ChangeStateTest, RadioStatesGoToWmacAndTheSessionWaitsSevenSecondsForData) {
@@ -76,37 +76,37 @@ TEST_F(ChangeStateTest, RadioStatesGoToWmacAndTheSessionWaitsSevenSecondsForData
   std::vector<Bytes> sent = ep.Drain();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_TRUE(BytesMatch(sent[0], kEmptyResponse));
-  auto radio = Wmac(WMAC_MSG_RADIO_STATE);
+  auto radio = Wmac(WmacMsg::kRadioState);
   ASSERT_EQ(radio.size(), 1u);
   EXPECT_EQ(radio[0].wtp_id, wtp->apid);
   EXPECT_EQ(radio[0].payload, Hex("00 00 00 02 01 03 00 00 00 00 00 00"))
       << "rows 1, 3 and 4 stay zero";
   EXPECT_EQ(Bytes(wtp->radio_states.begin(), wtp->radio_states.end()), radio[0].payload);
-  EXPECT_EQ(wtp->state, CW_STATE_DATA_CHECK);
+  EXPECT_EQ(wtp->state, kStateDataCheck);
   EXPECT_FALSE(wtp->chg_state_timer.Running());
 
   // No keepalive: still waiting at 6 seconds, torn down at 7.
   lab_.RunFor(6);
-  EXPECT_EQ(wtp->state, CW_STATE_DATA_CHECK);
+  EXPECT_EQ(wtp->state, kStateDataCheck);
   lab_.RunFor(1);
-  EXPECT_EQ(wtp->state, CW_STATE_IDLE);
+  EXPECT_EQ(wtp->state, kStateIdle);
   EXPECT_TRUE(Logged(" IPC timer expired, so turn CAPWAP tunnel down.\n"));
   EXPECT_EQ(CW_AC_GetWTPBySESSID(SessionOf(1)), nullptr);
 }
 
 TEST_F(ChangeStateTest, InRunOnlyAnEmptyResponse) {
   WtpEndpoint ep;
-  CW_WTPCB* wtp = MakeWtp(ep, 2, CW_STATE_RUN);
+  CW_WTPCB* wtp = MakeWtp(ep, 2, kStateRun);
   wtp->nbr_dead_timer.Start(lab_.master(), 40, CW_AC_NbrDeadTimerHandler, wtp);
   ForgetWmac();
   Deliver(ep, Request(5, Element(32, Hex("02 02 00"))));
   std::vector<Bytes> sent = ep.Drain();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_TRUE(BytesMatch(sent[0], kEmptyResponse));
-  EXPECT_EQ(wtp->state, CW_STATE_RUN);
+  EXPECT_EQ(wtp->state, kStateRun);
   EXPECT_EQ(wtp->radio_states[3], 0) << "radio states are not taken in Run";
   EXPECT_FALSE(wtp->data_check_timer.Running());
-  EXPECT_TRUE(Wmac(WMAC_MSG_RADIO_STATE).empty());
+  EXPECT_TRUE(Wmac(WmacMsg::kRadioState).empty());
 }
 
 TEST_F(ChangeStateTest, UndecodableRequestIsNotAnsweredAndForgotten) {
@@ -117,15 +117,15 @@ TEST_F(ChangeStateTest, UndecodableRequestIsNotAnsweredAndForgotten) {
   EXPECT_TRUE(ep.Drain().empty());
   EXPECT_TRUE(Logged(" Failed to decode Change State Event Request frame.\n"));
   EXPECT_EQ(wtp->last_rcv_seq, 3) << "the sequence number goes back to the previous one";
-  EXPECT_EQ(wtp->state, CW_STATE_CONFIG);
+  EXPECT_EQ(wtp->state, kStateConfig);
   EXPECT_TRUE(wtp->chg_state_timer.Running());
-  EXPECT_TRUE(Wmac(WMAC_MSG_RADIO_STATE).empty());
+  EXPECT_TRUE(Wmac(WmacMsg::kRadioState).empty());
   // A good request afterwards is taken, with its own sequence number.
   Deliver(ep, Request(4, Element(32, Hex("01 01 00"))));
   std::vector<Bytes> sent = ep.Drain();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(SeqOf(sent[0]), 4);
-  EXPECT_EQ(wtp->state, CW_STATE_DATA_CHECK);
+  EXPECT_EQ(wtp->state, kStateDataCheck);
 }
 
 TEST_F(ChangeStateTest, FailuresOfPacketAndTimer) {
@@ -137,15 +137,15 @@ TEST_F(ChangeStateTest, FailuresOfPacketAndTimer) {
   EXPECT_EQ(CW_AC_ChgStateReqHandler(wtp, &rcv), 0);
   lab_.Settle();
   EXPECT_TRUE(ep.Drain().empty());
-  EXPECT_EQ(wtp->state, CW_STATE_DATA_CHECK);
-  EXPECT_EQ(Wmac(WMAC_MSG_RADIO_STATE).size(), 1u);
+  EXPECT_EQ(wtp->state, kStateDataCheck);
+  EXPECT_EQ(Wmac(WmacMsg::kRadioState).size(), 1u);
   // No timer: 1, with the state already changed and the response sent.
-  wtp->state = CW_STATE_CONFIG;
+  wtp->state = kStateConfig;
   FailNext(FailFamily::kTimerCreate, 1);
   EXPECT_EQ(CW_AC_ChgStateReqHandler(wtp, &rcv), 1);
-  EXPECT_EQ(wtp->state, CW_STATE_DATA_CHECK);
+  EXPECT_EQ(wtp->state, kStateDataCheck);
   EXPECT_FALSE(wtp->data_check_timer.Running());
-  EXPECT_EQ(OfType(ep.Drain(), CW_MSG_CHG_STATE_RSP).size(), 1u);
+  EXPECT_EQ(OfType(ep.Drain(), kMsgChgStateRsp).size(), 1u);
 }
 
 // --- Entry to Run -------------------------------------------------------
@@ -153,7 +153,7 @@ TEST_F(ChangeStateTest, FailuresOfPacketAndTimer) {
 class RunEntryTest : public RunLab {
  protected:
   CW_WTPCB* DataCheckWtp(const WtpEndpoint& ep, uint8_t seed = 1) {
-    CW_WTPCB* wtp = MakeWtp(ep, seed, CW_STATE_DATA_CHECK);
+    CW_WTPCB* wtp = MakeWtp(ep, seed, kStateDataCheck);
     wtp->data_end = ep.Addr();
     ForgetWmac();
     return wtp;
@@ -171,7 +171,7 @@ TEST_F(RunEntryTest, CountersNotificationsTimerAndTimePush) {
   ASSERT_EQ(CW_AC_RunStateInit(wtp), 0);
   const uint32_t after = static_cast<uint32_t>(time(nullptr));
   lab_.Settle();
-  EXPECT_EQ(wtp->state, CW_STATE_RUN);
+  EXPECT_EQ(wtp->state, kStateRun);
   EXPECT_EQ(g_uiCwApCount, 2u);
   EXPECT_EQ(g_uiCwConcurrentWTPS, 2u);
   EXPECT_EQ(wtp->concurrency_flag, 0);
@@ -185,19 +185,19 @@ TEST_F(RunEntryTest, CountersNotificationsTimerAndTimePush) {
   std::optional<Bytes> stored = DBM_Fetch(kDbCwAp, &key, sizeof key);
   ASSERT_TRUE(stored);
   CW_WTPCB loaded;
-  ASSERT_TRUE(CW_DecodeWtpRecord(*stored, &loaded));
-  EXPECT_EQ(loaded.state, CW_STATE_RUN);
+  ASSERT_TRUE(DecodeWtpRecord(*stored, &loaded));
+  EXPECT_EQ(loaded.state, kStateRun);
 
   // WMAC: the AP information, then the tunnel up; no mesh information.
-  auto info = Wmac(WMAC_MSG_AP_INFO);
+  auto info = Wmac(WmacMsg::kApInfo);
   ASSERT_EQ(info.size(), 1u);
   uint8_t expected_info[kWmacApInfoSize];
   WmacApInfoEncode(WmacApInfoOf(*wtp), expected_info);
   EXPECT_EQ(info[0].payload, Bytes(expected_info, expected_info + kWmacApInfoSize));
-  EXPECT_TRUE(Wmac(WMAC_MSG_MESH_INFO).empty());
-  std::optional<CW_TUNNEL_RECORD> tunnel = LastTunnelRecord();
+  EXPECT_TRUE(Wmac(WmacMsg::kMeshInfo).empty());
+  std::optional<TunnelRecord> tunnel = LastTunnelRecord();
   ASSERT_TRUE(tunnel);
-  EXPECT_EQ(tunnel->state, CW_TUNNEL_UP);
+  EXPECT_EQ(tunnel->state, kTunnelUp);
   EXPECT_EQ(tunnel->apid, wtp->apid);
   EXPECT_EQ(tunnel->ac_addr, wtp->local.addr);
   EXPECT_EQ(tunnel->wtp_data_addr, ep.Addr().addr);
@@ -207,7 +207,7 @@ TEST_F(RunEntryTest, CountersNotificationsTimerAndTimePush) {
   EXPECT_EQ(tunnel->scrambled, 0);
 
   // The controller's time as a Configuration Update Request, item 6.
-  std::vector<Bytes> updates = OfType(ep.Drain(), CW_MSG_CFG_UPDATE_REQ);
+  std::vector<Bytes> updates = OfType(ep.Drain(), kMsgCfgUpdateReq);
   ASSERT_EQ(updates.size(), 1u);
   DecodedMessage update = DecodeMessage(updates[0]);
   ASSERT_EQ(TypesOf(update), (std::vector<uint16_t>{6}));
@@ -226,7 +226,7 @@ TEST_F(RunEntryTest, VirtualMeshAndPersistentAps) {
   g_ucNeedEncrypt = 1;
   ASSERT_EQ(CW_AC_RunStateInit(vap), 0);
   EXPECT_EQ(g_uiCwApCount, 4u) << "a virtual AP is not counted";
-  std::optional<CW_TUNNEL_RECORD> tunnel = LastTunnelRecord();
+  std::optional<TunnelRecord> tunnel = LastTunnelRecord();
   ASSERT_TRUE(tunnel);
   EXPECT_EQ(tunnel->virtual_ap, 1);
   EXPECT_EQ(tunnel->scrambled, 1);
@@ -241,7 +241,7 @@ TEST_F(RunEntryTest, VirtualMeshAndPersistentAps) {
   mesh->auto_created = 1;
   g_bCwAutoApPersistentEnabled = 1;
   ASSERT_EQ(CW_AC_RunStateInit(mesh), 0);
-  auto info = Wmac(WMAC_MSG_MESH_INFO);
+  auto info = Wmac(WmacMsg::kMeshInfo);
   ASSERT_EQ(info.size(), 1u);
   EXPECT_EQ(info[0].wtp_id, mesh->apid);
   EXPECT_EQ(info[0].payload, Hex("01 07 03"));
@@ -261,11 +261,11 @@ TEST_F(RunEntryTest, EchoIntervalZeroMeansNoSupervision) {
   ASSERT_EQ(CW_AC_RunStateInit(wtp), 0);
   EXPECT_FALSE(wtp->nbr_dead_timer.Running());
   lab_.Settle();
-  for (const Bytes& request : OfType(ep.Drain(), CW_MSG_CFG_UPDATE_REQ)) {
-    Deliver(ep, ControlDatagram(CW_MSG_CFG_UPDATE_RSP, SeqOf(request), Element(33, U32(0))));
+  for (const Bytes& request : OfType(ep.Drain(), kMsgCfgUpdateReq)) {
+    Deliver(ep, ControlDatagram(kMsgCfgUpdateRsp, SeqOf(request), Element(33, U32(0))));
   }
   lab_.RunFor(1000);
-  EXPECT_EQ(wtp->state, CW_STATE_RUN);
+  EXPECT_EQ(wtp->state, kStateRun);
 }
 
 TEST_F(RunEntryTest, NoNeighbourDeadTimerSkipsTheRest) {
@@ -276,10 +276,10 @@ TEST_F(RunEntryTest, NoNeighbourDeadTimerSkipsTheRest) {
   FailNext(FailFamily::kTimerCreate, 1);
   EXPECT_EQ(CW_AC_RunStateInit(wtp), 1);
   lab_.Settle();
-  EXPECT_EQ(wtp->state, CW_STATE_RUN);
+  EXPECT_EQ(wtp->state, kStateRun);
   EXPECT_EQ(g_uiCwApCount, 1u);
   EXPECT_EQ(g_uiCwConcurrentWTPS, 1u) << "the concurrency count is left as it was";
-  EXPECT_TRUE(OfType(ep.Drain(), CW_MSG_CFG_UPDATE_REQ).empty()) << "no time push";
+  EXPECT_TRUE(OfType(ep.Drain(), kMsgCfgUpdateReq).empty()) << "no time push";
 }
 
 }  // namespace

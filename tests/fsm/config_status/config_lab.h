@@ -28,7 +28,7 @@ class ConfigLab {
  public:
   explicit ConfigLab(sim::PeerSimOptions peer_options = {}) : lab_(NoPeers()) {
     if (!lab_.booted()) return;
-    g_ulCwDebugBitmap = CW_DBG_ALL;  // the boot starts with every category off
+    g_ulCwDebugBitmap = kDbgAll;  // the boot starts with every category off
     peers_ = std::make_unique<sim::PeerSim>(lab_.master(), std::move(peer_options));
     EXPECT_EQ(peers_->Start(), 0);
     CW_APMODEL model;
@@ -63,7 +63,7 @@ class ConfigLab {
     wtp_->local.SetIpv4(INADDR_LOOPBACK);
     wtp_->local.port = CapwapPort(kControlPort);
     CW_AC_AddWTPByIP(Endpoint(), wtp_);
-    wtp_->state = CW_STATE_JOIN;
+    wtp_->state = kStateJoin;
   }
   // The endpoint as the daemon records a datagram's source.
   CW_ADDR Endpoint() const { return endpoint_.Addr(); }

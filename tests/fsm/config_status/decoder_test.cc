@@ -32,12 +32,12 @@ class CfgReqDecode : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetAllGlobals();
-    ASSERT_EQ(CW_RegisterVendorHandlers(), 0);
-    g_ulCwDebugBitmap = CW_DBG_ALL;
+    ASSERT_EQ(RegisterVendorHandlers(), 0);
+    g_ulCwDebugBitmap = kDbgAll;
   }
   void TearDown() override { ResetAllGlobals(); }
   static bool Decodes(ByteView in) {
-    CW_CFG_STATUS_REQ_INFO info;
+    CfgStatusReqInfo info;
     return CW_AC_DecCfgReq(&info, in) == 0;
   }
   LogCapture log_;
@@ -62,7 +62,7 @@ TEST_F(CfgReqDecode, EveryPrefixAndLengthOfTheRequest) {
   EXPECT_TRUE(Decodes(sim_elements));
   WriteFuzzSeed({{sim_elements, "simulated AP, two radios"}}, "cfg_status_req", "sim_two_radios");
 
-  CW_CFG_STATUS_REQ_INFO info;
+  CfgStatusReqInfo info;
   ASSERT_EQ(CW_AC_DecCfgReq(&info, Flatten(request)), 0);
   EXPECT_EQ(info.ac_name, "ac1");
   EXPECT_EQ(info.rdbind.radio_count, 1u);
@@ -89,10 +89,10 @@ TEST_F(CfgReqDecode, RecordsComeBackAsTheSameElements) {
       Elem("qos", 1045, qos),
       Elem("1049", 1049, Cat({U8(2), U32(0x01020304)})),
   });
-  CW_CFG_STATUS_REQ_INFO info;
+  CfgStatusReqInfo info;
   ASSERT_EQ(CW_AC_DecCfgReq(&info, Flatten(elements)), 0);
   // Host-order layouts where the element does not simply come back.
-  const CW_RDBIND_RADIO& radio = info.rdbind.radios[1];
+  const RadioBindingRadio& radio = info.rdbind.radios[1];
   EXPECT_EQ(radio.sub[18], Cat({Hex("02 00 00 00"), HostU32(0x01020304)}));
   EXPECT_EQ(radio.sub[13]->size(), 98u);
   EXPECT_EQ(Bytes(radio.sub[13]->begin() + 2, radio.sub[13]->begin() + 14),
@@ -104,7 +104,7 @@ TEST_F(CfgReqDecode, RecordsComeBackAsTheSameElements) {
 
   CwPktPtr pkt = CW_AC_PktMalloc();
   ASSERT_TRUE(pkt);
-  ASSERT_EQ(CW_AC_EncRdBindElems(*pkt, info.rdbind, 0), 0);
+  ASSERT_EQ(EncodeRdBindElems(*pkt, info.rdbind, 0), 0);
   EXPECT_TRUE(BytesMatch(ByteView(pkt->buffer).subspan(kCwHeadersLen, pkt->length), elements));
 }
 
@@ -113,9 +113,9 @@ TEST_F(CfgReqDecode, AntennaAndOfdmLayouts) {
       Elem("antenna", 1025, Hex("03 01 02 02 05 06")),
       Elem("ofdm", 1033, Cat({Hex("03 00 24 02"), U32(0x55)})),
   }));
-  CW_CFG_STATUS_REQ_INFO info;
+  CfgStatusReqInfo info;
   ASSERT_EQ(CW_AC_DecCfgReq(&info, request), 0);
-  const CW_RDBIND_RADIO& radio = info.rdbind.radios[2];
+  const RadioBindingRadio& radio = info.rdbind.radios[2];
   EXPECT_EQ(radio.radio_id, 3u);
   // radio, diversity, (not set), combiner, then count and selections.
   EXPECT_EQ(radio.sub[1], Hex("03 01 00 02 02 05 06 00 00 00"));
@@ -129,9 +129,9 @@ TEST_F(CfgReqDecode, ForeignRadiosAndContextsAreIgnored) {
       Elem("vendor 129 r7", 37, Radio129(7)),
       Elem("unknown", 5, Hex("01")),
   }));
-  CW_CFG_STATUS_REQ_INFO info;
+  CfgStatusReqInfo info;
   ASSERT_EQ(CW_AC_DecCfgReq(&info, request), 0);
-  for (const CW_RDBIND_RADIO& radio : info.rdbind.radios) {
+  for (const RadioBindingRadio& radio : info.rdbind.radios) {
     EXPECT_EQ(radio.radio_id, 0u);
     for (const auto& sub : radio.sub) EXPECT_FALSE(sub);
   }
@@ -140,7 +140,7 @@ TEST_F(CfgReqDecode, ForeignRadiosAndContextsAreIgnored) {
   // The same vendor payload in another message's record is consumed only.
   int other_record = 0;
   EXPECT_EQ(CW_AC_DecVendorElem(&other_record, Radio129(1)), 0);
-  EXPECT_EQ(CW_CfgReqOf(&other_record), nullptr);
+  EXPECT_EQ(CfgReqOf(&other_record), nullptr);
 }
 
 TEST_F(CfgReqDecode, ShortValuesAndBrokenVendorPayloadsAreSkipped) {
@@ -152,9 +152,9 @@ TEST_F(CfgReqDecode, ShortValuesAndBrokenVendorPayloadsAreSkipped) {
       Elem("dsss r1", 1028, Hex("01 00 06 01 00 00 00 2a")),
   });
   WriteFuzzSeed(request, "cfg_status_req", "short_values");
-  CW_CFG_STATUS_REQ_INFO info;
+  CfgStatusReqInfo info;
   ASSERT_EQ(CW_AC_DecCfgReq(&info, Flatten(request)), 0) << log_.text();
-  const CW_RDBIND_RADIO& radio = info.rdbind.radios[0];
+  const RadioBindingRadio& radio = info.rdbind.radios[0];
   EXPECT_EQ(radio.sub[2], Cat({Hex("01 00 06 01"), HostU32(0x2a)})) << "the walk went on";
   EXPECT_FALSE(radio.sub[15]) << "no radio capability record";
   EXPECT_EQ(info.rdbind.radio_count, 1u);
@@ -170,7 +170,7 @@ TEST_F(CfgReqDecode, ShortValuesAndBrokenVendorPayloadsAreSkipped) {
   EXPECT_EQ(CW_AC_DecCfgReq(&info, Hex("00 04 00")), 1);
   EXPECT_TRUE(log_.Contains(" Illegal Config Request frame received.\n"));
   EXPECT_EQ(CW_AC_DecCfgReq(&info, {}), 1);
-  CW_CFG_STATUS_REQ_INFO partial;
+  CfgStatusReqInfo partial;
   EXPECT_EQ(CW_AC_DecCfgReq(&partial, Hex("00 04 00 05 61")), 1);
   EXPECT_TRUE(log_.Contains(" Illegal Config Request frame received .\n"));
 }

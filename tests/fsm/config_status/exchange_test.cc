@@ -26,7 +26,7 @@ sim::PeerSimOptions Silent(bool wmac, bool wrrm, bool wids) {
 
 class CfgExchange : public ::testing::Test {
  protected:
-  void SetUp() override { g_ulCwDebugBitmap = CW_DBG_ALL; }
+  void SetUp() override { g_ulCwDebugBitmap = kDbgAll; }
   LogCapture log_;
 };
 
@@ -38,7 +38,7 @@ TEST_F(CfgExchange, AnsweredPeersGiveOneResponseThenTheChangeStateWaitIsTenSecon
   ASSERT_NE(lab.peers().LastReceived(Peer::kWmac, kNotifyRdBind), nullptr);
   ASSERT_NE(lab.peers().LastReceived(Peer::kWids, 0), nullptr) << "asked for the AP's settings";
 
-  const std::vector<DecodedMessage> responses = lab.Received(CW_MSG_CFG_STATUS_RSP);
+  const std::vector<DecodedMessage> responses = lab.Received(kMsgCfgStatusRsp);
   ASSERT_EQ(responses.size(), 1u);
   EXPECT_TRUE(responses[0].complete);
   EXPECT_EQ(responses[0].ctl.seq, seq);
@@ -48,7 +48,7 @@ TEST_F(CfgExchange, AnsweredPeersGiveOneResponseThenTheChangeStateWaitIsTenSecon
   EXPECT_EQ(TypesOf(responses[0]),
             (std::vector<uint16_t>{12, 28, 36, 49, 57, 52, 52, 30, 23, 1028, 1040, 1041, 1048,
                                    1046, 1040, 1041, 1048, 1046, 37, 37, 65}));
-  EXPECT_EQ(wtp->state, CW_STATE_CONFIG);
+  EXPECT_EQ(wtp->state, kStateConfig);
   EXPECT_FALSE(wtp->cfg_ipc_timer.Running());
   EXPECT_EQ(wtp->bssid_table[1].radio_id, 2);
   EXPECT_TRUE(std::equal(wtp->bssid_table[1].bssid.begin(), wtp->bssid_table[1].bssid.end(),
@@ -59,13 +59,13 @@ TEST_F(CfgExchange, AnsweredPeersGiveOneResponseThenTheChangeStateWaitIsTenSecon
 
   // A repeated request in Config is not answered again.
   lab.Send(sim::BuildConfigStatusRequest(lab.identity(), seq));
-  EXPECT_EQ(lab.Received(CW_MSG_CFG_STATUS_RSP).size(), 1u);
+  EXPECT_EQ(lab.Received(kMsgCfgStatusRsp).size(), 1u);
   EXPECT_EQ(lab.CountToWmac(kNotifyRdBind), 1u);
 
   lab.lab().RunFor(9);
-  EXPECT_EQ(wtp->state, CW_STATE_CONFIG);
+  EXPECT_EQ(wtp->state, kStateConfig);
   lab.lab().RunFor(1);
-  EXPECT_EQ(wtp->state, CW_STATE_IDLE);
+  EXPECT_EQ(wtp->state, kStateIdle);
 }
 
 class SilentPeer : public CfgExchange, public ::testing::WithParamInterface<int> {};
@@ -77,23 +77,23 @@ TEST_P(SilentPeer, TheIpcWaitEndsTheSessionAtTenSeconds) {
   CW_WTPCB* wtp = lab.wtp();
   lab.SendConfigStatus();
   lab.lab().RunFor(9);
-  EXPECT_EQ(wtp->state, CW_STATE_CONFIG);
+  EXPECT_EQ(wtp->state, kStateConfig);
   lab.lab().RunFor(1);
-  EXPECT_EQ(wtp->state, CW_STATE_IDLE);
+  EXPECT_EQ(wtp->state, kStateIdle);
   EXPECT_TRUE(log_.Contains(" IPC timer expired, so turn CAPWAP tunnel down.\n"));
   EXPECT_EQ(wtp->wait_rdbind + wtp->wait_wrrm + wtp->wait_wids, 0);
-  EXPECT_TRUE(lab.Received(CW_MSG_CFG_STATUS_RSP).empty());
+  EXPECT_TRUE(lab.Received(kMsgCfgStatusRsp).empty());
 }
 INSTANTIATE_TEST_SUITE_P(WmacWrrmWids, SilentPeer, ::testing::Values(0, 1, 2));
 
 TEST_F(CfgExchange, OnlyJoinAndImageDownloadTakeTheRequest) {
-  for (uint32_t state : {CW_STATE_RUN, CW_STATE_CONFIG, CW_STATE_IMAGE}) {
+  for (uint32_t state : {kStateRun, kStateConfig, kStateImage}) {
     ConfigLab lab;
     ASSERT_TRUE(lab.ready());
     lab.wtp()->state = state;
     lab.SendConfigStatus();
-    const bool taken = state == CW_STATE_IMAGE;
-    EXPECT_EQ(lab.Received(CW_MSG_CFG_STATUS_RSP).size(), taken ? 1u : 0u) << state;
+    const bool taken = state == kStateImage;
+    EXPECT_EQ(lab.Received(kMsgCfgStatusRsp).size(), taken ? 1u : 0u) << state;
     EXPECT_EQ(log_.Contains(" Receiving Config Request frame under wrong state 02:00:00:00:01:01.\n"),
               !taken);
     log_.Clear();
@@ -103,8 +103,8 @@ TEST_F(CfgExchange, OnlyJoinAndImageDownloadTakeTheRequest) {
 TEST_F(CfgExchange, AnUndecodableRequestEndsTheSession) {
   ConfigLab lab;
   ASSERT_TRUE(lab.ready());
-  lab.Send(ControlDatagram(CW_MSG_CFG_STATUS_REQ, 1));
-  EXPECT_EQ(lab.wtp()->state, CW_STATE_IDLE);
+  lab.Send(ControlDatagram(kMsgCfgStatusReq, 1));
+  EXPECT_EQ(lab.wtp()->state, kStateIdle);
   EXPECT_EQ(CW_AC_GetWTPByIP(lab.Endpoint()), nullptr);
   EXPECT_EQ(lab.CountToWmac(kNotifyRdBind), 0u);
   EXPECT_TRUE(log_.Contains(
@@ -112,7 +112,7 @@ TEST_F(CfgExchange, AnUndecodableRequestEndsTheSession) {
   // The next session still works.
   lab.EnterJoin();
   lab.SendConfigStatus();
-  EXPECT_EQ(lab.Received(CW_MSG_CFG_STATUS_RSP).size(), 1u);
+  EXPECT_EQ(lab.Received(kMsgCfgStatusRsp).size(), 1u);
 }
 
 TEST_F(CfgExchange, TeardownHalfwayLeavesNothingBehind) {
@@ -127,7 +127,7 @@ TEST_F(CfgExchange, TeardownHalfwayLeavesNothingBehind) {
   // The late answer finds the AP out of Config and sends nothing.
   ASSERT_TRUE(lab.peers().SendToAc(Peer::kWids, kWidsCfg, 1, Hex("00 25 00 01 cc")));
   lab.lab().Settle();
-  EXPECT_TRUE(lab.Received(CW_MSG_CFG_STATUS_RSP).empty());
+  EXPECT_TRUE(lab.Received(kMsgCfgStatusRsp).empty());
   // A daemon stopped while a binding is held releases it too (LeakSanitizer).
   lab.EnterJoin();
   lab.SendConfigStatus();
@@ -142,7 +142,7 @@ TEST_F(CfgExchange, FailuresToArmOrAllocateAreSurvived) {
   CW_RCVPKT rcv = RcvOf(sim::BuildConfigStatusRequest(lab.identity(), 1));
   FailNext(FailFamily::kTimerCreate, 1);
   EXPECT_EQ(CW_AC_CfgReqHandler(wtp, &rcv), 1);
-  EXPECT_EQ(wtp->state, CW_STATE_CONFIG);
+  EXPECT_EQ(wtp->state, kStateConfig);
   EXPECT_FALSE(wtp->cfg_ipc_timer.Running());
   EXPECT_TRUE(log_.Contains(" Failed to start IPC timer of AP cfgap.\n"));
   lab.lab().Settle();
@@ -150,7 +150,7 @@ TEST_F(CfgExchange, FailuresToArmOrAllocateAreSurvived) {
   FailNext(FailFamily::kPacketAlloc, 1);
   ASSERT_TRUE(lab.peers().SendToAc(Peer::kWids, kWidsCfg, 1, {}));
   lab.lab().Settle();
-  EXPECT_TRUE(lab.Received(CW_MSG_CFG_STATUS_RSP).empty());
+  EXPECT_TRUE(lab.Received(kMsgCfgStatusRsp).empty());
   EXPECT_TRUE(wtp->chg_state_timer.Running());
 }
 

@@ -45,8 +45,8 @@ class CfgRespBuild : public ::testing::Test {
     wtp_.remote.SetIpv4(0x7F000001);
     wtp_.rdbind.idle_timeout = 300;
     wtp_.led_quiet = 1;
-    ASSERT_EQ(CW_RdBindSetSub(wtp_.rdbind, 1, 10, Hex("01 01")), 0);
-    ASSERT_EQ(CW_RdBindSetSub(wtp_.rdbind, 1, 8, Cat({Hex("01 00"), HostU16(17)})), 0);
+    ASSERT_EQ(RdBindSetSub(wtp_.rdbind, 1, 10, Hex("01 01")), 0);
+    ASSERT_EQ(RdBindSetSub(wtp_.rdbind, 1, 8, Cat({Hex("01 00"), HostU16(17)})), 0);
     wtp_.board_vendor_id = kBoardVendor;
     wtp_.antenna_external = 1;
     wtp_.wrrm_block = Hex("00 25 00 02 aa bb");
@@ -73,7 +73,7 @@ class CfgRespBuild : public ::testing::Test {
     CwPktPtr pkt = CW_AC_PktMalloc();
     EXPECT_TRUE(pkt);
     if (!pkt) return {};
-    EXPECT_EQ(CW_AC_BuildCfgResp(*pkt, wtp_, sources_), 0);
+    EXPECT_EQ(BuildCfgResp(*pkt, wtp_, sources_), 0);
     return Bytes(pkt->buffer.begin() + kCwHeadersLen,
                  pkt->buffer.begin() + kCwHeadersLen + pkt->length);
   }
@@ -96,7 +96,7 @@ class CfgRespBuild : public ::testing::Test {
 
   CW_WTPCB wtp_;
   CW_APGROUP group_;
-  CW_VAP_PROFILE vap_{1, CW_VAP_ISOLATE_LINK, 0x0A0A0A0A};
+  VapProfile vap_{1, kVapIsolateLink, 0x0A0A0A0A};
   CwCfgRespSources sources_;
 };
 

@@ -21,7 +21,7 @@ using DataTransfer = RunLab;
 
 TEST_F(DataTransfer, ChunksAreKeptUntilTheEndAndEveryOneIsAnswered) {
   WtpEndpoint ap;
-  CW_WTPCB* wtp = MakeWtp(ap, 1, CW_STATE_RUN);
+  CW_WTPCB* wtp = MakeWtp(ap, 1, kStateRun);
   struct Row {
     const char* name;
     Bytes elements;
@@ -40,17 +40,17 @@ TEST_F(DataTransfer, ChunksAreKeptUntilTheEndAndEveryOneIsAnswered) {
   };
   uint8_t seq = 10;
   for (const Row& row : rows) {
-    Deliver(ap, ControlDatagram(CW_MSG_DATA_TRANSFER_REQ, ++seq, row.elements));
+    Deliver(ap, ControlDatagram(kMsgDataTransferReq, ++seq, row.elements));
     std::optional<DecodedMessage> rsp = OnlyAnswer(ap);
     ASSERT_TRUE(rsp) << row.name;
-    EXPECT_EQ(rsp->ctl.msg_type, uint32_t{CW_MSG_DATA_TRANSFER_RSP}) << row.name;
+    EXPECT_EQ(rsp->ctl.msg_type, uint32_t{kMsgDataTransferRsp}) << row.name;
     EXPECT_EQ(rsp->ctl.seq, seq) << row.name;
     EXPECT_EQ(ResultOf(*rsp), row.result) << row.name;
     EXPECT_EQ(wtp->crash_data.size(), row.kept) << row.name;
   }
   EXPECT_EQ(wtp->crash_data.size(), 0u);
 
-  Deliver(ap, ControlDatagram(CW_MSG_DATA_TRANSFER_REQ, ++seq, Chunk(1, Fill(1, 8))));
+  Deliver(ap, ControlDatagram(kMsgDataTransferReq, ++seq, Chunk(1, Fill(1, 8))));
   ASSERT_EQ(wtp->crash_data.size(), 1u);
   __CW_AC_HandleTunnelDown(wtp, __func__, __LINE__);
   EXPECT_TRUE(wtp->crash_data.empty()) << "teardown releases a transfer in progress";
@@ -58,16 +58,16 @@ TEST_F(DataTransfer, ChunksAreKeptUntilTheEndAndEveryOneIsAnswered) {
 
 TEST_F(DataTransfer, RequestToTheApAndItsResponse) {
   WtpEndpoint ap;
-  CW_WTPCB* wtp = MakeWtp(ap, 2, CW_STATE_RUN);
+  CW_WTPCB* wtp = MakeWtp(ap, 2, kStateRun);
   ASSERT_EQ(CW_AC_SndDataTransReq(wtp, 2), 0);
   lab_.Settle();
   std::optional<DecodedMessage> req = OnlyAnswer(ap);
   ASSERT_TRUE(req);
-  EXPECT_EQ(req->ctl.msg_type, uint32_t{CW_MSG_DATA_TRANSFER_REQ});
+  EXPECT_EQ(req->ctl.msg_type, uint32_t{kMsgDataTransferReq});
   ASSERT_NE(req->Find(14), nullptr);
   EXPECT_EQ(Bytes(req->Find(14)->value.begin(), req->Find(14)->value.end()), U8(2));
 
-  Deliver(ap, ControlDatagram(CW_MSG_DATA_TRANSFER_RSP, req->ctl.seq, Element(33, U32(3))));
+  Deliver(ap, ControlDatagram(kMsgDataTransferRsp, req->ctl.seq, Element(33, U32(3))));
   EXPECT_TRUE(Logged(" Result code 3 from Data Transfer Response frame."));
 }
 

@@ -34,7 +34,7 @@ TruncTable FullDiscoveryRequest(const ApSpec& ap = {}) {
 }
 
 int Decode(ByteView elements, CW_DISC_REQ_INFO* info) {
-  CW_RCVPKT rcv = RcvOf(ControlDatagram(CW_MSG_DISCOVERY_REQ, 7, Bytes(elements.begin(), elements.end())));
+  CW_RCVPKT rcv = RcvOf(ControlDatagram(kMsgDiscoveryReq, 7, Bytes(elements.begin(), elements.end())));
   return CW_AC_DecDiscReq(info, &rcv);
 }
 
@@ -45,7 +45,7 @@ bool Decodes(ByteView elements) {
 
 class DiscoveryDecode : public ::testing::Test {
  protected:
-  void SetUp() override { g_ulCwDebugBitmap = CW_DBG_ALL; }
+  void SetUp() override { g_ulCwDebugBitmap = kDbgAll; }
 
   DaemonContext lab_;  // identity defaults: vendor 41414 accepted
   LogCapture log_;

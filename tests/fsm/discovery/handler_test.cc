@@ -33,7 +33,7 @@ TEST_F(DiscoveryHandler, AnUnknownApOfAKnownModelIsAnsweredWithPriorityFour) {
   std::optional<DecodedMessage> answer = OnlyAnswer(wtp_);
   ASSERT_TRUE(answer) << LogText();
   EXPECT_TRUE(answer->complete);
-  EXPECT_EQ(answer->ctl.msg_type, CW_MSG_DISCOVERY_RSP);
+  EXPECT_EQ(answer->ctl.msg_type, kMsgDiscoveryRsp);
   EXPECT_EQ(answer->ctl.seq, 0x77);
   EXPECT_EQ(TypesOf(*answer), (std::vector<uint16_t>{1, 4, 10, 37}));
   const ByteView descriptor = answer->Find(1)->value;
@@ -41,7 +41,7 @@ TEST_F(DiscoveryHandler, AnUnknownApOfAKnownModelIsAnsweredWithPriorityFour) {
   EXPECT_EQ(descriptor[4] << 8 | descriptor[5], 3) << "active WTPs";
   EXPECT_EQ(descriptor[15], kPlatformVendor & 0xFF) << "the AP's vendor";
   EXPECT_EQ(answer->Find(37)->value[8], 4) << "priority";
-  EXPECT_EQ(CW_AC_WtpCount(), 0u) << "Discovery creates no AP record";
+  EXPECT_EQ(WtpCount(), 0u) << "Discovery creates no AP record";
   EXPECT_TRUE(Logged(" Receiving Discovery Request from AP 127.0.0.1.\n", ZLOG_INFO));
   EXPECT_TRUE(Logged(" Send Discovery Response to AP 127.0.0.1.\n", ZLOG_INFO));
 }
@@ -57,7 +57,7 @@ TEST_F(DiscoveryHandler, AConfiguredApIsMarkedDiscoveredAndTakesTheVendorOnlyWhe
   EXPECT_EQ(wtp->board_vendor_id, 0u);
   EXPECT_EQ(PriorityGiven(ap), 6);
   EXPECT_EQ(wtp->board_vendor_id, kPlatformVendor);
-  EXPECT_EQ(wtp->state, CW_STATE_IDLE);
+  EXPECT_EQ(wtp->state, kStateIdle);
 }
 
 // Each row starts from a fresh controller state; `setup` prepares it and
@@ -100,7 +100,7 @@ TEST_F(DiscoveryHandler, WhoIsAnsweredAndWhoIsRefused) {
       {"unknown model, looked up lower-cased", reports("XZ-999"), -1,
        " Invalid AP model xz-999 from Discovery Request.\n"},
       {"configured AP outside Idle",
-       [this](ApSpec& ap) { ConfiguredAp("ia-210", ap.mac)->state = CW_STATE_RUN; }, -1,
+       [this](ApSpec& ap) { ConfiguredAp("ia-210", ap.mac)->state = kStateRun; }, -1,
        " Receiving Discovery request under wrong state.\n"},
       {"configured model differs", both(configured("ia-210"), reports("ia-215")), -1,
        mismatch + "ia-210, but real model is ia-215.\n"},
@@ -132,9 +132,9 @@ TEST_F(DiscoveryHandler, WhoIsAnsweredAndWhoIsRefused) {
     ap.mac[5] = ++n;
     row.setup(ap);
     lines_.clear();
-    g_ulCwDebugBitmap = CW_DBG_ERROR;
+    g_ulCwDebugBitmap = kDbgError;
     EXPECT_EQ(PriorityGiven(ap), row.priority);
-    g_ulCwDebugBitmap = CW_DBG_ALL;
+    g_ulCwDebugBitmap = kDbgAll;
     if (row.priority < 0) {
       EXPECT_TRUE(Logged(row.line, ZLOG_ERR)) << LogText();
     }
@@ -150,11 +150,11 @@ TEST_F(DiscoveryHandler, UndecodableRequestsAreDroppedAndReturnOne) {
   const Bytes board = Flatten(Elem(38, "board", BoardDataBody(ap)));
   for (const Bytes& elements : {board, Cat({BoardAndDescriptor(ap), Hex("00 14 00")})}) {
     lines_.clear();
-    Deliver(wtp_, ControlDatagram(CW_MSG_DISCOVERY_REQ, 1, elements));
+    Deliver(wtp_, ControlDatagram(kMsgDiscoveryReq, 1, elements));
     EXPECT_FALSE(OnlyAnswer(wtp_));
     EXPECT_TRUE(Logged(" Failed to decode Discovery Request frame.\n", ZLOG_ERR)) << LogText();
   }
-  CW_RCVPKT undecodable = RcvOf(ControlDatagram(CW_MSG_DISCOVERY_REQ, 1, board), wtp_.Addr());
+  CW_RCVPKT undecodable = RcvOf(ControlDatagram(kMsgDiscoveryReq, 1, board), wtp_.Addr());
   EXPECT_EQ(CW_AC_DiscReqHandler(nullptr, &undecodable), 1);
   EXPECT_EQ(CW_AC_DiscReqHandler(nullptr, nullptr), 1);
 
@@ -178,7 +178,7 @@ TEST_F(DiscoveryHandler, NoPacketOrAFailedSendLeavesNothingBehind) {
                          " error Input/output error\n",
                      ZLOG_ERR))
       << LogText();
-  EXPECT_EQ(CW_AC_WtpCount(), 0u);
+  EXPECT_EQ(WtpCount(), 0u);
   EXPECT_EQ(PriorityGiven(ApSpec{}), 4);
 }
 
@@ -186,7 +186,7 @@ TEST_F(DiscoveryHandler, ABroadcastRequestIsAnsweredFromTheInterfaceAddress) {
   CW_ADDR unknown;
   unknown.ifindex = 0;
   unknown.SetIpv4(0xFFFFFFFF);
-  CW_AC_FillBroadcastLocal(unknown);
+  FillBroadcastLocal(unknown);
   EXPECT_EQ(unknown.Ipv4(), 0xFFFFFFFFu) << "left alone when no interface has an address";
 
   CW_ADDR broadcast;

@@ -109,10 +109,10 @@ inline TruncTable JoinTable(const ApSpec& ap) {
 }
 
 inline Bytes DiscoveryRequest(const ApSpec& ap, uint8_t seq = 9) {
-  return ControlDatagram(CW_MSG_DISCOVERY_REQ, seq, Flatten(DiscoveryTable(ap)));
+  return ControlDatagram(kMsgDiscoveryReq, seq, Flatten(DiscoveryTable(ap)));
 }
 inline Bytes JoinRequest(const ApSpec& ap, uint8_t seq = 11) {
-  return ControlDatagram(CW_MSG_JOIN_REQ, seq, Flatten(JoinTable(ap)));
+  return ControlDatagram(kMsgJoinReq, seq, Flatten(JoinTable(ap)));
 }
 
 }  // namespace capwap::test

@@ -41,7 +41,7 @@ TEST(DiscoveryResponse, EveryElementExactlyAsTabled) {
     }
     const TruncTable& address = family ? ipv6 : ipv4;
     const TruncTable expected = Concat({
-        ControlHeaderRows(CW_MSG_DISCOVERY_RSP, 0x2A,
+        ControlHeaderRows(kMsgDiscoveryRsp, 0x2A,
                           static_cast<uint16_t>(160 + 36 + Flatten(address).size() + 13)),
         {{U16(1), "AC Descriptor: type"},
          {U16(156), "AC Descriptor: length"},
@@ -63,9 +63,9 @@ TEST(DiscoveryResponse, EveryElementExactlyAsTabled) {
     });
     CwPktPtr pkt = CW_AC_PktMalloc();
     ASSERT_TRUE(pkt);
-    ASSERT_EQ(CW_AC_FillDiscResp(*pkt, ac, 0x00ABCDEF, 6, 0x2A), 0);
+    ASSERT_EQ(FillDiscResp(*pkt, ac, 0x00ABCDEF, 6, 0x2A), 0);
     EXPECT_TRUE(BytesMatch(ByteView(pkt->buffer.data(), pkt->length), expected)) << int{family};
-    EXPECT_EQ(pkt->msg_type, CW_MSG_DISCOVERY_RSP);
+    EXPECT_EQ(pkt->msg_type, kMsgDiscoveryRsp);
   }
 }
 

@@ -56,11 +56,11 @@ TEST(ResponseDecoders, TruncationTables) {
     const char* length;
     LengthExpect expect;
   } rows[] = {
-      {"result_only", kResultOnly, DecodeWith<CW_STACFG_RSP, CW_AC_DecStaCfgRsp>, "result: length", {}},
-      {nullptr, kResultOnly, DecodeWith<CW_RESET_RSP, CW_AC_DecResetResp>, "result: length", {}},
-      {"cfg_update", kCfgUpdResponse, DecodeWith<CW_CFGUPD_RSP, CW_AC_DecCfgUpdResp>, "radio: length", {}},
-      {"wlan", kWlanResponse, DecodeWith<CW_WLANCFG_RSP, CW_AC_DecWlanCfgRsp>, "bssid: length", {}},
-      {"echo", kEchoRequest, DecodeWith<CW_ECHO_REQ, CW_AC_DecEchoReq>, "session: length",
+      {"result_only", kResultOnly, DecodeWith<StaCfgRsp, CW_AC_DecStaCfgRsp>, "result: length", {}},
+      {nullptr, kResultOnly, DecodeWith<ResetRsp, CW_AC_DecResetResp>, "result: length", {}},
+      {"cfg_update", kCfgUpdResponse, DecodeWith<CfgUpdateRsp, CW_AC_DecCfgUpdResp>, "radio: length", {}},
+      {"wlan", kWlanResponse, DecodeWith<WlanCfgRsp, CW_AC_DecWlanCfgRsp>, "bssid: length", {}},
+      {"echo", kEchoRequest, DecodeWith<EchoReq, CW_AC_DecEchoReq>, "session: length",
        {.zero = Outcome::kAny}},
   };
   for (const auto& row : rows) {
@@ -72,12 +72,12 @@ TEST(ResponseDecoders, TruncationTables) {
 
 TEST(ResponseDecoders, FieldsAndTheEightOctetRule) {
   CW_RCVPKT rcv = Received(0, Cat({Flatten(kResultOnly), Element(99, {})}));
-  CW_RESET_RSP reset;
+  ResetRsp reset;
   EXPECT_EQ(CW_AC_DecResetResp(&reset, &rcv), 1)
       << "an element with fewer than 8 octets left is refused";
-  CW_STACFG_RSP sta;
+  StaCfgRsp sta;
   EXPECT_EQ(CW_AC_DecStaCfgRsp(&sta, &rcv), 1);
-  CW_CFGUPD_RSP cfgupd;
+  CfgUpdateRsp cfgupd;
   EXPECT_EQ(CW_AC_DecCfgUpdResp(&cfgupd, &rcv), 0) << "only its header must fit here";
   EXPECT_EQ(cfgupd.result_code, 2u);
   EXPECT_EQ(cfgupd.radio_state_flag, 0);
@@ -90,7 +90,7 @@ TEST(ResponseDecoders, FieldsAndTheEightOctetRule) {
   EXPECT_EQ(cfgupd.radio_states, rows);
 
   rcv = Received(0, Flatten(kWlanResponse));
-  CW_WLANCFG_RSP wlan;
+  WlanCfgRsp wlan;
   ASSERT_EQ(CW_AC_DecWlanCfgRsp(&wlan, &rcv), 0);
   EXPECT_EQ(wlan.bssid_flag, 1);
   EXPECT_EQ(wlan.radio_id, 1);
@@ -103,23 +103,23 @@ TEST(ResponseDecoders, FieldsAndTheEightOctetRule) {
 class EchoTest : public RunLab {
  protected:
   CW_WTPCB* RunningWtp(const WtpEndpoint& ep, uint8_t seed) {
-    CW_WTPCB* wtp = MakeWtp(ep, seed, CW_STATE_RUN);
+    CW_WTPCB* wtp = MakeWtp(ep, seed, kStateRun);
     wtp->data_end = ep.Addr();
-    wtp->tunnel = CW_AC_TunnelRecordOf(*wtp, CW_TUNNEL_UP);
+    wtp->tunnel = TunnelRecordOf(*wtp, kTunnelUp);
     g_uiCwApCount = 1;
     capwap::RefreshLiveness(wtp);
     ForgetWmac();
     return wtp;
   }
   Bytes EchoRequest(uint8_t seq, uint8_t seed) {
-    return ControlDatagram(CW_MSG_ECHO_REQ, seq, SessionElement(seed));
+    return ControlDatagram(kMsgEchoReq, seq, SessionElement(seed));
   }
   // Puts a request of `type` at the head of the WTP's send queue, as the
   // relay would, and drains what it sent.
   uint8_t Outstanding(CW_WTPCB* wtp, const WtpEndpoint& ep, uint32_t type) {
     CwPktPtr pkt = CW_AC_PktMalloc();
     const uint8_t seq = CW_AC_GetSeqNum(wtp, type);
-    CW_FinishCtlMsg(*pkt, type, seq);
+    FinishCtlMsg(*pkt, type, seq);
     EXPECT_EQ(CW_AC_SendCtlMsg(std::move(pkt), wtp), 0);
     EXPECT_EQ(OfType(ep.Drain(), type).size(), 1u);
     return seq;
@@ -131,7 +131,7 @@ TEST_F(EchoTest, AnsweredWithUnixTimeAndTheLastOtherSequenceNumber) {
   RunningWtp(ep, 1);
   // A WTP Event Request with sequence number 7 (no handler needed: the
   // receive path records its number), then an Echo Request with 9.
-  Deliver(ep, ControlDatagram(CW_MSG_WTP_EVENT_REQ, 7, SessionElement(1)));
+  Deliver(ep, ControlDatagram(kMsgWtpEventReq, 7, SessionElement(1)));
   ep.Drain();
   const uint32_t before = static_cast<uint32_t>(time(nullptr));
   Deliver(ep, EchoRequest(9, 1));
@@ -144,23 +144,23 @@ TEST_F(EchoTest, AnsweredWithUnixTimeAndTheLastOtherSequenceNumber) {
   r.u32(stamp);
   EXPECT_GE(stamp, before) << "Unix time, not NTP time";
   EXPECT_LE(stamp, after);
-  EXPECT_TRUE(BytesMatch(sent[0], Concat({ControlHeaderRows(CW_MSG_ECHO_RSP, 7, 8),
+  EXPECT_TRUE(BytesMatch(sent[0], Concat({ControlHeaderRows(kMsgEchoRsp, 7, 8),
                                           {{Cat({U16(6), U16(4)}), "timestamp: type, length"},
                                            {U32(stamp), "timestamp: seconds since 1970"}}})));
 }
 
 TEST_F(EchoTest, OnlyARunningSessionIsAnswered) {
   WtpEndpoint ep;
-  CW_WTPCB* wtp = MakeWtp(ep, 2, CW_STATE_DATA_CHECK);
+  CW_WTPCB* wtp = MakeWtp(ep, 2, kStateDataCheck);
   Deliver(ep, EchoRequest(1, 2));
   EXPECT_TRUE(ep.Drain().empty());
   EXPECT_TRUE(Logged("CW_AC_EchoReqHandler::pstWtp->uiState != AC_STATE_RUN\n"));
   EXPECT_FALSE(wtp->nbr_dead_timer.Running());
-  CW_RCVPKT rcv = Received(CW_MSG_ECHO_REQ, {});
+  CW_RCVPKT rcv = Received(kMsgEchoReq, {});
   EXPECT_EQ(CW_AC_EchoReqHandler(nullptr, &rcv), 1);
 
   // A packet failure in Run sends nothing but still refreshes.
-  wtp->state = CW_STATE_RUN;
+  wtp->state = kStateRun;
   FailNext(FailFamily::kPacketAlloc, 1);
   EXPECT_EQ(CW_AC_EchoReqHandler(wtp, &rcv), 0);
   EXPECT_TRUE(wtp->nbr_dead_timer.Running());
@@ -174,17 +174,17 @@ TEST_F(EchoTest, EchoesKeepTheSessionAliveUntilFourIntervalsOfSilence) {
   for (int i = 0; i < 5; ++i) {
     lab_.RunFor(30);
     Deliver(ep, EchoRequest(static_cast<uint8_t>(i), 3));
-    ASSERT_EQ(wtp->state, CW_STATE_RUN) << "after echo " << i;
+    ASSERT_EQ(wtp->state, kStateRun) << "after echo " << i;
   }
-  EXPECT_EQ(OfType(ep.Drain(), CW_MSG_ECHO_RSP).size(), 5u);
+  EXPECT_EQ(OfType(ep.Drain(), kMsgEchoRsp).size(), 5u);
   lab_.RunFor(39);
-  EXPECT_EQ(wtp->state, CW_STATE_RUN);
+  EXPECT_EQ(wtp->state, kStateRun);
   lab_.RunFor(1);
-  EXPECT_EQ(wtp->state, CW_STATE_IDLE);
+  EXPECT_EQ(wtp->state, kStateIdle);
   EXPECT_EQ(g_uiCwApCount, 0u);
-  std::optional<CW_TUNNEL_RECORD> down = LastTunnelRecord();
+  std::optional<TunnelRecord> down = LastTunnelRecord();
   ASSERT_TRUE(down);
-  EXPECT_EQ(down->state, CW_TUNNEL_DOWN);
+  EXPECT_EQ(down->state, kTunnelDown);
   EXPECT_EQ(down->wtp_data_port, ep.port());
 }
 
@@ -198,7 +198,7 @@ TEST_F(EchoTest, ResetRequestBytesAndVirtualAp) {
   std::vector<Bytes> sent = ep.Drain();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_TRUE(BytesMatch(
-      sent[0], Concat({ControlHeaderRows(CW_MSG_RESET_REQ, 21, 116),
+      sent[0], Concat({ControlHeaderRows(kMsgResetReq, 21, 116),
                        {{Cat({U16(25), U16(112)}), "image identifier: type, length"},
                         {U32(kPlatformVendor), "image identifier: vendor"},
                         {Bytes(wtp->image_id.begin() + 4, wtp->image_id.end()), "reset image"}}})));
@@ -221,47 +221,47 @@ TEST_F(EchoTest, ResetResponseEndsTheSessionWhateverTheResult) {
   CW_WTPCB* wtp = RunningWtp(ep, 6);
   ASSERT_EQ(CW_AC_SndResetReq(wtp), 0);
   const uint8_t seq = SeqOf(ep.Drain().at(0));
-  Deliver(ep, ControlDatagram(CW_MSG_RESET_RSP, seq, Element(33, U32(2))));
+  Deliver(ep, ControlDatagram(kMsgResetRsp, seq, Element(33, U32(2))));
   EXPECT_TRUE(Logged(" Result code 2 from Reset Response frame.\n"));
-  EXPECT_EQ(wtp->state, CW_STATE_IDLE);
+  EXPECT_EQ(wtp->state, kStateIdle);
   EXPECT_EQ(wtp->sndq.count, 0u);
-  EXPECT_EQ(LastTunnelRecord()->state, CW_TUNNEL_DOWN);
+  EXPECT_EQ(LastTunnelRecord()->state, kTunnelDown);
 
   // An undecodable one does not, and outside Run nothing is looked at.
   WtpEndpoint ep2;
   CW_WTPCB* other = RunningWtp(ep2, 7);
-  CW_RCVPKT bad = Received(CW_MSG_RESET_RSP, Cat({U16(33), U16(4), U16(0)}));
+  CW_RCVPKT bad = Received(kMsgResetRsp, Cat({U16(33), U16(4), U16(0)}));
   EXPECT_EQ(CW_AC_ResetRespHandler(other, &bad), 1);
   EXPECT_TRUE(Logged(" Failed to decode Reset Reponse frame.\n"));
-  EXPECT_EQ(other->state, CW_STATE_RUN);
-  other->state = CW_STATE_CONFIG;
-  CW_RCVPKT good = Received(CW_MSG_RESET_RSP, Element(33, U32(0)));
+  EXPECT_EQ(other->state, kStateRun);
+  other->state = kStateConfig;
+  CW_RCVPKT good = Received(kMsgResetRsp, Element(33, U32(0)));
   EXPECT_EQ(CW_AC_ResetRespHandler(other, &good), 1);
-  EXPECT_EQ(other->state, CW_STATE_CONFIG);
+  EXPECT_EQ(other->state, kStateConfig);
 }
 
 TEST_F(EchoTest, ConfigUpdateResponseReportsRadioStateInAnyState) {
   WtpEndpoint ep;
   CW_WTPCB* wtp = RunningWtp(ep, 8);
-  uint8_t seq = Outstanding(wtp, ep, CW_MSG_CFG_UPDATE_REQ);
-  Deliver(ep, ControlDatagram(CW_MSG_CFG_UPDATE_RSP, seq,
+  uint8_t seq = Outstanding(wtp, ep, kMsgCfgUpdateReq);
+  Deliver(ep, ControlDatagram(kMsgCfgUpdateRsp, seq,
                               Cat({Element(33, U32(0)), Element(32, Hex("01 02 00"))})));
-  auto radio = Wmac(WMAC_MSG_RADIO_STATE);
+  auto radio = Wmac(WmacMsg::kRadioState);
   ASSERT_EQ(radio.size(), 1u);
   EXPECT_EQ(radio[0].payload, Hex("01 02 00 00 00 00 00 00 00 00 00 00"));
   EXPECT_EQ(wtp->sndq.count, 0u);
   // A failed result is logged and reported nowhere.
-  seq = Outstanding(wtp, ep, CW_MSG_CFG_UPDATE_REQ);
-  Deliver(ep, ControlDatagram(CW_MSG_CFG_UPDATE_RSP, seq,
+  seq = Outstanding(wtp, ep, kMsgCfgUpdateReq);
+  Deliver(ep, ControlDatagram(kMsgCfgUpdateRsp, seq,
                               Cat({Element(33, U32(5)), Element(32, Hex("02 02 00"))})));
   EXPECT_TRUE(Logged(" Result code 5 frome Config Update Response frame. \n"));
-  EXPECT_EQ(Wmac(WMAC_MSG_RADIO_STATE).size(), 1u);
+  EXPECT_EQ(Wmac(WmacMsg::kRadioState).size(), 1u);
   // Outside Run it is still handled.
-  wtp->state = CW_STATE_CONFIG;
-  CW_RCVPKT rcv = Received(CW_MSG_CFG_UPDATE_RSP, Element(32, Hex("02 01 00")));
+  wtp->state = kStateConfig;
+  CW_RCVPKT rcv = Received(kMsgCfgUpdateRsp, Element(32, Hex("02 01 00")));
   EXPECT_EQ(CW_AC_CfgUpdRespHandler(wtp, &rcv), 0);
-  EXPECT_EQ(Wmac(WMAC_MSG_RADIO_STATE).size(), 2u);
-  CW_RCVPKT bad = Received(CW_MSG_CFG_UPDATE_RSP, Cat({U16(32), U16(3)}));
+  EXPECT_EQ(Wmac(WmacMsg::kRadioState).size(), 2u);
+  CW_RCVPKT bad = Received(kMsgCfgUpdateRsp, Cat({U16(32), U16(3)}));
   EXPECT_EQ(CW_AC_CfgUpdRespHandler(wtp, &bad), 1);
   EXPECT_TRUE(Logged(" Failed to decode config Update Response frame.\n"));
 }
@@ -269,43 +269,43 @@ TEST_F(EchoTest, ConfigUpdateResponseReportsRadioStateInAnyState) {
 TEST_F(EchoTest, WlanConfigResponseTellsWmacOnlyOfAssignedBssids) {
   WtpEndpoint ep;
   CW_WTPCB* wtp = RunningWtp(ep, 9);
-  uint8_t seq = Outstanding(wtp, ep, CW_MSG_WLAN_CFG_REQ);
-  Deliver(ep, ControlDatagram(CW_MSG_WLAN_CFG_RSP, seq, Element(33, U32(0))));
+  uint8_t seq = Outstanding(wtp, ep, kMsgWlanCfgReq);
+  Deliver(ep, ControlDatagram(kMsgWlanCfgRsp, seq, Element(33, U32(0))));
   EXPECT_EQ(wtp->sndq.count, 0u) << "matched";
-  EXPECT_TRUE(Wmac(WMAC_MSG_SET_BSSID).empty());
-  seq = Outstanding(wtp, ep, CW_MSG_WLAN_CFG_REQ);
-  Deliver(ep, ControlDatagram(CW_MSG_WLAN_CFG_RSP, seq, Flatten(kWlanResponse)));
-  auto bssid = Wmac(WMAC_MSG_SET_BSSID);
+  EXPECT_TRUE(Wmac(WmacMsg::kSetBssid).empty());
+  seq = Outstanding(wtp, ep, kMsgWlanCfgReq);
+  Deliver(ep, ControlDatagram(kMsgWlanCfgRsp, seq, Flatten(kWlanResponse)));
+  auto bssid = Wmac(WmacMsg::kSetBssid);
   ASSERT_EQ(bssid.size(), 1u);
   EXPECT_EQ(bssid[0].wtp_id, wtp->apid);
   EXPECT_EQ(bssid[0].payload, Hex("01 03 02 aa bb cc dd ee"));
 
-  CW_RCVPKT failed = Received(CW_MSG_WLAN_CFG_RSP, Flatten(ResultThen(4, 1026, "b", Hex("01 03 02 aa bb cc dd ee"))));
+  CW_RCVPKT failed = Received(kMsgWlanCfgRsp, Flatten(ResultThen(4, 1026, "b", Hex("01 03 02 aa bb cc dd ee"))));
   EXPECT_EQ(CW_AC_WlanCfgRespHandler(wtp, &failed), 1);
   EXPECT_TRUE(Logged(" Result code 4 frome WLAN Config Response.\n"));
-  wtp->state = CW_STATE_DATA_CHECK;
-  CW_RCVPKT good = Received(CW_MSG_WLAN_CFG_RSP, Flatten(kWlanResponse));
+  wtp->state = kStateDataCheck;
+  CW_RCVPKT good = Received(kMsgWlanCfgRsp, Flatten(kWlanResponse));
   EXPECT_EQ(CW_AC_WlanCfgRespHandler(wtp, &good), 1);
-  EXPECT_EQ(Wmac(WMAC_MSG_SET_BSSID).size(), 1u);
+  EXPECT_EQ(Wmac(WmacMsg::kSetBssid).size(), 1u);
 }
 
 TEST_F(EchoTest, StationConfigResponseChecksTheResultAndRefreshesLiveness) {
   WtpEndpoint ep;
   CW_WTPCB* wtp = RunningWtp(ep, 10);
-  CW_RCVPKT ok = Received(CW_MSG_STA_CFG_RSP, Element(33, U32(0)));
-  CW_RCVPKT failed = Received(CW_MSG_STA_CFG_RSP, Element(33, U32(3)));
+  CW_RCVPKT ok = Received(kMsgStaCfgRsp, Element(33, U32(0)));
+  CW_RCVPKT failed = Received(kMsgStaCfgRsp, Element(33, U32(3)));
   EXPECT_EQ(CW_AC_StaCfgRespHandler(wtp, &failed), 1);
   EXPECT_TRUE(Logged(" Result code 3 from Station Config Resopnse frame.\n"));
-  CW_RCVPKT bad = Received(CW_MSG_STA_CFG_RSP, Element(33, U16(0)));
+  CW_RCVPKT bad = Received(kMsgStaCfgRsp, Element(33, U16(0)));
   EXPECT_EQ(CW_AC_StaCfgRespHandler(wtp, &bad), 1);
   EXPECT_TRUE(Logged(" Failed to decode Station Config Response frame.\n"));
   lab_.RunFor(30);
   EXPECT_EQ(CW_AC_StaCfgRespHandler(wtp, &ok), 0);
   EXPECT_TRUE(Logged(" Receiving Station Config Response frame from AP.\n"));
   lab_.RunFor(30);
-  EXPECT_EQ(wtp->state, CW_STATE_RUN);
+  EXPECT_EQ(wtp->state, kStateRun);
 
-  wtp->state = CW_STATE_CONFIG;
+  wtp->state = kStateConfig;
   lines_.clear();
   EXPECT_EQ(CW_AC_StaCfgRespHandler(wtp, &ok), 1);
   EXPECT_FALSE(Logged("Station Config")) << "dropped silently outside Run";

@@ -39,13 +39,13 @@ TEST_F(ImageDownload, RefusedRequestsAreAnsweredWithResultOneAndEndTheSession) {
   uint8_t seed = 1;
   for (const auto& row : rows) {
     WtpEndpoint ap;
-    CW_WTPCB* wtp = MakeWtp(ap, seed++, CW_STATE_JOIN);
-    Deliver(ap, ControlDatagram(CW_MSG_IMAGE_DATA_REQ, 3, row.elements));
+    CW_WTPCB* wtp = MakeWtp(ap, seed++, kStateJoin);
+    Deliver(ap, ControlDatagram(kMsgImageDataReq, 3, row.elements));
     std::optional<DecodedMessage> rsp = OnlyAnswer(ap);
     ASSERT_TRUE(rsp) << row.name;
-    EXPECT_EQ(rsp->ctl.msg_type, uint32_t{CW_MSG_IMAGE_DATA_RSP}) << row.name;
+    EXPECT_EQ(rsp->ctl.msg_type, uint32_t{kMsgImageDataRsp}) << row.name;
     EXPECT_EQ(ResultOf(*rsp), 1u) << row.name;
-    EXPECT_EQ(wtp->state, uint32_t{CW_STATE_IDLE}) << row.name;
+    EXPECT_EQ(wtp->state, uint32_t{kStateIdle}) << row.name;
   }
 }
 
@@ -55,7 +55,7 @@ TEST(ImageFile, AnUploadComesBeforeTheBuiltInFileAndStaysInItsFolder) {
     ASSERT_TRUE(MakeParentDirs(RootPath(path)));
     std::ofstream(RootPath(path)) << "x";
   }
-  CW_IMGREC rec;
+  ImageRecord rec;
   rec.name = "m-1";
   EXPECT_EQ(CW_AC_GetImgFullName(rec), "") << "the image name alone is not the file";
   rec.file_name = "m-1-b";

@@ -10,7 +10,7 @@ namespace capwap::test {
 namespace {
 
 int Decode(ByteView elements, CW_JOIN_REQ_INFO* info) {
-  CW_RCVPKT rcv = RcvOf(ControlDatagram(CW_MSG_JOIN_REQ, 3, Bytes(elements.begin(), elements.end())));
+  CW_RCVPKT rcv = RcvOf(ControlDatagram(kMsgJoinReq, 3, Bytes(elements.begin(), elements.end())));
   return CW_AC_DecJoinReq(info, &rcv);
 }
 
@@ -22,8 +22,8 @@ bool Decodes(ByteView elements) {
 class JoinDecode : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_ulCwDebugBitmap = CW_DBG_ALL;
-    ASSERT_EQ(CW_RegisterVendorHandlers(), 0);
+    g_ulCwDebugBitmap = kDbgAll;
+    ASSERT_EQ(RegisterVendorHandlers(), 0);
   }
 
   DaemonContext lab_;

@@ -22,7 +22,7 @@ class JoinHandler : public RunLab {
     lines_.clear();
     g_ulCwDebugBitmap = category;
     Deliver(from, JoinRequest(ap));
-    g_ulCwDebugBitmap = CW_DBG_ALL;
+    g_ulCwDebugBitmap = kDbgAll;
     EXPECT_FALSE(OnlyAnswer(from)) << line;
     EXPECT_TRUE(Logged(line, level)) << "wanted: " << line << "\ngot: " << LogText();
   }
@@ -46,7 +46,7 @@ TEST_F(JoinHandler, AnUnknownApIsCreatedRecordedAnsweredAndPutInJoin) {
   ap.capability = 2;
   std::optional<DecodedMessage> answer = Join(wtp_, ap, 0x21);
   ASSERT_TRUE(answer) << LogText();
-  EXPECT_EQ(answer->ctl.msg_type, CW_MSG_JOIN_RSP);
+  EXPECT_EQ(answer->ctl.msg_type, kMsgJoinRsp);
   EXPECT_EQ(answer->ctl.seq, 0x21);
   EXPECT_EQ(TypesOf(*answer), (std::vector<uint16_t>{33, 1, 4, 10, 51}));
   EXPECT_EQ(ResultOf(*answer), 0u);
@@ -57,7 +57,7 @@ TEST_F(JoinHandler, AnUnknownApIsCreatedRecordedAnsweredAndPutInJoin) {
   EXPECT_EQ(wtp->auto_created, 1);
   EXPECT_EQ(wtp->priority, 4);
   EXPECT_EQ(wtp->board_vendor_id, kPlatformVendor);
-  EXPECT_EQ(wtp->state, CW_STATE_JOIN);
+  EXPECT_EQ(wtp->state, kStateJoin);
   EXPECT_EQ(wtp->concurrency_flag, 1);
   EXPECT_EQ(g_uiCwConcurrentWTPS, 1u);
   EXPECT_EQ(wtp->last_rcv_seq, 0x21);
@@ -78,12 +78,12 @@ TEST_F(JoinHandler, AnUnknownApIsCreatedRecordedAnsweredAndPutInJoin) {
   std::optional<Bytes> record = DBM_Fetch(kDbCwAp, key.data(), key.size());
   ASSERT_TRUE(record);
   CW_WTPCB stored;
-  ASSERT_TRUE(CW_DecodeWtpRecord(*record, &stored));
-  EXPECT_EQ(stored.state, CW_STATE_JOIN);
+  ASSERT_TRUE(DecodeWtpRecord(*record, &stored));
+  EXPECT_EQ(stored.state, kStateJoin);
   EXPECT_EQ(stored.mac, ap.mac);
 
   // WMAC learns of the new AP before its MAC is known.
-  std::vector<sim::PeerMessage> told = Wmac(WMAC_MSG_CREATE_AP);
+  std::vector<sim::PeerMessage> told = Wmac(WmacMsg::kCreateAp);
   ASSERT_EQ(told.size(), 1u);
   EXPECT_EQ(told[0].wtp_id, 1u);
   EXPECT_EQ(CreatedName(told[0].payload), "ap1");
@@ -97,9 +97,9 @@ TEST_F(JoinHandler, SuccessLinesUnderTheirClasses) {
     uint32_t category;
     std::vector<std::string> lines;
   } rows[] = {
-      {CW_DBG_EVENT, {" Creating AP with MAC address 02-00-00-00-09-01.\n"}},
-      {CW_DBG_FSM, {" FSM switched to Join State. \n"}},
-      {CW_DBG_PACKET,
+      {kDbgEvent, {" Creating AP with MAC address 02-00-00-00-09-01.\n"}},
+      {kDbgFsm, {" FSM switched to Join State. \n"}},
+      {kDbgPacket,
        {" Receiving Join Request from AP 127.0.0.1.\n", " Sending Join Response to AP 02:00:00:00:09:03.\n"}},
   };
   uint8_t n = 0;
@@ -127,12 +127,12 @@ TEST_F(JoinHandler, AConfiguredApJoinsOnItsOwnRecord) {
   std::optional<DecodedMessage> answer = Join(wtp_, ap);
   ASSERT_TRUE(answer);
   EXPECT_EQ(ResultOf(*answer), 0u);
-  EXPECT_EQ(CW_AC_WtpCount(), 1u);
-  EXPECT_EQ(wtp->state, CW_STATE_JOIN);
+  EXPECT_EQ(WtpCount(), 1u);
+  EXPECT_EQ(wtp->state, kStateJoin);
   EXPECT_EQ(wtp->auto_created, 0);
   EXPECT_EQ(wtp->priority, 7);
   EXPECT_EQ(wtp->board_vendor_id, 0u) << "kept from Discovery, not taken at Join";
-  EXPECT_TRUE(Wmac(WMAC_MSG_CREATE_AP).empty());
+  EXPECT_TRUE(Wmac(WmacMsg::kCreateAp).empty());
   // The record follows the reported serial number.
   EXPECT_EQ(wtp->serial, "SN-0001");
   EXPECT_EQ(capwap::FindWtpBySerial("OLD-SERIAL"), nullptr);
@@ -157,7 +157,7 @@ TEST_F(JoinHandler, ASessionIdInUseIsAnsweredWithResultSixAndChangesNothing) {
   EXPECT_TRUE(Logged(" Sending Join Response to AP 02:00:00:00:01:01.\n"))
       << "answered through the holder's record";
   EXPECT_EQ(CW_AC_GetWTPByMac(second.mac), nullptr);
-  EXPECT_TRUE(Wmac(WMAC_MSG_CREATE_AP).empty());
+  EXPECT_TRUE(Wmac(WmacMsg::kCreateAp).empty());
   EXPECT_EQ(holder->last_rcv_seq, 0x11);
   EXPECT_EQ(holder->remote, wtp_.Addr());
   EXPECT_EQ(g_uiCwConcurrentWTPS, 1u);
@@ -170,49 +170,49 @@ TEST_F(JoinHandler, SilentRefusals) {
   ApSpec again = ap;
   again.session.fill(0x77);
   // From the endpoint of a live session; from a new endpoint while the record is past Idle.
-  ExpectSilent(wtp_, again, CW_DBG_ERROR, " Receiving Join Request under wrong state,1.\n");
+  ExpectSilent(wtp_, again, kDbgError, " Receiving Join Request under wrong state,1.\n");
   CW_RCVPKT rcv = RcvOf(JoinRequest(again), wtp_.Addr());
   EXPECT_EQ(CW_AC_JoinReqHandler(CW_AC_GetWTPByIP(wtp_.Addr()), &rcv), 1);
   WtpEndpoint other;
-  ExpectSilent(other, again, CW_DBG_ERROR, " Receiving Join Request under wrong state .\n");
+  ExpectSilent(other, again, kDbgError, " Receiving Join Request under wrong state .\n");
   EXPECT_EQ(CW_AC_GetWTPBySESSID(again.session), nullptr);
   EXPECT_EQ(g_uiCwConcurrentWTPS, 1u);
 
   CW_CMD_Set_AutoEnable(0);
-  ExpectSilent(other, Other(1), CW_DBG_ERROR,
+  ExpectSilent(other, Other(1), kDbgError,
                " Can't match the AP config, and auto ap feature is disabled.\n", ZLOG_INFO);
   rcv = RcvOf(JoinRequest(Other(1)), other.Addr());
   EXPECT_EQ(CW_AC_JoinReqHandler(nullptr, &rcv), 0);
   CW_CMD_Set_AutoEnable(1);
 
   g_uiCwConcurrentWTPS = 20;
-  ExpectSilent(other, Other(2), CW_DBG_EVENT,
+  ExpectSilent(other, Other(2), kDbgEvent,
                " [Join state] The current concurrency AP number 20 has reached the maximum 20, "
                "Join request temporarily rejected.\n",
                ZLOG_INFO);
   g_uiCwConcurrentWTPS = 0;
   g_uiCwApCount = get_max_apcnt();
-  ExpectSilent(other, Other(3), CW_DBG_ERROR,
+  ExpectSilent(other, Other(3), kDbgError,
                " [Discovery state] The current online AP number 32 has reached the maximum 32, so "
                "no more APs can be connected to this AC.\n");
-  EXPECT_EQ(CW_AC_WtpCount(), 1u);
+  EXPECT_EQ(WtpCount(), 1u);
 }
 
 TEST_F(JoinHandler, CreationFailsForAnUnknownModelShortMemoryAndWhenNoApIdIsFree) {
   const std::string line = " Failed to create AP with MAC address 02-00-00-00-01-01.\n";
   ApSpec ap;
   ap.model = "zz-1";
-  ExpectSilent(wtp_, ap, CW_DBG_ERROR, line);
+  ExpectSilent(wtp_, ap, kDbgError, line);
   CW_RCVPKT rcv = RcvOf(JoinRequest(ap), wtp_.Addr());
   EXPECT_EQ(CW_AC_JoinReqHandler(nullptr, &rcv), 1);
   FailNext(FailFamily::kWtpAlloc, 1);
-  ExpectSilent(wtp_, ApSpec{}, CW_DBG_ERROR, line);
-  EXPECT_EQ(CW_AC_WtpCount(), 0u);
-  EXPECT_TRUE(Wmac(WMAC_MSG_CREATE_AP).empty()) << "WMAC hears of no AP";
+  ExpectSilent(wtp_, ApSpec{}, kDbgError, line);
+  EXPECT_EQ(WtpCount(), 0u);
+  EXPECT_TRUE(Wmac(WmacMsg::kCreateAp).empty()) << "WMAC hears of no AP";
   for (uint8_t i = 1; i <= 32; ++i) {
     ASSERT_NE(ConfiguredAp("ia-210", {0x02, 0x10, 0, 0, 0, i}), nullptr);
   }
-  ExpectSilent(wtp_, ApSpec{}, CW_DBG_ERROR, line);
+  ExpectSilent(wtp_, ApSpec{}, kDbgError, line);
   EXPECT_EQ(g_uiCwConcurrentWTPS, 0u);
 }
 
@@ -222,12 +222,12 @@ TEST_F(JoinHandler, UndecodableRequestsAndMalformedVendorElements) {
   for (const Bytes& elements : {Element(38, Cat({U32(kPlatformVendor), U16(4), U16(6)})),
                                 Cat({board, Hex("00 23 00 10 01")})}) {
     lines_.clear();
-    Deliver(wtp_, ControlDatagram(CW_MSG_JOIN_REQ, 4, elements));
+    Deliver(wtp_, ControlDatagram(kMsgJoinReq, 4, elements));
     EXPECT_FALSE(OnlyAnswer(wtp_));
     EXPECT_TRUE(Logged(" Failed to decode Join Request frame.\n", ZLOG_ERR)) << LogText();
   }
-  EXPECT_EQ(CW_AC_WtpCount(), 0u);
-  CW_RCVPKT rcv = RcvOf(ControlDatagram(CW_MSG_JOIN_REQ, 6, Cat({board, Hex("00 23 00 10 01")})),
+  EXPECT_EQ(WtpCount(), 0u);
+  CW_RCVPKT rcv = RcvOf(ControlDatagram(kMsgJoinReq, 6, Cat({board, Hex("00 23 00 10 01")})),
                         wtp_.Addr());
   EXPECT_EQ(CW_AC_JoinReqHandler(nullptr, &rcv), 1);
   EXPECT_EQ(CW_AC_JoinReqHandler(nullptr, nullptr), 1);
@@ -237,7 +237,7 @@ TEST_F(JoinHandler, UndecodableRequestsAndMalformedVendorElements) {
       37, Cat({U32(kPlatformVendor), U16(127), U16(2), U16(7), U16(198), U16(2), U16(2)}));
   const Bytes cut_sub = Element(37, Cat({U32(kPlatformVendor), U16(127), U16(8), U32(0)}));
   const Bytes elements = Cat({Flatten(JoinTable(ap)), short_master, cut_sub, Element(41, {})});
-  Deliver(wtp_, ControlDatagram(CW_MSG_JOIN_REQ, 7, elements));
+  Deliver(wtp_, ControlDatagram(kMsgJoinReq, 7, elements));
   std::optional<DecodedMessage> answer = OnlyAnswer(wtp_);
   ASSERT_TRUE(answer) << LogText();
   CW_WTPCB* wtp = CW_AC_GetWTPByMac(ap.mac);
@@ -256,16 +256,16 @@ TEST_F(JoinHandler, TheJoinWaitTearsASilentApDownAtSixSecondsNotFive) {
   CW_WTPCB* wtp = CW_AC_GetWTPByMac(ap.mac);
   ForgetWmac();
   lab_.RunFor(5);
-  EXPECT_EQ(wtp->state, CW_STATE_JOIN);
+  EXPECT_EQ(wtp->state, kStateJoin);
   EXPECT_EQ(g_uiCwConcurrentWTPS, 1u);
   lab_.RunFor(1);
-  EXPECT_EQ(wtp->state, CW_STATE_IDLE);
+  EXPECT_EQ(wtp->state, kStateIdle);
   EXPECT_EQ(g_uiCwConcurrentWTPS, 0u);
   EXPECT_EQ(wtp->concurrency_flag, 0);
   EXPECT_EQ(CW_AC_GetWTPBySESSID(ap.session), nullptr);
   EXPECT_EQ(CW_AC_GetWTPByIP(wtp_.Addr()), nullptr);
   EXPECT_EQ(CW_AC_GetWTPByMac(ap.mac), wtp) << "the record stays";
-  EXPECT_EQ(Wmac(WMAC_MSG_DELETE_AP).size(), 1u) << "an automatic AP that never ran";
+  EXPECT_EQ(Wmac(WmacMsg::kDeleteAp).size(), 1u) << "an automatic AP that never ran";
 
   // It may join again with a new session.
   ApSpec again = ap;
@@ -273,7 +273,7 @@ TEST_F(JoinHandler, TheJoinWaitTearsASilentApDownAtSixSecondsNotFive) {
   std::optional<DecodedMessage> answer = Join(wtp_, again);
   ASSERT_TRUE(answer);
   EXPECT_EQ(ResultOf(*answer), 0u);
-  EXPECT_EQ(CW_AC_WtpCount(), 1u);
+  EXPECT_EQ(WtpCount(), 1u);
 }
 
 TEST_F(JoinHandler, AFailedTimerOrSendStillEntersJoin) {
@@ -284,7 +284,7 @@ TEST_F(JoinHandler, AFailedTimerOrSendStillEntersJoin) {
   EXPECT_TRUE(OnlyAnswer(wtp_)) << "the response went out before";
   CW_WTPCB* wtp = CW_AC_GetWTPByMac(ApSpec{}.mac);
   ASSERT_NE(wtp, nullptr);
-  EXPECT_EQ(wtp->state, CW_STATE_JOIN);
+  EXPECT_EQ(wtp->state, kStateJoin);
   EXPECT_FALSE(wtp->join_timer.Running());
 
   WtpEndpoint second;
@@ -301,7 +301,7 @@ TEST_F(JoinHandler, AFailedTimerOrSendStillEntersJoin) {
   EXPECT_EQ(CW_AC_JoinReqHandler(nullptr, &rcv), 1);
   EXPECT_FALSE(OnlyAnswer(second));
   EXPECT_FALSE(OnlyAnswer(third));
-  EXPECT_EQ(CW_AC_GetWTPByMac(Other(5).mac)->state, CW_STATE_JOIN);
+  EXPECT_EQ(CW_AC_GetWTPByMac(Other(5).mac)->state, kStateJoin);
   EXPECT_EQ(g_uiCwConcurrentWTPS, 3u);
 }
 

@@ -49,7 +49,7 @@ const TruncTable kImage = {
 class JoinResponse : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_ulCwDebugBitmap = CW_DBG_ALL;
+    g_ulCwDebugBitmap = kDbgAll;
     capwap::AcGlobalInfo& ac = g_stCW_AC_GlobalInfo;
     ac.stations = 0x11;
     ac.limit = 0x22;
@@ -86,10 +86,10 @@ TEST_F(JoinResponse, EachVariantExactlyAsTabled) {
        Concat({ResultCode(0), AcDescriptorAndName(), Address(false), kTransport})},
       {"success over IPv6", true, 0, false,
        Concat({ResultCode(0), AcDescriptorAndName(), Address(true), kTransport})},
-      {"session ID in use", false, CW_JOIN_RESULT_SESSION_IN_USE, false, ResultCode(6)},
+      {"session ID in use", false, kJoinResultSessionInUse, false, ResultCode(6)},
       {"an image to install", false, 0, true,
        Concat({ResultCode(0), AcDescriptorAndName(), Address(false), kTransport, kImage})},
-      {"a refusal never names an image", false, CW_JOIN_RESULT_SESSION_IN_USE, true, ResultCode(6)},
+      {"a refusal never names an image", false, kJoinResultSessionInUse, true, ResultCode(6)},
   };
   for (const auto& row : rows) {
     ImageTableReset();
@@ -97,14 +97,14 @@ TEST_F(JoinResponse, EachVariantExactlyAsTabled) {
       ASSERT_EQ(CW_CMD_Set_ApModelVersion(kApVendor, "ia-210", "2.0.7", "", 1), 0);
     }
     wtp_.local.family = row.ipv6 ? 1 : 0;
-    CW_JOIN_RESP resp;
+    JoinResp resp;
     resp.result = row.result;
     resp.seq = 0x5A;
     CwPktPtr pkt = CW_AC_PktMalloc();
     ASSERT_TRUE(pkt);
     ASSERT_EQ(CW_AC_FillJoinResp(*pkt, wtp_, resp), 0);
     const TruncTable expected = Concat({
-        ControlHeaderRows(CW_MSG_JOIN_RSP, 0x5A, static_cast<uint16_t>(Flatten(row.elements).size())),
+        ControlHeaderRows(kMsgJoinRsp, 0x5A, static_cast<uint16_t>(Flatten(row.elements).size())),
         row.elements});
     EXPECT_TRUE(BytesMatch(ByteView(pkt->buffer.data(), pkt->length), expected)) << row.what;
   }
@@ -112,7 +112,7 @@ TEST_F(JoinResponse, EachVariantExactlyAsTabled) {
 }
 
 TEST_F(JoinResponse, AnImageIsOfferedUnlessItsVersionBeginsWithTheReportedOne) {
-  CW_WTP_DESCRIPTOR reported;
+  WtpDescriptor reported;
   auto offered = [&](const char* sw, const char* model = "ia-210", uint32_t vendor = kApVendor) {
     SetFieldText(reported.sw_version, sw);
     return CW_AC_NeedUpdateImage(reported, model, vendor) != nullptr;
@@ -132,18 +132,18 @@ TEST_F(JoinResponse, AnImageIsOfferedUnlessItsVersionBeginsWithTheReportedOne) {
   // record found for the model ends the scan, even when it says no.
   ImageTableReset();
   g_aucImgDb[0].vendor_id = kApVendor;
-  g_aucImgDb[0].records[3] = CW_IMGREC{"ia-210", "9.0", "ia-210-9.0", "", 0, ""};
+  g_aucImgDb[0].records[3] = ImageRecord{"ia-210", "9.0", "ia-210-9.0", "", 0, ""};
   g_aucImgDb[1].vendor_id = kApVendor;
-  g_aucImgDb[1].records[0] = CW_IMGREC{"ia-210", "9.1", "ia-210-9.1", "", 1, ""};
+  g_aucImgDb[1].records[0] = ImageRecord{"ia-210", "9.1", "ia-210-9.1", "", 1, ""};
   EXPECT_FALSE(offered("1.0"));
   g_aucImgDb[0].records[3].auto_upgrade = 1;
-  const CW_IMGREC* image = CW_AC_NeedUpdateImage(reported, "ia-210", kApVendor);
+  const ImageRecord* image = CW_AC_NeedUpdateImage(reported, "ia-210", kApVendor);
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(image->version, "9.0");
 }
 
 TEST_F(JoinResponse, ImageIdentifierTakesTheKeyModelAndCutsTheName) {
-  const CW_IMGREC record{"ignored-model", "v1", std::string(40, 'n'), "", 1, ""};
+  const ImageRecord record{"ignored-model", "v1", std::string(40, 'n'), "", 1, ""};
   std::array<uint8_t, kImageIdentifierSize> out{};
   EXPECT_EQ(CW_AC_GetImageId(record, out, "ia-210", 7), 0);
   EXPECT_TRUE(BytesMatch(out, {{U32(7), "vendor"},

@@ -35,7 +35,7 @@ TEST(Scenario, AnApOfferedAnImageDownloadsItAndComesBackOnIt) {
   ImageRecordOf(sim::kSimVendorId, "ia-210")->auto_upgrade = 1;
   const size_t ap = lab.AddAp();
   ASSERT_TRUE(lab.Join(ap));
-  std::optional<DecodedMessage> join = lab.Received(ap, CW_MSG_JOIN_RSP);
+  std::optional<DecodedMessage> join = lab.Received(ap, kMsgJoinRsp);
   ASSERT_TRUE(join);
   const CwElement* image = join->Find(25);
   ASSERT_NE(image, nullptr);
@@ -89,7 +89,7 @@ TEST(Scenario, ADeclaredApJoinsUnderItsNameAndHearsEachChangeOnceInRunOnly) {
     EXPECT_NEAR(wtp->nbr_dead_timer.RemainingSeconds(), change.dead_timer, 0.01) << change.line;
     lab.Settle();
     EXPECT_EQ(lab.ap(ap).counters().ac_requests, before + 1) << change.line;
-    std::optional<DecodedMessage> update = lab.Received(ap, CW_MSG_CFG_UPDATE_REQ);
+    std::optional<DecodedMessage> update = lab.Received(ap, kMsgCfgUpdateReq);
     ASSERT_TRUE(update && update->elements.size() == 1) << change.line;
     EXPECT_EQ(update->elements[0].type, change.element) << change.line;
     EXPECT_EQ(Bytes(update->elements[0].value.begin(), update->elements[0].value.end()),
@@ -101,7 +101,7 @@ TEST(Scenario, ADeclaredApJoinsUnderItsNameAndHearsEachChangeOnceInRunOnly) {
     ASSERT_EQ(cli_execute(capwapm, v.get(), line), CLI_SUCCESS) << line;
   }
   lab.Settle();
-  EXPECT_FALSE(lab.Received(joined, CW_MSG_CFG_UPDATE_REQ)) << "nothing is pushed outside Run";
+  EXPECT_FALSE(lab.Received(joined, kMsgCfgUpdateReq)) << "nothing is pushed outside Run";
   EXPECT_EQ(lab.ap(ap).counters().protocol_errors, 0u) << lab.ap(ap).last_error();
 }
 

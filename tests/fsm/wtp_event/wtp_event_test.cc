@@ -27,7 +27,7 @@ const Bytes kDeleteStation = Element(18, Hex("02 06 00 11 22 33 44 55"));
 
 TEST(WtpEventDecoder, KeepsEveryReportAndRefusesShortValues) {
   ResetAllGlobals();
-  ASSERT_EQ(CW_RegisterVendorHandlers(), 0);
+  ASSERT_EQ(RegisterVendorHandlers(), 0);
   struct Row {
     const char* name;
     Bytes elements;
@@ -101,12 +101,12 @@ TEST(WtpEvent, RunningApReportsReachTheirPeersAndKeepTheSession) {
 
   ASSERT_TRUE(lab.ap(ap).SendEvent(kDeleteStation));
   lab.RunFor(1);
-  std::optional<DecodedMessage> rsp = lab.Received(ap, CW_MSG_WTP_EVENT_RSP);
+  std::optional<DecodedMessage> rsp = lab.Received(ap, kMsgWtpEventRsp);
   ASSERT_TRUE(rsp);
   ASSERT_NE(rsp->Find(6), nullptr) << "AC Timestamp";
   EXPECT_EQ(lab.ap(ap).counters().protocol_errors, 0u) << lab.ap(ap).last_error();
 
-  std::vector<sim::PeerMessage> deleted = Of(lab, sim::Peer::kWmac, WMAC_MSG_DEL_STA);
+  std::vector<sim::PeerMessage> deleted = Of(lab, sim::Peer::kWmac, WmacMsg::kDelSta);
   ASSERT_EQ(deleted.size(), 1u);
   EXPECT_EQ(deleted[0].wtp_id, apid);
   EXPECT_EQ(deleted[0].payload, Hex("001122334455 02")) << "MAC first, radio last";
@@ -118,7 +118,7 @@ TEST(WtpEvent, RunningApReportsReachTheirPeersAndKeepTheSession) {
   // Without Echo, the AP's periodic reports alone keep it past four echo
   // intervals.
   lab.RunFor(100);
-  EXPECT_EQ(lab.Wtpcb(ap)->state, uint32_t{CW_STATE_RUN});
+  EXPECT_EQ(lab.Wtpcb(ap)->state, uint32_t{kStateRun});
   EXPECT_GE(lab.ap(ap).counters().events_sent, 10u);
 }
 

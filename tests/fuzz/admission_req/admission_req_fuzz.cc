@@ -32,10 +32,10 @@ struct Controller {
   Controller() {
     CW_ApModel_Init();
     CW_CMD_Set_AutoEnable(1);
-    CW_RegisterVendorHandlers();
+    RegisterVendorHandlers();
   }
   CW_WTPCB* Fresh() {
-    CW_AC_WtpTableReset();
+    WtpTableReset();
     CW_AC_WtpTableInit();
     CW_WTPCB* configured = CW_AC_CreateWTP("ia-210", 0xFFFFFFFF, "", 0);
     FUZZ_CHECK(configured != nullptr);
@@ -59,21 +59,21 @@ void Discover(const CW_WTPCB* configured, CW_RCVPKT& rcv) {
     for (char c : info.board.model) FUZZ_CHECK(c < 'A' || c > 'Z');
   }
   CW_AC_DiscReqHandler(nullptr, &rcv);
-  FUZZ_CHECK(CW_AC_WtpCount() == 1);
-  FUZZ_CHECK(configured->state == CW_STATE_IDLE);
+  FUZZ_CHECK(WtpCount() == 1);
+  FUZZ_CHECK(configured->state == kStateIdle);
 }
 
 void Join(capwap::ByteView elements) {
-  CW_RCVPKT first = capwap::fuzz::Received(CW_MSG_JOIN_REQ, elements, 40001);
+  CW_RCVPKT first = capwap::fuzz::Received(kMsgJoinReq, elements, 40001);
   CW_JOIN_REQ_INFO info;
   const bool decoded = CW_AC_DecJoinReq(&info, &first) == 0;
-  FUZZ_CHECK(CW_JoinVendorContext(&info) == nullptr);
+  FUZZ_CHECK(JoinVendorContext(&info) == nullptr);
   CW_AC_JoinReqHandler(CW_AC_GetWTPByIP(first.remote), &first);
-  CW_RCVPKT second = capwap::fuzz::Received(CW_MSG_JOIN_REQ, elements, 40002);
+  CW_RCVPKT second = capwap::fuzz::Received(kMsgJoinReq, elements, 40002);
   CW_AC_JoinReqHandler(CW_AC_GetWTPByIP(second.remote), &second);
-  FUZZ_CHECK(g_uiCwConcurrentWTPS <= 1 && CW_AC_WtpCount() <= 2);
+  FUZZ_CHECK(g_uiCwConcurrentWTPS <= 1 && WtpCount() <= 2);
   CW_WTPCB* wtp = decoded ? CW_AC_GetWTPByMac(info.board.base_mac) : nullptr;
-  if (!wtp || wtp->state != CW_STATE_JOIN) return;
+  if (!wtp || wtp->state != kStateJoin) return;
   FUZZ_CHECK(CW_AC_GetWTPBySESSID(info.session_id) == wtp);
   FUZZ_CHECK(wtp->join_timer.Running());
   FUZZ_CHECK(wtp->concurrency_flag == 1);
@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CW_WTPCB* configured = ac.Fresh();
   const capwap::ByteView elements(data + 1, size - 1);
   if (data[0] % 2 == 0) {
-    CW_RCVPKT rcv = capwap::fuzz::Received(CW_MSG_DISCOVERY_REQ, elements, 40000);
+    CW_RCVPKT rcv = capwap::fuzz::Received(kMsgDiscoveryReq, elements, 40000);
     Discover(configured, rcv);
   } else {
     Join(elements);

@@ -18,7 +18,7 @@ struct Setup {
 };
 
 void CheckBoardData(const uint8_t* data, size_t size) {
-  CW_WTP_BOARD_DATA bd;
+  WtpBoardData bd;
   if (CW_DEC_IE_WtpBD(&bd, data, size) != 0) return;
   FUZZ_CHECK(size >= 4 + 4 + 4);  // vendor, and a header each for model and MAC
   FUZZ_CHECK(vendor_isvalid(bd.vendor_id));
@@ -26,7 +26,7 @@ void CheckBoardData(const uint8_t* data, size_t size) {
 }
 
 void CheckDescriptor(const uint8_t* data, size_t size) {
-  CW_WTP_DESCRIPTOR desc;
+  WtpDescriptor desc;
   if (CW_DEC_IE_WtpDesc(&desc, data, size) != 0) return;
   FUZZ_CHECK(size >= 6);
   FUZZ_CHECK(desc.max_radios == data[0] && desc.encrypt_wbid == data[3]);

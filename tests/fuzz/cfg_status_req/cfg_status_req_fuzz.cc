@@ -34,9 +34,9 @@ struct Controller {
     capwap::fuzz::StoreModel(kModel, {13, 10});
     ApGroupReset();
     FUZZ_CHECK(ApGroupCreate(1) != nullptr);
-    FUZZ_CHECK(CW_RegisterVendorHandlers() == 0);
-    CW_CfgStatusRegister();
-    AC_RegisterRdBindHandlers();
+    FUZZ_CHECK(RegisterVendorHandlers() == 0);
+    CfgStatusRegister();
+    RegisterRdBindHandlers();
     WMAC_AC_IPC_SetZg(lab.ctx());
     FUZZ_CHECK(AC_IPCInit() == 0);
     FUZZ_CHECK(peers.Start() == 0);
@@ -47,7 +47,7 @@ struct Controller {
   // A session in Join.
   CW_WTPCB* Session() {
     peers.ClearHistory();
-    return capwap::fuzz::LoneSession(kModel, 1, CW_STATE_JOIN);
+    return capwap::fuzz::LoneSession(kModel, 1, kStateJoin);
   }
 
   capwap::test::DaemonContext lab;
@@ -55,11 +55,11 @@ struct Controller {
   capwap::sim::PeerSim peers{lab.master(), capwap::sim::PeerSimOptions{}};
 };
 
-void CheckRecord(const CW_RDBIND& rd) {
+void CheckRecord(const RadioBinding& rd) {
   for (uint32_t r = 0; r < 4; ++r) {
-    const CW_RDBIND_RADIO& radio = rd.radios[r];
+    const RadioBindingRadio& radio = rd.radios[r];
     for (uint16_t type = 1; type < 28; ++type) {
-      const CW_RDBIND_TLV* tlv = CW_RdBindTlvByType(type);
+      const RadioBindingTlv* tlv = RdBindTlvByType(type);
       if (!tlv || !radio.sub[tlv->slot]) continue;
       FUZZ_CHECK(radio.sub[tlv->slot]->size() == tlv->size);
       FUZZ_CHECK((*radio.sub[tlv->slot])[0] == r + 1);
@@ -69,14 +69,14 @@ void CheckRecord(const CW_RDBIND& rd) {
   FUZZ_CHECK(rd.radio_count <= 4);
 }
 
-void CheckWmacRoundTrip(const CW_RDBIND& rd) {
+void CheckWmacRoundTrip(const RadioBinding& rd) {
   capwap::Bytes list(kWmacRdBindBufSize);
-  list.resize(CW_EncRdBindTlv(rd, list));
-  CW_RDBIND back;
+  list.resize(EncodeRdBindTlv(rd, list));
+  RadioBinding back;
   FUZZ_CHECK(CW_GetRdBind(&back, list.data(), list.size()) == 0);
   for (uint32_t r = 0; r < 4; ++r) {
     for (uint16_t type = 1; type < 28; ++type) {
-      const CW_RDBIND_TLV* tlv = CW_RdBindTlvByType(type);
+      const RadioBindingTlv* tlv = RdBindTlvByType(type);
       if (!tlv || type == 4) continue;
       FUZZ_CHECK(back.radios[r].sub[tlv->slot] == rd.radios[r].sub[tlv->slot]);
     }
@@ -93,7 +93,7 @@ void CheckResponse(CW_WTPCB* wtp) {
 }
 
 void Decode(Controller& ac, capwap::ByteView elements) {
-  CW_CFG_STATUS_REQ_INFO info;
+  CfgStatusReqInfo info;
   if (CW_AC_DecCfgReq(&info, elements) != 0) return;
   FUZZ_CHECK(elements.size() >= 4);
   CheckRecord(info.rdbind);
@@ -105,12 +105,12 @@ void Decode(Controller& ac, capwap::ByteView elements) {
 
 void Handle(Controller& ac, capwap::ByteView elements) {
   CW_WTPCB* wtp = ac.Session();
-  CW_RCVPKT rcv = capwap::fuzz::Received(CW_MSG_CFG_STATUS_REQ, elements, 41999);
+  CW_RCVPKT rcv = capwap::fuzz::Received(kMsgCfgStatusReq, elements, 41999);
   if (CW_AC_CfgReqHandler(wtp, &rcv) != 0) {
-    FUZZ_CHECK(wtp->state == CW_STATE_IDLE);
+    FUZZ_CHECK(wtp->state == kStateIdle);
     return;
   }
-  FUZZ_CHECK(wtp->state == CW_STATE_CONFIG);
+  FUZZ_CHECK(wtp->state == kStateConfig);
   FUZZ_CHECK(wtp->cfg_ipc_timer.Running());
   ac.lab.Settle();
   FUZZ_CHECK(wtp->wait_rdbind + wtp->wait_wrrm + wtp->wait_wids == 0);

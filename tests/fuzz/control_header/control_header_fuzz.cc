@@ -37,14 +37,14 @@ int RefuseAlways(void*, capwap::WireReader&, uint16_t, uint16_t) { return 1; }
 struct Setup {
   Setup() {
     identity_reset();
-    CW_VendorRegistryReset();
-    const int own = CW_RegVendorId(g_uiOid);
-    CW_RegVendorElem(own, 133, ConsumeAll);
-    CW_RegVendorElem(own, 127, ReadFixed);
-    CW_RegVendorElem(own, 51, ReadCounted);
-    CW_RegVendorElem(own, 181, RefuseAlways);
-    const int other = CW_RegVendorId(0x00ABCDEF);
-    CW_RegVendorElem(other, 300, ConsumeAll);  // an empty entry for the platform's vendor
+    VendorRegistryReset();
+    const int own = RegVendorId(g_uiOid);
+    RegVendorElem(own, 133, ConsumeAll);
+    RegVendorElem(own, 127, ReadFixed);
+    RegVendorElem(own, 51, ReadCounted);
+    RegVendorElem(own, 181, RefuseAlways);
+    const int other = RegVendorId(0x00ABCDEF);
+    RegVendorElem(other, 300, ConsumeAll);  // an empty entry for the platform's vendor
   }
   capwap::fuzz::QuietDebugLog log;
 };
@@ -67,7 +67,7 @@ void CheckControlHeader(capwap::ByteView in) {
   CW_EncCwCtlHdr(&ctl, again);
   FUZZ_CHECK(std::memcmp(again, in.data() + kCwHdrLen, kCwCtlHdrLen - 1) == 0);
   FUZZ_CHECK(again[kCwCtlHdrLen - 1] == 0);
-  FUZZ_CHECK(CW_MsgTypeName(ctl.msg_type) != nullptr);
+  FUZZ_CHECK(MsgTypeName(ctl.msg_type) != nullptr);
 }
 
 // Walks the elements; when the walk is complete, writes them again through

@@ -45,7 +45,7 @@
 namespace {
 
 using capwap::test::UdpEndpoint;
-constexpr int kStates = 7;  // CW_STATE_IDLE .. CW_STATE_RESET
+constexpr int kStates = 7;  // kStateIdle .. kStateReset
 constexpr double kClockSteps[4] = {0, 3, 11, 31};
 
 struct Controller {
@@ -53,8 +53,8 @@ struct Controller {
     CW_ApModel_Init();
     capwap::fuzz::StoreModel(capwap::sim::WtpIdentity{}.model.c_str(), {13, 13});
     CW_CMD_Set_AutoEnable(1);
-    FUZZ_CHECK(CW_RegisterVendorHandlers() == 0);
-    CW_FsmRegisterHandlers();
+    FUZZ_CHECK(RegisterVendorHandlers() == 0);
+    FsmRegisterHandlers();
     g_iAC_IP4SockId = AC_SockIP4Init(INADDR_LOOPBACK, 0);
     FUZZ_CHECK(g_iAC_IP4SockId >= 0);
     WMAC_AC_IPC_SetZg(lab.ctx());
@@ -64,7 +64,7 @@ struct Controller {
   // Forgets the last input's WTPs (and their stored records), then makes
   // one WTP per state bound to endpoints[state].
   void StartSessions() {
-    CW_AC_WtpTableReset();
+    WtpTableReset();
     FUZZ_CHECK(CW_AC_WtpTableInit() == 0);
     for (DbTable table : {kDbCwAp, kDbCwApByMac, kDbCwMark}) {
       while (std::optional<capwap::Bytes> key = DBM_GetFirstKey(table)) {
@@ -82,11 +82,11 @@ struct Controller {
       CW_AC_AddWTPByMac(wtp->mac, wtp);
       CW_AC_AddWTPByIP(endpoints[state].Addr(), wtp);
       CW_AC_AddWTPBySESSID(wtp->session_id, wtp);
-      if (state == CW_STATE_RUN || state == CW_STATE_RESET) {
-        uint32_t type = state == CW_STATE_RUN ? CW_MSG_CFG_UPDATE_REQ : CW_MSG_RESET_REQ;
+      if (state == kStateRun || state == kStateReset) {
+        uint32_t type = state == kStateRun ? kMsgCfgUpdateReq : kMsgResetReq;
         CwPktPtr request = CW_AC_PktMalloc();
         FUZZ_CHECK(request != nullptr);
-        CW_FinishCtlMsg(*request, type, CW_AC_GetSeqNum(wtp, type));
+        FinishCtlMsg(*request, type, CW_AC_GetSeqNum(wtp, type));
         CW_AC_SendCtlMsg(std::move(request), wtp);
       }
     }
@@ -113,7 +113,7 @@ struct Controller {
     rcv.buffer.assign(datagram.begin(), datagram.end());
     rcv.length = static_cast<uint32_t>(datagram.size());
     int code = AC_HandlePkt(&rcv);
-    if (code == AC_PKT_HELD) FUZZ_CHECK(rcv.buffer.empty());
+    if (code == kPktHeld) FUZZ_CHECK(rcv.buffer.empty());
     lab.Settle();
     return code;
   }
@@ -124,7 +124,7 @@ struct Controller {
       const CW_WTPCB* wtp = CW_AC_GetWTPByID(apid);
       if (!wtp) continue;
       ++listed;
-      FUZZ_CHECK(wtp->apid == apid && wtp->state <= CW_STATE_RESET);
+      FUZZ_CHECK(wtp->apid == apid && wtp->state <= kStateReset);
       const CW_SNDQUE& q = wtp->sndq;
       FUZZ_CHECK(q.count <= kSndQueSize && q.head < kSndQueSize && q.tail < kSndQueSize);
       FUZZ_CHECK((q.head + q.count) % kSndQueSize == q.tail);
@@ -137,7 +137,7 @@ struct Controller {
         FUZZ_CHECK(wtp->remote.port != 0);
       }
     }
-    FUZZ_CHECK(listed == CW_AC_WtpCount());
+    FUZZ_CHECK(listed == WtpCount());
   }
 
   capwap::test::DaemonContext lab;
@@ -173,6 +173,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(answers.size() == 1 && answers[0].size() >= kCwHeadersLen);
   capwap::WireReader reply(answers[0]);
   uint32_t type = 0;
-  FUZZ_CHECK(reply.skip(kCwHdrLen) && reply.u32(type) && type == CW_MSG_DISCOVERY_RSP);
+  FUZZ_CHECK(reply.skip(kCwHdrLen) && reply.u32(type) && type == kMsgDiscoveryRsp);
   return 0;
 }

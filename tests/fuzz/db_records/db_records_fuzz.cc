@@ -28,9 +28,9 @@ capwap::Bytes Shaped(const uint8_t* data, size_t size, size_t record_size, bool 
 
 void CheckWtpRecord(const capwap::Bytes& blob) {
   CW_WTPCB wtp;
-  if (!CW_DecodeWtpRecord(blob, &wtp)) return;
+  if (!DecodeWtpRecord(blob, &wtp)) return;
   std::vector<uint8_t> again(kWtpRecordSize);
-  CW_EncodeWtpRecord(wtp, again.data());
+  EncodeWtpRecord(wtp, again.data());
   FUZZ_CHECK(again == blob);
 }
 
@@ -60,17 +60,17 @@ void CheckMark(const capwap::Bytes& blob) {
 }
 
 void CheckTunnel(const capwap::Bytes& blob) {
-  CW_TUNNEL_RECORD rec;
+  TunnelRecord rec;
   if (!TunnelRecordDecode(blob, &rec)) return;
   uint8_t again[kTunnelRecordSize];
   TunnelRecordEncode(rec, again);
-  CW_TUNNEL_RECORD twice;
+  TunnelRecord twice;
   FUZZ_CHECK(TunnelRecordDecode(capwap::ByteView(again, sizeof again), &twice));
   FUZZ_CHECK(twice.state == rec.state && twice.apid == rec.apid);
 }
 
 void CheckVapProfile(const capwap::Bytes& blob) {
-  std::optional<CW_VAP_PROFILE> profile = VapProfileDecode(blob);
+  std::optional<VapProfile> profile = VapProfileDecode(blob);
   if (!profile) return;
   uint8_t again[kVapProfileRecordSize];
   VapProfileEncode(*profile, again);

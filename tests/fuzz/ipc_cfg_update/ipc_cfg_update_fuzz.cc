@@ -46,7 +46,7 @@ bool RunOnly(uint32_t type) {
 // Types whose element list, or item 183-195 element, WMAC encodes itself.
 bool RawFromWmac(uint32_t type, uint32_t param) {
   return type == 15 || type == 20 || type == 26 || type == 27 ||
-         (type == 14 && CW_ItemIsCallerBuilt(param));
+         (type == 14 && ItemIsCallerBuilt(param));
 }
 
 struct Controller {
@@ -64,11 +64,11 @@ struct Controller {
   // with empty queues and their first states.
   void StartSessions() {
     if (!wtps[0]) MakeWtps();
-    AC_ResetIpcHandlers();
-    AC_RegisterCfgUpdateHandlers();
-    CW_CfgUpdateReset();
+    ResetIpcHandlers();
+    RegisterCfgUpdateHandlers();
+    CfgUpdateReset();
     g_WapiApAddr = sockaddr_in{};
-    const uint32_t states[] = {CW_STATE_RUN, CW_STATE_IDLE, CW_STATE_CONFIG};
+    const uint32_t states[] = {kStateRun, kStateIdle, kStateConfig};
     for (uint32_t i = 0; i < 3; ++i) {
       CW_WTPCB* wtp = wtps[i];
       CW_FreeSndQue(&wtp->sndq);
@@ -103,11 +103,11 @@ void CheckQueued(const CW_WTPCB* wtp, uint32_t from, bool raw) {
   for (uint32_t i = from; i < q.count; ++i) {
     const CW_PKT* pkt = q.ring[(q.head + i) % kSndQueSize].get();
     FUZZ_CHECK(pkt != nullptr);
-    FUZZ_CHECK(pkt->msg_type == CW_MSG_CFG_UPDATE_REQ);
+    FUZZ_CHECK(pkt->msg_type == kMsgCfgUpdateReq);
     FUZZ_CHECK(pkt->length == pkt->buffer.size() && pkt->length >= kCwHeadersLen);
     CW_CTLHDR ctl;
     CW_DEC_CWCtlHdr(&ctl, pkt->buffer.data() + kCwHdrLen);
-    FUZZ_CHECK(ctl.msg_type == CW_MSG_CFG_UPDATE_REQ);
+    FUZZ_CHECK(ctl.msg_type == kMsgCfgUpdateReq);
     FUZZ_CHECK(ctl.elem_len == pkt->length - kCwHeadersLen);
     if (raw) continue;
     CwElementWalk walk(capwap::ByteView(pkt->buffer).subspan(kCwHeadersLen));
@@ -121,7 +121,7 @@ void Deliver(Controller& ac, uint8_t type_byte, uint8_t target, uint16_t param,
   const uint32_t type = kTypes[type_byte % std::size(kTypes)];
   const uint32_t ids[] = {0, 1, 2, kUnknownId};
   CW_WTPCB* running = ac.wtps[0];
-  running->state = (target & 4) ? CW_STATE_CONFIG : CW_STATE_RUN;
+  running->state = (target & 4) ? kStateConfig : kStateRun;
   if (target & 8) {
     g_WapiApAddr.sin_family = AF_INET;
     g_WapiApAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -143,8 +143,8 @@ void Deliver(Controller& ac, uint8_t type_byte, uint8_t target, uint16_t param,
   for (int i = 0; i < 3; ++i) {
     const CW_WTPCB* wtp = ac.wtps[i];
     CheckQueued(wtp, before[i], RawFromWmac(type, param));
-    if (RunOnly(type) && wtp->state != CW_STATE_RUN) FUZZ_CHECK(wtp->sndq.count == before[i]);
-    if ((type == 44 || type == 45) && wtp->state == CW_STATE_IDLE) {
+    if (RunOnly(type) && wtp->state != kStateRun) FUZZ_CHECK(wtp->sndq.count == before[i]);
+    if ((type == 44 || type == 45) && wtp->state == kStateIdle) {
       FUZZ_CHECK(wtp->sndq.count == before[i]);
     }
   }

@@ -47,7 +47,7 @@ sockaddr_un UnixAddress(const std::string& path) {
 struct Daemon {
   Daemon() {
     CW_AC_WtpTableInit();
-    AC_RegisterIpcHandlers();
+    RegisterIpcHandlers();
     WMAC_AC_IPC_SetZg(lib.ctx());
     const std::string path = capwap::RootPath(kPeerPath);
     FUZZ_CHECK(capwap::MakeParentDirs(path));

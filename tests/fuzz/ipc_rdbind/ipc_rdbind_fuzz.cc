@@ -35,16 +35,16 @@ int CountingSender(CW_WTPCB*) {
 struct Controller {
   Controller() {
     capwap::fuzz::StoreModel(kModel, {13});
-    AC_RegisterRdBindHandlers();
-    CW_SetCfgRespSender(CountingSender);
+    RegisterRdBindHandlers();
+    SetCfgRespSender(CountingSender);
   }
 
   CW_WTPCB* ConfigSession() {
-    CW_AC_WtpTableReset();
+    WtpTableReset();
     CW_AC_WtpTableInit();
     CW_WTPCB* wtp = CW_AC_CreateWTP(kModel, 1, "", 0);
     FUZZ_CHECK(wtp != nullptr);
-    wtp->state = CW_STATE_CONFIG;
+    wtp->state = kStateConfig;
     wtp->wait_rdbind = wtp->wait_wrrm = wtp->wait_wids = 1;
     Responses() = 0;
     return wtp;
@@ -63,30 +63,30 @@ void Deliver(uint32_t type, capwap::ByteView payload) {
 }
 
 void Parse(capwap::ByteView payload) {
-  CW_RDBIND rd;
+  RadioBinding rd;
   if (CW_GetRdBind(&rd, payload.data(), payload.size()) != 0) return;
   FUZZ_CHECK(rd.radio_count <= 4);
   for (uint32_t r = 0; r < 4; ++r) {
     for (uint16_t type = 1; type < 28; ++type) {
-      const CW_RDBIND_TLV* tlv = CW_RdBindTlvByType(type);
+      const RadioBindingTlv* tlv = RdBindTlvByType(type);
       if (!tlv || !rd.radios[r].sub[tlv->slot]) continue;
       FUZZ_CHECK(rd.radios[r].sub[tlv->slot]->size() == tlv->size);
       FUZZ_CHECK((*rd.radios[r].sub[tlv->slot])[0] == r + 1);
     }
   }
   capwap::Bytes list(kWmacRdBindBufSize);
-  list.resize(CW_EncRdBindTlv(rd, list));
-  CW_RDBIND back;
+  list.resize(EncodeRdBindTlv(rd, list));
+  RadioBinding back;
   FUZZ_CHECK(CW_GetRdBind(&back, list.data(), list.size()) == 0);
   for (uint32_t r = 0; r < 4; ++r) {
     for (uint16_t type = 1; type < 28; ++type) {
-      const CW_RDBIND_TLV* tlv = CW_RdBindTlvByType(type);
+      const RadioBindingTlv* tlv = RdBindTlvByType(type);
       if (tlv && type != 4) FUZZ_CHECK(back.radios[r].sub[tlv->slot] == rd.radios[r].sub[tlv->slot]);
     }
   }
   CwPktPtr pkt = CW_AC_PktMalloc();
   FUZZ_CHECK(pkt != nullptr);
-  FUZZ_CHECK(CW_AC_EncRdBindElems(*pkt, rd, 41414) == 0);
+  FUZZ_CHECK(EncodeRdBindElems(*pkt, rd, 41414) == 0);
   CwElementWalk walk(capwap::ByteView(pkt->buffer).subspan(kCwHeadersLen, pkt->length));
   for (const CwElement& e : walk) (void)e;
   FUZZ_CHECK(walk.complete());
@@ -106,7 +106,7 @@ void Dispatch(Controller& ac, capwap::ByteView payload) {
   FUZZ_CHECK(wtp->wrrm_block.size() <= kCfgAnswerBlockMax);
   FUZZ_CHECK(Responses() == 0);
 
-  CW_RDBIND parsed;
+  RadioBinding parsed;
   const bool parses = CW_GetRdBind(&parsed, payload.data(), payload.size()) == 0;
   Deliver(3, payload);
   FUZZ_CHECK(wtp->wait_rdbind == (parses ? 0 : 1));

@@ -62,7 +62,7 @@ struct Controller {
   Controller() {
     capwap::fuzz::StoreModel(kModel, {13});
     WMAC_AC_IPC_SetZg(lab.ctx());
-    CW_FsmRegisterHandlers();  // the data-check and tunnel-tracking keepalive handler
+    FsmRegisterHandlers();  // the data-check and tunnel-tracking keepalive handler
     peers = std::make_unique<capwap::sim::PeerSim>(lab.master(), capwap::sim::PeerSimOptions{});
     FUZZ_CHECK(peers->Start() == 0);
     // Unbound sockets: answers go out to the (closed) source ports.
@@ -72,7 +72,7 @@ struct Controller {
   }
 
   void StartSessions() {
-    CW_AC_WtpTableReset();
+    WtpTableReset();
     CW_AC_WtpTableInit();
     for (uint8_t i = 0; i < 2; ++i) {
       CW_WTPCB* wtp = CW_AC_CreateWTP(kModel, 0xFFFFFFFF, "", 0);
@@ -88,34 +88,34 @@ struct Controller {
       CW_AC_AddWTPBySESSID(SessionFrom(static_cast<uint8_t>(0x10 * (i + 1))), wtp);
       wtps[i] = wtp;
     }
-    wtps[0]->state = CW_STATE_DATA_CHECK;
-    wtps[1]->state = CW_STATE_RUN;
+    wtps[0]->state = kStateDataCheck;
+    wtps[1]->state = kStateRun;
     wtps[1]->data_end.SetIpv4(INADDR_LOOPBACK);
     wtps[1]->data_end.port = 40001;
-    wtps[1]->tunnel = CW_AC_TunnelRecordOf(*wtps[1], CW_TUNNEL_UP);
+    wtps[1]->tunnel = TunnelRecordOf(*wtps[1], kTunnelUp);
     g_uiCwApCount = 1;
     peers->ClearHistory();
   }
 
   void Deliver(capwap::ByteView datagram, int is_ipv6, const sockaddr* source) {
     const uint32_t before = wtps[0]->state;
-    const size_t wapi_before = peers->CountReceived(capwap::sim::Peer::kWmac, WMAC_MSG_WAPI);
+    const size_t wapi_before = peers->CountReceived(capwap::sim::Peer::kWmac, WmacMsg::kWapi);
     AC_ProcKeepAlive(datagram, is_ipv6, source, nullptr);
     lab.Settle();
-    FUZZ_CHECK(wtps[0]->state == before || (before == CW_STATE_DATA_CHECK &&
-                                            wtps[0]->state == CW_STATE_RUN));
-    FUZZ_CHECK(wtps[1]->state == CW_STATE_RUN);
+    FUZZ_CHECK(wtps[0]->state == before || (before == kStateDataCheck &&
+                                            wtps[0]->state == kStateRun));
+    FUZZ_CHECK(wtps[1]->state == kStateRun);
     uint32_t running = 0;
     for (const CW_WTPCB* wtp : wtps) {
-      if (wtp->state != CW_STATE_RUN) continue;
+      if (wtp->state != kStateRun) continue;
       ++running;
       FUZZ_CHECK(wtp->tunnel.wtp_data_addr == wtp->data_end.addr);
       FUZZ_CHECK(wtp->tunnel.wtp_data_port == wtp->data_end.port);
     }
     FUZZ_CHECK(g_uiCwApCount <= running);
-    if (peers->CountReceived(capwap::sim::Peer::kWmac, WMAC_MSG_WAPI) > wapi_before) {
+    if (peers->CountReceived(capwap::sim::Peer::kWmac, WmacMsg::kWapi) > wapi_before) {
       const capwap::sim::PeerMessage* wapi =
-          peers->LastReceived(capwap::sim::Peer::kWmac, WMAC_MSG_WAPI);
+          peers->LastReceived(capwap::sim::Peer::kWmac, WmacMsg::kWapi);
       FUZZ_CHECK(datagram.size() >= 8 && wapi->payload.size() == datagram.size() - 8);
     }
   }

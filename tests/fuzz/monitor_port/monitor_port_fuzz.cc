@@ -40,7 +40,7 @@ struct Daemon {
   }
   capwap::test::DaemonContext lib;
   capwap::test::UdpEndpoint ap;
-  const fs::path cores = fs::path(CW_MonCoreFileName(1, "x", 0)).parent_path();
+  const fs::path cores = fs::path(MonCoreFileName(1, "x", 0)).parent_path();
 };
 
 }  // namespace
@@ -49,13 +49,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static capwap::fuzz::QuietDebugLog quiet;
   static Daemon daemon;
   const size_t descriptors = capwap::fuzz::OpenDescriptors();
-  CW_AC_WtpTableReset();
+  WtpTableReset();
   CW_AC_WtpTableInit();
   std::error_code ec;
   fs::remove_all(daemon.cores, ec);
   CW_WTPCB* wtp = CW_AC_CreateWTP("ia-210", 0xFFFFFFFF, "", 0);
   FUZZ_CHECK(wtp != nullptr);
-  wtp->state = CW_STATE_RUN;
+  wtp->state = kStateRun;
   CW_ADDR control = daemon.ap.Addr();
   control.port = capwap::CapwapPort(capwap::kControlPort);
   CW_AC_AddWTPByIP(control, wtp);

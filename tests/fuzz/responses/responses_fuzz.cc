@@ -43,7 +43,7 @@ struct Controller {
   CW_WTPCB* Session(uint32_t state) {
     peers.ClearHistory();
     CW_WTPCB* wtp = capwap::fuzz::LoneSession(kModel, 0xFFFFFFFF, state);
-    if (state == CW_STATE_RUN) g_uiCwApCount = 1;
+    if (state == kStateRun) g_uiCwApCount = 1;
     return wtp;
   }
 
@@ -57,60 +57,60 @@ CW_RCVPKT Message(uint32_t type, capwap::ByteView elements) {
 }
 
 void ChangeState(Controller& ac, capwap::ByteView elements) {
-  CW_CHGSTATE_REQ record;
+  ChangeStateReq record;
   const int decoded = CW_AC_DEC_ChgStateReq(&record, elements);
   FUZZ_CHECK(decoded == 0 || decoded == 1);
-  CW_WTPCB* wtp = ac.Session(CW_STATE_CONFIG);
-  CW_RCVPKT rcv = Message(CW_MSG_CHG_STATE_REQ, elements);
+  CW_WTPCB* wtp = ac.Session(kStateConfig);
+  CW_RCVPKT rcv = Message(kMsgChgStateReq, elements);
   const int handled = CW_AC_ChgStateReqHandler(wtp, &rcv);
   FUZZ_CHECK(handled == decoded);
-  FUZZ_CHECK(wtp->state == (decoded == 0 ? CW_STATE_DATA_CHECK : CW_STATE_CONFIG));
+  FUZZ_CHECK(wtp->state == (decoded == 0 ? kStateDataCheck : kStateConfig));
   if (decoded == 0) FUZZ_CHECK(wtp->radio_states == record.radio_states);
 }
 
 void Echo(Controller& ac, capwap::ByteView elements) {
-  CW_RCVPKT rcv = Message(CW_MSG_ECHO_REQ, elements);
-  CW_ECHO_REQ record;
+  CW_RCVPKT rcv = Message(kMsgEchoReq, elements);
+  EchoReq record;
   const int decoded = CW_AC_DecEchoReq(&record, &rcv);
-  CW_WTPCB* wtp = ac.Session(CW_STATE_RUN);
+  CW_WTPCB* wtp = ac.Session(kStateRun);
   FUZZ_CHECK(CW_AC_EchoReqHandler(wtp, &rcv) == decoded);
-  FUZZ_CHECK(wtp->state == CW_STATE_RUN);
+  FUZZ_CHECK(wtp->state == kStateRun);
   FUZZ_CHECK(wtp->nbr_dead_timer.Running() == (decoded == 0));
 }
 
 void ConfigUpdate(Controller& ac, capwap::ByteView elements) {
-  CW_RCVPKT rcv = Message(CW_MSG_CFG_UPDATE_RSP, elements);
-  CW_CFGUPD_RSP record;
+  CW_RCVPKT rcv = Message(kMsgCfgUpdateRsp, elements);
+  CfgUpdateRsp record;
   const int decoded = CW_AC_DecCfgUpdResp(&record, &rcv);
-  CW_WTPCB* wtp = ac.Session(CW_STATE_RUN);
+  CW_WTPCB* wtp = ac.Session(kStateRun);
   const int handled = CW_AC_CfgUpdRespHandler(wtp, &rcv);
   FUZZ_CHECK(handled == (decoded != 0 || record.result_code != 0 ? 1 : 0));
-  FUZZ_CHECK(wtp->state == CW_STATE_RUN);
+  FUZZ_CHECK(wtp->state == kStateRun);
 }
 
 void StationAndWlan(Controller& ac, capwap::ByteView elements) {
-  CW_RCVPKT sta_rcv = Message(CW_MSG_STA_CFG_RSP, elements);
-  CW_STACFG_RSP sta;
+  CW_RCVPKT sta_rcv = Message(kMsgStaCfgRsp, elements);
+  StaCfgRsp sta;
   const int sta_decoded = CW_AC_DecStaCfgRsp(&sta, &sta_rcv);
-  CW_WTPCB* wtp = ac.Session(CW_STATE_RUN);
+  CW_WTPCB* wtp = ac.Session(kStateRun);
   FUZZ_CHECK(CW_AC_StaCfgRespHandler(wtp, &sta_rcv) ==
              (sta_decoded != 0 || sta.result_code != 0 ? 1 : 0));
 
-  CW_RCVPKT wlan_rcv = Message(CW_MSG_WLAN_CFG_RSP, elements);
-  CW_WLANCFG_RSP wlan;
+  CW_RCVPKT wlan_rcv = Message(kMsgWlanCfgRsp, elements);
+  WlanCfgRsp wlan;
   const int wlan_decoded = CW_AC_DecWlanCfgRsp(&wlan, &wlan_rcv);
   FUZZ_CHECK(CW_AC_WlanCfgRespHandler(wtp, &wlan_rcv) ==
              (wlan_decoded != 0 || wlan.result_code != 0 ? 1 : 0));
-  FUZZ_CHECK(wtp->state == CW_STATE_RUN);
+  FUZZ_CHECK(wtp->state == kStateRun);
 }
 
 void Reset(Controller& ac, capwap::ByteView elements) {
-  CW_RCVPKT rcv = Message(CW_MSG_RESET_RSP, elements);
-  CW_RESET_RSP record;
+  CW_RCVPKT rcv = Message(kMsgResetRsp, elements);
+  ResetRsp record;
   const int decoded = CW_AC_DecResetResp(&record, &rcv);
-  CW_WTPCB* wtp = ac.Session(CW_STATE_RUN);
+  CW_WTPCB* wtp = ac.Session(kStateRun);
   FUZZ_CHECK(CW_AC_ResetRespHandler(wtp, &rcv) == decoded);
-  FUZZ_CHECK(wtp->state == (decoded == 0 ? CW_STATE_IDLE : CW_STATE_RUN));
+  FUZZ_CHECK(wtp->state == (decoded == 0 ? kStateIdle : kStateRun));
   FUZZ_CHECK(g_uiCwApCount == (decoded == 0 ? 0u : 1u));
 }
 

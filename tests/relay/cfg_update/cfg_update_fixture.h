@@ -32,7 +32,7 @@ class CfgUpdateLab : public RelayTest {
  protected:
   void SetUp() override {
     RelayTest::SetUp();
-    ASSERT_EQ(AC_RegisterCfgUpdateHandlers(), 0);
+    ASSERT_EQ(RegisterCfgUpdateHandlers(), 0);
     ac_port_ = FreePortBase();
     ASSERT_NE(ac_port_, 0);
     g_iAC_IP4SockId = AC_SockIP4Init(INADDR_LOOPBACK, ac_port_);
@@ -43,7 +43,7 @@ class CfgUpdateLab : public RelayTest {
     RelayTest::TearDown();
   }
   // A WTP in `state` whose control endpoint is `endpoint`.
-  CW_WTPCB* WtpAt(const UdpEndpoint& endpoint, uint32_t apid, uint32_t state = CW_STATE_RUN) {
+  CW_WTPCB* WtpAt(const UdpEndpoint& endpoint, uint32_t apid, uint32_t state = kStateRun) {
     CW_WTPCB* wtp = MakeWtp("ap-" + std::to_string(apid), apid);
     if (!wtp) return nullptr;
     wtp->state = state;
@@ -79,7 +79,7 @@ class CfgUpdateLab : public RelayTest {
   void Answer(const UdpEndpoint& endpoint, uint8_t seq) {
     CW_RCVPKT rcv;
     rcv.remote = endpoint.Addr();
-    rcv.buffer = Cat({U32(2u << 19), U32(0), U32(CW_MSG_CFG_UPDATE_RSP), U8(seq), U16(0), U8(0)});
+    rcv.buffer = Cat({U32(2u << 19), U32(0), U32(kMsgCfgUpdateRsp), U8(seq), U16(0), U8(0)});
     rcv.length = static_cast<uint32_t>(rcv.buffer.size());
     rcv.buffer.resize(kCwRcvBufSize);
     AC_HandlePkt(&rcv);
@@ -87,7 +87,7 @@ class CfgUpdateLab : public RelayTest {
   // The single element of a well-formed Configuration Update Request.
   static ::testing::AssertionResult OneElement(const std::optional<DecodedMessage>& msg, CwElement* out) {
     if (!msg) return ::testing::AssertionFailure() << "nothing received";
-    if (msg->ctl.msg_type != CW_MSG_CFG_UPDATE_REQ) {
+    if (msg->ctl.msg_type != kMsgCfgUpdateReq) {
       return ::testing::AssertionFailure() << "message type " << msg->ctl.msg_type;
     }
     if (!msg->complete || msg->elements.size() != 1) {

@@ -18,7 +18,7 @@ class CollectionTest : public CfgUpdateLab {
  protected:
   void SetUp() override {
     CfgUpdateLab::SetUp();
-    const uint32_t states[] = {CW_STATE_RUN, CW_STATE_JOIN, CW_STATE_IDLE, CW_STATE_CONFIG};
+    const uint32_t states[] = {kStateRun, kStateJoin, kStateIdle, kStateConfig};
     for (size_t i = 0; i < 4; ++i) {
       wtps_[i] = WtpAt(endpoints_[i], static_cast<uint32_t>(i + 2), states[i]);
       ASSERT_NE(wtps_[i], nullptr);
@@ -172,8 +172,8 @@ TEST_F(ImageOfferTest, ImagesOfTheModelGoOutAsImageIdentifierAndVendorElement84)
                                            {Fixed("model-x-2.1.5", 32), "image name"}}));
   Answer(endpoint_, msg->ctl.seq);
 
-  CW_IMGVENDOR* set = nullptr;
-  for (CW_IMGVENDOR& entry : g_aucImgDb) {
+  ImageVendor* set = nullptr;
+  for (ImageVendor& entry : g_aucImgDb) {
     if (entry.vendor_id == g_uiOid) set = &entry;
   }
   ASSERT_NE(set, nullptr);

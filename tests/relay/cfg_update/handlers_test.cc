@@ -100,12 +100,12 @@ TEST_F(CfgUpdateHandlers, EachRequestWritesItsVendorElement) {
 TEST_F(CfgUpdateHandlers, ElementListsGoOutUnchangedInAnyState) {
   const Bytes elements = Hex("0025 0006 0000a1b2 0102  0401 0003 01 00 00");
   for (uint32_t type : {15u, 20u, 26u, 27u}) {
-    for (uint32_t state : {CW_STATE_RUN, CW_STATE_IDLE, CW_STATE_CONFIG}) {
+    for (uint32_t state : {kStateRun, kStateIdle, kStateConfig}) {
       wtp_->state = state;
       FromWmac(type, wtp_->apid, elements);
       std::optional<DecodedMessage> msg = Received(endpoint_);
       ASSERT_TRUE(msg.has_value()) << type << " in state " << state;
-      EXPECT_EQ(msg->ctl.msg_type, CW_MSG_CFG_UPDATE_REQ);
+      EXPECT_EQ(msg->ctl.msg_type, kMsgCfgUpdateReq);
       EXPECT_EQ(Bytes(msg->storage.begin() + kCwHeadersLen, msg->storage.end()), elements);
       Answer(endpoint_, msg->ctl.seq);
     }
@@ -156,8 +156,8 @@ TEST_F(CfgUpdateHandlers, MissingWtpShortPayloadAndRunOnlyAreDroppedWithTheirLin
   EXPECT_EQ(g_ucApRtCollectTime, 0);
 
   // Requests only a running AP takes are quiet in every other state.
-  for (uint32_t state : {CW_STATE_IDLE, CW_STATE_JOIN, CW_STATE_CONFIG, CW_STATE_DATA_CHECK,
-                         CW_STATE_RESET}) {
+  for (uint32_t state : {kStateIdle, kStateJoin, kStateConfig, kStateDataCheck,
+                         kStateReset}) {
     wtp_->state = state;
     LogCapture quiet;
     for (const auto& [type, payload] :
@@ -169,7 +169,7 @@ TEST_F(CfgUpdateHandlers, MissingWtpShortPayloadAndRunOnlyAreDroppedWithTheirLin
     EXPECT_EQ(quiet.text(), "") << "state " << state;
   }
   EXPECT_TRUE(endpoint_.Drain().empty());
-  wtp_->state = CW_STATE_RUN;
+  wtp_->state = kStateRun;
   Bytes element;
   EXPECT_TRUE(OneFrom(52, Fill(0x01, 4), &element)) << "the channel still serves";
 }
@@ -183,7 +183,7 @@ TEST_F(CfgUpdateHandlers, ItemRequestTakesTheItemFromTheHeaderParameter) {
   EXPECT_EQ(element, Hex("0007 0008 01 06 001122334401"));
   ASSERT_TRUE(OneFrom(14, Cat({HostU16(10), Hex("eeee"), Hex("00a1b2c3 0005 0002 abcd")}), &element, 37));
   EXPECT_EQ(element, Hex("0025 000a 00a1b2c3 0005 0002 abcd"));
-  wtp_->state = CW_STATE_IDLE;  // any state
+  wtp_->state = kStateIdle;  // any state
   ASSERT_TRUE(OneFrom(14, HostU32(1700000000), &element, 6));
   EXPECT_EQ(element, Cat({U16(6), U16(4), U32(1700000000)}));
 
@@ -212,9 +212,9 @@ TEST_F(CfgUpdateHandlers, ItemRequestTakesTheItemFromTheHeaderParameter) {
 TEST_F(CfgUpdateHandlers, RequestsQueueBehindEachOtherAndNeedAPacket) {
   auto lan = CwItemLanIp{0x0A000001, 24}.Record();
   const uint8_t first_seq = static_cast<uint8_t>(wtp_->req_seq + 1);
-  ASSERT_EQ(CW_AC_SndCfgUpdReqItem(wtp_, CW_ITEM_LAN_IP, CwCfgItem(lan)), 0);
-  auto led = CW_ItemU8(1);
-  ASSERT_EQ(CW_AC_SndCfgUpdReqItem(wtp_, CW_ITEM_LED_MODE, CwCfgItem(led)), 0);
+  ASSERT_EQ(CW_AC_SndCfgUpdReqItem(wtp_, kItemLanIp, CwCfgItem(lan)), 0);
+  auto led = ItemU8(1);
+  ASSERT_EQ(CW_AC_SndCfgUpdReqItem(wtp_, kItemLedMode, CwCfgItem(led)), 0);
   EXPECT_EQ(wtp_->sndq.count, 2u);
   std::optional<DecodedMessage> msg = Received(endpoint_);
   ASSERT_TRUE(msg.has_value());
@@ -229,10 +229,10 @@ TEST_F(CfgUpdateHandlers, RequestsQueueBehindEachOtherAndNeedAPacket) {
   Answer(endpoint_, msg->ctl.seq);
 
   FailNext(FailFamily::kPacketAlloc, 1);
-  auto ts = CW_ItemU32(5);
-  EXPECT_EQ(CW_AC_SndCfgUpdReqItem(wtp_, CW_ITEM_AC_TIMESTAMP, CwCfgItem(ts)), 1);
-  EXPECT_EQ(CW_AC_SndCfgUpdReqItem(nullptr, CW_ITEM_AC_TIMESTAMP, CwCfgItem(ts)), 1);
-  EXPECT_EQ(CW_AC_SndCfgUpdReqItem(wtp_, CW_ITEM_AC_TIMESTAMP, CwCfgItem(ByteView(ts).first(3))), 1);
+  auto ts = ItemU32(5);
+  EXPECT_EQ(CW_AC_SndCfgUpdReqItem(wtp_, kItemAcTimestamp, CwCfgItem(ts)), 1);
+  EXPECT_EQ(CW_AC_SndCfgUpdReqItem(nullptr, kItemAcTimestamp, CwCfgItem(ts)), 1);
+  EXPECT_EQ(CW_AC_SndCfgUpdReqItem(wtp_, kItemAcTimestamp, CwCfgItem(ByteView(ts).first(3))), 1);
   EXPECT_EQ(wtp_->sndq.count, 0u);
   EXPECT_FALSE(Received(endpoint_).has_value());
 }
@@ -246,9 +246,9 @@ TEST_F(CfgUpdateHandlers, JoiningAGroupWithAHostNamePushesIt) {
   ASSERT_TRUE(OneFrom(34, U32Bytes(6), &element));
   EXPECT_EQ(element, Cat({Hex("0025 0028"), U32(g_uiOid), Hex("0002 0020"), Fixed("wlc-east", 32)}));
   // Not in Run, or a group without a host name: nothing.
-  wtp_->state = CW_STATE_CONFIG;
+  wtp_->state = kStateConfig;
   FromWmac(34, wtp_->apid, U32Bytes(6));
-  wtp_->state = CW_STATE_RUN;
+  wtp_->state = kStateRun;
   group->ac_hostname.clear();
   FromWmac(34, wtp_->apid, U32Bytes(6));
   EXPECT_FALSE(Received(endpoint_).has_value());

@@ -83,7 +83,7 @@ const std::vector<ItemCase>& Cases() {
 TEST(CfgUpdateItems, EveryItemWritesItsElementAndEveryShorterRecordNothing) {
   DaemonContext lab;
   LogCapture log;
-  g_ulCwDebugBitmap = CW_DBG_ALL;
+  g_ulCwDebugBitmap = kDbgAll;
   for (const ItemCase& c : Cases()) {
     SCOPED_TRACE(c.item);
     EXPECT_TRUE(BytesMatch(Appended(c.item, c.record), {{c.element, "element"}}));
@@ -126,7 +126,7 @@ TEST(CfgUpdateItems, ReferencedBytesOfAclVendorAndCallerBuiltItems) {
 
 TEST(CfgUpdateItems, ItemsWithoutAnElementAppendNothingAndLogNothing) {
   DaemonContext lab;
-  g_ulCwDebugBitmap = CW_DBG_ALL;
+  g_ulCwDebugBitmap = kDbgAll;
   LogCapture log;
   for (uint32_t item : {2u, 3u, 16u, 0u, 1u, 9999u, 0x10000u + 6u, 0x10000u + 1025u}) {
     EXPECT_TRUE(Appended(item, Fill(0x11, 200)).empty()) << item;
@@ -153,9 +153,9 @@ TEST(CfgUpdateItems, RecordBuildersLayOutTheTableRecords) {
   EXPECT_EQ(AsBytes(CwItemDhcpRange{0x0A000064, 0x0A0000C8, 1440}.Record()), RecordOf(51));
   EXPECT_EQ(AsBytes(CwItemDnsServers{{0x08080808, 0x08080404, 0x01010101, 0}}.Record()), RecordOf(52));
   EXPECT_EQ(AsBytes(CwItemN2nServer{0xCB007107, 7654}.Record()), RecordOf(54));
-  EXPECT_EQ(AsBytes(CW_ItemU8(0x05)), RecordOf(62));
-  EXPECT_EQ(AsBytes(CW_ItemU16(0x0A1E)), RecordOf(65));
-  EXPECT_EQ(AsBytes(CW_ItemU32(300)), RecordOf(23));
+  EXPECT_EQ(AsBytes(ItemU8(0x05)), RecordOf(62));
+  EXPECT_EQ(AsBytes(ItemU16(0x0A1E)), RecordOf(65));
+  EXPECT_EQ(AsBytes(ItemU32(300)), RecordOf(23));
 }
 
 TEST(CfgUpdateItems, AcHostNamePayloadCarriesTheDaemonVendorAndTheName) {

@@ -56,14 +56,14 @@ class RdBindAnswers : public ::testing::Test {
     ASSERT_EQ(ApModelStore(model), 0);
     wtp_ = CW_AC_CreateWTP("model-x", 1, "ap1", 0);
     ASSERT_NE(wtp_, nullptr);
-    ASSERT_EQ(AC_RegisterRdBindHandlers(), 0);
-    CW_SetCfgRespSender(RecordingSender);
+    ASSERT_EQ(RegisterRdBindHandlers(), 0);
+    SetCfgRespSender(RecordingSender);
     Sends() = SenderLog{};
-    g_ulCwDebugBitmap = CW_DBG_ALL;
+    g_ulCwDebugBitmap = kDbgAll;
   }
   // The state a decoded Configuration Status Request leaves.
   void EnterConfig() {
-    wtp_->state = CW_STATE_CONFIG;
+    wtp_->state = kStateConfig;
     wtp_->wait_rdbind = wtp_->wait_wrrm = wtp_->wait_wids = 1;
     ASSERT_TRUE(wtp_->cfg_ipc_timer.Start(lab_.master(), 10, CW_AC_IPCTimerHandler, wtp_));
   }
@@ -75,7 +75,7 @@ class RdBindAnswers : public ::testing::Test {
     AC_ProcIPCPkt(head, payload.empty() ? nullptr : payload.data());
   }
   static const Bytes& AnswerOf(uint32_t type) {
-    return type == WMAC_IN_GET_RDBIND ? kBinding : type == WMAC_IN_WRRM_SCAN ? kScan : kWids;
+    return type == WmacIn::kGetRdBind ? kBinding : type == WmacIn::kWrrmScan ? kScan : kWids;
   }
   // The elements of the one queued request, which is then dropped.
   std::vector<CwElement> QueuedElements() {
@@ -83,7 +83,7 @@ class RdBindAnswers : public ::testing::Test {
     if (wtp_->sndq.count != 1) return {};
     const CW_PKT& request = *wtp_->sndq.ring[wtp_->sndq.head];
     decoded_ = DecodeMessage(ByteView(request.buffer).first(request.length));
-    EXPECT_EQ(decoded_.ctl.msg_type, static_cast<uint32_t>(CW_MSG_CFG_UPDATE_REQ));
+    EXPECT_EQ(decoded_.ctl.msg_type, static_cast<uint32_t>(kMsgCfgUpdateReq));
     CW_FreeSndQue(&wtp_->sndq);
     wtp_->retrans_timer.Cancel();
     return decoded_.elements;
@@ -96,7 +96,7 @@ class RdBindAnswers : public ::testing::Test {
 };
 
 TEST_F(RdBindAnswers, EveryOrderCompletesOnTheLastAnswerAndSendsOnce) {
-  std::array<uint32_t, 3> order{WMAC_IN_GET_RDBIND, WMAC_IN_WRRM_SCAN, WMAC_IN_WIDS_CFG};
+  std::array<uint32_t, 3> order{WmacIn::kGetRdBind, WmacIn::kWrrmScan, WmacIn::kWidsCfg};
   std::sort(order.begin(), order.end());
   do {
     const std::string name = std::to_string(order[0]) + "," + std::to_string(order[1]) + "," +
@@ -125,20 +125,20 @@ TEST_F(RdBindAnswers, EveryOrderCompletesOnTheLastAnswerAndSendsOnce) {
 }
 
 TEST_F(RdBindAnswers, AnswersOutsideConfigAreKeptAndAnEmptyScanCounts) {
-  wtp_->state = CW_STATE_JOIN;
-  for (uint32_t type : {WMAC_IN_GET_RDBIND, WMAC_IN_WRRM_SCAN, WMAC_IN_WIDS_CFG}) Deliver(type, AnswerOf(type));
+  wtp_->state = kStateJoin;
+  for (uint32_t type : {WmacIn::kGetRdBind, WmacIn::kWrrmScan, WmacIn::kWidsCfg}) Deliver(type, AnswerOf(type));
   EXPECT_EQ(Sends().calls, 0);
   EXPECT_TRUE(wtp_->rdbind.radios[0].sub[10]) << "parsed and kept";
   EXPECT_EQ(wtp_->wids_block, kWids);
   EXPECT_FALSE(wtp_->chg_state_timer.Running());
 
   EnterConfig();
-  Deliver(WMAC_IN_WIDS_CFG, kWids);
-  Deliver(WMAC_IN_WRRM_SCAN, {});
+  Deliver(WmacIn::kWidsCfg, kWids);
+  Deliver(WmacIn::kWrrmScan, {});
   EXPECT_EQ(wtp_->wait_wrrm, 0);
   EXPECT_TRUE(wtp_->wrrm_block.empty());
   EXPECT_EQ(Sends().calls, 0);
-  Deliver(WMAC_IN_GET_RDBIND, kBinding);
+  Deliver(WmacIn::kGetRdBind, kBinding);
   EXPECT_EQ(Sends().calls, 1);
   EXPECT_EQ(wtp_->rdbind.idle_timeout, 300u) << "the idle timeout stays for the response";
 }
@@ -146,20 +146,20 @@ TEST_F(RdBindAnswers, AnswersOutsideConfigAreKeptAndAnEmptyScanCounts) {
 TEST_F(RdBindAnswers, DroppedAnswersKeepTheirFlags) {
   EnterConfig();
   CaptureStdout();
-  Deliver(WMAC_IN_GET_RDBIND, Hex("00 0a 00 05 01 01"));
+  Deliver(WmacIn::kGetRdBind, Hex("00 0a 00 05 01 01"));
   EXPECT_EQ(GetCapturedStdout(), " CW_GetRdBind CW_IsMsgOutBound2\n");
   EXPECT_TRUE(log_.Contains(" GET RADIO BIND FOR AP 1 ERROR."));
   EXPECT_EQ(wtp_->wait_rdbind, 1);
   EXPECT_FALSE(wtp_->rdbind.radios[0].sub[10]);
-  Deliver(WMAC_IN_WRRM_SCAN, Bytes(kCfgAnswerBlockMax + 1, 0x37));
+  Deliver(WmacIn::kWrrmScan, Bytes(kCfgAnswerBlockMax + 1, 0x37));
   EXPECT_EQ(wtp_->wait_wrrm, 1);
   EXPECT_TRUE(wtp_->wrrm_block.empty());
-  Deliver(WMAC_IN_WIDS_CFG, Bytes(kCfgAnswerBlockMax, 0x25));
+  Deliver(WmacIn::kWidsCfg, Bytes(kCfgAnswerBlockMax, 0x25));
   EXPECT_EQ(wtp_->wait_wids, 0) << "a block of the largest size is kept";
   EXPECT_EQ(Sends().calls, 0);
 
   log_.Clear();
-  for (uint32_t type : {WMAC_IN_SET_RDBIND, WMAC_IN_GET_RDBIND, WMAC_IN_WRRM_SCAN, WMAC_IN_WIDS_CFG}) {
+  for (uint32_t type : {WmacIn::kSetRdBind, WmacIn::kGetRdBind, WmacIn::kWrrmScan, WmacIn::kWidsCfg}) {
     Deliver(type, AnswerOf(type), 9);
   }
   for (const char* line : {" Failed to find AP entry when processing Radio Binding message.",
@@ -172,7 +172,7 @@ TEST_F(RdBindAnswers, DroppedAnswersKeepTheirFlags) {
 
 TEST_F(RdBindAnswers, SetRdBindSendsOneConfigurationUpdateInAnyState) {
   wtp_->board_vendor_id = 0x0000A1B2;
-  Deliver(WMAC_IN_SET_RDBIND, kBinding);
+  Deliver(WmacIn::kSetRdBind, kBinding);
   std::vector<CwElement> elements = QueuedElements();
   ASSERT_EQ(elements.size(), 2u);
   EXPECT_EQ(elements[0].type, 23) << "Idle Timeout first";
@@ -182,16 +182,16 @@ TEST_F(RdBindAnswers, SetRdBindSendsOneConfigurationUpdateInAnyState) {
   EXPECT_EQ(wtp_->rdbind.idle_timeout, 0u);
 
   // An idle timeout of 0 gives no Idle Timeout element; a bad list, no request.
-  Deliver(WMAC_IN_SET_RDBIND, Cat({U16(17), U16(4), HostU32(0), U16(10), U16(2), Hex("02 01")}));
+  Deliver(WmacIn::kSetRdBind, Cat({U16(17), U16(4), HostU32(0), U16(10), U16(2), Hex("02 01")}));
   elements = QueuedElements();
   ASSERT_EQ(elements.size(), 1u);
   EXPECT_EQ(elements[0].type, 31);
   CaptureStdout();
-  Deliver(WMAC_IN_SET_RDBIND, Hex("00 0a"));
+  Deliver(WmacIn::kSetRdBind, Hex("00 0a"));
   GetCapturedStdout();
   EXPECT_EQ(wtp_->sndq.count, 0u);
   FailNext(FailFamily::kPacketAlloc, 1);
-  EXPECT_EQ(CW_AC_CfgUpdRdBinding(wtp_, CW_RDBIND{}), 1);
+  EXPECT_EQ(CW_AC_CfgUpdRdBinding(wtp_, RadioBinding{}), 1);
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ class BoardData : public ::testing::Test {
   void SetUp() override {
     ResetAllGlobals();
     identity_reset();
-    g_ulCwDebugBitmap = CW_DBG_ALL;
+    g_ulCwDebugBitmap = kDbgAll;
   }
   void TearDown() override {
     ResetAllGlobals();
@@ -27,17 +27,17 @@ class BoardData : public ::testing::Test {
 };
 
 bool DecodeBoard(capwap::ByteView in) {
-  CW_WTP_BOARD_DATA bd;
+  WtpBoardData bd;
   return CW_DEC_IE_WtpBD(&bd, in.data(), in.size()) == 0;
 }
 
 bool DecodeDesc(capwap::ByteView in) {
-  CW_WTP_DESCRIPTOR desc;
+  WtpDescriptor desc;
   return CW_DEC_IE_WtpDesc(&desc, in.data(), in.size()) == 0;
 }
 
-CW_WTP_BOARD_DATA Board(const capwap::Bytes& in, int expected_rc = 0) {
-  CW_WTP_BOARD_DATA bd;
+WtpBoardData Board(const capwap::Bytes& in, int expected_rc = 0) {
+  WtpBoardData bd;
   EXPECT_EQ(CW_DEC_IE_WtpBD(&bd, in.data(), in.size()), expected_rc);
   return bd;
 }
@@ -61,7 +61,7 @@ const TruncTable kBoardTable = Concat({
 });
 
 TEST_F(BoardData, EveryFieldEveryPrefixAndLength) {
-  const CW_WTP_BOARD_DATA bd = Board(Flatten(kBoardTable));
+  const WtpBoardData bd = Board(Flatten(kBoardTable));
   EXPECT_EQ(bd.vendor_id, 41414u);
   EXPECT_EQ(FieldText(bd.model), "wap-330ax");
   EXPECT_EQ(FieldText(bd.serial), "SN0042");
@@ -81,14 +81,14 @@ TEST_F(BoardData, EveryFieldEveryPrefixAndLength) {
 // Model and base MAC are both required; values are clipped to their fields
 // (the model lower-cased); a vendor the platform does not know is refused.
 TEST_F(BoardData, RequiredClippedAndRefused) {
-  const CW_WTP_BOARD_DATA no_mac =
+  const WtpBoardData no_mac =
       Board(Cat({U32(41414), U16(0), U16(4), Str("WA10"), U16(1), U16(2), Str("s1")}), 1);
   EXPECT_EQ(FieldText(no_mac.model), "wa10");
   Board(Cat({U32(41414), U16(4), U16(6), Fill(1, 6)}), 1);  // base MAC without model
   Board(U32(41414), 1);                                      // vendor identifier alone
 
   const std::string long_model = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789xyz";  // 39
-  const CW_WTP_BOARD_DATA bd =
+  const WtpBoardData bd =
       Board(Cat({U32(41414), U16(0), U16(39), Str(long_model), U16(1), U16(40),
                  Str(std::string(40, 's')), U16(4), U16(8), Hex("01 02 03 04 05 06 07 08")}));
   EXPECT_EQ(FieldText(bd.model), "abcdefghijklmnopqrstuvwxyz012345");  // 32, lower-cased
@@ -97,7 +97,7 @@ TEST_F(BoardData, RequiredClippedAndRefused) {
   EXPECT_EQ(FieldText(bd.board_id), "") << "nothing spilled past the clipped values";
 
   capwap::LogCapture log;
-  const CW_WTP_BOARD_DATA refused =
+  const WtpBoardData refused =
       Board(Cat({U32(0x1234ABCD), U16(0), U16(2), Str("m1"), U16(4), U16(6), Fill(1, 6)}), 1);
   EXPECT_TRUE(log.Contains(" Reported vendor ID 1234abcd is illegal.\n")) << log.text();
   EXPECT_EQ(FieldText(refused.model), "");
@@ -127,7 +127,7 @@ const TruncTable kDescTable = Concat({
 
 TEST_F(BoardData, DescriptorEveryFieldEveryPrefixAndTypeSevenSkipped) {
   const capwap::Bytes in = Flatten(kDescTable);
-  CW_WTP_DESCRIPTOR desc;
+  WtpDescriptor desc;
   ASSERT_EQ(CW_DEC_IE_WtpDesc(&desc, in.data(), in.size()), 0);
   EXPECT_EQ(desc.max_radios, 2);
   EXPECT_EQ(desc.radios_in_use, 2);
@@ -158,7 +158,7 @@ TEST_F(BoardData, DescriptorClipsVersionsToSixtyFourOctets) {
   const std::string long_hw(100, 'H');
   const capwap::Bytes in = Cat({Hex("01 01 01 01 00 00"), U32(0), U16(0), U16(100), Str(long_hw),
                                 U32(0), U16(1), U16(3), Str("1.0")});
-  CW_WTP_DESCRIPTOR desc;
+  WtpDescriptor desc;
   ASSERT_EQ(CW_DEC_IE_WtpDesc(&desc, in.data(), in.size()), 0);
   EXPECT_EQ(FieldText(desc.hw_version), std::string(64, 'H'));
   EXPECT_EQ(FieldText(desc.sw_version), "1.0");

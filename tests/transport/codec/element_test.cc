@@ -78,8 +78,8 @@ TEST_F(PacketBuild, BuiltMessageMatchesByteForByte) {
     e.w().fixed_str("ac-one", 8);
   }
   { CwElementWriter e(*pkt, capwap::elem::kIeee80211MicCountermeasures); }  // empty value
-  ASSERT_EQ(CW_PktAppendRaw(*pkt, Hex("00 25 00 01 09")), 0);
-  CW_FinishCtlMsg(*pkt, CW_MSG_JOIN_RSP, 200);
+  ASSERT_EQ(PktAppendRaw(*pkt, Hex("00 25 00 01 09")), 0);
+  FinishCtlMsg(*pkt, kMsgJoinRsp, 200);
   ASSERT_EQ(CW_AC_PktRemalloc(pkt.get()), 0);
 
   const TruncTable expected = {
@@ -103,14 +103,14 @@ TEST_F(PacketBuild, BuiltMessageMatchesByteForByte) {
   EXPECT_TRUE(BytesMatch(pkt->buffer, expected));
   WriteFuzzSeed(expected, "control_header", "join_response");
   EXPECT_EQ(pkt->buffer.size(), 45u);
-  EXPECT_EQ(pkt->msg_type, CW_MSG_JOIN_RSP);
+  EXPECT_EQ(pkt->msg_type, kMsgJoinRsp);
   EXPECT_EQ(pkt->seq, 200u);
 }
 
 TEST_F(PacketBuild, OverflowIsOurBugAndLeavesThePacketUnchanged) {
   CwPktPtr pkt = CW_AC_PktMalloc();
   ASSERT_TRUE(pkt);
-  ASSERT_EQ(CW_PktAppendRaw(*pkt, capwap::Bytes(kCwPktBufSize - kCwHeadersLen - 10, 0x11)), 0);
+  ASSERT_EQ(PktAppendRaw(*pkt, capwap::Bytes(kCwPktBufSize - kCwHeadersLen - 10, 0x11)), 0);
   const CW_PKT before = *pkt;
   const uint64_t bugs = CwBugCount();
   capwap::LogCapture log;  // logged with every debug switch off
@@ -126,14 +126,14 @@ TEST_F(PacketBuild, OverflowIsOurBugAndLeavesThePacketUnchanged) {
   EXPECT_EQ(CwBugCount(), bugs + 1);
   EXPECT_TRUE(log.Contains("element 37 (Vendor Specific Payload) does not fit in the packet"));
 
-  ASSERT_EQ(CW_PktAppendRaw(*pkt, capwap::Bytes(7, 0x22)), 0);
+  ASSERT_EQ(PktAppendRaw(*pkt, capwap::Bytes(7, 0x22)), 0);
   {
     CwElementWriter e(*pkt, capwap::elem::kWtpBoardData);  // not even a header fits
     EXPECT_FALSE(e.ok());
   }
-  EXPECT_EQ(CW_PktAppendRaw(*pkt, capwap::Bytes(4, 0x33)), 1);
+  EXPECT_EQ(PktAppendRaw(*pkt, capwap::Bytes(4, 0x33)), 1);
   EXPECT_EQ(CwBugCount(), bugs + 3);
-  EXPECT_EQ(CW_PktAppendRaw(*pkt, capwap::Bytes(3, 0x33)), 0);
+  EXPECT_EQ(PktAppendRaw(*pkt, capwap::Bytes(3, 0x33)), 0);
   EXPECT_EQ(pkt->cursor, kCwPktBufSize);
 }
 

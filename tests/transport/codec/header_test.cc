@@ -70,7 +70,7 @@ TEST(CapwapHeader, OnlyClearTextWithATwoWordHeaderIsAccepted) {
 }
 
 TEST(CapwapHeader, ControlHeaderWritesFlagsZero) {
-  const capwap::Bytes wire = Cat({U32(CW_MSG_WLAN_CFG_RSP), U8(201), U16(0x0abc), U8(0x5a)});
+  const capwap::Bytes wire = Cat({U32(kMsgWlanCfgRsp), U8(201), U16(0x0abc), U8(0x5a)});
   CW_CTLHDR ctl;
   CW_DEC_CWCtlHdr(&ctl, wire.data());
   EXPECT_EQ(ctl.flags, 0x5a);

@@ -51,7 +51,7 @@ class VendorRegistry : public ::testing::Test {
   void SetUp() override {
     ResetAllGlobals();
     identity_reset();
-    g_ulCwDebugBitmap = CW_DBG_ALL;
+    g_ulCwDebugBitmap = kDbgAll;
   }
   void TearDown() override {
     ResetAllGlobals();
@@ -59,43 +59,43 @@ class VendorRegistry : public ::testing::Test {
   }
   // Registers `ids` for the platform's vendor with `func`; returns its slot.
   int RegisterOwn(std::initializer_list<uint16_t> ids, CwVendorElemFunc func = TakeAll) {
-    const int slot = CW_RegVendorId(g_uiOid);
-    for (uint16_t id : ids) EXPECT_GE(CW_RegVendorElem(slot, id, func), 0);
+    const int slot = RegVendorId(g_uiOid);
+    for (uint16_t id : ids) EXPECT_GE(RegVendorElem(slot, id, func), 0);
     return slot;
   }
 };
 
 TEST_F(VendorRegistry, RegistrationTakesFirstFreeSlots) {
-  EXPECT_EQ(CW_RegVendorId(0), -1);
-  EXPECT_EQ(CW_RegVendorId(41414), 0);
-  EXPECT_EQ(CW_RegVendorId(7), 1);
-  EXPECT_EQ(CW_RegVendorId(41414), 0);  // already there
+  EXPECT_EQ(RegVendorId(0), -1);
+  EXPECT_EQ(RegVendorId(41414), 0);
+  EXPECT_EQ(RegVendorId(7), 1);
+  EXPECT_EQ(RegVendorId(41414), 0);  // already there
   EXPECT_EQ(g_aulVendorIdx[0], 41414u);
   EXPECT_EQ(g_aulVendorIdx[1], 7u);
 
-  EXPECT_EQ(CW_RegVendorElem(0, 133, TakeAll), 0);
-  EXPECT_EQ(CW_RegVendorElem(0, 1056, TakeAll), 1);
-  EXPECT_EQ(CW_RegVendorElem(1, 133, TakeFour), 0);  // element slots are shared
+  EXPECT_EQ(RegVendorElem(0, 133, TakeAll), 0);
+  EXPECT_EQ(RegVendorElem(0, 1056, TakeAll), 1);
+  EXPECT_EQ(RegVendorElem(1, 133, TakeFour), 0);  // element slots are shared
   EXPECT_EQ(g_ausVendorElemIdx[0], 133);
   EXPECT_EQ(g_apfVendorElemProcFunc[0][0], &TakeAll);
   EXPECT_EQ(g_apfVendorElemProcFunc[1][0], &TakeFour);
-  EXPECT_EQ(CW_RegVendorElem(-1, 5, TakeAll), -1);
-  EXPECT_EQ(CW_RegVendorElem(kMaxVendors, 5, TakeAll), -1);
-  EXPECT_EQ(CW_RegVendorElem(0, 0, TakeAll), -1);
+  EXPECT_EQ(RegVendorElem(-1, 5, TakeAll), -1);
+  EXPECT_EQ(RegVendorElem(kMaxVendors, 5, TakeAll), -1);
+  EXPECT_EQ(RegVendorElem(0, 0, TakeAll), -1);
 }
 
 TEST_F(VendorRegistry, LookupUsesTheVendorsOwnSlotFirst) {
   RegisterOwn({133});
-  const int other = CW_RegVendorId(kForeignVendor);
-  CW_RegVendorElem(other, 133, TakeFour);
+  const int other = RegVendorId(kForeignVendor);
+  RegVendorElem(other, 133, TakeFour);
   EXPECT_EQ(CW_AC_Get_VendorProcFunc(g_uiOid, 133), &TakeAll);
   EXPECT_EQ(CW_AC_Get_VendorProcFunc(kForeignVendor, 133), &TakeFour);
 }
 
 TEST_F(VendorRegistry, EmptyHandlerLogsBothSlots) {
   RegisterOwn({133, 134});
-  const int other = CW_RegVendorId(kForeignVendor);  // slot 1, no handlers
-  CW_RegVendorElem(other, 200, TakeAll);             // element slot 2
+  const int other = RegVendorId(kForeignVendor);  // slot 1, no handlers
+  RegVendorElem(other, 200, TakeAll);             // element slot 2
   capwap::LogCapture log;
   EXPECT_EQ(CW_AC_Get_VendorProcFunc(g_uiOid, 200), nullptr);
   EXPECT_TRUE(log.Contains(
@@ -130,7 +130,7 @@ const TruncTable kPayload = {
 
 TEST_F(VendorRegistry, PayloadWalkDispatchesAndSkips) {
   RegisterOwn({133, 1056});
-  CW_RegVendorElem(CW_RegVendorId(kForeignVendor), 300, TakeAll);
+  RegVendorElem(RegVendorId(kForeignVendor), 300, TakeAll);
   Calls calls;
   capwap::LogCapture log;
   EXPECT_EQ(CW_AC_DecVendorElem(&calls, Flatten(kPayload)), 0);

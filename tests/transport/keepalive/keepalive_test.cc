@@ -25,7 +25,7 @@ const TruncTable kKeepalive = {
 
 bool DecodeKeepalive(ByteView in) {
   std::array<uint8_t, 16> session{};
-  return CW_AC_DecKeepAlive(in, &session) == 0;
+  return DecodeKeepAlive(in, &session) == 0;
 }
 
 TEST(KeepaliveCodec, DecodeTruncationsAndLengths) {
@@ -36,23 +36,23 @@ TEST(KeepaliveCodec, DecodeTruncationsAndLengths) {
   WriteFuzzSeed(kKeepalive, "keepalive", "keepalive");
 
   std::array<uint8_t, 16> session{};
-  ASSERT_EQ(CW_AC_DecKeepAlive(Flatten(kKeepalive), &session), 0);
+  ASSERT_EQ(DecodeKeepAlive(Flatten(kKeepalive), &session), 0);
   EXPECT_EQ(session, SessionOf(0x10));
   // Another element type in the right shape is refused too.
   Bytes other = Flatten(kKeepalive);
   other[11] = 36;
-  EXPECT_EQ(CW_AC_DecKeepAlive(other, &session), 1);
+  EXPECT_EQ(DecodeKeepAlive(other, &session), 1);
 }
 
 TEST(KeepaliveCodec, AnswerIsByteExact) {
-  EXPECT_TRUE(BytesMatch(CW_AC_BuildKeepAlive(SessionOf(0x10)), kKeepalive));
+  EXPECT_TRUE(BytesMatch(BuildKeepAlive(SessionOf(0x10)), kKeepalive));
 }
 
 class KeepaliveTest : public RunLab {
  protected:
   // A WTP waiting in Data Check for its first keepalive.
   CW_WTPCB* DataCheckWtp(const WtpEndpoint& control, uint8_t seed) {
-    CW_WTPCB* wtp = MakeWtp(control, seed, CW_STATE_DATA_CHECK);
+    CW_WTPCB* wtp = MakeWtp(control, seed, kStateDataCheck);
     wtp->data_check_timer.Start(lab_.master(), 7, CW_AC_IPCTimerHandler, wtp);
     ForgetWmac();
     return wtp;
@@ -61,7 +61,7 @@ class KeepaliveTest : public RunLab {
   CW_WTPCB* RunningWtp(const WtpEndpoint& control, const WtpEndpoint& data, uint8_t seed) {
     CW_WTPCB* wtp = DataCheckWtp(control, seed);
     Deliver(data, DataPort(), Keepalive(SessionOf(seed)));
-    EXPECT_EQ(wtp->state, CW_STATE_RUN);
+    EXPECT_EQ(wtp->state, kStateRun);
     data.Drain();
     control.Drain();
     ForgetWmac();
@@ -78,23 +78,23 @@ TEST_F(KeepaliveTest, FirstKeepaliveInDataCheckIsAnsweredAndOpensRun) {
   std::vector<Bytes> answers = data.Drain();
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_EQ(answers[0], Keepalive(SessionOf(1)));
-  EXPECT_EQ(wtp->state, CW_STATE_RUN);
+  EXPECT_EQ(wtp->state, kStateRun);
   EXPECT_EQ(g_uiCwApCount, 1u);
   EXPECT_FALSE(wtp->data_check_timer.Running());
   EXPECT_EQ(wtp->data_end, data.Addr()) << "the data endpoint differs from the control one";
   EXPECT_EQ(wtp->remote, control.Addr());
 
-  std::optional<CW_TUNNEL_RECORD> tunnel = LastTunnelRecord();
+  std::optional<TunnelRecord> tunnel = LastTunnelRecord();
   ASSERT_TRUE(tunnel);
-  EXPECT_EQ(tunnel->state, CW_TUNNEL_UP);
+  EXPECT_EQ(tunnel->state, kTunnelUp);
   EXPECT_EQ(tunnel->wtp_data_port, data.port());
-  EXPECT_EQ(Wmac(WMAC_MSG_TUNNEL_STATE).size(), 1u);
+  EXPECT_EQ(Wmac(WmacMsg::kTunnelState).size(), 1u);
   // The time push goes on the control channel.
-  EXPECT_EQ(OfType(control.Drain(), CW_MSG_CFG_UPDATE_REQ).size(), 1u);
+  EXPECT_EQ(OfType(control.Drain(), kMsgCfgUpdateReq).size(), 1u);
 
   // The cancelled data-check wait does not end the running session.
   lab_.RunFor(7);
-  EXPECT_EQ(wtp->state, CW_STATE_RUN);
+  EXPECT_EQ(wtp->state, kStateRun);
 }
 
 TEST_F(KeepaliveTest, InRunKeepalivesOnlyTrackTheDataEndpoint) {
@@ -103,18 +103,18 @@ TEST_F(KeepaliveTest, InRunKeepalivesOnlyTrackTheDataEndpoint) {
 
   Deliver(data, DataPort(), Keepalive(SessionOf(2)));
   EXPECT_TRUE(data.Drain().empty()) << "not answered in Run";
-  EXPECT_TRUE(Wmac(WMAC_MSG_TUNNEL_STATE).empty()) << "same endpoint, no update";
+  EXPECT_TRUE(Wmac(WmacMsg::kTunnelState).empty()) << "same endpoint, no update";
 
   capwap::LogCapture log;
   Deliver(moved, DataPort(), Keepalive(SessionOf(2)));
   Deliver(moved, DataPort(), Keepalive(SessionOf(2)));
   Deliver(moved, DataPort(), Keepalive(SessionOf(2)));
   EXPECT_TRUE(moved.Drain().empty());
-  auto updates = Wmac(WMAC_MSG_TUNNEL_STATE);
+  auto updates = Wmac(WmacMsg::kTunnelState);
   ASSERT_EQ(updates.size(), 1u) << "one update for the move, none for the repeats";
-  CW_TUNNEL_RECORD rec;
+  TunnelRecord rec;
   ASSERT_TRUE(TunnelRecordDecode(updates[0].payload, &rec));
-  EXPECT_EQ(rec.state, CW_TUNNEL_MOVED);
+  EXPECT_EQ(rec.state, kTunnelMoved);
   EXPECT_EQ(rec.wtp_data_port, moved.port());
   EXPECT_EQ(rec.apid, wtp->apid);
   EXPECT_EQ(wtp->data_end, moved.Addr());
@@ -122,7 +122,7 @@ TEST_F(KeepaliveTest, InRunKeepalivesOnlyTrackTheDataEndpoint) {
   EXPECT_TRUE(log.Contains(" Notifing WMAC to update tunnel with MAC address "
                            "00:11:22:33:44:02 | IP 127.0.0.1 | Port " +
                            std::to_string(moved.port()) + ".\n"));
-  EXPECT_EQ(wtp->state, CW_STATE_RUN);
+  EXPECT_EQ(wtp->state, kStateRun);
 }
 
 TEST_F(KeepaliveTest, MalformedAndUnmatchedDatagramsAreDropped) {
@@ -147,14 +147,14 @@ TEST_F(KeepaliveTest, MalformedAndUnmatchedDatagramsAreDropped) {
   Deliver(data, DataPort(), Bytes(kKeepaliveLen - 1, 0x08));
 
   EXPECT_TRUE(data.Drain().empty());
-  EXPECT_EQ(wtp->state, CW_STATE_DATA_CHECK);
+  EXPECT_EQ(wtp->state, kStateDataCheck);
   EXPECT_TRUE(wtp->data_end.AddrIsZero());
-  EXPECT_TRUE(Wmac(WMAC_MSG_TUNNEL_STATE).empty());
+  EXPECT_TRUE(Wmac(WmacMsg::kTunnelState).empty());
 
   // The reader is still there: a good keepalive completes the session.
   Deliver(data, DataPort(), Keepalive(SessionOf(3)));
   EXPECT_EQ(data.Drain().size(), 1u);
-  EXPECT_EQ(wtp->state, CW_STATE_RUN);
+  EXPECT_EQ(wtp->state, kStateRun);
 }
 
 TEST_F(KeepaliveTest, ScramblingAppliesToIpv4Only) {
@@ -169,7 +169,7 @@ TEST_F(KeepaliveTest, ScramblingAppliesToIpv4Only) {
   EXPECT_NE(answers[0], Keepalive(SessionOf(4))) << "the answer leaves scrambled";
   CW_Encrypt(answers[0].data(), answers[0].size(), kCwScrambleKey);
   EXPECT_EQ(answers[0], Keepalive(SessionOf(4)));
-  EXPECT_EQ(v4->state, CW_STATE_RUN);
+  EXPECT_EQ(v4->state, kStateRun);
   ASSERT_TRUE(LastTunnelRecord());
   EXPECT_EQ(LastTunnelRecord()->scrambled, 1);
 
@@ -180,7 +180,7 @@ TEST_F(KeepaliveTest, ScramblingAppliesToIpv4Only) {
   std::vector<Bytes> answers6 = data6.Drain();
   ASSERT_EQ(answers6.size(), 1u);
   EXPECT_EQ(answers6[0], Keepalive(SessionOf(5))) << "IPv6 is never scrambled";
-  EXPECT_EQ(v6->state, CW_STATE_RUN);
+  EXPECT_EQ(v6->state, kStateRun);
   EXPECT_EQ(v6->data_end.family, 1);
   EXPECT_EQ(v6->data_end.port, data6.port());
   ASSERT_TRUE(LastTunnelRecord());
@@ -193,7 +193,7 @@ TEST_F(KeepaliveTest, WapiFramesGoToWmacWithoutTheirHeader) {
   frame.insert(frame.end(), {0xde, 0xad, 0xbe, 0xef});
   Deliver(data, DataPort(), frame);
 
-  auto wapi = Wmac(WMAC_MSG_WAPI);
+  auto wapi = Wmac(WmacMsg::kWapi);
   ASSERT_EQ(wapi.size(), 1u);
   EXPECT_EQ(wapi[0].wtp_id, 0u);
   EXPECT_EQ(wapi[0].payload, Bytes(frame.begin() + 8, frame.end()));
@@ -206,7 +206,7 @@ TEST_F(KeepaliveTest, WapiFramesGoToWmacWithoutTheirHeader) {
   capwap::LogCapture log;
   Deliver(data, DataPort(), Keepalive(SessionOf(6), true, 20, 2));
   EXPECT_TRUE(log.Contains(" Failed to find AP by session ID("));
-  EXPECT_EQ(Wmac(WMAC_MSG_WAPI).size(), 1u);
+  EXPECT_EQ(Wmac(WmacMsg::kWapi).size(), 1u);
   capwap::ResetKeepAlive();
   EXPECT_EQ(g_WapiApAddr.sin_port, 0);
 }

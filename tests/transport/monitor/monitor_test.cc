@@ -45,7 +45,7 @@ class CoreMonitor : public RunLab {
 
 TEST_F(CoreMonitor, ChunksAreStoredAcknowledgedAndAStalledUploadIsDeleted) {
   WtpEndpoint control, uploader;
-  CW_WTPCB* wtp = MakeWtp(control, 1, CW_STATE_RUN);
+  CW_WTPCB* wtp = MakeWtp(control, 1, kStateRun);
   EXPECT_TRUE(Upload(uploader, ChunkDatagram(1, 0, 10, Fill(1, 10))).empty())
       << "no AP at the uploader's address and control port";
 

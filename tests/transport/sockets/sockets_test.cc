@@ -65,16 +65,16 @@ TEST_F(SocketsTest, ReceiveRecordsArrivalAndReplyLeavesFromIt) {
 
   uint8_t buf[64];
   sockaddr_in from{};
-  CW_PKTINFO info;
+  PktInfo info;
   ASSERT_EQ(CW_SockRcv(g_iAC_IP4SockId, buf, sizeof buf, &from, &info, 0), 5);
   EXPECT_EQ(from.sin_port, wtp_addr.sin_port);
   EXPECT_NE(info.ifindex, 0u);
   EXPECT_EQ(info.addr, INADDR_LOOPBACK);
   EXPECT_EQ(info.spec_dst, INADDR_LOOPBACK);
 
-  CW_SNDDESC desc;
+  SendDesc desc;
   desc.fd = g_iAC_IP4SockId;
-  desc.remote = CW_AddrFromSockaddr4(from);
+  desc.remote = AddrFromSockaddr4(from);
   desc.local.ifindex = info.ifindex;
   desc.local.local_ipv4 = info.spec_dst;
   desc.local.SetIpv4(info.addr);
@@ -94,15 +94,15 @@ TEST_F(SocketsTest, ABatchSendsItsHeldDatagramsInOrderPastAFailure) {
   ASSERT_GE(g_iAC_IP4SockId, 0);
   sockaddr_in wtp_addr{};
   int wtp = WtpSocket(&wtp_addr);
-  CW_SNDDESC desc;
+  SendDesc desc;
   desc.fd = g_iAC_IP4SockId;
-  desc.remote = CW_AddrFromSockaddr4(wtp_addr);
-  CW_SNDDESC nowhere = desc;
+  desc.remote = AddrFromSockaddr4(wtp_addr);
+  SendDesc nowhere = desc;
   nowhere.remote.port = 0;  // refused by the kernel
 
-  g_ulCwDebugBitmap = CW_DBG_ERROR;
+  g_ulCwDebugBitmap = kDbgError;
   capwap::LogCapture log;
-  CW_SockSndBatchBegin(g_iAC_IP4SockId);
+  SockSndBatchBegin(g_iAC_IP4SockId);
   // More than a batch holds at once, with a refused datagram among them.
   constexpr uint8_t kCount = 3 * kCwRcvBatch;
   for (uint8_t i = 0; i < kCount; ++i) {
@@ -115,7 +115,7 @@ TEST_F(SocketsTest, ABatchSendsItsHeldDatagramsInOrderPastAFailure) {
       EXPECT_LT(recv(wtp, &octet, 1, MSG_DONTWAIT), 0) << "held, not sent";
     }
   }
-  CW_SockSndBatchEnd();
+  SockSndBatchEnd();
   g_ulCwDebugBitmap = 0;
   EXPECT_TRUE(log.Contains("Send ctrl pkt to 127.0.0.1:0 error Invalid argument\n"));
   for (uint8_t i = 0; i < kCount; ++i) {
