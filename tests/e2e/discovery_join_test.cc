@@ -36,12 +36,6 @@ class DiscoveryJoinBinary : public BinaryLab {
         limit);
     return got;
   }
-  static uint32_t ResultOf(const DecodedMessage& m) {
-    const CwElement* result = m.Find(33);
-    uint32_t v = 0xFFFFFFFF;
-    if (result && result->value.size() == 4) WireReader(result->value).u32(v);
-    return v;
-  }
 };
 
 TEST_F(DiscoveryJoinBinary, DiscoverJoinRefuseAndIpv6OnTheWire) {

@@ -1,8 +1,10 @@
 // The whole life of an AP against the real binary: Discovery, Join,
 // Configure, Data Check and Run with the peers' answers, a Configuration
 // Update from WMAC retransmitted until answered, and the teardown of an AP
-// that stops echoing. No timing is asserted here (a loaded machine stretches
-// wall-clock gaps); the schedules are tested on the manual clock. The daemon
+// that stops echoing. No timing is asserted here and the waits are only
+// upper bounds (a loaded machine stretches wall-clock gaps); the AP itself
+// decides how many requests go unanswered. The schedules are tested on the
+// manual clock. The daemon
 // runs on a 300 ms second; the simulated WTP
 // and the simulated WMAC/WRRM/WIDS run on this process's loop. When tshark
 // can capture, every control message the daemon sent must decode cleanly.
@@ -15,6 +17,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using sim::Peer;
+// Upper bounds only: a loaded machine may stretch every step, and nothing
+// here depends on how long a step took.
+constexpr auto kPatience = 60s;
 
 class Lifecycle : public BinaryLab {
  protected:
@@ -39,17 +44,17 @@ TEST_F(Lifecycle, DiscoveryToRunUpdateAndEchoSupervision) {
 
   // The Configuration Status Response waits for all three peers: at the
   // moment the AP holds it, each of them has already answered.
-  ASSERT_TRUE(RunUntil([&] { return ap.counters().configurations > 0; }, 20s))
+  ASSERT_TRUE(RunUntil([&] { return ap.counters().configurations > 0; }, kPatience))
       << ap.last_error() << daemon_->output();
   EXPECT_GE(peers_->CountAnswered(Peer::kWmac, 3), 1u);
   EXPECT_GE(peers_->CountAnswered(Peer::kWrrm, 16), 1u);
   EXPECT_GE(peers_->CountAnswered(Peer::kWids, 25), 1u);
-  ASSERT_TRUE(RunUntil([&] { return ap.state() == sim::WtpState::kRun; }, 10s))
+  ASSERT_TRUE(RunUntil([&] { return ap.state() == sim::WtpState::kRun; }, kPatience))
       << ap.last_error() << daemon_->output();
   EXPECT_EQ(ap.counters().protocol_errors, 0u) << ap.last_error();
 
   // WMAC was told everything, in the record layouts.
-  ASSERT_TRUE(RunUntil([&] { return Wmac(WmacMsg::kTunnelState) != nullptr; }, 5s));
+  ASSERT_TRUE(RunUntil([&] { return Wmac(WmacMsg::kTunnelState) != nullptr; }, kPatience));
   const sim::PeerMessage* created = Wmac(WmacMsg::kCreateAp);
   ASSERT_NE(created, nullptr);
   ASSERT_EQ(created->payload.size(), kWmacCreateApSize);
@@ -71,12 +76,14 @@ TEST_F(Lifecycle, DiscoveryToRunUpdateAndEchoSupervision) {
   EXPECT_EQ(HostWord(up->payload, 4), 1u);  // APID
 
   // A Configuration Update from WMAC (item 36, Statistics Timer) reaches the
-  // AP; unanswered it is repeated (the back-off schedule itself is timed on
-  // the manual clock in the send-queue tests); once answered it stops.
-  // First the Run-entry pushes are answered: time, switch protection and
-  // the two LAN VLAN settings.
-  ASSERT_TRUE(RunUntil([&] { return ap.counters().ac_requests >= 4; }, 10s));
-  ap.knobs().ignore_config_update = true;
+  // AP; the AP leaves its first three transmissions unanswered, so it is
+  // repeated (the back-off schedule itself is timed on the manual clock in
+  // the send-queue tests); once answered it stops. First the Run-entry
+  // pushes are answered: time, switch protection and the two LAN VLAN
+  // settings.
+  ASSERT_TRUE(RunUntil([&] { return ap.counters().ac_requests >= 4; }, kPatience));
+  ap.knobs().config_updates_to_ignore = 3;
+  const uint64_t answered = ap.counters().ac_requests;
   const uint16_t stats_interval = 60;
   IpcHead head;
   head.msg_type = 14;
@@ -85,13 +92,10 @@ TEST_F(Lifecycle, DiscoveryToRunUpdateAndEchoSupervision) {
   head.payload_len = sizeof stats_interval;
   ASSERT_TRUE(peers_->SendToAc(Peer::kWmac, head,
                                ByteView(reinterpret_cast<const uint8_t*>(&stats_interval), 2)));
-  ASSERT_TRUE(RunUntil([&] { return ap.counters().ac_requests_ignored >= 3; }, 10s));
-  ap.knobs().ignore_config_update = false;
-  const uint64_t answered_before = ap.counters().ac_requests;
-  ASSERT_TRUE(RunUntil([&] { return ap.counters().ac_requests > answered_before; }, 3s));
-  const uint64_t seen = ap.counters().ac_requests + ap.counters().ac_requests_ignored;
+  ASSERT_TRUE(RunUntil([&] { return ap.counters().ac_requests > answered; }, kPatience));
+  EXPECT_EQ(ap.counters().ac_requests_ignored, 3u);
   RunUntil([] { return false; }, 2000ms);  // more than one 5-second wait
-  EXPECT_EQ(ap.counters().ac_requests + ap.counters().ac_requests_ignored, seen);
+  EXPECT_EQ(ap.counters().ac_requests - answered + ap.counters().ac_requests_ignored, 4u);
   EXPECT_EQ(ap.state(), sim::WtpState::kRun);
 
   // Silence: the session ends (after four echo intervals, timed on the manual
@@ -103,7 +107,7 @@ TEST_F(Lifecycle, DiscoveryToRunUpdateAndEchoSupervision) {
         const sim::PeerMessage* last = Wmac(WmacMsg::kTunnelState);
         return last && HostWord(last->payload, 0) == 0;
       },
-      20s))
+      kPatience))
       << daemon_->output();
   std::string table = daemon_->Vty("show wlan ap all");
   EXPECT_NE(table.find("Running/Total APs                       :0/1"), std::string::npos) << table;

@@ -1,24 +1,15 @@
 // The real binary, started from outside: options, sockets, PID file, vty,
-// configuration replay and the orderly stop.
+// configuration replay and the orderly stop (stops under traffic, timed, are
+// tools/bench's capwap-stop-bench).
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
-#include "config/db_tables.h"
 #include "e2e/daemon_process.h"
 #include "platform/cli.h"
-#include "platform/dbm.h"
-#include "support/udp_endpoint.h"
-#include "wtp-sim/wtp_messages.h"
 
 namespace capwap::test {
 namespace {
@@ -109,78 +100,6 @@ TEST(DaemonBinary, ConfigurationSurvivesWriteAndRestartByteForByte) {
   EXPECT_EQ(daemon.output().find("capwap.conf:", daemon.output().find(":1:") + 3),
             std::string::npos) << "the saved file replays without a bad line";
   EXPECT_EQ(daemon.StopWith(SIGINT), 0);
-}
-
-// Joins from several new APs (each stores its 39 KB record), garbage
-// datagrams, and garbage on the IPC listener, until stopped.
-void Flood(std::stop_token stop, uint16_t control_port, const std::string& ipc_path) {
-  std::vector<std::unique_ptr<UdpEndpoint>> aps;
-  std::vector<Bytes> joins;
-  for (uint8_t i = 0; i < 8; ++i) {
-    sim::WtpIdentity id;
-    id.mac[5] = static_cast<uint8_t>(0x40 + i);
-    id.name = "stopap-" + std::to_string(i);
-    id.serial += std::to_string(i);
-    id.session_id[0] = static_cast<uint8_t>(i + 1);
-    aps.push_back(std::make_unique<UdpEndpoint>());
-    joins.push_back(sim::BuildJoinRequest(id, i));
-  }
-  const Bytes garbage(300, 0xEE);
-  sockaddr_un ipc{};
-  ipc.sun_family = AF_UNIX;
-  std::strncpy(ipc.sun_path, ipc_path.c_str(), sizeof ipc.sun_path - 1);
-  int ipc_fd = -1;
-  for (int round = 0; round < 200'000 && !stop.stop_requested(); ++round) {
-    size_t i = static_cast<size_t>(round) % aps.size();
-    aps[i]->SendTo(control_port, round % 3 == 0 ? garbage : joins[i]);
-    aps[i]->Drain();
-    if (ipc_fd < 0) {
-      ipc_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
-      if (connect(ipc_fd, reinterpret_cast<sockaddr*>(&ipc), sizeof ipc) != 0) {
-        close(ipc_fd);
-        ipc_fd = -1;
-      }
-    }
-    if (ipc_fd >= 0 && send(ipc_fd, garbage.data(), 64, MSG_DONTWAIT | MSG_NOSIGNAL) < 0 &&
-        errno != EAGAIN) {
-      close(ipc_fd);
-      ipc_fd = -1;
-    }
-    if (round % 16 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
-  if (ipc_fd >= 0) close(ipc_fd);
-}
-
-TEST(DaemonBinary, FiftyStopsUnderTrafficEachExitCleanlyWithinASecond) {
-  size_t stored = 0;
-  for (int run = 0; run < 50; ++run) {
-    SCOPED_TRACE("run " + std::to_string(run));
-    DaemonProcess daemon;
-    ASSERT_TRUE(daemon.WaitReady()) << daemon.output();
-    std::jthread flood(Flood, daemon.port_base(), daemon.root().Path("/tmp/cw_ac_addr"));
-    // Land the signal at a different moment of the traffic each run.
-    std::this_thread::sleep_for(std::chrono::milliseconds(5 + 7 * (run % 6)));
-    auto start = std::chrono::steady_clock::now();
-    int status = daemon.StopWith(SIGTERM);
-    auto took = std::chrono::steady_clock::now() - start;
-    flood.request_stop();
-    flood.join();
-    std::string out = daemon.output();
-    ASSERT_EQ(status, 0) << out;
-    EXPECT_LT(took, std::chrono::seconds(1));
-    // The stop ran after the loop ended, not inside the signal handler.
-    size_t signal_line = out.find("Terminating on signal");
-    EXPECT_NE(signal_line, std::string::npos) << out;
-    EXPECT_NE(out.find("SCM: deregister service ac", signal_line), std::string::npos) << out;
-    ASSERT_EQ(out.find("Sanitizer"), std::string::npos) << out;
-    ASSERT_EQ(out.find("runtime error"), std::string::npos) << out;
-    // The database the daemon closed opens again and holds the joined APs.
-    ASSERT_EQ(DBM_Connect(), 0);
-    ASSERT_EQ(DBM_Open(kDbCwAp, "cw_ap"), 0);
-    stored += DbmCount(37);
-    DBM_Disconnect();
-  }
-  EXPECT_GT(stored, 0u) << "the Joins never reached the database";
 }
 
 }  // namespace

@@ -16,9 +16,15 @@
 #include <string>
 #include <string_view>
 
+#include <netinet/in.h>
+
+#include <initializer_list>
+
+#include "config/model_catalogue.h"
 #include "diag/debug.h"
 #include "platform/bytes.h"
 #include "platform/log.h"
+#include "registry/tables.h"
 #include "transport/codec.h"
 #include "transport/types.h"
 
@@ -64,6 +70,35 @@ inline CW_RCVPKT Received(uint32_t type, ByteView elements, uint16_t port) {
   rcv.remote.port = port;
   rcv.local.SetIpv4(0x7F000001);
   return rcv;
+}
+
+// An AP model named `name` with one radio per entry of `modes`.
+inline void StoreModel(const char* name, std::initializer_list<uint8_t> modes) {
+  CW_APMODEL model;
+  model.name = name;
+  model.radio_count = static_cast<uint8_t>(modes.size());
+  size_t r = 0;
+  for (uint8_t m : modes) model.radios[r++].modes = m;
+  FUZZ_CHECK(ApModelStore(model) == 0);
+}
+
+// A fresh session table holding one AP of `model` in `state`, served on
+// loopback and bound to 127.0.0.1:port, where nobody listens.
+inline CW_WTPCB* LoneSession(const char* model, uint32_t apid, uint32_t state,
+                             uint16_t port = 41999) {
+  WtpTableReset();
+  FUZZ_CHECK(CW_AC_WtpTableInit() == 0);
+  CW_WTPCB* wtp = CW_AC_CreateWTP(model, apid, "", 0);
+  FUZZ_CHECK(wtp != nullptr);
+  wtp->state = state;
+  wtp->master_status = 1;
+  wtp->local.SetIpv4(INADDR_LOOPBACK);
+  wtp->local.ifindex = 1;
+  CW_ADDR remote;
+  remote.SetIpv4(INADDR_LOOPBACK);
+  remote.port = port;
+  CW_AC_AddWTPByIP(remote, wtp);
+  return wtp;
 }
 
 // Descriptors open in this process: an input that ends with more than it

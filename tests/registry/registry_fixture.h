@@ -1,95 +1,24 @@
 // Fixture of the registry tests: a daemon context with the database open,
-// the registry tables made, every debug category on, and a stand-in WMAC
-// listening on its Unix stream socket so the notifications can be read back.
+// the registry tables made, every debug category on, and the peer simulator
+// playing WMAC on the same loop so the notifications can be read back.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
-#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "config/model_catalogue.h"
+#include "peer-sim/peer_sim.h"
 #include "diag/debug.h"
 #include "platform/bytes.h"
 #include "platform/cli.h"
-#include "platform/paths.h"
 #include "registry/tables.h"
 #include "relay/wmac.h"
 #include "support/lab.h"
 
 namespace capwap::test {
-
-struct WmacMessage {
-  IpcHead head;
-  Bytes payload;
-};
-
-// WMAC's end of "/tmp/wmac_ac_addr": accepts the daemon's cached connection
-// and splits what arrived into messages.
-class WmacPeer {
- public:
-  WmacPeer() {
-    std::string path = RootPath("/tmp/wmac_ac_addr");
-    MakeParentDirs(path);
-    unlink(path.c_str());
-    listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_un sa{};
-    sa.sun_family = AF_UNIX;
-    std::strncpy(sa.sun_path, path.c_str(), sizeof sa.sun_path - 1);
-    EXPECT_EQ(bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0) << path;
-    EXPECT_EQ(listen(listen_fd_, 8), 0);
-  }
-  ~WmacPeer() {
-    for (int fd : conns_) close(fd);
-    if (listen_fd_ >= 0) close(listen_fd_);
-  }
-  WmacPeer(const WmacPeer&) = delete;
-  WmacPeer& operator=(const WmacPeer&) = delete;
-
-  // Every complete message received since the last call.
-  std::vector<WmacMessage> Drain() {
-    for (int fd; (fd = accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;) {
-      conns_.push_back(fd);
-    }
-    uint8_t chunk[4096];
-    for (int fd : conns_) {
-      for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;) {
-        pending_.insert(pending_.end(), chunk, chunk + n);
-      }
-    }
-    std::vector<WmacMessage> out;
-    size_t at = 0;
-    while (pending_.size() - at >= kIpcHeadSize) {
-      WmacMessage msg;
-      if (!IpcHeadDecode(ByteView(pending_).subspan(at, kIpcHeadSize), &msg.head)) break;
-      size_t need = kIpcHeadSize + msg.head.payload_len;
-      if (pending_.size() - at < need) break;
-      msg.payload.assign(pending_.begin() + at + kIpcHeadSize, pending_.begin() + at + need);
-      out.push_back(std::move(msg));
-      at += need;
-    }
-    pending_.erase(pending_.begin(), pending_.begin() + at);
-    return out;
-  }
-  // Messages of one type from a fresh drain.
-  std::vector<WmacMessage> DrainType(uint32_t type) {
-    std::vector<WmacMessage> out;
-    for (auto& msg : Drain()) {
-      if (msg.head.msg_type == type) out.push_back(std::move(msg));
-    }
-    return out;
-  }
-
- private:
-  int listen_fd_ = -1;
-  std::vector<int> conns_;
-  Bytes pending_;
-};
 
 class RegistryTest : public ::testing::Test {
  protected:
@@ -101,6 +30,7 @@ class RegistryTest : public ::testing::Test {
     model.radios[0].modes = 1;
     ASSERT_EQ(ApModelStore(model), 0);
     WMAC_AC_IPC_SetZg(lab_.ctx());
+    ASSERT_EQ(peers_.Start(), 0);
     g_ulCwDebugBitmap = kDbgAll;
     lib_set_start_complete(false);
   }
@@ -122,8 +52,20 @@ class RegistryTest : public ::testing::Test {
     return key;
   }
 
+  // The WMAC notifications received since the last call (of `type` only,
+  // when given).
+  std::vector<sim::PeerMessage> DrainWmac(std::optional<uint32_t> type = std::nullopt) {
+    lab_.Settle();
+    std::vector<sim::PeerMessage> out;
+    for (const sim::PeerMessage& m : peers_.received()) {
+      if (m.peer == sim::Peer::kWmac && (!type || m.type == *type)) out.push_back(m);
+    }
+    peers_.ClearHistory();
+    return out;
+  }
+
   DaemonContext lab_;
-  WmacPeer wmac_;
+  sim::PeerSim peers_{lab_.master(), sim::PeerSimOptions{}};
 };
 
 // Host-order fields of a record, for offset checks.

@@ -93,7 +93,7 @@ TEST_F(SessionTest, TeardownFromEveryStateReturnsToIdle) {
     wtp->concurrency_flag = 1;
     g_uiCwConcurrentWTPS = 1;
     g_uiCwApCount = 2;
-    wmac_.Drain();
+    DrainWmac();
     LogCapture log;
 
     EXPECT_EQ(__CW_AC_HandleTunnelDown(wtp, __func__, __LINE__), 0);
@@ -121,10 +121,10 @@ TEST_F(SessionTest, TeardownFromEveryStateReturnsToIdle) {
     EXPECT_TRUE(log.Contains(line)) << log.text();
     EXPECT_EQ(log.Contains("CAPWAP offline"), c.state == kStateRun) << "only Run was online";
 
-    std::vector<WmacMessage> tunnel, deletes;
-    for (auto& msg : wmac_.Drain()) {
-      if (msg.head.msg_type == WmacMsg::kTunnelState) tunnel.push_back(std::move(msg));
-      if (msg.head.msg_type == WmacMsg::kDeleteAp) deletes.push_back(std::move(msg));
+    std::vector<sim::PeerMessage> tunnel, deletes;
+    for (auto& msg : DrainWmac()) {
+      if (msg.type == WmacMsg::kTunnelState) tunnel.push_back(std::move(msg));
+      if (msg.type == WmacMsg::kDeleteAp) deletes.push_back(std::move(msg));
     }
     ASSERT_EQ(tunnel.size(), c.tunnel_msgs);
     if (!tunnel.empty()) {

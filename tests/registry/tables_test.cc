@@ -87,9 +87,9 @@ TEST_F(RegistryTables, CreationSetsDefaultsStoresAndTellsWmac) {
   EXPECT_TRUE(log.Contains(" AP created with model model-x, ID 3 and name lobby\n"));
   EXPECT_TRUE(log.Contains(" Notifing WMAC to ADD-WTP (name lobby).\n"));
 
-  auto created = wmac_.DrainType(WmacMsg::kCreateAp);
+  auto created = DrainWmac(WmacMsg::kCreateAp);
   ASSERT_EQ(created.size(), 1u);
-  EXPECT_EQ(created[0].head.wtp_id, 3u);
+  EXPECT_EQ(created[0].wtp_id, 3u);
   ASSERT_EQ(created[0].payload.size(), kWmacCreateApSize);
   ByteView rec(created[0].payload);
   EXPECT_EQ(TextAt(rec, 0, 32), "model-x");
@@ -197,7 +197,7 @@ TEST_F(RegistryTables, FreeingRemovesEveryRecordAndIndexAndTellsWmac) {
   EXPECT_EQ(CW_AC_GetWTPByMac(wtp->mac), wtp);
   EXPECT_EQ(U32At(DBM_Fetch(kDbCwApByMac, wtp->mac.data(), 6).value(), 0), wtp->apid);
   EXPECT_EQ(DbmCount(kDbCwMark), 0u) << "no marks while the configuration is replayed";
-  wmac_.Drain();
+  DrainWmac();
   LogCapture log;
   std::array<uint8_t, 6> mac = wtp->mac;
   CW_AC_FreeWTP(wtp);
@@ -206,10 +206,10 @@ TEST_F(RegistryTables, FreeingRemovesEveryRecordAndIndexAndTellsWmac) {
   EXPECT_EQ(CW_AC_GetWTPByNAME("cycle"), nullptr);
   EXPECT_EQ(WtpCount(), 0u);
   EXPECT_TRUE(log.Contains(" Notifing WMAC to DELETE-WTP (name cycle).\n"));
-  auto deleted = wmac_.DrainType(WmacMsg::kDeleteAp);
+  auto deleted = DrainWmac(WmacMsg::kDeleteAp);
   ASSERT_EQ(deleted.size(), 1u);
-  EXPECT_EQ(deleted[0].head.wtp_id, 4u);
-  EXPECT_EQ(deleted[0].head.payload_len, 0u);
+  EXPECT_EQ(deleted[0].wtp_id, 4u);
+  EXPECT_TRUE(deleted[0].payload.empty());
 }
 
 TEST_F(RegistryTables, ChangeMarksAfterStartUp) {

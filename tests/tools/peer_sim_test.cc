@@ -1,7 +1,5 @@
-// The controller's listener taking the peer simulator's messages in two
-// halves, and the peer-sim tool in its own process (the simulator's answers
-// are tested in the Configuration Status exchange, its WLAN requests in the
-// WLAN scenario).
+// The peer-sim tool's smoke test: in its own process it answers the
+// controller as WMAC, WRRM and WIDS and logs what it received.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -9,11 +7,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <sstream>
-#include <thread>
 
 #include "platform/thread.h"
 #include "relay/radio_binding.h"
@@ -33,56 +29,6 @@ RadioBinding ReportedBinding() {
   rd.radios[0].sub[10] = Bytes{1, 1};
   return rd;
 }
-
-Bytes TlvOf(const RadioBinding& rd) {
-  Bytes out(kWmacRdBindBufSize);
-  out.resize(EncodeRdBindTlv(rd, out));
-  return out;
-}
-
-// The three answers arrive at the controller's dispatcher; the radio
-// binding module is not part of these tests, so recorders stand in.
-class PeerSimTest : public RelayTest {
- protected:
-  void SetUp() override {
-    RelayTest::SetUp();
-    const WmacRoute answers[] = {{WmacIn::kGetRdBind, RecordingHandler}, {WmacIn::kWrrmScan, RecordingHandler}, {WmacIn::kWidsCfg, RecordingHandler}};
-    ASSERT_EQ(InstallIpcRoutes(answers), 0);
-  }
-  const Dispatched* Answer(uint32_t type) const {
-    for (const Dispatched& d : Recorded()) {
-      if (d.head.msg_type == type) return &d;
-    }
-    return nullptr;
-  }
-};
-
-// Answers wait on the loop's clock, then arrive in two halves 300 ms apart,
-// which the AC puts together.
-class PeerSimDelayTest : public PeerSimTest {
- protected:
-  void Customize(sim::PeerSimOptions& options) override {
-    options.delay_ms = 500;
-    options.split_ms = 300;
-  }
-};
-
-TEST_F(PeerSimDelayTest, AnswersWaitOnTheLoopClockAndComeInTwoHalves) {
-  ASSERT_EQ(WMAC_AC_IPC_NotifyRdBind(4, ReportedBinding(), 0), 0);
-  lab_.Settle();
-  EXPECT_TRUE(Recorded().empty());
-  lab_.RunFor(0.4);
-  EXPECT_TRUE(Recorded().empty());
-  lab_.RunFor(0.1);
-  EXPECT_TRUE(Recorded().empty()) << "only the first halves are there";
-  lab_.RunFor(0.3);
-  ASSERT_EQ(Recorded().size(), 2u);
-  ASSERT_NE(Answer(3), nullptr);
-  EXPECT_EQ(Answer(3)->payload, TlvOf(ReportedBinding())) << "intact";
-  EXPECT_NE(Answer(16), nullptr);
-}
-
-// --- The peer-sim tool --------------------------------------------------
 
 const std::string kToolPath = std::string(CAPWAP_BINARY_DIR) + "/tools/peer-sim/peer-sim";
 

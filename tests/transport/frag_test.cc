@@ -2,7 +2,7 @@
 // ones: any order, the fragment limit and the 30-second timer.
 #include <gtest/gtest.h>
 
-#include "transport_fixture.h"
+#include "transport_lab.h"
 
 namespace transport_test {
 namespace {

@@ -4,7 +4,7 @@
 // time moves on the manual clock only.
 #include <gtest/gtest.h>
 
-#include "transport_fixture.h"
+#include "transport_lab.h"
 
 namespace transport_test {
 namespace {

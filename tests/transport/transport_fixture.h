@@ -1,7 +1,5 @@
-// A controller on loopback for transport tests: the daemon context on a
-// manual clock, the IPv4 control socket bound to 127.0.0.1, and simulated
-// WTP endpoints that send hand-built datagrams and collect what the
-// controller sends them.
+// Hand-built CAPWAP datagrams and the recording message handlers of the
+// transport tests (the datagram helpers are shared with the exchange tests).
 #pragma once
 
 #include <arpa/inet.h>
@@ -39,7 +37,6 @@ namespace transport_test {
 
 using capwap::Bytes;
 
-inline constexpr const char* kTestModel = "lab-model";
 inline constexpr uint32_t kHdrWord0 = 2u << 19;  // version 0, type 0, HLEN 2
 
 // A CAPWAP control datagram as a WTP would send it.
@@ -150,85 +147,5 @@ inline int AnsweringDiscoveryHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   desc.local = rcv->local;
   return CW_SockSndMsg(&desc, reply.data(), reply.size(), g_ucNeedEncrypt);
 }
-
-class TransportLab : public ::testing::Test {
- protected:
-  void SetUp() override {
-    g_ulCwDebugBitmap = kDbgAll;
-    ASSERT_EQ(CW_AC_WtpTableInit(), 0);
-    StoreTestModel();
-    capwap::ResetMsgHandlers();
-    DispatchLog().clear();
-    for (uint32_t type : {1u, 3u, 5u, 8u, 9u, 11u, 13u, 15u, 16u, 18u, 21u, 22u, 26u, 3398914u}) {
-      SetMsgHandler(type, RecordingHandler);
-    }
-    ac_port_ = capwap::test::FreePortBase();
-    ASSERT_NE(ac_port_, 0);
-    g_iAC_IP4SockId = AC_SockIP4Init(INADDR_LOOPBACK, ac_port_);
-    ASSERT_GE(g_iAC_IP4SockId, 0);
-  }
-  void TearDown() override {
-    capwap::CloseSockets();
-    capwap::ResetMsgHandlers();
-    DispatchLog().clear();
-    WtpTableReset();
-    g_ucNeedEncrypt = 0;
-    g_ulCwDebugBitmap = 0;
-  }
-
-  static void StoreTestModel() {
-    CW_APMODEL model;
-    model.name = kTestModel;
-    model.radio_count = 1;
-    model.radios[0].modes = 13;
-    model.radios[0].max_power = 20;
-    uint8_t record[kApModelRecordSize];
-    ApModelEncode(model, record);
-    ASSERT_EQ(DBM_Store(kDbApModel, record, 32, record, sizeof record), 0);
-  }
-
-  // A WTP in Run whose session is bound to `endpoint`.
-  CW_WTPCB* RunningWtp(const WtpEndpoint& endpoint, uint8_t id_seed) {
-    CW_WTPCB* wtp = CW_AC_CreateWTP(kTestModel, 0xFFFFFFFF, "", 0);
-    EXPECT_NE(wtp, nullptr);
-    if (!wtp) return nullptr;
-    wtp->mac = {0x00, 0x11, 0x22, 0x33, 0x44, id_seed};
-    wtp->state = kStateRun;
-    wtp->local.family = 0;
-    wtp->local.ifindex = if_nametoindex("lo");
-    wtp->local.local_ipv4 = INADDR_LOOPBACK;
-    wtp->local.SetIpv4(INADDR_LOOPBACK);
-    wtp->local.port = ac_port_;
-    std::array<uint8_t, 16> session{};
-    session.fill(id_seed);
-    CW_AC_AddWTPByIP(endpoint.Addr(), wtp);
-    CW_AC_AddWTPBySESSID(session, wtp);
-    return wtp;
-  }
-  static std::array<uint8_t, 16> SessionOf(uint8_t id_seed) {
-    std::array<uint8_t, 16> s{};
-    s.fill(id_seed);
-    return s;
-  }
-
-  // Sends from the endpoint and lets the controller's reader run.
-  void Deliver(const WtpEndpoint& from, const Bytes& datagram) {
-    from.SendTo(ac_port_, datagram);
-    lab_.Settle();
-  }
-
-  // Feeds a datagram straight to AC_HandlePkt as if read from `from`.
-  int Handle(const CW_ADDR& from, const Bytes& datagram) {
-    CW_RCVPKT rcv;
-    rcv.remote = from;
-    rcv.buffer = datagram;
-    rcv.buffer.resize(std::max<size_t>(datagram.size(), kCwRcvBufSize));
-    rcv.length = static_cast<uint32_t>(datagram.size());
-    return AC_HandlePkt(&rcv);
-  }
-
-  capwap::test::DaemonContext lab_;
-  uint16_t ac_port_ = 0;
-};
 
 }  // namespace transport_test

@@ -6,7 +6,6 @@
 // p50/p99 latency and the serving process's CPU time per Echo for both the
 // daemon and the raw echo server, their ratio, and the daemon's peak RSS.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <getopt.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -21,12 +20,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench_process.h"
 #include "platform/thread.h"
 #include "transport/codec.h"
 #include "wtp-sim/wtp_fleet.h"
@@ -36,6 +35,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 namespace sim = capwap::sim;
+using capwap::bench::FreePortBase;
+using capwap::bench::LoadAverage;
+using capwap::bench::SiblingPath;
+using capwap::bench::Spawn;
+using capwap::bench::Stop;
 
 struct BenchOptions {
   std::string capwap_path;
@@ -64,50 +68,6 @@ struct FloodResult {
   }
 };
 
-std::string SiblingPath(const char* argv0, const std::string& relative) {
-  std::filesystem::path self = std::filesystem::absolute(argv0).parent_path();
-  return (self / relative).lexically_normal().string();
-}
-
-uint16_t FreePortBase() {
-  std::mt19937 gen(std::random_device{}());
-  for (int attempt = 0; attempt < 200; ++attempt) {
-    uint16_t base = static_cast<uint16_t>(std::uniform_int_distribution<int>(20000, 60000)(gen));
-    bool ok = true;
-    for (int i = 0; i < 3 && ok; ++i) {
-      int fd = socket(AF_INET, SOCK_DGRAM, 0);
-      sockaddr_in sa{};
-      sa.sin_family = AF_INET;
-      sa.sin_port = htons(static_cast<uint16_t>(base + i));
-      ok = bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-      close(fd);
-    }
-    if (ok) return base;
-  }
-  return 0;
-}
-
-pid_t Spawn(const std::vector<std::string>& args, const std::string& log) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(fd, STDOUT_FILENO);
-    dup2(fd, STDERR_FILENO);
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-void Stop(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  waitpid(pid, nullptr, 0);
-}
-
 // CPU time a process has run, in seconds: the scheduler's nanosecond count
 // when the kernel keeps one, else utime + stime in clock ticks.
 double CpuSeconds(pid_t pid) {
@@ -129,14 +89,6 @@ double CpuSeconds(pid_t pid) {
     }
   }
   return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
-// The first three fields of /proc/loadavg: how busy the machine was.
-std::string LoadAverage() {
-  std::ifstream in("/proc/loadavg");
-  std::string one, five, fifteen;
-  in >> one >> five >> fifteen;
-  return one + " " + five + " " + fifteen;
 }
 
 long PeakRssKb(pid_t pid) {

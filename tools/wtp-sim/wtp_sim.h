@@ -62,6 +62,7 @@ struct WtpKnobs {
   bool skip_config_status = false;    // after Join, never send Configuration Status
   bool skip_change_state = false;     // after Configuration Status, never send Change State
   bool ignore_config_update = false;  // leave Configuration Update Requests unanswered
+  uint32_t config_updates_to_ignore = 0;  // leave only the next N unanswered
   std::map<uint32_t, uint32_t> result_codes;  // AC request type -> our result code
   // Policy element (vendor element ID, or 64 for a layer-2 ACL) -> the
   // result code of a Configuration Update Request carrying it.

@@ -328,7 +328,8 @@ void SimWtp::HandleAcRequest(const ControlMessage& msg) {
 }
 
 void SimWtp::OnConfigUpdate(const ControlMessage& msg) {
-  if (knobs_.ignore_config_update) {
+  if (knobs_.ignore_config_update || knobs_.config_updates_to_ignore > 0) {
+    if (knobs_.config_updates_to_ignore > 0) --knobs_.config_updates_to_ignore;
     ++counters_.ac_requests_ignored;
     return;
   }

@@ -61,7 +61,9 @@ TEST_F(DiscoveryHandler, AConfiguredApIsMarkedDiscoveredAndTakesTheVendorOnlyWhe
 }
 
 // Each row starts from a fresh controller state; `setup` prepares it and
-// adjusts the request. Priority -1: refused with `line`.
+// adjusts the request. Priority -1: refused with `line`. One row per check
+// and outcome: the boundaries of the model, hardware and MAC rules are the
+// catalogue's tests (config/model_catalogue_test.cc).
 TEST_F(DiscoveryHandler, WhoIsAnsweredAndWhoIsRefused) {
   auto configured = [this](const char* model, uint8_t priority = 4) {
     return [this, model, priority](ApSpec& ap) { ConfiguredAp(model, ap.mac, priority); };
@@ -104,24 +106,13 @@ TEST_F(DiscoveryHandler, WhoIsAnsweredAndWhoIsRefused) {
        mismatch + "ia-210, but real model is ia-215.\n"},
       {"ia-220 configured, ia-220r reported", both(configured("ia-220"), reports("ia-220r")), 4,
        ""},
-      {"ia-220r configured, ia-220 reported", both(configured("ia-220r"), reports("ia-220")), -1,
-       mismatch + "ia-220r, but real model is ia-220.\n"},
       {"the wildcard model", both(configured("generic-ap", 2), reports("oa-560")), 2, ""},
       {"oa-560 of hardware E1", reports("oa-560", "E1"), -1, " Firmware version doesn't match.\n"},
-      {"oa-560 of hardware a1", reports("oa-560", "a1"), -1, " Firmware version doesn't match.\n"},
-      {"oa-560 of no hardware", reports("oa-560", ""), -1, " Firmware version doesn't match.\n"},
       {"oa-560 of hardware B2", reports("oa-560", "B2"), 4, ""},
-      {"oa-560 of hardware T9", reports("oa-560", "T9"), 4, ""},
       {"another model of hardware E1", reports("ia-210", "E1"), 4, ""},
       {"first MAC of a range", mac_of_quorvane({0x02, 0xc4, 0x5a, 0x00, 0x00, 0x00}), 4, ""},
-      {"last MAC of a range", mac_of_quorvane({0x02, 0xc4, 0x5a, 0x0f, 0xff, 0xff}), 4, ""},
-      {"last MAC of the last range", mac_of_quorvane({0x02, 0xc4, 0x5a, 0xa0, 0xff, 0xff}), 4, ""},
       {"MAC between ranges", mac_of_quorvane({0x02, 0xc4, 0x5a, 0x10, 0x00, 0x00}), -1,
        " AP MAC [2:c4:5a:10:0:0]" + incompatible},
-      {"MAC after the ranges", mac_of_quorvane({0x02, 0xc4, 0x5a, 0xa1, 0x00, 0x00}), -1,
-       " AP MAC [2:c4:5a:a1:0:0]" + incompatible},
-      {"MAC of another prefix", mac_of_quorvane({0x02, 0xc4, 0x5b, 0x00, 0x00, 0x01}), -1,
-       " AP MAC [2:c4:5b:0:0:1]" + incompatible},
       {"evaluation kits are exempt", mac_of_quorvane({0x02, 0xc4, 0x5b, 0, 0, 1}, "ek-110"), 4, ""},
       {"20 APs joining", [](ApSpec&) { g_uiCwConcurrentWTPS = 20; }, -1,
        " [Discovery state] The current concurrency AP number 20 has reached the maximum 20, "

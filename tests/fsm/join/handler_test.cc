@@ -237,7 +237,6 @@ TEST_F(JoinHandler, UndecodableRequestsAndMalformedVendorElements) {
       37, Cat({U32(kPlatformVendor), U16(127), U16(2), U16(7), U16(198), U16(2), U16(2)}));
   const Bytes cut_sub = Element(37, Cat({U32(kPlatformVendor), U16(127), U16(8), U32(0)}));
   const Bytes elements = Cat({Flatten(JoinTable(ap)), short_master, cut_sub, Element(41, {})});
-  WriteFuzzSeed({{elements, "malformed vendor sub-elements"}}, "join_req", "malformed_vendor");
   Deliver(wtp_, ControlDatagram(kMsgJoinReq, 7, elements));
   std::optional<DecodedMessage> answer = OnlyAnswer(wtp_);
   ASSERT_TRUE(answer) << LogText();

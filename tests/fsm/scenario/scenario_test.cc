@@ -1,6 +1,9 @@
-// One scenario per path of an AP through the booted daemon on a manual
-// clock, with the WTP simulator on loopback UDP and the peer simulator
-// playing WMAC, WRRM and WIDS.
+// Paths of an AP through the booted daemon on a manual clock that the
+// binary's life-cycle test does not take (an image download, a declared AP
+// and configuration pushed in Run), with the WTP simulator on loopback UDP
+// and the peer simulator playing WMAC, WRRM and WIDS. The plain path from
+// Discovery to Run is tested once per exchange in the handler tests and
+// once end to end against the binary (tests/e2e).
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -15,57 +18,6 @@
 
 namespace capwap::test {
 namespace {
-
-std::vector<sim::PeerMessage> WmacOf(ScenarioLab& lab, uint32_t type) {
-  lab.Settle();
-  std::vector<sim::PeerMessage> out;
-  for (const sim::PeerMessage& m : lab.peers()->received()) {
-    if (m.peer == sim::Peer::kWmac && m.type == type) out.push_back(m);
-  }
-  return out;
-}
-
-TEST(Scenario, AnUnknownApGoesFromDiscoveryToRunAndIsKeptByItsEchoes) {
-  ScenarioLab lab;
-  ASSERT_TRUE(lab.booted());
-  ASSERT_NE(lab.peers(), nullptr);
-  const size_t ap = lab.AddAp();
-  ASSERT_TRUE(lab.Discover(ap));
-  EXPECT_EQ(lab.ap(ap).ac_priority(), 4);
-  EXPECT_EQ(lab.Wtpcb(ap), nullptr) << "Discovery creates no record";
-
-  ASSERT_TRUE(lab.Join(ap));
-  std::optional<DecodedMessage> join = lab.Received(ap, kMsgJoinRsp);
-  ASSERT_TRUE(join);
-  EXPECT_EQ(ResultOf(*join), 0u);
-  CW_WTPCB* wtp = lab.Wtpcb(ap);
-  ASSERT_NE(wtp, nullptr);
-  EXPECT_EQ(wtp->session_id, lab.ap(ap).identity().session_id);
-  std::vector<sim::PeerMessage> created = WmacOf(lab, WmacMsg::kCreateAp);
-  ASSERT_EQ(created.size(), 1u);
-  EXPECT_EQ(CreatedName(created[0].payload), "ap1");
-
-  ASSERT_TRUE(lab.Configure(ap));
-  EXPECT_EQ(wtp->state, kStateConfig);
-  ASSERT_TRUE(lab.Run(ap)) << lab.ap(ap).last_error();
-  EXPECT_EQ(wtp->state, kStateRun);
-  EXPECT_EQ(g_uiCwApCount, 1u);
-  EXPECT_EQ(g_uiCwConcurrentWTPS, 0u);
-  EXPECT_EQ(WmacOf(lab, WmacMsg::kRadioState).size(), 1u);
-  std::vector<sim::PeerMessage> tunnel = WmacOf(lab, WmacMsg::kTunnelState);
-  ASSERT_EQ(tunnel.size(), 1u);
-  TunnelRecord up;
-  ASSERT_TRUE(TunnelRecordDecode(tunnel[0].payload, &up));
-  EXPECT_EQ(up.state, kTunnelUp);
-  EXPECT_EQ(up.wtp_data_port, lab.ap(ap).data_port());
-
-  const uint16_t interval = wtp->echo_interval;
-  ASSERT_GT(interval, 0);
-  lab.RunFor(5.0 * interval);
-  EXPECT_EQ(wtp->state, kStateRun);
-  EXPECT_GE(lab.ap(ap).counters().echo_answered, 4u);
-  EXPECT_EQ(lab.ap(ap).counters().protocol_errors, 0u) << lab.ap(ap).last_error();
-}
 
 // The built-in file keeps its own name; the AP takes it in blocks of 1024,
 // 1024 and 452 octets, checks size and digest, restarts and rejoins on it.

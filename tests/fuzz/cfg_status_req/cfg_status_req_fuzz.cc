@@ -12,16 +12,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 #include "config/ap_group.h"
-#include "config/model_catalogue.h"
 #include "fsm/config_status.h"
 #include "fsm/vendor_handlers.h"
 #include "fuzz/fuzz_support.h"
 #include "peer-sim/peer_sim.h"
 #include "registry/session.h"
-#include "registry/tables.h"
 #include "relay/radio_binding.h"
 #include "relay/wmac.h"
 #include "support/lab.h"
@@ -34,12 +31,7 @@ constexpr const char* kModel = "fuzz-model";
 
 struct Controller {
   Controller() {
-    CW_APMODEL model;
-    model.name = kModel;
-    model.radio_count = 2;
-    model.radios[0].modes = 13;
-    model.radios[1].modes = 10;
-    ApModelStore(model);
+    capwap::fuzz::StoreModel(kModel, {13, 10});
     ApGroupReset();
     FUZZ_CHECK(ApGroupCreate(1) != nullptr);
     FUZZ_CHECK(RegisterVendorHandlers() == 0);
@@ -47,32 +39,20 @@ struct Controller {
     RegisterRdBindHandlers();
     WMAC_AC_IPC_SetZg(lab.ctx());
     FUZZ_CHECK(AC_IPCInit() == 0);
-    peers = std::make_unique<capwap::sim::PeerSim>(lab.master(), capwap::sim::PeerSimOptions{});
-    FUZZ_CHECK(peers->Start() == 0);
+    FUZZ_CHECK(peers.Start() == 0);
     g_iAC_IP4SockId = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     FUZZ_CHECK(g_iAC_IP4SockId >= 0);
   }
 
-  // A session in Join, bound to a local endpoint nobody listens on.
+  // A session in Join.
   CW_WTPCB* Session() {
-    WtpTableReset();
-    CW_AC_WtpTableInit();
-    peers->ClearHistory();
-    CW_WTPCB* wtp = CW_AC_CreateWTP(kModel, 1, "", 0);
-    FUZZ_CHECK(wtp != nullptr);
-    wtp->state = kStateJoin;
-    wtp->local.SetIpv4(INADDR_LOOPBACK);
-    wtp->local.ifindex = 1;
-    CW_ADDR remote;
-    remote.SetIpv4(INADDR_LOOPBACK);
-    remote.port = 41999;
-    CW_AC_AddWTPByIP(remote, wtp);
-    return wtp;
+    peers.ClearHistory();
+    return capwap::fuzz::LoneSession(kModel, 1, kStateJoin);
   }
 
   capwap::test::DaemonContext lab;
   capwap::fuzz::QuietDebugLog log;
-  std::unique_ptr<capwap::sim::PeerSim> peers;
+  capwap::sim::PeerSim peers{lab.master(), capwap::sim::PeerSimOptions{}};
 };
 
 void CheckRecord(const RadioBinding& rd) {
@@ -125,12 +105,7 @@ void Decode(Controller& ac, capwap::ByteView elements) {
 
 void Handle(Controller& ac, capwap::ByteView elements) {
   CW_WTPCB* wtp = ac.Session();
-  CW_RCVPKT rcv;
-  rcv.buffer.assign(kCwHeadersLen, 0);
-  rcv.buffer.insert(rcv.buffer.end(), elements.begin(), elements.end());
-  rcv.length = static_cast<uint32_t>(rcv.buffer.size());
-  rcv.msg_type = kMsgCfgStatusReq;
-  rcv.seq = 1;
+  CW_RCVPKT rcv = capwap::fuzz::Received(kMsgCfgStatusReq, elements, 41999);
   if (CW_AC_CfgReqHandler(wtp, &rcv) != 0) {
     FUZZ_CHECK(wtp->state == kStateIdle);
     return;

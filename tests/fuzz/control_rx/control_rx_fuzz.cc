@@ -51,11 +51,7 @@ constexpr double kClockSteps[4] = {0, 3, 11, 31};
 struct Controller {
   Controller() {
     CW_ApModel_Init();
-    CW_APMODEL model;
-    model.name = capwap::sim::WtpIdentity{}.model;
-    model.radio_count = 2;
-    model.radios[0].modes = model.radios[1].modes = 13;
-    FUZZ_CHECK(ApModelStore(model) == 0);
+    capwap::fuzz::StoreModel(capwap::sim::WtpIdentity{}.model.c_str(), {13, 13});
     CW_CMD_Set_AutoEnable(1);
     FUZZ_CHECK(RegisterVendorHandlers() == 0);
     FsmRegisterHandlers();

@@ -34,11 +34,7 @@ int CountingSender(CW_WTPCB*) {
 
 struct Controller {
   Controller() {
-    CW_APMODEL model;
-    model.name = kModel;
-    model.radio_count = 1;
-    model.radios[0].modes = 13;
-    ApModelStore(model);
+    capwap::fuzz::StoreModel(kModel, {13});
     RegisterRdBindHandlers();
     SetCfgRespSender(CountingSender);
   }

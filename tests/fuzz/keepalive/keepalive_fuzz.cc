@@ -60,11 +60,7 @@ int OpenUdp(int family) {
 
 struct Controller {
   Controller() {
-    CW_APMODEL model;
-    model.name = kModel;
-    model.radio_count = 1;
-    model.radios[0].modes = 13;
-    ApModelStore(model);
+    capwap::fuzz::StoreModel(kModel, {13});
     WMAC_AC_IPC_SetZg(lab.ctx());
     FsmRegisterHandlers();  // the data-check and tunnel-tracking keepalive handler
     peers = std::make_unique<capwap::sim::PeerSim>(lab.master(), capwap::sim::PeerSimOptions{});

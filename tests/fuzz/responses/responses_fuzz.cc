@@ -12,9 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
-#include "config/model_catalogue.h"
 #include "fsm/change_state.h"
 #include "fsm/cfg_update_rsp.h"
 #include "fsm/config_rsp.h"
@@ -23,7 +21,6 @@
 #include "fuzz/fuzz_support.h"
 #include "peer-sim/peer_sim.h"
 #include "platform/bytes.h"
-#include "registry/tables.h"
 #include "relay/wmac.h"
 #include "support/lab.h"
 #include "transport/codec.h"
@@ -35,49 +32,28 @@ constexpr const char* kModel = "fuzz-model";
 
 struct Controller {
   Controller() {
-    CW_APMODEL model;
-    model.name = kModel;
-    model.radio_count = 1;
-    model.radios[0].modes = 13;
-    ApModelStore(model);
+    capwap::fuzz::StoreModel(kModel, {13});
     WMAC_AC_IPC_SetZg(lab.ctx());
-    peers = std::make_unique<capwap::sim::PeerSim>(lab.master(), capwap::sim::PeerSimOptions{});
-    FUZZ_CHECK(peers->Start() == 0);
+    FUZZ_CHECK(peers.Start() == 0);
     g_iAC_IP4SockId = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     FUZZ_CHECK(g_iAC_IP4SockId >= 0);
   }
 
-  // A new session in `state`, bound to a local endpoint nobody listens on.
+  // A new session in `state`.
   CW_WTPCB* Session(uint32_t state) {
-    WtpTableReset();
-    CW_AC_WtpTableInit();
-    peers->ClearHistory();
-    CW_WTPCB* wtp = CW_AC_CreateWTP(kModel, 0xFFFFFFFF, "", 0);
-    FUZZ_CHECK(wtp != nullptr);
-    wtp->state = state;
-    wtp->master_status = 1;
-    wtp->local.SetIpv4(INADDR_LOOPBACK);
-    wtp->local.ifindex = 1;
-    CW_ADDR remote;
-    remote.SetIpv4(INADDR_LOOPBACK);
-    remote.port = 41999;
-    CW_AC_AddWTPByIP(remote, wtp);
+    peers.ClearHistory();
+    CW_WTPCB* wtp = capwap::fuzz::LoneSession(kModel, 0xFFFFFFFF, state);
     if (state == kStateRun) g_uiCwApCount = 1;
     return wtp;
   }
 
   capwap::test::DaemonContext lab;
   capwap::fuzz::QuietDebugLog log;
-  std::unique_ptr<capwap::sim::PeerSim> peers;
+  capwap::sim::PeerSim peers{lab.master(), capwap::sim::PeerSimOptions{}};
 };
 
 CW_RCVPKT Message(uint32_t type, capwap::ByteView elements) {
-  CW_RCVPKT rcv;
-  rcv.buffer.assign(kCwHeadersLen, 0);
-  rcv.buffer.insert(rcv.buffer.end(), elements.begin(), elements.end());
-  rcv.length = static_cast<uint32_t>(rcv.buffer.size());
-  rcv.msg_type = type;
-  return rcv;
+  return capwap::fuzz::Received(type, elements, 41999);
 }
 
 void ChangeState(Controller& ac, capwap::ByteView elements) {

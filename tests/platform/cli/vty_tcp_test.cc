@@ -1,9 +1,7 @@
 // The vty over real TCP sessions on loopback, driven by the event loop:
 // telnet-style input, hostile lines, slow readers, session limits and idle
 // timeouts, and the capwap-cli client run as a separate process.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +11,7 @@
 #include "platform/cli_host.h"
 #include "platform/fail_inject.h"
 #include "platform/log.h"
+#include "support/vty_peer.h"
 
 namespace capwap::test {
 namespace {
@@ -36,64 +35,6 @@ int WriteNote(vty* v) {
   vty_out(v, "!\n");
   return 0;
 }
-
-// One TCP peer of the vty server; every wait turns the daemon's loop.
-class Peer {
- public:
-  Peer(DaemonContext& lab, uint16_t port, int receive_buffer = 0) : lab_(lab) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (receive_buffer) setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof(int));
-    sockaddr_in sa{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-    EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    fcntl(fd_, F_SETFL, O_NONBLOCK);
-  }
-  ~Peer() { close(fd_); }
-  void Send(std::string_view bytes) {
-    for (int round = 0; !bytes.empty() && round < kPumpRounds; ++round, Pump()) {
-      ssize_t n = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-      if (n > 0) bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    EXPECT_TRUE(bytes.empty());
-  }
-  // Everything up to and including the next prompt, without CRs.
-  std::string Read() {
-    for (int round = 0; round < kPumpRounds && Pump() && !EndsWithPrompt(); ++round) {
-    }
-    last_ = std::exchange(raw_, {});
-    std::string out = last_;
-    std::erase(out, '\r');
-    return out;
-  }
-  std::string Command(std::string_view line) {
-    Send(std::string(line) + "\r\n");
-    return Read();
-  }
-  bool WaitClosed() {
-    bool closed = false;
-    for (int round = 0; round < kPumpRounds && !closed; ++round) closed = !Pump();
-    last_ = std::exchange(raw_, {});
-    return closed;
-  }
-  // The bytes behind the last Read or WaitClosed.
-  const std::string& raw() const { return last_; }
-
- private:
-  // Turns the loop, then takes what arrived; false once the server closed.
-  bool Pump() {
-    thread_master_poll(lab_.master(), 2);
-    char buf[65536];
-    ssize_t n;
-    while ((n = recv(fd_, buf, sizeof buf, 0)) > 0) raw_.append(buf, static_cast<size_t>(n));
-    return n < 0 && errno == EAGAIN;
-  }
-  bool EndsWithPrompt() const {
-    std::string_view tail = std::string_view(raw_).substr(raw_.rfind('\n') + 1);
-    return tail.starts_with("capwap") && (tail.ends_with("> ") || tail.ends_with("# "));
-  }
-  DaemonContext& lab_;
-  int fd_ = -1;
-  std::string raw_, last_;
-};
 
 class VtyTcp : public CliTest {
  protected:
@@ -130,16 +71,16 @@ class VtyTcp : public CliTest {
 };
 
 TEST_F(VtyTcp, TelnetInputNetworkOutputAndHostileLines) {
-  Peer peer(lab_, port_);
-  EXPECT_EQ(peer.Read(), "capwap access controller\ncapwap> ");
-  EXPECT_EQ(peer.raw(), "capwap access controller\r\ncapwap> ");
+  VtyPeer peer(lab_.master(), port_);
+  EXPECT_EQ(peer.ReadUntilPrompt(), "capwap access controller\ncapwap> ");
+  EXPECT_EQ(peer.last_raw(), "capwap access controller\r\ncapwap> ");
   const char negotiation[] = "\xff\xfb\x18\xff\xfd\x01\xff\xfa\x18\x00xterm\xff\xf0";
   peer.Send(std::string_view(negotiation, sizeof negotiation - 1));
   EXPECT_EQ(peer.Command("enable"), "capwap# ");
   peer.Send(std::string_view("configure terminal\r\0", 20));  // CR NUL ends a line as well
-  EXPECT_EQ(peer.Read(), "capwap(config)# ");
+  EXPECT_EQ(peer.ReadUntilPrompt(), "capwap(config)# ");
   peer.Send("no\xff\xf1te tel\x08net\n");  // IAC NOP and a backspace are dropped
-  EXPECT_EQ(peer.Read(), "capwap(config)# ");
+  EXPECT_EQ(peer.ReadUntilPrompt(), "capwap(config)# ");
   EXPECT_EQ(note, "telnet");
   peer.Command(
       "note a\xff\xff"
@@ -153,7 +94,7 @@ TEST_F(VtyTcp, TelnetInputNetworkOutputAndHostileLines) {
   EXPECT_EQ(peer.Command("show running-config"),
             "note a\xff\xff"
             "b\n!\ncapwap# ");
-  EXPECT_EQ(peer.raw(),
+  EXPECT_EQ(peer.last_raw(),
             "note a\xff\xff"
             "b\r\n!\r\ncapwap# ")
       << "and is sent doubled";
@@ -166,7 +107,7 @@ TEST_F(VtyTcp, TelnetInputNetworkOutputAndHostileLines) {
   std::string junk;  // binary junk with CRs and LFs: every piece is answered
   for (int i = 0; i < 4096; ++i) junk += static_cast<char>((i * 7919) & 0xff);
   peer.Send(junk + "\r\n");
-  peer.Read();
+  peer.ReadUntilPrompt();
   EXPECT_EQ(peer.Command("frobnicate"), "% Unknown command\ncapwap# ");
   EXPECT_EQ(peer.Command("configure terminal"), "capwap(config)# ");
   EXPECT_EQ(peer.Command("exit"), "capwap# ");
@@ -178,8 +119,8 @@ TEST_F(VtyTcp, TelnetInputNetworkOutputAndHostileLines) {
 TEST_F(VtyTcp, SlowReadersAndSessionsThatCannotBeRearmedAreClosedOthersGoOn) {
   bulk = 256 * 1024;
   LogCapture log;
-  Peer sleeper(lab_, port_, 4096), unlucky(lab_, port_), other(lab_, port_);
-  for (Peer* p : {&sleeper, &unlucky, &other}) p->Read();
+  VtyPeer sleeper(lab_.master(), port_, 4096), unlucky(lab_.master(), port_), other(lab_.master(), port_);
+  for (VtyPeer* p : {&sleeper, &unlucky, &other}) p->ReadUntilPrompt();
   std::string burst = "enable\r\n";
   for (int i = 0; i < 48; ++i) burst += "show running-config\r\n";
   sleeper.Send(burst);
@@ -214,16 +155,16 @@ TEST_F(VtyTcp, CapwapCliRunsCommandsAndReportsErrorsByExitStatus) {
 }
 
 TEST_F(VtyTcp, SessionLimitAndIdleTimeout) {
-  std::vector<std::unique_ptr<Peer>> idle;
+  std::vector<std::unique_ptr<VtyPeer>> idle;
   for (size_t i = 0; i < cli::kMaxSessions; ++i) {
-    idle.push_back(std::make_unique<Peer>(lab_, port_));
-    idle.back()->Read();
+    idle.push_back(std::make_unique<VtyPeer>(lab_.master(), port_));
+    idle.back()->ReadUntilPrompt();
   }
-  Peer extra(lab_, port_);
+  VtyPeer extra(lab_.master(), port_);
   EXPECT_TRUE(extra.WaitClosed());
   EXPECT_EQ(extra.raw(), "% Too many vty sessions\r\n");
   // Ten minutes by default, counted from the last input.
-  Peer& op = *idle.front();
+  VtyPeer& op = *idle.front();
   lab_.RunFor(300);
   EXPECT_EQ(op.Command("enable"), "capwap# ");
   lab_.RunFor(300);
@@ -243,9 +184,9 @@ TEST_F(VtyTcp, SessionLimitAndIdleTimeout) {
   host_vty_init(ctx());
   ASSERT_EQ(host_config_start(ctx(), nullptr, 0), 0);
   EXPECT_EQ(cli_running_config(ctx()), "line vty\n exec-timeout 1 30\n!\n");
-  Peer after(lab_, host_vty_port(ctx())), forever(lab_, host_vty_port(ctx()));
-  after.Read();
-  forever.Read();
+  VtyPeer after(lab_.master(), host_vty_port(ctx())), forever(lab_.master(), host_vty_port(ctx()));
+  after.ReadUntilPrompt();
+  forever.ReadUntilPrompt();
   for (const char* line : {"enable", "configure terminal", "line vty", "exec-timeout 0 0"})
     forever.Command(line);
   lab_.RunFor(90);

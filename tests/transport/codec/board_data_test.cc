@@ -60,7 +60,7 @@ const TruncTable kBoardTable = Concat({
     SubElement(9, Hex("de ad"), "unknown"),
 });
 
-TEST_F(BoardData, DecodesEveryField) {
+TEST_F(BoardData, EveryFieldEveryPrefixAndLength) {
   const WtpBoardData bd = Board(Flatten(kBoardTable));
   EXPECT_EQ(bd.vendor_id, 41414u);
   EXPECT_EQ(FieldText(bd.model), "wap-330ax");
@@ -68,9 +68,6 @@ TEST_F(BoardData, DecodesEveryField) {
   EXPECT_EQ(FieldText(bd.board_id), "B7");
   EXPECT_EQ(FieldText(bd.board_rev), "rev C");
   EXPECT_EQ(bd.base_mac, (std::array<uint8_t, 6>{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}));
-}
-
-TEST_F(BoardData, TruncationTableAndLengthMutations) {
   EXPECT_TRUE(CheckTruncations(kBoardTable, DecodeBoard));
   for (const char* field : {"model: length", "serial: length", "board id: length",
                             "board revision: length", "base mac: length"}) {
@@ -81,35 +78,29 @@ TEST_F(BoardData, TruncationTableAndLengthMutations) {
   WriteFuzzSeed(kBoardTable, "board_data", "board_data_full");
 }
 
-TEST_F(BoardData, ModelWithoutBaseMacFails) {
-  const capwap::Bytes in = Cat({U32(41414), U16(0), U16(4), Str("WA10"), U16(1), U16(2), Str("s1")});
-  const WtpBoardData bd = Board(in, 1);
-  EXPECT_EQ(FieldText(bd.model), "wa10");
-  // Base MAC without model fails as well.
-  Board(Cat({U32(41414), U16(4), U16(6), Fill(1, 6)}), 1);
-  // Vendor identifier alone.
-  Board(U32(41414), 1);
-}
+// Model and base MAC are both required; values are clipped to their fields
+// (the model lower-cased); a vendor the platform does not know is refused.
+TEST_F(BoardData, RequiredClippedAndRefused) {
+  const WtpBoardData no_mac =
+      Board(Cat({U32(41414), U16(0), U16(4), Str("WA10"), U16(1), U16(2), Str("s1")}), 1);
+  EXPECT_EQ(FieldText(no_mac.model), "wa10");
+  Board(Cat({U32(41414), U16(4), U16(6), Fill(1, 6)}), 1);  // base MAC without model
+  Board(U32(41414), 1);                                      // vendor identifier alone
 
-TEST_F(BoardData, OversizeValuesAreClippedToTheirField) {
   const std::string long_model = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789xyz";  // 39
-  const std::string long_serial(40, 's');
-  const capwap::Bytes in = Cat({U32(41414), U16(0), U16(39), Str(long_model), U16(1), U16(40),
-                                Str(long_serial), U16(4), U16(8), Hex("01 02 03 04 05 06 07 08")});
-  const WtpBoardData bd = Board(in);
+  const WtpBoardData bd =
+      Board(Cat({U32(41414), U16(0), U16(39), Str(long_model), U16(1), U16(40),
+                 Str(std::string(40, 's')), U16(4), U16(8), Hex("01 02 03 04 05 06 07 08")}));
   EXPECT_EQ(FieldText(bd.model), "abcdefghijklmnopqrstuvwxyz012345");  // 32, lower-cased
   EXPECT_EQ(FieldText(bd.serial), std::string(32, 's'));
   EXPECT_EQ(bd.base_mac, (std::array<uint8_t, 6>{1, 2, 3, 4, 5, 6}));
-  // The sub-element after the clipped ones was still read: nothing spilled.
-  EXPECT_EQ(FieldText(bd.board_id), "");
-}
+  EXPECT_EQ(FieldText(bd.board_id), "") << "nothing spilled past the clipped values";
 
-TEST_F(BoardData, IllegalVendorIsRefusedWithItsIdentifier) {
   capwap::LogCapture log;
-  const capwap::Bytes in = Cat({U32(0x1234ABCD), U16(0), U16(2), Str("m1"), U16(4), U16(6), Fill(1, 6)});
-  const WtpBoardData bd = Board(in, 1);
+  const WtpBoardData refused =
+      Board(Cat({U32(0x1234ABCD), U16(0), U16(2), Str("m1"), U16(4), U16(6), Fill(1, 6)}), 1);
   EXPECT_TRUE(log.Contains(" Reported vendor ID 1234abcd is illegal.\n")) << log.text();
-  EXPECT_EQ(FieldText(bd.model), "");
+  EXPECT_EQ(FieldText(refused.model), "");
 }
 
 // --- WTP Descriptor -----------------------------------------------------
@@ -134,7 +125,7 @@ const TruncTable kDescTable = Concat({
     DescSub(7, Str("xx"), "unknown 7"),
 });
 
-TEST_F(BoardData, DescriptorDecodesEveryFieldAndSkipsTypeSeven) {
+TEST_F(BoardData, DescriptorEveryFieldEveryPrefixAndTypeSevenSkipped) {
   const capwap::Bytes in = Flatten(kDescTable);
   WtpDescriptor desc;
   ASSERT_EQ(CW_DEC_IE_WtpDesc(&desc, in.data(), in.size()), 0);
@@ -147,6 +138,12 @@ TEST_F(BoardData, DescriptorDecodesEveryFieldAndSkipsTypeSeven) {
   EXPECT_EQ(FieldText(desc.sw_version), "5.0.1-r77");
   EXPECT_EQ(FieldText(desc.boot_version), "boot 2.0");
   EXPECT_EQ(FieldText(desc.other_version), "other");
+  EXPECT_TRUE(CheckTruncations(kDescTable, DecodeDesc));
+  for (const char* field : {"hardware: length", "software: length", "unknown 7: length",
+                            "boot: length", "other: length"}) {
+    EXPECT_TRUE(CheckLengthMutations(kDescTable, field, DecodeDesc)) << field;
+  }
+  WriteFuzzSeed(kDescTable, "board_data", "descriptor_full");
 
   // Type 7 alone touches no field.
   const capwap::Bytes only7 = Cat({Hex("01 01 01 01 00 00"), U32(0), U16(7), U16(3), Str("7.7")});
@@ -155,15 +152,6 @@ TEST_F(BoardData, DescriptorDecodesEveryFieldAndSkipsTypeSeven) {
                             &desc.other_version}) {
     EXPECT_EQ(FieldText(*field), "");
   }
-}
-
-TEST_F(BoardData, DescriptorTruncationTableAndLengthMutations) {
-  EXPECT_TRUE(CheckTruncations(kDescTable, DecodeDesc));
-  for (const char* field : {"hardware: length", "software: length", "unknown 7: length",
-                            "boot: length", "other: length"}) {
-    EXPECT_TRUE(CheckLengthMutations(kDescTable, field, DecodeDesc)) << field;
-  }
-  WriteFuzzSeed(kDescTable, "board_data", "descriptor_full");
 }
 
 TEST_F(BoardData, DescriptorClipsVersionsToSixtyFourOctets) {

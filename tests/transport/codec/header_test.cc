@@ -1,8 +1,8 @@
-// Transport and control headers, one row per field layout, the acceptance
-// rules, and a control datagram checked against every prefix.
+// Transport and control headers, one row per field layout, and the
+// acceptance rules (whole datagrams against every prefix are the
+// control_header fuzz surface's).
 #include <gtest/gtest.h>
 
-#include "diag/debug.h"
 #include "support/lab.h"
 #include "support/truncation.h"
 #include "transport/codec.h"
@@ -77,45 +77,6 @@ TEST(CapwapHeader, ControlHeaderWritesFlagsZero) {
   capwap::Bytes out(8, 0xEE);
   CW_EncCwCtlHdr(&ctl, out.data());
   EXPECT_EQ(out, Hex("00 33 dd 02 c9 0a bc 00"));
-}
-
-// A whole Echo-sized control datagram as the receive path sees it.
-const TruncTable kControlDatagram = {
-    {Hex("00 10 00 00"), "preamble, HLEN 2"},
-    {U16(0), "fragment id"},
-    {U16(0), "fragment offset"},
-    {U32(kMsgWtpEventReq), "message type"},
-    {U8(9), "sequence number"},
-    {U16(30), "element length"},
-    {U8(0), "flags", Outcome::kPass},  // headers only: no elements
-    {U16(35), "session id: type"},
-    {U16(16), "session id: length"},
-    {Fill(0xA5, 16), "session id: value", Outcome::kPass},
-    {U16(1033), "ofdm: type"},
-    {U16(2), "ofdm: length"},
-    {Hex("01 02"), "ofdm: value"},
-};
-
-// What the receive path does before a handler: header check, then a
-// complete element walk. Short datagrams are refused outright.
-bool AcceptDatagram(capwap::ByteView dgram) {
-  if (dgram.size() < kCwHeadersLen) return false;
-  CW_HDR hdr;
-  CW_DEC_CWHdr(&hdr, dgram.data());
-  if (CW_CheckCWHdr(&hdr) != 0) return false;
-  CW_CTLHDR ctl;
-  CW_DEC_CWCtlHdr(&ctl, dgram.data() + kCwHdrLen);
-  CwElementWalk walk(dgram.subspan(kCwHeadersLen));
-  size_t elements = 0;
-  for (const CwElement& e : walk) elements += 4 + e.value.size();
-  return walk.complete() && elements == dgram.size() - kCwHeadersLen;
-}
-
-TEST(CapwapHeader, ControlDatagramTruncationTable) {
-  EXPECT_TRUE(CheckTruncations(kControlDatagram, AcceptDatagram));
-  EXPECT_TRUE(CheckLengthMutations(kControlDatagram, "session id: length", AcceptDatagram));
-  EXPECT_TRUE(CheckLengthMutations(kControlDatagram, "ofdm: length", AcceptDatagram));
-  WriteFuzzSeed(kControlDatagram, "control_header", "wtp_event_request");
 }
 
 }  // namespace
