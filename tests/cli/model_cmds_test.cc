@@ -153,27 +153,24 @@ TEST_F(ApModelCommandTest, ModelInUseCannotChange) {
   EXPECT_EQ(CW_AC_IsValidWTPModel("busy"), 0);
 }
 
-TEST_F(ApModelCommandTest, DeletedUnderTheNode) {
-  Run("wlan ap-model gone");
+// A second session changes the model, then deletes it under the first.
+TEST_F(ApModelCommandTest, TwoSessionsOnOneModel) {
+  Run("wlan ap-model shared");
   auto other = vty_new_internal(lab_->ctx(), CONFIG_NODE);
-  ASSERT_EQ(cli_execute(lab_->ctx(), other.get(), "no wlan ap-model gone"), CLI_SUCCESS);
+  for (const char* line : {"wlan ap-model shared", "radio-count 3", "exit"}) {
+    ASSERT_EQ(cli_execute(lab_->ctx(), other.get(), line), CLI_SUCCESS);
+  }
+  Run("vender-id 12");
+  CW_APMODEL m = Stored("shared");
+  EXPECT_EQ(m.radio_count, 3) << "both changes kept";
+  EXPECT_EQ(m.vendor_id, 12u);
 
+  ASSERT_EQ(cli_execute(lab_->ctx(), other.get(), "no wlan ap-model shared"), CLI_SUCCESS);
   EXPECT_EQ(Run("radio-count 2", CLI_WARNING),
             "The ApModel has not been created, please first create apModel!\n");
   EXPECT_EQ(Run("vender-id 9", CLI_WARNING),
             "The ApModel has  t been created, please first create apModel!\n");
-  EXPECT_FALSE(ApModelFetch("gone")) << "a refused change stores nothing";
-}
-
-TEST_F(ApModelCommandTest, TwoSessionsOnOneModelKeepBothChanges) {
-  Run("wlan ap-model shared");
-  auto other = vty_new_internal(lab_->ctx(), CONFIG_NODE);
-  ASSERT_EQ(cli_execute(lab_->ctx(), other.get(), "wlan ap-model shared"), CLI_SUCCESS);
-  ASSERT_EQ(cli_execute(lab_->ctx(), other.get(), "radio-count 3"), CLI_SUCCESS);
-  Run("vender-id 12");
-  CW_APMODEL m = Stored("shared");
-  EXPECT_EQ(m.radio_count, 3);
-  EXPECT_EQ(m.vendor_id, 12u);
+  EXPECT_FALSE(ApModelFetch("shared")) << "a refused change stores nothing";
 }
 
 TEST_F(ApModelCommandTest, BuiltInRecordsMayBeDeleted) {
