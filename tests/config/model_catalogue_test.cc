@@ -41,7 +41,7 @@ class ModelCatalogueTest : public ::testing::Test {
   DaemonContext lab_;
 };
 
-TEST_F(ModelCatalogueTest, DefaultProfileFillsMemoryAndDatabase) {
+TEST_F(ModelCatalogueTest, DefaultProfileFillsMemoryAndDatabaseByTheCompactRules) {
   EXPECT_STREQ(ActiveVendorProfile().name, "default");
   ASSERT_EQ(g_ApModeNum, 55);
   EXPECT_EQ(capwap::DbmCount(kTable), 55u);
@@ -54,19 +54,15 @@ TEST_F(ModelCatalogueTest, DefaultProfileFillsMemoryAndDatabase) {
     EXPECT_EQ(stored->radios[0].modes, slot.radios[0].modes);
     EXPECT_EQ(stored->lan_ports, slot.lan_ports);
   }
-}
-
-TEST_F(ModelCatalogueTest, InitialiserAppliesTheCompactEntryRules) {
+  // The compact entries' rules.
   const CW_APMODEL* single = CW_GetApModelInfo_ByModel("ia-110");
-  ASSERT_TRUE(single);
+  const CW_APMODEL* plate = CW_GetApModelInfo_ByModel("wp-124");
+  const CW_APMODEL* quad = CW_GetApModelInfo_ByModel("ia-340");
+  ASSERT_TRUE(single && plate && quad);
   EXPECT_EQ(single->lan_ports, 1) << "a table count of 0 means one port";
   EXPECT_EQ(single->radios[1].modes, 0) << "radios beyond the count stay empty";
-  const CW_APMODEL* plate = CW_GetApModelInfo_ByModel("wp-124");
-  ASSERT_TRUE(plate);
   EXPECT_EQ(plate->lan_ports, 4);
   EXPECT_EQ(plate->capability, kModelCapLan);
-  const CW_APMODEL* quad = CW_GetApModelInfo_ByModel("ia-340");
-  ASSERT_TRUE(quad);
   EXPECT_EQ(quad->radio_count, 4);
   EXPECT_EQ(quad->radios[3].modes, 26);
   EXPECT_EQ(quad->radios[3].attr_byte, 2);
