@@ -61,7 +61,7 @@ class ApModelCommandTest : public ::testing::Test {
   std::unique_ptr<vty> vty_;
 };
 
-TEST_F(ApModelCommandTest, DefiningACustomModel) {
+TEST_F(ApModelCommandTest, DefiningACustomModelAndWritingItBack) {
   EXPECT_EQ(Run("wlan ap-model Lab-Two"), "");
   EXPECT_EQ(vty_->node, kApModelNode);
   EXPECT_EQ(cli_prompt(lab_->ctx(), vty_.get()), "capwap(config-ap-model)# ");
@@ -88,6 +88,17 @@ TEST_F(ApModelCommandTest, DefiningACustomModel) {
   EXPECT_EQ(vty_->node, CONFIG_NODE);
   Run("wlan ap-model LAB-TWO");
   EXPECT_EQ(std::any_cast<CW_APMODEL>(vty_->index).radio_count, 2);
+
+  // The writer prints custom models only, radios up to the count.
+  Run("wlan ap-model bare");
+  ASSERT_TRUE(CW_IsValidModel("ia-220", 1));  // a built-in stored again, as AP creation does
+  EXPECT_EQ(Written(),
+            "wlan ap-model bare\n"
+            "wlan ap-model lab-two\n"
+            " radio-count 2\n"
+            " vender-id 77\n"
+            " radio 1 mode 11bgn max-power 20\n"
+            " radio 2 mode 11axa max-power 33\n");
 }
 
 TEST_F(ApModelCommandTest, ModeKeywordsAndVendorSaturation) {
@@ -153,27 +164,24 @@ TEST_F(ApModelCommandTest, ModelInUseCannotChange) {
   EXPECT_EQ(CW_AC_IsValidWTPModel("busy"), 0);
 }
 
-TEST_F(ApModelCommandTest, DeletedUnderTheNode) {
-  Run("wlan ap-model gone");
+// A second session changes the model, then deletes it under the first.
+TEST_F(ApModelCommandTest, TwoSessionsOnOneModel) {
+  Run("wlan ap-model shared");
   auto other = vty_new_internal(lab_->ctx(), CONFIG_NODE);
-  ASSERT_EQ(cli_execute(lab_->ctx(), other.get(), "no wlan ap-model gone"), CLI_SUCCESS);
+  for (const char* line : {"wlan ap-model shared", "radio-count 3", "exit"}) {
+    ASSERT_EQ(cli_execute(lab_->ctx(), other.get(), line), CLI_SUCCESS);
+  }
+  Run("vender-id 12");
+  CW_APMODEL m = Stored("shared");
+  EXPECT_EQ(m.radio_count, 3) << "both changes kept";
+  EXPECT_EQ(m.vendor_id, 12u);
 
+  ASSERT_EQ(cli_execute(lab_->ctx(), other.get(), "no wlan ap-model shared"), CLI_SUCCESS);
   EXPECT_EQ(Run("radio-count 2", CLI_WARNING),
             "The ApModel has not been created, please first create apModel!\n");
   EXPECT_EQ(Run("vender-id 9", CLI_WARNING),
             "The ApModel has  t been created, please first create apModel!\n");
-  EXPECT_FALSE(ApModelFetch("gone")) << "a refused change stores nothing";
-}
-
-TEST_F(ApModelCommandTest, TwoSessionsOnOneModelKeepBothChanges) {
-  Run("wlan ap-model shared");
-  auto other = vty_new_internal(lab_->ctx(), CONFIG_NODE);
-  ASSERT_EQ(cli_execute(lab_->ctx(), other.get(), "wlan ap-model shared"), CLI_SUCCESS);
-  ASSERT_EQ(cli_execute(lab_->ctx(), other.get(), "radio-count 3"), CLI_SUCCESS);
-  Run("vender-id 12");
-  CW_APMODEL m = Stored("shared");
-  EXPECT_EQ(m.radio_count, 3);
-  EXPECT_EQ(m.vendor_id, 12u);
+  EXPECT_FALSE(ApModelFetch("shared")) << "a refused change stores nothing";
 }
 
 TEST_F(ApModelCommandTest, BuiltInRecordsMayBeDeleted) {
@@ -213,34 +221,6 @@ TEST_F(ApModelCommandTest, DamagedRecordIsReplacedOrRemoved) {
   ASSERT_EQ(DBM_Store(kTable, key->data(), key->size(), junk, sizeof junk), 0);
   Run("wlan ap-model junk");
   EXPECT_EQ(Stored("junk").name, "junk");
-}
-
-TEST_F(ApModelCommandTest, WriterPrintsCustomModelsOnly) {
-  Run("wlan ap-model half");
-  Run("radio-count 2");
-  Run("radio 1 mode 11gn max-power 18");
-  Run("wlan ap-model bare");
-  Run("wlan ap-model full");
-  Run("radio-count 3");
-  Run("vender-id 3000000000");
-  Run("radio 1 mode 11axg max-power 23");
-  Run("radio 2 mode 11an max-power 30");
-  Run("radio 3 mode 11b max-power 5");
-  Run("radio 4 mode 11a max-power 9");  // beyond the count: stored, not written
-  // A built-in record stored again (as AP creation does) is still built in.
-  ASSERT_TRUE(CW_IsValidModel("ia-220", 1));
-
-  EXPECT_EQ(Written(),
-            "wlan ap-model bare\n"
-            "wlan ap-model full\n"
-            " radio-count 3\n"
-            " vender-id 2147483647\n"
-            " radio 1 mode 11axg max-power 23\n"
-            " radio 2 mode 11an max-power 30\n"
-            " radio 3 mode 11b max-power 5\n"
-            "wlan ap-model half\n"
-            " radio-count 2\n"
-            " radio 1 mode 11gn max-power 18\n");
 }
 
 TEST_F(ApModelCommandTest, WriterMapsModeBytesBack) {

@@ -90,6 +90,11 @@ TEST_F(ApmLab, EveryEventTypeWithItsAction) {
   const Bytes unknown_mac = {0x02, 0, 0, 0, 0, 0x99};
   const Bytes path(128, 'p');  // no terminator: sent on as it came
   const Bytes md5(33, 'f');
+  Bytes upgrade_item(8);  // the vendor, item 84 and its length, then the path and the MD5
+  WireWriter w(upgrade_item.data(), upgrade_item.size());
+  w.u32(kPlatformVendor), w.u16(84), w.u16(161);
+  upgrade_item.insert(upgrade_item.end(), path.begin(), path.end());
+  upgrade_item.insert(upgrade_item.end(), md5.begin(), md5.end());
   struct Row {
     const char* what;
     uint32_t type;
@@ -155,16 +160,7 @@ TEST_F(ApmLab, EveryEventTypeWithItsAction) {
       EXPECT_EQ(upgrade[0], uint32_t{kMsgCfgUpdateReq});
       const CwElement* vendor = update.Find(37);
       ASSERT_NE(vendor, nullptr);
-      ASSERT_EQ(vendor->value.size(), 169u);
-      WireReader r(vendor->value);
-      uint32_t vendor_id = 0;
-      uint16_t elem = 0, len = 0;
-      r.u32(vendor_id), r.u16(elem), r.u16(len);
-      EXPECT_EQ(vendor_id, kPlatformVendor);
-      EXPECT_EQ(elem, 84);
-      EXPECT_EQ(len, 161);
-      EXPECT_TRUE(std::equal(path.begin(), path.end(), vendor->value.begin() + 8));
-      EXPECT_TRUE(std::equal(md5.begin(), md5.end(), vendor->value.begin() + 136));
+      EXPECT_EQ(Bytes(vendor->value.begin(), vendor->value.end()), upgrade_item);
     }
     EXPECT_EQ(Received(join_end_).size(), 0u);
     EXPECT_EQ(AclCalls().size(), row.acl_calls);

@@ -63,7 +63,7 @@ TEST(CloudRecords, ConmMessagesByteForByteAndHostileFraming) {
   }
 }
 
-TEST(CloudRecords, DocumentsCarryTheirFieldsInOrder) {
+TEST(CloudRecords, DocumentsCarryTheirFieldsInOrderAndTheOnlineListComesInHundreds) {
   CloudApFacts online;
   online.mac = kMac;
   online.model = "ia-220r";  // shown under its display name
@@ -109,9 +109,8 @@ TEST(CloudRecords, DocumentsCarryTheirFieldsInOrder) {
   FailNext(FailFamily::kJsonAlloc, 1);
   EXPECT_FALSE(CloudUpdateDocument(online, "online")) << "an allocation failure abandons it";
   ResetFailInjection();
-}
 
-TEST(CloudRecords, OnlineListIsPublishedInBatchesOfOneHundred) {
+  // The online list goes in batches of 100.
   std::vector<CloudApFacts> running(250);
   const auto docs = CloudOnlineSyncDocuments(running, 0x0A000001);
   ASSERT_EQ(docs.size(), 3u);

@@ -20,28 +20,13 @@ TEST(CliGrammar, FormsIgnoreBlanksAndMalformedStringsAreRefused) {
   EXPECT_EQ(tight.token_count, 6);
   EXPECT_EQ(tight.slot_count, 2);
 
-  std::string many_forms = "x";
-  for (int i = 0; i < 13; ++i) many_forms += " (k" + std::to_string(i) + " v|)";
-  for (const std::string& grammar : std::vector<std::string>{"",
-                              "   ",
-                              "wlan (a|b",
-                              "wlan a|b",
-                              "wlan a)",
-                              "wlan ()",
-                              "wlan ( | )",
-                              "radio <5-2>",
-                              "radio <1-4294967296>",
-                              "radio <1->",
-                              "radio <a-b>",
-                              "radio <1-4>x",
-                              "ap-group<1-1",
-                              "wlan Word",
-                              "wlan LINE",
-                              "wlan ap$",
-                              "wlan (a|a)",
-                              "wlan (WORD|WORD)",
-                              "x (WORD|) (WORD|)",
-                              many_forms}) {
+  std::vector<std::string> malformed = {
+      "", "   ", "wlan (a|b", "wlan a|b", "wlan a)", "wlan ()", "wlan ( | )", "radio <5-2>",
+      "radio <1-4294967296>", "radio <1->", "radio <a-b>", "radio <1-4>x", "ap-group<1-1",
+      "wlan Word", "wlan LINE", "wlan ap$", "wlan (a|a)", "wlan (WORD|WORD)", "x (WORD|) (WORD|)",
+      "x"};  // completed below with more optional groups than a command may have
+  for (int i = 0; i < 13; ++i) malformed.back() += " (k" + std::to_string(i) + " v|)";
+  for (const std::string& grammar : malformed) {
     cli::ParsedCommand parsed;
     error.clear();
     EXPECT_FALSE(cli::ParseGrammar(grammar, &parsed, &error)) << "'" << grammar << "'";
