@@ -53,11 +53,6 @@ inline Bytes IpcMessage(uint32_t type, uint32_t wtp_id, ByteView payload = {}, i
   out.insert(out.end(), payload.begin(), payload.end());
   return out;
 }
-inline Bytes U32Bytes(uint32_t v) {
-  Bytes out(4);
-  HostWriter(out.data(), out.size()).u32(v);
-  return out;
-}
 inline uint32_t U32At(ByteView rec, size_t off) {
   HostReader r(rec.subspan(off, 4));
   uint32_t v = 0;

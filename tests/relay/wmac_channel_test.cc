@@ -171,7 +171,7 @@ TEST_F(WmacChannelTest, NotificationsAreAnsweredPaddedOrCutAndSurviveAnAbsentPee
   const sim::PeerMessage* cap = sim_->LastReceived(sim::Peer::kWmac, 43);
   ASSERT_NE(cap, nullptr);
   EXPECT_EQ(cap->header, Cat({HostU32(0), HostU32(1), HostU32(43), HostU32(0), HostU32(0), HostU32(4), HostU32(0)}));
-  EXPECT_EQ(cap->payload, U32Bytes(31));
+  EXPECT_EQ(cap->payload, HostU32(31));
 
   const uint8_t steer[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
   ASSERT_EQ(WMAC_AC_IPC_NotifyBandSteer(steer, sizeof steer, 2), 0);
@@ -196,7 +196,7 @@ TEST_F(WmacChannelTest, NotificationsAreAnsweredPaddedOrCutAndSurviveAnAbsentPee
 
 // WMAC stops reading while an AP runs. The AC's notifications pile up in its
 // queue until it gives that connection up; the AP's Echo Requests are
-// answered all along; once WMAC reads again, new notifications reach it.
+// answered all along. (Reconnecting afterwards is the IPC layer's own test.)
 TEST(WmacStallScenario, AStuckWmacHoldsUpNeitherSendsNorEchoes) {
   ScenarioLab lab;
   ASSERT_TRUE(lab.booted());
@@ -219,13 +219,6 @@ TEST(WmacStallScenario, AStuckWmacHoldsUpNeitherSendsNorEchoes) {
   EXPECT_TRUE(log.Contains("unsent messages")) << log.text();
   EXPECT_EQ(wtp->state, kStateRun);
   EXPECT_GE(lab.ap(ap).counters().echo_answered, answered + 3);
-  lab.peers()->StallWmac(false);
-  lab.Settle();
-  ASSERT_EQ(WMAC_AC_IPC_NotifyApSn(wtp->apid, "AFTER-STALL"), 0);
-  lab.Settle();
-  const sim::PeerMessage* sn = lab.peers()->LastReceived(sim::Peer::kWmac, WmacMsg::kApSn);
-  ASSERT_NE(sn, nullptr) << "a new connection carries the next notification";
-  EXPECT_EQ(std::string(sn->payload.begin(), sn->payload.begin() + 11), "AFTER-STALL");
 }
 
 }  // namespace

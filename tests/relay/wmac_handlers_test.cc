@@ -22,13 +22,13 @@ namespace {
 
 constexpr int kApTable = 37, kGroupTable = 38, kByMacTable = 129;
 
-std::optional<Bytes> Stored(int table, uint32_t key) { return DBM_Fetch(table, U32Bytes(key).data(), 4); }
+std::optional<Bytes> Stored(int table, uint32_t key) { return DBM_Fetch(table, HostU32(key).data(), 4); }
 IpcHead Head(uint32_t type, uint32_t wtp_id) { return IpcHead{0, 1, type, wtp_id, 0, 4, 0}; }
 
 class WmacHandlersTest : public RelayTest {};
 
 TEST_F(WmacHandlersTest, GroupsAreCreatedDeletedAndBoundedByTheirNumber) {
-  FromWmac(32, 0, U32Bytes(7));
+  FromWmac(32, 0, HostU32(7));
   ASSERT_NE(ApGroupGet(7), nullptr);
   auto stored = Stored(kGroupTable, 7);
   ASSERT_TRUE(stored.has_value());
@@ -37,22 +37,22 @@ TEST_F(WmacHandlersTest, GroupsAreCreatedDeletedAndBoundedByTheirNumber) {
   EXPECT_EQ(U32At(*stored, 84), 0xFFFFFFFFu);
   EXPECT_EQ(U32At(*stored, 100), 1u);
   ApGroupGet(7)->lan_vlan = 42;
-  FromWmac(32, 0, U32Bytes(7));  // an existing group is left as it is
+  FromWmac(32, 0, HostU32(7));  // an existing group is left as it is
   EXPECT_EQ(ApGroupGet(7)->lan_vlan, 42u);
 
-  EXPECT_EQ(AC_IPC_ProcAddApGroup(Head(32, 0), U32Bytes(513).data()), 1);
-  EXPECT_EQ(AC_IPC_ProcAddApGroup(Head(32, 0), U32Bytes(512).data()), 0);
-  EXPECT_EQ(AC_IPC_ProcDelApGroup(Head(33, 0), U32Bytes(513).data()), 1);
+  EXPECT_EQ(AC_IPC_ProcAddApGroup(Head(32, 0), HostU32(513).data()), 1);
+  EXPECT_EQ(AC_IPC_ProcAddApGroup(Head(32, 0), HostU32(512).data()), 0);
+  EXPECT_EQ(AC_IPC_ProcDelApGroup(Head(33, 0), HostU32(513).data()), 1);
   LogCapture log;
   FromWmac(32, 0, Bytes{1, 0});
   EXPECT_TRUE(log.Contains(" AP group message 32 without a group number."));
 
-  FromWmac(33, 0, U32Bytes(7));
+  FromWmac(33, 0, HostU32(7));
   EXPECT_EQ(ApGroupGet(7), nullptr);
   EXPECT_FALSE(Stored(kGroupTable, 7).has_value());
-  FromWmac(33, 0, U32Bytes(7));  // absent: harmless
+  FromWmac(33, 0, HostU32(7));  // absent: harmless
   ASSERT_NE(ApGroupCreate(1), nullptr);
-  FromWmac(33, 0, U32Bytes(1));  // every AP's group from creation on stays
+  FromWmac(33, 0, HostU32(1));  // every AP's group from creation on stays
   EXPECT_TRUE(log.Contains(" AP group 1 cannot be deleted."));
   EXPECT_TRUE(Stored(kGroupTable, 1).has_value());
 }
@@ -60,31 +60,31 @@ TEST_F(WmacHandlersTest, GroupsAreCreatedDeletedAndBoundedByTheirNumber) {
 TEST_F(WmacHandlersTest, ApJoinsAndLeavesAGroupWithItsSettings) {
   CW_WTPCB* wtp = MakeWtp("hall", 4);
   ASSERT_NE(wtp, nullptr);
-  FromWmac(32, 0, U32Bytes(5));
+  FromWmac(32, 0, HostU32(5));
   CW_APGROUP* group = ApGroupGet(5);
   ASSERT_NE(group, nullptr);
   group->controlled_ac_v4 = 1;
   group->controlled_ac_ipv4 = 0x0A000001;
   group->controlled_ac_ipv6.fill(0x20);
-  FromWmac(34, 4, U32Bytes(5));
+  FromWmac(34, 4, HostU32(5));
   EXPECT_EQ(wtp->group_id, 5u);
   EXPECT_EQ(wtp->group_ac.v4, 1);
   EXPECT_EQ(wtp->group_ac.ipv4, 0x0A000001u);
   EXPECT_EQ(wtp->group_ac.ipv6[15], 0x20);
   EXPECT_EQ(U32At(*Stored(kApTable, 4), 64), 5u) << "the AP record is rewritten with its group";
-  FromWmac(35, 4, U32Bytes(5));
+  FromWmac(35, 4, HostU32(5));
   EXPECT_EQ(wtp->group_id, 5u) << "the group number stays";
   EXPECT_EQ(wtp->group_ac.v4, 0);
   EXPECT_EQ(wtp->group_ac.ipv6[15], 0);
 
   // A missing WTP is not an error, group 513 is; a group not yet created hands down nothing.
-  EXPECT_EQ(AC_IPC_ProcAddApToGroup(Head(34, 30), U32Bytes(5).data()), 0);
-  EXPECT_EQ(AC_IPC_ProcAddApToGroup(Head(34, 4), U32Bytes(513).data()), 1);
+  EXPECT_EQ(AC_IPC_ProcAddApToGroup(Head(34, 30), HostU32(5).data()), 0);
+  EXPECT_EQ(AC_IPC_ProcAddApToGroup(Head(34, 4), HostU32(513).data()), 1);
   wtp->group_ac.v4 = 1;
-  EXPECT_EQ(AC_IPC_ProcAddApToGroup(Head(34, 4), U32Bytes(77).data()), 0);
+  EXPECT_EQ(AC_IPC_ProcAddApToGroup(Head(34, 4), HostU32(77).data()), 0);
   EXPECT_EQ(wtp->group_id, 77u);
   EXPECT_EQ(wtp->group_ac.v4, 0);
-  EXPECT_EQ(AC_IPC_ProcRemApToGroup(Head(35, 4), U32Bytes(600).data()), 1);
+  EXPECT_EQ(AC_IPC_ProcRemApToGroup(Head(35, 4), HostU32(600).data()), 1);
 }
 
 TEST_F(WmacHandlersTest, DelWtpRemovesAnIdleApAndWhatItHoldsButNotARunningOne) {
@@ -125,17 +125,17 @@ TEST_F(WmacHandlersTest, StatusRequestOpensTheDiscoveredApWindowForItsSeconds) {
   FromWmac(76, 0, Bytes(8, 1));
   EXPECT_EQ(g_bCwAutoAptoCloud, 0);
   LogCapture log;
-  FromWmac(76, 0, U32Bytes(10));
+  FromWmac(76, 0, HostU32(10));
   EXPECT_TRUE(log.Contains("Start to send auto-ap to cloud in 10 seconds"));
   lab_.RunFor(5);
-  FromWmac(76, 0, U32Bytes(10));  // a new request restarts the window
+  FromWmac(76, 0, HostU32(10));  // a new request restarts the window
   lab_.RunFor(9);
   EXPECT_EQ(g_bCwAutoAptoCloud, 1);
   lab_.RunFor(1);
   EXPECT_EQ(g_bCwAutoAptoCloud, 0);
 
   FailNext(FailFamily::kTimerCreate, 1);
-  ProcApStatusReq(Head(76, 0), U32Bytes(30).data());
+  ProcApStatusReq(Head(76, 0), HostU32(30).data());
   EXPECT_EQ(g_bCwAutoAptoCloud, 0) << "a window that could not close stays closed";
   EXPECT_TRUE(log.Contains(" Discovered-AP window timer could not be created."));
 }

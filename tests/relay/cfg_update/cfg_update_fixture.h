@@ -28,6 +28,15 @@ inline Bytes ElementBytes(const CwElement& e) {
   return Cat({U16(e.type), U16(static_cast<uint16_t>(e.value.size())), Bytes(e.value.begin(), e.value.end())});
 }
 
+// A Vendor Specific Payload element of the WTP's vendor.
+inline Bytes Vendor(uint16_t elem_id, uint16_t declared, const Bytes& value) {
+  return Cat({U16(37), U16(static_cast<uint16_t>(8 + value.size())), U32(kWtpVendor), U16(elem_id),
+              U16(declared), value});
+}
+inline Bytes Vendor(uint16_t elem_id, const Bytes& value) {
+  return Vendor(elem_id, static_cast<uint16_t>(value.size()), value);
+}
+
 class CfgUpdateLab : public RelayTest {
  protected:
   void SetUp() override {
@@ -86,12 +95,8 @@ class CfgUpdateLab : public RelayTest {
   }
   // The single element of a well-formed Configuration Update Request.
   static ::testing::AssertionResult OneElement(const std::optional<DecodedMessage>& msg, CwElement* out) {
-    if (!msg) return ::testing::AssertionFailure() << "nothing received";
-    if (msg->ctl.msg_type != kMsgCfgUpdateReq) {
-      return ::testing::AssertionFailure() << "message type " << msg->ctl.msg_type;
-    }
-    if (!msg->complete || msg->elements.size() != 1) {
-      return ::testing::AssertionFailure() << msg->elements.size() << " elements";
+    if (!msg || msg->ctl.msg_type != kMsgCfgUpdateReq || !msg->complete || msg->elements.size() != 1) {
+      return ::testing::AssertionFailure() << "not one Configuration Update Request with one element";
     }
     *out = msg->elements[0];
     return ::testing::AssertionSuccess();

@@ -130,23 +130,12 @@ TEST_F(WapiRelayTest, AsuDataGoesToTheLastWapiSenderBehindADataHeader) {
   EXPECT_EQ(wtp_data_.Drain().size(), 1u) << "the next one goes out";
 }
 
-class ImageOfferTest : public CfgUpdateLab {
- protected:
-  void SetUp() override {
-    CfgUpdateLab::SetUp();
-    ImageTableReset();
-    wtp_ = WtpAt(endpoint_, 9);
-    ASSERT_NE(wtp_, nullptr);
-  }
-  void TearDown() override {
-    ImageTableReset();
-    CfgUpdateLab::TearDown();
-  }
-  UdpEndpoint endpoint_;
-  CW_WTPCB* wtp_ = nullptr;
-};
+using ImageOfferTest = CfgUpdateLab;  // the image table starts empty
 
 TEST_F(ImageOfferTest, ImagesOfTheModelGoOutAsImageIdentifierAndVendorElement84) {
+  UdpEndpoint endpoint_;
+  CW_WTPCB* wtp_ = WtpAt(endpoint_, 9);
+  ASSERT_NE(wtp_, nullptr);
   EXPECT_EQ(CW_AC_Send_ApUpdImg(wtp_), 1) << "no image for the model yet";
   EXPECT_EQ(CW_AC_Send_ApUpdUrlimg(wtp_), 1);
   ASSERT_EQ(CW_CMD_Set_ApModelVersion(g_uiOid + 1, "model-x", "3.0", "", 0), 0);

@@ -39,15 +39,6 @@ class CfgUpdateHandlers : public CfgUpdateLab {
   CW_WTPCB* wtp_ = nullptr;
 };
 
-// A Vendor Specific Payload element of the WTP's vendor.
-Bytes Vendor(uint16_t elem_id, uint16_t declared, const Bytes& value) {
-  return Cat({U16(37), U16(static_cast<uint16_t>(8 + value.size())), U32(kWtpVendor), U16(elem_id),
-              U16(declared), value});
-}
-Bytes Vendor(uint16_t elem_id, const Bytes& value) {
-  return Vendor(elem_id, static_cast<uint16_t>(value.size()), value);
-}
-
 Bytes EnvMonitorPayload() {
   return Cat({U8(9), Hex("eeeeee"), HostU32(0x11111111), HostU32(0x22222222), Fill(0x60, 23),
               Hex("ee"), HostU32(0x33333333)});
@@ -238,19 +229,19 @@ TEST_F(CfgUpdateHandlers, RequestsQueueBehindEachOtherAndNeedAPacket) {
 }
 
 TEST_F(CfgUpdateHandlers, JoiningAGroupWithAHostNamePushesIt) {
-  FromWmac(32, 0, U32Bytes(6));
+  FromWmac(32, 0, HostU32(6));
   CW_APGROUP* group = ApGroupGet(6);
   ASSERT_NE(group, nullptr);
   group->ac_hostname = "wlc-east";
   Bytes element;
-  ASSERT_TRUE(OneFrom(34, U32Bytes(6), &element));
+  ASSERT_TRUE(OneFrom(34, HostU32(6), &element));
   EXPECT_EQ(element, Cat({Hex("0025 0028"), U32(g_uiOid), Hex("0002 0020"), Fixed("wlc-east", 32)}));
   // Not in Run, or a group without a host name: nothing.
   wtp_->state = kStateConfig;
-  FromWmac(34, wtp_->apid, U32Bytes(6));
+  FromWmac(34, wtp_->apid, HostU32(6));
   wtp_->state = kStateRun;
   group->ac_hostname.clear();
-  FromWmac(34, wtp_->apid, U32Bytes(6));
+  FromWmac(34, wtp_->apid, HostU32(6));
   EXPECT_FALSE(Received(endpoint_).has_value());
 }
 

@@ -49,11 +49,6 @@ class PolicyPush : public CfgUpdateLab {
   CW_WTPCB* wtp_ = nullptr;
 };
 
-Bytes Vendor(uint16_t elem_id, const Bytes& value) {
-  return Cat({U16(37), U16(static_cast<uint16_t>(8 + value.size())), U32(kWtpVendor), U16(elem_id),
-              U16(static_cast<uint16_t>(value.size())), value});
-}
-
 // An ACL record of table 127: kind at 4, count at 276, entries from 280.
 Bytes AclRecord(uint32_t kind, uint32_t count, size_t entries) {
   const size_t size = kind == 1 ? 36 : 80;
