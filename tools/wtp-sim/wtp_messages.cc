@@ -1,6 +1,7 @@
 // Builders of the simulated AP's messages and the checks of what the AC
 // sends back, all through the project's codec.
 #include "wtp-sim/wtp_messages.h"
+#include "transport/monitor.h"
 
 #include <md5.h>
 
@@ -392,6 +393,30 @@ Bytes BuildImageDataRequest(uint8_t seq, ByteView image_identifier) {
   }
   { CwElementWriter e(pkt, elem::kInitiateDownload); }
   return m.Finish(kMsgImageDataReq, seq);
+}
+
+Bytes BuildDataTransferRequest(uint8_t seq, uint8_t type, ByteView chunk) {
+  Message m;
+  {
+    CwElementWriter e(m.pkt(), elem::kDataTransferData);
+    WireWriter& w = e.w();
+    w.u8(type);
+    w.u8(1);  // crash data
+    w.u16(static_cast<uint16_t>(chunk.size()));
+    w.bytes(chunk.data(), chunk.size());
+  }
+  return m.Finish(kMsgDataTransferReq, seq);
+}
+
+Bytes BuildCoreChunk(uint8_t chunk_no, uint32_t process, uint32_t total, ByteView data) {
+  Bytes body(8 + data.size());
+  WireWriter w(body.data(), body.size());
+  w.u32(process);
+  w.u32(total);
+  w.bytes(data.data(), data.size());
+  Message m(kCwHeadersLen + body.size());
+  PktAppendRaw(m.pkt(), body);
+  return m.Finish(kMonCoreMsgType, chunk_no);
 }
 
 Bytes BuildKeepalive(const SessionId& session_id) {
