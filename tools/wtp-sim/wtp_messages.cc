@@ -213,6 +213,13 @@ bool Expect(const CwElement& e, uint16_t type, size_t length, const char* name,
 
 }  // namespace
 
+bool DecodeUpgradeImage(ByteView value, JoinResponseInfo* out, std::string* why) {
+  if (!DecodeImageIdentifier(value, out, why)) return false;
+  out->has_image = true;
+  out->image_identifier.assign(value.begin(), value.end());
+  return true;
+}
+
 std::vector<SimRadio> DefaultRadios(const Mac& mac, int count) {
   static constexpr struct {
     uint32_t type;

@@ -135,6 +135,9 @@ struct JoinResponseInfo {
 // address and the transport protocol with their lengths, and an optional
 // Image Identifier of 112 octets.
 bool DecodeJoinResponse(const ControlMessage& msg, JoinResponseInfo* out, std::string* why);
+// The Image Identifier value of a Configuration Update telling a running AP to
+// upgrade, into the image fields of `out`.
+bool DecodeUpgradeImage(ByteView value, JoinResponseInfo* out, std::string* why);
 
 // The CAPWAP Timers element, when present and 2 octets long.
 struct CapwapTimers {

@@ -378,6 +378,28 @@ void SimWtp::OnConfigUpdate(const ControlMessage& msg) {
   counters_.policy_settings += policy.settings;
   if (!policy.error.empty()) ProtocolError("Configuration Update: %s", policy.error.c_str());
   Respond(msg.ctl.msg_type, msg.ctl.seq, {}, policy.result);
+  // Told to upgrade while running: ask for the named image, under this AP's
+  // vendor when the AC left the identifier's vendor empty.
+  const CwElement* upgrade = msg.Find(elem::kImageIdentifier);
+  if (!upgrade || state_ != WtpState::kRun || image_.active) return;
+  JoinResponseInfo info;
+  std::string why;
+  if (!DecodeUpgradeImage(upgrade->value, &info, &why)) {
+    ProtocolError("Configuration Update: %s", why.c_str());
+    return;
+  }
+  WireReader vendor_field(info.image_identifier);
+  uint32_t vendor = 0;
+  if (vendor_field.u32(vendor) && vendor == 0) {
+    WireWriter(info.image_identifier.data(), 4).u32(id_.vendor_id);
+  }
+  image_ = ImageDownload{};
+  image_.active = true;
+  image_.identifier = info.image_identifier;
+  image_.version = info.image_version;
+  outstanding_.reset();
+  retransmit_timer_.Cancel();
+  SendRequest(BuildImageDataRequest(TakeSeq(), image_.identifier));
 }
 
 void SimWtp::OnImageBlock(const ControlMessage& msg) {
