@@ -1,6 +1,7 @@
 // Builders of the simulated AP's messages and the checks of what the AC
 // sends back, all through the project's codec.
 #include "wtp-sim/wtp_messages.h"
+#include "transport/monitor.h"
 
 #include <md5.h>
 
@@ -212,6 +213,13 @@ bool Expect(const CwElement& e, uint16_t type, size_t length, const char* name,
 
 }  // namespace
 
+bool DecodeUpgradeImage(ByteView value, JoinResponseInfo* out, std::string* why) {
+  if (!DecodeImageIdentifier(value, out, why)) return false;
+  out->has_image = true;
+  out->image_identifier.assign(value.begin(), value.end());
+  return true;
+}
+
 std::vector<SimRadio> DefaultRadios(const Mac& mac, int count) {
   static constexpr struct {
     uint32_t type;
@@ -392,6 +400,30 @@ Bytes BuildImageDataRequest(uint8_t seq, ByteView image_identifier) {
   }
   { CwElementWriter e(pkt, elem::kInitiateDownload); }
   return m.Finish(kMsgImageDataReq, seq);
+}
+
+Bytes BuildDataTransferRequest(uint8_t seq, uint8_t type, ByteView chunk) {
+  Message m;
+  {
+    CwElementWriter e(m.pkt(), elem::kDataTransferData);
+    WireWriter& w = e.w();
+    w.u8(type);
+    w.u8(1);  // crash data
+    w.u16(static_cast<uint16_t>(chunk.size()));
+    w.bytes(chunk.data(), chunk.size());
+  }
+  return m.Finish(kMsgDataTransferReq, seq);
+}
+
+Bytes BuildCoreChunk(uint8_t chunk_no, uint32_t process, uint32_t total, ByteView data) {
+  Bytes body(8 + data.size());
+  WireWriter w(body.data(), body.size());
+  w.u32(process);
+  w.u32(total);
+  w.bytes(data.data(), data.size());
+  Message m(kCwHeadersLen + body.size());
+  PktAppendRaw(m.pkt(), body);
+  return m.Finish(kMonCoreMsgType, chunk_no);
 }
 
 Bytes BuildKeepalive(const SessionId& session_id) {

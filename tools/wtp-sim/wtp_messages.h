@@ -81,6 +81,14 @@ Bytes BuildEchoRequest(const WtpIdentity& id, uint8_t seq);
 Bytes BuildEventRequest(const WtpIdentity& id, uint8_t seq, size_t padding, ByteView extra = {});
 // Image Identifier value as the Join Response gave it, Initiate Download.
 Bytes BuildImageDataRequest(uint8_t seq, ByteView image_identifier);
+// Data Transfer Request carrying one Data Transfer Data element: `type` 1
+// (data) or 2 (end of data), mode 1 (crash data), then the chunk.
+Bytes BuildDataTransferRequest(uint8_t seq, uint8_t type, ByteView chunk);
+// Core-dump monitor chunk: CAPWAP headers with message type 177 and the chunk
+// number as sequence number, process index and total size (u32 each), data.
+Bytes BuildCoreChunk(uint8_t chunk_no, uint32_t process, uint32_t total, ByteView data);
+// Octet `i` of the crash data and core dumps the simulator uploads.
+inline uint8_t DumpOctet(size_t i) { return static_cast<uint8_t>(i * 7 + i / 251); }
 // Keepalive: K bit, element length 20, Session ID (30 octets).
 Bytes BuildKeepalive(const SessionId& session_id);
 
@@ -127,6 +135,9 @@ struct JoinResponseInfo {
 // address and the transport protocol with their lengths, and an optional
 // Image Identifier of 112 octets.
 bool DecodeJoinResponse(const ControlMessage& msg, JoinResponseInfo* out, std::string* why);
+// The Image Identifier value of a Configuration Update telling a running AP to
+// upgrade, into the image fields of `out`.
+bool DecodeUpgradeImage(ByteView value, JoinResponseInfo* out, std::string* why);
 
 // The CAPWAP Timers element, when present and 2 octets long.
 struct CapwapTimers {

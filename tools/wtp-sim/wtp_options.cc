@@ -51,10 +51,16 @@ enum Option : int {
   kFailPolicy,
   kVirtual,
   kSeed,
+  kDataTransfer,
+  kCoreDump,
+  kLocal,
 };
 
 const option kOptions[] = {
     {"ac", required_argument, nullptr, kAc},
+    {"data-transfer", required_argument, nullptr, kDataTransfer},
+    {"core-dump", required_argument, nullptr, kCoreDump},
+    {"local", required_argument, nullptr, kLocal},
     {"count", required_argument, nullptr, kCount},
     {"port-base", required_argument, nullptr, kPortBase},
     {"ipv6", no_argument, nullptr, kIpv6},
@@ -194,6 +200,9 @@ bool Apply(int c, const char* arg, SimCommandLine* cl) {
     case kResult: return ParseResult(arg, &knobs);
     case kFailPolicy: return ParsePolicyResult(arg, &knobs.policy_results);
     case kVirtual: cfg.master_status = 0; return true;
+    case kDataTransfer: return Number(arg, 1, 1000000, &knobs.data_transfer_bytes);
+    case kCoreDump: return Number(arg, 1, 255000, &knobs.core_dump_bytes);
+    case kLocal: cfg.ac.local_address = arg; return !cfg.ac.local_address.empty();
     case kSeed: return Number(arg, 1, UINT64_MAX, &cfg.seed);
     case 'v': cfg.verbose = true; return true;
     default: return false;
@@ -260,6 +269,12 @@ std::string SimUsage(const char* program) {
          "                             fragment ID (default: a new ID each time)\n"
          "  --first-frag-id N          fragment ID of the first fragmented message\n"
          "                             (default 0)\n"
+         "  --data-transfer BYTES      once in Run, send BYTES of crash data as Data\n"
+         "                             Transfer Requests of 1000 octets\n"
+         "  --core-dump BYTES          once in Run, upload a core dump of BYTES\n"
+         "                             (at most 255000) on the monitor port\n"
+         "  --local ADDRESS            bind to this IPv4 address, the control socket\n"
+         "                             at the AC's control port (core dumps need it)\n"
          "  --seed N                   random seed for session IDs\n"
          "  --log-file FILE            write the lines to FILE instead of stdout\n"
          "  --duration S               stop after S seconds (default: at SIGINT/SIGTERM)\n"

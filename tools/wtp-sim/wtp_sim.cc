@@ -75,6 +75,11 @@ WtpCounters& WtpCounters::operator+=(const WtpCounters& o) {
   fragments_sent += o.fragments_sent;
   fragments_received += o.fragments_received;
   reassembled += o.reassembled;
+  data_chunks_sent += o.data_chunks_sent;
+  data_chunks_accepted += o.data_chunks_accepted;
+  core_chunks_sent += o.core_chunks_sent;
+  core_chunks_acked += o.core_chunks_acked;
+  cores_completed += o.cores_completed;
   protocol_errors += o.protocol_errors;
   return *this;
 }
@@ -112,6 +117,11 @@ std::string WtpCounters::Text() const {
       {"fragments_sent", fragments_sent},
       {"fragments_received", fragments_received},
       {"reassembled", reassembled},
+      {"data_chunks", data_chunks_sent},
+      {"data_accepted", data_chunks_accepted},
+      {"core_chunks", core_chunks_sent},
+      {"core_acked", core_chunks_acked},
+      {"cores_completed", cores_completed},
       {"errors", protocol_errors},
   };
   std::string text;
@@ -146,13 +156,16 @@ int SimWtp::Start() {
     SetState(WtpState::kDown, "bad AC address " + ac_.address);
     return 1;
   }
-  if (!OpenSocket(&control_, OnControlReadable) || !OpenSocket(&data_, OnDataReadable)) {
+  const uint16_t control_port = ac_.local_address.empty() ? 0 : ac_.control_port;
+  if (!OpenSocket(&control_, OnControlReadable, control_port) ||
+      !OpenSocket(&data_, OnDataReadable)) {
     SetState(WtpState::kDown, std::string("socket: ") + strerror(errno));
     CloseSocket(&control_);
     CloseSocket(&data_);
     return 1;
   }
   holding_ = false;
+  uploads_done_ = false;
   echo_interval_ = timing_.echo_interval;
   next_frag_id_ = knobs_.first_frag_id;
   EnterDiscovery();
@@ -164,6 +177,7 @@ void SimWtp::Stop() {
   state_timer_.Cancel();
   CloseSocket(&control_);
   CloseSocket(&data_);
+  CloseSocket(&core_);
   holding_ = false;
   state_ = WtpState::kIdle;
   detail_.clear();
@@ -216,12 +230,22 @@ bool SimWtp::ResolveAc() {
   return true;
 }
 
-bool SimWtp::OpenSocket(Socket* s, int (*reader)(thread*)) {
+bool SimWtp::OpenSocket(Socket* s, int (*reader)(thread*), uint16_t port) {
   const int family = ac_.ipv6 ? AF_INET6 : AF_INET;
   s->fd = socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (s->fd < 0) return false;
   sockaddr_storage local{};
   local.ss_family = static_cast<sa_family_t>(family);
+  if (!ac_.ipv6 && !ac_.local_address.empty()) {
+    auto* sa = reinterpret_cast<sockaddr_in*>(&local);
+    if (inet_pton(AF_INET, ac_.local_address.c_str(), &sa->sin_addr) != 1) return false;
+    sa->sin_port = htons(port);
+    // The AC holds the same port on the wildcard address, also reusable.
+    const int on = 1;
+    if (port != 0 && setsockopt(s->fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+      return false;
+    }
+  }
   if (bind(s->fd, reinterpret_cast<sockaddr*>(&local), ac_len_) != 0) return false;
   sockaddr_storage bound{};
   socklen_t len = sizeof bound;
@@ -393,6 +417,55 @@ void SimWtp::EnterRun() {
   ++counters_.run_entries;
   SetState(WtpState::kRun, "echo " + std::to_string(echo_interval_) + " s");
   ArmRunTimers();
+  if (!uploads_done_) {
+    uploads_done_ = true;
+    data_sent_ = 0;
+    if (knobs_.data_transfer_bytes > 0) SendNextDataChunk();
+    if (knobs_.core_dump_bytes > 0) SendCoreDump();
+  }
+}
+
+namespace {
+constexpr size_t kUploadChunk = 1000;
+
+Bytes DumpBytes(size_t from, size_t count) {
+  Bytes out(count);
+  for (size_t i = 0; i < count; ++i) out[i] = DumpOctet(from + i);
+  return out;
+}
+}  // namespace
+
+void SimWtp::SendNextDataChunk() {
+  const size_t total = knobs_.data_transfer_bytes;
+  if (state_ != WtpState::kRun || outstanding_ || data_sent_ >= total) return;
+  const size_t count = std::min(kUploadChunk, total - data_sent_);
+  const uint8_t type = data_sent_ + count >= total ? 2 : 1;  // end of data : data
+  SendRequest(BuildDataTransferRequest(TakeSeq(), type, DumpBytes(data_sent_, count)));
+  data_sent_ += count;
+  ++counters_.data_chunks_sent;
+}
+
+// The monitor channel is IPv4 only; chunks go out at once and are numbered
+// from 1, each acknowledged by the AC.
+void SimWtp::SendCoreDump() {
+  if (ac_.ipv6 || !OpenSocket(&core_, OnCoreReadable)) return;
+  sockaddr_storage to = ac_control_;
+  reinterpret_cast<sockaddr_in*>(&to)->sin_port = htons(static_cast<uint16_t>(ac_.control_port + 2));
+  const size_t total = knobs_.core_dump_bytes;
+  uint8_t chunk_no = 1;
+  for (size_t at = 0; at < total; at += kUploadChunk, ++chunk_no) {
+    const size_t count = std::min(kUploadChunk, total - at);
+    const Bytes chunk = BuildCoreChunk(chunk_no, 0, static_cast<uint32_t>(total),
+                                       DumpBytes(at, count));
+    // Never scrambled: the monitor channel carries the chunks in clear.
+    if (sendto(core_.fd, chunk.data(), chunk.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+               ac_len_) < 0) {
+      Trace("core chunk %u not sent: %s", chunk_no, strerror(errno));
+      return;
+    }
+    ++counters_.datagrams_sent;
+    ++counters_.core_chunks_sent;
+  }
 }
 
 void SimWtp::ArmRunTimers() {

@@ -40,6 +40,10 @@ struct AcEndpoint {
   uint16_t control_port = 5246;
   uint16_t data_port = 5247;
   bool scramble = false;  // IPv4 control and keepalives XORed with the shared key
+  // IPv4 address the AP's sockets bind to (empty: any). With one, the control
+  // socket takes the AC's control port number, as a real AP does, so that the
+  // AC recognises the AP's core-dump uploads.
+  std::string local_address;
 };
 
 // Seconds.
@@ -77,6 +81,10 @@ struct WtpKnobs {
   // The AC answers an Echo Request with the sequence number of the AP's last
   // other request; strict mode counts that as a protocol error.
   bool strict_echo_seq = false;
+  // Uploaded once in the first Run after Start: crash data as Data Transfer
+  // Requests, and a core dump (of process 0) on the monitor port.
+  size_t data_transfer_bytes = 0;
+  size_t core_dump_bytes = 0;
 };
 
 struct WtpCounters {
@@ -111,6 +119,11 @@ struct WtpCounters {
   uint64_t fragments_sent = 0;
   uint64_t fragments_received = 0;
   uint64_t reassembled = 0;
+  uint64_t data_chunks_sent = 0;
+  uint64_t data_chunks_accepted = 0;  // answered with result 0
+  uint64_t core_chunks_sent = 0;
+  uint64_t core_chunks_acked = 0;
+  uint64_t cores_completed = 0;     // acknowledgements carrying the completion flag
   uint64_t protocol_errors = 0;
 
   WtpCounters& operator+=(const WtpCounters& other);
@@ -144,6 +157,7 @@ class SimWtp {
   const WtpIdentity& identity() const { return id_; }
   WtpIdentity& identity() { return id_; }
   WtpKnobs& knobs() { return knobs_; }
+  AcEndpoint& ac() { return ac_; }  // takes effect at the next Start
   WtpTiming& timing() { return timing_; }
   const WtpCounters& counters() const { return counters_; }
   const std::string& last_error() const { return last_error_; }
@@ -189,7 +203,7 @@ class SimWtp {
 
   // Sockets and sending (wtp_sim.cc).
   bool ResolveAc();
-  bool OpenSocket(Socket* s, int (*reader)(thread*));
+  bool OpenSocket(Socket* s, int (*reader)(thread*), uint16_t port = 0);
   void CloseSocket(Socket* s);
   // Sends a control message; a large one as fragments under `frag_id` (by
   // default the next ID), with `faults` applied when given.
@@ -218,6 +232,8 @@ class SimWtp {
   void CancelSession();
   void NewSessionId();
   void ArmRunTimers();
+  void SendNextDataChunk();
+  void SendCoreDump();
 
   // Timer callbacks.
   static int OnRetransmit(thread* t);
@@ -233,6 +249,7 @@ class SimWtp {
   // Receiving (wtp_sim_rx.cc).
   static int OnControlReadable(thread* t);
   static int OnDataReadable(thread* t);
+  static int OnCoreReadable(thread* t);
   ssize_t Receive(Socket* s, const sockaddr_storage& expected, Bytes* out);
   void HandleControl(Bytes datagram);
   void HandleMessage(const Bytes& datagram);
@@ -266,6 +283,7 @@ class SimWtp {
   socklen_t ac_len_ = 0;
   Socket control_;
   Socket data_;
+  Socket core_;  // core-dump uploads to the monitor port
   Bytes rx_buffer_;
 
   WtpState state_ = WtpState::kIdle;
@@ -283,6 +301,8 @@ class SimWtp {
   std::optional<Answer> last_answer_;
   Reassembler reassembler_;
   ImageDownload image_;
+  bool uploads_done_ = false;  // this Start's crash data and core dump were sent
+  size_t data_sent_ = 0;       // crash-data octets sent so far
 
   Timer retransmit_timer_;
   Timer state_timer_;  // restart after Down, image download supervision

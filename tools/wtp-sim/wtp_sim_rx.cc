@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/thread.h"
+#include "transport/monitor.h"
 #include "wtp-sim/wtp_policy.h"
 #include "wtp-sim/wtp_sim.h"
 #include "wtp-sim/wtp_wlan.h"
@@ -53,6 +54,33 @@ int SimWtp::OnDataReadable(thread* t) {
   if (self->Receive(&self->data_, self->ac_data_, &datagram) >= 0) {
     self->HandleKeepalive(datagram);
   }
+  return 0;
+}
+
+// A core-dump acknowledgement: headers (type 177), process index, completion flag.
+int SimWtp::OnCoreReadable(thread* t) {
+  SimWtp* self = Self(t);
+  thread_rearm(t);
+  sockaddr_storage monitor = self->ac_control_;
+  reinterpret_cast<sockaddr_in*>(&monitor)->sin_port =
+      htons(static_cast<uint16_t>(self->ac_.control_port + 2));
+  Bytes datagram;
+  if (self->Receive(&self->core_, monitor, &datagram) < 0) return 0;
+  CW_CTLHDR ctl;
+  if (datagram.size() != kMonCoreAckLen) {
+    self->ProtocolError("core-dump acknowledgement of %zu octets", datagram.size());
+    return 0;
+  }
+  CW_DEC_CWCtlHdr(&ctl, datagram.data() + kCwHdrLen);
+  WireReader r(ByteView(datagram).subspan(kCwHeadersLen));
+  uint16_t process = 0;
+  uint16_t complete = 0;
+  if (ctl.msg_type != kMonCoreMsgType || !r.u16(process) || !r.u16(complete)) {
+    self->ProtocolError("core-dump acknowledgement of type %u", ctl.msg_type);
+    return 0;
+  }
+  ++self->counters_.core_chunks_acked;
+  if (complete == 1) ++self->counters_.cores_completed;
   return 0;
 }
 
@@ -190,6 +218,15 @@ void SimWtp::HandleResponse(const ControlMessage& msg) {
     case kMsgWtpEventRsp:
       CompleteOutstanding();
       ++counters_.events_answered;
+      return;
+    case kMsgDataTransferRsp:
+      CompleteOutstanding();
+      if (FindResultCode(msg).value_or(1) == 0) {
+        ++counters_.data_chunks_accepted;
+        SendNextDataChunk();
+      } else {
+        ProtocolError("Data Transfer Response with result %u", FindResultCode(msg).value_or(1));
+      }
       return;
     default:
       CompleteOutstanding();
@@ -342,6 +379,28 @@ void SimWtp::OnConfigUpdate(const ControlMessage& msg) {
   counters_.policy_settings += policy.settings;
   if (!policy.error.empty()) ProtocolError("Configuration Update: %s", policy.error.c_str());
   Respond(msg.ctl.msg_type, msg.ctl.seq, {}, policy.result);
+  // Told to upgrade while running: ask for the named image, under this AP's
+  // vendor when the AC left the identifier's vendor empty.
+  const CwElement* upgrade = msg.Find(elem::kImageIdentifier);
+  if (!upgrade || state_ != WtpState::kRun || image_.active) return;
+  JoinResponseInfo info;
+  std::string why;
+  if (!DecodeUpgradeImage(upgrade->value, &info, &why)) {
+    ProtocolError("Configuration Update: %s", why.c_str());
+    return;
+  }
+  WireReader vendor_field(info.image_identifier);
+  uint32_t vendor = 0;
+  if (vendor_field.u32(vendor) && vendor == 0) {
+    WireWriter(info.image_identifier.data(), 4).u32(id_.vendor_id);
+  }
+  image_ = ImageDownload{};
+  image_.active = true;
+  image_.identifier = info.image_identifier;
+  image_.version = info.image_version;
+  outstanding_.reset();
+  retransmit_timer_.Cancel();
+  SendRequest(BuildImageDataRequest(TakeSeq(), image_.identifier));
 }
 
 void SimWtp::OnImageBlock(const ControlMessage& msg) {
