@@ -33,19 +33,6 @@ constexpr size_t kVendorHeaderLen = 8;  // vendor identifier, element ID, length
 // less both headers, the element header and the vendor header.
 constexpr size_t kVendorValueMax = kCwPktBufSize - kCwHeadersLen - 4 - kVendorHeaderLen;
 
-CW_WTPCB* FindWtp(const IpcHead& head, const char* missing_line) {
-  CW_WTPCB* wtp = CW_AC_GetWTPByID(head.wtp_id);
-  if (!wtp) CwDebug(kDbgError, ZLOG_ERR, "%s", missing_line);
-  return wtp;
-}
-
-// The WTP of a request that only a running AP takes: null, quietly, when it
-// is not in Run.
-CW_WTPCB* FindRunningWtp(const IpcHead& head, const char* missing_line) {
-  CW_WTPCB* wtp = FindWtp(head, missing_line);
-  return wtp && wtp->state == kStateRun ? wtp : nullptr;
-}
-
 bool PayloadHolds(const IpcHead& head, ByteView payload, size_t need) {
   if (payload.size() >= need) return true;
   CwDebug(kDbgError, ZLOG_ERR,

@@ -83,18 +83,6 @@ int SendVendor(CW_WTPCB* wtp, uint16_t elem_id, std::initializer_list<ByteView> 
 
 // --- WMAC requests ------------------------------------------------------------
 
-CW_WTPCB* FindWtp(const IpcHead& head, const char* missing_line) {
-  CW_WTPCB* wtp = CW_AC_GetWTPByID(head.wtp_id);
-  if (!wtp) CwDebug(kDbgError, ZLOG_ERR, "%s", missing_line);
-  return wtp;
-}
-
-// The WTP of a request only a running AP takes; null, quietly, otherwise.
-CW_WTPCB* FindRunningWtp(const IpcHead& head, const char* missing_line) {
-  CW_WTPCB* wtp = FindWtp(head, missing_line);
-  return wtp && wtp->state == kStateRun ? wtp : nullptr;
-}
-
 // 1, after the line saying why.
 int Refuse(const char* what, size_t have, size_t need) {
   CwDebug(kDbgError, ZLOG_ERR, " %s of %zu bytes, %zu needed; refused.", what, have, need);

@@ -160,6 +160,17 @@ void LogUnfinished(lib_globals* ctx, int fd) {
 
 }  // namespace
 
+CW_WTPCB* FindWtp(const IpcHead& head, const char* missing_line) {
+  CW_WTPCB* wtp = CW_AC_GetWTPByID(head.wtp_id);
+  if (!wtp) CwDebug(kDbgError, ZLOG_ERR, "%s", missing_line);
+  return wtp;
+}
+
+CW_WTPCB* FindRunningWtp(const IpcHead& head, const char* missing_line) {
+  CW_WTPCB* wtp = FindWtp(head, missing_line);
+  return wtp && wtp->state == kStateRun ? wtp : nullptr;
+}
+
 void WMAC_AC_IPC_SetZg(lib_globals* ctx) { Channel().zg = ctx; }
 
 int AC_IPCInit() { return IPC_TcpSocketInit(capwapm, kWmacListenPath, AC_RcvIPCPkt); }

@@ -33,6 +33,11 @@ inline constexpr size_t kIpcHeadSize = 28;
 inline capwap::ByteView IpcPayload(const IpcHead& head, const uint8_t* payload) {
   return payload ? capwap::ByteView(payload, head.payload_len) : capwap::ByteView{};
 }
+// The AP a WMAC request names, or null after the caller's missing-AP line.
+CW_WTPCB* FindWtp(const IpcHead& head, const char* missing_line);
+// The same for a request only a running AP takes: null, quietly, when the
+// AP is not in Run.
+CW_WTPCB* FindRunningWtp(const IpcHead& head, const char* missing_line);
 void IpcHeadEncode(const IpcHead& head, uint8_t out[kIpcHeadSize]);
 bool IpcHeadDecode(capwap::ByteView bytes, IpcHead* head);
 
