@@ -12,7 +12,7 @@
 #include "platform/dbm.h"
 #include "platform/log.h"
 #include "relay/policy.h"
-#include "support/fsm_lab.h"
+#include "support/controller.h"
 #include "wtp-sim/wtp_sim.h"
 
 namespace capwap::test {

@@ -9,7 +9,7 @@
 #include "peer-sim/peer_sim.h"
 #include "platform/identity.h"
 #include "relay/side_channels.h"
-#include "support/fsm_lab.h"
+#include "support/controller.h"
 #include "wtp-sim/wtp_sim.h"
 
 namespace capwap::test {
