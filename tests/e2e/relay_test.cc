@@ -1,0 +1,250 @@
+// The configuration relay and the AP's reports against the real binary, in
+// one run: WMAC's WLAN, station and layer-2 ACL requests and the operator's
+// LAN VLAN reach a running AP as the elements it must get; its WTP Event
+// Requests are answered and their reports reach WMAC, WRRM and WIDS; its
+// events alone (it never echoes) keep it in Run for ten echo intervals. The
+// daemon and both simulators run on a 100 ms second; the waits are upper
+// bounds only. When tshark can capture, every control message the daemon
+// sent must decode cleanly.
+#include <algorithm>
+#include <deque>
+#include <fstream>
+#include <iomanip>
+#include <sstream>
+
+#include "e2e/binary_lab.h"
+#include "config/db_tables.h"
+#include "peer-sim/wlan_script.h"
+#include "platform/dbm.h"
+#include "relay/side_channels.h"
+#include "relay/wlan/wlan_rows.h"
+#include "relay/wmac.h"
+
+namespace capwap::test {
+namespace {
+
+using namespace std::chrono_literals;
+using sim::Peer;
+constexpr auto kPatience = 30s;
+constexpr uint32_t kEventInterval = 5;  // timer seconds between the AP's events
+
+// A layer-2 ACL record of its table: kind at 4, count at 276, then `count`
+// MAC entries of 36 octets (30 on the wire), each starting with its index.
+Bytes MacAclRecord(uint32_t count) {
+  Bytes rec = Cat({HostU32(0), HostU32(1), Fill(0, 268), HostU32(count)});
+  for (uint32_t i = 0; i < count; ++i) rec = Cat({rec, U8(static_cast<uint8_t>(i)), Fill(0x5a, 35)});
+  return rec;
+}
+
+// Wireshark's dissector checks what the daemon sent. What it flags in the
+// standard elements and the daemon sends so on purpose is listed here, and
+// nothing else may be flagged:
+//   fragments     the offset sits in the low 13 bits of its word (the RFC has
+//                 the high 13), so Wireshark reassembles garbage: fragments
+//                 are skipped, and the AP's reassembled copy of the WLAN
+//                 request is decoded on its own instead;
+//   element 1029  the value is the bare 802.11 element (ID, length, data)
+//                 with no radio ID, WLAN ID or flags octet: Wireshark takes
+//                 its first three octets for those, finds an empty slot (2
+//                 octets) short and parses the rest of the data as elements;
+//   element 1038  a station without a key gets a 20-octet Station Session
+//                 Key (the RFC wants a key, 25 octets at least).
+// Each is given by the start of the expert message.
+const char* const kExempt[] = {"IEEE80211 Information Element length ", "Tag length ",
+                               "IEEE80211 Station Session Key length 20 "};
+constexpr char kFlagged[] = "_ws.malformed || _ws.expert.severity >= error";
+constexpr char kExpertFields[] =
+    "-E aggregator='|' -e capwap.header.flags.f -e _ws.expert.severity -e _ws.expert.message";
+
+std::vector<std::string> Split(const std::string& text, char at) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string part; std::getline(in, part, at);) out.push_back(part);
+  return out;
+}
+
+// The error-level expert messages, not exempt, of tshark lines with
+// kExpertFields; fragments are skipped.
+std::string Unexpected(const std::string& lines) {
+  std::string out;
+  for (const std::string& line : Split(lines, '\n')) {
+    const std::vector<std::string> f = Split(line, '\t');
+    if (f.size() < 3 || f[0] == "1") continue;
+    const std::vector<std::string> severity = Split(f[1], '|'), message = Split(f[2], '|');
+    for (size_t i = 0; i < severity.size() && i < message.size(); ++i) {
+      if (std::stoul(severity[i]) >= 0x800000 && std::ranges::none_of(kExempt, [&](const char* e) { return message[i].starts_with(e); })) {
+        out += message[i] + "\n";
+      }
+    }
+  }
+  return out;
+}
+
+// tshark's kExpertFields for one control datagram sent on its own.
+std::string DecodeAlone(const Bytes& datagram, const std::string& dir) {
+  std::ofstream hex(dir + "/one.txt");
+  hex << "0000";
+  for (uint8_t b : datagram) hex << ' ' << std::hex << std::setw(2) << std::setfill('0') << int{b};
+  hex.close();
+  const std::string cmd = "text2pcap -q -u 5246,5246 " + dir + "/one.txt " + dir + "/one.pcap >/dev/null 2>&1 && tshark -r " +
+                          dir + "/one.pcap -Y '" + kFlagged + "' -T fields " + kExpertFields + " 2>/dev/null";
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  char buf[4096];
+  for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  if (p) pclose(p);
+  return out;
+}
+
+Bytes Copy(ByteView v) { return Bytes(v.begin(), v.end()); }
+
+class Relay : public BinaryLab {
+ protected:
+  struct Got {
+    Bytes bytes;
+    sim::ControlMessage msg;
+  };
+  void SetUp() override { Boot(100); }
+  // Plays a line of the peer simulator's WMAC script.
+  void Wmac(const std::string& line) {
+    std::vector<sim::ScriptStep> steps;
+    std::string why;
+    ASSERT_TRUE(sim::ParseScriptLine(line, &steps, &why) && steps.size() == 1) << why;
+    IpcHead head;
+    head.msg_type = steps[0].type;
+    head.wtp_id = steps[0].wtp_id;
+    head.param = steps[0].param;
+    head.payload_len = static_cast<uint32_t>(steps[0].payload.size());
+    ASSERT_TRUE(peers_->SendToAc(Peer::kWmac, head, steps[0].payload));
+  }
+  // The next message of `type` the AP received, after the one taken last,
+  // that carries element `elem` (a vendor element `vendor` of 37, when not
+  // 0); null when none came.
+  const sim::ControlMessage* Next(uint32_t type, uint16_t elem, uint16_t vendor = 0) {
+    auto carries = [&](const sim::ControlMessage& m) {
+      for (const CwElement& e : m.list) {
+        if (e.type == elem && (!vendor || (e.value.size() >= 6 && (e.value[4] << 8 | e.value[5]) == vendor))) {
+          return true;
+        }
+      }
+      return false;
+    };
+    const sim::ControlMessage* hit = nullptr;
+    RunUntil(
+        [&] {
+          for (; !hit && from_ < got_.size(); ++from_) {
+            if (got_[from_].msg.ctl.msg_type == type && carries(got_[from_].msg)) hit = &got_[from_].msg;
+          }
+          return hit != nullptr;
+        },
+        kPatience);
+    return hit;
+  }
+  std::deque<Got> got_;  // every control message the AP received, in order
+  size_t from_ = 0;
+};
+
+TEST_F(Relay, WlanStationAclLanVlanAndEventsOnARunningAp) {
+  const uint32_t kAcl = 263;
+  ASSERT_EQ(DBM_Connect(), 0);  // the daemon's database, shared through LMDB
+  const Bytes acl = MacAclRecord(100);
+  ASSERT_EQ(DBM_Store(kDbAcl, &kAcl, 4, acl.data(), acl.size()), 0);
+  DBM_Disconnect();
+
+  sim::SimWtp& ap = AddAp(0, false, 5);
+  ap.identity().model = "wp-120";  // a model with LAN ports
+  ap.knobs().silent_echo = true;
+  ap.knobs().event_interval = kEventInterval;
+  ap.set_tap([this](const Bytes& message) {
+    Got& got = got_.emplace_back();
+    got.bytes = message;
+    std::string why;
+    EXPECT_TRUE(sim::ParseControl(got.bytes, &got.msg, &why)) << why;
+  });
+  ASSERT_EQ(ap.Start(), 0);
+  ASSERT_TRUE(RunUntil([&] { return ap.state() == sim::WtpState::kRun; }, kPatience))
+      << ap.last_error() << daemon_->output();
+
+  // An Add WLAN with every optional part, the web page block among them,
+  // goes out in fragments as one request with exactly the elements of the
+  // byte table; the AP's answer gives WMAC the BSSID.
+  const uint64_t reassembled = ap.counters().reassembled;
+  const Bytes wlan = AddWlanFull();
+  ASSERT_TRUE(peers_->SendToAc(Peer::kWmac, WmacIn::kAddWlan, 1, wlan));
+  const sim::ControlMessage* add = Next(kMsgWlanCfgReq, elem::kIeee80211AddWlan);
+  ASSERT_NE(add, nullptr) << daemon_->output();
+  const Bytes wlan_request = got_[from_ - 1].bytes;
+  EXPECT_TRUE(BytesMatch(add->elements, AddWlanFullRows(wlan)));
+  EXPECT_GT(ap.counters().reassembled, reassembled) << "sent in fragments";
+  ASSERT_TRUE(RunUntil([&] { return peers_->LastReceived(Peer::kWmac, WmacMsg::kSetBssid); }, kPatience));
+  WmacSetBssidRecord told;
+  ASSERT_TRUE(WmacRecordDecode(peers_->LastReceived(Peer::kWmac, WmacMsg::kSetBssid)->payload, &told));
+  std::array<uint8_t, 6> bssid = ap.identity().radios[0].bssid;
+  bssid[5] = static_cast<uint8_t>(bssid[5] + 2);
+  EXPECT_EQ(told.radio_id, 1);
+  EXPECT_EQ(told.wlan_id, 2);
+  EXPECT_EQ(told.bssid, bssid);
+
+  // A station added and deleted.
+  Wmac("add-sta 1 1 2 02:00:00:00:00:42");
+  const sim::ControlMessage* sta = Next(kMsgStaCfgReq, elem::kAddStation);
+  ASSERT_NE(sta, nullptr);
+  EXPECT_EQ(Copy(sta->Find(elem::kAddStation)->value.first(8)), Hex("01 06 020000000042"));
+  Wmac("del-sta 1 1 02:00:00:00:00:42");
+  sta = Next(kMsgStaCfgReq, elem::kDeleteStation);
+  ASSERT_NE(sta, nullptr);
+  EXPECT_EQ(Copy(sta->Find(elem::kDeleteStation)->value), Hex("01 06 020000000042"));
+
+  // 100 MAC entries of the ACL go as 46, 46 and 8 in three requests.
+  Wmac("l2-acl 1 2 1 2 " + std::to_string(kAcl));
+  for (uint32_t n : {46u, 46u, 8u}) {
+    const sim::ControlMessage* chunk = Next(kMsgCfgUpdateReq, elem::kL2Acl);
+    ASSERT_NE(chunk, nullptr) << n;
+    const ByteView e = chunk->Find(elem::kL2Acl)->value;
+    ASSERT_EQ(e.size(), 8 + 30 * n);
+    EXPECT_EQ(Copy(e.first(8)), Cat({Hex("02 01 02 01"), U32(n)}));
+  }
+
+  // The operator's LAN VLAN of the AP, set and removed.
+  daemon_->Vty("configure terminal\nwlan ap ap1\nlan-port vlan 30\nno lan-port vlan\nend");
+  for (uint32_t vlan : {30u, 0u}) {
+    const sim::ControlMessage* update = Next(kMsgCfgUpdateReq, elem::kVendorSpecificPayload, 85);
+    ASSERT_NE(update, nullptr) << vlan << daemon_->output();
+    EXPECT_EQ(Copy(update->Find(elem::kVendorSpecificPayload)->value), Cat({U32(41414), U16(85), U16(4), U32(vlan)}));
+  }
+
+  // An event with a station deletion besides the periodic channel reports
+  // and intrusion summary: answered, and each report reaches its peer.
+  peers_->ClearHistory();
+  ASSERT_TRUE(RunUntil([&] { return ap.SendEvent(Elem(18, Hex("02 06 001122334455"), "").bytes); }, kPatience));
+  ASSERT_NE(Next(kMsgWtpEventRsp, 6), nullptr) << "AC Timestamp";
+  ASSERT_TRUE(RunUntil([&] { return peers_->LastReceived(Peer::kWmac, WmacMsg::kDelSta); }, kPatience));
+  EXPECT_EQ(peers_->LastReceived(Peer::kWmac, WmacMsg::kDelSta)->payload, Hex("001122334455 02"));
+  ASSERT_TRUE(RunUntil(
+      [&] { return peers_->LastReceived(Peer::kWrrm, 1) && peers_->LastReceived(Peer::kWids, WIDS_MSG_REPORT); },
+      kPatience));
+  EXPECT_EQ(peers_->LastReceived(Peer::kWrrm, 1)->payload, Hex("0085 0003 01 06 14 0085 0003 02 24 14"));
+
+  // Ten echo intervals on its events alone.
+  const uint64_t events = ap.counters().events_answered;
+  ASSERT_TRUE(RunUntil(
+      [&] { return ap.counters().events_answered >= events + 10 * ap.echo_interval() / kEventInterval; },
+      kPatience * 2));
+  EXPECT_EQ(ap.state(), sim::WtpState::kRun);
+  EXPECT_EQ(ap.counters().run_entries, 1u);
+  EXPECT_EQ(ap.counters().echo_sent, 0u);
+  EXPECT_EQ(ap.counters().protocol_errors, 0u) << ap.last_error();
+  const std::string table = daemon_->Vty("show wlan ap all");
+  EXPECT_NE(table.find("Running/Total APs                       :1/1"), std::string::npos) << table;
+
+  const std::string skip = MalformedOnTheWire();
+  if (skip.starts_with("skip: ")) GTEST_SKIP() << skip;
+  for (const char* type : {"3398913\n", "25\n", "7\n", "10\n"}) {
+    EXPECT_NE(SentTypes().find(type), std::string::npos) << "missing type " << type;
+  }
+  EXPECT_EQ(Unexpected(capture_->Query(daemon_->port_base(), kFlagged, kExpertFields)), "");
+  EXPECT_EQ(Unexpected(DecodeAlone(wlan_request, daemon_->root().path())), "");
+}
+
+}  // namespace
+}  // namespace capwap::test
