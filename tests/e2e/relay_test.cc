@@ -109,31 +109,21 @@ class Relay : public BinaryLab {
   void Wmac(const std::string& line) {
     std::vector<sim::ScriptStep> steps;
     std::string why;
-    ASSERT_TRUE(sim::ParseScriptLine(line, &steps, &why) && steps.size() == 1) << why;
-    IpcHead head;
-    head.msg_type = steps[0].type;
-    head.wtp_id = steps[0].wtp_id;
-    head.param = steps[0].param;
-    head.payload_len = static_cast<uint32_t>(steps[0].payload.size());
-    ASSERT_TRUE(peers_->SendToAc(Peer::kWmac, head, steps[0].payload));
+    ASSERT_TRUE(sim::ParseScriptLine(line, &steps, &why)) << why;
+    sim::WmacScript(master_.get(), *peers_, std::move(steps)).Start();
   }
-  // The next message of `type` the AP received, after the one taken last,
-  // that carries element `elem` (a vendor element `vendor` of 37, when not
-  // 0); null when none came.
-  const sim::ControlMessage* Next(uint32_t type, uint16_t elem, uint16_t vendor = 0) {
-    auto carries = [&](const sim::ControlMessage& m) {
-      for (const CwElement& e : m.list) {
-        if (e.type == elem && (!vendor || (e.value.size() >= 6 && (e.value[4] << 8 | e.value[5]) == vendor))) {
-          return true;
-        }
-      }
-      return false;
-    };
-    const sim::ControlMessage* hit = nullptr;
+  // Element `elem` (vendor element `vendor` of 37, when not 0) of the next
+  // message of `type` the AP received after the one taken last that has
+  // it; null when none came.
+  const CwElement* Next(uint32_t type, uint16_t elem, uint16_t vendor = 0) {
+    const CwElement* hit = nullptr;
     RunUntil(
         [&] {
           for (; !hit && from_ < got_.size(); ++from_) {
-            if (got_[from_].msg.ctl.msg_type == type && carries(got_[from_].msg)) hit = &got_[from_].msg;
+            for (const CwElement& e : got_[from_].msg.list) {
+              const bool named = !vendor || (e.value.size() >= 6 && (e.value[4] << 8 | e.value[5]) == vendor);
+              if (!hit && got_[from_].msg.ctl.msg_type == type && e.type == elem && named) hit = &e;
+            }
           }
           return hit != nullptr;
         },
@@ -171,10 +161,9 @@ TEST_F(Relay, WlanStationAclLanVlanAndEventsOnARunningAp) {
   const uint64_t reassembled = ap.counters().reassembled;
   const Bytes wlan = AddWlanFull();
   ASSERT_TRUE(peers_->SendToAc(Peer::kWmac, WmacIn::kAddWlan, 1, wlan));
-  const sim::ControlMessage* add = Next(kMsgWlanCfgReq, elem::kIeee80211AddWlan);
-  ASSERT_NE(add, nullptr) << daemon_->output();
+  ASSERT_NE(Next(kMsgWlanCfgReq, elem::kIeee80211AddWlan), nullptr) << daemon_->output();
   const Bytes wlan_request = got_[from_ - 1].bytes;
-  EXPECT_TRUE(BytesMatch(add->elements, AddWlanFullRows(wlan)));
+  EXPECT_TRUE(BytesMatch(got_[from_ - 1].msg.elements, AddWlanFullRows(wlan)));
   EXPECT_GT(ap.counters().reassembled, reassembled) << "sent in fragments";
   ASSERT_TRUE(RunUntil([&] { return peers_->LastReceived(Peer::kWmac, WmacMsg::kSetBssid); }, kPatience));
   WmacSetBssidRecord told;
@@ -185,32 +174,39 @@ TEST_F(Relay, WlanStationAclLanVlanAndEventsOnARunningAp) {
   EXPECT_EQ(told.wlan_id, 2);
   EXPECT_EQ(told.bssid, bssid);
 
-  // A station added and deleted.
-  Wmac("add-sta 1 1 2 02:00:00:00:00:42");
-  const sim::ControlMessage* sta = Next(kMsgStaCfgReq, elem::kAddStation);
-  ASSERT_NE(sta, nullptr);
-  EXPECT_EQ(Copy(sta->Find(elem::kAddStation)->value.first(8)), Hex("01 06 020000000042"));
-  Wmac("del-sta 1 1 02:00:00:00:00:42");
-  sta = Next(kMsgStaCfgReq, elem::kDeleteStation);
-  ASSERT_NE(sta, nullptr);
-  EXPECT_EQ(Copy(sta->Find(elem::kDeleteStation)->value), Hex("01 06 020000000042"));
+  // A station added, its traffic limit, the station deleted.
+  const struct {
+    const char* line;
+    uint16_t elem;
+    Bytes value;
+  } stations[] = {
+      {"add-sta 1 1 2 02:00:00:00:00:42", elem::kAddStation, Hex("01 06 020000000042 00000000")},
+      {"sta-traffic 1 02:00:00:00:00:42 2048 1024 1", elem::kStationTraffic,
+       Cat({Hex("020000000042"), U32(2048), U32(1024), U32(1)})},
+      {"del-sta 1 1 02:00:00:00:00:42", elem::kDeleteStation, Hex("01 06 020000000042")},
+  };
+  for (const auto& [line, type, value] : stations) {
+    Wmac(line);
+    const CwElement* e = Next(kMsgStaCfgReq, type);
+    ASSERT_NE(e, nullptr) << line;
+    EXPECT_EQ(Copy(e->value), value) << line;
+  }
 
   // 100 MAC entries of the ACL go as 46, 46 and 8 in three requests.
   Wmac("l2-acl 1 2 1 2 " + std::to_string(kAcl));
   for (uint32_t n : {46u, 46u, 8u}) {
-    const sim::ControlMessage* chunk = Next(kMsgCfgUpdateReq, elem::kL2Acl);
-    ASSERT_NE(chunk, nullptr) << n;
-    const ByteView e = chunk->Find(elem::kL2Acl)->value;
-    ASSERT_EQ(e.size(), 8 + 30 * n);
-    EXPECT_EQ(Copy(e.first(8)), Cat({Hex("02 01 02 01"), U32(n)}));
+    const CwElement* e = Next(kMsgCfgUpdateReq, elem::kL2Acl);
+    ASSERT_NE(e, nullptr) << n;
+    ASSERT_EQ(e->value.size(), 8 + 30 * n);
+    EXPECT_EQ(Copy(e->value.first(8)), Cat({Hex("02 01 02 01"), U32(n)}));
   }
 
   // The operator's LAN VLAN of the AP, set and removed.
   daemon_->Vty("configure terminal\nwlan ap ap1\nlan-port vlan 30\nno lan-port vlan\nend");
   for (uint32_t vlan : {30u, 0u}) {
-    const sim::ControlMessage* update = Next(kMsgCfgUpdateReq, elem::kVendorSpecificPayload, 85);
-    ASSERT_NE(update, nullptr) << vlan << daemon_->output();
-    EXPECT_EQ(Copy(update->Find(elem::kVendorSpecificPayload)->value), Cat({U32(41414), U16(85), U16(4), U32(vlan)}));
+    const CwElement* e = Next(kMsgCfgUpdateReq, elem::kVendorSpecificPayload, vendor_elem::kWiredLanVlan);
+    ASSERT_NE(e, nullptr) << vlan << daemon_->output();
+    EXPECT_EQ(Copy(e->value), Cat({U32(kVendor), U16(85), U16(4), U32(vlan)}));
   }
 
   // An event with a station deletion besides the periodic channel reports
