@@ -7,6 +7,7 @@
 // bounds only. When tshark can capture, every control message the daemon
 // sent must decode cleanly.
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <fstream>
 #include <iomanip>
@@ -16,6 +17,7 @@
 #include "config/db_tables.h"
 #include "peer-sim/wlan_script.h"
 #include "platform/dbm.h"
+#include "relay/policy.h"
 #include "relay/side_channels.h"
 #include "relay/wlan/wlan_rows.h"
 #include "relay/wmac.h"
@@ -28,12 +30,10 @@ using sim::Peer;
 constexpr auto kPatience = 30s;
 constexpr uint32_t kEventInterval = 5;  // timer seconds between the AP's events
 
-// A layer-2 ACL record of its table: kind at 4, count at 276, then `count`
-// MAC entries of 36 octets (30 on the wire), each starting with its index.
-Bytes MacAclRecord(uint32_t count) {
-  Bytes rec = Cat({HostU32(0), HostU32(1), Fill(0, 268), HostU32(count)});
-  for (uint32_t i = 0; i < count; ++i) rec = Cat({rec, U8(static_cast<uint8_t>(i)), Fill(0x5a, 35)});
-  return rec;
+// A layer-2 ACL record of its table: kind 3 (IP entries) at 4, count at
+// 276, then `count` entries of 80 octets (41 on the wire).
+Bytes IpAclRecord(uint32_t count) {
+  return Cat({HostU32(0), HostU32(3), Fill(0, 268), HostU32(count), Fill(0x5a, 80 * count)});
 }
 
 // Wireshark's dissector checks what the daemon sent. What it flags in the
@@ -137,14 +137,18 @@ class Relay : public BinaryLab {
 TEST_F(Relay, WlanStationAclLanVlanAndEventsOnARunningAp) {
   const uint32_t kAcl = 263;
   ASSERT_EQ(DBM_Connect(), 0);  // the daemon's database, shared through LMDB
-  const Bytes acl = MacAclRecord(100);
+  const Bytes acl = IpAclRecord(70);
   ASSERT_EQ(DBM_Store(kDbAcl, &kAcl, 4, acl.data(), acl.size()), 0);
+  for (const char* key : {kDhcpSnoopKey, kArpAntiAttackKey}) {  // the batch at entry to Run
+    ASSERT_EQ(DBM_Store(kDbDaemonSettings, key, strlen(key) + 1, "\x01", 1), 0);
+  }
   DBM_Disconnect();
 
   sim::SimWtp& ap = AddAp(0, false, 5);
   ap.identity().model = "wp-120";  // a model with LAN ports
   ap.knobs().silent_echo = true;
   ap.knobs().event_interval = kEventInterval;
+  ap.knobs().policy_results[vendor_elem::kPortalDomain] = 1;
   ap.set_tap([this](const Bytes& message) {
     Got& got = got_.emplace_back();
     got.bytes = message;
@@ -165,6 +169,7 @@ TEST_F(Relay, WlanStationAclLanVlanAndEventsOnARunningAp) {
   const Bytes wlan_request = got_[from_ - 1].bytes;
   EXPECT_TRUE(BytesMatch(got_[from_ - 1].msg.elements, AddWlanFullRows(wlan)));
   EXPECT_GT(ap.counters().reassembled, reassembled) << "sent in fragments";
+  EXPECT_EQ(ap.counters().policy_settings, 4u) << "at entry to Run: switch protection twice, 85, 213";
   ASSERT_TRUE(RunUntil([&] { return peers_->LastReceived(Peer::kWmac, WmacMsg::kSetBssid); }, kPatience));
   WmacSetBssidRecord told;
   ASSERT_TRUE(WmacRecordDecode(peers_->LastReceived(Peer::kWmac, WmacMsg::kSetBssid)->payload, &told));
@@ -192,14 +197,28 @@ TEST_F(Relay, WlanStationAclLanVlanAndEventsOnARunningAp) {
     EXPECT_EQ(Copy(e->value), value) << line;
   }
 
-  // 100 MAC entries of the ACL go as 46, 46 and 8 in three requests.
+  // The ACL's 70 entries go as 34 (a request in fragments), 34 and 2.
   Wmac("l2-acl 1 2 1 2 " + std::to_string(kAcl));
-  for (uint32_t n : {46u, 46u, 8u}) {
+  const uint64_t fragmented = ap.counters().reassembled;
+  for (uint32_t n : {34u, 34u, 2u}) {
     const CwElement* e = Next(kMsgCfgUpdateReq, elem::kL2Acl);
     ASSERT_NE(e, nullptr) << n;
-    ASSERT_EQ(e->value.size(), 8 + 30 * n);
-    EXPECT_EQ(Copy(e->value.first(8)), Cat({Hex("02 01 02 01"), U32(n)}));
+    ASSERT_EQ(e->value.size(), 8 + 41 * n);
+    EXPECT_EQ(Copy(e->value.first(8)), Cat({Hex("02 01 02 03"), U32(n)}));
   }
+  EXPECT_EQ(ap.counters().reassembled, fragmented + 2);
+
+  // One of each other policy request, every element as the AP's length
+  // checks want; the AP refuses the portal domain, which the daemon logs.
+  daemon_->Vty("debug capwap error");
+  for (const char* line : {"user-isolation 1 1 0 1", "dhcp-snooping 1 01", "vlan-isolate 1 0a0b",
+                           "acl-rule 1 7 1 2 aabb", "wlan-acl 1 1 1 2 9", "portal-domain 1 1 portal.lan"}) {
+    Wmac(line);
+  }
+  ASSERT_TRUE(RunUntil([&] { return ap.counters().policy_settings == 4 + 3 + 6; }, kPatience));
+  ASSERT_TRUE(RunUntil([&] { return daemon_->output().find(" Result code 1 frome Config Update") != std::string::npos; },
+                       kPatience))
+      << daemon_->output();
 
   // The operator's LAN VLAN of the AP, set and removed.
   daemon_->Vty("configure terminal\nwlan ap ap1\nlan-port vlan 30\nno lan-port vlan\nend");

@@ -128,6 +128,7 @@ TEST_F(PolicyPush, LayerTwoAclIsReadByNumberAndSentInChunks) {
     size_t entry_size;
     std::vector<uint32_t> chunks;
   } rows[] = {
+      {1, 100, 100, false, 1, 30, {46, 46, 8}},
       {3, 27, 27, true, 10, 53, {26, 1}},
       {1, 0, 0, false, 1, 30, {0}},
       // A count beyond the record's entries sends what is there.
