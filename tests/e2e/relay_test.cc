@@ -1,11 +1,12 @@
 // The configuration relay and the AP's reports against the real binary, in
-// one run: WMAC's WLAN, station and layer-2 ACL requests and the operator's
-// LAN VLAN reach a running AP as the elements it must get; its WTP Event
-// Requests are answered and their reports reach WMAC, WRRM and WIDS; its
-// events alone (it never echoes) keep it in Run for ten echo intervals. The
-// daemon and both simulators run on a 100 ms second; the waits are upper
-// bounds only. When tshark can capture, every control message the daemon
-// sent must decode cleanly.
+// one run: WMAC's WLAN, station and security-policy requests, the layer-2
+// ACL from the database, the switch-protection batch at entry to Run and the
+// operator's LAN VLAN reach a running AP as the elements it must get; its
+// WTP Event Requests are answered and their reports reach WMAC, WRRM and
+// WIDS; its events alone (it never echoes) keep it in Run for ten echo
+// intervals. The daemon and both simulators run on a 100 ms second; the
+// waits are upper bounds only. When tshark can capture, every control
+// message the daemon sent must decode cleanly.
 #include <algorithm>
 #include <cstring>
 #include <deque>
@@ -134,7 +135,7 @@ class Relay : public BinaryLab {
   size_t from_ = 0;
 };
 
-TEST_F(Relay, WlanStationAclLanVlanAndEventsOnARunningAp) {
+TEST_F(Relay, ConfigurationAndReportsOfARunningAp) {
   const uint32_t kAcl = 263;
   ASSERT_EQ(DBM_Connect(), 0);  // the daemon's database, shared through LMDB
   const Bytes acl = IpAclRecord(70);
