@@ -255,8 +255,9 @@ TEST_F(Relay, ConfigurationAndReportsOfARunningAp) {
 
   const std::string skip = MalformedOnTheWire();
   if (skip.starts_with("skip: ")) GTEST_SKIP() << skip;
+  const std::string types = SentTypes();
   for (const char* type : {"3398913\n", "25\n", "7\n", "10\n"}) {
-    EXPECT_NE(SentTypes().find(type), std::string::npos) << "missing type " << type;
+    EXPECT_NE(types.find(type), std::string::npos) << "missing type " << type;
   }
   EXPECT_EQ(Unexpected(capture_->Query(daemon_->port_base(), kFlagged, kExpertFields)), "");
   EXPECT_EQ(Unexpected(DecodeAlone(wlan_request, daemon_->root().path())), "");
