@@ -73,9 +73,8 @@ std::string Unexpected(const std::string& lines) {
     if (f.size() < 3 || f[0] == "1") continue;
     const std::vector<std::string> severity = Split(f[1], '|'), message = Split(f[2], '|');
     for (size_t i = 0; i < severity.size() && i < message.size(); ++i) {
-      if (std::stoul(severity[i]) >= 0x800000 && std::ranges::none_of(kExempt, [&](const char* e) { return message[i].starts_with(e); })) {
-        out += message[i] + "\n";
-      }
+      auto exempt = [&](const char* start) { return message[i].starts_with(start); };
+      if (std::stoul(severity[i]) >= 0x800000 && std::ranges::none_of(kExempt, exempt)) out += message[i] + "\n";
     }
   }
   return out;
@@ -87,8 +86,9 @@ std::string DecodeAlone(const Bytes& datagram, const std::string& dir) {
   hex << "0000";
   for (uint8_t b : datagram) hex << ' ' << std::hex << std::setw(2) << std::setfill('0') << int{b};
   hex.close();
-  const std::string cmd = "text2pcap -q -u 5246,5246 " + dir + "/one.txt " + dir + "/one.pcap >/dev/null 2>&1 && tshark -r " +
-                          dir + "/one.pcap -Y '" + kFlagged + "' -T fields " + kExpertFields + " 2>/dev/null";
+  const std::string cmd = "text2pcap -q -u 5246,5246 " + dir + "/one.txt " + dir + "/one.pcap >/dev/null 2>&1 && " +
+                          "tshark -r " + dir + "/one.pcap -Y '" + kFlagged + "' -T fields " + kExpertFields +
+                          " 2>/dev/null";
   std::string out;
   FILE* p = popen(cmd.c_str(), "r");
   char buf[4096];
@@ -217,9 +217,8 @@ TEST_F(Relay, ConfigurationAndReportsOfARunningAp) {
     Wmac(line);
   }
   ASSERT_TRUE(RunUntil([&] { return ap.counters().policy_settings == 4 + 3 + 6; }, kPatience));
-  ASSERT_TRUE(RunUntil([&] { return daemon_->output().find(" Result code 1 frome Config Update") != std::string::npos; },
-                       kPatience))
-      << daemon_->output();
+  auto logged = [&] { return daemon_->output().find(" Result code 1 frome Config Update") != std::string::npos; };
+  ASSERT_TRUE(RunUntil(logged, kPatience)) << daemon_->output();
 
   // The operator's LAN VLAN of the AP, set and removed.
   daemon_->Vty("configure terminal\nwlan ap ap1\nlan-port vlan 30\nno lan-port vlan\nend");
