@@ -231,7 +231,11 @@ TEST_F(Relay, ConfigurationAndReportsOfARunningAp) {
   // An event with a station deletion besides the periodic channel reports
   // and intrusion summary: answered, and each report reaches its peer.
   peers_->ClearHistory();
-  ASSERT_TRUE(RunUntil([&] { return ap.SendEvent(Elem(18, Hex("02 06 001122334455"), "").bytes); }, kPatience));
+  auto sent = [&] {
+    from_ = got_.size();  // the next Event Response answers this one
+    return ap.SendEvent(Elem(18, Hex("02 06 001122334455"), "").bytes);
+  };
+  ASSERT_TRUE(RunUntil(sent, kPatience));
   ASSERT_NE(Next(kMsgWtpEventRsp, 6), nullptr) << "AC Timestamp";
   ASSERT_TRUE(RunUntil([&] { return peers_->LastReceived(Peer::kWmac, WmacMsg::kDelSta); }, kPatience));
   EXPECT_EQ(peers_->LastReceived(Peer::kWmac, WmacMsg::kDelSta)->payload, Hex("001122334455 02"));
