@@ -5,8 +5,12 @@
 #include <vector>
 
 #include "config/model_catalogue.h"
+#include "support/controller.h"
 
 namespace {
+
+using capwap::test::U16At;
+using capwap::test::U32At;
 
 CW_APMODEL Sentinels() {
   CW_APMODEL m;
@@ -25,17 +29,6 @@ CW_APMODEL Sentinels() {
   return m;
 }
 
-uint16_t Host16(const uint8_t* p) {
-  uint16_t v;
-  std::memcpy(&v, p, 2);
-  return v;
-}
-uint32_t Host32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-
 TEST(ApModelRecord, FieldsLandAtTheirOffsets) {
   std::vector<uint8_t> rec(kApModelRecordSize, 0xEE);
   ApModelEncode(Sentinels(), rec.data());
@@ -51,10 +44,10 @@ TEST(ApModelRecord, FieldsLandAtTheirOffsets) {
     EXPECT_EQ(e[7], 0x21 + r);
     for (int i = 8; i < 289; ++i) ASSERT_EQ(e[i], 0) << "radio " << r + 1 << " byte " << i;
     EXPECT_EQ(e[289], 0x31 + r);
-    EXPECT_EQ(Host16(e + 290), 0x4142 + r);
+    EXPECT_EQ(U16At(rec, 36 + 292 * r + 290), 0x4142 + r);
   }
   for (size_t i = 1204; i < 1212; ++i) EXPECT_EQ(rec[i], 0);
-  EXPECT_EQ(Host32(&rec[1212]), 0x51525354u);
+  EXPECT_EQ(U32At(rec, 1212), 0x51525354u);
   EXPECT_EQ(rec[1216], 1);
   EXPECT_EQ(rec[1217], 7);
   EXPECT_EQ(rec[1218], 4);

@@ -32,30 +32,4 @@ TEST(Options, DefaultsAndValues) {
   EXPECT_EQ(longs.config_file, "c");
 }
 
-TEST(Options, HelpVersionAndBadOptions) {
-  CapwapOptions options;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(Parse({"./bin/capwap", "-h"}, &options), 0);
-  std::string usage = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(usage,
-            "Usage : capwap [OPTION...]\nDaemon which manages MSTP \n\n"
-            "-d, --daemon       Runs in daemon mode\n"
-            "-f, --config_file  Set configuration file name\n"
-            "-P, --vty_port     Set vty's port number\n"
-            "-v, --version      Print program version\n"
-            "-h, --help         Display this help and exit\n\n"
-            "Report bugs to  \n");
-
-  for (const char* bad : {"-r", "-x"}) {
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(Parse({"capwap", bad}, &options), 1);
-    EXPECT_TRUE(testing::internal::GetCapturedStderr().ends_with(
-        "Try `capwap --help' for more information.\n"));
-  }
-
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(Parse({"capwap", "-v"}, &options), 0);
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("capwap"), std::string::npos);
-}
-
 }  // namespace

@@ -18,6 +18,7 @@
 
 #include "bench/bench_process.h"
 #include "platform/paths.h"
+#include "support/file_text.h"
 
 namespace capwap::test {
 namespace {
@@ -30,12 +31,6 @@ pid_t Spawn(std::vector<std::string> args, const std::string& out, const std::st
             const std::function<void()>& setup) {
   args.insert(args.begin(), BinaryPath());
   return bench::Spawn(args, out, err, setup);
-}
-
-std::string Slurp(const std::string& path) {
-  std::stringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
 }
 
 // A loopback TCP socket connected to `port`, or -1.
@@ -152,14 +147,14 @@ std::string DaemonProcess::Vty(const std::string& lines) {
   return out;
 }
 
-std::string DaemonProcess::output() const { return Slurp(log_path_); }
+std::string DaemonProcess::output() const { return FileText(log_path_); }
 
 int RunCapwap(const std::vector<std::string>& args, std::string* out, std::string* err) {
   TempRoot scratch;
   int status = 0;
   waitpid(Spawn(args, scratch.path() + "/out", scratch.path() + "/err", [] {}), &status, 0);
-  *out = Slurp(scratch.path() + "/out");
-  *err = Slurp(scratch.path() + "/err");
+  *out = FileText(scratch.path() + "/out");
+  *err = FileText(scratch.path() + "/err");
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

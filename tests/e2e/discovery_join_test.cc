@@ -72,9 +72,12 @@ TEST_F(DiscoveryJoinBinary, DiscoverJoinRefuseAndIpv6OnTheWire) {
   rebooted_end.SendTo(control, sim::BuildJoinRequest(rebooted, 2));
   EXPECT_TRUE(Answers(rebooted_end, 600ms).empty());
 
-  // An IPv6 AP is told the controller's address as element 11.
+  // An IPv6 AP is told the controller's address as element 11 at Join, and
+  // still the IPv4 one (10) at Discovery.
   sim::SimWtp& second = AddAp(1, true);
   ASSERT_TRUE(Joined(second)) << second.last_error();
+  ASSERT_NE(second.LastReceived(kMsgDiscoveryRsp), nullptr);
+  EXPECT_EQ(DecodeMessage(*second.LastReceived(kMsgDiscoveryRsp)).Count(10), 1u);
   ASSERT_NE(second.LastReceived(kMsgJoinRsp), nullptr);
   const DecodedMessage join6 = DecodeMessage(*second.LastReceived(kMsgJoinRsp));
   EXPECT_EQ(ResultOf(join6), 0u);

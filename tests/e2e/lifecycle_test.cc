@@ -1,13 +1,8 @@
-// The whole life of an AP against the real binary: Discovery, Join,
-// Configure, Data Check and Run with the peers' answers, a Configuration
-// Update from WMAC retransmitted until answered, and the teardown of an AP
-// that stops echoing. No timing is asserted here and the waits are only
-// upper bounds (a loaded machine stretches wall-clock gaps); the AP itself
-// decides how many requests go unanswered. The schedules are tested on the
-// manual clock. The daemon
-// runs on a 300 ms second; the simulated WTP
-// and the simulated WMAC/WRRM/WIDS run on this process's loop. When tshark
-// can capture, every control message the daemon sent must decode cleanly.
+// The whole life of an AP against the real binary (on a 300 ms second): Run
+// with the peers' answers, a Configuration Update from WMAC retransmitted
+// until answered, and the teardown of an AP that stops echoing. No timing is
+// asserted and the waits are upper bounds only (a loaded machine stretches
+// wall-clock gaps); the schedules are tested on the manual clock.
 #include "e2e/binary_lab.h"
 #include "platform/bytes.h"
 #include "relay/wmac.h"
@@ -17,8 +12,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using sim::Peer;
-// Upper bounds only: a loaded machine may stretch every step, and nothing
-// here depends on how long a step took.
 constexpr auto kPatience = 60s;
 
 class Lifecycle : public BinaryLab {
@@ -75,12 +68,9 @@ TEST_F(Lifecycle, DiscoveryToRunUpdateAndEchoSupervision) {
   EXPECT_EQ(HostWord(up->payload, 0), 1u);  // up
   EXPECT_EQ(HostWord(up->payload, 4), 1u);  // APID
 
-  // A Configuration Update from WMAC (item 36, Statistics Timer) reaches the
-  // AP; the AP leaves its first three transmissions unanswered, so it is
-  // repeated (the back-off schedule itself is timed on the manual clock in
-  // the send-queue tests); once answered it stops. First the Run-entry
-  // pushes are answered: time, switch protection and the two LAN VLAN
-  // settings.
+  // After the Run-entry pushes (time, switch protection, two LAN VLANs), a
+  // Configuration Update from WMAC (item 36) whose first three transmissions
+  // the AP ignores: repeated until answered, then no more.
   ASSERT_TRUE(RunUntil([&] { return ap.counters().ac_requests >= 4; }, kPatience));
   ap.knobs().config_updates_to_ignore = 3;
   const uint64_t answered = ap.counters().ac_requests;
@@ -98,8 +88,7 @@ TEST_F(Lifecycle, DiscoveryToRunUpdateAndEchoSupervision) {
   EXPECT_EQ(ap.counters().ac_requests - answered + ap.counters().ac_requests_ignored, 4u);
   EXPECT_EQ(ap.state(), sim::WtpState::kRun);
 
-  // Silence: the session ends (after four echo intervals, timed on the manual
-  // clock in the Echo tests) and WMAC hears the tunnel go down.
+  // Silence: the session ends and WMAC hears the tunnel go down.
   ap.knobs().silent_echo = true;
   ap.timing().stay_down = true;
   ASSERT_TRUE(RunUntil(

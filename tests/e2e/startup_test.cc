@@ -17,9 +17,20 @@ namespace {
 TEST(DaemonBinary, OptionsThenOneRunFromConfigurationToAnOrderlyStop) {
   std::string out, err;
   EXPECT_EQ(RunCapwap({"-h"}, &out, &err), 0);
-  EXPECT_EQ(out.rfind("Usage : capwap [OPTION...]\n", 0), 0u);
-  EXPECT_EQ(RunCapwap({"-r"}, &out, &err), 1);
-  EXPECT_EQ(err, "Try `capwap --help' for more information.\n");
+  EXPECT_EQ(out,
+            "Usage : capwap [OPTION...]\nDaemon which manages MSTP \n\n"
+            "-d, --daemon       Runs in daemon mode\n"
+            "-f, --config_file  Set configuration file name\n"
+            "-P, --vty_port     Set vty's port number\n"
+            "-v, --version      Print program version\n"
+            "-h, --help         Display this help and exit\n\n"
+            "Report bugs to  \n");
+  EXPECT_EQ(RunCapwap({"-v"}, &out, &err), 0);
+  EXPECT_NE(out.find("capwap"), std::string::npos);
+  for (const char* bad : {"-r", "-x"}) {
+    EXPECT_EQ(RunCapwap({bad}, &out, &err), 1) << bad;
+    EXPECT_TRUE(err.ends_with("Try `capwap --help' for more information.\n")) << err;
+  }
 
   DaemonProcess daemon(
       {1000, "debug-nonsense here\n!\nwlan ap-model lab-custom\n radio-count 1\n"});

@@ -11,6 +11,8 @@
 #include <sstream>
 #include <thread>
 
+#include "support/file_text.h"
+
 namespace capwap::test {
 namespace {
 
@@ -19,12 +21,6 @@ using namespace std::chrono_literals;
 bool HaveProgram(const char* name) {
   const std::string cmd = std::string("command -v ") + name + " >/dev/null 2>&1";
   return std::system(cmd.c_str()) == 0;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::stringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
 }
 
 // Runs a shell command and returns its standard output (empty on failure).
@@ -60,7 +56,7 @@ LoopbackCapture::LoopbackCapture(const std::string& file, uint16_t base) : file_
   }
   // Started once the log says so.
   for (int i = 0; i < 100; ++i) {
-    std::string text = ReadFile(log);
+    std::string text = FileText(log);
     if (text.find("Capturing on") != std::string::npos) {
       capturing_ = true;
       std::this_thread::sleep_for(300ms);  // the filter is attached after the line

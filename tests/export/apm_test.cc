@@ -41,7 +41,6 @@ class ApmLab : public ControllerLab {
   }
   void TearDown() override {
     apm_.Close();
-    ApmReset();
     ControllerLab::TearDown();
   }
   // The control message types an endpoint received.
@@ -71,17 +70,6 @@ Bytes Payload(size_t size, std::initializer_list<std::pair<size_t, Bytes>> field
   return p;
 }
 Bytes MacBytes(const CW_WTPCB* wtp) { return Bytes(wtp->mac.begin(), wtp->mac.end()); }
-uint32_t U32At(ByteView rec, size_t off) {
-  HostReader r(rec.subspan(off, 4));
-  uint32_t v = 0;
-  r.u32(v);
-  return v;
-}
-Bytes Word(uint32_t v) {
-  Bytes b(4);
-  HostWriter(b.data(), b.size()).u32(v);
-  return b;
-}
 
 // Every event type with its action, each written in two pieces split inside
 // its header; then three events in one write; then a length no event may
@@ -114,24 +102,24 @@ TEST_F(ApmLab, EveryEventTypeWithItsAction) {
       {"radio settings", 13, Payload(76, {{0, MacBytes(joining_ap_)}}), WmacMsg::kApRadioInfo,
        joining_ap_->apid, 0, 0, 0, 0},
       {"radio of an unknown AP", 13, Payload(76, {{0, unknown_mac}}), 0, 0, 0, 0, 0, 0},
-      {"reset of another sub-type", 8, Payload(236, {{8, MacBytes(reset_ap_)}, {16, Word(9)}}), 0,
+      {"reset of another sub-type", 8, Payload(236, {{8, MacBytes(reset_ap_)}, {16, HostU32(9)}}), 0,
        0, 0, 0, 0, 0},
       {"reset with no payload", 8, {}, 0, 0, 0, 0, 0, 0},
-      {"reset", 8, Payload(236, {{8, MacBytes(reset_ap_)}, {16, Word(8)}}), 0, 0, 1, 0, 0, 0},
+      {"reset", 8, Payload(236, {{8, MacBytes(reset_ap_)}, {16, HostU32(8)}}), 0, 0, 1, 0, 0, 0},
       {"upgrade", 9,
-       Payload(236, {{8, MacBytes(upgrade_ap_)}, {16, Word(9)}, {42, path}, {202, md5}}), 0, 0,
+       Payload(236, {{8, MacBytes(upgrade_ap_)}, {16, HostU32(9)}, {42, path}, {202, md5}}), 0, 0,
        0, 1, 0, 0},
-      {"upgrade cut before its MD5", 9, Payload(234, {{8, MacBytes(upgrade_ap_)}, {16, Word(9)}}),
+      {"upgrade cut before its MD5", 9, Payload(234, {{8, MacBytes(upgrade_ap_)}, {16, HostU32(9)}}),
        0, 0, 0, 0, 0, 0},
       {"ACL rules", 10, Payload(10, {{0, MacBytes(upgrade_ap_)}, {6, {1, 2, 3, 4}}}), 0, 0, 0, 0,
        1, 0},
       {"ACL rules shorter than a MAC", 10, Payload(5, {}), 0, 0, 0, 0, 0, 0},
       {"station limits", 14,
-       Payload(20, {{0, MacBytes(station_ap_)}, {6, unknown_mac}, {12, Word(512)}, {16, Word(64)}}),
+       Payload(20, {{0, MacBytes(station_ap_)}, {6, unknown_mac}, {12, HostU32(512)}, {16, HostU32(64)}}),
        0, 0, 0, 0, 0, 1},
       {"station limits, AP in Join", 14, Payload(20, {{0, MacBytes(joining_ap_)}}), 0, 0, 0, 0, 0,
        0},
-      {"type 15", 15, Payload(236, {{8, MacBytes(reset_ap_)}, {16, Word(8)}}), 0, 0, 0, 0, 0, 0},
+      {"type 15", 15, Payload(236, {{8, MacBytes(reset_ap_)}, {16, HostU32(8)}}), 0, 0, 0, 0, 0, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);

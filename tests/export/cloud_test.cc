@@ -16,19 +16,13 @@
 #include "platform/log.h"
 #include "platform/paths.h"
 #include "side-sim/side_sim.h"
+#include "support/file_text.h"
 #include "support/lab.h"
 
 namespace capwap::test {
 namespace {
 
 const std::array<uint8_t, 6> kMac = {0x00, 0x0c, 0x29, 0xab, 0xcd, 0xef};
-
-std::string FileText(const std::string& abs) {
-  std::ifstream in(RootPath(abs));
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 TEST(CloudRecords, ConmMessagesByteForByteAndHostileFraming) {
   const auto reg = ConmRegisterEncode({"gateway", "reconnect"});
@@ -133,8 +127,8 @@ TEST(CloudCommands, EachSettingLeavesItsItemFilesAndLines) {
   sim::ConmSim conm(lab.master(), "gateway");
   ASSERT_EQ(conm.Start(), 0);
   capwap_cli_init(lab.ctx());  // starts the cloud application for the local server
-  EXPECT_EQ(FileText("/tmp/mqtt.gateway.cfg"), "mqserver=127.0.0.1\nmqport=8883\nmqca=1\n");
-  EXPECT_NE(FileText("/tmp/agent.system").find("[system]\n    systemid = "), std::string::npos);
+  EXPECT_EQ(FileText(RootPath("/tmp/mqtt.gateway.cfg")), "mqserver=127.0.0.1\nmqport=8883\nmqca=1\n");
+  EXPECT_NE(FileText(RootPath("/tmp/agent.system")).find("[system]\n    systemid = "), std::string::npos);
   auto v = vty_new_internal(lab.ctx(), CONFIG_NODE);
 
   struct Row {
@@ -171,15 +165,15 @@ TEST(CloudCommands, EachSettingLeavesItsItemFilesAndLines) {
     uint16_t port = 0;
     std::memcpy(&port, item.data() + 128, 2);
     EXPECT_EQ(port, row.item_port);
-    EXPECT_NE(FileText("/tmp/agent.system").find(row.agent), std::string::npos)
-        << FileText("/tmp/agent.system");
+    EXPECT_NE(FileText(RootPath("/tmp/agent.system")).find(row.agent), std::string::npos)
+        << FileText(RootPath("/tmp/agent.system"));
     ASSERT_EQ(conm.registrations().size(), row.registrations);
     EXPECT_EQ(conm.registrations().back().topic, "reconnect");
     auto writer = vty_new_internal(lab.ctx(), CONFIG_NODE);
     agent_cloud_server_config_write(writer.get());
     EXPECT_EQ(writer->out, row.written);
   }
-  EXPECT_EQ(FileText("/tmp/mqtt.gateway.cfg"), "mqserver=127.0.0.1\nmqport=8883\nmqca=1\n");
+  EXPECT_EQ(FileText(RootPath("/tmp/mqtt.gateway.cfg")), "mqserver=127.0.0.1\nmqport=8883\nmqca=1\n");
 
   // With the disable marker, "no cloud server" stops both services even
   // when no server is set.

@@ -17,15 +17,11 @@
 #include "platform/paths.h"
 #include "platform/scm.h"
 #include "platform/util.h"
+#include "support/file_text.h"
 #include "support/lab.h"
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ostringstream out;
-  out << std::ifstream(path, std::ios::binary).rdbuf();
-  return out.str();
-}
 off_t SizeOf(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
@@ -168,9 +164,9 @@ TEST_F(HostTest, LogLinesAboveTheLevelAreDroppedAndTheFileMovesAsideAtTheLimit) 
     Output(level, text);
   }
   EXPECT_TRUE(std::regex_match(
-      ReadAll(file), std::regex(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d informational CAPWAP kept\n)"
+      capwap::test::FileText(file), std::regex(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d informational CAPWAP kept\n)"
                                 R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d errors CAPWAP kept too\n)")))
-      << ReadAll(file);
+      << capwap::test::FileText(file);
   std::ofstream(file + "-bak") << "older backup\n";
   ASSERT_EQ(truncate(file.c_str(), kPalLogFileLimit - 100), 0);  // sparse
   Output("warnings", "short");
@@ -178,12 +174,12 @@ TEST_F(HostTest, LogLinesAboveTheLevelAreDroppedAndTheFileMovesAsideAtTheLimit) 
   ASSERT_EQ(truncate(file.c_str(), kPalLogFileLimit - 10), 0);
   Output("warnings", "the line that crosses the limit");
   EXPECT_EQ(SizeOf(file), -1) << "the full file was moved away";
-  std::string backup = ReadAll(file + "-bak");
+  std::string backup = capwap::test::FileText(file + "-bak");
   EXPECT_TRUE(backup.ends_with("warnings CAPWAP the line that crosses the limit\n"));
   Output("warnings", "first line of the new file");
-  std::string fresh = ReadAll(file);
+  std::string fresh = capwap::test::FileText(file);
   EXPECT_EQ(std::count(fresh.begin(), fresh.end(), '\n'), 1);
-  EXPECT_EQ(ReadAll(file + "-bak"), backup) << "the backup is left alone";
+  EXPECT_EQ(capwap::test::FileText(file + "-bak"), backup) << "the backup is left alone";
 
   ASSERT_EQ(pal_log_rotate(&target), 0);
   EXPECT_EQ(SizeOf(file), 0) << "rotation reopens the file empty";
@@ -203,7 +199,7 @@ TEST_F(HostTest, LogFrontEndFiltersByTheTargetLevelAndTheCaptureSeesEveryLine) {
   zdebug(ctx.get(), ZLOG_DEBUG, " relay detail %d\n", 1);
   zlog_info(ctx.get(), " AP %d online\n", 4);
   zlog_err(nullptr, "DBM: %s", "broken");
-  EXPECT_EQ(ReadAll(root.Path("/etc/config/vela/userspace/front.log")).substr(20),
+  EXPECT_EQ(capwap::test::FileText(root.Path("/etc/config/vela/userspace/front.log")).substr(20),
             "informational capwap  AP 4 online\n")
       << "debug dropped; trailing newlines not doubled";
   EXPECT_EQ(capture.text(), " relay detail 1\n AP 4 online\nDBM: broken\n");

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <random>
 
 #include "config/vap_profile.h"
 #include "support/controller.h"
@@ -219,13 +218,7 @@ TEST_F(WtpRecordTest, RoundTripRestoresEveryImagedField) {
   ASSERT_TRUE(DecodeWtpRecord(record_, copy.get()));
   Bytes again(kWtpRecordSize);
   EncodeWtpRecord(*copy, again.data());
-  EXPECT_EQ(again, record_);
-  EXPECT_EQ(copy->name, wtp_->name);
-  EXPECT_EQ(copy->serial, wtp_->serial);
-  EXPECT_EQ(copy->remote, wtp_->remote);
-  EXPECT_EQ(copy->wrrm_block, wtp_->wrrm_block);
-  EXPECT_EQ(copy->wids_block, wtp_->wids_block);
-  EXPECT_EQ(copy->lan_port_vlan[3].vlan, 0x7103);
+  EXPECT_EQ(again, record_) << "every imaged field came back";
   EXPECT_EQ(copy->crash_data.size(), 1u) << "runtime members are left alone";
 }
 
@@ -242,13 +235,7 @@ TEST_F(WtpRecordTest, WrongSizesAndGarbageNeverHalfFillABlock) {
   EXPECT_TRUE(refused(ByteView(record_).first(kWtpRecordSize - 1)));
   EXPECT_TRUE(refused(longer));
   EXPECT_TRUE(refused(ByteView{}));
-
-  std::mt19937 gen(12345);
-  Bytes garbage(kWtpRecordSize);
-  for (int round = 0; round < 8; ++round) {
-    for (auto& b : garbage) b = static_cast<uint8_t>(gen());
-    EXPECT_TRUE(refused(garbage));
-  }
+  // Random images are the db_records fuzz target's job.
 
   struct Mutation {
     size_t offset;

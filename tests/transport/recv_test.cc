@@ -1,8 +1,6 @@
-// The control receive path over loopback UDP: header checks, the request
-// sequence window, NAT re-binding by session ID, dispatch with and without a
-// WTP, and batched reads. Hostile datagrams are the control_rx fuzz surface's
-// (its corpus holds junk of every short length, bad header words, a full
-// buffer and an oversized fragment, replayed under the sanitizers).
+// The control receive path over loopback UDP: the request sequence window,
+// NAT re-binding, dispatch with and without a WTP, and batched reads.
+// Hostile datagrams are the control_rx fuzz target's.
 #include <gtest/gtest.h>
 
 #include "fsm/handlers.h"

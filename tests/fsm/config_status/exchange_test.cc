@@ -83,7 +83,6 @@ class SilentWids : public CfgExchange {
 };
 
 TEST_F(CfgExchange, AnsweredPeersGiveOneResponseThenTheChangeStateWaitIsTenSeconds) {
-  CW_WTPCB* wtp = wtp_;
   const uint8_t seq = SendConfigStatus();
   ASSERT_NE(peers_->LastReceived(Peer::kWmac, kNotifyRdBind), nullptr);
   ASSERT_NE(peers_->LastReceived(Peer::kWids, 0), nullptr) << "asked for the AP's settings";
@@ -98,13 +97,13 @@ TEST_F(CfgExchange, AnsweredPeersGiveOneResponseThenTheChangeStateWaitIsTenSecon
   EXPECT_EQ(TypesOf(responses[0]),
             (std::vector<uint16_t>{12, 28, 36, 49, 57, 52, 52, 30, 23, 1028, 1040, 1041, 1048,
                                    1046, 1040, 1041, 1048, 1046, 37, 37, 65}));
-  EXPECT_EQ(wtp->state, kStateConfig);
-  EXPECT_FALSE(wtp->cfg_ipc_timer.Running());
-  EXPECT_EQ(wtp->bssid_table[1].radio_id, 2);
-  EXPECT_TRUE(std::equal(wtp->bssid_table[1].bssid.begin(), wtp->bssid_table[1].bssid.end(),
+  EXPECT_EQ(wtp_->state, kStateConfig);
+  EXPECT_FALSE(wtp_->cfg_ipc_timer.Running());
+  EXPECT_EQ(wtp_->bssid_table[1].radio_id, 2);
+  EXPECT_TRUE(std::equal(wtp_->bssid_table[1].bssid.begin(), wtp_->bssid_table[1].bssid.end(),
                          identity_.radios[1].bssid.begin()));
-  EXPECT_EQ(wtp->bssid_table[2].radio_id, 0) << "an unreported radio's row stays untouched";
-  EXPECT_FALSE(wtp->rdbind.radios[0].sub[11]) << "the binding is released after the response";
+  EXPECT_EQ(wtp_->bssid_table[2].radio_id, 0) << "an unreported radio's row stays untouched";
+  EXPECT_FALSE(wtp_->rdbind.radios[0].sub[11]) << "the binding is released after the response";
   EXPECT_TRUE(Logged(" FSM switched to Config State.\n"));
 
   // A repeated request in Config is not answered again.
@@ -113,9 +112,9 @@ TEST_F(CfgExchange, AnsweredPeersGiveOneResponseThenTheChangeStateWaitIsTenSecon
   EXPECT_EQ(CountToWmac(kNotifyRdBind), 1u);
 
   lab_.RunFor(9);
-  EXPECT_EQ(wtp->state, kStateConfig);
+  EXPECT_EQ(wtp_->state, kStateConfig);
   lab_.RunFor(1);
-  EXPECT_EQ(wtp->state, kStateIdle);
+  EXPECT_EQ(wtp_->state, kStateIdle);
 }
 
 class SilentPeer : public CfgExchange, public ::testing::WithParamInterface<int> {
@@ -125,14 +124,13 @@ class SilentPeer : public CfgExchange, public ::testing::WithParamInterface<int>
 };
 
 TEST_P(SilentPeer, TheIpcWaitEndsTheSessionAtTenSeconds) {
-  CW_WTPCB* wtp = wtp_;
   SendConfigStatus();
   lab_.RunFor(9);
-  EXPECT_EQ(wtp->state, kStateConfig);
+  EXPECT_EQ(wtp_->state, kStateConfig);
   lab_.RunFor(1);
-  EXPECT_EQ(wtp->state, kStateIdle);
+  EXPECT_EQ(wtp_->state, kStateIdle);
   EXPECT_TRUE(Logged(" IPC timer expired, so turn CAPWAP tunnel down.\n"));
-  EXPECT_EQ(wtp->wait_rdbind + wtp->wait_wrrm + wtp->wait_wids, 0);
+  EXPECT_EQ(wtp_->wait_rdbind + wtp_->wait_wrrm + wtp_->wait_wids, 0);
   EXPECT_TRUE(Received(kMsgCfgStatusRsp).empty());
 }
 INSTANTIATE_TEST_SUITE_P(WmacWrrmWids, SilentPeer, ::testing::Values(0, 1, 2));
@@ -165,12 +163,11 @@ TEST_F(CfgExchange, AnUndecodableRequestEndsTheSession) {
 }
 
 TEST_F(SilentWids, TeardownHalfwayLeavesNothingBehind) {
-  CW_WTPCB* wtp = wtp_;
   SendConfigStatus();
-  ASSERT_TRUE(wtp->rdbind.radios[0].sub[11]) << "the binding waits for WIDS";
-  __CW_AC_HandleTunnelDown(wtp, "test", __LINE__);
-  EXPECT_FALSE(wtp->rdbind.radios[0].sub[11]);
-  EXPECT_FALSE(wtp->cfg_ipc_timer.Running());
+  ASSERT_TRUE(wtp_->rdbind.radios[0].sub[11]) << "the binding waits for WIDS";
+  __CW_AC_HandleTunnelDown(wtp_, "test", __LINE__);
+  EXPECT_FALSE(wtp_->rdbind.radios[0].sub[11]);
+  EXPECT_FALSE(wtp_->cfg_ipc_timer.Running());
   // The late answer finds the AP out of Config and sends nothing.
   ASSERT_TRUE(peers_->SendToAc(Peer::kWids, kWidsCfg, 1, Hex("00 25 00 01 cc")));
   lab_.Settle();
@@ -178,17 +175,16 @@ TEST_F(SilentWids, TeardownHalfwayLeavesNothingBehind) {
   // A daemon stopped while a binding is held releases it too (LeakSanitizer).
   EnterJoin();
   SendConfigStatus();
-  ASSERT_TRUE(wtp->rdbind.radios[0].sub[11]);
+  ASSERT_TRUE(wtp_->rdbind.radios[0].sub[11]);
 }
 
 TEST_F(SilentWids, FailuresToArmOrAllocateAreSurvived) {
-  CW_WTPCB* wtp = wtp_;
   // The request handler itself, so the read re-arm does not take the failure.
   CW_RCVPKT rcv = RcvOf(sim::BuildConfigStatusRequest(identity_, 1));
   FailNext(FailFamily::kTimerCreate, 1);
-  EXPECT_EQ(CW_AC_CfgReqHandler(wtp, &rcv), 1);
-  EXPECT_EQ(wtp->state, kStateConfig);
-  EXPECT_FALSE(wtp->cfg_ipc_timer.Running());
+  EXPECT_EQ(CW_AC_CfgReqHandler(wtp_, &rcv), 1);
+  EXPECT_EQ(wtp_->state, kStateConfig);
+  EXPECT_FALSE(wtp_->cfg_ipc_timer.Running());
   EXPECT_TRUE(Logged(" Failed to start IPC timer of AP cfgap.\n"));
   lab_.Settle();
   // No packet for the response: nothing is sent, the change-state wait runs.
@@ -196,7 +192,7 @@ TEST_F(SilentWids, FailuresToArmOrAllocateAreSurvived) {
   ASSERT_TRUE(peers_->SendToAc(Peer::kWids, kWidsCfg, 1, {}));
   lab_.Settle();
   EXPECT_TRUE(Received(kMsgCfgStatusRsp).empty());
-  EXPECT_TRUE(wtp->chg_state_timer.Running());
+  EXPECT_TRUE(wtp_->chg_state_timer.Running());
 }
 
 }  // namespace

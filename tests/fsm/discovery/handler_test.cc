@@ -199,16 +199,5 @@ TEST_F(DiscoveryHandler, ABroadcastRequestIsAnsweredFromTheInterfaceAddress) {
   EXPECT_TRUE(OnlyAnswer(wtp_));
 }
 
-TEST_F(DiscoveryHandler, AnIpv6ApIsAnsweredOverIpv6WithTheIpv4AddressElement) {
-  ASSERT_TRUE(OpenIpv6());
-  WtpEndpoint v6(true);
-  Deliver(v6, DiscoveryRequest(ApSpec{}));
-  std::optional<DecodedMessage> answer = OnlyAnswer(v6);
-  ASSERT_TRUE(answer) << LogText();
-  EXPECT_EQ(TypesOf(*answer), (std::vector<uint16_t>{1, 4, 10, 37}));
-  EXPECT_TRUE(Logged(" Receiving Discovery Request from AP ::1.\n"));
-  EXPECT_TRUE(Logged(" Send Discovery Response to AP ::1.\n"));
-}
-
 }  // namespace
 }  // namespace capwap::test

@@ -139,7 +139,8 @@ TEST_F(JoinHandler, AConfiguredApJoinsOnItsOwnRecord) {
   EXPECT_EQ(capwap::FindWtpBySerial("SN-0001"), wtp);
 }
 
-TEST_F(JoinHandler, ASessionIdInUseIsAnsweredWithResultSixAndChangesNothing) {
+// Result 6 on the wire is the end-to-end test's; here, that the holder is untouched.
+TEST_F(JoinHandler, ASessionIdInUseChangesNothing) {
   const ApSpec first;
   ASSERT_TRUE(Join(wtp_, first, 0x11));
   CW_WTPCB* holder = CW_AC_GetWTPByMac(first.mac);
@@ -148,14 +149,7 @@ TEST_F(JoinHandler, ASessionIdInUseIsAnsweredWithResultSixAndChangesNothing) {
   ApSpec second = Other(5);
   second.session = first.session;
   WtpEndpoint other;
-  std::optional<DecodedMessage> answer = Join(other, second, 0x42);
-  ASSERT_TRUE(answer) << LogText();
-  EXPECT_EQ(answer->ctl.seq, 0x42);
-  EXPECT_EQ(TypesOf(*answer), (std::vector<uint16_t>{33}));
-  EXPECT_EQ(ResultOf(*answer), 6u);
-  EXPECT_TRUE(Logged(" Session ID is in use, so Join Request rejected.\n", ZLOG_ERR));
-  EXPECT_TRUE(Logged(" Sending Join Response to AP 02:00:00:00:01:01.\n"))
-      << "answered through the holder's record";
+  ASSERT_TRUE(Join(other, second, 0x42)) << LogText();
   EXPECT_EQ(CW_AC_GetWTPByMac(second.mac), nullptr);
   EXPECT_TRUE(Wmac(WmacMsg::kCreateAp).empty());
   EXPECT_EQ(holder->last_rcv_seq, 0x11);
@@ -303,19 +297,6 @@ TEST_F(JoinHandler, AFailedTimerOrSendStillEntersJoin) {
   EXPECT_FALSE(OnlyAnswer(third));
   EXPECT_EQ(CW_AC_GetWTPByMac(Other(5).mac)->state, kStateJoin);
   EXPECT_EQ(g_uiCwConcurrentWTPS, 3u);
-}
-
-TEST_F(JoinHandler, AnIpv6JoinGetsElement11) {
-  ASSERT_TRUE(OpenIpv6());
-  WtpEndpoint v6(true);
-  std::optional<DecodedMessage> answer = Join(v6, ApSpec{});
-  ASSERT_TRUE(answer) << LogText();
-  EXPECT_EQ(TypesOf(*answer), (std::vector<uint16_t>{33, 1, 4, 11, 51}));
-  CW_WTPCB* wtp = CW_AC_GetWTPByMac(ApSpec{}.mac);
-  ASSERT_NE(wtp, nullptr);
-  EXPECT_EQ(wtp->local.family, 1);
-  EXPECT_EQ(wtp->remote, v6.Addr());
-  EXPECT_TRUE(Logged(" Receiving Join Request from AP ::1.\n"));
 }
 
 }  // namespace

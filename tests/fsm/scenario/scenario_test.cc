@@ -1,9 +1,6 @@
 // Paths of an AP through the booted daemon on a manual clock that the
-// binary's life-cycle test does not take (an image download, a declared AP
-// and configuration pushed in Run), with the WTP simulator on loopback UDP
-// and the peer simulator playing WMAC, WRRM and WIDS. The plain path from
-// Discovery to Run is tested once per exchange in the handler tests and
-// once end to end against the binary (tests/e2e).
+// binary's life-cycle test does not take: an image download, a declared AP
+// and configuration pushed in Run.
 #include <gtest/gtest.h>
 
 #include <fstream>

@@ -68,13 +68,7 @@ bool RawFromWmac(uint32_t type, uint32_t param) {
 
 struct Controller {
   Controller() {
-    CW_APMODEL model;
-    model.name = kModel;
-    model.radio_count = 1;
-    model.radios[0].modes = 13;
-    uint8_t record[kApModelRecordSize];
-    ApModelEncode(model, record);
-    DBM_Store(kDbApModel, record, 32, record, sizeof record);
+    capwap::fuzz::StoreModel(kModel, {13});
     StoreAcl(1, 1, 100, 100);
     StoreAcl(3, 3, 0x7FFFFFFF, 30);
   }

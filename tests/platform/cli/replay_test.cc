@@ -9,6 +9,7 @@
 #include "cli_fixture.h"
 #include "platform/log.h"
 #include "platform/paths.h"
+#include "support/file_text.h"
 
 namespace capwap::test {
 namespace {
@@ -54,12 +55,6 @@ template <int N>
 int WriteNumber(vty* v) {
   vty_out(v, "%d\n", N);
   return 0;
-}
-
-std::string Slurp(const std::string& path) {
-  std::stringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
 }
 
 class CliReplay : public CliTest {
@@ -151,15 +146,15 @@ TEST_F(CliReplay, BootReplaysTheFileAndWriteMemorySavesWhatIsShown) {
   int rc = -1;
   EXPECT_EQ(Run(v.get(), "write memory", &rc), "[OK]\n");
   EXPECT_EQ(rc, CLI_SUCCESS);
-  EXPECT_EQ(Slurp(file), "!\nwlan ap-model m\nwlan ap-model old\n radio-count 2\n");
-  EXPECT_EQ(Run(v.get(), "show running-config"), Slurp(file));
+  EXPECT_EQ(FileText(file), "!\nwlan ap-model m\nwlan ap-model old\n radio-count 2\n");
+  EXPECT_EQ(Run(v.get(), "show running-config"), FileText(file));
 
   // The new text cannot be staged: the old file stays.
   ASSERT_EQ(mkdir((file + ".tmp").c_str(), 0755), 0);
   EXPECT_EQ(
       Run(v.get(), "wr", &rc).rfind("% Failed to save the configuration to " + file + ": ", 0), 0u);
   EXPECT_EQ(rc, CLI_WARNING);
-  EXPECT_EQ(Slurp(file), "!\nwlan ap-model m\nwlan ap-model old\n radio-count 2\n");
+  EXPECT_EQ(FileText(file), "!\nwlan ap-model m\nwlan ap-model old\n radio-count 2\n");
 }
 
 }  // namespace

@@ -174,7 +174,7 @@ TEST_F(KeepaliveTest, ScramblingAppliesToIpv4Only) {
   EXPECT_EQ(LastTunnelRecord()->scrambled, 1);
 
   WtpEndpoint control6;
-  Wtp6Endpoint data6;
+  UdpEndpoint data6(true);
   CW_WTPCB* v6 = DataCheckWtp(control6, 5);
   Deliver(data6, DataPort(), Keepalive(SessionOf(5)));
   std::vector<Bytes> answers6 = data6.Drain();
