@@ -1,12 +1,8 @@
-// The configuration relay and the AP's reports against the real binary, in
-// one run: WMAC's WLAN, station and security-policy requests, the layer-2
-// ACL from the database, the switch-protection batch at entry to Run and the
-// operator's LAN VLAN reach a running AP as the elements it must get; its
-// WTP Event Requests are answered and their reports reach WMAC, WRRM and
-// WIDS; its events alone (it never echoes) keep it in Run for ten echo
-// intervals. The daemon and both simulators run on a 100 ms second; the
-// waits are upper bounds only. When tshark can capture, every control
-// message the daemon sent must decode cleanly.
+// The configuration relay and the AP's reports against the real binary (on a
+// 100 ms second), in one run: WMAC's, the database's and the operator's
+// settings reach a running AP as the elements it must get; its WTP Event
+// Requests are answered and their reports reach WMAC, WRRM and WIDS; its
+// events alone (it never echoes) keep it in Run. Waits are upper bounds only.
 #include <algorithm>
 #include <cstring>
 #include <deque>

@@ -120,8 +120,6 @@ TEST_F(RdBindAnswers, EveryOrderCompletesOnTheLastAnswerAndSendsOnce) {
     Deliver(order[1], AnswerOf(order[1]));
     EXPECT_EQ(Sends().calls, 1) << name;
   } while (std::next_permutation(order.begin(), order.end()));
-  // The ten-second change-state wait that follows is timed in the exchange
-  // tests (fsm/config_status).
 }
 
 TEST_F(RdBindAnswers, AnswersOutsideConfigAreKeptAndAnEmptyScanCounts) {
