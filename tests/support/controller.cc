@@ -161,8 +161,6 @@ void ControllerLab::TearDown() {
   }
 }
 
-bool ControllerLab::OpenIpv6() { return AC_SockIP6Init() == 0; }
-
 CW_WTPCB* ControllerLab::MakeAp(const std::string& name, uint32_t apid) {
   CW_WTPCB* wtp = CW_AC_CreateWTP(kModelX, apid, name, 0);
   EXPECT_NE(wtp, nullptr);

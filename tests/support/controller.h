@@ -68,10 +68,6 @@ inline Bytes SessionElement(uint8_t seed) {
 Bytes Keepalive(const SessionId& session, bool k_bit = true, uint16_t element_len = 20,
                 uint8_t reserved = 0);
 
-struct Wtp6Endpoint : UdpEndpoint {
-  Wtp6Endpoint() : UdpEndpoint(true) {}
-};
-
 // The datagrams of one message type among those drained.
 std::vector<Bytes> OfType(const std::vector<Bytes>& datagrams, uint32_t type);
 // The Result Code of a response; 0xFFFFFFFF when it has none.
@@ -115,8 +111,6 @@ class ControllerLab : public ::testing::Test {
 
   uint16_t ControlPort() const { return port_base_; }
   uint16_t DataPort() const { return static_cast<uint16_t>(port_base_ + 1); }
-  // The IPv6 control socket, bound to any address on the control port.
-  bool OpenIpv6();
 
   // A configured AP of kModelX (not created automatically).
   CW_WTPCB* MakeAp(const std::string& name = "", uint32_t apid = 0xFFFFFFFFu);

@@ -72,7 +72,7 @@ DecodedMessage DecodeMessage(ByteView datagram) {
   return d;
 }
 
-ScenarioLab::ScenarioLab(ScenarioOptions options) : echo_lines_(std::move(options.echo_lines)) {
+ScenarioLab::ScenarioLab(ScenarioOptions options) {
   if (const char* old = std::getenv(kPortBaseVar)) saved_port_base_ = old;
   port_base_ = FreePortBase();
   setenv(kPortBaseVar, std::to_string(port_base_).c_str(), 1);
@@ -87,18 +87,15 @@ ScenarioLab::ScenarioLab(ScenarioOptions options) : echo_lines_(std::move(option
   daemon.vty_port = 0;
   booted_ = port_base_ != 0 && capwap_boot(daemon, &clock_, 1000) == 0 && capwapm != nullptr;
   if (!booted_) return;
-  if (options.peers) StartPeers();
+  StartPeers();
 
-  sim::SimConfig wtp = std::move(options.wtp);
+  sim::SimConfig wtp;
   wtp.ac.address = "127.0.0.1";
   wtp.ac.ipv6 = false;
   wtp.ac.control_port = CapwapPort(kControlPort);
   wtp.ac.data_port = CapwapPort(kDataPort);
-  if (wtp.seed == 0) wtp.seed = 1;  // reproducible session IDs
-  wtps_ = std::make_unique<sim::WtpSimulator>(master(), std::move(wtp), [this](std::string_view line) {
-    lines_.emplace_back(line);
-    if (echo_lines_) echo_lines_(line);
-  });
+  wtp.seed = 1;  // reproducible session IDs
+  wtps_ = std::make_unique<sim::WtpSimulator>(master(), std::move(wtp), [](std::string_view) {});
 }
 
 ScenarioLab::~ScenarioLab() {
@@ -117,14 +114,6 @@ ScenarioLab::~ScenarioLab() {
   }
 }
 
-bool ScenarioLab::PeersBuilt() {
-#ifdef CAPWAP_HAVE_PEERSIM
-  return true;
-#else
-  return false;
-#endif
-}
-
 void ScenarioLab::StartPeers() {
 #ifdef CAPWAP_HAVE_PEERSIM
   sim::PeerSimOptions options;
@@ -140,11 +129,6 @@ thread_master* ScenarioLab::master() { return capwapm ? capwapm->master.get() : 
 
 size_t ScenarioLab::AddAp() {
   wtps_->Add();
-  return wtps_->size() - 1;
-}
-
-size_t ScenarioLab::AddAp(sim::WtpIdentity identity) {
-  wtps_->Add(std::move(identity));
   return wtps_->size() - 1;
 }
 

@@ -1,20 +1,10 @@
 // The scenario lab: the daemon booted in-process on a manual clock under a
 // temporary root with its own CAPWAP ports, the WMAC/WRRM/WIDS peer
 // simulator (when it is built) and simulated WTPs on the daemon's own event
-// loop, all talking over real loopback UDP and Unix sockets.
-//
-//   ScenarioLab lab;
-//   ASSERT_TRUE(lab.booted());
-//   size_t ap = lab.AddAp();
-//   ASSERT_TRUE(lab.Discover(ap));   // one exchange further, then it holds
-//   ASSERT_TRUE(lab.Join(ap));
-//   ...
-//   auto rsp = lab.Received(ap, kMsgJoinRsp);  // decoded by the codec
-//
-// Each verb lets the AP complete one more exchange and runs the loop until it
-// has (true) or the timeout passes or the AP went Down (false). Teardown
-// stops the simulators and the daemon and resets every global, so each
-// scenario starts from nothing.
+// loop, all talking over real loopback UDP and Unix sockets. Each verb
+// (Discover, Join, ...) lets the AP complete one more exchange and runs the
+// loop until it has (true) or the timeout passes or the AP went Down (false).
+// Teardown resets every global, so each scenario starts from nothing.
 #pragma once
 
 #include <functional>
@@ -56,14 +46,8 @@ struct DecodedMessage {
 DecodedMessage DecodeMessage(ByteView datagram);
 
 struct ScenarioOptions {
-  // Settings of the simulated APs; the lab fills in the AC's address and ports.
-  sim::SimConfig wtp;
-  // Start the peer simulator when it is built.
-  bool peers = true;
   // Written as the daemon's configuration file before it boots.
   std::string config_text;
-  // Each simulator line also goes here (the lab keeps them all anyway).
-  std::function<void(std::string_view)> echo_lines;
 };
 
 class ScenarioLab {
@@ -74,18 +58,13 @@ class ScenarioLab {
   ScenarioLab& operator=(const ScenarioLab&) = delete;
 
   bool booted() const { return booted_; }
-  uint16_t port_base() const { return port_base_; }
   const TempRoot& root() const { return root_; }
-  ManualClock& clock() { return clock_; }
   thread_master* master();
-  sim::WtpSimulator& wtps() { return *wtps_; }
-  // Null when the peer simulator is not built or not wanted.
+  // Null when the peer simulator is not built.
   sim::PeerSim* peers() { return peers_.get(); }
-  static bool PeersBuilt();
 
   // A new simulated AP with the next identity of the fleet (not started).
   size_t AddAp();
-  size_t AddAp(sim::WtpIdentity identity);
   sim::SimWtp& ap(size_t index) { return wtps_->ap(index); }
 
   bool Discover(size_t index, double timeout = 10);
@@ -99,8 +78,6 @@ class ScenarioLab {
   std::optional<DecodedMessage> Received(size_t index, uint32_t msg_type) const;
   // The daemon's control block of the AP (by base MAC), or null.
   CW_WTPCB* Wtpcb(size_t index);
-  // Every state line of the simulated APs so far.
-  const std::vector<std::string>& lines() const { return lines_; }
 
  private:
   bool Advance(size_t index, sim::WtpStep step, double timeout,
@@ -114,8 +91,6 @@ class ScenarioLab {
   bool booted_ = false;
   std::unique_ptr<sim::PeerSim> peers_;
   std::unique_ptr<sim::WtpSimulator> wtps_;
-  std::vector<std::string> lines_;
-  std::function<void(std::string_view)> echo_lines_;
 };
 
 }  // namespace capwap::test
