@@ -166,6 +166,9 @@ class SimWtp {
   // The last control message of this type received (reassembled and
   // descrambled), or null.
   const Bytes* LastReceived(uint32_t msg_type) const;
+  // Called with every control message received, reassembled and descrambled,
+  // before it is handled (tests keep the whole sequence through it).
+  void set_tap(std::function<void(const Bytes& message)> tap) { tap_ = std::move(tap); }
   // Element types of the last Configuration Status Response, in order.
   const std::vector<uint16_t>& config_elements() const { return config_elements_; }
   uint8_t ac_priority() const { return ac_priority_; }
@@ -312,6 +315,7 @@ class SimWtp {
   Timer reassembly_timer_;
 
   std::map<uint32_t, Bytes> last_received_;
+  std::function<void(const Bytes&)> tap_;
   std::vector<uint16_t> config_elements_;
   uint8_t ac_priority_ = 0;
   WtpCounters counters_;

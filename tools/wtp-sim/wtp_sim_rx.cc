@@ -149,6 +149,7 @@ void SimWtp::HandleMessage(const Bytes& datagram) {
     return;
   }
   last_received_[msg.ctl.msg_type] = datagram;
+  if (tap_) tap_(datagram);
   Trace("< %s seq %u (%zu octets)", MsgTypeName(msg.ctl.msg_type), msg.ctl.seq,
         datagram.size());
   if (IsRequest(msg.ctl.msg_type)) {
