@@ -61,6 +61,7 @@ struct WtpTiming {
 
 // Ways to misbehave, for tests of the AC's supervision.
 struct WtpKnobs {
+  bool join_directly = false;         // after Start, Join the AC without Discovery
   bool silent_echo = false;           // in Run, send no Echo Requests
   bool silent_keepalive = false;      // in Run, send no keepalives
   bool skip_config_status = false;    // after Join, never send Configuration Status
@@ -213,6 +214,11 @@ class SimWtp {
   void SendToAc(int fd, const sockaddr_storage& to, const Bytes& datagram);
   uint8_t TakeSeq() { return next_seq_++; }
   void SendRequest(Bytes datagram);
+  // This AP's dialect of each request (product or standard).
+  Bytes DiscoveryRequest();
+  Bytes JoinRequest();
+  Bytes EchoRequest();
+  Bytes Keepalive() const;
   // `result` overrides the result code the knobs give for the type.
   void Respond(uint32_t request_type, uint8_t seq, ByteView extra = {},
                std::optional<uint32_t> result = std::nullopt);
@@ -253,6 +259,8 @@ class SimWtp {
   ssize_t Receive(Socket* s, const sockaddr_storage& expected, Bytes* out);
   void HandleControl(Bytes datagram);
   void HandleMessage(const Bytes& datagram);
+  void HandleStandardMessage(const Bytes& datagram);
+  void Dispatch(const ControlMessage& msg, const Bytes& datagram);
   void HandleResponse(const ControlMessage& msg);
   bool MatchResponse(const ControlMessage& msg);
   void CompleteOutstanding();

@@ -9,6 +9,7 @@
 #include "platform/thread.h"
 #include "transport/monitor.h"
 #include "wtp-sim/wtp_policy.h"
+#include "wtp-sim/wtp_rfc.h"
 #include "wtp-sim/wtp_sim.h"
 #include "wtp-sim/wtp_wlan.h"
 
@@ -108,6 +109,10 @@ ssize_t SimWtp::Receive(Socket* s, const sockaddr_storage& expected, Bytes* out)
 }
 
 void SimWtp::HandleControl(Bytes datagram) {
+  if (id_.rfc) {
+    HandleStandardMessage(datagram);
+    return;
+  }
   if (datagram.size() < kCwHdrLen) {
     ProtocolError("short datagram of %zu octets", datagram.size());
     return;
@@ -148,6 +153,25 @@ void SimWtp::HandleMessage(const Bytes& datagram) {
     ProtocolError("%s", why.c_str());
     return;
   }
+  Dispatch(msg, datagram);
+}
+
+// A standard WTP drops what it cannot parse or what lacks an element the RFCs
+// make mandatory, and says why in one line.
+void SimWtp::HandleStandardMessage(const Bytes& datagram) {
+  ControlMessage msg;
+  std::string why;
+  if (!rfc::ParseStandardControl(datagram, &msg, &why) ||
+      !rfc::CheckStandardMandatory(msg, id_.radios.size(), ac_.ipv6, &why)) {
+    ++counters_.protocol_errors;
+    last_error_ = why;
+    if (sink_) sink_(id_.name + " dropped a message of the AC: " + why);
+    return;
+  }
+  Dispatch(msg, datagram);
+}
+
+void SimWtp::Dispatch(const ControlMessage& msg, const Bytes& datagram) {
   last_received_[msg.ctl.msg_type] = datagram;
   Trace("< %s seq %u (%zu octets)", MsgTypeName(msg.ctl.msg_type), msg.ctl.seq,
         datagram.size());
@@ -213,7 +237,7 @@ void SimWtp::HandleResponse(const ControlMessage& msg) {
     case kMsgEchoRsp:
       CompleteOutstanding();
       ++counters_.echo_answered;
-      if (!msg.Find(elem::kAcTimestamp)) ProtocolError("Echo Response without AC Timestamp");
+      if (!id_.rfc && !msg.Find(elem::kAcTimestamp)) ProtocolError("Echo Response without AC Timestamp");
       return;
     case kMsgWtpEventRsp:
       CompleteOutstanding();
@@ -237,7 +261,7 @@ void SimWtp::HandleResponse(const ControlMessage& msg) {
 void SimWtp::OnDiscoveryResponse(const ControlMessage& msg) {
   DiscoveryResponseInfo info;
   std::string why;
-  if (!DecodeDiscoveryResponse(msg, &info, &why)) {
+  if (!id_.rfc && !DecodeDiscoveryResponse(msg, &info, &why)) {
     ProtocolError("Discovery Response: %s", why.c_str());
     return;
   }
@@ -254,7 +278,10 @@ void SimWtp::OnDiscoveryResponse(const ControlMessage& msg) {
 void SimWtp::OnJoinResponse(const ControlMessage& msg) {
   JoinResponseInfo info;
   std::string why;
-  if (!DecodeJoinResponse(msg, &info, &why)) {
+  if (id_.rfc) {
+    info.result_code = FindResultCode(msg).value_or(1);
+    if (info.result_code == 2) info.result_code = 0;  // success, NAT detected
+  } else if (!DecodeJoinResponse(msg, &info, &why)) {
     ProtocolError("Join Response: %s", why.c_str());
     return;
   }
@@ -374,6 +401,14 @@ void SimWtp::OnConfigUpdate(const ControlMessage& msg) {
   if (auto timers = FindCapwapTimers(msg)) {
     echo_interval_ = timers->echo;
     if (state_ == WtpState::kRun) ArmRunTimers();
+    if (id_.rfc && sink_) {
+      sink_(id_.name + " CAPWAP Timers: discovery " + std::to_string(timers->discovery) +
+            " s, echo " + std::to_string(timers->echo) + " s");
+    }
+  }
+  if (id_.rfc) {
+    Respond(msg.ctl.msg_type, msg.ctl.seq);
+    return;
   }
   const PolicyCheck policy = CheckPolicyElements(msg, knobs_.policy_results);
   counters_.policy_settings += policy.settings;
@@ -454,7 +489,9 @@ void SimWtp::FinishImage(const ImageBlock& block) {
 void SimWtp::HandleKeepalive(ByteView datagram) {
   SessionId session_id{};
   std::string why;
-  if (!DecodeKeepalive(datagram, &session_id, &why)) {
+  const bool ok = id_.rfc ? rfc::DecodeKeepalive(datagram, &session_id, &why)
+                          : DecodeKeepalive(datagram, &session_id, &why);
+  if (!ok) {
     ProtocolError("%s", why.c_str());
     return;
   }
