@@ -301,7 +301,8 @@ bool ReadHeader(ByteView datagram, size_t* hlen, uint32_t* bits, std::string* wh
   return true;
 }
 
-constexpr uint32_t kBitT = 1u << 8, kBitF = 1u << 7, kBitK = 1u << 3;
+constexpr uint32_t kBitT = 1u << 8, kBitF = 1u << 7, kBitL = 1u << 6, kBitK = 1u << 3;
+constexpr size_t kMaxMessage = 65535;
 
 // Values a WTP relies on, beyond the length.
 bool CheckValue(const CwElement& e, std::string* why) {
@@ -546,6 +547,61 @@ bool CheckStandardMandatory(const ControlMessage& msg, size_t radios, bool ipv6,
                 radios);
   }
   return true;
+}
+
+void StandardReassembler::Clear() {
+  active_ = false;
+  total_ = 0;
+  header_.clear();
+  parts_.clear();
+}
+
+StandardReassembler::Result StandardReassembler::Add(ByteView datagram, Bytes* message,
+                                                     std::string* why) {
+  size_t hlen = 0;
+  uint32_t bits = 0;
+  if (!ReadHeader(datagram, &hlen, &bits, why)) return Result::kRejected;
+  if ((bits & kBitF) == 0) return Result::kWhole;
+  WireReader r(datagram.subspan(4));
+  uint16_t id = 0, offset_field = 0;
+  r.u16(id);
+  r.u16(offset_field);
+  const size_t offset = static_cast<size_t>(offset_field >> 3) * 8;
+  const ByteView payload = datagram.subspan(hlen);
+  if (!active_ || id != id_) {
+    Clear();
+    active_ = true;
+    id_ = id;
+  }
+  if (payload.empty() || offset + payload.size() > kMaxMessage ||
+      ((bits & kBitL) == 0 && payload.size() % 8 != 0)) {
+    Clear();
+    Fail(why, "fragment %u at offset %zu with %zu octets", id, offset, payload.size());
+    return Result::kRejected;
+  }
+  if (offset == 0) {
+    header_.assign(datagram.begin(), datagram.begin() + static_cast<std::ptrdiff_t>(hlen));
+    header_[3] = static_cast<uint8_t>(header_[3] & ~(kBitF | kBitL));
+    std::fill(header_.begin() + 4, header_.begin() + 8, uint8_t{0});
+  }
+  if (bits & kBitL) total_ = offset + payload.size();
+  parts_[offset] = Bytes(payload.begin(), payload.end());
+  if (total_ == 0 || header_.empty()) return Result::kHeld;
+  size_t next = 0;
+  for (const auto& [at, part] : parts_) {
+    if (at > next) return Result::kHeld;
+    if (at < next) {
+      Clear();
+      Fail(why, "fragment %u overlaps at offset %zu", id, at);
+      return Result::kRejected;
+    }
+    next += part.size();
+  }
+  if (next != total_) return Result::kHeld;
+  *message = header_;
+  for (const auto& [at, part] : parts_) message->insert(message->end(), part.begin(), part.end());
+  Clear();
+  return Result::kComplete;
 }
 
 }  // namespace capwap::sim::rfc

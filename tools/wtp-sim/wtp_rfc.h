@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "wtp-sim/wtp_messages.h"
@@ -51,5 +52,23 @@ bool ParseStandardControl(ByteView datagram, ControlMessage* out, std::string* w
 // values a WTP relies on (AC Descriptor counts, a control address).
 bool CheckStandardMandatory(const ControlMessage& msg, size_t radios, bool ipv6,
                             std::string* why);
+
+// Fragments of one control message in the RFC placement (Fragment ID, offset
+// in 8-octet units, L bit on the last one). A new Fragment ID starts over.
+class StandardReassembler {
+ public:
+  enum class Result { kWhole, kHeld, kComplete, kRejected };
+  // kWhole: not a fragment. kComplete: *message holds the reassembled
+  // datagram (the first fragment's header without F and L).
+  Result Add(ByteView datagram, Bytes* message, std::string* why);
+  void Clear();
+
+ private:
+  bool active_ = false;
+  uint16_t id_ = 0;
+  size_t total_ = 0;  // payload octets, once the last fragment arrived
+  Bytes header_;
+  std::map<size_t, Bytes> parts_;  // by offset in octets
+};
 
 }  // namespace capwap::sim::rfc

@@ -413,6 +413,7 @@ void SimWtp::CancelSession() {
   outstanding_.reset();
   last_answer_.reset();
   reassembler_.Clear();
+  standard_reassembler_.Clear();
   image_ = ImageDownload{};
   keepalive_tries_ = 0;
 }

@@ -23,6 +23,7 @@
 #include "platform/timer.h"
 #include "wtp-sim/wtp_frag.h"
 #include "wtp-sim/wtp_messages.h"
+#include "wtp-sim/wtp_rfc.h"
 
 namespace capwap::sim {
 
@@ -308,6 +309,7 @@ class SimWtp {
   std::optional<Outstanding> outstanding_;
   std::optional<Answer> last_answer_;
   Reassembler reassembler_;
+  rfc::StandardReassembler standard_reassembler_;
   ImageDownload image_;
   bool uploads_done_ = false;  // this Start's crash data and core dump were sent
   size_t data_sent_ = 0;       // crash-data octets sent so far

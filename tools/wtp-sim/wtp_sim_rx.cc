@@ -110,8 +110,20 @@ ssize_t SimWtp::Receive(Socket* s, const sockaddr_storage& expected, Bytes* out)
 
 void SimWtp::HandleControl(Bytes datagram) {
   if (id_.rfc) {
-    HandleStandardMessage(datagram);
-    return;
+    Bytes message;
+    std::string why;
+    switch (standard_reassembler_.Add(datagram, &message, &why)) {
+      case rfc::StandardReassembler::Result::kWhole: HandleStandardMessage(datagram); return;
+      case rfc::StandardReassembler::Result::kHeld: ++counters_.fragments_received; return;
+      case rfc::StandardReassembler::Result::kRejected:
+        ProtocolError("fragment dropped: %s", why.c_str());
+        return;
+      case rfc::StandardReassembler::Result::kComplete:
+        ++counters_.fragments_received;
+        ++counters_.reassembled;
+        HandleStandardMessage(message);
+        return;
+    }
   }
   if (datagram.size() < kCwHdrLen) {
     ProtocolError("short datagram of %zu octets", datagram.size());
