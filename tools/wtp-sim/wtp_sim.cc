@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
@@ -410,6 +411,7 @@ void SimWtp::CancelSession() {
   keepalive_timer_.Cancel();
   event_timer_.Cancel();
   reassembly_timer_.Cancel();
+  data_dead_timer_.Cancel();
   outstanding_.reset();
   last_answer_.reset();
   reassembler_.Clear();
@@ -466,6 +468,7 @@ void SimWtp::EnterRun() {
   ++counters_.run_entries;
   SetState(WtpState::kRun, "echo " + std::to_string(echo_interval_) + " s");
   ArmRunTimers();
+  ArmDataChannelDead();
   if (!uploads_done_) {
     uploads_done_ = true;
     data_sent_ = 0;
@@ -623,6 +626,20 @@ int SimWtp::OnEventTimer(thread* t) {
   return 0;
 }
 
+// RFC 5415 DataChannelDeadInterval: 60 s, at least twice the keepalive
+// interval; a standard WTP that hears no keepalive for that long resets.
+void SimWtp::ArmDataChannelDead() {
+  if (!id_.rfc || timing_.keepalive_interval == 0) return;
+  data_dead_timer_.Start(master_, std::max<uint32_t>(60, 2 * timing_.keepalive_interval),
+                         OnDataChannelDead, this);
+}
+
+int SimWtp::OnDataChannelDead(thread* t) {
+  SimWtp* self = Self(t);
+  if (self->state_ == WtpState::kRun) self->GoDown("data channel dead: no keepalive answered");
+  return 0;
+}
+
 int SimWtp::OnReassemblyTimer(thread* t) {
   SimWtp* self = Self(t);
   if (self->reassembler_.InProgress()) {
@@ -641,7 +658,7 @@ void SimWtp::ProtocolError(const char* fmt, ...) {
   va_end(args);
   ++counters_.protocol_errors;
   last_error_ = buf;
-  if (verbose_ && sink_) sink_(id_.name + " error: " + last_error_);
+  if ((verbose_ || id_.rfc) && sink_) sink_(id_.name + " error: " + last_error_);
 }
 
 void SimWtp::Trace(const char* fmt, ...) {

@@ -249,6 +249,8 @@ class SimWtp {
   static int OnKeepaliveTimer(thread* t);
   static int OnEventTimer(thread* t);
   static int OnReassemblyTimer(thread* t);
+  static int OnDataChannelDead(thread* t);
+  void ArmDataChannelDead();
   void RetransmitDue();
   void EchoDue();
   void KeepaliveDue();
@@ -320,6 +322,7 @@ class SimWtp {
   Timer keepalive_timer_;
   Timer event_timer_;
   Timer reassembly_timer_;
+  Timer data_dead_timer_;  // standard WTP in Run: no keepalive answer for this long
 
   std::map<uint32_t, Bytes> last_received_;
   std::vector<uint16_t> config_elements_;

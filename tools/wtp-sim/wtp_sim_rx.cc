@@ -210,7 +210,7 @@ bool SimWtp::MatchResponse(const ControlMessage& msg) {
   if (msg.ctl.seq == outstanding_->seq) return true;
   if (type == kMsgEchoRsp && msg.ctl.seq == last_other_seq_) {
     ++counters_.echo_seq_other;
-    if (!knobs_.strict_echo_seq) return true;
+    if (!knobs_.strict_echo_seq && !id_.rfc) return true;
   }
   ProtocolError("%s seq %u, expected %u", MsgTypeName(type), msg.ctl.seq, outstanding_->seq);
   return false;
@@ -516,6 +516,7 @@ void SimWtp::HandleKeepalive(ByteView datagram) {
     EnterRun();
   } else if (state_ == WtpState::kRun) {
     ++counters_.keepalives_answered;
+    ArmDataChannelDead();
   } else {
     Trace("keepalive answer ignored in %s", WtpStateName(state_));
   }
