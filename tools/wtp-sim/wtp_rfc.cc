@@ -354,6 +354,16 @@ bool CheckValue(const CwElement& e, std::string* why) {
   }
 }
 
+std::string HexOf(ByteView bytes) {
+  std::string text;
+  char octet[3];
+  for (uint8_t b : bytes) {
+    snprintf(octet, sizeof octet, "%02x", b);
+    text += octet;
+  }
+  return text;
+}
+
 size_t Count(const ControlMessage& msg, uint16_t type) {
   size_t n = 0;
   for (const CwElement& e : msg.list) n += e.type == type;
@@ -545,6 +555,23 @@ bool CheckStandardMandatory(const ControlMessage& msg, size_t radios, bool ipv6,
     return Fail(why, "%s has %zu %s for %zu radios", name.c_str(),
                 Count(msg, kDecryptionErrorPeriod), NameOf(kDecryptionErrorPeriod).c_str(),
                 radios);
+  }
+  return true;
+}
+
+bool CheckOwnVendorPayloads(const ControlMessage& msg, uint32_t own_vendor, std::string* why) {
+  for (const CwElement& e : msg.list) {
+    if (e.type != kVendorSpecific) continue;
+    WireReader r(e.value);
+    uint32_t vendor = 0;
+    uint16_t element_id = 0;
+    r.u32(vendor);
+    r.u16(element_id);
+    if (vendor == own_vendor) {
+      return Fail(why, "type %u: Vendor Specific Payload of this WTP's vendor %u, element %u, "
+                  "which it does not define (%zu octets: %s)",
+                  msg.ctl.msg_type, vendor, element_id, e.value.size(), HexOf(e.value).c_str());
+    }
   }
   return true;
 }

@@ -52,6 +52,12 @@ bool ParseStandardControl(ByteView datagram, ControlMessage* out, std::string* w
 // values a WTP relies on (AC Descriptor counts, a control address).
 bool CheckStandardMandatory(const ControlMessage& msg, size_t radios, bool ipv6,
                             std::string* why);
+// No Vendor Specific Payload under the WTP's own vendor identifier: this WTP
+// defines no vendor elements, so it could not parse one (other vendors'
+// payloads are ignored).
+bool CheckOwnVendorPayloads(const ControlMessage& msg, uint32_t own_vendor, std::string* why);
+// RFC 5415 4.6.35: Failure - Unrecognized Message Element.
+inline constexpr uint32_t kResultUnrecognizedElement = 21;
 
 // Fragments of one control message in the RFC placement (Fragment ID, offset
 // in 8-octet units, L bit on the last one). A new Fragment ID starts over.

@@ -180,6 +180,17 @@ void SimWtp::HandleStandardMessage(const Bytes& datagram) {
     if (sink_) sink_(id_.name + " dropped a message of the AC: " + why);
     return;
   }
+  if (!rfc::CheckOwnVendorPayloads(msg, id_.vendor_id, &why)) {
+    ++counters_.protocol_errors;
+    last_error_ = why;
+    if (!IsRequest(msg.ctl.msg_type)) {
+      if (sink_) sink_(id_.name + " dropped a message of the AC: " + why);
+      return;
+    }
+    if (sink_) sink_(id_.name + " refused a request of the AC: " + why);
+    Respond(msg.ctl.msg_type, msg.ctl.seq, {}, rfc::kResultUnrecognizedElement);
+    return;
+  }
   Dispatch(msg, datagram);
 }
 
