@@ -1,9 +1,11 @@
 // Daemon-wide switches: automatic admission and its persistence, the
-// broadcast-discovery filter and tunnel scrambling, with their node writer.
+// broadcast-discovery filter, tunnel scrambling and the standard dialect,
+// with their node writer.
 #include "cli/cli_init.h"
 #include "config/ap_persist.h"
 #include "platform/cli.h"
 #include "transport/codec.h"
+#include "transport/rfc.h"
 
 namespace {
 
@@ -35,6 +37,11 @@ int TunnelEncrypt(vty*, const CliArgs&) {
   return CLI_SUCCESS;
 }
 
+int RfcCompat(vty*, const CliArgs& args) {
+  SetRfcCompat(args.Str("state") == "enable");
+  return CLI_SUCCESS;
+}
+
 }  // namespace
 
 int capwap_autoap_mode_write(vty* v) {
@@ -50,6 +57,7 @@ int capwap_autoap_mode_write(vty* v) {
   vty_out(v, "!\n");
   agent_cloud_server_config_write(v);
   if (g_ucNeedEncrypt == 1) vty_out(v, "capwap tunnel-encrypt enable\n!\n");
+  if (capwap::RfcCompatOn()) vty_out(v, "capwap rfc-compat enable\n!\n");
   return 0;
 }
 
@@ -74,6 +82,10 @@ std::span<const CliCommand> capwap_switch_commands() {
       {CONFIG_NODE, "no capwap tunnel-encrypt enable",
        {kNo, kCapwap, "Scramble control and keepalive traffic", "Turn it on"}, {},
        TunnelEncrypt<0>},
+      {CONFIG_NODE, "capwap rfc-compat (enable|disable)",
+       {kCapwap, "Standard (RFC 5415/5416) access points of other vendors",
+        "Serve them beside this system's own", "Refuse them (default)"},
+       {"state"}, RfcCompat},
   };
   return table;
 }

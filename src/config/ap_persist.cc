@@ -9,6 +9,7 @@
 #include "platform/util.h"
 #include "registry/tables.h"
 #include "registry/wtp_record.h"
+#include "transport/rfc.h"
 
 uint8_t g_bCwAutoApEnabled = 0;
 uint8_t g_bCwAutoApPersistentEnabled = 0;
@@ -18,6 +19,7 @@ namespace {
 
 constexpr char kAutoApKey[] = "g_bCwAutoApEnabled";
 constexpr char kBroadcastForbidKey[] = "CwBroadcastForbid";
+constexpr char kRfcCompatKey[] = "CwRfcCompat";
 constexpr const char* kBroadcastRule = "INPUT -p udp --dport 5246 -d 255.255.255.255/32 -j DROP";
 
 bool MacIsZero(const std::array<uint8_t, 6>& mac) {
@@ -168,7 +170,18 @@ void SetBroadcastForbid(bool forbid) {
   }
 }
 
+void SetRfcCompat(bool on) {
+  capwap::SetRfcCompatFlag(on);
+  if (on) {
+    const uint8_t value = 1;
+    DBM_Store(kDbDaemonSettings, kRfcCompatKey, std::strlen(kRfcCompatKey), &value, 1);
+  } else {
+    DBM_Delete(kDbDaemonSettings, kRfcCompatKey, std::strlen(kRfcCompatKey));
+  }
+}
+
 void AutoApSwitchesReset() {
+  capwap::SetRfcCompatFlag(false);
   g_bCwAutoApEnabled = 0;
   g_bCwAutoApPersistentEnabled = 0;
   discovery_filter = 0;

@@ -49,5 +49,10 @@ inline constexpr uint8_t kDiscoveryFilterBroadcast = 2;
 // when cleared). Nothing happens when the bit is already as asked.
 void SetBroadcastForbid(bool forbid);
 
-// Both auto-AP switches and the discovery filter back to 0 (tests).
+// The standard-dialect switch (`capwap rfc-compat`): sets it and stores 1
+// under "CwRfcCompat" in table 17 when on, deletes the key when off.
+void SetRfcCompat(bool on);
+
+// Both auto-AP switches, the discovery filter and the standard-dialect
+// switch back to off (tests).
 void AutoApSwitchesReset();

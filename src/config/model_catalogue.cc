@@ -2,6 +2,7 @@
 // table and the look-ups used by Discovery, Join and the AP commands.
 #include "config/model_catalogue.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "config/db_tables.h"
@@ -133,6 +134,32 @@ int ApModelStore(const CW_APMODEL& model) {
     return 1;
   }
   return 0;
+}
+
+int EnsureStandardApModel(std::string_view name, std::span<const uint32_t, 4> radio_types) {
+  // 802.11 radio type bits (b 1, a 2, g 4, n 8) are the model's mode bits.
+  constexpr uint8_t kAnyMode = 0x0F;
+  constexpr uint8_t kStandardMaxPower = 20;
+  CW_APMODEL model = ApModelFetch(name).value_or(CW_APMODEL{});
+  const CW_APMODEL before = model;
+  model.name = std::string(name);
+  for (size_t r = 0; r < radio_types.size(); ++r) {
+    if (radio_types[r] == 0 && r >= model.radio_count) continue;
+    ApModelRadio& radio = model.radios[r];
+    radio.modes |= static_cast<uint8_t>(radio_types[r] & 0x3F);
+    if (radio.modes == 0) radio.modes = kAnyMode;
+    if (radio.max_power == 0) radio.max_power = kStandardMaxPower;
+    model.radio_count = std::max<uint8_t>(model.radio_count, static_cast<uint8_t>(r + 1));
+  }
+  if (model.radio_count == 0) {
+    model.radio_count = 1;
+    model.radios[0] = {kAnyMode, kStandardMaxPower, 0, 0};
+  }
+  bool same = before.name == model.name && before.radio_count == model.radio_count;
+  for (size_t r = 0; same && r < model.radios.size(); ++r) {
+    same = before.radios[r].modes == model.radios[r].modes;
+  }
+  return same ? 0 : ApModelStore(model);
 }
 
 int ApModelDelete(std::string_view name) {

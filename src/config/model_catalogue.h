@@ -68,6 +68,10 @@ std::optional<std::array<uint8_t, 32>> ApModelKey(std::string_view name);
 std::optional<CW_APMODEL> ApModelFetch(std::string_view name);
 // Stores the whole record under its name. 0 / 1.
 int ApModelStore(const CW_APMODEL& model);
+// The generic record a standard WTP is admitted under: stored (or widened)
+// so that it holds at least the radios the WTP reported, radio r with the
+// mode bits of its 802.11 radio type (any mode when the type is 0). 0 / 1.
+int EnsureStandardApModel(std::string_view name, std::span<const uint32_t, 4> radio_types);
 // Deletes the record; 0 also when it did not exist.
 int ApModelDelete(std::string_view name);
 

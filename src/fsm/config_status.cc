@@ -22,6 +22,7 @@
 #include "transport/elements.h"
 #include "transport/radio_elements.h"
 #include "transport/recv.h"
+#include "transport/rfc.h"
 #include "transport/sendq.h"
 
 namespace elem = capwap::elem;
@@ -73,6 +74,45 @@ ElemResult DecodeVendorPayload(CfgStatusReqInfo* info, ByteView value) {
   if (info->no_memory) return ElemResult::kNoMemory;
   CwDebug(kDbgError, ZLOG_INFO,
           " Malformed Vendor Specific Payload in Config Request skipped.\n");
+  return ElemResult::kOk;
+}
+
+// Fixed lengths of the standard elements read only for their length.
+constexpr size_t kStatisticsTimerLen = 2;
+constexpr size_t kRebootStatisticsLen = 15;
+
+// A standard WTP's element: 802.11 elements and the Radio Administrative
+// State in their RFC form; the rest checked and let go.
+ElemResult DecodeRfcElement(CfgStatusReqInfo* info, const CwElement& e) {
+  const capwap::RadioElementCodec* row = capwap::RfcRadioElementFor(e.type);
+  if (row && (row->uses & capwap::kRadioInStatusRequest)) {
+    return DecodeRadioElement(info, *row, e.value);
+  }
+  size_t expected = 0;
+  switch (e.type) {
+    case elem::kAcName:
+      info->ac_name.assign(e.value.begin(), e.value.end());
+      return ElemResult::kOk;
+    case elem::kStatisticsTimer:
+      expected = kStatisticsTimerLen;
+      break;
+    case elem::kWtpRebootStatistics:
+      expected = kRebootStatisticsLen;
+      break;
+    case elem::kVendorSpecificPayload: {
+      uint32_t vendor_id = 0;
+      uint16_t element_id = 0;
+      ByteView data;
+      if (!capwap::ReadRfcVendorPayload(e.value, &vendor_id, &element_id, &data)) expected = 6;
+      break;
+    }
+    default:
+      break;
+  }
+  if (expected != 0 && e.value.size() != expected) {
+    CwDebug(kDbgError, ZLOG_INFO, " Config Request element %u of %zu bytes skipped.\n",
+            static_cast<unsigned>(e.type), e.value.size());
+  }
   return ElemResult::kOk;
 }
 
@@ -247,7 +287,7 @@ int EnterConfig(CW_WTPCB* wtp, CW_RCVPKT* rcv, CfgStatusReqInfo& info) {
 
 }  // namespace
 
-int CW_AC_DecCfgReq(CfgStatusReqInfo* info, ByteView elements) {
+int CW_AC_DecCfgReq(CfgStatusReqInfo* info, ByteView elements, bool rfc) {
   if (!info) return 1;
   if (elements.size() < 4) {
     CwDebug(kDbgError, ZLOG_ERR, " Illegal Config Request frame received.\n");
@@ -256,7 +296,7 @@ int CW_AC_DecCfgReq(CfgStatusReqInfo* info, ByteView elements) {
   capwap::VendorDecodeScope<CfgStatusReqInfo> scope(info);
   CwElementWalk walk(elements);
   for (const CwElement& e : walk) {
-    if (DecodeElement(info, e) == ElemResult::kNoMemory) {
+    if ((rfc ? DecodeRfcElement(info, e) : DecodeElement(info, e)) == ElemResult::kNoMemory) {
       CwDebug(kDbgError, ZLOG_ERR, " No memory to decode Config Request frame.\n");
       return 1;
     }
@@ -279,7 +319,7 @@ int CW_AC_CfgReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
   CwDebug(kDbgPacket, ZLOG_INFO, " Receiving Config Request frame from AP %s.\n",
           capwap::MacText(wtp->mac).data());
   CfgStatusReqInfo info;
-  if (CW_AC_DecCfgReq(&info, rcv->Elements()) != 0) {
+  if (CW_AC_DecCfgReq(&info, rcv->Elements(), wtp->rfc) != 0) {
     CwDebug(kDbgError, ZLOG_ERR,
             " Failed to decode Config Status Request frame since illegal frame format.\n");
     CW_FreeRdBind(&info.rdbind);
@@ -311,7 +351,25 @@ int BuildCfgResp(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources& sourc
   return ok ? 0 : 1;
 }
 
+int BuildRfcCfgResp(CW_PKT& pkt, const CW_WTPCB& wtp) {
+  bool ok = PutElement(pkt, elem::kCapwapTimers, [&](WireWriter& w) {
+    w.u8(static_cast<uint8_t>(wtp.discovery_interval));
+    w.u8(static_cast<uint8_t>(wtp.echo_interval));
+  });
+  ok &= PutElement(pkt, elem::kIdleTimeout, [&](WireWriter& w) { w.u32(wtp.rdbind.idle_timeout); });
+  ok &= capwap::PutRfcWtpFallback(pkt) && capwap::PutRfcAcList(pkt, wtp.local);
+  ok &= PutElement(pkt, elem::kWtpStaticIpAddressInformation, [&](WireWriter& w) {
+    w.u32(wtp.static_ip.addr);
+    w.u32(wtp.static_ip.mask);
+    w.u32(wtp.static_ip.gateway);
+    w.u8(static_cast<uint8_t>(wtp.static_ip.is_static));
+  });
+  ok &= EncodeRdBindElemsRfc(pkt, wtp.rdbind, wtp.radio_types) == 0;
+  return ok ? 0 : 1;
+}
+
 int CW_AC_FillCfgResp(CW_PKT& pkt, const CW_WTPCB& wtp) {
+  if (wtp.rfc) return BuildRfcCfgResp(pkt, wtp);
   return BuildCfgResp(pkt, wtp, CfgRespSourcesOf(wtp));
 }
 

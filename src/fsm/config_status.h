@@ -39,7 +39,11 @@ int CW_AC_CfgReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv);
 // 4 octets of elements, an element that runs past the end, or memory
 // exhaustion. A value too short for its fields and a malformed vendor
 // payload are skipped with a debug line.
-int CW_AC_DecCfgReq(CfgStatusReqInfo* info, capwap::ByteView elements);
+// A standard WTP's request (rfc) is read in the RFC 5415/5416 forms: the
+// 802.11 elements and the Radio Administrative State into the radio
+// binding, Statistics Timer and WTP Reboot Statistics checked for length,
+// vendor payloads in the standard layout skipped.
+int CW_AC_DecCfgReq(CfgStatusReqInfo* info, capwap::ByteView elements, bool rfc = false);
 
 // Builds and sends the response; releases the AP's radio binding. 1 when no
 // packet could be taken (nothing is sent), otherwise CW_AC_SendCtlMsg's result.
@@ -58,6 +62,12 @@ struct CwCfgRespSources {
 CwCfgRespSources CfgRespSourcesOf(const CW_WTPCB& wtp);
 // The pure builder behind CW_AC_FillCfgResp. 0, or 1 when the packet overflowed.
 int BuildCfgResp(CW_PKT& pkt, const CW_WTPCB& wtp, const CwCfgRespSources& sources);
+// The response elements of a standard WTP: CAPWAP Timers, Idle Timeout, WTP
+// Fallback, AC IPv4 (IPv6) List, WTP Static IP Address Information, then the
+// radio binding's 802.11 elements in their RFC form and a Decryption Error
+// Report Period per reported radio. None of this system's own elements.
+// 0, or 1 when the packet overflowed.
+int BuildRfcCfgResp(CW_PKT& pkt, const CW_WTPCB& wtp);
 
 // The request record that vendor sub-element 129 fills: `context` while a
 // Configuration Status Request is being decoded into it, otherwise null (the

@@ -53,7 +53,10 @@ int DecodeElement(CW_DISC_REQ_INFO* info, const CwElement& e) {
       TakeFirstByte(e.value, info->discovery_type);
       break;
     case elem::kVendorSpecificPayload:
-      CW_AC_DecDiscVendorElem(info, e.value.data(), e.value.size());
+      // A standard WTP's payloads (vendor, element ID, data) are not read.
+      if (info->dialect != capwap::Dialect::kStandard) {
+        CW_AC_DecDiscVendorElem(info, e.value.data(), e.value.size());
+      }
       break;
     case elem::kWtpBoardData:
       DecodeBoardData(info, e.value);
@@ -109,6 +112,25 @@ int CheckConfiguredAp(CW_WTPCB* wtp, const CW_DISC_REQ_INFO& info, const std::st
   return 0;
 }
 
+// A standard WTP: admitted under the generic model, without the vendor
+// profile's firmware and MAC rules.
+int ProcStandardDiscReq(const CW_DISC_REQ_INFO& info, DiscoveryResp& resp) {
+  const auto& mac = info.board.base_mac;
+  CW_WTPCB* wtp = CW_AC_GetWTPByMac(mac);
+  if (!wtp && !g_bCwAutoApEnabled) {
+    CwDebug(kDbgError, ZLOG_ERR,
+            " Reject Discovery Request since can't find AP config with MAC addr %s .\n",
+            capwap::MacText(mac).data());
+    return 0;
+  }
+  if (wtp) {
+    if (CheckConfiguredAp(wtp, info, capwap::kStandardApModel) != 0) return 1;
+    resp.priority = wtp->priority;
+  }
+  CW_AC_SndDiscResp(wtp, resp, info.board.vendor_id);
+  return 0;
+}
+
 // --- Response elements --------------------------------------------------------
 bool PutPriority(CW_PKT& pkt, uint32_t vendor_id, uint8_t priority) {
   CwElementWriter e(pkt, elem::kVendorSpecificPayload);
@@ -155,6 +177,7 @@ int CW_AC_DecDiscVendorElem(CW_DISC_REQ_INFO* info, const uint8_t* value, size_t
 int CW_AC_DecDiscReq(CW_DISC_REQ_INFO* info, const CW_RCVPKT* rcv) {
   *info = CW_DISC_REQ_INFO{};
   if (rcv->length > rcv->buffer.size()) return 1;
+  info->dialect = capwap::RequestDialect(rcv->Elements());
   CwElementWalk walk(rcv->Elements());
   for (const CwElement& e : walk) {
     if (DecodeElement(info, e) != 0) return 1;
@@ -183,6 +206,12 @@ int CW_AC_DiscReqHandler(CW_WTPCB* /*wtp*/, CW_RCVPKT* rcv) {
     CwDebug(kDbgError, ZLOG_ERR, " Failed to decode Discovery Request frame.\n");
     return 1;
   }
+  if (info.dialect == capwap::Dialect::kMixed) {
+    CwDebug(kDbgError, ZLOG_ERR,
+            " Discovery Request from %s mixes standard and product markers, refused.\n",
+            capwap::AddrText(rcv->remote).c_str());
+    return 1;
+  }
   // Published before admission: refused APs are of interest too.
   if (g_bCwAutoAptoCloud == 1) PubAutoAptoCloud(info.board, *rcv, info.workmode);
   if (!CapacityLeft()) return 0;
@@ -199,6 +228,13 @@ int CW_AC_ProcDiscReq(const CW_DISC_REQ_INFO* info, const CW_RCVPKT* rcv) {
   resp.local = rcv->local;
   resp.seq = rcv->seq;
   resp.priority = kDefaultPriority;
+  resp.rfc = info->dialect == capwap::Dialect::kStandard;
+  for (const DiscRadioInfo& radio : info->radios) {
+    if (radio.radio_id == 0) continue;
+    capwap::WireReader(radio.radio_type.data(), radio.radio_type.size())
+        .u32(resp.radio_types[radio.radio_id - 1]);
+  }
+  if (resp.rfc) return ProcStandardDiscReq(*info, resp);
 
   const std::string model = FieldText(info->board.model);
   const auto& mac = info->board.base_mac;
@@ -243,13 +279,24 @@ int FillDiscResp(CW_PKT& pkt, const capwap::AcGlobalInfo& ac, uint32_t vendor_id
   return 0;
 }
 
+int FillRfcDiscResp(CW_PKT& pkt, const DiscoveryResp& resp) {
+  const bool ok = capwap::PutRfcAcDescriptor(pkt) && capwap::PutRfcAcName(pkt) &&
+                  capwap::PutRfcRadioInfo(pkt, resp.radio_types) &&
+                  capwap::PutRfcControlAddress(pkt, resp.local);
+  if (!ok) return 1;
+  FinishCtlMsg(pkt, kMsgDiscoveryRsp, resp.seq);
+  capwap::RfcFrameCtlMsg(pkt);
+  return 0;
+}
+
 int CW_AC_SndDiscResp(CW_WTPCB* /*wtp*/, const DiscoveryResp& resp, uint32_t vendor_id) {
   CwPktPtr pkt = CW_AC_PktMalloc();
   if (!pkt) return 1;
   g_stCW_AC_GlobalInfo.active_wtps = static_cast<uint16_t>(g_uiCwApCount);
-  if (FillDiscResp(*pkt, g_stCW_AC_GlobalInfo, vendor_id, resp.priority, resp.seq) != 0) {
-    return 0;
-  }
+  const int overflow = resp.rfc ? FillRfcDiscResp(*pkt, resp)
+                                : FillDiscResp(*pkt, g_stCW_AC_GlobalInfo, vendor_id,
+                                               resp.priority, resp.seq);
+  if (overflow != 0) return 0;
   SendDesc desc;
   desc.fd = resp.remote.family != 0 ? g_iAC_IP6SockId : g_iAC_IP4SockId;
   desc.remote = resp.remote;

@@ -12,6 +12,7 @@
 #include "platform/bytes.h"
 #include "registry/acinfo.h"
 #include "registry/wtpcb.h"
+#include "transport/rfc.h"
 #include "transport/types.h"
 
 // One IEEE 802.11 WTP Radio Information element: radio ID and the radio
@@ -33,6 +34,7 @@ struct CW_DISC_REQ_INFO {
   uint16_t workmode = 0;                    // bit value 2 = mesh, else fit
   bool have_board = false;
   bool have_descriptor = false;
+  capwap::Dialect dialect = capwap::Dialect::kProduct;
 };
 inline constexpr uint16_t kWorkModeMesh = 2;
 
@@ -42,6 +44,8 @@ struct DiscoveryResp {
   CW_ADDR local;         // where its request arrived
   uint8_t seq = 0;       // the request's sequence number
   uint8_t priority = 4;  // the AP's priority, 4 for an AP without record
+  bool rfc = false;      // answer in the standard dialect
+  std::array<uint32_t, 4> radio_types{};  // a standard WTP's radios by radio ID
 };
 
 // Entry from the dispatcher (wtp, bound to the sender, is not used). 0 when
@@ -69,6 +73,11 @@ int CW_AC_SndDiscResp(CW_WTPCB* wtp, const DiscoveryResp& resp, uint32_t vendor_
 // controller described by `ac`. 0, or 1 when the packet overflowed (our bug).
 int FillDiscResp(CW_PKT& pkt, const capwap::AcGlobalInfo& ac, uint32_t vendor_id,
                        uint8_t priority, uint8_t seq);
+
+// Pure builder of the standard dialect's response: AC Descriptor, AC Name,
+// the WTP's radios as 802.11 WTP Radio Information, and the CAPWAP Control
+// address = `local` (where the request arrived). 0, or 1 on overflow.
+int FillRfcDiscResp(CW_PKT& pkt, const DiscoveryResp& resp);
 
 // A request that arrived as a broadcast carries 255.255.255.255 as its
 // local address: take the receiving interface's address instead.

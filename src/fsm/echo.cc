@@ -7,6 +7,7 @@
 #include "registry/tables.h"
 #include "transport/codec.h"
 #include "transport/elements.h"
+#include "transport/rfc.h"
 #include "transport/sendq.h"
 
 namespace elem = capwap::elem;
@@ -43,6 +44,11 @@ int CW_AC_EchoReqHandler(CW_WTPCB* wtp, CW_RCVPKT* rcv) {
     return 1;
   }
   capwap::RefreshLiveness(wtp);
+  if (wtp->rfc) {
+    // The standard answer: no element, the request's own sequence number.
+    if (CwPktPtr pkt = capwap::BuildRfcEchoResp(rcv->seq)) CW_AC_SendCtlMsg(std::move(pkt), wtp);
+    return 0;
+  }
   CW_AC_SndEchoResp(wtp);
   return 0;
 }

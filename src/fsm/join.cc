@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "config/ap_persist.h"
+#include "config/model_catalogue.h"
 #include "diag/debug.h"
 #include "registry/session.h"
 #include "registry/acinfo.h"
@@ -49,6 +50,16 @@ void DecodeRadioInfo(CW_JOIN_REQ_INFO* info, capwap::ByteView value) {
 // or descriptors. A vendor payload whose sub-elements cannot be walked keeps
 // what its handlers took before the fault, and the rest of it is skipped.
 void DecodeVendorPayload(CW_JOIN_REQ_INFO* info, capwap::ByteView value) {
+  if (info->dialect == capwap::Dialect::kStandard) {
+    // The standard layout (vendor, element ID, data): nothing read here.
+    uint32_t vendor_id = 0;
+    uint16_t element_id = 0;
+    capwap::ByteView data;
+    if (!capwap::ReadRfcVendorPayload(value, &vendor_id, &element_id, &data)) {
+      CwDebug(kDbgError, ZLOG_INFO, " Short Vendor Specific Payload in Join Request skipped.\n");
+    }
+    return;
+  }
   capwap::VendorDecodeScope<CW_JOIN_REQ_INFO> scope(info);
   if (CW_AC_DecVendorElem(info, value) != 0) {
     CwDebug(kDbgError, ZLOG_INFO,
@@ -116,6 +127,16 @@ bool CapacityLeft() {
   return !capwap::OnlineLimitReached();
 }
 
+// The 802.11 radio types the request reported, by radio ID.
+std::array<uint32_t, 4> RadioTypes(const CW_JOIN_REQ_INFO& info) {
+  std::array<uint32_t, 4> types{};
+  for (const JoinRadioInfo& radio : info.radios) {
+    if (radio.radio_id == 0) continue;
+    capwap::WireReader(radio.radio_type.data(), radio.radio_type.size()).u32(types[radio.radio_id - 1]);
+  }
+  return types;
+}
+
 // The record of the reporting AP: found by its base MAC or made by automatic
 // admission. Null when there is none; *result is then the handler's result.
 CW_WTPCB* BindRecord(const CW_JOIN_REQ_INFO& info, int* result) {
@@ -129,7 +150,12 @@ CW_WTPCB* BindRecord(const CW_JOIN_REQ_INFO& info, int* result) {
   }
   CwDebug(kDbgEvent, ZLOG_INFO, " Creating AP with MAC address %02x-%02x-%02x-%02x-%02x-%02x.\n",
           mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-  CW_WTPCB* wtp = CW_AC_CreateWTP(FieldText(info.board.model), kAnyApid, "", 1);
+  std::string model = FieldText(info.board.model);
+  if (info.dialect == capwap::Dialect::kStandard) {
+    model = capwap::kStandardApModel;
+    EnsureStandardApModel(model, RadioTypes(info));
+  }
+  CW_WTPCB* wtp = CW_AC_CreateWTP(model, kAnyApid, "", 1);
   if (!wtp) {
     CwDebug(kDbgError, ZLOG_ERR,
             " Failed to create AP with MAC address %02x-%02x-%02x-%02x-%02x-%02x.\n", mac[0],
@@ -161,6 +187,8 @@ void EnterSession(CW_WTPCB* wtp, const CW_JOIN_REQ_INFO& info, const CW_RCVPKT& 
   CW_AC_AddWtpFromSn(wtp);
   wtp->master_status = info.master_status;
   wtp->capability = info.capability;
+  wtp->rfc = info.dialect == capwap::Dialect::kStandard;
+  wtp->radio_types = wtp->rfc ? RadioTypes(info) : std::array<uint32_t, 4>{};
 }
 
 // After a successful response: counted, Join, stored, supervised.
@@ -224,6 +252,7 @@ CW_JOIN_REQ_INFO* JoinVendorContext(void* ctx) {
 int CW_AC_DecJoinReq(CW_JOIN_REQ_INFO* info, const CW_RCVPKT* rcv) {
   *info = CW_JOIN_REQ_INFO{};
   if (rcv->length > rcv->buffer.size()) return 1;
+  info->dialect = capwap::RequestDialect(rcv->Elements());
   CwElementWalk walk(rcv->Elements());
   for (const CwElement& e : walk) {
     if (DecodeElement(info, e) != 0) return 1;
@@ -251,9 +280,16 @@ int CW_AC_JoinReqHandler(CW_WTPCB* bound, CW_RCVPKT* rcv) {
     return 1;
   }
 
+  if (info.dialect == capwap::Dialect::kMixed) {
+    CwDebug(kDbgError, ZLOG_ERR,
+            " Join Request from %s mixes standard and product markers, refused.\n",
+            capwap::AddrText(rcv->remote).c_str());
+    return 1;
+  }
   JoinResp resp;
   resp.dest = rcv->remote;
   resp.seq = rcv->seq;
+  resp.rfc = info.dialect == capwap::Dialect::kStandard;
   if (CW_WTPCB* holder = CW_AC_GetWTPBySESSID(info.session_id)) {
     CwDebug(kDbgError, ZLOG_ERR, " Session ID is in use, so Join Request rejected.\n");
     resp.result = kJoinResultSessionInUse;
@@ -282,6 +318,18 @@ int CW_AC_JoinReqHandler(CW_WTPCB* bound, CW_RCVPKT* rcv) {
 // answered through another AP's record leaves that record untouched.
 int CW_AC_FillJoinResp(CW_PKT& pkt, const CW_WTPCB& wtp, const JoinResp& resp) {
   bool ok = PutResultCode(pkt, resp.result);
+  if (resp.rfc) {
+    if (ok && resp.result == kJoinResultSuccess) {
+      ok = capwap::PutRfcAcDescriptor(pkt) && capwap::PutRfcAcName(pkt) &&
+           capwap::PutRfcRadioInfo(pkt, wtp.radio_types) && capwap::PutRfcEcnSupport(pkt) &&
+           capwap::PutRfcControlAddress(pkt, wtp.local) &&
+           capwap::PutRfcLocalAddress(pkt, wtp.local);
+    }
+    if (!ok) return 1;
+    FinishCtlMsg(pkt, kMsgJoinRsp, resp.seq);
+    capwap::RfcFrameCtlMsg(pkt);
+    return 0;
+  }
   if (ok && resp.result == kJoinResultSuccess) {
     const capwap::AcGlobalInfo& ac = g_stCW_AC_GlobalInfo;
     ok = capwap::PutAcDescriptor(pkt, ac, wtp.board_vendor_id) && capwap::PutAcName(pkt, ac) &&

@@ -13,6 +13,7 @@
 #include "registry/acinfo.h"
 #include "config/images.h"
 #include "registry/wtpcb.h"
+#include "transport/rfc.h"
 #include "transport/types.h"
 
 // One IEEE 802.11 WTP Radio Information element.
@@ -33,6 +34,7 @@ struct CW_JOIN_REQ_INFO {
   uint16_t capability = 0;             // bit value 2 = mesh
   uint32_t master_status = 0;          // 0 = virtual AP
   std::array<JoinRadioInfo, kJoinRadioSlots> radios{};  // radio r in radios[r - 1]
+  capwap::Dialect dialect = capwap::Dialect::kProduct;
 };
 
 // Where and what to answer.
@@ -41,6 +43,7 @@ struct JoinResp {
   uint32_t result = 0;      // 0 success, 6 session ID in use
   uint8_t seq = 0;          // the request's sequence number
   uint8_t priority = 4;
+  bool rfc = false;         // answer in the standard dialect
 };
 enum : uint32_t { kJoinResultSuccess = 0, kJoinResultSessionInUse = 6 };
 

@@ -244,6 +244,12 @@ struct CW_WTPCB {
     uint32_t ipv4 = 0;
     std::array<uint8_t, 16> ipv6{};
   } group_ac;
+  // The session speaks the standard (RFC 5415/5416) dialect; set from each
+  // Join Request. Runtime.
+  bool rfc = false;
+  // A standard WTP's IEEE 802.11 radio types by radio ID (radio r at r - 1,
+  // 0 when not reported), from its Join Request. Runtime.
+  std::array<uint32_t, 4> radio_types{};
 };
 
 // Calls f(display name, timer) for each session timer of the block, in the

@@ -200,6 +200,38 @@ bool AppendItem(CW_PKT& pkt, uint32_t item, const CwCfgItem& data, uint32_t vend
   return record.ok() && element.ok();
 }
 
+// Items a standard WTP reads in the form written here: the RFC 5415
+// elements whose layout this system shares.
+bool HasStandardForm(uint32_t item) {
+  switch (item) {
+    case kItemAcTimestamp:
+    case kItemAddMacAcl:
+    case kItemCapwapTimers:
+    case kItemDelMacAcl:
+    case kItemIdleTimeout:
+    case kItemLocation:
+    case kItemStatsTimer:
+    case kItemWtpFallback:
+    case kItemWtpName:
+    case kItemStaticIp:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A standard WTP's item: a radio element in its RFC form, or an item of
+// the shared layout. False when the item has no standard form.
+bool AppendStandardItem(CW_PKT& pkt, uint32_t item, const CwCfgItem& data) {
+  const capwap::RadioElementCodec* radio = capwap::RfcRadioElementFor(item);
+  if (radio && (radio->uses & capwap::kRadioInConfigItem)) {
+    if (!ItemDataFits(item, data)) return false;
+    CwElementWriter element(pkt, static_cast<uint16_t>(item));
+    return capwap::RadioToWire(*radio, data.record, element.w()) && element.ok();
+  }
+  return HasStandardForm(item) && AppendItem(pkt, item, data, 0);
+}
+
 int SendRequest(CW_WTPCB* wtp, CwPktPtr pkt) {
   FinishCtlMsg(*pkt, kMsgCfgUpdateReq, CW_AC_GetSeqNum(wtp, kMsgCfgUpdateReq));
   return CW_AC_SendCtlMsg(std::move(pkt), wtp);
@@ -305,6 +337,15 @@ int CW_AC_SndCfgUpdReqItem(CW_WTPCB* wtp, uint32_t item, const CwCfgItem& data) 
             " No packet for the Configuration Update Request of item %u to AP %u.", item,
             wtp->apid);
     return 1;
+  }
+  if (wtp->rfc) {
+    if (!AppendStandardItem(*pkt, item, data)) {
+      CwDebug(kDbgEvent, ZLOG_INFO,
+              " Configuration Update item %u has no standard form; not sent to AP %s.\n", item,
+              wtp->name.c_str());
+      return 1;
+    }
+    return SendRequest(wtp, std::move(pkt));
   }
   if (!AppendItem(*pkt, item, data, wtp->board_vendor_id)) return 1;
   return SendRequest(wtp, std::move(pkt));

@@ -258,6 +258,40 @@ int EncodeRdBindElems(CW_PKT& pkt, const RadioBinding& record, uint32_t vendor_i
   return ok ? 0 : 1;
 }
 
+int EncodeRdBindElemsRfc(CW_PKT& pkt, const RadioBinding& record,
+                         std::span<const uint32_t, 4> radio_types) {
+  constexpr uint16_t kDefaultDecryptPeriod = 120;
+  const RadioBindingTlv& decrypt = *RdBindTlvByType(capwap::elem::kDecryptionErrorReportPeriod);
+  bool ok = true;
+  for (const RadioBindingRadio& radio : record.radios) {
+    for (uint16_t type : kApOrder) {
+      const RadioBindingTlv& tlv = *RdBindTlvByType(type);
+      const capwap::RadioElementCodec* row = capwap::RfcRadioElementFor(tlv.element);
+      const auto& sub = radio.sub[tlv.slot];
+      // The radio's administrative state is a WTP's report, not a setting here.
+      if (!row || !sub || tlv.slot == decrypt.slot ||
+          tlv.element == capwap::elem::kRadioAdministrativeState) {
+        continue;
+      }
+      std::array<uint8_t, capwap::kRadioRecordMax> padded{};
+      std::copy_n(sub->begin(), std::min<size_t>(sub->size(), tlv.size), padded.begin());
+      CwElementWriter e(pkt, tlv.element);
+      ok = capwap::RadioToWire(*row, ByteView(padded).first(tlv.size), e.w()) && e.ok() && ok;
+    }
+  }
+  for (size_t r = 0; r < radio_types.size(); ++r) {
+    if (radio_types[r] == 0) continue;
+    const auto& sub = record.radios[r].sub[decrypt.slot];
+    uint16_t period = kDefaultDecryptPeriod;
+    if (sub && sub->size() >= 4) capwap::HostReader(sub->data() + 2, 2).u16(period);
+    CwElementWriter e(pkt, capwap::elem::kDecryptionErrorReportPeriod);
+    e.w().u8(static_cast<uint8_t>(r + 1));
+    e.w().u16(period);
+    ok = ok && e.ok();
+  }
+  return ok ? 0 : 1;
+}
+
 int CW_AC_CfgUpdRdBinding(CW_WTPCB* wtp, const RadioBinding& record) {
   if (!wtp) return 1;
   CwPktPtr pkt = CW_AC_PktMalloc();
@@ -270,7 +304,11 @@ int CW_AC_CfgUpdRdBinding(CW_WTPCB* wtp, const RadioBinding& record) {
     CwElementWriter e(*pkt, capwap::elem::kIdleTimeout);
     e.w().u32(record.idle_timeout);
   }
-  EncodeRdBindElems(*pkt, record, wtp->board_vendor_id);
+  if (wtp->rfc) {
+    EncodeRdBindElemsRfc(*pkt, record, wtp->radio_types);
+  } else {
+    EncodeRdBindElems(*pkt, record, wtp->board_vendor_id);
+  }
   FinishCtlMsg(*pkt, kMsgCfgUpdateReq, CW_AC_GetSeqNum(wtp, kMsgCfgUpdateReq));
   CW_AC_SendCtlMsg(std::move(pkt), wtp);
   return 0;

@@ -67,6 +67,12 @@ size_t EncodeRdBindTlv(const RadioBinding& record, std::span<uint8_t> out);
 // sub-record as its element, in the AP order (sub-record 5 is not sent).
 // Vendor elements carry `vendor_id`. 0, or 1 when the packet overflowed.
 int EncodeRdBindElems(CW_PKT& pkt, const RadioBinding& record, uint32_t vendor_id);
+// The same for a standard WTP: only sub-records whose element has an RFC 5416
+// form, in that form (no vendor elements, no WTP Quality of Service), then a
+// Decryption Error Report Period for each radio the WTP reported (the
+// record's, else 120 seconds). 0, or 1 when the packet overflowed.
+int EncodeRdBindElemsRfc(CW_PKT& pkt, const RadioBinding& record,
+                         std::span<const uint32_t, 4> radio_types);
 // One Configuration Update Request (type 7): Idle Timeout when non-zero,
 // then the per-radio elements. 1 only when no packet could be allocated.
 int CW_AC_CfgUpdRdBinding(CW_WTPCB* wtp, const RadioBinding& record);

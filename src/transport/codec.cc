@@ -10,6 +10,7 @@
 #include "platform/fail_inject.h"
 #include "platform/identity.h"
 #include "transport/elements.h"
+#include "transport/rfc.h"
 
 namespace {
 
@@ -194,7 +195,8 @@ int CW_DEC_IE_WtpBD(WtpBoardData* out, const uint8_t* value, size_t length) {
   if (value == nullptr) return 1;
   capwap::WireReader r(value, length);
   if (!r.u32(out->vendor_id)) return 1;
-  if (!vendor_isvalid(out->vendor_id)) {
+  // A foreign vendor is a standard WTP's when the standard dialect is served.
+  if (!vendor_isvalid(out->vendor_id) && !capwap::RfcCompatOn()) {
     CwDebug(kDbgError, ZLOG_INFO, " Reported vendor ID %x is illegal.\n", out->vendor_id);
     return 1;
   }

@@ -123,7 +123,8 @@ bool DecodeResultOnly(ByteView elements, uint32_t* result_code);
 }  // namespace capwap
 
 // --- Shared element decoders -------------------------------------------
-// WTP Board Data (38): vendor must pass vendor_isvalid; model (lower-cased)
+// WTP Board Data (38): vendor must pass vendor_isvalid (any vendor while the
+// standard dialect is served); model (lower-cased)
 // and base MAC required. 0 / 1.
 int CW_DEC_IE_WtpBD(WtpBoardData* out, const uint8_t* value, size_t length);
 // WTP Descriptor (39). 0 / 1.

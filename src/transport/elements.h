@@ -11,6 +11,7 @@ namespace capwap::elem {
 enum : uint16_t {
   kAcDescriptor = 1,
   kAcIpv4List = 2,
+  kAcIpv6List = 3,
   kAcName = 4,
   kAcNameWithPriority = 5,
   kAcTimestamp = 6,
@@ -47,9 +48,11 @@ enum : uint16_t {
   kWtpMacType = 44,
   kWtpName = 45,
   kWtpRadioStatistics = 47,
+  kWtpRebootStatistics = 48,
   kWtpStaticIpAddressInformation = 49,
   kCapwapLocalIpv6Address = 50,
   kCapwapTransportProtocol = 51,
+  kEcnSupport = 53,
 
   // This system's start-up items of the Configuration Status Response.
   kLanIp = 50,

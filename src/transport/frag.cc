@@ -9,6 +9,7 @@
 #include "platform/thread.h"
 #include "registry/session.h"
 #include "transport/codec.h"
+#include "transport/rfc.h"
 
 namespace {
 
@@ -16,7 +17,8 @@ constexpr long kReassemblySeconds = 30;
 // Fragment offsets count 8-octet units.
 constexpr uint32_t kOffsetUnit = 8;
 
-CW_PKT MakeFragment(const CW_PKT& pkt, size_t index, size_t count, uint16_t frag_id) {
+CW_PKT MakeFragment(const CW_PKT& pkt, size_t index, size_t count, uint16_t frag_id,
+                    bool rfc) {
   const size_t payload_total = pkt.length - kCwHdrLen;
   const size_t start = index * kFragPayload;
   const size_t chunk = std::min(kFragPayload, payload_total - start);
@@ -32,7 +34,11 @@ CW_PKT MakeFragment(const CW_PKT& pkt, size_t index, size_t count, uint16_t frag
   hdr.SetBit(kHdrBitL, index + 1 == count);
   hdr.frag_id = frag_id;
   hdr.frag_offset = static_cast<uint16_t>(index * (kFragPayload / kOffsetUnit));
-  CW_EncCwHdr(&hdr, frag.buffer.data());
+  if (rfc) {
+    capwap::EncodeRfcHeader(&hdr, frag.buffer.data());
+  } else {
+    CW_EncCwHdr(&hdr, frag.buffer.data());
+  }
 
   auto from = pkt.buffer.begin() + static_cast<long>(kCwHdrLen + start);
   std::copy(from, from + static_cast<long>(chunk), frag.buffer.begin() + kCwHdrLen);
@@ -41,7 +47,7 @@ CW_PKT MakeFragment(const CW_PKT& pkt, size_t index, size_t count, uint16_t frag
 
 }  // namespace
 
-std::vector<CW_PKT> CW_FragPkt(const CW_PKT& pkt, uint16_t frag_id) {
+std::vector<CW_PKT> CW_FragPkt(const CW_PKT& pkt, uint16_t frag_id, bool rfc) {
   std::vector<CW_PKT> fragments;
   if (pkt.length <= kCwHdrLen || pkt.length > pkt.buffer.size()) return fragments;
   const size_t payload_total = pkt.length - kCwHdrLen;
@@ -50,7 +56,7 @@ std::vector<CW_PKT> CW_FragPkt(const CW_PKT& pkt, uint16_t frag_id) {
     fragments.reserve(count);
     for (size_t k = 0; k < count; ++k) {
       if (capwap::ShouldFail(capwap::FailFamily::kPacketAlloc)) return {};
-      fragments.push_back(MakeFragment(pkt, k, count, frag_id));
+      fragments.push_back(MakeFragment(pkt, k, count, frag_id, rfc));
     }
   } catch (const std::bad_alloc&) {
     return {};

@@ -22,7 +22,7 @@ inline constexpr uint16_t kMaxHeldFragments = 51;
 
 // Splits pkt (a whole datagram) into fragment datagrams; empty on failure
 // (memory short, or the kPacketAlloc failure injected).
-std::vector<CW_PKT> CW_FragPkt(const CW_PKT& pkt, uint16_t frag_id);
+std::vector<CW_PKT> CW_FragPkt(const CW_PKT& pkt, uint16_t frag_id, bool rfc = false);
 
 // Reassembly result codes.
 enum : int { kFragRejected = 1, kFragHeld = 2, kFragComplete = 3 };

@@ -12,6 +12,7 @@
 #include "relay/wmac.h"
 #include "transport/codec.h"
 #include "transport/elements.h"
+#include "transport/rfc.h"
 
 namespace elem = capwap::elem;
 
@@ -81,7 +82,8 @@ void SetKeepAliveHandler(KeepAliveHandler handler) { SessionHandler() = handler;
 
 void AnswerKeepAlive(const CW_WTPCB& wtp, const SessionId& session_id, int is_ipv6,
                      const PktInfo* pktinfo) {
-  std::array<uint8_t, kKeepaliveLen> reply = BuildKeepAlive(session_id);
+  std::array<uint8_t, kKeepaliveLen> reply =
+      wtp.rfc ? BuildRfcKeepAlive(session_id) : BuildKeepAlive(session_id);
   SendDesc desc;
   desc.remote = wtp.data_end;
   if (is_ipv6) {
@@ -117,12 +119,19 @@ std::array<uint8_t, kKeepaliveLen> BuildKeepAlive(const SessionId& session_id) {
   return out;
 }
 
-int DecodeKeepAlive(capwap::ByteView datagram, SessionId* session_id) {
+int DecodeKeepAlive(capwap::ByteView datagram, SessionId* session_id, bool* standard_form) {
   capwap::ByteView body = datagram.size() > kCwHdrLen ? datagram.subspan(kCwHdrLen)
                                                       : capwap::ByteView{};
   capwap::WireReader r(body);
   uint16_t elem_len = 0;
-  const bool have_length = r.u16(elem_len);
+  bool have_length = r.u16(elem_len);
+  if (standard_form) *standard_form = false;
+  if (have_length && standard_form && elem_len == capwap::kRfcKeepaliveElemLen &&
+      capwap::RfcCompatOn()) {
+    // The standard length counts its own two octets.
+    elem_len = kKeepaliveElemLen;
+    *standard_form = true;
+  }
   if (!have_length || elem_len != kKeepaliveElemLen || r.remaining() < elem_len) {
     // A frame cut short is shown with the element octets it has.
     const int shown = have_length && elem_len != kKeepaliveElemLen
@@ -154,10 +163,16 @@ int AC_ProcKeepAlive(capwap::ByteView datagram, int is_ipv6, const sockaddr* sou
   if (hdr.reserved3 == kWapiReservedBits) return RelayWapiFrame(datagram, source);
 
   SessionId session_id{};
-  if (DecodeKeepAlive(datagram, &session_id) != 0) return 1;
+  bool standard_form = false;
+  if (DecodeKeepAlive(datagram, &session_id, &standard_form) != 0) return 1;
   CW_WTPCB* wtp = CW_AC_GetWTPBySESSID(session_id);
   if (!wtp) {
     LogUnknownSession(session_id);
+    return 1;
+  }
+  if (standard_form != wtp->rfc) {
+    CwDebug(kDbgError, ZLOG_ERR, " Keepalive of AP %s in the other dialect's form dropped.\n",
+            wtp->name.c_str());
     return 1;
   }
   wtp->data_end = SourceEndpoint(is_ipv6, source);

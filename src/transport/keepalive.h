@@ -46,7 +46,10 @@ int AC_ProcKeepAlive(capwap::ByteView datagram, int is_ipv6, const sockaddr* sou
 // The Session ID of a keepalive whose header was already checked: 0, or 1
 // (logged) when the element length is not 20, the element is not a 16-octet
 // Session ID, or the frame ends early. Octets after the element are ignored.
-int DecodeKeepAlive(capwap::ByteView datagram, std::array<uint8_t, 16>* session_id);
+// While the standard dialect is served, a length of 22 (the standard one,
+// counting the field itself) is read as well and *standard_form set.
+int DecodeKeepAlive(capwap::ByteView datagram, std::array<uint8_t, 16>* session_id,
+                    bool* standard_form = nullptr);
 
 // The AC's keepalive answer for a session (kKeepaliveLen octets).
 std::array<uint8_t, kKeepaliveLen> BuildKeepAlive(const std::array<uint8_t, 16>& session_id);

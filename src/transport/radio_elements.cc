@@ -81,7 +81,29 @@ constexpr RadioElementCodec kRows[] = {
     {1072, 27, 7, 0, 0, kSevenBytes},
 };
 
-bool IsList(F kind) { return kind == F::kList || kind == F::kAntennas; }
+// The standard forms: Antenna as Radio ID, Diversity, Combiner, Antenna
+// Count and the selections; OFDM Control without the trailing zeros; Tx
+// Power Level with 16-bit levels; rate lists without zero rates.
+constexpr S kRfcAntenna[] = {{F::kBytes, 0, 3}, {F::kList, 3, kMaxAntennas}};
+constexpr S kRfcPowerLevels[] = {{F::kBytes, 0, 1}, {F::kList16, 1, kMaxPowerLevels}};
+constexpr S kRfcRates[] = {{F::kBytes, 0, 1}, {F::kRates, 1, 8}};
+
+constexpr RadioElementCodec kRfcRows[] = {
+    {elem::kIeee80211Antenna, 1, 10, kIn | kItem, 0, kRfcAntenna},
+    {elem::kIeee80211DirectSequenceControl, 2, 8, kIn | kItem, 0, kFourBytesWord},
+    {elem::kIeee80211MacOperation, 3, 16, kIn | kItem, 0, kMacOperation},
+    {elem::kIeee80211MultiDomainCapability, 4, 8, kIn | kItem, 0, kMultiDomain},
+    {elem::kIeee80211OfdmControl, 5, 8, kIn | kItem, 0, kFourBytesWord},
+    {elem::kIeee80211RateSet, 6, 9, kItem, 0, kRfcRates},
+    {elem::kIeee80211SupportedRates, 7, 9, kIn | kItem, 0, kRfcRates},
+    {elem::kIeee80211TxPower, 8, 4, kIn | kItem, 0, kTwoBytesU16},
+    {elem::kIeee80211TxPowerLevel, 9, 10, kIn | kItem, 0, kRfcPowerLevels},
+    {elem::kRadioAdministrativeState, 10, 2, kIn | kItem, 0, kTwoBytes},
+    {elem::kIeee80211WtpRadioConfiguration, 12, 16, kIn | kItem, 0, kRadioConfig},
+    {elem::kDecryptionErrorReportPeriod, 16, 4, kItem, 0, kRadioU16},
+};
+
+bool IsList(F kind) { return kind == F::kList || kind == F::kAntennas || kind == F::kList16; }
 
 size_t Width(const S& f) {
   switch (f.kind) {
@@ -98,6 +120,13 @@ size_t Width(const S& f) {
 }  // namespace
 
 std::span<const RadioElementCodec> RadioElements() { return kRows; }
+
+const RadioElementCodec* RfcRadioElementFor(uint32_t element) {
+  for (const RadioElementCodec& row : kRfcRows) {
+    if (row.element == element) return &row;
+  }
+  return nullptr;
+}
 
 const RadioElementCodec* RadioElementFor(uint32_t element) {
   for (const RadioElementCodec& row : kRows) {
@@ -146,8 +175,14 @@ bool RadioFromWire(const RadioElementCodec& row, ByteView value, std::span<uint8
         w.u16(b);
         break;
       case F::kUpTo:
+      case F::kRates:
         r.view(std::min(r.remaining(), size_t{f.n}), v);
         w.bytes(v);
+        break;
+      case F::kList16:
+        if (!r.u8(b) || !r.view(size_t{b} * 2, v)) return false;
+        w.u8(std::min(b, f.n));
+        for (size_t i = 0; i < std::min(b, f.n); ++i) w.u8(v[2 * i + 1]);
         break;
       case F::kList:
         if (!r.u8(b) || !r.view(b, v)) return false;
@@ -199,6 +234,16 @@ bool RadioToWire(const RadioElementCodec& row, ByteView record, WireWriter& w) {
         r.view(std::min(b, f.n), v);
         w.u8(static_cast<uint8_t>(v.size()));
         w.bytes(v);
+        break;
+      case F::kList16:
+        r.u8(b);
+        r.view(std::min(b, f.n), v);
+        w.u8(static_cast<uint8_t>(v.size()));
+        for (uint8_t level : v) w.u16(level);
+        break;
+      case F::kRates:
+        r.view(f.n, v);
+        w.bytes(v.first(static_cast<size_t>(std::find(v.begin(), v.end(), 0) - v.begin())));
         break;
     }
   }

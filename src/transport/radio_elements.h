@@ -22,6 +22,8 @@ enum class RadioField : uint8_t {
               // and a decoded count names bytes the value must hold
   kAntennas,  // out as kList; in: the AP's combiner byte lands on the count, then the
               // rest of the value (count and selections) up to n bytes, as the AP reports it
+  kList16,    // as kList, each byte a big-endian u16 on the wire (its low byte kept)
+  kRates,     // in as kUpTo; out: the n bytes up to the first zero
 };
 
 struct RadioFieldSpec {
@@ -48,6 +50,10 @@ struct RadioElementCodec {
 };
 
 std::span<const RadioElementCodec> RadioElements();
+// The row of an element type in its RFC 5416 form (the standard dialect),
+// or null when the element has none this system sends or reads. Records are
+// the same as the product rows'; only the wire differs.
+const RadioElementCodec* RfcRadioElementFor(uint32_t element);
 // The row of an element type, or null.
 const RadioElementCodec* RadioElementFor(uint32_t element);
 // The record bytes the encoder reads (list rows: by their capped count).

@@ -17,6 +17,7 @@
 #include "transport/codec.h"
 #include "transport/elements.h"
 #include "transport/frag.h"
+#include "transport/rfc.h"
 #include "transport/sendq.h"
 #include "transport/sockets.h"
 
@@ -262,6 +263,8 @@ int AC_HandlePkt(CW_RCVPKT* rcv) {
   bool reassembled = false;
   if (hdr.F()) {
     wtp = CW_AC_GetWTPByIP(rcv->remote);
+    // A standard WTP's fragment offset sits in the other bits.
+    if (wtp && wtp->rfc) capwap::DecodeRfcHeader(&hdr, rcv->buffer.data());
     if (int code = ReassembleFragment(rcv, hdr, wtp); code != 0) return code;
     reassembled = true;
   }
@@ -281,6 +284,12 @@ int AC_HandlePkt(CW_RCVPKT* rcv) {
 
   if (rcv->msg_type == kMsgEchoReq) {
     wtp = CW_AC_EchoSessProc(rcv);
+    // A standard WTP's Echo Request carries no Session ID: its endpoint
+    // names it.
+    if (!wtp && !reassembled) {
+      CW_WTPCB* by_endpoint = CW_AC_GetWTPByIP(rcv->remote);
+      if (by_endpoint && by_endpoint->rfc) wtp = by_endpoint;
+    }
   } else {
     if (!reassembled) wtp = CW_AC_GetWTPByIP(rcv->remote);
     if (rcv->msg_type == kMsgWtpEventReq) wtp = CW_AC_EvtReqSessProc(rcv, wtp);

@@ -15,6 +15,7 @@
 #include "registry/tables.h"
 #include "transport/codec.h"
 #include "transport/frag.h"
+#include "transport/rfc.h"
 #include "transport/sockets.h"
 
 namespace {
@@ -72,7 +73,7 @@ int CW_AC_DirectSnd(CW_PKT* pkt, CW_WTPCB* wtp) {
   std::vector<CW_PKT> fragments;
   if (pkt->length >= kFragThreshold) {
     uint16_t frag_id = CW_AC_GetSeqNum(wtp, pkt->msg_type);
-    fragments = CW_FragPkt(*pkt, frag_id);
+    fragments = CW_FragPkt(*pkt, frag_id, wtp->rfc);
     if (fragments.empty()) {
       CwDebug(kDbgError, ZLOG_ERR, "Fragment ctrl pkt %d (%u octets) to ap %s failed\n",
               static_cast<int>(pkt->msg_type), pkt->length, wtp->name.c_str());
@@ -104,6 +105,14 @@ int CW_AC_DirectSnd(CW_PKT* pkt, CW_WTPCB* wtp) {
 
 int CW_AC_SendCtlMsg(CwPktPtr pkt, CW_WTPCB* wtp) {
   if (!pkt) return 1;
+  if (wtp && wtp->rfc) {
+    if (!capwap::RfcSendable(*pkt)) {
+      CwDebug(kDbgEvent, ZLOG_INFO, " %s without a standard form not sent to AP %s.\n",
+              MsgTypeName(pkt->msg_type), wtp->name.c_str());
+      return 1;
+    }
+    capwap::RfcFrameCtlMsg(*pkt);
+  }
   if (CW_AC_PktRemalloc(pkt.get()) != 0) return 1;
   if (IsRequest(pkt->msg_type)) return CW_AC_PktEnque(std::move(pkt), wtp);
   return CW_AC_DirectSnd(pkt.get(), wtp);
