@@ -40,6 +40,8 @@ namespace capwap {
 int OnDataKeepAlive(CW_WTPCB* wtp, const std::array<uint8_t, 16>& session_id, int is_ipv6,
                     const PktInfo* pktinfo) {
   if (wtp->state == kStateDataCheck) return OpenDataChannel(wtp, session_id, is_ipv6, pktinfo);
+  // A standard WTP expects every keepalive answered, in Run as well.
+  if (wtp->rfc && wtp->state == kStateRun) AnswerKeepAlive(*wtp, session_id, is_ipv6, pktinfo);
   TrackDataEndpoint(wtp);
   return 0;
 }

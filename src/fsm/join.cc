@@ -76,6 +76,16 @@ bool FixedValueFits(const CwElement& e, size_t size) {
   return false;
 }
 
+// A debug line for a standard element of the wrong length (it is skipped).
+void CheckStandardLength(const CwElement& e) {
+  const size_t expected = e.type == elem::kEcnSupport              ? 1
+                          : e.type == elem::kCapwapLocalIpv4Address ? 4
+                                                                     : 16;
+  if (e.value.size() == expected) return;
+  CwDebug(kDbgError, ZLOG_INFO, " Join Request element %u of %zu bytes skipped.\n",
+          static_cast<unsigned>(e.type), e.value.size());
+}
+
 // 1 when the element makes the whole request undecodable.
 int DecodeElement(CW_JOIN_REQ_INFO* info, const CwElement& e) {
   switch (e.type) {
@@ -106,6 +116,12 @@ int DecodeElement(CW_JOIN_REQ_INFO* info, const CwElement& e) {
       break;
     case elem::kIeee80211WtpRadioInformation:
       DecodeRadioInfo(info, e.value);
+      break;
+    case elem::kEcnSupport:
+    case elem::kCapwapLocalIpv4Address:
+    case elem::kCapwapLocalIpv6Address:
+      // A standard WTP's own items, not kept: only their lengths are checked.
+      if (info->dialect == capwap::Dialect::kStandard) CheckStandardLength(e);
       break;
     default:
       break;

@@ -262,9 +262,11 @@ int EncodeRdBindElemsRfc(CW_PKT& pkt, const RadioBinding& record,
                          std::span<const uint32_t, 4> radio_types) {
   constexpr uint16_t kDefaultDecryptPeriod = 120;
   const RadioBindingTlv& decrypt = *RdBindTlvByType(capwap::elem::kDecryptionErrorReportPeriod);
+  // The product order, with OFDM Control (5) beside Direct Sequence Control.
+  constexpr uint16_t kRfcOrder[] = {1, 2, 5, 3, 4, 6, 7, 8, 9, 10, 11, 12, 13, 16};
   bool ok = true;
   for (const RadioBindingRadio& radio : record.radios) {
-    for (uint16_t type : kApOrder) {
+    for (uint16_t type : kRfcOrder) {
       const RadioBindingTlv& tlv = *RdBindTlvByType(type);
       const capwap::RadioElementCodec* row = capwap::RfcRadioElementFor(tlv.element);
       const auto& sub = radio.sub[tlv.slot];

@@ -168,6 +168,9 @@ class SimWtp {
   // The last control message of this type received (reassembled and
   // descrambled), or null.
   const Bytes* LastReceived(uint32_t msg_type) const;
+  // Called with every control message received, reassembled and descrambled,
+  // before it is handled (tests keep the whole sequence through it).
+  void set_tap(std::function<void(const Bytes& message)> tap) { tap_ = std::move(tap); }
   // Element types of the last Configuration Status Response, in order.
   const std::vector<uint16_t>& config_elements() const { return config_elements_; }
   uint8_t ac_priority() const { return ac_priority_; }
@@ -325,6 +328,7 @@ class SimWtp {
   Timer data_dead_timer_;  // standard WTP in Run: no keepalive answer for this long
 
   std::map<uint32_t, Bytes> last_received_;
+  std::function<void(const Bytes&)> tap_;
   std::vector<uint16_t> config_elements_;
   uint8_t ac_priority_ = 0;
   WtpCounters counters_;

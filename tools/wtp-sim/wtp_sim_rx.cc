@@ -196,6 +196,7 @@ void SimWtp::HandleStandardMessage(const Bytes& datagram) {
 
 void SimWtp::Dispatch(const ControlMessage& msg, const Bytes& datagram) {
   last_received_[msg.ctl.msg_type] = datagram;
+  if (tap_) tap_(datagram);
   Trace("< %s seq %u (%zu octets)", MsgTypeName(msg.ctl.msg_type), msg.ctl.seq,
         datagram.size());
   if (IsRequest(msg.ctl.msg_type)) {
