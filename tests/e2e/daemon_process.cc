@@ -1,7 +1,6 @@
 #include "e2e/daemon_process.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -17,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "bench/bench_process.h"
 #include "platform/paths.h"
 
 namespace capwap::test {
@@ -28,17 +28,8 @@ std::string BinaryPath() { return std::string(CAPWAP_BINARY_DIR) + "/capwap"; }
 // in the child.
 pid_t Spawn(std::vector<std::string> args, const std::string& out, const std::string& err,
             const std::function<void()>& setup) {
-  pid_t pid = fork();
-  if (pid != 0) return pid;
-  dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), STDOUT_FILENO);
-  dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), STDERR_FILENO);
-  setup();
   args.insert(args.begin(), BinaryPath());
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  execv(argv[0], argv.data());
-  _exit(127);
+  return bench::Spawn(args, out, err, setup);
 }
 
 std::string Slurp(const std::string& path) {
@@ -47,19 +38,11 @@ std::string Slurp(const std::string& path) {
   return text.str();
 }
 
-// A loopback TCP socket: connected to `port`, or bound to a free port that
-// is returned when port is 0 (and the socket closed).
+// A loopback TCP socket connected to `port`, or -1.
 int LoopbackTcp(uint16_t port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in sa{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-  socklen_t len = sizeof sa;
-  if (port == 0) {
-    bind(fd, reinterpret_cast<sockaddr*>(&sa), len);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-    close(fd);
-    return ntohs(sa.sin_port);
-  }
-  if (connect(fd, reinterpret_cast<sockaddr*>(&sa), len) == 0) return fd;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return fd;
   close(fd);
   return -1;
 }
@@ -86,7 +69,7 @@ std::string ReadUntilPrompt(int fd, int timeout_ms) {
 
 DaemonProcess::DaemonProcess(Options options) : options_(std::move(options)) {
   port_base_ = FreePortBase();
-  vty_port_ = static_cast<uint16_t>(LoopbackTcp(0));
+  vty_port_ = bench::FreeTcpPort();
   log_path_ = root_.path() + "/daemon.log";
   if (!options_.config_text.empty()) {
     std::string conf = root_.Path("/etc/config/vela/capwap.conf");

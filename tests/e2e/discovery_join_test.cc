@@ -4,7 +4,7 @@
 // can capture on the loopback interface, every message the daemon sent is
 // checked not to be malformed.
 #include "e2e/binary_lab.h"
-#include "support/fsm_lab.h"
+#include "support/controller.h"
 #include "support/scenario.h"
 #include "wtp-sim/wtp_messages.h"
 

@@ -6,7 +6,7 @@
 
 #include "export/apm.h"
 #include "side-sim/side_sim.h"
-#include "support/fsm_lab.h"
+#include "support/controller.h"
 
 namespace capwap::test {
 namespace {
@@ -16,10 +16,10 @@ std::vector<Bytes>& AclCalls() {
   return calls;
 }
 
-class ApmLab : public RunLab {
+class ApmLab : public ControllerLab {
  protected:
   void SetUp() override {
-    RunLab::SetUp();
+    ControllerLab::SetUp();
     ASSERT_EQ(AC_ApmIpcSocketInit(), 0);
     ASSERT_EQ(Capwap_Init_CmdSock(), 0);
     AclCalls().clear();
@@ -42,7 +42,7 @@ class ApmLab : public RunLab {
   void TearDown() override {
     apm_.Close();
     ApmReset();
-    RunLab::TearDown();
+    ControllerLab::TearDown();
   }
   // The control message types an endpoint received.
   std::vector<uint32_t> Received(const WtpEndpoint& at, DecodedMessage* last = nullptr) {

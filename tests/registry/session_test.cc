@@ -9,14 +9,14 @@
 #include "platform/dbm.h"
 #include "platform/fail_inject.h"
 #include "platform/paths.h"
-#include "registry/registry_fixture.h"
+#include "support/controller.h"
 #include "registry/wtp_record.h"
 #include "transport/sendq.h"
 
 namespace capwap::test {
 namespace {
 
-class SessionTest : public RegistryTest {
+class SessionTest : public ControllerLab {
  protected:
   // An AP in the middle of a session: indexed by endpoint and session ID,
   // with the state and flags a session leaves behind.

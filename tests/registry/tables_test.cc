@@ -11,7 +11,7 @@
 #include "platform/fail_inject.h"
 #include "registry/acinfo.h"
 #include "registry/hash.h"
-#include "registry/registry_fixture.h"
+#include "support/controller.h"
 #include "registry/wtp_record.h"
 
 namespace capwap::test {
@@ -41,16 +41,16 @@ std::optional<CW_WTPMARK> MarkOf(const std::array<uint8_t, 6>& mac) {
   return WtpMarkDecode(*record);
 }
 
-using RegistryTables = RegistryTest;
+using RegistryTables = ControllerLab;
 
 TEST_F(RegistryTables, ApidSpaceRunsOutAtThirtyTwoAndReusesTheLowestFreed) {
-  for (uint32_t i = 1; i <= kMaxApId; ++i) ASSERT_EQ(Make()->name, "ap" + std::to_string(i));
+  for (uint32_t i = 1; i <= kMaxApId; ++i) ASSERT_EQ(MakeAp()->name, "ap" + std::to_string(i));
   EXPECT_EQ(CW_AC_AllocAPID(), -1);
   EXPECT_EQ(CW_AC_CreateWTP("model-x", kAnyApid, "", 1), nullptr);
   CW_AC_FreeWTP(CW_AC_GetWTPByID(5));
   CW_AC_FreeWTP(CW_AC_GetWTPByID(9));
   EXPECT_EQ(CW_AC_GetWTPByID(5), nullptr);
-  EXPECT_EQ(Make("again")->apid, 5u);
+  EXPECT_EQ(MakeAp("again")->apid, 5u);
   std::vector<uint32_t> expected;
   for (uint32_t i = 1; i <= kMaxApId; ++i) {
     if (i != 9) expected.push_back(i);
@@ -63,7 +63,7 @@ TEST_F(RegistryTables, CreationRefusesBadModelsAndApids) {
   EXPECT_EQ(CW_AC_CreateWTP("", kAnyApid, "x", 0), nullptr) << "unknown model";
   EXPECT_EQ(CW_AC_CreateWTP("model-x", 0, "x", 0), nullptr);
   EXPECT_EQ(CW_AC_CreateWTP("model-x", 33, "x", 0), nullptr);
-  CW_WTPCB* seven = Make("seven", 7);
+  CW_WTPCB* seven = MakeAp("seven", 7);
   EXPECT_EQ(CW_AC_CreateWTP("model-x", 7, "other", 0), nullptr) << "APID taken";
   EXPECT_EQ(DbmCount(kDbCwAp), 1u);
   EXPECT_EQ(CW_AC_GetWTPByID(33), nullptr);
@@ -104,12 +104,12 @@ TEST_F(RegistryTables, CreationSetsDefaultsStoresAndTellsWmac) {
 
 TEST_F(RegistryTables, NamesAreCutTo32AndHashedOverUnsignedCharacters) {
   std::string forty(40, 'x');
-  CW_WTPCB* wtp = Make(forty);
+  CW_WTPCB* wtp = MakeAp(forty);
   EXPECT_EQ(wtp->name, forty.substr(0, 32));
   EXPECT_EQ(CW_AC_GetWTPByNAME(forty.substr(0, 32)), wtp);
   EXPECT_EQ(capwap::NameBucket("\xff"), 255u % 31) << "characters are unsigned";
-  CW_WTPCB* ab = Make("ab");
-  CW_WTPCB* ba = Make("ba");
+  CW_WTPCB* ab = MakeAp("ab");
+  CW_WTPCB* ba = MakeAp("ba");
   EXPECT_EQ(g_pstAC_WTPDBTableByName->buckets[13].count, 1u);
   EXPECT_EQ(g_pstAC_WTPDBTableByName->buckets[14].count, 1u);
   EXPECT_EQ(CW_AC_GetWTPByNAME("ba"), ba);
@@ -131,8 +131,8 @@ TEST_F(RegistryTables, BucketFunctionsSumBytesAndWordsWithWrap) {
 }
 
 TEST_F(RegistryTables, EndpointIndexTellsNatPortsApartAndNeverHoldsAZeroAddress) {
-  CW_WTPCB* first = Make("first");
-  CW_WTPCB* second = Make("second");
+  CW_WTPCB* first = MakeAp("first");
+  CW_WTPCB* second = MakeAp("second");
   CW_ADDR one = Ipv4Endpoint(0xC0A80001, 40000);
   CW_ADDR two = Ipv4Endpoint(0xC0A80001, 40001);
   ASSERT_EQ(CW_AC_AddWTPByIP(one, first), 0);
@@ -159,7 +159,7 @@ TEST_F(RegistryTables, EndpointIndexTellsNatPortsApartAndNeverHoldsAZeroAddress)
 }
 
 TEST_F(RegistryTables, SessionIdsReplaceTheirPredecessor) {
-  CW_WTPCB* wtp = Make("sess");
+  CW_WTPCB* wtp = MakeAp("sess");
   std::array<uint8_t, 16> first{}, second{};
   first.fill(0x11);
   second.fill(0x22);
@@ -173,8 +173,8 @@ TEST_F(RegistryTables, SessionIdsReplaceTheirPredecessor) {
 }
 
 TEST_F(RegistryTables, SerialIndexKeepsTheFirstHolderOfASerial) {
-  CW_WTPCB* a = Make("a");
-  CW_WTPCB* b = Make("b");
+  CW_WTPCB* a = MakeAp("a");
+  CW_WTPCB* b = MakeAp("b");
   a->serial = b->serial = "SN1";
   EXPECT_EQ(CW_AC_AddWtpFromSn(a), 0);
   EXPECT_EQ(CW_AC_AddWtpFromSn(b), 0);
@@ -186,12 +186,12 @@ TEST_F(RegistryTables, SerialIndexKeepsTheFirstHolderOfASerial) {
   EXPECT_EQ(capwap::FindWtpBySerial("SN1"), nullptr);
   EXPECT_EQ(capwap::FindWtpBySerial(a->serial), a);
   CW_AC_DelWtpFromSn(a);
-  CW_AC_AddWtpFromSn(Make("empty"));
+  CW_AC_AddWtpFromSn(MakeAp("empty"));
   EXPECT_EQ(g_pstCwApSnHash->count, 0u) << "an empty serial is not indexed";
 }
 
 TEST_F(RegistryTables, FreeingRemovesEveryRecordAndIndexAndTellsWmac) {
-  CW_WTPCB* wtp = Make("cycle", 4);
+  CW_WTPCB* wtp = MakeAp("cycle", 4);
   wtp->mac = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
   ASSERT_EQ(CW_AC_AddWTPByMac(wtp->mac, wtp), 0);
   EXPECT_EQ(CW_AC_GetWTPByMac(wtp->mac), wtp);
@@ -214,7 +214,7 @@ TEST_F(RegistryTables, FreeingRemovesEveryRecordAndIndexAndTellsWmac) {
 
 TEST_F(RegistryTables, ChangeMarksAfterStartUp) {
   lib_set_start_complete(true);
-  CW_WTPCB* added = Make("added");
+  CW_WTPCB* added = MakeAp("added");
   added->mac = {0x02, 0, 0, 0, 0, 0x07};
   CW_AC_AddWTPByMac(added->mac, added);
   EXPECT_EQ(MarkOf(added->mac).value().mark, kMarkAdded) << "the stored record had no MAC";
@@ -225,7 +225,7 @@ TEST_F(RegistryTables, ChangeMarksAfterStartUp) {
   CW_AC_FreeWTP(added);
   EXPECT_FALSE(MarkOf(mac)) << "added and never synchronised: the mark goes";
 
-  CW_WTPCB* wtp = Make("synced");
+  CW_WTPCB* wtp = MakeAp("synced");
   wtp->mac = {0x02, 0, 0, 0, 0, 0x08};
   StoreWtp(wtp);  // a record with this MAC already exists
   CW_WTP_Mark_Store(wtp);
@@ -240,8 +240,8 @@ TEST_F(RegistryTables, ChangeMarksAfterStartUp) {
 }
 
 TEST_F(RegistryTables, EnteringTwiceOrAfterAKeyChangeKeepsTheBucketsSound) {
-  CW_WTPCB* wtp = Make("twice");
-  CW_WTPCB* neighbour = Make("neighbour");
+  CW_WTPCB* wtp = MakeAp("twice");
+  CW_WTPCB* neighbour = MakeAp("neighbour");
   wtp->mac = {0x0A, 0, 0, 0, 0, 3};
   neighbour->mac = {0x0B, 0, 0, 0, 0, 3};  // same bucket
   CW_AC_AddWTPByMac(wtp->mac, wtp);
@@ -260,7 +260,7 @@ TEST_F(RegistryTables, EnteringTwiceOrAfterAKeyChangeKeepsTheBucketsSound) {
 }
 
 TEST_F(RegistryTables, MacRecordFollowsTheStoredImage) {
-  CW_WTPCB* wtp = Make("mover");
+  CW_WTPCB* wtp = MakeAp("mover");
   wtp->mac = {0x0A, 0, 0, 0, 0, 1};
   StoreWtp(wtp);
   std::array<uint8_t, 6> old = wtp->mac;
@@ -273,7 +273,7 @@ TEST_F(RegistryTables, MacRecordFollowsTheStoredImage) {
 }
 
 TEST_F(RegistryTables, StoreFailureLeavesThePreviousRecord) {
-  CW_WTPCB* wtp = Make("durable");
+  CW_WTPCB* wtp = MakeAp("durable");
   wtp->description = "changed";
   for (FailFamily family : {FailFamily::kDbmStore, FailFamily::kWtpAlloc}) {
     FailNext(family, 1);
@@ -285,7 +285,7 @@ TEST_F(RegistryTables, StoreFailureLeavesThePreviousRecord) {
 }
 
 TEST_F(RegistryTables, SequenceNumbersAndAutoApSwitch) {
-  CW_WTPCB* wtp = Make("seq");
+  CW_WTPCB* wtp = MakeAp("seq");
   wtp->req_seq = 254;
   wtp->last_rcv_seq = 77;
   EXPECT_EQ(CW_AC_GetSeqNum(wtp, 7), 255);

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "config/vap_profile.h"
-#include "registry/registry_fixture.h"
+#include "support/controller.h"
 #include "transport/types.h"
 
 namespace capwap::test {

@@ -1,26 +1,70 @@
 // The WMAC listener's framing, dispatch and route table, through real Unix
 // stream connections to "/tmp/cw_ac_addr".
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <map>
 #include <memory>
 
 #include "diag/bug.h"
 #include "platform/fail_inject.h"
 #include "platform/log.h"
+#include "platform/paths.h"
 #include "platform/thread.h"
 #include "relay/relay.h"
-#include "relay/relay_fixture.h"
+#include "support/controller.h"
 #include "support/scenario.h"
 
 namespace capwap::test {
 namespace {
 
-// Type 15 has no channel handler, so the tests own it.
+// Type 15 has no channel handler, so these tests own it.
 constexpr uint32_t kProbeType = WmacIn::kPwrScan;
 
-class WmacChannelTest : public RelayTest {
+// Header plus payload as WMAC writes them.
+Bytes IpcMessage(uint32_t type, uint32_t wtp_id, ByteView payload = {}, int64_t declared_len = -1) {
+  IpcHead head;
+  head.kind = 1;
+  head.msg_type = type;
+  head.wtp_id = wtp_id;
+  head.payload_len = static_cast<uint32_t>(declared_len < 0 ? payload.size() : declared_len);
+  Bytes out(kIpcHeadSize);
+  IpcHeadEncode(head, out.data());
+  out.insert(out.end(), payload.begin(), payload.end());
+  return out;
+}
+
+// A raw client connection to the AC's listener.
+class RawClient {
+ public:
+  RawClient() {
+    std::string path = RootPath("/tmp/cw_ac_addr");
+    fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un sa{};
+    sa.sun_family = AF_UNIX;
+    path.copy(sa.sun_path, sizeof sa.sun_path - 1);
+    EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0) << path;
+  }
+  ~RawClient() { Close(); }
+  void Send(ByteView bytes) {
+    ASSERT_EQ(send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+  }
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+class WmacChannelTest : public ControllerLab {
  protected:
   void SetUp() override {
-    RelayTest::SetUp();
+    ControllerLab::SetUp();
+    ResetIpcHandlers();  // the channel's own routes only
+    ASSERT_EQ(RegisterWmacChannelHandlers(), 0);
     const WmacRoute probe[] = {{WmacIn::kPwrScan, RecordingHandler}};
     ASSERT_EQ(InstallIpcRoutes(probe), 0);
   }
@@ -161,14 +205,14 @@ TEST_F(WmacChannelTest, RoutesAreInstalledOncePerKnownTypeAndDispatchedAfterThei
   Recorded().clear();
   FromWmac(88, 5);
   EXPECT_TRUE(Recorded().empty());
-  MakeWtp("lobby", 5);
+  MakeAp("lobby", 5);
   FromWmac(88, 5);
   EXPECT_EQ(Recorded().size(), 1u);
 }
 
 TEST_F(WmacChannelTest, NotificationsAreAnsweredPaddedOrCutAndSurviveAnAbsentPeer) {
   FromWmac(43, 17);  // answered with the AC capability
-  const sim::PeerMessage* cap = sim_->LastReceived(sim::Peer::kWmac, 43);
+  const sim::PeerMessage* cap = peers_->LastReceived(sim::Peer::kWmac, 43);
   ASSERT_NE(cap, nullptr);
   EXPECT_EQ(cap->header, Cat({HostU32(0), HostU32(1), HostU32(43), HostU32(0), HostU32(0), HostU32(4), HostU32(0)}));
   EXPECT_EQ(cap->payload, HostU32(31));
@@ -178,17 +222,17 @@ TEST_F(WmacChannelTest, NotificationsAreAnsweredPaddedOrCutAndSurviveAnAbsentPee
   ASSERT_EQ(WMAC_AC_IPC_NotifyApName(2, std::string(40, 'n')), 0);
   ASSERT_EQ(WMAC_AC_IPC_NotifyApSn(2, "SN1"), 0);
   lab_.Settle();
-  EXPECT_EQ(sim_->LastReceived(sim::Peer::kWmac, WmacMsg::kBandSteer)->payload,
+  EXPECT_EQ(peers_->LastReceived(sim::Peer::kWmac, WmacMsg::kBandSteer)->payload,
             Cat({Bytes(steer, steer + 10), Fill(0, 30)}));
-  EXPECT_EQ(sim_->LastReceived(sim::Peer::kWmac, WmacMsg::kApName)->payload, Cat({Fill('n', 32), U8(0)}));
-  EXPECT_EQ(sim_->LastReceived(sim::Peer::kWmac, WmacMsg::kApSn)->payload, Fixed("SN1", 32));
+  EXPECT_EQ(peers_->LastReceived(sim::Peer::kWmac, WmacMsg::kApName)->payload, Cat({Fill('n', 32), U8(0)}));
+  EXPECT_EQ(peers_->LastReceived(sim::Peer::kWmac, WmacMsg::kApSn)->payload, Fixed("SN1", 32));
 
   WmacIpcReset();
   testing::internal::CaptureStdout();
   EXPECT_EQ(WMAC_AC_IPC_DeleteAP(3), 1);
   EXPECT_NE(testing::internal::GetCapturedStdout().find("not set ipc zg"), std::string::npos);
   WMAC_AC_IPC_SetZg(lab_.ctx());
-  sim_->Stop();  // nobody listens on /tmp/wmac_ac_addr any more
+  peers_->Stop();  // nobody listens on /tmp/wmac_ac_addr any more
   testing::internal::CaptureStderr();
   EXPECT_EQ(WMAC_AC_IPC_DeleteAP(3), 0) << "handed over, even though the send failed";
   EXPECT_NE(testing::internal::GetCapturedStderr().find("WMAC_AC_IPC_CwMessProc:"), std::string::npos);

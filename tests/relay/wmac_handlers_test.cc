@@ -10,7 +10,7 @@
 #include "platform/dbm.h"
 #include "platform/fail_inject.h"
 #include "platform/log.h"
-#include "relay/relay_fixture.h"
+#include "support/controller.h"
 #include "transport/codec.h"
 #include "transport/frag.h"
 #include "transport/sendq.h"
@@ -25,7 +25,7 @@ constexpr int kApTable = 37, kGroupTable = 38, kByMacTable = 129;
 std::optional<Bytes> Stored(int table, uint32_t key) { return DBM_Fetch(table, HostU32(key).data(), 4); }
 IpcHead Head(uint32_t type, uint32_t wtp_id) { return IpcHead{0, 1, type, wtp_id, 0, 4, 0}; }
 
-class WmacHandlersTest : public RelayTest {};
+class WmacHandlersTest : public ControllerLab {};
 
 TEST_F(WmacHandlersTest, GroupsAreCreatedDeletedAndBoundedByTheirNumber) {
   FromWmac(32, 0, HostU32(7));
@@ -58,7 +58,7 @@ TEST_F(WmacHandlersTest, GroupsAreCreatedDeletedAndBoundedByTheirNumber) {
 }
 
 TEST_F(WmacHandlersTest, ApJoinsAndLeavesAGroupWithItsSettings) {
-  CW_WTPCB* wtp = MakeWtp("hall", 4);
+  CW_WTPCB* wtp = MakeAp("hall", 4);
   ASSERT_NE(wtp, nullptr);
   FromWmac(32, 0, HostU32(5));
   CW_APGROUP* group = ApGroupGet(5);
@@ -88,7 +88,7 @@ TEST_F(WmacHandlersTest, ApJoinsAndLeavesAGroupWithItsSettings) {
 }
 
 TEST_F(WmacHandlersTest, DelWtpRemovesAnIdleApAndWhatItHoldsButNotARunningOne) {
-  CW_WTPCB* roof = MakeWtp("roof", 8);
+  CW_WTPCB* roof = MakeAp("roof", 8);
   roof->state = kStateRun;
   LogCapture log;
   FromWmac(1, 8);
@@ -96,7 +96,7 @@ TEST_F(WmacHandlersTest, DelWtpRemovesAnIdleApAndWhatItHoldsButNotARunningOne) {
   EXPECT_EQ(CW_AC_GetWTPByID(8), roof);
   roof->state = kStateIdle;
 
-  CW_WTPCB* wtp = MakeWtp("porch", 6);
+  CW_WTPCB* wtp = MakeAp("porch", 6);
   ASSERT_NE(wtp, nullptr);
   std::array<uint8_t, 6> mac = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
   wtp->mac = mac;
@@ -107,17 +107,17 @@ TEST_F(WmacHandlersTest, DelWtpRemovesAnIdleApAndWhatItHoldsButNotARunningOne) {
   FinishCtlMsg(*request, kMsgCfgUpdateReq, CW_AC_GetSeqNum(wtp, kMsgCfgUpdateReq));
   ASSERT_EQ(CW_AC_SendCtlMsg(std::move(request), wtp), 0);
   ASSERT_TRUE(wtp->frag.timer.Start(lab_.master(), 30, CW_AC_FragTimerHandler, wtp));
-  sim_->ClearHistory();
+  peers_->ClearHistory();
   FromWmac(1, 6);
   EXPECT_EQ(CW_AC_GetWTPByID(6), nullptr);
   EXPECT_EQ(CW_AC_GetWTPByNAME("porch"), nullptr);
   EXPECT_EQ(CW_AC_GetWTPByMac(mac), nullptr);
   EXPECT_FALSE(Stored(kApTable, 6).has_value());
   EXPECT_FALSE(DBM_Fetch(kByMacTable, mac.data(), 6).has_value());
-  EXPECT_EQ(sim_->CountReceived(sim::Peer::kWmac, WmacMsg::kDeleteAp), 0u)
+  EXPECT_EQ(peers_->CountReceived(sim::Peer::kWmac, WmacMsg::kDeleteAp), 0u)
       << "WMAC asked for the deletion; it is not told back";
   lab_.RunFor(120);  // nothing the block armed fires on it afterwards
-  EXPECT_NE(MakeWtp("porch", 6), nullptr) << "the APID and the name can be used again";
+  EXPECT_NE(MakeAp("porch", 6), nullptr) << "the APID and the name can be used again";
 }
 
 TEST_F(WmacHandlersTest, StatusRequestOpensTheDiscoveredApWindowForItsSeconds) {
@@ -143,14 +143,14 @@ TEST_F(WmacHandlersTest, StatusRequestOpensTheDiscoveredApWindowForItsSeconds) {
 TEST_F(WmacHandlersTest, ManagementFrameGoesOutBehindADataHeaderFromTheFrameParameter) {
   UdpEndpoint ac, at_wtp;
   g_iAC_DataSockId = ac.fd();
-  CW_WTPCB* wtp = MakeWtp("mesh", 3);
+  CW_WTPCB* wtp = MakeAp("mesh", 3);
   ASSERT_NE(wtp, nullptr);
   wtp->data_end.SetIpv4(INADDR_LOOPBACK);
   wtp->data_end.port = at_wtp.port();
   const Bytes frame = {0xB0, 0x00, 0x3A, 0x01, 0xAA, 0xBB};
   IpcHead head = Head(28, 3);
   head.frame_param = (2u << 24) | (1u << 16) | (1u << 8);  // RID 2, WBID 1, T
-  ASSERT_TRUE(sim_->SendToAc(sim::Peer::kWmac, head, frame));
+  ASSERT_TRUE(peers_->SendToAc(sim::Peer::kWmac, head, frame));
   lab_.Settle();
   std::vector<Bytes> got = at_wtp.Drain();
   ASSERT_EQ(got.size(), 1u);

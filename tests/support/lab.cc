@@ -1,14 +1,9 @@
 #include "support/lab.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 
 #include "config/db_tables.h"
 #include "daemon/state.h"
@@ -69,35 +64,5 @@ void DaemonContext::RunFor(double seconds) {
 }
 
 void DaemonContext::Settle() { thread_master_settle(master()); }
-
-namespace {
-bool UdpAndTcpBindable(uint16_t port) {
-  for (int type : {SOCK_DGRAM, SOCK_STREAM}) {
-    int fd = socket(AF_INET, type, 0);
-    if (fd < 0) return false;
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(INADDR_ANY);
-    bool ok = bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-    close(fd);
-    if (!ok) return false;
-  }
-  return true;
-}
-}  // namespace
-
-uint16_t FreePortBase() {
-  std::random_device rd;
-  std::mt19937 gen(rd());
-  std::uniform_int_distribution<int> dist(20000, 60000);
-  for (int attempt = 0; attempt < 200; ++attempt) {
-    uint16_t base = static_cast<uint16_t>(dist(gen));
-    if (UdpAndTcpBindable(base) && UdpAndTcpBindable(base + 1) && UdpAndTcpBindable(base + 2)) {
-      return base;
-    }
-  }
-  return 0;
-}
 
 }  // namespace capwap::test

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/bench_process.h"
 #include "platform/clock.h"
 #include "platform/lib.h"
 
@@ -57,7 +58,6 @@ class DaemonContext {
   std::unique_ptr<lib_globals> ctx_;
 };
 
-// A free UDP/TCP port triple base (base, base+1, base+2 all bindable).
-uint16_t FreePortBase();
+using bench::FreePortBase;
 
 }  // namespace capwap::test

@@ -13,7 +13,7 @@
 
 #include "platform/thread.h"
 #include "relay/radio_binding.h"
-#include "relay/relay_fixture.h"
+#include "support/controller.h"
 #include "relay/side_channels.h"
 
 extern char** environ;

@@ -194,7 +194,7 @@ TEST_F(ReceiveTest, OneWakeUpReadsABoundedBatchAndHeldFragmentsKeepTheirBytes) {
     burst.push_back(EchoRequest(2, 1));
   }
   while (burst.size() < kCwRcvBatch + 4) burst.push_back(EchoRequest(2, 1));
-  for (const Bytes& datagram : burst) endpoint_.SendTo(ac_port_, datagram);
+  for (const Bytes& datagram : burst) endpoint_.SendTo(ControlPort(), datagram);
 
   const size_t readers = thread_master_read_count(lab_.master());
   EXPECT_EQ(WakeIp4Reader(lab_.master(), g_iAC_IP4SockId), 0);

@@ -1,31 +1,28 @@
-// The controller of the transport tests: the exchange tests' controller on
-// loopback (support/fsm_lab.h) with the message handlers replaced by
-// recorders, so the transport's own decisions show on their own.
+// The controller of the transport tests (support/controller.h) with the
+// message handlers replaced by recorders, so the transport's own decisions
+// show on their own.
 #pragma once
 
-#include "support/fsm_lab.h"
+#include "support/controller.h"
 #include "transport_fixture.h"
 
 namespace transport_test {
 
 using capwap::test::SessionOf;
 
-class TransportLab : public capwap::test::RunLab {
+class TransportLab : public capwap::test::ControllerLab {
  protected:
   void SetUp() override {
-    RunLab::SetUp();
+    ControllerLab::SetUp();
     capwap::ResetMsgHandlers();
     DispatchLog().clear();
     for (uint32_t type : {1u, 3u, 5u, 8u, 9u, 11u, 13u, 15u, 16u, 18u, 21u, 22u, 26u, 3398914u}) {
       SetMsgHandler(type, RecordingHandler);
     }
-    ac_port_ = ControlPort();
   }
   void TearDown() override {
-    capwap::ResetMsgHandlers();
     DispatchLog().clear();
-    g_ucNeedEncrypt = 0;
-    RunLab::TearDown();
+    ControllerLab::TearDown();
   }
 
   // A WTP in Run whose session is bound to `endpoint`.
@@ -41,8 +38,6 @@ class TransportLab : public capwap::test::RunLab {
     rcv.length = static_cast<uint32_t>(datagram.size());
     return AC_HandlePkt(&rcv);
   }
-
-  uint16_t ac_port_ = 0;
 };
 
 }  // namespace transport_test

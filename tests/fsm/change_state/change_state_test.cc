@@ -10,7 +10,7 @@
 #include "fsm/change_state.h"
 #include "platform/dbm.h"
 #include "registry/wtp_record.h"
-#include "support/fsm_lab.h"
+#include "support/controller.h"
 
 namespace capwap::test {
 namespace {
@@ -55,7 +55,7 @@ TEST(ChangeStateDecode, TruncationsLengthsAndFields) {
   EXPECT_EQ(record.returned[1], 0xbb);
 }
 
-class ChangeStateTest : public RunLab {
+class ChangeStateTest : public ControllerLab {
  protected:
   Bytes Request(uint8_t seq, const Bytes& elements) {
     return ControlDatagram(kMsgChgStateReq, seq, elements);
@@ -150,7 +150,7 @@ TEST_F(ChangeStateTest, FailuresOfPacketAndTimer) {
 
 // --- Entry to Run -------------------------------------------------------
 
-class RunEntryTest : public RunLab {
+class RunEntryTest : public ControllerLab {
  protected:
   CW_WTPCB* DataCheckWtp(const WtpEndpoint& ep, uint8_t seed = 1) {
     CW_WTPCB* wtp = MakeWtp(ep, seed, kStateDataCheck);

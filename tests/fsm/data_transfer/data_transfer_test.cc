@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/fsm_lab.h"
+#include "support/controller.h"
 
 namespace capwap::test {
 namespace {
@@ -17,7 +17,7 @@ Bytes Chunk(uint8_t type, Bytes data) {
   return Chunk(type, std::move(data), n);
 }
 
-using DataTransfer = RunLab;
+using DataTransfer = ControllerLab;
 
 TEST_F(DataTransfer, ChunksAreKeptUntilTheEndAndEveryOneIsAnswered) {
   WtpEndpoint ap;

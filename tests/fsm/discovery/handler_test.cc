@@ -12,7 +12,7 @@
 namespace capwap::test {
 namespace {
 
-class DiscoveryHandler : public RunLab {
+class DiscoveryHandler : public ControllerLab {
  protected:
   // The priority byte of the answer, or -1 when there is none.
   int PriorityGiven(const ApSpec& ap) {

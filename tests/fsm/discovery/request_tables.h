@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "support/fsm_lab.h"
+#include "support/controller.h"
 
 namespace capwap::test {
 

@@ -9,7 +9,7 @@
 #include "fsm/config_rsp.h"
 #include "fsm/echo.h"
 #include "fsm/reset.h"
-#include "support/fsm_lab.h"
+#include "support/controller.h"
 
 namespace capwap::test {
 namespace {
@@ -94,7 +94,7 @@ TEST(ResponseDecoders, FieldsAndTheEightOctetRule) {
 
 // --- Handlers over UDP ----------------------------------------------------
 
-class EchoTest : public RunLab {
+class EchoTest : public ControllerLab {
  protected:
   CW_WTPCB* RunningWtp(const WtpEndpoint& ep, uint8_t seed) {
     CW_WTPCB* wtp = MakeWtp(ep, seed, kStateRun);

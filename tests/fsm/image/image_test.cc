@@ -8,7 +8,7 @@
 
 #include "platform/identity.h"
 #include "platform/paths.h"
-#include "support/fsm_lab.h"
+#include "support/controller.h"
 
 namespace capwap::test {
 namespace {
@@ -18,7 +18,7 @@ Bytes Identifier(const std::string& model, const std::string& version, const std
                           Fixed(version, 32), U16(2), U16(32), Fixed(name, 32)}));
 }
 
-using ImageDownload = RunLab;
+using ImageDownload = ControllerLab;
 
 TEST_F(ImageDownload, RefusedRequestsAreAnsweredWithResultOneAndEndTheSession) {
   const std::string file = RootPath("/usr/sbin/apimage/ia-210-2.0.0-b1");

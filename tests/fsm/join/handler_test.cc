@@ -14,7 +14,7 @@
 namespace capwap::test {
 namespace {
 
-class JoinHandler : public RunLab {
+class JoinHandler : public ControllerLab {
  protected:
   // No answer, and `line` written under exactly `category` at `level`.
   void ExpectSilent(const WtpEndpoint& from, const ApSpec& ap, uint32_t category,

@@ -13,7 +13,7 @@
 #include "daemon/capwap.h"
 #include "platform/cli.h"
 #include "platform/paths.h"
-#include "support/fsm_lab.h"
+#include "support/controller.h"
 #include "wtp-sim/wtp_sim.h"
 
 namespace capwap::test {

@@ -5,7 +5,7 @@
 
 #include "fsm/vendor_handlers.h"
 #include "platform/identity.h"
-#include "support/fsm_lab.h"
+#include "support/controller.h"
 
 namespace capwap::test {
 namespace {

@@ -8,16 +8,16 @@
 #include "platform/log.h"
 #include "relay/cfg_update.h"
 #include "transport/keepalive.h"
-#include "cfg_update_fixture.h"
+#include "support/controller.h"
 
 namespace capwap::test {
 namespace {
 
 // Four WTPs with their own endpoints, in Run, Join, Idle and Configure.
-class CollectionTest : public CfgUpdateLab {
+class CollectionTest : public ControllerLab {
  protected:
   void SetUp() override {
-    CfgUpdateLab::SetUp();
+    ControllerLab::SetUp();
     const uint32_t states[] = {kStateRun, kStateJoin, kStateIdle, kStateConfig};
     for (size_t i = 0; i < 4; ++i) {
       wtps_[i] = WtpAt(endpoints_[i], static_cast<uint32_t>(i + 2), states[i]);
@@ -29,7 +29,7 @@ class CollectionTest : public CfgUpdateLab {
   }
   // The vendor element of the one request endpoint i received, or empty.
   Bytes VendorFrom(size_t i) {
-    std::optional<DecodedMessage> msg = Received(endpoints_[i]);
+    std::optional<DecodedMessage> msg = OnlyAnswer(endpoints_[i]);
     CwElement e;
     if (!msg || !OneElement(msg, &e)) return {};
     seq_ = msg->ctl.seq;
@@ -82,16 +82,16 @@ TEST_F(CollectionTest, RealTimeCollectionResendsTheSwitchWithTheNewPeriod) {
   EXPECT_EQ(VendorFrom(0), Hex("0025 000d 00a1b2c3 005d 0005 00 00000009"));
 }
 
-class WapiRelayTest : public CfgUpdateLab {
+class WapiRelayTest : public ControllerLab {
  protected:
   void SetUp() override {
-    CfgUpdateLab::SetUp();
+    ControllerLab::SetUp();
     g_iAC_DataSockId = ac_data_.fd();
   }
   void TearDown() override {
     g_iAC_DataSockId = -1;  // the endpoint closes its own socket
     g_WapiApAddr = sockaddr_in{};
-    CfgUpdateLab::TearDown();
+    ControllerLab::TearDown();
   }
   UdpEndpoint ac_data_;
   UdpEndpoint wtp_data_;
@@ -130,7 +130,7 @@ TEST_F(WapiRelayTest, AsuDataGoesToTheLastWapiSenderBehindADataHeader) {
   EXPECT_EQ(wtp_data_.Drain().size(), 1u) << "the next one goes out";
 }
 
-using ImageOfferTest = CfgUpdateLab;  // the image table starts empty
+using ImageOfferTest = ControllerLab;  // the image table starts empty
 
 TEST_F(ImageOfferTest, ImagesOfTheModelGoOutAsImageIdentifierAndVendorElement84) {
   UdpEndpoint endpoint_;
@@ -140,14 +140,14 @@ TEST_F(ImageOfferTest, ImagesOfTheModelGoOutAsImageIdentifierAndVendorElement84)
   EXPECT_EQ(CW_AC_Send_ApUpdUrlimg(wtp_), 1);
   ASSERT_EQ(CW_CMD_Set_ApModelVersion(g_uiOid + 1, "model-x", "3.0", "", 0), 0);
   EXPECT_EQ(CW_AC_Send_ApUpdImg(wtp_), 1) << "another vendor's set";
-  EXPECT_FALSE(Received(endpoint_).has_value());
+  EXPECT_FALSE(OnlyAnswer(endpoint_).has_value());
 
   ASSERT_EQ(CW_CMD_Set_ApModelVersion(g_uiOid, "other-model", "9.9", "", 0), 0);
   ASSERT_EQ(CW_CMD_Set_ApModelVersion(g_uiOid, "model-x", "2.1.5", "", 1), 0);
   LogCapture log;
   EXPECT_EQ(CW_AC_Send_ApUpdImg(wtp_), 0);
   EXPECT_TRUE(log.Contains(" aucSwVer:2.1.5"));
-  std::optional<DecodedMessage> msg = Received(endpoint_);
+  std::optional<DecodedMessage> msg = OnlyAnswer(endpoint_);
   CwElement e;
   ASSERT_TRUE(OneElement(msg, &e));
   EXPECT_TRUE(BytesMatch(ElementBytes(e), {{U16(25), "element type"},
@@ -171,7 +171,7 @@ TEST_F(ImageOfferTest, ImagesOfTheModelGoOutAsImageIdentifierAndVendorElement84)
   EXPECT_EQ(CW_AC_Send_ApUpdUrlimg(wtp_), 0);
   EXPECT_TRUE(log.Contains("aucFilePath:http://fw.example/wa.bin"));
   EXPECT_TRUE(log.Contains("image md5 vlaue:0123456789abcdef0123456789abcdef"));
-  msg = Received(endpoint_);
+  msg = OnlyAnswer(endpoint_);
   ASSERT_TRUE(OneElement(msg, &e));
   EXPECT_EQ(ElementBytes(e), Cat({Hex("0025 00a9"), U32(kWtpVendor), Hex("0054 00a1"),
                                   Fixed("http://fw.example/wa.bin", 128),

@@ -10,15 +10,15 @@
 #include "relay/cfg_update.h"
 #include "relay/wmac.h"
 #include "transport/sendq.h"
-#include "cfg_update_fixture.h"
+#include "support/controller.h"
 
 namespace capwap::test {
 namespace {
 
-class CfgUpdateHandlers : public CfgUpdateLab {
+class CfgUpdateHandlers : public ControllerLab {
  protected:
   void SetUp() override {
-    CfgUpdateLab::SetUp();
+    ControllerLab::SetUp();
     wtp_ = WtpAt(endpoint_, 5);
     ASSERT_NE(wtp_, nullptr);
   }
@@ -27,7 +27,7 @@ class CfgUpdateHandlers : public CfgUpdateLab {
   ::testing::AssertionResult OneFrom(uint32_t type, ByteView payload, Bytes* element,
                                      uint32_t param = 0) {
     FromWmacWithParam(type, wtp_->apid, param, payload);
-    std::optional<DecodedMessage> msg = Received(endpoint_);
+    std::optional<DecodedMessage> msg = OnlyAnswer(endpoint_);
     CwElement e;
     ::testing::AssertionResult one = OneElement(msg, &e);
     if (!one) return one;
@@ -94,7 +94,7 @@ TEST_F(CfgUpdateHandlers, ElementListsGoOutUnchangedInAnyState) {
     for (uint32_t state : {kStateRun, kStateIdle, kStateConfig}) {
       wtp_->state = state;
       FromWmac(type, wtp_->apid, elements);
-      std::optional<DecodedMessage> msg = Received(endpoint_);
+      std::optional<DecodedMessage> msg = OnlyAnswer(endpoint_);
       ASSERT_TRUE(msg.has_value()) << type << " in state " << state;
       EXPECT_EQ(msg->ctl.msg_type, kMsgCfgUpdateReq);
       EXPECT_EQ(Bytes(msg->storage.begin() + kCwHeadersLen, msg->storage.end()), elements);
@@ -102,7 +102,7 @@ TEST_F(CfgUpdateHandlers, ElementListsGoOutUnchangedInAnyState) {
     }
   }
   FromWmac(15, wtp_->apid);  // an empty power scan: a request without elements
-  std::optional<DecodedMessage> msg = Received(endpoint_);
+  std::optional<DecodedMessage> msg = OnlyAnswer(endpoint_);
   ASSERT_TRUE(msg.has_value());
   EXPECT_EQ(msg->storage.size(), kCwHeadersLen);
 }
@@ -181,7 +181,7 @@ TEST_F(CfgUpdateHandlers, ItemRequestTakesTheItemFromTheHeaderParameter) {
   // Items without an element still send the request.
   for (uint32_t item : {2u, 3u, 16u, 4242u}) {
     FromWmacWithParam(14, wtp_->apid, item, Fill(0x33, 8));
-    std::optional<DecodedMessage> msg = Received(endpoint_);
+    std::optional<DecodedMessage> msg = OnlyAnswer(endpoint_);
     ASSERT_TRUE(msg.has_value()) << item;
     EXPECT_TRUE(msg->elements.empty()) << item;
     Answer(endpoint_, msg->ctl.seq);
@@ -196,7 +196,7 @@ TEST_F(CfgUpdateHandlers, ItemRequestTakesTheItemFromTheHeaderParameter) {
   EXPECT_TRUE(log.Contains(" Configuration Update item 7 refers to 21 bytes, 20 given; dropped."));
   EXPECT_TRUE(log.Contains(" Configuration Update item 37 refers to 40 bytes, 39 given; dropped."));
   EXPECT_TRUE(log.Contains(" Configuration Update item 1025 needs 9 record bytes, 6 given; dropped."));
-  EXPECT_FALSE(Received(endpoint_).has_value());
+  EXPECT_FALSE(OnlyAnswer(endpoint_).has_value());
   EXPECT_EQ(wtp_->sndq.count, 0u);
 }
 
@@ -207,12 +207,12 @@ TEST_F(CfgUpdateHandlers, RequestsQueueBehindEachOtherAndNeedAPacket) {
   auto led = ItemU8(1);
   ASSERT_EQ(CW_AC_SndCfgUpdReqItem(wtp_, kItemLedMode, CwCfgItem(led)), 0);
   EXPECT_EQ(wtp_->sndq.count, 2u);
-  std::optional<DecodedMessage> msg = Received(endpoint_);
+  std::optional<DecodedMessage> msg = OnlyAnswer(endpoint_);
   ASSERT_TRUE(msg.has_value());
   EXPECT_EQ(msg->ctl.seq, first_seq);
-  EXPECT_FALSE(Received(endpoint_).has_value()) << "the second waits for the answer";
+  EXPECT_FALSE(OnlyAnswer(endpoint_).has_value()) << "the second waits for the answer";
   Answer(endpoint_, msg->ctl.seq);
-  msg = Received(endpoint_);
+  msg = OnlyAnswer(endpoint_);
   CwElement e;
   ASSERT_TRUE(OneElement(msg, &e));
   EXPECT_EQ(msg->ctl.seq, static_cast<uint8_t>(first_seq + 1));
@@ -225,7 +225,7 @@ TEST_F(CfgUpdateHandlers, RequestsQueueBehindEachOtherAndNeedAPacket) {
   EXPECT_EQ(CW_AC_SndCfgUpdReqItem(nullptr, kItemAcTimestamp, CwCfgItem(ts)), 1);
   EXPECT_EQ(CW_AC_SndCfgUpdReqItem(wtp_, kItemAcTimestamp, CwCfgItem(ByteView(ts).first(3))), 1);
   EXPECT_EQ(wtp_->sndq.count, 0u);
-  EXPECT_FALSE(Received(endpoint_).has_value());
+  EXPECT_FALSE(OnlyAnswer(endpoint_).has_value());
 }
 
 TEST_F(CfgUpdateHandlers, JoiningAGroupWithAHostNamePushesIt) {
@@ -242,7 +242,7 @@ TEST_F(CfgUpdateHandlers, JoiningAGroupWithAHostNamePushesIt) {
   wtp_->state = kStateRun;
   group->ac_hostname.clear();
   FromWmac(34, wtp_->apid, HostU32(6));
-  EXPECT_FALSE(Received(endpoint_).has_value());
+  EXPECT_FALSE(OnlyAnswer(endpoint_).has_value());
 }
 
 }  // namespace

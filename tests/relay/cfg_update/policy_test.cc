@@ -13,23 +13,22 @@
 #include "config/vap_profile.h"
 #include "platform/dbm.h"
 #include "relay/policy.h"
-#include "cfg_update_fixture.h"
+#include "support/controller.h"
 
 namespace capwap::test {
 namespace {
 
-class PolicyPush : public CfgUpdateLab {
+class PolicyPush : public ControllerLab {
  protected:
   void SetUp() override {
-    CfgUpdateLab::SetUp();
-    ASSERT_EQ(RegisterPolicyRoutes(), 0);
+    ControllerLab::SetUp();
     wtp_ = WtpAt(endpoint_, 5);
     ASSERT_NE(wtp_, nullptr);
   }
   // The elements of each request the WTP gets, answering each in turn;
   // nullopt when nothing came.
   std::optional<std::vector<Bytes>> NextRequest() {
-    std::optional<DecodedMessage> msg = Received(endpoint_);
+    std::optional<DecodedMessage> msg = OnlyAnswer(endpoint_);
     if (!msg) return std::nullopt;
     EXPECT_EQ(msg->ctl.msg_type, kMsgCfgUpdateReq);
     EXPECT_TRUE(msg->complete);

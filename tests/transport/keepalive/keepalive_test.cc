@@ -4,7 +4,7 @@
 // only, and WAPI frames relayed to WMAC.
 #include <gtest/gtest.h>
 
-#include "support/fsm_lab.h"
+#include "support/controller.h"
 
 namespace run_test {
 namespace {
@@ -48,7 +48,7 @@ TEST(KeepaliveCodec, AnswerIsByteExact) {
   EXPECT_TRUE(BytesMatch(BuildKeepAlive(SessionOf(0x10)), kKeepalive));
 }
 
-class KeepaliveTest : public RunLab {
+class KeepaliveTest : public ControllerLab {
  protected:
   // A WTP waiting in Data Check for its first keepalive.
   CW_WTPCB* DataCheckWtp(const WtpEndpoint& control, uint8_t seed) {

@@ -10,7 +10,7 @@
 #include <iterator>
 
 #include "platform/paths.h"
-#include "support/fsm_lab.h"
+#include "support/controller.h"
 #include "transport/sockets.h"
 
 namespace capwap::test {
@@ -22,10 +22,10 @@ Bytes ChunkDatagram(uint8_t seq, uint32_t process, uint32_t total, Bytes data) {
   return ControlDatagram(kMonCoreMsgType, seq, Cat({U32(process), U32(total), std::move(data)}));
 }
 
-class CoreMonitor : public RunLab {
+class CoreMonitor : public ControllerLab {
  protected:
   void SetUp() override {
-    RunLab::SetUp();
+    ControllerLab::SetUp();
     ASSERT_EQ(AC_MonitorSock_Init(INADDR_LOOPBACK), 0);
   }
   // The chunk goes out from `uploader`; the acknowledgements it got come back.
