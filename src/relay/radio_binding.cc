@@ -261,7 +261,8 @@ int EncodeRdBindElems(CW_PKT& pkt, const RadioBinding& record, uint32_t vendor_i
 int EncodeRdBindElemsRfc(CW_PKT& pkt, const RadioBinding& record,
                          std::span<const uint32_t, 4> radio_types) {
   constexpr uint16_t kDefaultDecryptPeriod = 120;
-  const RadioBindingTlv& decrypt = *RdBindTlvByType(capwap::elem::kDecryptionErrorReportPeriod);
+  constexpr uint16_t kDecryptPeriodTlv = 16;  // radio ID u8, pad, period u16 at 2
+  const RadioBindingTlv& decrypt = *RdBindTlvByType(kDecryptPeriodTlv);
   // The product order, with OFDM Control (5) beside Direct Sequence Control.
   constexpr uint16_t kRfcOrder[] = {1, 2, 5, 3, 4, 6, 7, 8, 9, 10, 11, 12, 13, 16};
   bool ok = true;

@@ -113,7 +113,9 @@ bool RfcSendable(const CW_PKT& pkt) {
   if (pkt.msg_type != kMsgCfgUpdateReq) return false;
   if (pkt.length < kCwHeadersLen || pkt.length > pkt.buffer.size()) return false;
   CwElementWalk walk(ByteView(pkt.buffer.data() + kCwHeadersLen, pkt.length - kCwHeadersLen));
+  size_t count = 0;
   for (const CwElement& e : walk) {
+    ++count;
     switch (e.type) {
       case elem::kAcNameWithPriority:
       case elem::kAcTimestamp:
@@ -131,7 +133,7 @@ bool RfcSendable(const CW_PKT& pkt) {
         if (RfcRadioElementFor(e.type) == nullptr) return false;
     }
   }
-  return walk.complete();
+  return walk.complete() && count != 0;  // an empty update changes nothing
 }
 
 // --- Message parts ----------------------------------------------------------

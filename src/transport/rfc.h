@@ -59,8 +59,9 @@ void RfcFrameCtlMsg(CW_PKT& pkt);
 
 // False for a finished message a standard WTP cannot parse: a request of
 // this system's own (WLAN and station settings, images, data transfer), or a
-// Configuration Update Request holding an element without a standard form
-// here (the product's own numbers, vendor payloads). Responses pass.
+// Configuration Update Request that is empty or holds an element without a
+// standard form here (the product's own numbers, vendor payloads).
+// Responses pass.
 bool RfcSendable(const CW_PKT& pkt);
 
 // --- Message parts ----------------------------------------------------------
