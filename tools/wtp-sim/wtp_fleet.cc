@@ -40,6 +40,7 @@ WtpIdentity MakeIdentity(const SimConfig& config, uint32_t index) {
   id.hw_version = config.hw_version;
   id.sw_version = config.sw_version;
   id.master_status = config.master_status;
+  id.rfc = config.rfc;
   id.radios = DefaultRadios(id.mac, config.radios);
   return id;
 }

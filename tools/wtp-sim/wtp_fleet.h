@@ -25,6 +25,7 @@ struct SimConfig {
   std::string hw_version = "A1";
   std::string sw_version = "1.0.0";
   uint32_t master_status = 1;
+  bool rfc = false;  // standard RFC 5415/5416 WTPs
   WtpTiming timing;
   WtpKnobs knobs;
   bool verbose = false;

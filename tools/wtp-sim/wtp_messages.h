@@ -57,6 +57,8 @@ struct WtpIdentity {
   uint16_t capability_bits = 0;
   SessionId session_id{};
   std::vector<SimRadio> radios;
+  // A standard RFC 5415/5416 WTP (wtp_rfc.h) instead of the product dialect.
+  bool rfc = false;
 };
 
 // Two radios: 2.4 GHz b/g/n on channel 6 and 5 GHz a/n on channel 36, each

@@ -9,6 +9,7 @@
 
 #include "platform/paths.h"
 #include "wtp-sim/wtp_policy.h"
+#include "wtp-sim/wtp_rfc.h"
 
 namespace capwap::sim {
 
@@ -54,6 +55,8 @@ enum Option : int {
   kDataTransfer,
   kCoreDump,
   kLocal,
+  kRfc,
+  kJoinDirectly,
 };
 
 const option kOptions[] = {
@@ -61,6 +64,8 @@ const option kOptions[] = {
     {"data-transfer", required_argument, nullptr, kDataTransfer},
     {"core-dump", required_argument, nullptr, kCoreDump},
     {"local", required_argument, nullptr, kLocal},
+    {"rfc", no_argument, nullptr, kRfc},
+    {"join-directly", no_argument, nullptr, kJoinDirectly},
     {"count", required_argument, nullptr, kCount},
     {"port-base", required_argument, nullptr, kPortBase},
     {"ipv6", no_argument, nullptr, kIpv6},
@@ -203,6 +208,12 @@ bool Apply(int c, const char* arg, SimCommandLine* cl) {
     case kDataTransfer: return Number(arg, 1, 1000000, &knobs.data_transfer_bytes);
     case kCoreDump: return Number(arg, 1, 255000, &knobs.core_dump_bytes);
     case kLocal: cfg.ac.local_address = arg; return !cfg.ac.local_address.empty();
+    case kRfc:
+      cfg.rfc = true;
+      if (cfg.vendor_id == kSimVendorId) cfg.vendor_id = rfc::kStandardVendorId;
+      if (cfg.model == SimConfig{}.model) cfg.model = "wtp-std";
+      return true;
+    case kJoinDirectly: knobs.join_directly = true; return true;
     case kSeed: return Number(arg, 1, UINT64_MAX, &cfg.seed);
     case 'v': cfg.verbose = true; return true;
     default: return false;
@@ -275,6 +286,12 @@ std::string SimUsage(const char* program) {
          "                             (at most 255000) on the monitor port\n"
          "  --local ADDRESS            bind to this IPv4 address, the control socket\n"
          "                             at the AC's control port (core dumps need it)\n"
+         "  --rfc                      play standard RFC 5415/5416 WTPs (vendor 12345\n"
+         "                             unless --vendor-id, model wtp-std): RFC header,\n"
+         "                             elements and lengths; a response that lacks a\n"
+         "                             mandatory element or carries one a standard WTP\n"
+         "                             cannot parse is dropped with one line saying why\n"
+         "  --join-directly            send the Join Request without Discovery\n"
          "  --seed N                   random seed for session IDs\n"
          "  --log-file FILE            write the lines to FILE instead of stdout\n"
          "  --duration S               stop after S seconds (default: at SIGINT/SIGTERM)\n"

@@ -7,11 +7,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
 
 #include "platform/thread.h"
+#include "wtp-sim/wtp_rfc.h"
 
 namespace capwap::sim {
 
@@ -168,7 +170,13 @@ int SimWtp::Start() {
   uploads_done_ = false;
   echo_interval_ = timing_.echo_interval;
   next_frag_id_ = knobs_.first_frag_id;
-  EnterDiscovery();
+  if (knobs_.join_directly) {
+    CancelSession();
+    NewSessionId();
+    EnterJoin();
+  } else {
+    EnterDiscovery();
+  }
   return 0;
 }
 
@@ -277,7 +285,8 @@ void SimWtp::SendToAc(int fd, const sockaddr_storage& to, const Bytes& datagram)
 
 void SimWtp::Transmit(const Bytes& datagram, std::optional<uint16_t> frag_id,
                       const FragmentFaults* faults) {
-  if (datagram.size() < kSimFragThreshold) {
+  // The standard WTP's messages stay well below the MTU.
+  if (datagram.size() < kSimFragThreshold || id_.rfc) {
     SendToAc(control_.fd, ac_control_, datagram);
     return;
   }
@@ -293,7 +302,11 @@ void SimWtp::SendData(const Bytes& datagram) { SendToAc(data_.fd, ac_data_, data
 
 void SimWtp::SendRequest(Bytes datagram) {
   CW_CTLHDR ctl;
-  CW_DEC_CWCtlHdr(&ctl, datagram.data() + kCwHdrLen);
+  if (id_.rfc) {
+    rfc::PeekTypeSeq(datagram, &ctl.msg_type, &ctl.seq);
+  } else {
+    CW_DEC_CWCtlHdr(&ctl, datagram.data() + kCwHdrLen);
+  }
   Outstanding out;
   out.msg_type = ctl.msg_type;
   out.seq = ctl.seq;
@@ -317,10 +330,44 @@ void SimWtp::Respond(uint32_t request_type, uint8_t seq, ByteView extra,
   Answer answer;
   answer.request_type = request_type;
   answer.seq = seq;
-  answer.datagram = BuildResponse(request_type + 1, seq, result, extra);
+  answer.datagram = id_.rfc ? rfc::BuildResponse(request_type + 1, seq, result)
+                            : BuildResponse(request_type + 1, seq, result, extra);
   Trace("> %s seq %u result %u", MsgTypeName(request_type + 1), seq, result);
   Transmit(answer.datagram);
   last_answer_ = std::move(answer);
+}
+
+Bytes SimWtp::DiscoveryRequest() {
+  return id_.rfc ? rfc::BuildDiscoveryRequest(id_, TakeSeq()) : BuildDiscoveryRequest(id_, TakeSeq());
+}
+
+// A standard WTP names the address it sends from: the one the kernel routes
+// towards the AC.
+Bytes SimWtp::JoinRequest() {
+  if (!id_.rfc) return BuildJoinRequest(id_, TakeSeq());
+  rfc::LocalAddress local;
+  local.ipv6 = ac_.ipv6;
+  sockaddr_storage bound{};
+  socklen_t len = sizeof bound;
+  const int fd = socket(ac_control_.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&ac_control_), ac_len_) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len) == 0) {
+    if (ac_.ipv6) {
+      std::memcpy(local.octets.data(), &reinterpret_cast<sockaddr_in6*>(&bound)->sin6_addr, 16);
+    } else {
+      std::memcpy(local.octets.data(), &reinterpret_cast<sockaddr_in*>(&bound)->sin_addr, 4);
+    }
+  }
+  if (fd >= 0) close(fd);
+  return rfc::BuildJoinRequest(id_, TakeSeq(), local);
+}
+
+Bytes SimWtp::EchoRequest() {
+  return id_.rfc ? rfc::BuildEchoRequest(TakeSeq()) : BuildEchoRequest(id_, TakeSeq());
+}
+
+Bytes SimWtp::Keepalive() const {
+  return id_.rfc ? rfc::BuildKeepalive(id_.session_id) : BuildKeepalive(id_.session_id);
 }
 
 // --- Progress ----------------------------------------------------------------
@@ -364,9 +411,11 @@ void SimWtp::CancelSession() {
   keepalive_timer_.Cancel();
   event_timer_.Cancel();
   reassembly_timer_.Cancel();
+  data_dead_timer_.Cancel();
   outstanding_.reset();
   last_answer_.reset();
   reassembler_.Clear();
+  standard_reassembler_.Clear();
   image_ = ImageDownload{};
   keepalive_tries_ = 0;
 }
@@ -376,13 +425,13 @@ void SimWtp::EnterDiscovery() {
   NewSessionId();
   SetState(WtpState::kDiscovery,
            "ac " + ac_.address + " port " + std::to_string(ac_.control_port));
-  SendRequest(BuildDiscoveryRequest(id_, TakeSeq()));
+  SendRequest(DiscoveryRequest());
   ++counters_.discovery_requests;
 }
 
 void SimWtp::EnterJoin() {
   SetState(WtpState::kJoin, "session " + SessionText(id_.session_id));
-  SendRequest(BuildJoinRequest(id_, TakeSeq()));
+  SendRequest(JoinRequest());
 }
 
 void SimWtp::EnterImage(const JoinResponseInfo& info) {
@@ -396,18 +445,20 @@ void SimWtp::EnterImage(const JoinResponseInfo& info) {
 
 void SimWtp::EnterConfigure() {
   SetState(WtpState::kConfigure, "configuration status");
-  SendRequest(BuildConfigStatusRequest(id_, TakeSeq(), knobs_.config_status_padding));
+  SendRequest(id_.rfc ? rfc::BuildConfigStatusRequest(id_, TakeSeq())
+                      : BuildConfigStatusRequest(id_, TakeSeq(), knobs_.config_status_padding));
 }
 
 void SimWtp::EnterChangeState() {
   SetState(WtpState::kConfigure, "change state");
-  SendRequest(BuildChangeStateRequest(id_, TakeSeq()));
+  SendRequest(id_.rfc ? rfc::BuildChangeStateRequest(id_, TakeSeq())
+                      : BuildChangeStateRequest(id_, TakeSeq()));
 }
 
 void SimWtp::EnterDataCheck() {
   SetState(WtpState::kDataCheck, "keepalive to port " + std::to_string(ac_.data_port));
   keepalive_tries_ = 1;
-  SendData(BuildKeepalive(id_.session_id));
+  SendData(Keepalive());
   ++counters_.keepalives_sent;
   keepalive_timer_.Start(master_, timing_.retransmit_interval, OnKeepaliveTimer, this);
 }
@@ -417,6 +468,7 @@ void SimWtp::EnterRun() {
   ++counters_.run_entries;
   SetState(WtpState::kRun, "echo " + std::to_string(echo_interval_) + " s");
   ArmRunTimers();
+  ArmDataChannelDead();
   if (!uploads_done_) {
     uploads_done_ = true;
     data_sent_ = 0;
@@ -501,7 +553,7 @@ void SimWtp::RetransmitDue() {
   if (outstanding_->msg_type == kMsgDiscoveryReq) {
     // Each Discovery Request is new; the AC may be down or busy for a while.
     outstanding_.reset();
-    SendRequest(BuildDiscoveryRequest(id_, TakeSeq()));
+    SendRequest(DiscoveryRequest());
     ++counters_.discovery_requests;
     return;
   }
@@ -537,7 +589,7 @@ int SimWtp::OnEchoTimer(thread* t) {
 void SimWtp::EchoDue() {
   if (state_ != WtpState::kRun || knobs_.silent_echo || echo_interval_ == 0) return;
   if (!outstanding_) {
-    SendRequest(BuildEchoRequest(id_, TakeSeq()));
+    SendRequest(EchoRequest());
     ++counters_.echo_sent;
   }
   echo_timer_.Start(master_, echo_interval_, OnEchoTimer, this);
@@ -555,13 +607,13 @@ void SimWtp::KeepaliveDue() {
       return;
     }
     ++keepalive_tries_;
-    SendData(BuildKeepalive(id_.session_id));
+    SendData(Keepalive());
     ++counters_.keepalives_sent;
     keepalive_timer_.Start(master_, timing_.retransmit_interval, OnKeepaliveTimer, this);
     return;
   }
   if (state_ != WtpState::kRun || knobs_.silent_keepalive) return;
-  SendData(BuildKeepalive(id_.session_id));
+  SendData(Keepalive());
   ++counters_.keepalives_sent;
   keepalive_timer_.Start(master_, timing_.keepalive_interval, OnKeepaliveTimer, this);
 }
@@ -571,6 +623,20 @@ int SimWtp::OnEventTimer(thread* t) {
   if (self->state_ != WtpState::kRun || self->knobs_.event_interval == 0) return 0;
   self->SendEvent();
   self->event_timer_.Start(self->master_, self->knobs_.event_interval, OnEventTimer, self);
+  return 0;
+}
+
+// RFC 5415 DataChannelDeadInterval: 60 s, at least twice the keepalive
+// interval; a standard WTP that hears no keepalive for that long resets.
+void SimWtp::ArmDataChannelDead() {
+  if (!id_.rfc || timing_.keepalive_interval == 0) return;
+  data_dead_timer_.Start(master_, std::max<uint32_t>(60, 2 * timing_.keepalive_interval),
+                         OnDataChannelDead, this);
+}
+
+int SimWtp::OnDataChannelDead(thread* t) {
+  SimWtp* self = Self(t);
+  if (self->state_ == WtpState::kRun) self->GoDown("data channel dead: no keepalive answered");
   return 0;
 }
 
@@ -592,7 +658,7 @@ void SimWtp::ProtocolError(const char* fmt, ...) {
   va_end(args);
   ++counters_.protocol_errors;
   last_error_ = buf;
-  if (verbose_ && sink_) sink_(id_.name + " error: " + last_error_);
+  if ((verbose_ || id_.rfc) && sink_) sink_(id_.name + " error: " + last_error_);
 }
 
 void SimWtp::Trace(const char* fmt, ...) {

@@ -23,6 +23,7 @@
 #include "platform/timer.h"
 #include "wtp-sim/wtp_frag.h"
 #include "wtp-sim/wtp_messages.h"
+#include "wtp-sim/wtp_rfc.h"
 
 namespace capwap::sim {
 
@@ -61,6 +62,7 @@ struct WtpTiming {
 
 // Ways to misbehave, for tests of the AC's supervision.
 struct WtpKnobs {
+  bool join_directly = false;         // after Start, Join the AC without Discovery
   bool silent_echo = false;           // in Run, send no Echo Requests
   bool silent_keepalive = false;      // in Run, send no keepalives
   bool skip_config_status = false;    // after Join, never send Configuration Status
@@ -216,6 +218,11 @@ class SimWtp {
   void SendToAc(int fd, const sockaddr_storage& to, const Bytes& datagram);
   uint8_t TakeSeq() { return next_seq_++; }
   void SendRequest(Bytes datagram);
+  // This AP's dialect of each request (product or standard).
+  Bytes DiscoveryRequest();
+  Bytes JoinRequest();
+  Bytes EchoRequest();
+  Bytes Keepalive() const;
   // `result` overrides the result code the knobs give for the type.
   void Respond(uint32_t request_type, uint8_t seq, ByteView extra = {},
                std::optional<uint32_t> result = std::nullopt);
@@ -245,6 +252,8 @@ class SimWtp {
   static int OnKeepaliveTimer(thread* t);
   static int OnEventTimer(thread* t);
   static int OnReassemblyTimer(thread* t);
+  static int OnDataChannelDead(thread* t);
+  void ArmDataChannelDead();
   void RetransmitDue();
   void EchoDue();
   void KeepaliveDue();
@@ -256,6 +265,8 @@ class SimWtp {
   ssize_t Receive(Socket* s, const sockaddr_storage& expected, Bytes* out);
   void HandleControl(Bytes datagram);
   void HandleMessage(const Bytes& datagram);
+  void HandleStandardMessage(const Bytes& datagram);
+  void Dispatch(const ControlMessage& msg, const Bytes& datagram);
   void HandleResponse(const ControlMessage& msg);
   bool MatchResponse(const ControlMessage& msg);
   void CompleteOutstanding();
@@ -303,6 +314,7 @@ class SimWtp {
   std::optional<Outstanding> outstanding_;
   std::optional<Answer> last_answer_;
   Reassembler reassembler_;
+  rfc::StandardReassembler standard_reassembler_;
   ImageDownload image_;
   bool uploads_done_ = false;  // this Start's crash data and core dump were sent
   size_t data_sent_ = 0;       // crash-data octets sent so far
@@ -313,6 +325,7 @@ class SimWtp {
   Timer keepalive_timer_;
   Timer event_timer_;
   Timer reassembly_timer_;
+  Timer data_dead_timer_;  // standard WTP in Run: no keepalive answer for this long
 
   std::map<uint32_t, Bytes> last_received_;
   std::function<void(const Bytes&)> tap_;

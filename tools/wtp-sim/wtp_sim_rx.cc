@@ -9,6 +9,7 @@
 #include "platform/thread.h"
 #include "transport/monitor.h"
 #include "wtp-sim/wtp_policy.h"
+#include "wtp-sim/wtp_rfc.h"
 #include "wtp-sim/wtp_sim.h"
 #include "wtp-sim/wtp_wlan.h"
 
@@ -108,6 +109,22 @@ ssize_t SimWtp::Receive(Socket* s, const sockaddr_storage& expected, Bytes* out)
 }
 
 void SimWtp::HandleControl(Bytes datagram) {
+  if (id_.rfc) {
+    Bytes message;
+    std::string why;
+    switch (standard_reassembler_.Add(datagram, &message, &why)) {
+      case rfc::StandardReassembler::Result::kWhole: HandleStandardMessage(datagram); return;
+      case rfc::StandardReassembler::Result::kHeld: ++counters_.fragments_received; return;
+      case rfc::StandardReassembler::Result::kRejected:
+        ProtocolError("fragment dropped: %s", why.c_str());
+        return;
+      case rfc::StandardReassembler::Result::kComplete:
+        ++counters_.fragments_received;
+        ++counters_.reassembled;
+        HandleStandardMessage(message);
+        return;
+    }
+  }
   if (datagram.size() < kCwHdrLen) {
     ProtocolError("short datagram of %zu octets", datagram.size());
     return;
@@ -148,6 +165,36 @@ void SimWtp::HandleMessage(const Bytes& datagram) {
     ProtocolError("%s", why.c_str());
     return;
   }
+  Dispatch(msg, datagram);
+}
+
+// A standard WTP drops what it cannot parse or what lacks an element the RFCs
+// make mandatory, and says why in one line.
+void SimWtp::HandleStandardMessage(const Bytes& datagram) {
+  ControlMessage msg;
+  std::string why;
+  if (!rfc::ParseStandardControl(datagram, &msg, &why) ||
+      !rfc::CheckStandardMandatory(msg, id_.radios.size(), ac_.ipv6, &why)) {
+    ++counters_.protocol_errors;
+    last_error_ = why;
+    if (sink_) sink_(id_.name + " dropped a message of the AC: " + why);
+    return;
+  }
+  if (!rfc::CheckOwnVendorPayloads(msg, id_.vendor_id, &why)) {
+    ++counters_.protocol_errors;
+    last_error_ = why;
+    if (!IsRequest(msg.ctl.msg_type)) {
+      if (sink_) sink_(id_.name + " dropped a message of the AC: " + why);
+      return;
+    }
+    if (sink_) sink_(id_.name + " refused a request of the AC: " + why);
+    Respond(msg.ctl.msg_type, msg.ctl.seq, {}, rfc::kResultUnrecognizedElement);
+    return;
+  }
+  Dispatch(msg, datagram);
+}
+
+void SimWtp::Dispatch(const ControlMessage& msg, const Bytes& datagram) {
   last_received_[msg.ctl.msg_type] = datagram;
   if (tap_) tap_(datagram);
   Trace("< %s seq %u (%zu octets)", MsgTypeName(msg.ctl.msg_type), msg.ctl.seq,
@@ -175,7 +222,7 @@ bool SimWtp::MatchResponse(const ControlMessage& msg) {
   if (msg.ctl.seq == outstanding_->seq) return true;
   if (type == kMsgEchoRsp && msg.ctl.seq == last_other_seq_) {
     ++counters_.echo_seq_other;
-    if (!knobs_.strict_echo_seq) return true;
+    if (!knobs_.strict_echo_seq && !id_.rfc) return true;
   }
   ProtocolError("%s seq %u, expected %u", MsgTypeName(type), msg.ctl.seq, outstanding_->seq);
   return false;
@@ -214,7 +261,7 @@ void SimWtp::HandleResponse(const ControlMessage& msg) {
     case kMsgEchoRsp:
       CompleteOutstanding();
       ++counters_.echo_answered;
-      if (!msg.Find(elem::kAcTimestamp)) ProtocolError("Echo Response without AC Timestamp");
+      if (!id_.rfc && !msg.Find(elem::kAcTimestamp)) ProtocolError("Echo Response without AC Timestamp");
       return;
     case kMsgWtpEventRsp:
       CompleteOutstanding();
@@ -238,7 +285,7 @@ void SimWtp::HandleResponse(const ControlMessage& msg) {
 void SimWtp::OnDiscoveryResponse(const ControlMessage& msg) {
   DiscoveryResponseInfo info;
   std::string why;
-  if (!DecodeDiscoveryResponse(msg, &info, &why)) {
+  if (!id_.rfc && !DecodeDiscoveryResponse(msg, &info, &why)) {
     ProtocolError("Discovery Response: %s", why.c_str());
     return;
   }
@@ -255,7 +302,10 @@ void SimWtp::OnDiscoveryResponse(const ControlMessage& msg) {
 void SimWtp::OnJoinResponse(const ControlMessage& msg) {
   JoinResponseInfo info;
   std::string why;
-  if (!DecodeJoinResponse(msg, &info, &why)) {
+  if (id_.rfc) {
+    info.result_code = FindResultCode(msg).value_or(1);
+    if (info.result_code == 2) info.result_code = 0;  // success, NAT detected
+  } else if (!DecodeJoinResponse(msg, &info, &why)) {
     ProtocolError("Join Response: %s", why.c_str());
     return;
   }
@@ -375,6 +425,14 @@ void SimWtp::OnConfigUpdate(const ControlMessage& msg) {
   if (auto timers = FindCapwapTimers(msg)) {
     echo_interval_ = timers->echo;
     if (state_ == WtpState::kRun) ArmRunTimers();
+    if (id_.rfc && sink_) {
+      sink_(id_.name + " CAPWAP Timers: discovery " + std::to_string(timers->discovery) +
+            " s, echo " + std::to_string(timers->echo) + " s");
+    }
+  }
+  if (id_.rfc) {
+    Respond(msg.ctl.msg_type, msg.ctl.seq);
+    return;
   }
   const PolicyCheck policy = CheckPolicyElements(msg, knobs_.policy_results);
   counters_.policy_settings += policy.settings;
@@ -455,7 +513,9 @@ void SimWtp::FinishImage(const ImageBlock& block) {
 void SimWtp::HandleKeepalive(ByteView datagram) {
   SessionId session_id{};
   std::string why;
-  if (!DecodeKeepalive(datagram, &session_id, &why)) {
+  const bool ok = id_.rfc ? rfc::DecodeKeepalive(datagram, &session_id, &why)
+                          : DecodeKeepalive(datagram, &session_id, &why);
+  if (!ok) {
     ProtocolError("%s", why.c_str());
     return;
   }
@@ -468,6 +528,7 @@ void SimWtp::HandleKeepalive(ByteView datagram) {
     EnterRun();
   } else if (state_ == WtpState::kRun) {
     ++counters_.keepalives_answered;
+    ArmDataChannelDead();
   } else {
     Trace("keepalive answer ignored in %s", WtpStateName(state_));
   }

@@ -1,5 +1,6 @@
 // Arbitrary message elements as a Discovery Request (first byte even) or a
-// Join Request (odd), decoded on their own and handled by a controller with
+// Join Request (odd), with standard access points served when bit 1 of the
+// first byte is set, decoded on their own and handled by a controller with
 // one configured AP (MAC 02:00:00:00:01:01, model ia-210), automatic
 // admission on, the built-in catalogue and the vendor handlers. A Join is
 // handled twice, from two endpoints, which reaches the session-in-use and
@@ -23,6 +24,7 @@
 #include "registry/tables.h"
 #include "support/lab.h"
 #include "transport/codec.h"
+#include "transport/rfc.h"
 
 namespace {
 
@@ -86,6 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Controller ac;
   if (size < 1 || size - 1 > kCwRcvBufSize - kCwHeadersLen) return 0;
   CW_WTPCB* configured = ac.Fresh();
+  capwap::SetRfcCompatFlag((data[0] & 2) != 0);
   const capwap::ByteView elements(data + 1, size - 1);
   if (data[0] % 2 == 0) {
     CW_RCVPKT rcv = capwap::fuzz::Received(kMsgDiscoveryReq, elements, 40000);
