@@ -13,7 +13,7 @@
 namespace {
 
 TEST(GetApVer, SplitsModelAndVersionOrRefusesTheName) {
-  capwap::test::ResetAllGlobals();
+  capwap::test::FreshGlobals fresh;
   g_ulCwDebugBitmap = kDbgError;
   capwap::LogCapture log;
   std::string many;
@@ -36,7 +36,6 @@ TEST(GetApVer, SplitsModelAndVersionOrRefusesTheName) {
     }
   }
   EXPECT_TRUE(log.Contains(" Failed to get AP firmware version."));
-  capwap::test::ResetAllGlobals();
 }
 
 class ImageScan : public ::testing::Test {

@@ -29,11 +29,7 @@ off_t SizeOf(const std::string& path) {
 
 class HostTest : public ::testing::Test {
  protected:
-  void SetUp() override { capwap::test::ResetAllGlobals(); }
-  void TearDown() override {
-    DeRegister_Scm();
-    identity_reset();
-  }
+  void TearDown() override { DeRegister_Scm(); }
   void Load(const std::string& text) {
     std::string path = root.Path("/etc/config/vela/platform.conf");
     ASSERT_TRUE(capwap::MakeParentDirs(path));
@@ -44,6 +40,7 @@ class HostTest : public ::testing::Test {
     struct stat st {};
     return stat(root.Path("/" + name).c_str(), &st) == 0;
   }
+  capwap::test::FreshGlobals fresh_;
   capwap::test::TempRoot root;
   capwap::LogCapture log;
   const std::string touch = "touch " + root.Path("/marker");

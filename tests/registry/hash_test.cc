@@ -12,8 +12,7 @@ namespace {
 
 class HashTest : public ::testing::Test {
  protected:
-  void SetUp() override { ResetAllGlobals(); }
-  void TearDown() override { ResetAllGlobals(); }
+  FreshGlobals fresh_;
 
   wlan_hash* Make(uint32_t buckets, hash_fn fn = do_string_hash,
                   hash_copy_fn copy = nullptr, hash_free_fn free = nullptr) {

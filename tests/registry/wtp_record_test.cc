@@ -136,11 +136,10 @@ bool AllZero(ByteView rec, size_t from, size_t to) {
 class WtpRecordTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetAllGlobals();
     FillSentinels(*wtp_);
     EncodeWtpRecord(*wtp_, record_.data());
   }
-  void TearDown() override { ResetAllGlobals(); }
+  FreshGlobals fresh_;
 
   std::unique_ptr<CW_WTPCB> wtp_ = std::make_unique<CW_WTPCB>();
   Bytes record_ = Bytes(kWtpRecordSize, 0xEE);

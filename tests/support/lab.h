@@ -33,6 +33,15 @@ class TempRoot {
 // TearDown, so test order never matters).
 void ResetAllGlobals();
 
+// Resets every global when made and again when destroyed: a fixture's first
+// member, in place of the reset in SetUp and TearDown.
+struct FreshGlobals {
+  FreshGlobals() { ResetAllGlobals(); }
+  ~FreshGlobals() { ResetAllGlobals(); }
+  FreshGlobals(const FreshGlobals&) = delete;
+  FreshGlobals& operator=(const FreshGlobals&) = delete;
+};
+
 // A daemon context on a manual clock: capwapm points at it, the event loop
 // runs on the clock with 1000 ms seconds, the DBM tables of the daemon are
 // open under a temporary root.

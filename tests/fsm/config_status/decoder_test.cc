@@ -31,11 +31,10 @@ Bytes Radio129(uint8_t radio) {
 class CfgReqDecode : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetAllGlobals();
     ASSERT_EQ(RegisterVendorHandlers(), 0);
     g_ulCwDebugBitmap = kDbgAll;
   }
-  void TearDown() override { ResetAllGlobals(); }
+  FreshGlobals fresh_;
   static bool Decodes(ByteView in) {
     CfgStatusReqInfo info;
     return CW_AC_DecCfgReq(&info, in) == 0;

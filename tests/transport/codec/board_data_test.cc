@@ -15,15 +15,8 @@ using namespace capwap::test;
 
 class BoardData : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetAllGlobals();
-    identity_reset();
-    g_ulCwDebugBitmap = kDbgAll;
-  }
-  void TearDown() override {
-    ResetAllGlobals();
-    identity_reset();
-  }
+  void SetUp() override { g_ulCwDebugBitmap = kDbgAll; }
+  FreshGlobals fresh_;
 };
 
 bool DecodeBoard(capwap::ByteView in) {

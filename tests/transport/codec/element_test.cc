@@ -57,9 +57,7 @@ TEST(ElementWalk, RowsOfInputPolicyAndElementsSeen) {
 }
 
 class PacketBuild : public ::testing::Test {
- protected:
-  void SetUp() override { ResetAllGlobals(); }
-  void TearDown() override { ResetAllGlobals(); }
+  FreshGlobals fresh_;
 };
 
 // A Join Response as the senders build it: elements, then the headers.

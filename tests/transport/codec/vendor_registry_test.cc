@@ -48,15 +48,8 @@ int FailAllocation(void*, capwap::WireReader&, uint16_t, uint16_t) { return 1; }
 
 class VendorRegistry : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetAllGlobals();
-    identity_reset();
-    g_ulCwDebugBitmap = kDbgAll;
-  }
-  void TearDown() override {
-    ResetAllGlobals();
-    identity_reset();
-  }
+  void SetUp() override { g_ulCwDebugBitmap = kDbgAll; }
+  FreshGlobals fresh_;
   // Registers `ids` for the platform's vendor with `func`; returns its slot.
   int RegisterOwn(std::initializer_list<uint16_t> ids, CwVendorElemFunc func = TakeAll) {
     const int slot = RegVendorId(g_uiOid);
