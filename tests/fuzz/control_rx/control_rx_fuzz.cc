@@ -7,7 +7,8 @@
 // Input: a run of records {source u8, length u16 big-endian, datagram}.
 // Source bits 0-2 pick the sender: 0-6 the WTP in that state, 7 an endpoint
 // no WTP is bound to; bits 5-6 first move the clock 0, 3, 11 or 31 seconds,
-// so the session, retransmission and reassembly timers fire.
+// so the session, retransmission and reassembly timers fire. Bit 4 of the
+// first record's source makes the seven WTPs standard ones (switch on).
 // Oracles: a held fragment's buffer moved into the reassembly state; every
 // WTP's state is a session state, its send queue and reassembly counters
 // agree with what they hold, and the tables index it where it says it is;
@@ -38,6 +39,7 @@
 #include "transport/codec.h"
 #include "transport/frag.h"
 #include "transport/recv.h"
+#include "transport/rfc.h"
 #include "transport/sendq.h"
 #include "transport/sockets.h"
 #include "wtp-sim/wtp_messages.h"
@@ -63,7 +65,8 @@ struct Controller {
 
   // Forgets the last input's WTPs (and their stored records), then makes
   // one WTP per state bound to endpoints[state].
-  void StartSessions() {
+  void StartSessions(bool standard) {
+    capwap::SetRfcCompatFlag(standard);
     WtpTableReset();
     FUZZ_CHECK(CW_AC_WtpTableInit() == 0);
     for (DbTable table : {kDbCwAp, kDbCwApByMac, kDbCwMark}) {
@@ -76,6 +79,7 @@ struct Controller {
       FUZZ_CHECK(wtp != nullptr);
       wtp->state = state;
       wtp->master_status = 1;
+      wtp->rfc = standard;
       wtp->mac = {0x02, 0, 0, 0, 0x10, state};
       wtp->local = Local();
       wtp->session_id.fill(static_cast<uint8_t>(state + 1));
@@ -150,7 +154,7 @@ struct Controller {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Controller ac;
-  ac.StartSessions();
+  ac.StartSessions(size > 0 && (data[0] & 0x10) != 0);
   capwap::WireReader in(data, size);
   for (int records = 0; records < 64 && in.remaining() >= 3; ++records) {
     uint8_t source = 0;
