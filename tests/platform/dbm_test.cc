@@ -45,16 +45,13 @@ std::vector<Bytes> Walk(int table) {
 class DbmTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    capwap::test::ResetAllGlobals();
     DBM_Disconnect();
     ASSERT_EQ(DBM_Connect(), 0);
     ASSERT_EQ(DBM_Open(37, "cw_ap"), 0);
     ASSERT_EQ(DBM_Open(38, "cw_apgroup"), 0);
   }
-  void TearDown() override {
-    DBM_Disconnect();
-    capwap::test::ResetAllGlobals();
-  }
+  void TearDown() override { DBM_Disconnect(); }
+  capwap::test::FreshGlobals fresh_;
   capwap::test::TempRoot root;
   capwap::LogCapture log;
 };

@@ -33,8 +33,7 @@ class TempRoot {
 // TearDown, so test order never matters).
 void ResetAllGlobals();
 
-// Resets every global when made and again when destroyed: a fixture's first
-// member, in place of the reset in SetUp and TearDown.
+// Resets every global when made and when destroyed: a fixture's first member.
 struct FreshGlobals {
   FreshGlobals() { ResetAllGlobals(); }
   ~FreshGlobals() { ResetAllGlobals(); }
