@@ -11,7 +11,7 @@
 
 #include "platform/bytes.h"
 
-struct CliArgs;
+class CliArgs;
 struct CW_WTPCB;
 struct vty;
 

@@ -261,7 +261,8 @@ bool FillAddWlan(CW_PKT& pkt, ByteView payload, uint32_t vendor_id) {
       {vendor_elem::kWlanSwitch80, rec.value80},
       {vendor_elem::kWlanSwitch133, rec.value133}};
   for (const auto& [id, value] : switches) {
-    ok = ok && WriteVendor(pkt, vendor_id, id, [&](WireWriter& w) { w.u8(value); });
+    const uint8_t octet = value;  // clang 14 cannot capture a structured binding
+    ok = ok && WriteVendor(pkt, vendor_id, id, [&](WireWriter& w) { w.u8(octet); });
   }
   ok = ok && WriteVendor(pkt, vendor_id, vendor_elem::kWlanValue134, [&](WireWriter& w) {
     w.u8(rec.value134a);
@@ -273,7 +274,8 @@ bool FillAddWlan(CW_PKT& pkt, ByteView payload, uint32_t vendor_id) {
                                                    {elem::kWlanSetting1061, rec.value1061},
                                                    {elem::kWlanSetting1067, rec.value1067}};
   for (const auto& [type, value] : settings) {
-    ok = ok && WriteElement(pkt, type, [&](WireWriter& w) { w.u8(value); });
+    const uint8_t octet = value;
+    ok = ok && WriteElement(pkt, type, [&](WireWriter& w) { w.u8(octet); });
   }
   ok = ok && WriteElement(pkt, elem::kWlanSetting1073, [&](WireWriter& w) { w.u32(rec.value1073); });
   if (options != 0) {
