@@ -383,10 +383,9 @@ int AC_IPC_SndVlanIsolate(CW_WTPCB* wtp, ByteView payload) {
 }
 
 int AC_IPC_ProcVlanIsolate(const IpcHead& head, const uint8_t* payload) {
-  CW_WTPCB* wtp =
-      FindRunningWtp(head, " Failed to find AP entry when processing VLAN isolation message.");
-  if (!wtp) return 1;
-  return AC_IPC_SndVlanIsolate(wtp, IpcPayload(head, payload));
+  return SendToRunningWtp(
+      head, payload, " Failed to find AP entry when processing VLAN isolation message.",
+      AC_IPC_SndVlanIsolate);
 }
 
 int AC_IPC_SndAclRule(CW_WTPCB* wtp, ByteView payload) {
@@ -410,9 +409,9 @@ int AC_IPC_SndAclRule(CW_WTPCB* wtp, ByteView payload) {
 }
 
 int AC_IPC_ProApAclRule(const IpcHead& head, const uint8_t* payload) {
-  CW_WTPCB* wtp = FindRunningWtp(head, " Failed to find AP entry when processing ACL rule message.");
-  if (!wtp) return 1;
-  return AC_IPC_SndAclRule(wtp, IpcPayload(head, payload));
+  return SendToRunningWtp(
+      head, payload, " Failed to find AP entry when processing ACL rule message.",
+      AC_IPC_SndAclRule);
 }
 
 int AC_IPC_SndUpdateWlanAcl(CW_WTPCB* wtp, ByteView payload) {
@@ -429,9 +428,9 @@ int AC_IPC_SndUpdateWlanAcl(CW_WTPCB* wtp, ByteView payload) {
 }
 
 int AC_IPC_ProApUpdateWlanAcl(const IpcHead& head, const uint8_t* payload) {
-  CW_WTPCB* wtp = FindRunningWtp(head, " Failed to find AP entry when processing WLAN ACL message.");
-  if (!wtp) return 1;
-  return AC_IPC_SndUpdateWlanAcl(wtp, IpcPayload(head, payload));
+  return SendToRunningWtp(
+      head, payload, " Failed to find AP entry when processing WLAN ACL message.",
+      AC_IPC_SndUpdateWlanAcl);
 }
 
 int AC_IPC_SndPortalPageDomain(CW_WTPCB* wtp, ByteView payload) {
@@ -453,10 +452,9 @@ int AC_IPC_SndPortalPageDomain(CW_WTPCB* wtp, ByteView payload) {
 }
 
 int AC_IPC_ProApPortalPageDomain(const IpcHead& head, const uint8_t* payload) {
-  CW_WTPCB* wtp =
-      FindRunningWtp(head, " Failed to find AP entry when processing portal domain message.");
-  if (!wtp) return 1;
-  return AC_IPC_SndPortalPageDomain(wtp, IpcPayload(head, payload));
+  return SendToRunningWtp(
+      head, payload, " Failed to find AP entry when processing portal domain message.",
+      AC_IPC_SndPortalPageDomain);
 }
 
 // --- Wired LAN ------------------------------------------------------------------

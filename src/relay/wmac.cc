@@ -171,6 +171,12 @@ CW_WTPCB* FindRunningWtp(const IpcHead& head, const char* missing_line) {
   return wtp && wtp->state == kStateRun ? wtp : nullptr;
 }
 
+int SendToRunningWtp(const IpcHead& head, const uint8_t* payload, const char* missing_line,
+                     int (*send)(CW_WTPCB*, capwap::ByteView)) {
+  CW_WTPCB* wtp = FindRunningWtp(head, missing_line);
+  return wtp ? send(wtp, IpcPayload(head, payload)) : 1;
+}
+
 void WMAC_AC_IPC_SetZg(lib_globals* ctx) { Channel().zg = ctx; }
 
 int AC_IPCInit() { return IPC_TcpSocketInit(capwapm, kWmacListenPath, AC_RcvIPCPkt); }

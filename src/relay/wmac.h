@@ -38,6 +38,10 @@ CW_WTPCB* FindWtp(const IpcHead& head, const char* missing_line);
 // The same for a request only a running AP takes: null, quietly, when the
 // AP is not in Run.
 CW_WTPCB* FindRunningWtp(const IpcHead& head, const char* missing_line);
+// Hands the payload of a request only a running AP takes to `send`; 1 when
+// there is no such AP.
+int SendToRunningWtp(const IpcHead& head, const uint8_t* payload, const char* missing_line,
+                     int (*send)(CW_WTPCB*, capwap::ByteView));
 void IpcHeadEncode(const IpcHead& head, uint8_t out[kIpcHeadSize]);
 bool IpcHeadDecode(capwap::ByteView bytes, IpcHead* head);
 
